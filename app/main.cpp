@@ -1,0 +1,9 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    return RunKelvo();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// The settings in memory. The main window owns one of these for the whole run; the
+// settings dialog writes into it on OK. Built-in values stand until kelvo.ini is read.
+struct MainSettings
+{
+    QString SmtpHost = QStringLiteral("192.168.0.1");
+    int SmtpPort = 25;
+    QString UserId = QStringLiteral("kelvo");
+    QString FromAddress = QStringLiteral("kelvo@example.jp");
+    QString FromName = QStringLiteral("kelvo");
+    QString DestAddress = QStringLiteral("kelvo@example.jp");
+    QString SubjectText = QStringLiteral("test");
+    int DotSize = 120;
+    int SizeLimit = 4800;
+    bool AdFooter = false;
+    int LaunchCount = 0;
+};
+
+// Sets the text of the main window's destination box.
+using DestinationSetter = std::function<void(const QString &)>;
+
+inline const QString SettingsFileName = QStringLiteral("kelvo.ini");
+
+// The folder of the program file followed by `fileName`.
+QString ProfilePath(const QString &fileName);
+
+// One key of the settings file: a missing file or key reads as the empty text.
+QString ProfileRead(const QString &fileName, const QString &section, const QString &key);
+// Writes one key; a refused write throws "<path> に書き込めません".
+void ProfileWrite(const QString &fileName, const QString &section, const QString &key, const QString &value);
+
+// Strict whole-number conversion: optional sign and decimal digits, nothing else, and
+// the value must fit 32 bits. Anything else throws "'<text>' は数値ではありません".
+int StrToInt(const QString &text);
+
+// The derived values. `own` is asked for only when the option needs it (the loading
+// reads siteidot / ofsize lazily). Other options leave the value unchanged.
+void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int()> &own, int &dotSize);
+void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &sizeLimit);
+
+// Loading at start, in the stored order, up to the derived values (the launch
+// counter is the main window's). A non-number stops it at its key with the keys
+// before applied.
+void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination);
