@@ -1,0 +1,181 @@
+#include "platform/ProfileFile.h"
+
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <QFile>
+#include <QList>
+#include <QSaveFile>
+
+namespace {
+
+// One line of the file: its bytes without the line end, and where it stands.
+struct Line
+{
+    qsizetype start; // offset of the first byte
+    qsizetype end;   // offset just past the line's text (before CR LF)
+    qsizetype next;  // offset of the next line
+};
+
+QList<Line> SplitLines(const QByteArray &content)
+{
+    QList<Line> lines;
+    qsizetype pos = 0;
+    while (pos < content.size()) {
+        qsizetype lf = content.indexOf('\n', pos);
+        const qsizetype next = lf < 0 ? content.size() : lf + 1;
+        qsizetype end = lf < 0 ? content.size() : lf;
+        if (end > pos && content[end - 1] == '\r')
+            --end;
+        lines.append({pos, end, next});
+        pos = next;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+QByteArray TrimBlanks(const QByteArray &bytes)
+{
+    qsizetype b = 0, e = bytes.size();
+    while (b < e && IsBlank(bytes[b]))
+        ++b;
+    while (e > b && IsBlank(bytes[e - 1]))
+        --e;
+    return bytes.mid(b, e - b);
+}
+
+bool SameName(const QByteArray &raw, const QString &name)
+{
+    return FromCP932(raw).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// The name of a section header line, or false when the line is no header.
+bool SectionName(const QByteArray &text, QByteArray &name)
+{
+    const QByteArray t = TrimBlanks(text);
+    if (!t.startsWith('['))
+        return false;
+    qsizetype close = t.indexOf(']');
+    name = TrimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
+    return true;
+}
+
+// Splits a "key=value" line; false when it holds no "=".
+bool KeyValue(const QByteArray &text, QByteArray &key, QByteArray &value)
+{
+    const qsizetype eq = text.indexOf('=');
+    if (eq < 0)
+        return false;
+    key = TrimBlanks(text.left(eq));
+    value = TrimBlanks(text.mid(eq + 1));
+    return true;
+}
+
+struct Found
+{
+    qsizetype sectionLine = -1; // index of the header line
+    qsizetype keyLine = -1;     // index of the key's line
+    qsizetype lastKeyLine = -1; // last line of the section that holds a key
+};
+
+Found Find(const QByteArray &content, const QList<Line> &lines, const QString &section, const QString &key)
+{
+    Found found;
+    bool inSection = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray text = content.mid(lines[i].start, lines[i].end - lines[i].start);
+        QByteArray name;
+        if (SectionName(text, name)) {
+            if (inSection)
+                break; // the first matching section is the only one looked at
+            if (SameName(name, section)) {
+                inSection = true;
+                found.sectionLine = i;
+                found.lastKeyLine = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        QByteArray k, v;
+        if (!KeyValue(text, k, v))
+            continue;
+        found.lastKeyLine = i;
+        if (found.keyLine < 0 && SameName(k, key))
+            found.keyLine = i;
+    }
+    return found;
+}
+
+QByteArray OneLine(const QString &text)
+{
+    // A value is one line of the file: line breaks inside it would make new keys.
+    QString flat = text;
+    flat.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return ToCP932(flat);
+}
+
+} // namespace
+
+ProfileFile::ProfileFile(const QString &path) : path(path) {}
+
+QString ProfileFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
+                              const QString &defaultValue)
+{
+    const QList<Line> lines = SplitLines(content);
+    const Found found = Find(content, lines, section, key);
+    if (found.keyLine < 0)
+        return defaultValue;
+    const Line &line = lines[found.keyLine];
+    QByteArray k, v;
+    KeyValue(content.mid(line.start, line.end - line.start), k, v);
+    return FromCP932(v).left(MaxValueLength);
+}
+
+QByteArray ProfileFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
+                                  const QString &value)
+{
+    const QList<Line> lines = SplitLines(content);
+    const Found found = Find(content, lines, section, key);
+    const QByteArray keyLine = OneLine(key) + '=' + OneLine(value);
+
+    QByteArray out = content;
+    if (found.keyLine >= 0) {
+        const Line &line = lines[found.keyLine];
+        out.replace(line.start, line.end - line.start, keyLine);
+    } else if (found.sectionLine >= 0) {
+        const Line &after = lines[found.lastKeyLine];
+        QByteArray insert = keyLine + "\r\n";
+        if (after.next == after.end) // the section's last line has no line end yet
+            insert.prepend("\r\n");
+        out.insert(after.next, insert);
+    } else {
+        if (!out.isEmpty() && !out.endsWith('\n'))
+            out.append("\r\n");
+        out.append('[' + OneLine(section) + "]\r\n" + keyLine + "\r\n");
+    }
+    return out;
+}
+
+QString ProfileFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return defaultValue;
+    return ReadFrom(file.readAll(), section, key, defaultValue);
+}
+
+void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    QByteArray content;
+    QFile old(path);
+    if (old.exists() && old.open(QIODevice::ReadOnly))
+        content = old.readAll();
+    old.close();
+
+    QSaveFile file(path);
+    const QByteArray updated = WriteInto(content, section, key, value);
+    if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
+        throw Exception(QStringLiteral("%1 に書き込めません").arg(path));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// An INI file read and written one key at a time by the Windows profile rules:
+// section and key names match without regard to case, the first matching section and
+// key win, values are trimmed and read up to 2047 characters, a new key goes at the
+// end of its section and a new section at the end of the file. The text is CP932 with
+// CR LF line ends, so a file written on Windows reads unchanged; the file is worked on
+// as bytes, so lines other than the one written keep their bytes exactly.
+class ProfileFile
+{
+public:
+    explicit ProfileFile(const QString &path);
+
+    // The empty text or `defaultValue` when the file, the section or the key is missing.
+    QString ReadString(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+
+    // Replaces the whole file atomically (a temporary file beside it, then a rename),
+    // so a failure never leaves it half written. Throws "<path> に書き込めません".
+    void WriteString(const QString &section, const QString &key, const QString &value);
+
+    // The same rules over bytes in memory.
+    static QString ReadFrom(const QByteArray &content, const QString &section, const QString &key,
+                            const QString &defaultValue = QString());
+    static QByteArray WriteInto(const QByteArray &content, const QString &section, const QString &key,
+                                const QString &value);
+
+    static constexpr int MaxValueLength = 2047;
+
+private:
+    QString path;
+};

@@ -1,0 +1,115 @@
+#include "settings/SettingsStore.h"
+
+#include "platform/Exception.h"
+#include "platform/ProfileFile.h"
+#include "platform/ProgramFolder.h"
+
+#include <algorithm>
+#include <limits>
+
+QString ProfilePath(const QString &fileName) { return ProgramFolder() + fileName; }
+
+QString ProfileRead(const QString &fileName, const QString &section, const QString &key)
+{
+    return ProfileFile(ProfilePath(fileName)).ReadString(section, key, QString());
+}
+
+void ProfileWrite(const QString &fileName, const QString &section, const QString &key, const QString &value)
+{
+    ProfileFile(ProfilePath(fileName)).WriteString(section, key, value);
+}
+
+int StrToInt(const QString &text)
+{
+    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i == text.size())
+        throw fail();
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            throw fail();
+        value = value * 10 + (c.unicode() - '0');
+        if (value > qint64(std::numeric_limits<int>::max()) + 1)
+            throw fail();
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
+        throw fail();
+    return static_cast<int>(value);
+}
+
+void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int()> &own, int &dotSize)
+{
+    switch (dotsettei) {
+    case 0:
+        dotSize = 95;
+        break;
+    case 1: {
+        // The dot size is everything after the first ":"; a line without one is
+        // taken whole (and so fails the conversion).
+        const qsizetype colon = kishu.indexOf(QLatin1Char(':'));
+        dotSize = StrToInt(kishu.mid(colon + 1));
+        break;
+    }
+    case 2:
+        dotSize = own();
+        break;
+    default:
+        break;
+    }
+}
+
+void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &sizeLimit)
+{
+    switch (rfsize) {
+    case 0:
+        sizeLimit = 4800;
+        break;
+    case 1:
+        sizeLimit = 10800;
+        break;
+    case 2:
+        sizeLimit = 100000;
+        break;
+    case 3: {
+        // Worked out in 64 bits: a hand-edited file may hold any number of kilobytes.
+        const qint64 bytes = qint64(ownKilobytes()) * 1000 - 1200;
+        sizeLimit = static_cast<int>(std::clamp<qint64>(bytes, std::numeric_limits<int>::min(),
+                                                        std::numeric_limits<int>::max()));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
+{
+    const auto read = [](const char *section, const char *key) {
+        return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
+    };
+    settings.SmtpHost = read("smtp", "SMTP");
+    settings.FromAddress = read("smtp", "FromAddress");
+    settings.FromName = read("smtp", "name");
+    settings.DestAddress = read("smtp", "Dest");
+    settings.SmtpPort = StrToInt(read("smtp", "Port"));
+    settings.UserId = read("smtp", "ID");
+    if (setDestination)
+        setDestination(read("smtp", "Dest"));
+    const int flg = StrToInt(read("Koukoku", "flg"));
+    const int dotsettei = StrToInt(read("keitai", "dotsettei"));
+    const int rfsize = StrToInt(read("keitai", "rfsize"));
+    const QString kishu = read("keitai", "kishu");
+    DeriveDotSize(dotsettei, kishu, [&]() { return StrToInt(read("keitai", "siteidot")); }, settings.DotSize);
+    DeriveSizeLimit(rfsize, [&]() { return StrToInt(read("keitai", "ofsize")); }, settings.SizeLimit);
+    if (flg == 1)
+        settings.AdFooter = true;
+}
