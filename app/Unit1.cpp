@@ -1,0 +1,147 @@
+#include "app/Unit1.h"
+
+#include "ui_Unit1.h"
+
+#include "platform/Command.h"
+#include "platform/Fonts.h"
+#include "platform/MsgBox.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QLayout>
+#include <QProgressBar>
+#include <QStyle>
+#include <QTimer>
+#include <QUrl>
+
+TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>())
+{
+    ui->setupUi(this);
+    setFont(FormFont());
+    setObjectName(QStringLiteral("frmMain"));
+
+    // Fixed single border, minimise box only.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    ui->ClientArea->setFixedSize(421, 324);
+    setCentralWidget(ui->ClientArea);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(247, 121);
+
+    // Icons of the image list: new mail 0, open 1, save 2, web 9.
+    ui->acNEW->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    ui->mnuOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->acOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->acSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->acWeb->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+
+    ui->SpeedButton2->setDefaultAction(ui->acSend);
+    ui->txtFilemei->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->DestCombo->setAttribute(Qt::WA_InputMethodEnabled, false);
+    if (ui->DestCombo->lineEdit())
+        ui->DestCombo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->txtBody->MaxLength = 1000;
+
+    // The preview box's background is the system's grey-text colour; the picture is
+    // drawn over the hint label.
+    ui->ImgScroll->setBackgroundRole(QPalette::Dark);
+    QPalette grey = ui->ImgScroll->palette();
+    grey.setColor(QPalette::Window, palette().color(QPalette::Disabled, QPalette::WindowText));
+    ui->ImgScrollContents->setAutoFillBackground(true);
+    ui->ImgScrollContents->setPalette(grey);
+    ui->PicData->raise();
+
+    // 1. Version text, mailer name and caption.
+    VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
+    setWindowTitle(VersionText);
+    // 2. The subject box.
+    ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
+    // 3. Dropped files are taken by the window.
+    setAcceptDrops(true);
+    // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
+    Settings = MainSettings();
+    // 5. The preview's hint.
+    ui->PicSetu->setText(QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
+    ui->PicSetu->adjustSize();
+    // 6. The progress bar over status panel 1.
+    ProgressBar = new QProgressBar(ui->StatusBar);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(302, 2, 98, 22);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    connect(ui->acWeb, &QAction::triggered, this, [this] { RunCommand([this] { acWebExecute(); }); });
+    connect(ui->mnuVersion, &QAction::triggered, this, [this] { RunCommand([this] { ShowVersion(); }); });
+    connect(ui->acSettei, &QAction::triggered, this, [this] { RunCommand([this] { ShowSettings(); }); });
+    connect(ui->mnuAddress, &QAction::triggered, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::SetDialogs(QDialog *settei, QDialog *address)
+{
+    frmSettei = settei;
+    frmAddress = address;
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (shownOnce)
+        return;
+    shownOnce = true;
+    // Runs once the window is on screen, from the event loop, so that a dialog it
+    // opens is modal over a visible main window.
+    QTimer::singleShot(0, this, [this] { RunCommand([this] { FormShow(); }); });
+}
+
+void TfrmMain::FormShow()
+{
+    if (!QFile::exists(ProfilePath(SettingsFileName))) {
+        // First run: the settings dialog instead of the loading; the counter is left alone.
+        if (frmSettei)
+            frmSettei->exec();
+        return;
+    }
+    LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
+
+    const qint64 next = qint64(StrToInt(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
+    Settings.LaunchCount = static_cast<int>(std::min<qint64>(next, std::numeric_limits<int>::max()));
+    if (Settings.LaunchCount != 5) {
+        ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QString::number(Settings.LaunchCount));
+        return;
+    }
+    ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QStringLiteral("1"));
+    if (PlainBox(QStringLiteral("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
+        acWebExecute();
+}
+
+void TfrmMain::SetDestinationText(const QString &text) { ui->DestCombo->setEditText(text); }
+
+QString TfrmMain::DestinationText() const { return ui->DestCombo->currentText(); }
+
+void TfrmMain::SetStatusText(const QString &text) { ui->StatusPanel0->setText(text); }
+
+QString TfrmMain::StatusText() const { return ui->StatusPanel0->text(); }
+
+void TfrmMain::acWebExecute()
+{
+    // Whether a browser opened is not reported.
+    QDesktopServices::openUrl(QUrl(HomePageAddress));
+}
+
+void TfrmMain::ShowVersion() { InformationBox(VersionText); }
+
+void TfrmMain::ShowSettings()
+{
+    if (frmSettei)
+        frmSettei->exec();
+}
+
+void TfrmMain::ShowAddressBook()
+{
+    if (frmAddress)
+        frmAddress->exec();
+}
