@@ -1,0 +1,304 @@
+// JPEG decoding and encoding through libjpeg. The library reports a fatal error by
+// calling error_exit, which must not return; ours jumps back into the one narrow
+// function that runs the library's call sequence. Those functions keep all of their
+// state in a plain struct of the caller and own nothing with a destructor, so the jump
+// skips no C++ clean-up; the caller turns the library's message code into an Exception
+// after the jump.
+#include "imaging/Pipeline.h"
+#include "imaging/stch.h"
+
+#include "platform/Exception.h"
+
+#include <QFile>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+struct JpegErrors
+{
+    jpeg_error_mgr pub; // first: libjpeg hands us a pointer to it
+    std::jmp_buf jump;
+    int code;
+};
+
+[[noreturn]] void JumpBack(j_common_ptr cinfo)
+{
+    auto *errors = reinterpret_cast<JpegErrors *>(cinfo->err);
+    errors->code = cinfo->err->msg_code;
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings are corrupt data that libjpeg papered over. A file cut short is decoded to the
+// end with the missing part filled in grey, and a damaged entropy segment leaves wrong
+// blocks: mailing such a half picture without a word would be a failure reported as
+// success, so these count as errors. Warnings that lose no picture data (junk bytes
+// between markers, an unknown JFIF revision or Adobe transform, a bad ICC marker) are
+// common in camera files whose picture is perfectly fine, and are let through.
+bool LosesPictureData(int code)
+{
+    switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void OnMessage(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return; // trace messages
+    if (LosesPictureData(cinfo->err->msg_code))
+        JumpBack(cinfo);
+    cinfo->err->num_warnings++;
+}
+
+void Silent(j_common_ptr)
+{}
+
+void InstallErrors(JpegErrors &errors)
+{
+    jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = JumpBack;
+    errors.pub.emit_message = OnMessage;
+    errors.pub.output_message = Silent;
+    errors.code = 0;
+}
+
+// Rows handed to libjpeg per call: enough for its widest row group.
+constexpr int RowBatch = 16;
+
+enum class Outcome { Done, LibraryError, TooLarge, NoMemory };
+
+struct DecodeJob
+{
+    jpeg_decompress_struct cinfo;
+    JpegErrors errors;
+    const unsigned char *data;
+    unsigned long size;
+    QImage *picture; // made by Allocate once the size is known
+    unsigned width, height;
+};
+
+// Runs outside the jump's reach: it returns before libjpeg is called again.
+Outcome Allocate(DecodeJob *job)
+{
+    const qint64 w = job->width, h = job->height;
+    if (w < 1 || h < 1 || w * h > MaxPicturePixels)
+        return Outcome::TooLarge;
+    try {
+        *job->picture = QImage(int(w), int(h), QImage::Format_BGR888);
+    } catch (...) {
+        return Outcome::NoMemory;
+    }
+    return job->picture->isNull() ? Outcome::NoMemory : Outcome::Done;
+}
+
+// Inks to red, green and blue. Adobe applications write CMYK inverted (0 is full ink)
+// and mark the file with an Adobe segment; other writers store plain ink amounts.
+void CmykRowToBgr(const JSAMPLE *cmyk, uchar *bgr, unsigned width, bool inverted)
+{
+    for (unsigned x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[0] = uchar((y * k + 127) / 255);
+        bgr[1] = uchar((m * k + 127) / 255);
+        bgr[2] = uchar((c * k + 127) / 255);
+    }
+}
+
+Outcome RunDecode(DecodeJob *job)
+{
+    jpeg_decompress_struct &cinfo = job->cinfo;
+    cinfo.err = &job->errors.pub;
+    InstallErrors(job->errors);
+    if (setjmp(job->errors.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Outcome::LibraryError;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, job->data, job->size);
+    jpeg_read_header(&cinfo, TRUE);
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_calc_output_dimensions(&cinfo);
+    job->width = cinfo.output_width;
+    job->height = cinfo.output_height;
+    // Refuse an absurd size from the header before libjpeg sets up its own buffers.
+    const Outcome allocated = Allocate(job);
+    if (allocated != Outcome::Done) {
+        jpeg_destroy_decompress(&cinfo);
+        return allocated;
+    }
+    jpeg_start_decompress(&cinfo);
+
+    uchar *bits = job->picture->bits();
+    const qsizetype stride = job->picture->bytesPerLine();
+    if (cmyk) {
+        const bool inverted = cinfo.saw_Adobe_marker;
+        JSAMPARRAY row =
+            (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, cinfo.output_width * 4, 1);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const unsigned y = cinfo.output_scanline;
+            if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
+                ERREXIT(&cinfo, JERR_BAD_STATE);
+            CmykRowToBgr(row[0], bits + y * stride, cinfo.output_width, inverted);
+        }
+    } else {
+        // Straight into the picture's rows, top row first.
+        JSAMPROW rows[RowBatch];
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const unsigned y = cinfo.output_scanline;
+            const unsigned count = std::min<unsigned>(RowBatch, cinfo.output_height - y);
+            for (unsigned k = 0; k < count; ++k)
+                rows[k] = bits + (y + k) * stride;
+            if (jpeg_read_scanlines(&cinfo, rows, count) == 0)
+                ERREXIT(&cinfo, JERR_BAD_STATE);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return Outcome::Done;
+}
+
+struct EncodeJob
+{
+    jpeg_compress_struct cinfo;
+    JpegErrors errors;
+    const uchar *bits;
+    qsizetype stride;
+    int width, height, quality;
+    unsigned char *out; // malloc'ed by libjpeg; the caller frees it
+    unsigned long outSize;
+};
+
+bool RunEncode(EncodeJob *job)
+{
+    jpeg_compress_struct &cinfo = job->cinfo;
+    cinfo.err = &job->errors.pub;
+    InstallErrors(job->errors);
+    if (setjmp(job->errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &job->out, &job->outSize);
+    cinfo.image_width = job->width;
+    cinfo.image_height = job->height;
+    // Three-component RGB input whose third byte is red: the B,G,R rows go in unchanged.
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job->quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    JSAMPROW rows[RowBatch];
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const unsigned y = cinfo.next_scanline;
+        const unsigned count = std::min<unsigned>(RowBatch, cinfo.image_height - y);
+        for (unsigned k = 0; k < count; ++k)
+            rows[k] = const_cast<uchar *>(job->bits + (y + k) * job->stride);
+        jpeg_write_scanlines(&cinfo, rows, count);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+[[noreturn]] void ThrowJpegError(int code)
+{
+    throw Exception(QStringLiteral("JPEG エラー #%1").arg(code));
+}
+
+QImage Decode(const uchar *data, qint64 size)
+{
+    QImage picture;
+    DecodeJob job{};
+    job.data = data;
+    job.size = static_cast<unsigned long>(size);
+    job.picture = &picture;
+    switch (RunDecode(&job)) {
+    case Outcome::Done:
+        return picture;
+    case Outcome::LibraryError:
+        ThrowJpegError(job.errors.code);
+    case Outcome::TooLarge:
+        CheckPictureSize(job.width, job.height);
+        break;
+    case Outcome::NoMemory:
+        break;
+    }
+    throw Exception(
+        QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。").arg(job.width).arg(job.height));
+}
+
+} // namespace
+
+QImage DecodeJpeg(const QByteArray &bytes)
+{
+    return Decode(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
+}
+
+QImage LoadJpeg(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+    const qint64 size = file.size();
+    if (size == 0)
+        return Decode(nullptr, 0); // libjpeg's own "empty input" error
+    // Mapped rather than read: a 24-megapixel photo is decoded without a copy of the file.
+    if (const uchar *mapped = file.map(0, size))
+        return Decode(mapped, size);
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != size)
+        throw Exception(QStringLiteral("ファイル %1 を読み込めません。").arg(path));
+    return DecodeJpeg(bytes);
+}
+
+QByteArray EncodeJpeg(const QImage &picture, int quality)
+{
+    if (picture.isNull())
+        return QByteArray();
+    // A grey picture is widened here (red = green = blue = level) and still written as
+    // three components.
+    QImage converted;
+    const QImage *bgr = &picture;
+    if (picture.format() != QImage::Format_BGR888) {
+        converted = picture.convertToFormat(QImage::Format_BGR888);
+        if (converted.isNull())
+            throw Exception(QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。")
+                                .arg(picture.width())
+                                .arg(picture.height()));
+        bgr = &converted;
+    }
+    EncodeJob job{};
+    job.bits = bgr->constBits();
+    job.stride = bgr->bytesPerLine();
+    job.width = bgr->width();
+    job.height = bgr->height();
+    job.quality = quality;
+    const bool done = RunEncode(&job);
+    QByteArray bytes;
+    if (done)
+        bytes = QByteArray(reinterpret_cast<const char *>(job.out), qsizetype(job.outSize));
+    std::free(job.out);
+    if (!done)
+        ThrowJpegError(job.errors.code);
+    return bytes;
+}

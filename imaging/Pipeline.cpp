@@ -1,0 +1,163 @@
+#include "imaging/Pipeline.h"
+
+#include "imaging/stch.h"
+#include "platform/Exception.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QImage To24Bit(const QImage &picture)
+{
+    if (picture.format() == QImage::Format_BGR888)
+        return picture;
+    QImage converted = picture.convertToFormat(QImage::Format_BGR888);
+    if (converted.isNull())
+        throw Exception(QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。")
+                            .arg(picture.width())
+                            .arg(picture.height()));
+    return converted;
+}
+
+[[noreturn]] void ThrowIoError(int code)
+{
+    throw Exception(QStringLiteral("I/O エラー (%1)").arg(code));
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw Exception(QStringLiteral("ファイル %1 を作成できません").arg(path));
+    const char *at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const int code = written < 0 ? errno : ENOSPC;
+            ::close(fd);
+            ThrowIoError(code);
+        }
+        at += written;
+        left -= written;
+    }
+    if (::close(fd) != 0)
+        ThrowIoError(errno);
+}
+
+// The size is taken from the file on disk, not from the bytes that were meant for it.
+qint64 FileSizeOnDisk(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        ThrowIoError(errno);
+    struct stat info;
+    const bool measured = ::fstat(fd, &info) == 0;
+    const int code = errno;
+    ::close(fd);
+    if (!measured)
+        ThrowIoError(code);
+    return info.st_size;
+}
+
+} // namespace
+
+void FitToSize(QImage &picture, int n)
+{
+    if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
+        return;
+    if (n < 1)
+        throw Exception(QStringLiteral("ドット数 %1 は不正です。1 以上を指定してください。").arg(n));
+    const long double w = picture.width();
+    const long double h = picture.height();
+    // The ratio and the quotient are each rounded to a double before the shorter side is
+    // truncated: 300 x 150 at 90 dots is 90 x 45, where an unrounded quotient gives 44.
+    int newWidth, newHeight;
+    if (h > w) {
+        const double r = static_cast<double>(h / n);
+        newWidth = static_cast<int>(static_cast<double>(w / r));
+        newHeight = n;
+    } else {
+        const double r = static_cast<double>(w / n);
+        newWidth = n;
+        newHeight = static_cast<int>(static_cast<double>(h / r));
+    }
+    // Sides that differ by a factor above n would give a shorter side of 0 dots.
+    SmoothStretch(picture, std::max(newWidth, 1), std::max(newHeight, 1));
+}
+
+QList<QRgb> MakeGreyPalette(uchar levels)
+{
+    QList<QRgb> palette;
+    palette.reserve(levels + 1);
+    for (int i = 0; i <= levels; ++i)
+        palette.append(qRgb(levels - i, levels - i, levels - i));
+    return palette;
+}
+
+void ConvertToGrey(const QImage &source, QImage &dest)
+{
+    if (source.isNull()) {
+        dest = QImage();
+        return;
+    }
+    // Qt's own conversion to a colour table does not pick the nearest grey, so it is done
+    // here: the grey nearest to (b, g, r) in RGB distance is the rounded mean, and as the
+    // mean is a whole number of thirds it never falls on a half.
+    const QImage bgr = To24Bit(source);
+    QImage grey = NewPicture(bgr.width(), bgr.height(), QImage::Format_Indexed8);
+    grey.setColorTable(MakeGreyPalette(255));
+    for (int y = 0; y < bgr.height(); ++y) {
+        const uchar *s = bgr.constScanLine(y);
+        uchar *d = grey.scanLine(y);
+        for (int x = 0; x < bgr.width(); ++x, s += 3)
+            d[x] = uchar(255 - (s[0] + s[1] + s[2] + 1) / 3);
+    }
+    dest = std::move(grey);
+}
+
+void SaveJpeg(const QImage &picture, const QString &path, int quality)
+{
+    WriteFile(path, EncodeJpeg(picture, quality));
+}
+
+int EncodeUnderLimit(const QImage &picture, const QString &path, int limit)
+{
+    // Widened once, not at each of up to 100 attempts.
+    const QImage bgr = picture.isNull() ? QImage() : To24Bit(picture);
+    for (int quality = 100;; --quality) {
+        SaveJpeg(bgr, path, quality);
+        if (FileSizeOnDisk(path) <= limit || quality == 1)
+            return quality;
+    }
+}
+
+QImage LoadBmp(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+    const QString unreadable = QStringLiteral("ビットマップ ファイル %1 を読み込めません。").arg(path);
+    // The format is forced: a .bmp holding anything else must fail, not be guessed.
+    QImageReader reader(&file, "bmp");
+    reader.setAutoDetectImageFormat(false);
+    const QSize size = reader.size();
+    if (!size.isValid())
+        throw Exception(unreadable);
+    CheckPictureSize(size.width(), size.height());
+    // Qt's reader makes 32-bit pixels; let it go up to what the largest picture needs.
+    reader.setAllocationLimit(int(MaxPicturePixels * 4 / (1024 * 1024) + 64));
+    QImage image = reader.read();
+    if (image.isNull())
+        throw Exception(unreadable);
+    return To24Bit(image);
+}

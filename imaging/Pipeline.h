@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+// The road of a dropped picture to the mailed file: load (JPEG or BMP, into 24-bit),
+// fit the longer side to the phone's dot size, optionally grey, and encode as a baseline
+// JPEG at the highest quality that fits the carrier's limit. Every failure throws
+// Exception with the sentence the user reads.
+//
+// A picture is a QImage in Format_BGR888 (bytes blue, green, red; rows padded to 4
+// bytes) or Format_Indexed8 with the grey table of MakeGreyPalette(255).
+
+// Scales the picture, keeping its aspect, so that its longer side is n dots (enlarging
+// when it is smaller). A shorter side that computes to 0 becomes 1. A null picture is
+// left alone; n below 1 throws.
+void FitToSize(QImage &picture, int n);
+
+// levels + 1 entries; entry i is the grey levels - i (entry 0 white).
+QList<QRgb> MakeGreyPalette(uchar levels);
+
+// dest becomes an 8-bit copy of source whose pixels index the grey nearest to their
+// colour: the level is the rounded mean of the three bytes, stored as index 255 - level.
+// A null source gives a null dest.
+void ConvertToGrey(const QImage &source, QImage &dest);
+
+// The picture as a baseline JFIF file at the given quality (1..100): three components
+// even for a grey picture, libjpeg's defaults otherwise. A null picture gives no bytes.
+QByteArray EncodeJpeg(const QImage &picture, int quality);
+
+// Writes EncodeJpeg(picture, quality) to path, creating or replacing the file.
+void SaveJpeg(const QImage &picture, const QString &path, int quality);
+
+// Writes the picture to path at quality 100, 99, ... until the file on disk is no larger
+// than limit, or down to quality 1. Returns the quality of the file it leaves at path.
+int EncodeUnderLimit(const QImage &picture, const QString &path, int limit);
+
+// Decodes any JPEG that libjpeg reads (baseline, progressive, greyscale, CMYK, YCCK) at
+// full size into Format_BGR888.
+QImage DecodeJpeg(const QByteArray &bytes);
+QImage LoadJpeg(const QString &path);
+
+// Reads a Windows bitmap in any of its forms (1 to 32 bits, RLE, top-down) into
+// Format_BGR888. The content must be a bitmap whatever it looks like.
+QImage LoadBmp(const QString &path);
