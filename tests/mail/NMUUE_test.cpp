@@ -1,0 +1,154 @@
+#include "mail/NMUUE.h"
+
+#include "platform/Exception.h"
+
+#include <QBuffer>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Encode(const QByteArray &input, UUMethods method, qint64 startPos = 0)
+{
+    QByteArray in = input, out;
+    QBuffer inBuf(&in), outBuf(&out);
+    inBuf.open(QIODevice::ReadOnly);
+    outBuf.open(QIODevice::ReadWrite);
+    inBuf.seek(startPos);
+    TNMUUProcessor enc;
+    enc.Method = method;
+    enc.InputStream = &inBuf;
+    enc.OutputStream = &outBuf;
+    enc.Encode();
+    EXPECT_EQ(outBuf.pos(), 0);
+    return out;
+}
+
+QByteArray Bytes(int n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray b(n, Qt::Uninitialized);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    return b;
+}
+
+// An independent uudecoder for one line: length character, then groups of four.
+QByteArray UuDecodeLine(const QByteArray &line)
+{
+    auto val = [](char c) { return (c - 32) & 63; };
+    const int n = val(line[0]);
+    QByteArray out;
+    auto at = [&](qsizetype i) { return i < line.size() ? line[i] : '`'; };
+    for (int i = 1; out.size() < n; i += 4) {
+        const int a = val(at(i)), b = val(at(i + 1)), c = val(at(i + 2)), d = val(at(i + 3));
+        out += char((a << 2) | (b >> 4));
+        out += char(((b & 15) << 4) | (c >> 2));
+        out += char(((c & 3) << 6) | d);
+    }
+    return out.left(n);
+}
+
+} // namespace
+
+TEST(NMUUE, MimeLineShapes)
+{
+    struct Row
+    {
+        int size;
+        QList<int> lineLengths; // without CR LF
+        QByteArray lastTail;    // padding at the end of the last line
+    } rows[] = {
+        {0, {}, {}},    {1, {4}, "=="},      {2, {4}, "="},      {3, {4}, ""},
+        {45, {60}, ""}, {46, {60, 4}, "=="}, {47, {60, 4}, "="}, {90, {60, 60}, ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.size);
+        const QByteArray in = Bytes(row.size, row.size);
+        const QByteArray out = Encode(in, uuMime);
+        EXPECT_EQ(out.isEmpty() || out.endsWith("\r\n"), true);
+        QList<QByteArray> lines = out.split('\n');
+        lines.removeLast(); // after the last LF
+        ASSERT_EQ(lines.size(), row.lineLengths.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            EXPECT_TRUE(lines[i].endsWith('\r'));
+            EXPECT_EQ(lines[i].size() - 1, row.lineLengths[i]);
+        }
+        if (!lines.isEmpty()) {
+            const QByteArray last = lines.last().chopped(1);
+            EXPECT_TRUE(last.endsWith(row.lastTail));
+            EXPECT_FALSE(last.chopped(row.lastTail.size()).endsWith('='));
+        }
+    }
+    EXPECT_EQ(Encode("Man", uuMime), "TWFu\r\n");
+    EXPECT_EQ(Encode("M", uuMime), "TQ==\r\n");
+}
+
+TEST(NMUUE, MimeRandomInputsDecodeBack)
+{
+    QRandomGenerator rng(20261206);
+    QList<int> sizes{0, 1, 2, 3, 44, 45, 46, 47, 10000};
+    for (int i = 0; i < 40; ++i)
+        sizes << int(rng.bounded(10001));
+    for (int size : sizes) {
+        SCOPED_TRACE(size);
+        const QByteArray in = Bytes(size, quint32(size) * 7 + 1);
+        const QByteArray out = Encode(in, uuMime);
+        for (const QByteArray &line : out.split('\n')) {
+            EXPECT_LE(line.size(), 61); // 60 characters and the CR
+            EXPECT_FALSE(line.startsWith('.'));
+        }
+        QByteArray joined = out;
+        joined.replace("\r\n", "");
+        const auto decoded = QByteArray::fromBase64Encoding(joined, QByteArray::AbortOnBase64DecodingErrors);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(*decoded, in);
+    }
+}
+
+TEST(NMUUE, UuCodeLinesCarryTheirLengthAndEndWithGrave)
+{
+    EXPECT_EQ(Encode({}, uuCode), "`\r\n");
+    for (int size : {1, 2, 3, 14, 45, 46, 100, 4096}) {
+        SCOPED_TRACE(size);
+        const QByteArray in = Bytes(size, quint32(size));
+        const QByteArray out = Encode(in, uuCode);
+        ASSERT_TRUE(out.endsWith("\r\n`\r\n"));
+        QList<QByteArray> lines = out.split('\n');
+        lines.removeLast();
+        ASSERT_EQ(lines.takeLast(), "`\r");
+        QByteArray decoded;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].chopped(1);
+            const int n = i + 1 < lines.size() ? 45 : size - 45 * i;
+            EXPECT_EQ(line[0], char(32 + n)) << i;
+            EXPECT_EQ(line.size(), 1 + (n / 3) * 4 + (n % 3 ? n % 3 + 1 : 0)); // no padding
+            EXPECT_FALSE(line.contains(' '));
+            decoded += UuDecodeLine(line);
+        }
+        EXPECT_EQ(decoded, in);
+    }
+    // 14 bytes: the length character is "." (code 46); the encoder writes it as it is
+    EXPECT_TRUE(Encode(QByteArray(14, 'x'), uuCode).startsWith('.'));
+    // a zero group is the grave accent, never a blank
+    EXPECT_EQ(Encode(QByteArray(3, '\0'), uuCode), "#````\r\n`\r\n");
+}
+
+TEST(NMUUE, ReadsFromTheStartAndFiresEventsOnEveryPath)
+{
+    EXPECT_EQ(Encode("Man", uuMime, 2), "TWFu\r\n");
+
+    QByteArray in("abc"), out;
+    QBuffer inBuf(&in), outBuf(&out);
+    inBuf.open(QIODevice::ReadOnly);
+    outBuf.open(QIODevice::ReadOnly); // writes fail
+    TNMUUProcessor enc;
+    QStringList events;
+    enc.OnBeginEncode = [&](QObject *s) { events << (s == &enc ? "begin" : "?"); };
+    enc.OnEndEncode = [&](QObject *s) { events << (s == &enc ? "end" : "?"); };
+    enc.InputStream = &inBuf;
+    enc.OutputStream = &outBuf;
+    EXPECT_THROW(enc.Encode(), Exception);
+    EXPECT_EQ(events, QStringList({"begin", "end"}));
+}

@@ -1,0 +1,116 @@
+#include "support/SmtpSink.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+namespace {
+
+const char *const Python = "/usr/bin/python3";
+constexpr int StartTimeoutMs = 15000;
+constexpr int WaitTimeoutMs = 10000;
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+QString SmtpSink::ScriptPath()
+{
+    return QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
+}
+
+SmtpSink::SmtpSink()
+{
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("serve"), folder.path()});
+    if (!process.waitForStarted(StartTimeoutMs)) {
+        error = QStringLiteral("cannot start %1: %2").arg(ScriptPath(), process.errorString());
+        return;
+    }
+    QDeadlineTimer deadline(StartTimeoutMs);
+    QByteArray out;
+    while (!out.contains('\n') && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    if (out.startsWith("PORT "))
+        port = quint16(out.mid(5).trimmed().toUInt());
+    if (port == 0)
+        error = QStringLiteral("the SMTP sink did not start: %1 %2")
+                    .arg(QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError()));
+}
+
+SmtpSink::~SmtpSink()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.closeWriteChannel(); // the sink ends when its standard input closes
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+}
+
+QList<SmtpSink::Message> SmtpSink::Messages() const
+{
+    QList<Message> result;
+    for (int n = 1;; ++n) {
+        const QString stem = folder.filePath(QString::number(n));
+        const QByteArray info = ReadFile(stem + ".json");
+        if (info.isEmpty())
+            break;
+        const QJsonObject o = QJsonDocument::fromJson(info).object();
+        Message m;
+        m.From = o.value("from").toString().toUtf8();
+        for (const QJsonValue &r : o.value("rcpt").toArray())
+            m.Rcpt << r.toString().toUtf8();
+        m.Helo = o.value("helo").toString().toUtf8();
+        m.Data = ReadFile(stem + ".eml");
+        result << m;
+    }
+    return result;
+}
+
+QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
+{
+    QDeadlineTimer deadline(WaitTimeoutMs);
+    QList<Message> got = Messages();
+    while (got.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+        got = Messages();
+    }
+    return got;
+}
+
+QJsonObject SmtpSink::Parse(const QByteArray &message)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("message.eml");
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(message);
+    f.close();
+    QProcess p;
+    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), file});
+    if (!p.waitForFinished(StartTimeoutMs))
+        return {};
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+QByteArray SmtpSink::PartData(const QJsonObject &parsed, int part)
+{
+    const QJsonArray parts = parsed.value("parts").toArray();
+    if (part < 0 || part >= parts.size())
+        return {};
+    return QByteArray::fromBase64(parts.at(part).toObject().value("data").toString().toLatin1());
+}
