@@ -1,0 +1,887 @@
+#include "net/Psock.h"
+
+#include "platform/Command.h"
+#include "platform/MessagePump.h"
+#include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
+
+#include <QTimerEvent>
+
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// The clients that took part in starting the socket layer.
+int socketsInUse = 0;
+
+// One platform send or receive moves at most this many bytes.
+constexpr int ChunkSize = 16383;
+constexpr int TextBufferSize = 16385;
+
+// Request code the socket layer uses for "stream socket over IPv4, TCP".
+constexpr int AfInet = 2;
+constexpr int SockStream = 1;
+constexpr int IpProtoTcp = 6;
+
+const char *ErrorText(int number)
+{
+    switch (number) {
+    case 10004:
+        return "Interrupted system call";
+    case 10009:
+        return "Bad file number";
+    case 10013:
+        return "Permission denied";
+    case 10014:
+        return "Bad address";
+    case 10022:
+        return "Invalid argument";
+    case 10024:
+        return "Too many open files";
+    case 10035:
+        return "Operation would block";
+    case 10036:
+        return "Operation now in progress";
+    case 10037:
+        return "Operation already in progress";
+    case 10038:
+        return "Socket operation on non-socket";
+    case 10039:
+        return "Destination address required";
+    case 10040:
+        return "Message too long";
+    case 10041:
+        return "Wrong protocol type for socket";
+    case 10042:
+        return "Bad protocol option";
+    case 10043:
+        return "Protocol not supported";
+    case 10044:
+        return "Socket type not supported";
+    case 10045:
+        return "Operation not supported on socket";
+    case 10046:
+        return "Protocol family not supported";
+    case 10047:
+        return "Address family not supported by protocol family";
+    case 10048:
+        return "Address already in use";
+    case 10049:
+        return "Can't assign requested address";
+    case 10050:
+        return "Network is down";
+    case 10051:
+        return "Network is unreachable";
+    case 10052:
+        return "Network dropped connection or reset";
+    case 10053:
+        return "Software caused connection abort";
+    case 10054:
+        return "Connection reset by peer";
+    case 10055:
+        return "No buffer space available";
+    case 10056:
+        return "Socket is already connected";
+    case 10057:
+        return "Socket is not connected";
+    case 10058:
+        return "Can't send after socket shutdown";
+    case 10059:
+        return "Too many references, can't splice";
+    case 10060:
+        return "Connection timed out";
+    case 10061:
+        return "Connection refused";
+    case 10062:
+        return "Too many levels of symbolic links";
+    case 10063:
+        return "File name too long";
+    case 10064:
+        return "Host is down";
+    case 10065:
+        return "No route to Host";
+    case 10066:
+        return "Directory not empty";
+    case 10067:
+        return "Too many processes";
+    case 10068:
+        return "Too many users";
+    case 10069:
+        return "Disc quota exceeded";
+    case 10070:
+        return "Stale NFS file handle";
+    case 10071:
+        return "Too many levels of remote in path";
+    case 10091:
+        return "Network subsystem is unavailable";
+    case 10092:
+        return "Incompatible version of WINSOCK.DLL";
+    case 10093:
+        return "Successful WSAStartup not yet performed";
+    case 11001:
+        return "Host not found";
+    case 11002:
+        return "Non-Authoritative Host not found";
+    case 11003:
+        return "Non-Recoverable error: FORMERR, REFUSED, NOTIMP";
+    case 11004:
+        return "Valid name, no data record of requested type";
+    default:
+        return nullptr;
+    }
+}
+
+// "1.1" from a version word: the high byte, a point, the low byte.
+QString VersionText(quint16 version)
+{
+    return QStringLiteral("%1.%2").arg(version >> 8).arg(version & 0xFF);
+}
+
+// One turn of every wait: the program stays responsive while a call "blocks".
+void PollOnce()
+{
+    Sleep(2);
+    ProcessMessages();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TThreadTimer
+
+TThreadTimer::TThreadTimer(QObject *owner) : QObject(owner)
+{}
+
+TThreadTimer::~TThreadTimer()
+{
+    enabled = false;
+    if (timerId != 0)
+        killTimer(timerId);
+}
+
+void TThreadTimer::SetEnabled(bool value)
+{
+    if (value == enabled)
+        return;
+    enabled = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetInterval(quint32 value)
+{
+    if (value == interval)
+        return;
+    interval = value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(TNotifyEvent value)
+{
+    onTimer = std::move(value);
+    UpdateTimer();
+}
+
+void TThreadTimer::UpdateTimer()
+{
+    if (timerId != 0) {
+        killTimer(timerId);
+        timerId = 0;
+    }
+    if (interval != 0 && enabled && onTimer) {
+        // The event loop takes a signed interval; longer ones are refused like any other.
+        if (interval <= quint32(std::numeric_limits<int>::max()))
+            timerId = startTimer(int(interval), Qt::PreciseTimer);
+        if (timerId == 0)
+            throw Exception(QStringLiteral("No Timer"));
+    }
+}
+
+void TThreadTimer::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != timerId || !onTimer)
+        return;
+    // Nobody called us, so a failure goes to the standard error box.
+    TNotifyEvent handler = onTimer;
+    RunCommand([&] { handler(this); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+TPowersock::TPowersock(QObject *owner) : QObject(owner)
+{
+    WindowHandle = new TSocketWindow;
+    WindowHandle->Handler = [this](quint32 message, quintptr word, qintptr value) {
+        HandleSocketMessage(message, word, value);
+    };
+    RelayHost.clear();
+    TextBuffer = QByteArray(TextBufferSize, '\0');
+    Timer = new TThreadTimer(this);
+    Timer->SetEnabled(false);
+    Timer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
+    SocketInfo.clear();
+    CancelPending = false;
+    CountTraffic = false;
+    ShuttingDown = false;
+    Connected = false;
+    try {
+        InitializeSockets();
+    } catch (...) {
+        delete WindowHandle;
+        WindowHandle = nullptr;
+        throw;
+    }
+}
+
+TPowersock::~TPowersock()
+{
+    Destroy();
+}
+
+void TPowersock::Destroy()
+{
+    if (destroyed)
+        return;
+    destroyed = true;
+    destroying = true;
+    // Each step runs even when an earlier one failed: this is the way out of the object.
+    auto step = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (...) {
+        }
+    };
+    step([this] { ReportStatus(QStringLiteral("Destroy"), 8); });
+    step([this] { Abort(); });
+    step([this] { Cancel(); });
+    SocketInfo.clear();
+    delete Timer;
+    Timer = nullptr;
+    if (LookupHandle != 0) {
+        Winsock::CancelAsyncRequest(LookupHandle);
+        LookupHandle = 0;
+    }
+    TextBuffer.clear();
+    HostEntryBuffer = {};
+    delete WindowHandle;
+    WindowHandle = nullptr;
+    ReceiveBuffer.clear();
+    ReceiveSpare.clear();
+    SendQueue.clear();
+    SendPosition = 0;
+    SendSpare.clear();
+    ShuttingDown = true;
+    step([this] { RequestCloseSocket(); });
+    if (startedSockets) {
+        startedSockets = false;
+        if (--socketsInUse == 0)
+            Winsock::Cleanup();
+    }
+}
+
+int TPowersock::SocketsInUse()
+{
+    return socketsInUse;
+}
+
+void TPowersock::InitializeSockets()
+{
+    ReportStatus(QStringLiteral("Initializing Winsock"), 8);
+    if (++socketsInUse == 1) {
+        Winsock::Startup(0x0101, WSAData);
+        SocketInfo << QStringLiteral("Version= ") + VersionText(WSAData.Version)
+                   << QStringLiteral("High Version= ") + VersionText(WSAData.HighVersion)
+                   << QStringLiteral("Description= ") + WSAData.Description
+                   << QStringLiteral("System= ") + WSAData.SystemStatus
+                   << QStringLiteral("Max Sockets= ") + QString::number(WSAData.MaxSockets)
+                   << QStringLiteral("Max Udp pack size= ") + QString::number(WSAData.MaxUdpDg);
+    }
+    startedSockets = true;
+    try {
+        SocketHandle = Winsock::Socket(AfInet, SockStream, IpProtoTcp);
+        if (SocketHandle == InvalidSocket)
+            ErrorManager(WsaError::WouldBlock);
+        if (SocketHandle == InvalidSocket || Winsock::SetLinger(SocketHandle, true, 0) != 0 ||
+            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll) != 0)
+            throw ESockError(QString());
+    } catch (...) {
+        if (SocketHandle != InvalidSocket) {
+            Winsock::CloseSocket(SocketHandle);
+            SocketHandle = InvalidSocket;
+        }
+        startedSockets = false;
+        if (--socketsInUse == 0)
+            Winsock::Cleanup();
+        throw ESockError(QStringLiteral("Initializaton of windows sockets failed"));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status and errors
+
+void TPowersock::ReportStatus(const QString &text, int level)
+{
+    if (level > ReportLevel)
+        return;
+    StatusText = text;
+    if (!destroying && OnStatus)
+        OnStatus(this, text);
+}
+
+QString TPowersock::LookupErrorText(int errorNumber)
+{
+    ReportStatus(QStringLiteral("Looking Up Error Message"), 8);
+    if (errorNumber == 0)
+        return QString();
+    if (const char *text = ErrorText(errorNumber))
+        return QString::number(errorNumber) + QLatin1Char(':') + QLatin1String(text);
+    return QStringLiteral("Unknown Error No. ") + QString::number(errorNumber);
+}
+
+void TPowersock::ErrorManager(int ignore)
+{
+    ReportStatus(QStringLiteral("Checking Error In Error Manager"), 16);
+    LastError = Winsock::GetLastError();
+    if (LastError == ignore)
+        return;
+    QString text = LookupErrorText(LastError);
+    if (OnError)
+        OnError(this, quint16(LastError), text);
+    throw ESockError(text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time-out
+
+void TPowersock::TimerOn()
+{
+    ReportStatus(QStringLiteral("Timer On"), 8);
+    TimedOut = false;
+    if (TimeOut < 0)
+        throw Exception(QStringLiteral("TimeOut out of range: %1").arg(TimeOut));
+    Timer->SetInterval(quint32(TimeOut));
+    Timer->SetEnabled(true);
+}
+
+void TPowersock::TimerOff()
+{
+    ReportStatus(QStringLiteral("Timer Off"), 8);
+    Timer->SetEnabled(false);
+}
+
+void TPowersock::TimerExpired(QObject *)
+{
+    ReportStatus(QStringLiteral("Timer Triggered"), 8);
+    TimerOff();
+    TimedOut = true;
+    Abort();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resolving and connecting
+
+void TPowersock::ResolveHost()
+{
+    ReportStatus(QStringLiteral("Resolve Host"), 8);
+    // The whole name is looked up, however long: cutting it would ask for another host.
+    const QString name = RelayHost.isEmpty() ? Host : RelayHost;
+    quint32 address = Winsock::InetAddr(name.toLatin1());
+    if (address != InaddrNone) {
+        RemoteAddress.Address = address;
+        return;
+    }
+    RemoteAddress.Address = 0;
+    TimerOn();
+    LookupDone = false;
+    if (LookupHandle != 0)
+        Winsock::CancelAsyncRequest(LookupHandle);
+    HostEntryBuffer = {};
+    LookupHandle = Winsock::AsyncGetHostByName(WindowHandle, MsgLookupDone, name, &HostEntryBuffer);
+    do
+        PollOnce();
+    while (!LookupDone && !TimedOut && !CancelPending);
+    TimerOff();
+    if (!LookupDone)
+        Winsock::CancelAsyncRequest(LookupHandle);
+    LookupHandle = 0;
+    if (TimedOut)
+        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
+    if (CancelPending)
+        throw ESockError(QStringLiteral("Host Lookup Canceled"));
+    if (!LastEventOk || HostEntryBuffer.Addresses.isEmpty())
+        throw ESockError(QStringLiteral("Host Lookup Failed"));
+    RemoteAddress.Address = HostEntryBuffer.Addresses.first();
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::Connect()
+{
+    ReportStatus(QStringLiteral("Connecting"), 8);
+    CancelPending = false;
+    if (Connected)
+        throw ESockError(QStringLiteral("Already connected"));
+    // Bytes a cancelled send left behind belong to an earlier conversation; they must not
+    // go out ahead of this connection's first command.
+    SendQueue.clear();
+    SendPosition = 0;
+    SendSpare.clear();
+
+    int attempts = 0;
+    for (;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError &e) {
+            if (e.Message == QLatin1String("Host Lookup Timed Out") ||
+                e.Message == QLatin1String("Host Lookup Canceled"))
+                throw;
+            // A failed look-up leaves no address: the invalid-host path below.
+        }
+        if (RemoteAddress.Address != 0)
+            break;
+        if (attempts > 0 || !OnInvalidHost)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+        ++attempts;
+    }
+
+    RemoteAddress.Family = AfInet;
+    RemoteAddress.Port = Winsock::Htons(quint16(RelayHost.isEmpty() ? Port : RelayPort));
+    LookupDone = false;
+    LastEventOk = true;
+    if (Winsock::Connect(SocketHandle, RemoteAddress) != 0)
+        ErrorManager(WsaError::WouldBlock);
+
+    TimerOn();
+    do
+        PollOnce();
+    while (!Connected && !TimedOut && !CancelPending && LastEventOk);
+    TimerOff();
+    if (!TimedOut && !CancelPending && LastEventOk)
+        return;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (TimedOut)
+        throw ESockError(QStringLiteral("Connection Timed out"));
+    if (CancelPending)
+        throw ESockError(QStringLiteral("Connection Canceled"));
+    throw ESockError(QStringLiteral("Connection Failed"));
+}
+
+void TPowersock::Disconnect()
+{
+    ReportStatus(QStringLiteral("Disconnecting"), 8);
+    RequestCloseSocket();
+}
+
+void TPowersock::Abort()
+{}
+
+TSocket TPowersock::Accept()
+{
+    ReportStatus(QStringLiteral("Accepting"), 4);
+    TSocket socket = Winsock::Accept(SocketHandle);
+    if (socket == InvalidSocket)
+        throw ESockError(QStringLiteral("Error creating Data Connection"));
+    return socket;
+}
+
+void TPowersock::Cancel()
+{
+    ReportStatus(QStringLiteral("Canceling"), 8);
+    CancelPending = true;
+}
+
+void TPowersock::RequireConnection()
+{
+    bool asked = false;
+    while (!Connected) {
+        if (asked || !OnConnectionRequired)
+            throw Exception(QStringLiteral("Not Connected"));
+        bool handled = false;
+        asked = true;
+        OnConnectionRequired(handled);
+        if (!handled)
+            throw Exception(QStringLiteral("Not Connected"));
+    }
+}
+
+void TPowersock::RequestCloseSocket()
+{
+    ReportStatus(QStringLiteral("Request Close Socket"), 4);
+    Connected = false;
+    if (SocketHandle == InvalidSocket)
+        return;
+    if (Winsock::CloseSocket(SocketHandle) != 0) {
+        ErrorManager(WsaError::WouldBlock);
+        return;
+    }
+    SocketHandle = InvalidSocket;
+    if (!destroying && OnDisconnect)
+        OnDisconnect(this);
+    if (!ShuttingDown) {
+        SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
+        if (SocketHandle != InvalidSocket)
+            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message dispatch
+
+void TPowersock::HandleSocketMessage(quint32 message, quintptr word, qintptr value)
+{
+    try {
+        // Messages about a socket or a look-up that is no longer ours are stale.
+        if (message == MsgSocketEvent && word != SocketHandle)
+            return;
+        if (message == MsgLookupDone && word != LookupHandle)
+            return;
+        if (message == MsgSocketEvent || message == MsgLookupDone)
+            LastEventOk = ((quintptr(value) >> 16) & 0xFFFF) == 0;
+        switch (message) {
+        case MsgSocketEvent:
+            switch (value & 0xFFFF) {
+            case FdRead:
+                ReadToStream();
+                break;
+            case FdWrite:
+                WriteFromStream();
+                break;
+            case FdConnect:
+                if (LastEventOk) {
+                    Connected = true;
+                    if (OnConnect)
+                        OnConnect(this);
+                }
+                break;
+            case FdClose: {
+                // What the peer sent before it closed still belongs to the reader.
+                char buffer[ChunkSize + 1];
+                while (!CancelPending) {
+                    int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
+                    if (n <= 0)
+                        break;
+                    ReceiveBuffer.append(buffer, n);
+                }
+                Connected = false;
+                RequestCloseSocket();
+                break;
+            }
+            default:
+                break;
+            }
+            break;
+        case MsgLookupDone:
+            LookupDone = true;
+            break;
+        case MsgWriteMore:
+            WriteFromStream();
+            break;
+        case MsgReadMore:
+            ReadToStream();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        // Nobody waits for a message: its failure has nowhere to go.
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Moving bytes
+
+void TPowersock::ReadToStream()
+{
+    if (CancelPending) {
+        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, 0);
+        if (AbortHook)
+            AbortHook(this);
+    }
+    if (HandlerBusy) {
+        // Dropping it would leave the bytes unread for good: no new read notification
+        // comes until they are received.
+        readDeferred = true;
+        return;
+    }
+    HandlerBusy = true;
+    bool arrived = false;
+    auto finish = [this, &arrived] {
+        HandlerBusy = false;
+        if (readDeferred && WindowHandle) {
+            readDeferred = false;
+            WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+        }
+        if (writeDeferred && WindowHandle) {
+            writeDeferred = false;
+            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+        }
+        if (arrived && OnDataArrived)
+            OnDataArrived(this);
+    };
+    try {
+        ReportStatus(QStringLiteral("ReadToStream"), 8);
+        char buffer[ChunkSize + 1];
+        int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
+        if (n >= 0) {
+            ReceiveBuffer.append(buffer, n);
+            if (CountTraffic) {
+                ReceivedBytes += n;
+                if (OnPacketReceived)
+                    OnPacketReceived(this);
+            }
+            arrived = true;
+            if (n == ChunkSize)
+                WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+        } else {
+            LastError = Winsock::GetLastError();
+            QString text = LookupErrorText(LastError);
+            if (OnError)
+                OnError(this, quint16(LastError), text);
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void TPowersock::WriteFromStream()
+{
+    if (HandlerBusy) {
+        writeDeferred = true;
+        return;
+    }
+    HandlerBusy = true;
+    auto finish = [this] {
+        HandlerBusy = false;
+        if (readDeferred && WindowHandle) {
+            readDeferred = false;
+            WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+        }
+        if (writeDeferred && WindowHandle) {
+            writeDeferred = false;
+            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+        }
+    };
+    try {
+        ReportStatus(QStringLiteral("WriteFromStream"), 8);
+        qsizetype waiting = SendQueue.size() - SendPosition;
+        if (waiting <= 0 && !CancelPending) {
+            // Nothing (left) to hand over: an empty send is complete, not pending for ever.
+            SendComplete = true;
+        } else if (!CancelPending) {
+            int length = int(qMin<qsizetype>(waiting, ChunkSize));
+            int n = Winsock::Send(SocketHandle, SendQueue.constData() + SendPosition, length);
+            if (n < 0) {
+                // The queue keeps its bytes; the next write notification resumes.
+                LastError = Winsock::GetLastError();
+            } else {
+                TakeSent(n);
+                if (n < waiting) {
+                    WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+                } else {
+                    SendComplete = true;
+                }
+                SentBytes += n;
+                if (CountTraffic && OnPacketSent)
+                    OnPacketSent(this);
+            }
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void TPowersock::TakeSent(qsizetype n)
+{
+    SendPosition += n;
+    if (SendPosition >= SendQueue.size()) {
+        SendQueue.clear();
+        SendPosition = 0;
+    }
+}
+
+// Appending compacts the queue first, so it never holds bytes that were already sent.
+static void AppendToQueue(QByteArray &queue, qsizetype &position, QByteArray &spare, const char *data, qsizetype size)
+{
+    if (position > 0) {
+        spare = queue.mid(position);
+        queue.clear();
+        std::swap(queue, spare);
+        position = 0;
+    }
+    queue.append(data, size);
+}
+
+void TPowersock::SendBuffer(const char *buffer, quint16 length)
+{
+    ReportStatus(QStringLiteral("Sending Buffer"), 4);
+    if (CancelPending)
+        return;
+    qsizetype size = length != 0 ? length : qsizetype(std::strlen(buffer));
+    AppendToQueue(SendQueue, SendPosition, SendSpare, buffer, size);
+    SendComplete = false;
+    WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+    do
+        PollOnce();
+    while (!SendComplete && !CancelPending);
+    if (CancelPending) {
+        CancelPending = false;
+        throw EAbortError(QStringLiteral("Socket send aborted"));
+    }
+}
+
+void TPowersock::Write(const QByteArray &text)
+{
+    ReportStatus(QStringLiteral("Write"), 8);
+    // At most 16384 bytes go out, and a zero byte ends the text.
+    qsizetype size = qMin<qsizetype>(text.size(), TextBufferSize - 1);
+    if (TextBuffer.size() != TextBufferSize)
+        TextBuffer = QByteArray(TextBufferSize, '\0');
+    std::memcpy(TextBuffer.data(), text.constData(), size_t(size));
+    TextBuffer[size] = '\0';
+    // Length 0 is "up to the zero": an empty text sends nothing and returns.
+    SendBuffer(TextBuffer.constData(), 0);
+}
+
+void TPowersock::Writeln(const QByteArray &text)
+{
+    ReportStatus(QStringLiteral("Writeln"), 8);
+    Write(text + "\r\n");
+}
+
+void TPowersock::SendStream(QIODevice &stream)
+{
+    CountTraffic = true;
+    try {
+        ReportStatus(QStringLiteral("SendStream"), 8);
+        if (!CancelPending) {
+            if (!stream.isSequential())
+                stream.seek(0);
+            ReportStatus(QStringLiteral("SendFile"), 8);
+            SentBytes = 0;
+            TotalBytes = qint32(stream.size());
+            const QByteArray bytes = stream.readAll();
+            AppendToQueue(SendQueue, SendPosition, SendSpare, bytes.constData(), bytes.size());
+            SendComplete = false;
+            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+            do
+                PollOnce();
+            while (!SendComplete && !CancelPending);
+        }
+    } catch (...) {
+        CountTraffic = false;
+        if (CancelPending) {
+            CancelPending = false;
+            throw EAbortError(QStringLiteral("Socket send aborted"));
+        }
+        throw;
+    }
+    CountTraffic = false;
+    if (CancelPending) {
+        CancelPending = false;
+        throw EAbortError(QStringLiteral("Socket send aborted"));
+    }
+}
+
+QByteArray TPowersock::ReadLn()
+{
+    ReportStatus(QStringLiteral("ReadLn"), 8);
+    qsizetype lineFeed = -1;
+    qsizetype scanned = 0;
+    for (;;) {
+        if (!ReceiveBuffer.isEmpty()) {
+            // Only bytes not yet looked at are searched; a handler may have emptied the buffer.
+            scanned = qMin(scanned, ReceiveBuffer.size());
+            qsizetype end = qMin(ReceiveBuffer.size(), MaxLineLength);
+            if (scanned < end) {
+                const void *found = std::memchr(ReceiveBuffer.constData() + scanned, '\n', size_t(end - scanned));
+                if (found) {
+                    lineFeed = static_cast<const char *>(found) - ReceiveBuffer.constData();
+                    break;
+                }
+                scanned = end;
+            }
+            if (ReceiveBuffer.size() >= MaxLineLength) {
+                // The peer is not sending lines; what it sent is of no use to any reader.
+                ReceiveBuffer.clear();
+                ReceiveSpare.clear();
+                throw ESockError(QStringLiteral("Line too long: no line feed in %1 bytes").arg(MaxLineLength));
+            }
+        }
+        PollOnce();
+        if (CancelPending)
+            break;
+    }
+    if (CancelPending)
+        throw EAbortError(QStringLiteral("Socket readln aborted"));
+    QByteArray line = ReceiveBuffer.left(lineFeed + 1);
+    if (lineFeed + 1 < ReceiveBuffer.size()) {
+        ReceiveSpare = ReceiveBuffer.mid(lineFeed + 1);
+        ReceiveBuffer.clear();
+        std::swap(ReceiveBuffer, ReceiveSpare);
+    } else {
+        ReceiveBuffer.clear();
+    }
+    return line;
+}
+
+QByteArray TPowersock::Transaction(const QByteArray &command)
+{
+    ReportStatus(QStringLiteral("Transaction"), 8);
+    ReplyCode = 0;
+    Writeln(command);
+    LastReply = ReadLn();
+    if (!LastReply.isEmpty()) {
+        ReportStatus(QString::fromLatin1(LastReply), 1);
+        qsizetype digits = 0;
+        while (digits < LastReply.size() && digits < 10 && LastReply[digits] >= '0' && LastReply[digits] <= '9')
+            ++digits;
+        if (digits > 0) {
+            qint64 value = LastReply.left(digits).toLongLong();
+            if (value > std::numeric_limits<qint32>::max())
+                value = 0;
+            if (value > std::numeric_limits<qint16>::max())
+                throw ESockError(QStringLiteral("Reply code %1 out of range").arg(value));
+            ReplyCode = qint16(value);
+        }
+    }
+    return LastReply;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fields
+
+template <typename Text, typename Char> static Text NthFieldOf(const Text &text, Char delimiter, int n)
+{
+    Text result;
+    int count = 0;
+    for (auto c : text) {
+        if (c == delimiter) {
+            if (++count == n)
+                break;
+        } else if (count == n - 1) {
+            result += c;
+        }
+    }
+    return result;
+}
+
+QString TPowersock::NthField(const QString &text, QChar delimiter, int n)
+{
+    return n < 1 ? QString() : NthFieldOf(text, delimiter, n);
+}
+
+QByteArray TPowersock::NthField(const QByteArray &text, char delimiter, int n)
+{
+    return n < 1 ? QByteArray() : NthFieldOf(text, delimiter, n);
+}

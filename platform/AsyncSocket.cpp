@@ -1,0 +1,396 @@
+#include "platform/AsyncSocket.h"
+
+#include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QSet>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+thread_local int lastError = 0;
+
+int Fail(int error)
+{
+    lastError = error;
+    return SocketError;
+}
+
+int FailErrno()
+{
+    return Fail(WinsockError(errno));
+}
+
+// One open socket and the notifiers that turn its readiness into the notifications.
+struct TSocketState
+{
+    TSocket Handle = InvalidSocket;
+    int Fd = -1;
+    std::unique_ptr<QSocketNotifier> ReadNotifier;
+    std::unique_ptr<QSocketNotifier> WriteNotifier;
+    QPointer<TSocketWindow> Window;
+    quint32 Message = 0;
+    long Events = 0;
+    bool Connecting = false;
+    bool Connected = false;
+    // The peer's close was announced; nothing more is read for notifications.
+    bool ClosePosted = false;
+    // A send would have blocked: announce write when space frees up.
+    bool WantWrite = false;
+
+    ~TSocketState()
+    {
+        ReadNotifier.reset();
+        WriteNotifier.reset();
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+
+    void Post(long kind, int error)
+    {
+        if (Window && (Events & kind))
+            Window->Post(Message, Handle, qintptr(kind & 0xFFFF) | (qintptr(error & 0xFFFF) << 16));
+    }
+
+    // The read notifier watches for data or the peer's close once connected; the write
+    // notifier for the end of a connection attempt or for space after a blocked send.
+    void UpdateNotifiers()
+    {
+        bool on = Events != 0;
+        ReadNotifier->setEnabled(on && Connected && !ClosePosted);
+        WriteNotifier->setEnabled(on && (Connecting || (Connected && WantWrite)));
+    }
+
+    void OnReadable()
+    {
+        ReadNotifier->setEnabled(false);
+        char byte;
+        ssize_t n = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+            // Announced once; the next Recv watches again.
+            Post(FdRead, 0);
+        } else if (n == 0) {
+            ClosePosted = true;
+            Post(FdClose, 0);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            ReadNotifier->setEnabled(true);
+        } else {
+            ClosePosted = true;
+            Post(FdClose, WinsockError(errno));
+        }
+    }
+
+    void OnWritable()
+    {
+        WriteNotifier->setEnabled(false);
+        if (Connecting) {
+            Connecting = false;
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = errno;
+            Post(FdConnect, WinsockError(error));
+            if (error == 0)
+                Established();
+        } else if (WantWrite) {
+            WantWrite = false;
+            Post(FdWrite, 0);
+        }
+        UpdateNotifiers();
+    }
+
+    void Established()
+    {
+        Connected = true;
+        Post(FdWrite, 0);
+    }
+};
+
+QHash<TSocket, TSocketState *> &Sockets()
+{
+    static QHash<TSocket, TSocketState *> sockets;
+    return sockets;
+}
+
+TSocket nextSocket = 1;
+int startups = 0;
+
+TSocketState *Find(TSocket s)
+{
+    TSocketState *state = Sockets().value(s, nullptr);
+    if (!state)
+        lastError = WsaError::NotSocket;
+    return state;
+}
+
+QSet<quintptr> &LiveLookups()
+{
+    static QSet<quintptr> lookups;
+    return lookups;
+}
+
+quintptr nextLookup = 1;
+
+bool IsReservedInvalidName(QString name)
+{
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    return name.compare(QLatin1String("invalid"), Qt::CaseInsensitive) == 0 ||
+           name.endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+namespace Winsock {
+
+int Startup(quint16 version, TWSAData &data)
+{
+    ++startups;
+    data.Version = version;
+    data.HighVersion = 0x0101;
+    data.Description = QStringLiteral("POSIX TCP/IP sockets");
+    data.SystemStatus = QStringLiteral("Running");
+    rlimit limit{};
+    rlim_t files = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
+    data.MaxSockets = files > 0xFFFF ? 0xFFFF : quint16(files);
+    data.MaxUdpDg = 65507;
+    lastError = 0;
+    return 0;
+}
+
+int Cleanup()
+{
+    if (startups == 0)
+        return Fail(10093);
+    --startups;
+    return 0;
+}
+
+TSocket Socket(int family, int type, int protocol)
+{
+    if (family != AF_INET || type != SOCK_STREAM || (protocol != 0 && protocol != IPPROTO_TCP)) {
+        Fail(family != AF_INET ? WsaError::AddressFamily : 10044);
+        return InvalidSocket;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        FailErrno();
+        return InvalidSocket;
+    }
+    auto *state = new TSocketState;
+    state->Handle = nextSocket++;
+    state->Fd = fd;
+    state->ReadNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    state->WriteNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    state->ReadNotifier->setEnabled(false);
+    state->WriteNotifier->setEnabled(false);
+    TSocket handle = state->Handle;
+    // The notifiers outlive no state: they are destroyed with it, so the handle look-up
+    // only guards against a state closed by an earlier notification of the same pass.
+    QObject::connect(state->ReadNotifier.get(), &QSocketNotifier::activated, [handle] {
+        if (TSocketState *s = Sockets().value(handle, nullptr))
+            s->OnReadable();
+    });
+    QObject::connect(state->WriteNotifier.get(), &QSocketNotifier::activated, [handle] {
+        if (TSocketState *s = Sockets().value(handle, nullptr))
+            s->OnWritable();
+    });
+    Sockets().insert(handle, state);
+    lastError = 0;
+    return handle;
+}
+
+int SetLinger(TSocket s, bool on, int seconds)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    linger value{on ? 1 : 0, seconds};
+    if (::setsockopt(state->Fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
+        return FailErrno();
+    return 0;
+}
+
+int AsyncSelect(TSocket s, TSocketWindow *window, quint32 message, long events)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    state->Window = window;
+    state->Message = message;
+    state->Events = window ? events : 0;
+    state->UpdateNotifiers();
+    return 0;
+}
+
+int Connect(TSocket s, const TSockAddrIn &address)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    if (state->Connected)
+        return Fail(WsaError::IsConnected);
+    if (state->Connecting)
+        return Fail(WsaError::Already);
+    sockaddr_in peer{};
+    peer.sin_family = address.Family;
+    peer.sin_port = address.Port;
+    peer.sin_addr.s_addr = address.Address;
+    if (::connect(state->Fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
+        state->Post(FdConnect, 0);
+        state->Established();
+        state->UpdateNotifiers();
+        lastError = 0;
+        return 0;
+    }
+    if (errno == EINPROGRESS) {
+        state->Connecting = true;
+        state->UpdateNotifiers();
+        return Fail(WsaError::WouldBlock);
+    }
+    return FailErrno();
+}
+
+int Send(TSocket s, const char *buffer, int length)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    if (length < 0)
+        return Fail(WsaError::Invalid);
+    ssize_t n = ::send(state->Fd, buffer, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            state->WantWrite = true;
+            state->UpdateNotifiers();
+        }
+        return FailErrno();
+    }
+    lastError = 0;
+    return int(n);
+}
+
+int Recv(TSocket s, char *buffer, int length)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    if (length < 0)
+        return Fail(WsaError::Invalid);
+    ssize_t n = ::recv(state->Fd, buffer, size_t(length), MSG_DONTWAIT);
+    int error = n < 0 ? errno : 0;
+    // A receive lets the socket announce data (or the close) again.
+    state->UpdateNotifiers();
+    if (n < 0)
+        return Fail(WinsockError(error));
+    lastError = 0;
+    return int(n);
+}
+
+int CloseSocket(TSocket s)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    Sockets().remove(s);
+    delete state;
+    lastError = 0;
+    return 0;
+}
+
+TSocket Accept(TSocket s)
+{
+    // Nothing here listens: a socket of this layer is never in the listening state.
+    if (Find(s))
+        Fail(WsaError::Invalid);
+    return InvalidSocket;
+}
+
+int GetLastError()
+{
+    return lastError;
+}
+
+void SetLastError(int error)
+{
+    lastError = error;
+}
+
+quint32 InetAddr(const QByteArray &text)
+{
+    return ::inet_addr(text.constData());
+}
+
+quint16 Htons(quint16 value)
+{
+    return htons(value);
+}
+
+quint16 Ntohs(quint16 value)
+{
+    return ntohs(value);
+}
+
+quintptr AsyncGetHostByName(TSocketWindow *window, quint32 message, const QString &name, THostEntry *entry)
+{
+    quintptr handle = nextLookup++;
+    LiveLookups().insert(handle);
+    QPointer<TSocketWindow> target(window);
+    auto finish = [handle, target, message, entry](int error, const QString &hostName, const QList<quint32> &list) {
+        if (!LiveLookups().remove(handle))
+            return;
+        if (error == 0) {
+            entry->Name = hostName;
+            entry->Addresses = list;
+        }
+        if (target)
+            target->Post(message, handle, qintptr(error & 0xFFFF) << 16);
+    };
+    if (IsReservedInvalidName(name)) {
+        // RFC 6761: such names never resolve, so no resolver is asked.
+        QMetaObject::invokeMethod(
+            window, [finish, name] { finish(WsaError::HostNotFound, name, {}); }, Qt::QueuedConnection);
+        return handle;
+    }
+    QHostInfo::lookupHost(name, window, [finish](const QHostInfo &info) {
+        if (info.error() != QHostInfo::NoError) {
+            finish(info.error() == QHostInfo::HostNotFound ? WsaError::HostNotFound : WsaError::NoRecovery,
+                   info.hostName(), {});
+            return;
+        }
+        // The socket is IPv4: resolvers often list IPv6 addresses first.
+        QList<quint32> list;
+        for (const QHostAddress &address : info.addresses()) {
+            bool ok = false;
+            quint32 ip = address.toIPv4Address(&ok);
+            if (ok && address.protocol() == QAbstractSocket::IPv4Protocol)
+                list.append(htonl(ip));
+        }
+        finish(list.isEmpty() ? WsaError::NoData : 0, info.hostName(), list);
+    });
+    lastError = 0;
+    return handle;
+}
+
+int CancelAsyncRequest(quintptr handle)
+{
+    if (!LiveLookups().remove(handle))
+        return Fail(WsaError::Invalid);
+    return 0;
+}
+
+} // namespace Winsock
