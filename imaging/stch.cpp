@@ -39,7 +39,7 @@ void EnlargePosition(qint64 sn, qint64 dn, qint64 p, int &i, long double &t)
 // The Lagrange basis of the nodes 0..3 at d = t + 1, in 16.16. Each product is formed
 // left to right with the divisor last, and 0.5 is added before truncating toward zero
 // (which is not rounding for the negative outer weights: t = 0.5 gives -4095).
-Cubic CubicWeights(long double t)
+Cubic LagrangeWeights(long double t)
 {
     const long double d = t + 1;
     Cubic w;
@@ -92,6 +92,12 @@ QString SizeText(qint64 width, qint64 height)
 
 } // namespace
 
+std::array<qint32, 4> CubicWeights(long double t)
+{
+    const Cubic w = LagrangeWeights(t);
+    return {w.w0, w.w1, w.w2, w.w3};
+}
+
 void CheckPictureSize(qint64 width, qint64 height)
 {
     if (width < 1 || height < 1)
@@ -122,7 +128,7 @@ void EnlargeHorizontal(const QImage &source, QImage &dest)
     std::vector<long double> fraction(dn);
     for (int p = 0; p < dn; ++p) {
         EnlargePosition(sn, dn, p, index[p], fraction[p]);
-        weights[p] = CubicWeights(fraction[p]);
+        weights[p] = LagrangeWeights(fraction[p]);
     }
 
     for (int y = 0; y < rows; ++y) {
@@ -159,7 +165,7 @@ void EnlargeVertical(const QImage &source, QImage &dest)
         int i;
         long double t;
         EnlargePosition(sn, dn, p, i, t);
-        weights[p] = CubicWeights(t);
+        weights[p] = LagrangeWeights(t);
     }
 
     for (int p = 0; p < dn; ++p) {

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include <array>
+
 // Smooth resampling of a picture in place: the width first, then the height. A longer
 // line is made by 4-point cubic (Lagrange) interpolation, linear in the first and last
 // source interval and a copy at the last position; a shorter one by area averaging.
@@ -28,6 +30,10 @@ void CheckPictureSize(qint64 width, qint64 height);
 // A fresh 24-bit picture of the given size; throws a clear message instead of returning
 // a null image when the memory cannot be had.
 QImage NewPicture(int width, int height, QImage::Format format = QImage::Format_BGR888);
+
+// The cubic weights w0..w3 of the taps i-1 .. i+2 for the fraction t beyond tap i, in
+// 16.16 (they add up to 65536 give or take two).
+std::array<qint32, 4> CubicWeights(long double t);
 
 // The four passes. Both pictures are Format_BGR888; source has the current size and dest
 // already has the new length on the pass's axis (the other axis equal). Every pixel of
