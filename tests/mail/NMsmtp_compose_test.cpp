@@ -1,0 +1,195 @@
+#include "mail/NMsmtp.h"
+
+#include "platform/Exception.h"
+#include "support/TestFolder.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Text(const TNMSMTP &smtp)
+{
+    QByteArray header;
+    for (const QByteArray &line : smtp.FinalHeader)
+        header += line + "\r\n";
+    return header + "\r\n\r\n" + smtp.MessageBody();
+}
+
+QByteArray Blanks(int n)
+{
+    return QByteArray(n, ' ');
+}
+
+} // namespace
+
+TEST(NMsmtpCompose, OneAttachmentGivesTheWholeMultipartText)
+{
+    TestFolder folder;
+    folder.Write("kelvo.jpg", "\xff\xd8\xff\xe0 picture bytes");
+    TNMSMTP smtp;
+    TPostMessage &m = smtp.PostMessage;
+    m.FromName = "Taro";
+    m.FromAddress = "taro@example.com";
+    m.ToAddress = {"a@example.jp", "Hanako <b@example.jp>"};
+    m.ToCarbonCopy = {"cc:c@example.jp"};
+    m.ToBlindCarbonCopy = {"hidden@example.jp"};
+    m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
+    m.LocalProgram = "kelvo 0.32";
+    m.ReplyTo = "r@example.com";
+    m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
+    m.Body = {"hello", ".", "..", " .", "", "end"};
+    m.Attachments = {folder.File("kelvo.jpg")};
+    smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
+    smtp.ComposeMessage();
+
+    const QByteArray b = smtp.Boundary();
+    EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
+        << b.constData();
+    const QByteArray expected = "From: Taro<taro@example.com>\r\n"
+                                "To: a@example.jp,Hanako <b@example.jp>\r\n"
+                                "CC: cc:c@example.jp\r\n"
+                                "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
+                                "X-Mailer: kelvo 0.32\r\n"
+                                "Reply-To: r@example.com\r\n"
+                                "Date: Sun, 6 Dec 2026 09:00:00 +0900\r\n"
+                                "Mime-Version: 1.0\r\n"
+                                "Content-Type: multipart/mixed;" +
+                                Blanks(19) + "boundary=\"" + b +
+                                "\"\r\n"
+                                "\r\n"
+                                "\r\n"
+                                "--" +
+                                b +
+                                "\r\n"
+                                "Content-Type: text/plain;" +
+                                Blanks(24) +
+                                "charset=us-ascii\r\n"
+                                "\r\n"
+                                "hello\r\n"
+                                "..\r\n"
+                                "...\r\n"
+                                " .\r\n"
+                                "\r\n"
+                                "end\r\n"
+                                "--" +
+                                b +
+                                "\r\n"
+                                "Content-Type: application/octet-stream;" +
+                                Blanks(10) +
+                                "name=\"kelvo.jpg\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n"
+                                "Content-Disposition: attachment;" +
+                                Blanks(17) +
+                                "filename=\"kelvo.jpg\"\r\n"
+                                "\r\n"
+                                "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n"
+                                "--" +
+                                b + "--\r\n";
+    EXPECT_EQ(Text(smtp), expected);
+    EXPECT_EQ(smtp.FinalHeader.last().indexOf("boundary="), 49);
+}
+
+TEST(NMsmtpCompose, SinglePartForms)
+{
+    TNMSMTP smtp;
+    TPostMessage &m = smtp.PostMessage;
+    m.FromAddress = "f@x";
+    m.Subject = "Re: colon: kept";
+    smtp.ComposeMessage();
+    // no name, no X-Mailer, no To, no body: header, the two empty lines, nothing else
+    EXPECT_EQ(Text(smtp), "From: <f@x>\r\nSubject: Re: colon: kept\r\nMime-Version: 1.0\r\n"
+                          "Content-Type: text/plain;" +
+                              Blanks(24) + "charset=us-ascii\r\n\r\n\r\n");
+
+    m.FromAddress.clear();
+    m.Subject.clear();
+    m.ToAddress = {"a", "b"};
+    m.ToCarbonCopy = {"c"};
+    m.Body = {"x"};
+    smtp.BodyCharset = "iso-2022-jp";
+    smtp.ComposeMessage();
+    EXPECT_EQ(Text(smtp), "From: <>\r\nTo: a,b\r\nCC: c\r\nMime-Version: 1.0\r\n"
+                          "Content-Type: text/plain;" +
+                              Blanks(24) + "charset=iso-2022-jp\r\n\r\n\r\nx\r\n");
+}
+
+TEST(NMsmtpCompose, AttachmentPartsAndNames)
+{
+    TestFolder folder;
+    folder.Write("empty.jpg", "");
+    folder.Write("x:y.jpg", "abc");
+    folder.Write("p\\q.jpg", "abc");
+    folder.Write("plain.jpg", "abc");
+    folder.Write("say\"hi\".jpg", "abc");
+    TNMSMTP smtp;
+    QStringList events;
+    smtp.OnEncodeStart = [&](const QString &f) { events << "start " + f; };
+    smtp.OnEncodeEnd = [&](const QString &f) { events << "end " + f; };
+    const QStringList paths{folder.File("empty.jpg"), folder.File("x:y.jpg"), folder.File("p\\q.jpg"), "plain.jpg",
+                            folder.File("say\"hi\".jpg")};
+    smtp.PostMessage.Attachments = paths;
+    smtp.ComposeMessage();
+
+    const QByteArray b = smtp.Boundary();
+    auto part = [&](const QByteArray &name, const QByteArray &data) {
+        return "--" + b + "\r\nContent-Type: application/octet-stream;" + Blanks(10) + "name=\"" + name +
+               "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;" + Blanks(17) +
+               "filename=\"" + name + "\"\r\n\r\n" + data;
+    };
+    // empty body: the text part is its delimiter, its type and an empty line; an empty file no line at all
+    EXPECT_EQ(smtp.MessageBody(), "--" + b + "\r\nContent-Type: text/plain;" + Blanks(24) + "charset=us-ascii\r\n\r\n" +
+                                      part("empty.jpg", "") + part("y.jpg", "YWJj\r\n") + part("q.jpg", "YWJj\r\n") +
+                                      part("plain.jpg", "YWJj\r\n") + part("say\\\"hi\\\".jpg", "YWJj\r\n") + "--" + b +
+                                      "--\r\n");
+    QStringList expected;
+    for (const QString &p : paths)
+        expected << "start " + p << "end " + p;
+    EXPECT_EQ(events, expected);
+
+    // composed again within the same second: the same boundary
+    const QByteArray first = smtp.Boundary();
+    smtp.PostMessage.Attachments = {"plain.jpg"};
+    smtp.ComposeMessage();
+    if (smtp.Boundary() != first) // the clock may have just ticked over
+        smtp.ComposeMessage();
+    const QByteArray again = smtp.Boundary();
+    smtp.ComposeMessage();
+    EXPECT_EQ(smtp.Boundary(), again);
+}
+
+TEST(NMsmtpCompose, UuencodedLinesAndBodyLinesCannotEndTheMessageEarly)
+{
+    TestFolder folder;
+    folder.Write("fourteen", QByteArray(14, 'z'));
+    TNMSMTP smtp;
+    smtp.EncodeType = uuCode;
+    smtp.PostMessage.Attachments = {folder.File("fourteen")};
+    // lines that hold line ends of their own are split there and each piece dot-stuffed
+    smtp.PostMessage.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
+    smtp.ComposeMessage();
+    const QByteArray body = smtp.MessageBody();
+    EXPECT_TRUE(body.contains("\r\n\r\na\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n--")) << body.constData();
+    // 14 bytes: the length character is "." and gets stuffed; then the closing grave accent
+    EXPECT_TRUE(body.contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--")) << body.constData();
+    EXPECT_FALSE(body.contains("\r\n.\r\n"));
+    EXPECT_FALSE(body.contains('\n' + QByteArray(".") + '\r'));
+}
+
+TEST(NMsmtpCompose, MissingAttachmentFiresItsEventAndFails)
+{
+    TestFolder folder;
+    folder.Write("there.jpg", "abc");
+    TNMSMTP smtp;
+    QStringList events;
+    smtp.OnAttachmentNotFound = [&](const QString &f) { events << "missing " + f; };
+    smtp.OnEncodeStart = [&](const QString &f) { events << "start " + f; };
+    const QString gone = folder.File("gone.jpg");
+    smtp.PostMessage.Attachments = {folder.File("there.jpg"), gone};
+    EXPECT_THROW(smtp.ComposeMessage(), Exception);
+    EXPECT_EQ(events, QStringList({"start " + folder.File("there.jpg"), "missing " + gone}));
+    // a folder cannot be read as a file either
+    smtp.PostMessage.Attachments = {folder.Path()};
+    EXPECT_THROW(smtp.ComposeMessage(), Exception);
+}
