@@ -225,6 +225,16 @@ int SetLinger(TSocket s, bool on, int seconds)
     return 0;
 }
 
+int SetSockOpt(TSocket s, int level, int name, const void *value, int size)
+{
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    if (::setsockopt(state->Fd, level, name, value, socklen_t(size)) != 0)
+        return FailErrno();
+    return 0;
+}
+
 int AsyncSelect(TSocket s, TSocketWindow *window, quint32 message, long events)
 {
     TSocketState *state = Find(s);

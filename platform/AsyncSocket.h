@@ -69,6 +69,8 @@ int Cleanup();
 TSocket Socket(int family, int type, int protocol);
 // Linger on with a zero time: closing resets the connection at once.
 int SetLinger(TSocket s, bool on, int seconds);
+// Sets a socket option (level and name as the system defines them, e.g. the buffer sizes).
+int SetSockOpt(TSocket s, int level, int name, const void *value, int size);
 // Asks for the notifications in events (0 switches them off), posted as message to window.
 int AsyncSelect(TSocket s, TSocketWindow *window, quint32 message, long events);
 // Starts a connection; fails with "would block" (10035) while it is under way.

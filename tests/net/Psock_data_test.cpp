@@ -1,0 +1,271 @@
+#include "LoopbackServer.h"
+#include "NetTest.h"
+
+#include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
+
+#include <QBuffer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace {
+
+// Collects what the server read, for the GUI thread to look at after the session ended.
+struct Received
+{
+    std::mutex lock;
+    QByteArray bytes;
+    void Set(const QByteArray &b)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        bytes = b;
+    }
+    QByteArray Get()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return bytes;
+    }
+};
+
+TEST(PsockData, ReadLnSplitsPacketsIntoLinesAndJoinsBytesIntoLines)
+{
+    LoopbackServer server([](int fd) {
+        LoopbackServer::SendAll(fd, "220 first\r\n250 second\r\n");
+        for (char c : QByteArray("354 go\0on\r\n", 11)) {
+            LoopbackServer::SendAll(fd, QByteArray(1, c));
+            usleep(3000);
+        }
+        LoopbackServer::ReadToEnd(fd);
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    EXPECT_EQ(client.ReadLn(), "220 first\r\n");
+    EXPECT_EQ(client.ReadLn(), "250 second\r\n");
+    EXPECT_EQ(client.ReadLn(), QByteArray("354 go\0on\r\n", 11));
+    EXPECT_TRUE(client.ReceiveBuffer.isEmpty());
+}
+
+TEST(PsockData, TransactionReplyCodes)
+{
+    struct Row
+    {
+        QByteArray reply;
+        qint16 code;
+        QString failure;
+    } rows[] = {
+        {"250 ok\r\n", 250, ""},
+        {"OK fine\r\n", 0, ""},
+        {"32767 top\r\n", 32767, ""},
+        {"99999 over\r\n", 0, "Reply code 99999 out of range"},
+        {"12345678901 eleven digits\r\n", 0, "Reply code 1234567890 out of range"},
+        {"9999999999 past int\r\n", 0, ""},
+    };
+    LoopbackServer server([&](int fd) {
+        for (const Row &row : rows) {
+            LoopbackServer::ReadLine(fd);
+            LoopbackServer::SendAll(fd, row.reply);
+        }
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    qint16 codeWhileWaiting = -1;
+    client.OnDataArrived = [&](QObject *) { codeWhileWaiting = client.ReplyCode; };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.reply.toStdString());
+        client.ReplyCode = 77;
+        EXPECT_EQ(Failure<ESockError>([&] { EXPECT_EQ(client.Transaction("NOOP"), row.reply); }), row.failure);
+        EXPECT_EQ(client.LastReply, row.reply);
+        EXPECT_EQ(client.ReplyCode, row.code);
+        EXPECT_EQ(codeWhileWaiting, 0);
+    }
+}
+
+TEST(PsockData, WriteStopsAtZeroAndWritelnAddsCrLf)
+{
+    Received got;
+    LoopbackServer server([&](int fd) { got.Set(LoopbackServer::ReadToEnd(fd)); });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    client.Write(QByteArray("HELO a\0hidden", 13));
+    client.Write(""); // nothing to send: returns at once
+    client.Writeln("RSET");
+    client.Write(QByteArray(20000, 'x')); // at most 16384 bytes of a text go out
+    client.Disconnect();
+    ASSERT_TRUE(WaitFor([&] { return server.Done(); }));
+    EXPECT_EQ(got.Get(), "HELO aRSET\r\n" + QByteArray(16384, 'x'));
+}
+
+TEST(PsockData, SendStreamDeliversEverythingInOrderThroughPartialSends)
+{
+    QByteArray body(10 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char((i * 7 + i / 251) & 0xFF);
+    Received got;
+    // A small receive buffer and a reader that pauses: sends come back partial or would-block.
+    LoopbackServer server(
+        [&](int fd) {
+            QByteArray all;
+            char buffer[8192];
+            ssize_t n;
+            int reads = 0;
+            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+                all.append(buffer, n);
+                if (++reads % 64 == 0)
+                    usleep(1000);
+            }
+            got.Set(all);
+        },
+        4096);
+    RecordingClient client;
+    client.Port = server.Port();
+    int small = 4096;
+    Winsock::SetSockOpt(client.SocketHandle, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    client.Connect();
+    client.Writeln("DATA");
+    int packets = 0;
+    client.OnPacketSent = [&](QObject *) { ++packets; };
+    QBuffer stream(&body);
+    stream.open(QIODevice::ReadOnly);
+    stream.seek(body.size()); // SendStream starts from the beginning whatever the position
+    client.ReportLevel = 8;
+    client.Log.clear();
+    client.SendStream(stream);
+    EXPECT_EQ(client.SentBytes, body.size());
+    EXPECT_EQ(client.TotalBytes, body.size());
+    EXPECT_GT(packets, body.size() / 16383);
+    EXPECT_EQ(client.LastError, 10035); // the would-block path was taken
+    EXPECT_EQ(client.Log.mid(0, 2), (QStringList{"status SendStream", "status SendFile"}));
+    EXPECT_FALSE(client.CountTraffic);
+    client.Disconnect();
+    ASSERT_TRUE(WaitFor([&] { return server.Done(); }, 20000));
+    QByteArray all = got.Get();
+    ASSERT_EQ(all.size(), body.size() + 6);
+    EXPECT_TRUE(all == "DATA\r\n" + body);
+}
+
+TEST(PsockData, CancelledSendClearsTheFlagAndLeavesNothingForTheNextConnection)
+{
+    Received got;
+    LoopbackServer stuck([](int fd) { usleep(300000), (void)fd; });
+    LoopbackServer next([&](int fd) { got.Set(LoopbackServer::ReadToEnd(fd)); });
+    RecordingClient client;
+    client.Port = stuck.Port();
+    client.Connect();
+    QByteArray big(8 * 1024 * 1024, 'z');
+    QBuffer stream(&big);
+    stream.open(QIODevice::ReadOnly);
+    client.OnPacketSent = [&](QObject *) { client.Cancel(); };
+    EXPECT_EQ(Failure<EAbortError>([&] { client.SendStream(stream); }), "Socket send aborted");
+    EXPECT_FALSE(client.CancelPending);
+    EXPECT_GT(client.SentBytes, 0);
+
+    client.Disconnect();
+    client.Port = next.Port();
+    client.Connect();
+    client.Writeln("HELO me");
+    client.Disconnect();
+    ASSERT_TRUE(WaitFor([&] { return next.Done(); }));
+    EXPECT_EQ(got.Get(), "HELO me\r\n");
+}
+
+TEST(PsockData, CancelledReadLnLeavesTheFlagSet)
+{
+    Received got;
+    LoopbackServer server([&](int fd) {
+        QByteArray line = LoopbackServer::ReadLine(fd);
+        got.Set(line);
+        LoopbackServer::SendAll(fd, "250 late\r\n");
+        LoopbackServer::ReadToEnd(fd);
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    QTimer::singleShot(20, [&] { client.Cancel(); });
+    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    EXPECT_TRUE(client.CancelPending);
+    client.Write("SKIPPED\r\n"); // sends nothing, raises nothing
+    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    client.CancelPending = false;
+    EXPECT_EQ(client.Transaction("NOOP"), "250 late\r\n");
+    EXPECT_EQ(got.Get(), "NOOP\r\n");
+}
+
+TEST(PsockData, TimeOutArmedAroundReadLnEndsItThroughAbortAndCancel)
+{
+    LoopbackServer server([](int fd) { LoopbackServer::ReadToEnd(fd); });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    client.CancelOnAbort = true;
+    client.TimeOut = 30;
+    client.TimerOn();
+    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    EXPECT_TRUE(client.TimedOut);
+    EXPECT_EQ(client.Log.count("Abort"), 1);
+}
+
+TEST(PsockData, LineWithoutLineFeedIsBounded)
+{
+    LoopbackServer server([](int fd) {
+        LoopbackServer::SendAll(fd, QByteArray(TPowersock::MaxLineLength + 100000, 'A'));
+        LoopbackServer::ReadToEnd(fd);
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    EXPECT_EQ(Failure<ESockError>([&] { client.ReadLn(); }), "Line too long: no line feed in 1048576 bytes");
+    EXPECT_LT(client.ReceiveBuffer.size(), TPowersock::MaxLineLength);
+}
+
+TEST(PsockData, FullReceiveTriesOnceMoreAndReportsWouldBlock)
+{
+    LoopbackServer server([](int fd) {
+        LoopbackServer::SendAll(fd, QByteArray(16383, 'r'));
+        LoopbackServer::ReadToEnd(fd);
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    ASSERT_TRUE(WaitFor([&] { return client.ReceiveBuffer.size() == 16383 && client.Log.size() > 1; }));
+    EXPECT_EQ(client.Log, (QStringList{"OnConnect", "OnError 10035 10035:Operation would block"}));
+}
+
+TEST(PsockData, SendToResetPeerRaisesNoSignal)
+{
+    // Straight at the platform: the client must not be killed by SIGPIPE.
+    LoopbackServer server([](int fd) { LoopbackServer::Reset(fd); });
+    TSocketWindow window;
+    TSocket s = Winsock::Socket(2, 1, 6);
+    TSockAddrIn address;
+    address.Family = AF_INET;
+    address.Port = Winsock::Htons(server.Port());
+    address.Address = Winsock::InetAddr("127.0.0.1");
+    Winsock::AsyncSelect(s, &window, 1125, FdAll);
+    Winsock::Connect(s, address);
+    ASSERT_TRUE(WaitFor([&] { return server.Done(); }));
+    int result = 0;
+    WaitFor([&] { return (result = Winsock::Send(s, "x", 1)) < 0; });
+    EXPECT_EQ(result, SocketError);
+    EXPECT_TRUE(Winsock::GetLastError() == WsaError::ConnReset || Winsock::GetLastError() == WsaError::Shutdown)
+        << Winsock::GetLastError();
+    Winsock::CloseSocket(s);
+}
+
+TEST(PsockData, NthField)
+{
+    const QString text = QStringLiteral("a,b,,c");
+    const QStringList expected{"", "a", "b", "", "c", ""};
+    for (int n = 0; n <= 5; ++n)
+        EXPECT_EQ(TPowersock::NthField(text, ',', n), expected[n]) << n;
+    EXPECT_EQ(TPowersock::NthField(QByteArray("250 ok"), ' ', 2), "ok");
+    EXPECT_EQ(TPowersock::NthField(QString(), ',', 1), "");
+}
+
+} // namespace
