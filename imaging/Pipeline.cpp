@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <cerrno>
 
@@ -67,6 +68,45 @@ qint64 FileSizeOnDisk(const QString &path)
     if (!measured)
         ThrowIoError(code);
     return info.st_size;
+}
+
+// Reads the size from a bitmap's headers and refuses a picture too large to make before
+// anything is allocated; also refuses an uncompressed bitmap whose pixels the file does not
+// hold in full, which Qt's reader would otherwise return with its lower part left blank.
+// Run-length encoded bitmaps have no size to check beforehand.
+bool CheckBmpHeader(const QByteArray &head, qint64 fileSize)
+{
+    if (head.size() < 26 || !head.startsWith("BM"))
+        return false;
+    const auto *p = reinterpret_cast<const uchar *>(head.constData());
+    const qint64 offset = qFromLittleEndian<quint32>(p + 10);
+    const quint32 infoSize = qFromLittleEndian<quint32>(p + 14);
+    qint64 width, height;
+    int bits;
+    quint32 compression = 0;
+    if (infoSize == 12) {
+        width = qFromLittleEndian<quint16>(p + 18);
+        height = qFromLittleEndian<qint16>(p + 20);
+        bits = qFromLittleEndian<quint16>(p + 24);
+    } else if (infoSize >= 40 && head.size() >= 34) {
+        width = qFromLittleEndian<qint32>(p + 18);
+        height = qFromLittleEndian<qint32>(p + 22);
+        bits = qFromLittleEndian<quint16>(p + 28);
+        compression = qFromLittleEndian<quint32>(p + 30);
+    } else {
+        return false;
+    }
+    height = std::abs(height); // negative: stored from the top down
+    if (width < 1 || height < 1)
+        return false;
+    CheckPictureSize(width, height);
+    const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
+    if (uncompressed) {
+        const qint64 stride = (width * bits + 31) / 32 * 4;
+        if (offset + stride * height > fileSize)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -147,13 +187,12 @@ QImage LoadBmp(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
     const QString unreadable = QStringLiteral("ビットマップ ファイル %1 を読み込めません。").arg(path);
+    const QByteArray head = file.peek(54);
+    if (!CheckBmpHeader(head, file.size()))
+        throw Exception(unreadable);
     // The format is forced: a .bmp holding anything else must fail, not be guessed.
     QImageReader reader(&file, "bmp");
     reader.setAutoDetectImageFormat(false);
-    const QSize size = reader.size();
-    if (!size.isValid())
-        throw Exception(unreadable);
-    CheckPictureSize(size.width(), size.height());
     // Qt's reader makes 32-bit pixels; let it go up to what the largest picture needs.
     reader.setAllocationLimit(int(MaxPicturePixels * 4 / (1024 * 1024) + 64));
     QImage image = reader.read();

@@ -41,3 +41,11 @@ struct FrameHeader
     int Width = 0, Height = 0, Components = 0;
 };
 FrameHeader ReadFrameHeader(const QByteArray &jpeg);
+
+#include <ostream>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
