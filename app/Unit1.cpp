@@ -5,8 +5,14 @@
 #include "platform/Command.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
+#include "imaging/Pipeline.h"
 
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QFile>
 #include <QLayout>
 #include <QProgressBar>
@@ -21,7 +27,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     setObjectName(QStringLiteral("frmMain"));
 
     // Fixed single border, minimise box only.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     ui->ClientArea->setFixedSize(421, 324);
     setCentralWidget(ui->ClientArea);
@@ -71,6 +77,18 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
 
+    AskSavePath = [this] {
+        // The save dialog of the form: title, default name and extension.
+        QFileDialog dialog(this, QStringLiteral("画像の保存"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("jpeg"));
+        dialog.setNameFilters({QStringLiteral("JPEG (*.jpg *.jpeg)")});
+        dialog.selectFile(QStringLiteral("kelvo"));
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+
+    connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
+    connect(ui->acSave, &QAction::triggered, this, [this] { RunCommand([this] { acSaveExecute(); }); });
     connect(ui->acWeb, &QAction::triggered, this, [this] { RunCommand([this] { acWebExecute(); }); });
     connect(ui->mnuVersion, &QAction::triggered, this, [this] { RunCommand([this] { ShowVersion(); }); });
     connect(ui->acSettei, &QAction::triggered, this, [this] { RunCommand([this] { ShowSettings(); }); });
@@ -144,4 +162,105 @@ void TfrmMain::ShowAddressBook()
 {
     if (frmAddress)
         frmAddress->exec();
+}
+
+void TfrmMain::SetPicture(const QImage &picture)
+{
+    Picture = picture;
+    ui->PicData->setPixmap(QPixmap::fromImage(Picture));
+    ui->PicData->resize(Picture.size());
+    // The box scrolls when the picture is larger than it; the grey fills the rest.
+    ui->ImgScrollContents->resize(Picture.size().expandedTo(ui->ImgScroll->viewport()->size()));
+}
+
+void TfrmMain::ClearPicture()
+{
+    Picture = QImage();
+    ui->PicData->clear();
+    ui->PicData->resize(0, 0);
+    ui->ImgScrollContents->resize(ui->ImgScroll->viewport()->size());
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    event->acceptProposedAction();
+    RunCommand([this, paths] { DropFiles(paths); });
+}
+
+void TfrmMain::DropFiles(const QStringList &paths)
+{
+    const QString unsupported = QStringLiteral("このファイルタイプには対応しておりません。");
+    for (const QString &path : paths) {
+        // The whole path is used, however long. A folder is never a picture, whatever
+        // its name.
+        const QFileInfo info(path);
+        if (info.isDir())
+            continue;
+        const QString name = info.fileName();
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString extension = dot < 0 ? QString() : name.mid(dot);
+        const auto is = [&extension](const char *e) {
+            return extension.compare(QLatin1String(e), Qt::CaseInsensitive) == 0;
+        };
+        QImage loaded;
+        if (is(".JPG")) {
+            // The preview is emptied before decoding: a file that fails leaves it empty.
+            ClearPicture();
+            loaded = LoadJpeg(path);
+        } else if (is(".JPEG")) {
+            loaded = LoadJpeg(path);
+        } else if (is(".BMP")) {
+            loaded = LoadBmp(path);
+        } else {
+            continue;
+        }
+        // Fitted before it is shown, so a huge photo is never drawn at full size and a
+        // fit that fails keeps the previous picture as a failed load does.
+        FitToSize(loaded, Settings.DotSize);
+        ClearPicture();
+        SetPicture(loaded);
+        return;
+    }
+    WarningBox(unsupported);
+}
+
+void TfrmMain::acGrayExecute()
+{
+    if (!PicturePresent()) {
+        InformationBox(QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"));
+        return;
+    }
+    QImage grey;
+    ConvertToGrey(Picture, grey);
+    SetPicture(grey);
+}
+
+void TfrmMain::acSaveExecute()
+{
+    if (!PicturePresent()) {
+        InformationBox(QStringLiteral("画像が読み込まれていないので保存できません。"));
+        return;
+    }
+    // The picture as it would be mailed now: the JPEG at the quality that fits the
+    // current size limit.
+    const QString path = AskSavePath ? AskSavePath() : QString();
+    if (path.isEmpty())
+        return;
+    EncodeUnderLimit(Picture, path, Settings.SizeLimit);
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -42,6 +43,17 @@ public:
     void SetStatusText(const QString &text);
     QString StatusText() const;
 
+    // The held picture: the graphic of the picture control PicData.
+    bool PicturePresent() const { return !Picture.isNull(); }
+    const QImage &HeldPicture() const { return Picture; }
+
+    // Takes dropped files in their order: the first with the extension ".JPG",
+    // ".JPEG" or ".BMP" (any case) is loaded and fitted to DotSize.
+    void DropFiles(const QStringList &paths);
+
+    // Asks where the save command writes; the save dialog unless a test replaces it.
+    std::function<QString()> AskSavePath;
+
     QString VersionText;
     MainSettings Settings;
     QDialog *frmSettei = nullptr;
@@ -50,8 +62,16 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    void SetPicture(const QImage &picture);
+    void ClearPicture();
+    void acGrayExecute();
+    void acSaveExecute();
+
     void acWebExecute();
     void ShowVersion();
     void ShowSettings();
@@ -59,6 +79,7 @@ private:
 
     std::unique_ptr<Ui::TfrmMain> ui;
     bool shownOnce = false;
+    QImage Picture;
 };
 
 // Program start: the main window, then the settings dialog, then the address book;
