@@ -1,0 +1,29 @@
+// libFuzzer target for the address.dat reader. Any input must either read or fail
+// with EAddressReadError; never crash, hang or allocate what the input only claims.
+// What reads must also settle after one write: writing what a written file reads
+// back gives the same bytes again.
+#include "settings/AddressFile.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    QList<AddressEntry> entries;
+    try {
+        entries = ReadAddressStream(bytes);
+    } catch (const EAddressReadError &) {
+        return 0;
+    }
+    const QByteArray once = WriteAddressStream(entries);
+    QList<AddressEntry> again;
+    try {
+        again = ReadAddressStream(once);
+    } catch (const EAddressReadError &) {
+        std::abort(); // a written file that does not read back
+    }
+    if (again.size() != entries.size() || WriteAddressStream(again) != once)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,332 @@
+#include "settings/AddressFile.h"
+
+#include "support/TestFolder.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+// Readable failures. Static, so that other test files may have their own.
+static void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+static void PrintTo(const QByteArray &b, std::ostream *os)
+{
+    *os << b.toHex(' ').toStdString();
+}
+static void PrintTo(const AddressEntry &e, std::ostream *os)
+{
+    *os << '{' << e.Caption.toStdString() << " [" << e.SubItems.join('|').toStdString() << "] " << e.ImageIndex << ' '
+        << e.StateIndex << ' ' << e.OverlayIndex << ' ' << e.Data << '}';
+}
+
+namespace {
+
+QByteArray Short(const QByteArray &s)
+{
+    return char(s.size()) + s;
+}
+QByteArray Le32(quint32 v)
+{
+    const char bytes[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    return QByteArray(bytes, 4);
+}
+QByteArray Prop(const QByteArray &name, const QByteArray &tagAndValue)
+{
+    return Short(name) + tagAndValue;
+}
+
+// A stream of the list with the given properties, in the given order.
+QByteArray Stream(const QByteArray &properties)
+{
+    return "TPF0" + Short("TListView") + Short("AddressList") + properties + QByteArray(2, '\0');
+}
+
+QByteArray ItemsData(const QByteArray &block)
+{
+    return Prop("Items.Data", '\x0A' + Le32(block.size()) + block);
+}
+
+template <size_t N> QByteArray Bytes(const char (&literal)[N])
+{
+    return QByteArray(literal, N - 1);
+}
+
+// The empty book, byte by byte; 名前 and メールアドレス in CP932.
+const QByteArray EmptyHead = Bytes("TPF0\x09TListView\x0B"
+                                   "AddressList"
+                                   "\x04Left\x02\x00\x03Top\x02\x00\x05Width\x03\x90\x01\x06Height\x03\xF1\x00"
+                                   "\x05"
+                                   "Align\x07\x05"
+                                   "alTop"
+                                   "\x07"
+                                   "Columns\x0E"
+                                   "\x01\x08"
+                                   "AutoSize\x09\x07"
+                                   "Caption\x06\x04\x96\xBC\x91\x4F\x00"
+                                   "\x01\x08"
+                                   "AutoSize\x09\x07"
+                                   "Caption\x06\x0E"
+                                   "\x83\x81\x81\x5B\x83\x8B\x83\x41\x83\x68\x83\x8C\x83\x58\x00\x00"
+                                   "\x0EHotTrackStyles\x0B\x0FhtUnderlineCold\x0EhtUnderlineHot\x00");
+const QByteArray EmptyTail = Bytes("\x08TabOrder\x02\x00\x09ViewStyle\x07\x08vsReport\x00\x00");
+
+AddressEntry Entry(const QString &name, const QStringList &subItems)
+{
+    AddressEntry e;
+    e.Caption = name;
+    e.SubItems = subItems;
+    return e;
+}
+
+QString ReadError(const QByteArray &bytes, QList<AddressEntry> *partial = nullptr)
+{
+    try {
+        ReadAddressStream(bytes);
+    } catch (const EAddressReadError &e) {
+        if (partial)
+            *partial = e.Entries;
+        return e.Message;
+    }
+    return QStringLiteral("(read without error)");
+}
+
+} // namespace
+
+TEST(AddressFile, EmptyListHasNoItemsData)
+{
+    EXPECT_EQ(WriteAddressStream({}), EmptyHead + EmptyTail);
+    EXPECT_TRUE(ReadAddressStream(EmptyHead + EmptyTail).isEmpty());
+}
+
+TEST(AddressFile, OneEntryRecordIs38BytesInA46ByteBlock)
+{
+    const QByteArray block = QByteArray::fromHex("2E000000"
+                                                 "01000000"
+                                                 "00000000FFFFFFFFFFFFFFFF0100000000000000"
+                                                 "048E529363") +
+                             "\x0C"
+                             "ab@docomo.jp";
+    ASSERT_EQ(block.size(), 46);
+    const QByteArray expected = EmptyHead + "\x0AItems.Data\x0A" + Le32(46) + block + EmptyTail;
+    const QList<AddressEntry> entries{Entry(QStringLiteral("山田"), {QStringLiteral("ab@docomo.jp")})};
+    EXPECT_EQ(WriteAddressStream(entries), expected);
+    EXPECT_EQ(ReadAddressStream(expected), entries);
+}
+
+TEST(AddressFile, LongTextsAreCutBeforeAWholeCharacter)
+{
+    const QString a(200, u'あ'); // two bytes each
+    const struct
+    {
+        QString text, kept;
+    } cases[] = {
+        {QString(300, u'x'), QString(255, u'x')},
+        {a, QString(127, u'あ')}, // 254 bytes: the 128th character would end at byte 256
+        {u'x' + a, u'x' + QString(127, u'あ')},
+        {u'ｱ' + a, u'ｱ' + QString(127, u'あ')}, // half-width katakana is one byte
+        {QString(254, u'x') + u'あ', QString(254, u'x')},
+        {QString(253, u'x') + u'あ', QString(253, u'x') + u'あ'},
+    };
+    for (const auto &c : cases) {
+        const QList<AddressEntry> back = ReadAddressStream(WriteAddressStream({Entry(c.text, {c.text, "a@b"})}));
+        ASSERT_EQ(back.size(), 1);
+        EXPECT_EQ(back[0].Caption, c.kept) << c.text.size();
+        EXPECT_EQ(back[0].SubItems, QStringList({c.kept, "a@b"}));
+    }
+}
+
+TEST(AddressFile, WrittenEntriesReadBackUnchanged)
+{
+    AddressEntry odd = Entry(QStringLiteral("ﾊﾝｶｸ \"全角\", x"), {"", QStringLiteral("二つ目"), "3"});
+    odd.ImageIndex = -7;
+    odd.StateIndex = 300000;
+    odd.OverlayIndex = 2;
+    odd.Data = 0xDEADBEEF;
+    const QList<AddressEntry> entries{Entry(QStringLiteral("山田"), {"taro@example.jp"}), odd, Entry("", {})};
+    EXPECT_EQ(ReadAddressStream(WriteAddressStream(entries)), entries);
+}
+
+TEST(AddressFile, PropertiesInAnyOrderAndUnknownOnesOfEveryKindAreSkipped)
+{
+    const AddressEntry e = Entry("n", {"a@b"});
+    const QByteArray block = Le32(8 + 20 + 2 + 4) + Le32(1) + Le32(0) + Le32(~0u) + Le32(~0u) + Le32(1) + Le32(0) +
+                             Short("n") + Short("a@b");
+    const QByteArray unknown[] = {
+        QByteArray(1, '\x00'),
+        QByteArray::fromHex("01"
+                            "02FF"
+                            "0603616263"
+                            "01"
+                            "0900"
+                            "00"), // nested list
+        QByteArray::fromHex("027F"),
+        QByteArray::fromHex("03FF7F"),
+        QByteArray::fromHex("0401020304"),
+        QByteArray::fromHex("05") + QByteArray(10, '\x40'),
+        QByteArray("\x06\x01x", 3),
+        QByteArray::fromHex("070461546f70"),
+        QByteArray::fromHex("08"),
+        QByteArray::fromHex("09"),
+        QByteArray::fromHex("0A03000000AABBCC"),
+        QByteArray::fromHex("0B"
+                            "0161"
+                            "0162"
+                            "00"),
+        QByteArray::fromHex("0C0200000068") + "i",
+        QByteArray::fromHex("0D"),
+        // a collection: one item with its order, one without, an item holding a list
+        QByteArray::fromHex("0E"
+                            "0205"
+                            "01"
+                            "014109"
+                            "00"
+                            "01"
+                            "00"
+                            "01"
+                            "0142"
+                            "01"
+                            "0200"
+                            "00"
+                            "00"
+                            "00"),
+        QByteArray::fromHex("0F00008040"),
+        QByteArray::fromHex("10") + QByteArray(8, '\1'),
+        QByteArray::fromHex("11") + QByteArray(8, '\2'),
+        QByteArray::fromHex("120200000042304430"),
+        QByteArray::fromHex("13") + QByteArray(8, '\xFF'),
+        QByteArray::fromHex("1403000000E38182"),
+        QByteArray::fromHex("15") + QByteArray(8, '\3'),
+    };
+    for (const QByteArray &value : unknown) {
+        const QByteArray odd = Prop("Unknown", value);
+        const QByteArray stream = Stream(Prop("ViewStyle", "\x07\x08vsReport") + odd + ItemsData(block) + odd +
+                                         Prop("Left", Bytes("\x02\x00")) + odd);
+        try {
+            EXPECT_EQ(ReadAddressStream(stream), QList<AddressEntry>{e}) << value.toHex().constData();
+        } catch (const EAddressReadError &error) {
+            ADD_FAILURE() << value.toHex().constData() << ": " << error.what();
+        }
+    }
+}
+
+TEST(AddressFile, MalformedStreamsAreFormatErrors)
+{
+    const QString format = QStringLiteral("不正なストリーム フォーマット");
+    const QByteArray good = WriteAddressStream({Entry("n", {"a@b"})});
+    QByteArray badSignature = good;
+    badSignature[3] = '1';
+    const QByteArray block1 = Le32(8 + 20 + 1) + Le32(1) + Le32(0) + Le32(0) + Le32(0) + Le32(0) + Le32(0) + Short("");
+    QByteArray negativeSubItems = block1;
+    negativeSubItems.replace(20, 4, Le32(~0u));
+    QByteArray totalTooSmall = block1;
+    totalTooSmall[0] = 28;
+    const struct
+    {
+        const char *name;
+        QByteArray stream;
+    } cases[] = {
+        {"wrong signature", badSignature},
+        {"unknown tag", Stream(Prop("X", "\x16"))},
+        {"tag FF", Stream(Prop("X", "\xFF"))},
+        {"Items.Data not binary", Stream(Prop("Items.Data", Bytes("\x02\x00")))},
+        {"collection item without list", Stream(Prop("C", "\x0E\x02\x01\x09"))},
+        {"negative sub-item count", Stream(ItemsData(negativeSubItems))},
+        {"total disagrees with block", Stream(ItemsData(totalTooSmall))},
+        {"child object", Stream("").chopped(1) + "\x01"},
+        {"lists nested without end", Stream(Prop("X", QByteArray(4000, '\x01')))},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ReadError(c.stream), format) << c.name;
+}
+
+TEST(AddressFile, EveryTruncationIsAReadErrorKeepingWhatWasRead)
+{
+    const QList<AddressEntry> entries{Entry("a", {"a@b"}), Entry(QStringLiteral("い"), {"c@d"})};
+    const QByteArray good = WriteAddressStream(entries);
+    const qsizetype afterItems = good.indexOf("\x08TabOrder");
+    for (qsizetype n = 0; n < good.size(); ++n) {
+        QList<AddressEntry> partial{Entry("stale", {})};
+        EXPECT_FALSE(ReadError(good.left(n), &partial).isEmpty());
+        EXPECT_EQ(partial, n >= afterItems ? entries : QList<AddressEntry>{}) << n;
+    }
+}
+
+TEST(AddressFile, ClaimsBeyondTheDataFailWithoutAllocating)
+{
+    const QString read = QStringLiteral("ストリームの読み込みエラー");
+    const QByteArray record = Le32(0) + Le32(~0u) + Le32(~0u) + Le32(1) + Le32(0) + Short("n") + Short("a@b");
+    auto block = [](quint32 count, const QByteArray &records) {
+        return Le32(8 + records.size()) + Le32(count) + records;
+    };
+    QByteArray hugeSubItems = record;
+    hugeSubItems.replace(12, 4, Le32(0x7FFFFFFF));
+    EXPECT_EQ(ReadError(Stream(ItemsData(block(0x7FFFFFFF, record)))), read);
+    EXPECT_EQ(ReadError(Stream(ItemsData(block(0xFFFFFFFF, record)))), read);
+    EXPECT_EQ(ReadError(Stream(ItemsData(block(1, hugeSubItems)))), read);
+    EXPECT_EQ(ReadError(Stream(Prop("Items.Data", "\x0A\xFF\xFF\xFF\x7F"))), read);
+    for (const char *tag : {"\x0A", "\x0C", "\x12", "\x14"})
+        EXPECT_EQ(ReadError(Stream(Prop("X", QByteArray(tag) + "\xFF\xFF\xFF\xFF"))), read) << int(*tag);
+
+    // A count above the records present keeps the records before the end.
+    QList<AddressEntry> partial;
+    EXPECT_EQ(ReadError(Stream(ItemsData(block(3, record + record + record.left(25)))), &partial), read);
+    EXPECT_EQ(partial, QList<AddressEntry>(2, Entry("n", {"a@b"})));
+}
+
+TEST(AddressFile, FileReadAndWrite)
+{
+    TestFolder folder;
+    const QList<AddressEntry> entries{Entry(QStringLiteral("山田"), {"taro@example.jp"})};
+    WriteAddressFile(AddressFileName, entries);
+    EXPECT_EQ(folder.Read(AddressFileName), WriteAddressStream(entries));
+    EXPECT_EQ(ReadAddressFile(folder.File(AddressFileName)), entries);
+    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList{AddressFileName}); // no temporary left
+
+    try {
+        ReadAddressFile("missing.dat");
+        ADD_FAILURE();
+    } catch (const EAddressReadError &e) {
+        EXPECT_EQ(e.Message, QStringLiteral("ファイル missing.dat を開けません"));
+    }
+
+    ASSERT_TRUE(QDir(folder.Path()).mkdir("blocked.dat"));
+    try {
+        WriteAddressFile("blocked.dat", entries);
+        ADD_FAILURE();
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message, QStringLiteral("ファイル blocked.dat を作成できません"));
+    }
+}
+
+// A disk that fills up half way through the new book must leave the old book whole.
+TEST(AddressFile, FailedWriteKeepsTheOldFile)
+{
+    TestFolder folder;
+    const QList<AddressEntry> old{Entry("old", {"old@example.jp"})};
+    WriteAddressFile(AddressFileName, old);
+    const QByteArray before = folder.Read(AddressFileName);
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100; // the new file is larger than this, the old one too
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString message;
+    try {
+        WriteAddressFile(AddressFileName, QList<AddressEntry>(20, Entry("new", {"new@example.jp"})));
+    } catch (const Exception &e) {
+        message = e.Message;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(message, QStringLiteral("ファイル address.dat を作成できません"));
+    EXPECT_EQ(folder.Read(AddressFileName), before);
+    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList{AddressFileName});
+}
