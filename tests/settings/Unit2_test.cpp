@@ -1,0 +1,496 @@
+#include "settings/Unit2.h"
+
+#include "platform/CodePage.h"
+#include "platform/MsgBox.h"
+#include "support/TestFolder.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace {
+
+using Entry = std::array<QString, 3>; // section, key, value
+
+// The keys of a file the program wrote, "section.key=value" in file order.
+QStringList Entries(const QByteArray &bytes)
+{
+    QStringList out;
+    QString section;
+    for (const QString &line : FromCP932(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('[')))
+            section = line.mid(1, line.size() - 2);
+        else
+            out << section + QLatin1Char('.') + line;
+    }
+    return out;
+}
+
+class SetteiTest : public ::testing::Test
+{
+protected:
+    void Create()
+    {
+        dialog = std::make_unique<TfrmSettei>(settings, [this](const QString &text) { destination = text; });
+        dialog->OnTerminate = [this] { ++terminated; };
+    }
+
+    // A complete kelvo.ini as the program writes it, with `changes` applied.
+    void WriteIni(const QList<Entry> &changes = {})
+    {
+        QList<Entry> entries = {{"web", "kai", "3"},
+                                {"smtp", "name", "花子"},
+                                {"smtp", "FromAddress", "hanako@example.ne.jp"},
+                                {"smtp", "Port", "26"},
+                                {"smtp", "SMTP", "mx.example.ne.jp"},
+                                {"smtp", "ID", "hana"},
+                                {"smtp", "Dest", "friend@example.com"},
+                                {"keitai", "dotsettei", "2"},
+                                {"keitai", "kishu", "J-Phone,J-SH010:220"},
+                                {"keitai", "siteidot", "150"},
+                                {"keitai", "rfsize", "3"},
+                                {"keitai", "ofsize", "40"},
+                                {"Koukoku", "flg", "1"}};
+        for (const Entry &c : changes)
+            for (Entry &e : entries)
+                if (e[0] == c[0] && e[1] == c[1])
+                    e[2] = c[2];
+        QString text;
+        QString section;
+        for (const Entry &e : entries) {
+            if (e[0] != section)
+                text += QStringLiteral("[%1]\r\n").arg(section = e[0]);
+            text += e[1] + QLatin1Char('=') + e[2] + QStringLiteral("\r\n");
+        }
+        folder.Write(SettingsFileName, ToCP932(text));
+    }
+
+    template <class T> T *Get(const char *name)
+    {
+        T *w = dialog->findChild<T *>(QLatin1String(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
+    void Type(const char *name, const QString &text)
+    {
+        Edit(name)->clear();
+        // QTest types ASCII only; a key event carrying the text is how a committed
+        // Japanese word arrives as well.
+        for (const QChar c : text) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(Edit(name), &key);
+        }
+    }
+    void Click(const char *name) { Get<QAbstractButton>(name)->click(); }
+    void ShowActive()
+    {
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    }
+    void SetSpin(const char *name, const QString &text)
+    {
+        QSpinBox *spin = Get<QSpinBox>(name);
+        spin->selectAll();
+        QTest::keyClicks(spin, text);
+        spin->interpretText();
+    }
+    int Option(const char *group)
+    {
+        const QList<QRadioButton *> options = Get<QGroupBox>(group)->findChildren<QRadioButton *>();
+        for (int i = 0; i < options.size(); ++i)
+            if (options[i]->isChecked())
+                return QString(options[i]->objectName()).right(1).toInt();
+        return -1;
+    }
+    QStringList Written() { return Entries(folder.Read(SettingsFileName)); }
+
+    TestFolder folder;
+    MessageRecorder recorder;
+    MainSettings settings;
+    QString destination = QStringLiteral("unset");
+    int terminated = 0;
+    std::unique_ptr<TfrmSettei> dialog;
+};
+
+TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
+{
+    settings.LaunchCount = 7;
+    Create();
+    ShowActive();
+    EXPECT_TRUE(Get<QCheckBox>("CheckBox2")->isChecked());
+    EXPECT_EQ(Edit("txtID")->text(), "default");
+    EXPECT_FALSE(Edit("txtSMTP")->isEnabled());
+
+    QTest::keyClicks(Edit("txtMailAdd"), "taro@mail");
+    EXPECT_EQ(Edit("txtID")->text(), "taro"); // replaced once, at the "@"
+    EXPECT_FALSE(Edit("txtSMTP")->isEnabled());
+    QTest::keyClicks(Edit("txtMailAdd"), ".example.jp");
+    EXPECT_TRUE(Edit("txtSMTP")->isEnabled());
+    EXPECT_TRUE(Get<QWidget>("lblSMTP")->isEnabled());
+    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(Edit("txtSMTP")->text(), "mail.example.jp");
+    Type("dSendAdd", "jiro@example.com");
+
+    Click("SpeedButton1");
+    EXPECT_TRUE(recorder.Messages.isEmpty()) << recorder.Texts().join('\n').toStdString();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(Written(),
+              QStringList({"web.kai=0", "smtp.name=kelvo", "smtp.FromAddress=taro@mail.example.jp", "smtp.Port=25",
+                           "smtp.SMTP=mail.example.jp", "smtp.ID=taro", "smtp.Dest=jiro@example.com",
+                           "keitai.dotsettei=0", "keitai.kishu=J-Phone,J-SH010:220", "keitai.siteidot=100",
+                           "keitai.rfsize=0", "keitai.ofsize=5", "Koukoku.flg=1"}));
+    EXPECT_EQ(settings.LaunchCount, 0);
+    EXPECT_EQ(settings.FromName, "kelvo");
+    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
+    EXPECT_EQ(settings.SmtpHost, "mail.example.jp");
+    EXPECT_EQ(settings.UserId, "taro");
+    EXPECT_EQ(settings.SmtpPort, 25);
+    EXPECT_EQ(destination, "jiro@example.com");
+    EXPECT_EQ(settings.DotSize, 95);
+    EXPECT_EQ(settings.SizeLimit, 4800);
+    EXPECT_TRUE(settings.AdFooter);
+}
+
+TEST_F(SetteiTest, EnteringTheSmtpBoxProposesTheDomainOnlyWhenEmptyAndTheAddressHasADot)
+{
+    Create();
+    ShowActive();
+    QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
+    Type("txtMailAdd", "a@bc");
+    Edit("txtSMTP")->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(recorder.Texts(), QStringList{"正しいメールアドレスを最初に入力してください。"});
+    EXPECT_EQ(recorder.Messages.value(0).Kind, MsgKind::Plain);
+    EXPECT_EQ(Edit("txtSMTP")->text(), "");
+
+    Type("txtMailAdd", "host.example"); // no "@": the whole address
+    Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
+    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
+
+    Type("txtMailAdd", "x@other.jp");
+    Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
+    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
+    EXPECT_EQ(recorder.Messages.size(), 1);
+}
+
+TEST_F(SetteiTest, OkRefusesAnEmptyServerOrAddressAndWritesNothing)
+{
+    Create();
+    dialog->show();
+    Click("SpeedButton1");
+    QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
+    QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
+    Type("txtMailAdd", "");
+    Click("SpeedButton1");
+    EXPECT_EQ(recorder.Texts(), QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。"}));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+}
+
+TEST_F(SetteiTest, PortAndIdAreNormalisedBeforeWriting)
+{
+    struct Row
+    {
+        const char *storedPort, *typedPort, *address, *typedId, *port, *id;
+    } rows[] = {
+        {"26", "ab", "hanako@example.ne.jp", "", "25", "hanako"},
+        {"26", "", "nohost.example", "", "25", ""},                  // no "@": the ID stays empty
+        {"26", "123", "hanako@example.ne.jp", "me", "12", "me"},     // two characters at most
+        {"587", nullptr, "hanako@example.ne.jp", "me", "587", "me"}, // a longer stored port is kept
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.typedPort ? row.typedPort : row.storedPort);
+        WriteIni({{"smtp", "Port", row.storedPort}, {"smtp", "FromAddress", row.address}});
+        Create();
+        dialog->show();
+        EXPECT_EQ(Edit("txtSMTPPort")->text(), row.storedPort);
+        Click("CheckBox1");
+        EXPECT_TRUE(Edit("txtID")->isEnabled() && Get<QWidget>("lblPort")->isEnabled());
+        if (row.typedPort)
+            Type("txtSMTPPort", row.typedPort);
+        Type("txtID", row.typedId);
+        Click("SpeedButton1");
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_TRUE(Written().contains(QStringLiteral("smtp.Port=") + row.port));
+        EXPECT_TRUE(Written().contains(QStringLiteral("smtp.ID=") + row.id));
+        EXPECT_EQ(settings.SmtpPort, QString(row.port).toInt());
+        EXPECT_EQ(settings.UserId, row.id);
+        EXPECT_EQ(Written().first(), "web.kai=3"); // an existing file keeps its counter
+    }
+    Click("CheckBox1");
+    EXPECT_FALSE(Edit("txtID")->isEnabled() || Get<QWidget>("lblID")->isEnabled());
+}
+
+TEST_F(SetteiTest, OptionsGiveDotSizeAndSizeLimit)
+{
+    struct Row
+    {
+        const char *dotOption, *spin, *sizeOption, *kilobytes;
+        int dotSize, sizeLimit;
+    } rows[] = {
+        {"GazouSize1", "", "SelFileSize3", "12", 220, 10800},   {"GazouSize2", "333", "SelFileSize3", "2", 333, 800},
+        {"GazouSize0", "", "SelFileSize3", "1000", 95, 998800}, {"GazouSize2", "50", "SelFileSize1", "", 50, 10800},
+        {"GazouSize1", "", "SelFileSize2", "", 220, 100000},    {"GazouSize0", "", "SelFileSize0", "", 95, 4800},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string(row.dotOption) + " " + row.sizeOption);
+        WriteIni();
+        Create();
+        dialog->show();
+        Click(row.dotOption);
+        const int dot = QString(row.dotOption).right(1).toInt();
+        EXPECT_EQ(Get<QWidget>("KishuIchi")->isEnabled(), dot == 1);
+        EXPECT_EQ(Get<QWidget>("SiteiGSize")->isEnabled(), dot == 2);
+        if (*row.spin)
+            SetSpin("SiteiGSize", row.spin);
+        Click(row.sizeOption);
+        const int size = QString(row.sizeOption).right(1).toInt();
+        EXPECT_EQ(Get<QWidget>("OtSize")->isEnabled(), size == 3);
+        if (*row.kilobytes)
+            SetSpin("OtSize", row.kilobytes);
+        Click("SpeedButton1");
+        EXPECT_EQ(settings.DotSize, row.dotSize);
+        EXPECT_EQ(settings.SizeLimit, row.sizeLimit);
+        EXPECT_TRUE(Written().contains(QStringLiteral("keitai.dotsettei=%1").arg(dot)));
+        EXPECT_TRUE(Written().contains(QStringLiteral("keitai.rfsize=%1").arg(size)));
+    }
+}
+
+TEST_F(SetteiTest, AModelLineWithoutASizeFailsOkAfterTheKeysAreWritten)
+{
+    folder.Write("keitai.txt", ToCP932("Docomo,N503\r\n"));
+    Create();
+    dialog->show();
+    QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
+    QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
+    Click("GazouSize1");
+    QComboBox *kishu = Get<QComboBox>("KishuIchi");
+    kishu->setCurrentIndex(kishu->findText("Docomo,N503"));
+    Click("SpeedButton1");
+    EXPECT_EQ(recorder.Texts(), QStringList{"'Docomo,N503' は数値ではありません"});
+    EXPECT_EQ(recorder.Messages.value(0).Kind, MsgKind::Error);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(settings.DotSize, 120);
+    EXPECT_EQ(Written().mid(7, 5), QStringList({"keitai.dotsettei=1", "keitai.kishu=Docomo,N503", "keitai.siteidot=100",
+                                                "keitai.rfsize=0", "keitai.ofsize=5"}));
+    EXPECT_EQ(Written().size(), 12); // flg comes after the sizes and was not written
+}
+
+TEST_F(SetteiTest, AFailedWriteStopsOkWithTheDialogOpen)
+{
+    QDir(folder.Path()).mkdir(SettingsFileName);
+    Create();
+    dialog->show();
+    QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
+    QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
+    Click("SpeedButton1");
+    ASSERT_EQ(recorder.Messages.size(), 1);
+    EXPECT_TRUE(recorder.Messages[0].Text.endsWith("kelvo.ini に書き込めません"));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
+}
+
+TEST_F(SetteiTest, OnlyOkAndCancelClose)
+{
+    WriteIni();
+    const QByteArray before = folder.Read(SettingsFileName);
+    Create();
+    ShowActive();
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->close());
+    EXPECT_TRUE(dialog->isVisible());
+
+    Type("txtFromMail", "太郎");
+    Click("SpeedButton2");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(Edit("txtFromMail")->text(), "太郎"); // kept until the next showing
+    EXPECT_EQ(folder.Read(SettingsFileName), before);
+    EXPECT_EQ(settings.FromName, "kelvo");
+    dialog->show();
+    EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
+    EXPECT_EQ(terminated, 0);
+    EXPECT_TRUE(recorder.Messages.isEmpty());
+}
+
+TEST_F(SetteiTest, ShownModallyItReturnsOnlyThroughOk)
+{
+    WriteIni();
+    Create();
+    QTimer fallback; // never leave the test hanging
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, dialog.get(), [this] { dialog->done(-1); });
+    fallback.start(20000);
+    bool stillOpen = false;
+    QTimer::singleShot(0, dialog.get(), [&] {
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        dialog->close();
+        stillOpen = dialog->isVisible();
+        Type("txtFromMail", "次郎");
+        Click("SpeedButton1");
+    });
+    EXPECT_EQ(dialog->exec(), QDialog::Accepted);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(settings.FromName, "次郎");
+    EXPECT_TRUE(Written().contains("smtp.name=次郎"));
+}
+
+TEST_F(SetteiTest, CancelOnTheFirstRunAsksAndNoEndsTheProgram)
+{
+    Create();
+    dialog->show();
+    recorder.Answer(MsgResult::Yes);
+    Click("SpeedButton2");
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(terminated, 0);
+    recorder.Answer(MsgResult::No);
+    Click("SpeedButton2");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(terminated, 1);
+    ASSERT_EQ(recorder.Messages.size(), 2);
+    EXPECT_EQ(recorder.Messages[1].Text, "kelvoを使うには設定を行う必要があります。設定しますか？");
+    EXPECT_EQ(recorder.Messages[1].Kind, MsgKind::Plain);
+    EXPECT_EQ(recorder.Messages[1].Buttons, MsgButtons::YesNo);
+    EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+}
+
+TEST_F(SetteiTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
+{
+    struct Row
+    {
+        const char *section, *key;
+        int gazou, siteidot, selFile, otSize;
+        bool ad;
+    } rows[] = {
+        {nullptr, nullptr, 2, 150, 3, 40, true},     {"keitai", "dotsettei", 0, 100, 0, 5, false},
+        {"keitai", "siteidot", 2, 100, 0, 5, false}, {"keitai", "rfsize", 2, 150, 0, 5, false},
+        {"keitai", "ofsize", 2, 150, 3, 5, false},   {"Koukoku", "flg", 2, 150, 3, 40, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.key ? row.key : "good file");
+        recorder.Clear();
+        WriteIni(row.key ? QList<Entry>{{row.section, row.key, "1x"}} : QList<Entry>{});
+        Create();
+        Get<QCheckBox>("CheckBox2")->setChecked(false);
+        dialog->show();
+        EXPECT_EQ(recorder.Texts(), row.key ? QStringList{"'1x' は数値ではありません"} : QStringList());
+        EXPECT_EQ(Edit("txtSMTP")->text(), "mx.example.ne.jp");
+        EXPECT_TRUE(Edit("txtSMTP")->isEnabled());
+        EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
+        EXPECT_EQ(Edit("txtID")->text(), "hana");
+        EXPECT_EQ(Edit("dSendAdd")->text(), "friend@example.com");
+        EXPECT_EQ(Option("GazouSize"), row.gazou);
+        EXPECT_EQ(Get<QSpinBox>("SiteiGSize")->value(), row.siteidot);
+        EXPECT_EQ(Option("SelFileSize"), row.selFile);
+        EXPECT_EQ(Get<QSpinBox>("OtSize")->value(), row.otSize);
+        EXPECT_EQ(Get<QCheckBox>("CheckBox2")->isChecked(), row.ad);
+        if (!row.key) {
+            EXPECT_FALSE(Get<QWidget>("KishuIchi")->isEnabled());
+            EXPECT_TRUE(Get<QWidget>("SiteiGSize")->isEnabled() && Get<QWidget>("OtSize")->isEnabled());
+        }
+    }
+}
+
+TEST_F(SetteiTest, StoredOptionIndexesOutOfRangeAreClamped)
+{
+    WriteIni({{"keitai", "dotsettei", "7"}, {"keitai", "rfsize", "-3"}});
+    Create();
+    dialog->show();
+    EXPECT_EQ(Option("GazouSize"), 2);
+    EXPECT_EQ(Option("SelFileSize"), -1);
+    EXPECT_FALSE(Get<QWidget>("OtSize")->isEnabled());
+    Click("SpeedButton1");
+    EXPECT_EQ(settings.DotSize, 150);
+    EXPECT_EQ(settings.SizeLimit, 4800); // no option: left as it was
+    EXPECT_TRUE(Written().contains("keitai.rfsize=-1"));
+}
+
+TEST_F(SetteiTest, EnteringARadioGroupPassesTheFocusOn)
+{
+    Create();
+    ShowActive();
+    Click("TabButton2");
+    EXPECT_EQ(Get<QStackedWidget>("PageControl1")->currentIndex(), 1);
+    Click("GazouSize1");
+    Get<QWidget>("GazouSize1")->setFocus(Qt::MouseFocusReason); // an option itself keeps it
+    Get<QWidget>("GazouSize")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get<QWidget>("KishuIchi")->hasFocus());
+    Click("SelFileSize3");
+    Get<QWidget>("SelFileSize3")->setFocus(Qt::MouseFocusReason);
+    EXPECT_TRUE(Get<QWidget>("SelFileSize3")->hasFocus());
+    Get<QWidget>("SelFileSize")->setFocus(Qt::BacktabFocusReason);
+    EXPECT_TRUE(Get<QWidget>("OtSize")->hasFocus());
+    // With nothing usable after either group the focus stays put instead of
+    // bouncing between the two.
+    Click("GazouSize0");
+    Click("SelFileSize0");
+    Get<QWidget>("GazouSize")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get<QWidget>("GazouSize")->hasFocus() || Get<QWidget>("SelFileSize")->hasFocus());
+}
+
+TEST(ModelList, LinesAreSplitDecodedAndCut)
+{
+    const QString a = QStringLiteral("\u3042");
+    EXPECT_EQ(SplitModelLines("a\r\n\r\nb\nc"), QStringList({"a", "", "b", "c"}));
+    EXPECT_EQ(SplitModelLines("a\nb\n"), QStringList({"a", "b"}));
+    EXPECT_EQ(SplitModelLines("a\nb", false), QStringList({"a"})); // a cut-off last line is dropped
+    EXPECT_EQ(SplitModelLines("\x81\r\nx\x83\x4a"),
+              QStringList({QString(QChar(0xFFFD)), "x" + QStringLiteral("\u30AB")}));
+    QByteArray wide;
+    for (int i = 0; i < 300; ++i)
+        wide += "\x82\xa0";
+    // 256 bytes at most, never half a character: "x" and 127 double-byte characters.
+    EXPECT_EQ(SplitModelLines("x" + wide), QStringList{"x" + a.repeated(127)});
+    EXPECT_EQ(SplitModelLines(QByteArray(20000, '\n')).size(), ModelListMaxLines);
+}
+
+TEST_F(SetteiTest, ModelListIsSortedWithTheFormsOwnEntry)
+{
+    folder.Write("keitai.txt", "docomo,x:1\r\nAU,y:2\r\nj-phone,z:3\r\n\r\n");
+    Create();
+    QComboBox *kishu = Get<QComboBox>("KishuIchi");
+    QStringList items;
+    for (int i = 0; i < kishu->count(); ++i)
+        items << kishu->itemText(i);
+    EXPECT_EQ(items, QStringList({"", "AU,y:2", "docomo,x:1", "J-Phone,J-SH010:220", "j-phone,z:3"}));
+    EXPECT_EQ(kishu->currentText(), "J-Phone,J-SH010:220");
+}
+
+TEST_F(SetteiTest, HugeOrBrokenModelFilesOpen)
+{
+    // 10 000 lines (long ones, invalid bytes, empty ones) within the size bound; then
+    // one line longer than the bound, which is cut off unfinished and so dropped.
+    QByteArray lines;
+    for (int i = 0; i < 10000; ++i)
+        lines += (i % 100 == 0 ? QByteArray(5000, 'w') : i % 2 ? QByteArray("\xff\x81\xfd:") : QByteArray()) + "\r\n";
+    ASSERT_LT(lines.size(), ModelFileMaxBytes);
+    const QList<std::pair<QByteArray, int>> files = {{lines, 10001}, {QByteArray(2 * ModelFileMaxBytes, 'z'), 1}};
+    for (const auto &[bytes, count] : files) {
+        folder.Write("keitai.txt", bytes);
+        Create();
+        dialog->show();
+        EXPECT_EQ(Get<QComboBox>("KishuIchi")->count(), count);
+        EXPECT_EQ(Get<QComboBox>("KishuIchi")->currentText(), "J-Phone,J-SH010:220");
+    }
+}
+
+} // namespace
