@@ -7,7 +7,12 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <atomic>
 #include <cerrno>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,9 +37,12 @@ QImage To24Bit(const QImage &picture)
     throw Exception(QStringLiteral("I/O エラー (%1)").arg(code));
 }
 
+// The old content is overwritten and the file then cut to the new length, rather than
+// truncated to nothing first: on ext4 a file truncated to zero and written again is
+// flushed to the disk when it is closed, which costs milliseconds for a few kilobytes.
 void WriteFile(const QString &path, const QByteArray &bytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         throw Exception(QStringLiteral("ファイル %1 を作成できません").arg(path));
     const char *at = bytes.constData();
@@ -50,6 +58,11 @@ void WriteFile(const QString &path, const QByteArray &bytes)
         }
         at += written;
         left -= written;
+    }
+    if (::ftruncate(fd, bytes.size()) != 0) {
+        const int code = errno;
+        ::close(fd);
+        ThrowIoError(code);
     }
     if (::close(fd) != 0)
         ThrowIoError(errno);
@@ -174,8 +187,55 @@ int EncodeUnderLimit(const QImage &picture, const QString &path, int limit)
 {
     // Widened once, not at each of up to 100 attempts.
     const QImage bgr = picture.isNull() ? QImage() : To24Bit(picture);
-    for (int quality = 100;; --quality) {
-        SaveJpeg(bgr, path, quality);
+
+    // Every attempt is encoded in memory; a file on disk holds exactly the bytes written
+    // to it, so an attempt whose bytes are already over the limit would be measured over
+    // it too, and only the attempt that may be kept is written and measured. Attempts
+    // are independent, so they run on up to two threads, taking the qualities from the
+    // top down: when a quality fits, every higher one has been tried and did not.
+    std::vector<QByteArray> encoded(101);
+    std::atomic<int> next{100};
+    std::atomic<int> bestFit{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+    auto work = [&] {
+        for (;;) {
+            const int quality = next.fetch_sub(1);
+            if (quality < 1 || quality < bestFit.load())
+                return;
+            try {
+                encoded[quality] = EncodeJpeg(bgr, quality);
+            } catch (...) {
+                const std::lock_guard<std::mutex> hold(failureLock);
+                if (!failure)
+                    failure = std::current_exception();
+                next = 0;
+                return;
+            }
+            if (encoded[quality].size() <= limit) {
+                int seen = bestFit.load();
+                while (seen < quality && !bestFit.compare_exchange_weak(seen, quality)) {
+                }
+                return;
+            }
+        }
+    };
+    // A thread is only worth starting when one encode takes a millisecond or more.
+    const bool twoThreads = std::thread::hardware_concurrency() > 1 && bgr.width() * qint64(bgr.height()) >= 100'000;
+    if (twoThreads) {
+        std::thread helper(work);
+        work();
+        helper.join();
+    } else {
+        work();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+
+    for (int quality = std::max(bestFit.load(), 1);; --quality) {
+        if (encoded[quality].isNull() && !bgr.isNull())
+            encoded[quality] = EncodeJpeg(bgr, quality);
+        WriteFile(path, encoded[quality]);
         if (FileSizeOnDisk(path) <= limit || quality == 1)
             return quality;
     }

@@ -139,17 +139,26 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
     EXPECT_EQ(EncodeUnderLimit(picture, path, 100000), 100);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));
 
-    // Random noise cannot shrink to 100 bytes: every quality is tried and quality 1 stays.
-    EXPECT_EQ(EncodeUnderLimit(picture, path, 100), 1);
-    EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 1));
+    // A small picture and one large enough to be encoded on two threads.
+    for (const QImage &noise : {picture, RandomPicture(400, 300, 22)}) {
+        SCOPED_TRACE(noise.width());
+        // Noise cannot shrink to 100 bytes: every quality is tried and quality 1 stays.
+        EXPECT_EQ(EncodeUnderLimit(noise, path, 100), 1);
+        EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(noise, 1));
 
-    // In between, the first quality from the top that fits, and the file is that attempt.
-    const qsizetype at60 = EncodeJpeg(picture, 60).size();
-    const int quality = EncodeUnderLimit(picture, path, int(at60));
-    EXPECT_GE(quality, 60);
-    EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, quality));
-    for (int q = quality + 1; q <= 100; ++q)
-        EXPECT_GT(EncodeJpeg(picture, q).size(), at60) << q;
+        // In between, the first quality from the top that fits, and the file is that attempt.
+        const qsizetype at60 = EncodeJpeg(noise, 60).size();
+        const int quality = EncodeUnderLimit(noise, path, int(at60));
+        EXPECT_GE(quality, 60);
+        EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(noise, quality));
+        for (int q = quality + 1; q <= 100; ++q)
+            EXPECT_GT(EncodeJpeg(noise, q).size(), at60) << q;
+    }
+
+    // A longer file before does not leave its tail behind.
+    EncodeUnderLimit(RandomPicture(400, 300, 23), path, 1000000);
+    EXPECT_EQ(EncodeUnderLimit(picture, path, 1000000), 100);
+    EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));
 
     // No picture: an empty file, within any limit.
     EXPECT_EQ(EncodeUnderLimit(QImage(), path, 4800), 100);

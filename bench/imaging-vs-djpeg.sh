@@ -1,0 +1,22 @@
+#!/bin/sh
+# Times kelvo's drop to preview (JPEG decode + fit to 95 dots) beside `djpeg -bmp` on the
+# same 12- and 24-megapixel photos, in the same run, and the encoding under the carriers'
+# limits. The photos are generated here (nothing big is kept in the tree).
+#
+#   bench/imaging-vs-djpeg.sh [BUILD_DIR] [ROUNDS]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+rounds=${2:-7}
+
+cmake --build "$build" -j2 --target imaging_bench >/dev/null
+bench=$build/bench/imaging_bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(djpeg -version 2>&1 | head -1)"
+"$bench" gen 4000 3000 "$work/photo-12mp.jpg"
+"$bench" gen 6000 4000 "$work/photo-24mp.jpg"
+# One process per file, so that each peak memory figure belongs to its file.
+"$bench" run -r "$rounds" "$work/photo-12mp.jpg"
+"$bench" run -r "$rounds" "$work/photo-24mp.jpg"

@@ -1,0 +1,202 @@
+// Imaging bench: how long a dropped picture takes to reach the preview, to be greyed and
+// to be encoded under the carriers' limits, beside djpeg decoding the same file.
+//
+//   imaging_bench gen WIDTH HEIGHT OUT.jpg      writes a photo-like test JPEG (quality 90)
+//   imaging_bench run [-r ROUNDS] FILE...       times the pipeline on each file
+//
+// "run" interleaves its own decode + fit with `djpeg -bmp -outfile /dev/null FILE`, one
+// after the other in every round, and reports the median of each and their ratio. djpeg's
+// time is measured around the whole process, start-up included (about a millisecond).
+#include "imaging/Pipeline.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+double Milliseconds(const std::function<void()> &work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+long PeakMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// Smooth light and shade, a few hard edges and sensor-like noise: compresses about as a
+// photo does, so decode times are representative.
+QImage PhotoLike(int w, int h)
+{
+    QImage picture(w, h, QImage::Format_BGR888);
+    quint32 noise = 12345;
+    for (int y = 0; y < h; ++y) {
+        uchar *row = picture.scanLine(y);
+        const double fy = double(y) / h;
+        for (int x = 0; x < w; ++x) {
+            const double fx = double(x) / w;
+            noise = noise * 1664525u + 1013904223u;
+            const int n = int(noise >> 28) - 8;
+            const bool disc = (fx - 0.6) * (fx - 0.6) + (fy - 0.4) * (fy - 0.4) < 0.04;
+            const double sky = 0.5 + 0.5 * std::sin(fx * 9 + fy * 4);
+            const int b = disc ? 40 : int(90 + 140 * sky * (1 - fy));
+            const int g = disc ? 70 : int(60 + 120 * fy + 40 * std::sin(fx * 31));
+            const int r = disc ? 210 : int(50 + 150 * fy * fx + 30 * std::cos(fy * 23));
+            row[3 * x] = uchar(std::clamp(b + n, 0, 255));
+            row[3 * x + 1] = uchar(std::clamp(g + n, 0, 255));
+            row[3 * x + 2] = uchar(std::clamp(r + n, 0, 255));
+        }
+    }
+    return picture;
+}
+
+int Generate(int w, int h, const QString &path)
+{
+    SaveJpeg(PhotoLike(w, h), path, 90);
+    std::printf("wrote %s: %dx%d, %lld bytes\n", qPrintable(path), w, h, QFileInfo(path).size());
+    return 0;
+}
+
+QImage Load(const QString &path)
+{
+    return path.endsWith(".bmp", Qt::CaseInsensitive) ? LoadBmp(path) : LoadJpeg(path);
+}
+
+double RunDjpeg(const QString &path)
+{
+    QProcess djpeg;
+    return Milliseconds([&] {
+        djpeg.start("djpeg", {"-bmp", "-outfile", "/dev/null", path});
+        djpeg.waitForFinished(-1);
+    });
+}
+
+void Bench(const QString &path, int rounds)
+{
+    std::printf("== %s (%lld bytes)\n", qPrintable(QFileInfo(path).fileName()), QFileInfo(path).size());
+
+    std::vector<double> ours, djpeg, decodeOnly;
+    QImage preview;
+    QSize full;
+    for (int round = 0; round < rounds; ++round) {
+        djpeg.push_back(RunDjpeg(path));
+        ours.push_back(Milliseconds([&] {
+            preview = Load(path);
+            full = preview.size();
+            FitToSize(preview, 95);
+        }));
+        decodeOnly.push_back(Milliseconds([&] { full = Load(path).size(); }));
+    }
+    const double dropMs = Median(ours), djpegMs = Median(djpeg);
+    std::printf("size                %dx%d -> %dx%d\n", full.width(), full.height(), preview.width(), preview.height());
+    std::printf("decode alone        %8.1f ms\n", Median(decodeOnly));
+    std::printf("drop to preview     %8.1f ms   (decode + FitToSize 95, median of %d)\n", dropMs, rounds);
+    std::printf("djpeg -bmp          %8.1f ms   (median of %d, same rounds)\n", djpegMs, rounds);
+    std::printf("ratio               %8.2f      (target <= 1.20)\n", dropMs / djpegMs);
+
+    QImage grey;
+    std::vector<double> greyMs;
+    for (int round = 0; round < rounds; ++round)
+        greyMs.push_back(Milliseconds([&] { ConvertToGrey(preview, grey); }));
+    std::printf("ConvertToGrey       %8.3f ms\n", Median(greyMs));
+
+    QTemporaryDir dir;
+    const QString out = dir.filePath("kelvo.jpg");
+    for (const int limit : {4800, 10800, 100000}) {
+        int quality = 0;
+        std::vector<double> runs, bareRuns;
+        for (int round = 0; round < rounds; ++round) {
+            runs.push_back(Milliseconds([&] { quality = EncodeUnderLimit(preview, out, limit); }));
+            // The same encodes in memory alone, for the cost per attempt.
+            bareRuns.push_back(Milliseconds([&] {
+                for (int q = 100; q >= quality; --q)
+                    EncodeJpeg(preview, q);
+            }));
+        }
+        const int attempts = 101 - quality;
+        const double ms = Median(runs), bare = Median(bareRuns);
+        std::printf("under %6d bytes   %8.2f ms   %3d attempts, quality %d, %lld bytes; per attempt %.3f ms vs "
+                    "bare encode %.3f ms (x%.2f)\n",
+                    limit, ms, attempts, quality, QFileInfo(out).size(), ms / attempts, bare / attempts, ms / bare);
+    }
+    std::printf("peak memory         %8ld MB   (ru_maxrss)\n", PeakMegabytes());
+}
+
+// A 640-dot picture under each limit, down to the worst case of the send command: a
+// limit that nothing fits, 100 attempts.
+void At640(const QString &path)
+{
+    QImage picture = Load(path);
+    FitToSize(picture, 640);
+    QTemporaryDir dir;
+    std::printf("== at 640 dots (%dx%d)\n", picture.width(), picture.height());
+    for (const int limit : {100000, 10800, 4800, 1}) {
+        int quality = 0;
+        std::vector<double> runs, bareRuns;
+        for (int round = 0; round < 5; ++round) {
+            runs.push_back(
+                Milliseconds([&] { quality = EncodeUnderLimit(picture, dir.filePath("kelvo.jpg"), limit); }));
+            bareRuns.push_back(Milliseconds([&] {
+                for (int q = 100; q >= quality; --q)
+                    EncodeJpeg(picture, q);
+            }));
+        }
+        const double ms = Median(runs), bare = Median(bareRuns);
+        std::printf("under %6d bytes   %8.1f ms   %3d attempts, quality %d; the same encodes one by one in memory "
+                    "%.1f ms (x%.2f)%s\n",
+                    limit, ms, 101 - quality, quality, bare, ms / bare, limit == 1 ? "  target < 150 ms" : "");
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    try {
+        if (args.size() == 4 && args[0] == "gen")
+            return Generate(args[1].toInt(), args[2].toInt(), args[3]);
+        if (!args.isEmpty() && args[0] == "run") {
+            args.removeFirst();
+            int rounds = 5;
+            if (args.size() >= 2 && args[0] == "-r") {
+                rounds = std::max(1, args[1].toInt());
+                args = args.mid(2);
+            }
+            for (const QString &path : args)
+                Bench(path, rounds);
+            if (!args.isEmpty())
+                At640(args.first());
+            return 0;
+        }
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 1;
+    }
+    std::fprintf(stderr, "usage: imaging_bench gen WIDTH HEIGHT OUT.jpg | imaging_bench run [-r ROUNDS] FILE...\n");
+    return 2;
+}
