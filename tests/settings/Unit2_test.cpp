@@ -493,4 +493,25 @@ TEST_F(SetteiTest, HugeOrBrokenModelFilesOpen)
     }
 }
 
+// Pictures of the three pages for the documentation; run on a real screen server:
+//   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" <build>/tests/settings_tests
+//       --gtest_also_run_disabled_tests --gtest_filter=SetteiScreenshots.*
+TEST(SetteiScreenshots, DISABLED_TabPages)
+{
+    TestFolder folder;
+    MessageRecorder recorder;
+    MainSettings settings;
+    TfrmSettei dialog(settings, nullptr);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const char *names[] = {"smtp", "phone", "option"};
+    for (int i = 0; i < 3; ++i) {
+        dialog.findChild<QToolButton *>(QStringLiteral("TabButton%1").arg(i + 1))->click();
+        QTest::qWait(50);
+        const QString path = QStringLiteral(KELVO_SOURCE_DIR "/docs/settings-%1.png").arg(names[i]);
+        EXPECT_TRUE(dialog.grab().save(path)) << qPrintable(path);
+    }
+    dialog.done(0);
+}
+
 } // namespace
