@@ -1,0 +1,253 @@
+#include "app/HeaderEncoding.h"
+
+#include "platform/Exception.h"
+
+#include <QHash>
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace {
+
+const char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+
+const QByteArray EscAscii("\x1B(B");
+
+// One character of ISO-2022-JP: the escape that designates its set and its bytes.
+struct Piece
+{
+    QByteArray escape;
+    QByteArray bytes;
+};
+
+// Encodes characters one at a time with iconv; results are kept, since a mail uses few
+// distinct characters.
+class JisEncoder
+{
+public:
+    JisEncoder() : cd(iconv_open("ISO-2022-JP", "UTF-8"))
+    {
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            throw Exception(QStringLiteral("ISO-2022-JP への変換ができません"));
+    }
+    ~JisEncoder() { iconv_close(cd); }
+    JisEncoder(const JisEncoder &) = delete;
+    JisEncoder &operator=(const JisEncoder &) = delete;
+
+    // False when ISO-2022-JP cannot carry the character.
+    bool Encode(char32_t c, Piece &piece)
+    {
+        const auto cached = cache.constFind(c);
+        if (cached != cache.constEnd()) {
+            piece = *cached;
+            return !piece.bytes.isEmpty();
+        }
+        QByteArray in = QString::fromUcs4(&c, 1).toUtf8();
+        char out[32];
+        char *ip = in.data(), *op = out;
+        size_t il = static_cast<size_t>(in.size()), ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const size_t r = iconv(cd, &ip, &il, &op, &ol);
+        Piece result;
+        if (r != static_cast<size_t>(-1)) {
+            iconv(cd, nullptr, nullptr, &op, &ol); // back to ASCII
+            QByteArray all(out, static_cast<qsizetype>(op - out));
+            // The output is [escape] bytes [ESC ( B]; split it into its set and bytes.
+            if (all.startsWith('\x1B')) {
+                result.escape = all.left(3);
+                all.remove(0, 3);
+                if (all.endsWith(EscAscii))
+                    all.chop(3);
+            } else {
+                result.escape = EscAscii;
+            }
+            result.bytes = all;
+        }
+        cache.insert(c, result);
+        piece = result;
+        return !result.bytes.isEmpty();
+    }
+
+private:
+    iconv_t cd;
+    QHash<char32_t, Piece> cache;
+};
+
+JisEncoder &Encoder()
+{
+    static JisEncoder encoder;
+    return encoder;
+}
+
+bool IsHalfWidthKana(QChar c) { return c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F; }
+
+QString WidenKana(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (!IsHalfWidthKana(text[i])) {
+            out.append(text[i++]);
+            continue;
+        }
+        qsizetype j = i;
+        while (j < text.size() && IsHalfWidthKana(text[j]))
+            ++j;
+        // Compatibility composition widens a run and joins ｶﾞ into ガ; a voiced mark with
+        // nothing to join stays a mark of its own.
+        QString run = text.mid(i, j - i).normalized(QString::NormalizationForm_KC);
+        run.replace(QChar(0x3099), QChar(0x309B)).replace(QChar(0x309A), QChar(0x309C));
+        out.append(run);
+        i = j;
+    }
+    return out;
+}
+
+char32_t MapCp932(char32_t c)
+{
+    switch (c) {
+    case 0xFF5E: return 0x301C; // FULLWIDTH TILDE -> WAVE DASH
+    case 0x2225: return 0x2016; // PARALLEL TO -> DOUBLE VERTICAL LINE
+    case 0xFF0D: return 0x2212; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+    case 0xFFE0: return 0x00A2; // cent
+    case 0xFFE1: return 0x00A3; // pound
+    case 0xFFE2: return 0x00AC; // not
+    default: return c;
+    }
+}
+
+const char32_t Geta = 0x3013; // 〓
+
+// The characters of the text as pieces, each one the code can carry.
+QList<Piece> Pieces(const QString &text, QList<char32_t> *characters = nullptr)
+{
+    QList<Piece> pieces;
+    for (char32_t c : WidenKana(text).toUcs4()) {
+        c = MapCp932(c);
+        Piece piece;
+        if (c == '\r' || c == '\n' || !Encoder().Encode(c, piece)) {
+            c = Geta;
+            Encoder().Encode(c, piece);
+        }
+        pieces.append(piece);
+        if (characters)
+            characters->append(c);
+    }
+    return pieces;
+}
+
+} // namespace
+
+QString EncodeBase64Text(const QByteArray &bytes)
+{
+    QString out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    const auto digit = [&out](int v) { out.append(QLatin1Char(Base64Alphabet[v])); };
+    qsizetype i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uchar b0 = uchar(bytes[i]), b1 = uchar(bytes[i + 1]), b2 = uchar(bytes[i + 2]);
+        digit(b0 >> 2);
+        digit(((b0 & 3) << 4) | (b1 >> 4));
+        digit(((b1 & 15) << 2) | (b2 >> 6));
+        digit(b2 & 63);
+    }
+    const qsizetype rest = bytes.size() - i;
+    if (rest == 1) {
+        const uchar b0 = uchar(bytes[i]);
+        digit(b0 >> 2);
+        digit((b0 & 3) << 4);
+    } else if (rest == 2) {
+        const uchar b0 = uchar(bytes[i]), b1 = uchar(bytes[i + 1]);
+        digit(b0 >> 2);
+        digit(((b0 & 3) << 4) | (b1 >> 4));
+        digit((b1 & 15) << 2);
+    }
+    while (out.size() % 4 != 0)
+        out.append(QLatin1Char(Base64Alphabet[64]));
+    return out;
+}
+
+QString EncodeSubject(const QString &subject)
+{
+    return QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(ToIso2022Jp(subject)) + QStringLiteral("?=");
+}
+
+bool IsAscii(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 0x7F)
+            return false;
+    return true;
+}
+
+QString Iso2022JpText(const QString &text)
+{
+    QList<char32_t> characters;
+    Pieces(text, &characters);
+    return QString::fromUcs4(characters.constData(), characters.size());
+}
+
+QByteArray ToIso2022Jp(const QString &text)
+{
+    QByteArray out;
+    QByteArray current = EscAscii;
+    for (const Piece &piece : Pieces(text)) {
+        if (piece.escape != current) {
+            out.append(piece.escape);
+            current = piece.escape;
+        }
+        out.append(piece.bytes);
+    }
+    if (current != EscAscii)
+        out.append(EscAscii);
+    return out;
+}
+
+QList<QByteArray> EncodeBodyLines(const QStringList &lines, bool &allAscii, int limit)
+{
+    allAscii = true;
+    for (const QString &line : lines)
+        allAscii = allAscii && IsAscii(line);
+
+    QList<QByteArray> out;
+    for (const QString &line : lines) {
+        if (allAscii) {
+            // ASCII as it is, only cut where it would pass the limit.
+            QByteArray bytes = line.toLatin1();
+            do {
+                const int room = bytes.startsWith('.') ? limit - 1 : limit;
+                out.append(bytes.left(room));
+                bytes.remove(0, room);
+            } while (!bytes.isEmpty());
+            continue;
+        }
+        QByteArray piece;
+        QByteArray current = EscAscii;
+        bool started = false;
+        const auto finish = [&] {
+            if (current != EscAscii)
+                piece.append(EscAscii);
+            out.append(piece);
+            piece.clear();
+            current = EscAscii;
+        };
+        for (const Piece &p : Pieces(line)) {
+            const bool switches = p.escape != current;
+            const int closing = p.escape != EscAscii ? 3 : 0;
+            const qsizetype needed = piece.size() + (switches ? p.escape.size() : 0) + p.bytes.size() + closing;
+            const int room = piece.startsWith('.') || (piece.isEmpty() && p.bytes.startsWith('.') && !switches)
+                                 ? limit - 1
+                                 : limit;
+            if (started && needed > room)
+                finish();
+            if (p.escape != current) {
+                piece.append(p.escape);
+                current = p.escape;
+            }
+            piece.append(p.bytes);
+            started = true;
+        }
+        finish();
+    }
+    return out;
+}
