@@ -278,28 +278,14 @@ TEST(AddressFile, ClaimsBeyondTheDataFailWithoutAllocating)
     EXPECT_EQ(partial, QList<AddressEntry>(2, Entry("n", {"a@b"})));
 }
 
-TEST(AddressFile, FileReadAndWrite)
+TEST(AddressFile, MissingFileCannotBeOpened)
 {
     TestFolder folder;
-    const QList<AddressEntry> entries{Entry(QStringLiteral("山田"), {"taro@example.jp"})};
-    WriteAddressFile(AddressFileName, entries);
-    EXPECT_EQ(folder.Read(AddressFileName), WriteAddressStream(entries));
-    EXPECT_EQ(ReadAddressFile(folder.File(AddressFileName)), entries);
-    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files), QStringList{AddressFileName}); // no temporary left
-
     try {
         ReadAddressFile("missing.dat");
         ADD_FAILURE();
     } catch (const EAddressReadError &e) {
         EXPECT_EQ(e.Message, QStringLiteral("ファイル missing.dat を開けません"));
-    }
-
-    ASSERT_TRUE(QDir(folder.Path()).mkdir("blocked.dat"));
-    try {
-        WriteAddressFile("blocked.dat", entries);
-        ADD_FAILURE();
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message, QStringLiteral("ファイル blocked.dat を作成できません"));
     }
 }
 
@@ -309,13 +295,14 @@ TEST(AddressFile, FailedWriteKeepsTheOldFile)
     TestFolder folder;
     const QList<AddressEntry> old{Entry("old", {"old@example.jp"})};
     WriteAddressFile(AddressFileName, old);
+    EXPECT_EQ(ReadAddressFile(folder.File(AddressFileName)), old);
     const QByteArray before = folder.Read(AddressFileName);
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
-    small.rlim_cur = 100; // the new file is larger than this, the old one too
+    small.rlim_cur = 100; // far below the new file's size
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     QString message;
     try {
