@@ -185,6 +185,9 @@ TEST(BadInput, ClearMessageNeverACrash)
     badPrecision[int(badPrecision.indexOf("\xFF\xC0")) + 4] = char(12);
     QByteArray badTable = jpeg;
     badTable[int(badTable.indexOf("\xFF\xC4")) + 4] = char(0x7F); // table class and id out of range
+    // An end-of-image marker in the middle of the entropy-coded data.
+    QByteArray cutScan = jpeg;
+    cutScan.insert(int(jpeg.indexOf("\xFF\xDA")) + 200, "\xFF\xD9");
     QByteArray badBmpHeader = bmp;
     badBmpHeader[28] = char(7); // 7 bits a pixel
 
@@ -203,6 +206,7 @@ TEST(BadInput, ClearMessageNeverACrash)
         {"cut inside the headers", "a.jpg", jpeg.left(100), JpegError(JWRN_JPEG_EOF)},
         {"sample precision 12", "a.jpg", badPrecision, JpegError(JERR_BAD_PRECISION)},
         {"bad Huffman table", "a.jpg", badTable, "JPEG エラー #"},
+        {"marker inside the scan", "a.jpg", cutScan, JpegError(JWRN_HIT_MARKER)},
         {"zero bytes", "a.jpg", QByteArray(), JpegError(JERR_INPUT_EMPTY)},
         {"bitmap named .jpg", "a.jpg", bmp, JpegError(JERR_NO_SOI)},
         {"absurd size in the header", "a.jpg", WithFrameSize(jpeg, 60000, 60000), tooLarge},
