@@ -7,12 +7,7 @@
 #include <QImageReader>
 #include <QtEndian>
 
-#include <atomic>
 #include <cerrno>
-#include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -188,54 +183,14 @@ int EncodeUnderLimit(const QImage &picture, const QString &path, int limit)
     // Widened once, not at each of up to 100 attempts.
     const QImage bgr = picture.isNull() ? QImage() : To24Bit(picture);
 
-    // Every attempt is encoded in memory; a file on disk holds exactly the bytes written
-    // to it, so an attempt whose bytes are already over the limit would be measured over
-    // it too, and only the attempt that may be kept is written and measured. Attempts
-    // are independent, so they run on up to two threads, taking the qualities from the
-    // top down: when a quality fits, every higher one has been tried and did not.
-    std::vector<QByteArray> encoded(101);
-    std::atomic<int> next{100};
-    std::atomic<int> bestFit{0};
-    std::mutex failureLock;
-    std::exception_ptr failure;
-    auto work = [&] {
-        for (;;) {
-            const int quality = next.fetch_sub(1);
-            if (quality < 1 || quality < bestFit.load())
-                return;
-            try {
-                encoded[quality] = EncodeJpeg(bgr, quality);
-            } catch (...) {
-                const std::lock_guard<std::mutex> hold(failureLock);
-                if (!failure)
-                    failure = std::current_exception();
-                next = 0;
-                return;
-            }
-            if (encoded[quality].size() <= limit) {
-                int seen = bestFit.load();
-                while (seen < quality && !bestFit.compare_exchange_weak(seen, quality)) {
-                }
-                return;
-            }
-        }
-    };
-    // A thread is only worth starting when one encode takes a millisecond or more.
-    const bool twoThreads = std::thread::hardware_concurrency() > 1 && bgr.width() * qint64(bgr.height()) >= 100'000;
-    if (twoThreads) {
-        std::thread helper(work);
-        work();
-        helper.join();
-    } else {
-        work();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
-
-    for (int quality = std::max(bestFit.load(), 1);; --quality) {
-        if (encoded[quality].isNull() && !bgr.isNull())
-            encoded[quality] = EncodeJpeg(bgr, quality);
-        WriteFile(path, encoded[quality]);
+    // Every attempt is encoded in memory: a file on disk holds exactly the bytes written to
+    // it, so an attempt whose bytes are over the limit would measure over it on disk too.
+    // Only an attempt that may be kept is written and then measured on disk.
+    for (int quality = 100;; --quality) {
+        const QByteArray bytes = EncodeJpeg(bgr, quality);
+        if (bytes.size() > limit && quality > 1)
+            continue;
+        WriteFile(path, bytes);
         if (FileSizeOnDisk(path) <= limit || quality == 1)
             return quality;
     }

@@ -139,7 +139,6 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
     EXPECT_EQ(EncodeUnderLimit(picture, path, 100000), 100);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));
 
-    // A small picture and one large enough to be encoded on two threads.
     for (const QImage &noise : {picture, RandomPicture(400, 300, 22)}) {
         SCOPED_TRACE(noise.width());
         // Noise cannot shrink to 100 bytes: every quality is tried and quality 1 stays.
