@@ -85,6 +85,9 @@ void ScriptedSmtpServer::Stop()
     stop = true;
     if (worker.joinable())
         worker.join();
+    if (conn >= 0)
+        ::close(conn);
+    conn = -1;
 }
 
 QList<QByteArray> ScriptedSmtpServer::Lines() const

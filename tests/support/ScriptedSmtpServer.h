@@ -52,7 +52,7 @@ public:
     // Waits (at most a few seconds) for the script to run out and the client to
     // close; lines sent after the script ended are logged as unexpected.
     void Finish();
-    // Ends the server at once (whatever step it is in) and waits for its thread.
+    // Ends the server at once (whatever step it is in), waits for its thread and hangs up.
     void Stop();
 
     // Every line received (without CR LF), in order; DATA text is not among them.

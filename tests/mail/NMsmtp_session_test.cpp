@@ -1,0 +1,542 @@
+#include "mail/NMsmtp.h"
+
+#include "platform/Exception.h"
+#include "support/ScriptedSmtpServer.h"
+#include "support/TestFolder.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using S = ScriptedSmtpServer;
+using Script = ScriptedSmtpServer::Script;
+
+Script operator+(Script a, const Script &b)
+{
+    a += b;
+    return a;
+}
+
+const Script Quit{S::Expect("QUIT"), S::Say("221 bye")};
+
+class Session : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // A wait that never ends must fail the test, not hang it.
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            watchdogFired = true;
+            smtp.Cancel();
+        });
+        watchdog.start(8000);
+        smtp.Host = "127.0.0.1";
+        smtp.UserID = "kelvo";
+        smtp.PostMessage.FromAddress = "me@example.com";
+        smtp.PostMessage.ToAddress = {"you@example.jp"};
+        smtp.PostMessage.Body = {"hi"};
+        smtp.OnConnect = [this](QObject *s) { events << (s == &smtp ? "connect" : "connect?"); };
+        smtp.OnSendStart = [this](QObject *) { events << "send start"; };
+        smtp.OnSuccess = [this](QObject *) { events << "success"; };
+        smtp.OnFailure = [this](QObject *) { events << "failure"; };
+        smtp.OnDisconnect = [this](QObject *) { events << "disconnect"; };
+        smtp.OnPacketSent = [this](QObject *) {
+            if (events.isEmpty() || events.last() != "packet sent")
+                events << "packet sent";
+        };
+        smtp.OnEncodeStart = [this](const QString &f) { events << "encode start " + f; };
+        smtp.OnEncodeEnd = [this](const QString &f) { events << "encode end " + f; };
+        smtp.OnAttachmentNotFound = [this](const QString &f) { events << "not found " + f; };
+        smtp.OnRecipientNotFound = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
+    }
+
+    void TearDown() override { EXPECT_FALSE(watchdogFired) << "a wait did not end by itself"; }
+
+    void Serve(const Script &script)
+    {
+        server = std::make_unique<ScriptedSmtpServer>(script);
+        smtp.Port = server->Port();
+    }
+
+    // Ends the server and gives what went wrong on its side.
+    QStringList Problems()
+    {
+        server->Stop();
+        return server->Problems();
+    }
+
+    // The message of the failure f throws, or "(none)".
+    template <typename F> QString FailureOf(F f)
+    {
+        try {
+            f();
+        } catch (const Exception &e) {
+            return e.Message;
+        }
+        return QStringLiteral("(none)");
+    }
+
+    TestFolder folder;
+    TNMSMTP smtp;
+    std::unique_ptr<ScriptedSmtpServer> server;
+    QStringList events;
+    QTimer watchdog;
+    bool watchdogFired = false;
+};
+
+} // namespace
+
+TEST_F(Session, OneSendInOrderWithEvents)
+{
+    folder.Write("kelvo.jpg", QByteArray(100, 'j'));
+    const QString jpg = folder.File("kelvo.jpg");
+    TPostMessage &m = smtp.PostMessage;
+    m.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
+    m.ToCarbonCopy = {"copy:cc@example.jp"};
+    m.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
+    m.Body = {"line 1", ".", "line 3"};
+    m.Attachments = {jpg};
+    smtp.FinalHeader = {"X-Before: gone"};
+    smtp.OnSendStart = [&](QObject *) {
+        events << "send start";
+        smtp.FinalHeader.SetHeaderValue("X-Added", "yes");
+    };
+    Serve(S::Greeting() +
+          S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) +
+          Quit);
+
+    smtp.Connect();
+    EXPECT_TRUE(smtp.Connected);
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_FALSE(smtp.Connected);
+
+    EXPECT_EQ(Problems(), QStringList());
+    EXPECT_EQ(server->Lines(), QList<QByteArray>({"HELO kelvo", "RSET", "MAIL FROM:<me@example.com>",
+                                                  "RCPT TO:<you@example.jp>", "RCPT TO:<hanako@example.jp>",
+                                                  "RCPT TO:<cc@example.jp>", "RCPT TO:<hidden@example.jp>", "DATA",
+                                                  "QUIT"}));
+    EXPECT_EQ(events, QStringList({"connect", "encode start " + jpg, "encode end " + jpg, "send start", "packet sent",
+                                   "success", "disconnect"}));
+    ASSERT_EQ(server->Messages().size(), 1);
+    const QByteArray text = server->Messages().first();
+    EXPECT_TRUE(text.startsWith("From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\n"
+                                "CC: copy:cc@example.jp\r\nMime-Version: 1.0\r\nContent-Type: multipart/mixed;"))
+        << text.constData();
+    EXPECT_FALSE(text.contains("X-Before"));
+    EXPECT_FALSE(text.contains("hidden"));
+    const qsizetype headerEnd = text.indexOf("\r\n\r\n\r\n");
+    EXPECT_TRUE(text.left(headerEnd).endsWith("\r\nX-Added: yes"));
+    EXPECT_EQ(text.mid(headerEnd + 6), smtp.MessageBody());
+    EXPECT_TRUE(text.contains("\r\nline 1\r\n..\r\nline 3\r\n--"));
+
+    // ClearParams: recipients and attachments go, the rest stays
+    EXPECT_TRUE(m.ToAddress.isEmpty() && m.ToCarbonCopy.isEmpty() && m.ToBlindCarbonCopy.isEmpty());
+    EXPECT_TRUE(m.Attachments.isEmpty());
+    EXPECT_EQ(m.Body.size(), 3);
+    EXPECT_EQ(m.FromAddress, "me@example.com");
+}
+
+TEST_F(Session, MultiLineRepliesAreReadWhole)
+{
+    Serve(Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
+           S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n"), S::Expect("RSET"),
+           S::SayRaw("250-reset\r\n250 done\r\n"), S::Expect("MAIL FROM:<me@example.com>"), S::Say("250 OK"),
+           S::Expect("RCPT TO:<you@example.jp>"), S::Say("250 OK"), S::Expect("DATA"), S::Say("354 go"),
+           S::ReadMessage(), S::Say("250 queued")} +
+          Quit);
+    smtp.Connect();
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+    EXPECT_EQ(events.first(), "connect");
+    EXPECT_TRUE(events.contains("success"));
+}
+
+TEST_F(Session, HeloRefused)
+{
+    struct Row
+    {
+        const char *name;
+        bool handler;
+        bool handled;
+        Script script;
+        QString failure;
+        int handlerCalls;
+    } rows[] = {
+        {"no handler", false, false,
+         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("550 who are you")} + Quit,
+         "Authentication failed", 0},
+        {"handler declines", true, false,
+         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no")} + Quit, "Authentication failed", 1},
+        {"second HELO accepted", true, true,
+         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no"), S::Expect("HELO second"),
+                S::Say("250 ok")} +
+             Quit,
+         "(none)", 1},
+        {"refused twice", true, true,
+         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no"), S::Expect("HELO second"),
+                S::Say("550 still no")} +
+             Quit,
+         "Authentication failed", 1},
+        {"greeting refused", true, true, Script{S::Say("554 go away")} + Quit, "554 go away\r\n", 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        smtp.UserID = "kelvo";
+        int calls = 0;
+        smtp.OnAuthenticationFailed = nullptr;
+        if (row.handler)
+            smtp.OnAuthenticationFailed = [&](bool &handled) {
+                ++calls;
+                smtp.UserID = "second";
+                handled = row.handled;
+            };
+        Serve(row.script);
+        EXPECT_EQ(FailureOf([&] { smtp.Connect(); }), row.failure);
+        EXPECT_EQ(calls, row.handlerCalls);
+        EXPECT_FALSE(smtp.Busy);
+        const bool ok = row.failure == "(none)";
+        EXPECT_EQ(smtp.Connected, ok);
+        EXPECT_EQ(events.contains("connect"), ok);
+        if (ok)
+            smtp.Disconnect();
+        EXPECT_EQ(Problems(), QStringList());
+    }
+}
+
+TEST_F(Session, IncompleteHeader)
+{
+    struct Row
+    {
+        const char *name;
+        QByteArray from;
+        bool recipients;
+        bool handler;
+        bool repair;
+        bool handled;
+        int hiType;
+        bool sent;
+    } rows[] = {
+        {"no sender, no handler", "", true, false, false, false, 0, false},
+        {"no sender, handler repairs", "", true, true, true, true, 1, true},
+        {"no recipients, handler declines", "me@example.com", false, true, true, false, 2, false},
+        {"no recipients, handled but not repaired", "me@example.com", false, true, false, true, 2, false},
+        {"nothing at all", "", false, true, false, true, 1, false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Script script = S::Greeting();
+        if (row.sent)
+            script += S::Mail("me@example.com", {"you@example.jp"});
+        Serve(script + Quit);
+        smtp.Connect();
+        smtp.PostMessage.FromAddress = row.from;
+        smtp.PostMessage.ToAddress.clear();
+        if (row.recipients)
+            smtp.PostMessage.ToAddress = {"you@example.jp"};
+        int calls = 0, type = 0;
+        smtp.OnHeaderIncomplete = nullptr;
+        if (row.handler)
+            smtp.OnHeaderIncomplete = [&](bool &handled, int hiType) {
+                ++calls;
+                type = hiType;
+                if (row.repair) {
+                    smtp.PostMessage.FromAddress = "me@example.com";
+                    smtp.PostMessage.ToAddress = {"you@example.jp"};
+                }
+                handled = row.handled;
+            };
+        EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), row.sent ? "(none)" : "Incomplete Header");
+        EXPECT_EQ(calls, row.handler ? 1 : 0);
+        EXPECT_EQ(type, row.hiType);
+        EXPECT_FALSE(smtp.Busy);
+        smtp.Disconnect();
+        EXPECT_EQ(Problems(), QStringList());
+        EXPECT_EQ(server->Lines().size(), row.sent ? 6 : 2); // HELO (mail) QUIT
+    }
+}
+
+TEST_F(Session, OnlyBlindCopyRecipients)
+{
+    smtp.PostMessage.ToAddress.clear();
+    smtp.PostMessage.ToBlindCarbonCopy = {"Secret <s@example.jp>"};
+    Serve(S::Greeting() + S::Mail("me@example.com", {"s@example.jp"}) + Quit);
+    smtp.Connect();
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+    ASSERT_EQ(server->Messages().size(), 1);
+    EXPECT_TRUE(server->Messages().first().startsWith("From: <me@example.com>\r\nMime-Version: 1.0\r\n"));
+}
+
+TEST(NMsmtp, ExtractAddress)
+{
+    const struct
+    {
+        QByteArray entry, address;
+    } rows[] = {
+        {"a@x", "a@x"},
+        {"Taro <taro@x>", "taro@x"},
+        {"<only@x>", "only@x"},
+        {"<>", ""},
+        {"name <open@x", "open@x"},
+        {"a <b@x> <c@x>", "b@x"},
+        {"x <y<z>", "y"},
+        {"To:word@x", "word@x"},
+        {"a:b@x:c", "b@x"},
+        {"trailing:", ""},
+        {"", ""},
+        {" spaced@x ", " spaced@x "},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(TNMSMTP::ExtractAddress(row.entry), row.address) << row.entry.constData();
+}
+
+TEST_F(Session, RefusedRecipientsAndDataThenTheNextSendBeginsWithRset)
+{
+    folder.Write("a.jpg", "abc");
+    smtp.PostMessage.ToAddress = {"ok@example.jp", "Bad <bad@example.jp>"};
+    smtp.PostMessage.Attachments = {folder.File("a.jpg")};
+    Serve(S::Greeting() +
+          Script{S::Expect("RSET"), S::Say("250 OK"), S::Expect("MAIL FROM:<me@example.com>"), S::Say("250 OK"),
+                 S::Expect("RCPT TO:<ok@example.jp>"), S::Say("300 fine, oddly"), S::Expect("RCPT TO:<bad@example.jp>"),
+                 S::Say("550 no such user"), S::Expect("DATA"), S::Say("554 no valid recipients")} +
+          S::Mail("me@example.com", {"ok@example.jp", "bad@example.jp"}) + Quit);
+    smtp.Connect();
+    events.clear();
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "554 no valid recipients\r\n");
+    EXPECT_EQ(events, QStringList({"encode start " + folder.File("a.jpg"), "encode end " + folder.File("a.jpg"),
+                                   "send start", "refused Bad <bad@example.jp>"}));
+    EXPECT_TRUE(smtp.Connected);
+    EXPECT_FALSE(smtp.Busy);
+    EXPECT_EQ(smtp.PostMessage.ToAddress.size(), 2); // not cleared after a failure
+    EXPECT_EQ(smtp.PostMessage.Attachments.size(), 1);
+
+    smtp.SendMail();
+    EXPECT_TRUE(events.endsWith("success"));
+    EXPECT_TRUE(smtp.PostMessage.ToAddress.isEmpty());
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+}
+
+TEST_F(Session, MessageRefusedFiresFailure)
+{
+    Serve(S::Greeting() +
+          Script{S::Expect("RSET"), S::Say("250 OK"), S::Expect("MAIL FROM:<me@example.com>"), S::Say("250 OK"),
+                 S::Expect("RCPT TO:<you@example.jp>"), S::Say("250 OK"), S::Expect("DATA"), S::Say("354 go"),
+                 S::ReadMessage(), S::Say("552 too big")} +
+          Quit);
+    smtp.Connect();
+    events.clear();
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "552 too big\r\n");
+    EXPECT_EQ(events, QStringList({"send start", "packet sent", "failure"}));
+    EXPECT_EQ(smtp.PostMessage.ToAddress.size(), 1);
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+}
+
+TEST_F(Session, QuitReplies)
+{
+    for (const QByteArray &reply : {QByteArray("221 bye"), QByteArray("339 odd but fine"), QByteArray("500 what")}) {
+        SCOPED_TRACE(reply.constData());
+        events.clear();
+        Serve(S::Greeting() + Script{S::Expect("QUIT"), S::Say(reply)});
+        smtp.Connect();
+        const QString failure = FailureOf([&] { smtp.Disconnect(); });
+        EXPECT_EQ(failure, reply.startsWith('5') ? QString::fromLatin1(reply + "\r\n") : "(none)");
+        EXPECT_FALSE(smtp.Connected); // closed in every case
+        EXPECT_EQ(events, QStringList({"connect", "disconnect"}));
+        EXPECT_EQ(Problems(), QStringList());
+    }
+}
+
+TEST_F(Session, SendMailWhileBusyReturnsAtOnce)
+{
+    Serve(S::Greeting() + S::Mail("me@example.com", {"you@example.jp"}) + Quit);
+    smtp.Connect();
+    events.clear();
+    smtp.OnSendStart = [&](QObject *) {
+        events << "send start";
+        smtp.SendMail(); // from inside the running send
+        events << "inner returned";
+    };
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_EQ(events, QStringList({"send start", "inner returned", "packet sent", "success", "disconnect"}));
+    EXPECT_EQ(Problems(), QStringList());
+    EXPECT_EQ(server->Lines().count("RSET"), 1);
+}
+
+TEST_F(Session, MissingAttachmentFailsBeforeAnyCommand)
+{
+    const QString gone = folder.File("gone.jpg");
+    smtp.PostMessage.Attachments = {gone};
+    Serve(S::Greeting() + Quit);
+    smtp.Connect();
+    events.clear();
+    const QString failure = FailureOf([&] { smtp.SendMail(); });
+    EXPECT_TRUE(failure.contains(gone)) << failure.toStdString();
+    EXPECT_EQ(events, QStringList({"not found " + gone}));
+    EXPECT_TRUE(smtp.Connected);
+    EXPECT_FALSE(smtp.Busy);
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+    EXPECT_EQ(server->Lines(), QList<QByteArray>({"HELO kelvo", "QUIT"}));
+}
+
+TEST_F(Session, LineBreaksInAddressesAndHeadersAreRefused)
+{
+    struct Row
+    {
+        const char *name;
+        std::function<void(TNMSMTP &)> spoil;
+        QString failure;
+    } rows[] = {
+        {"sender", [](TNMSMTP &s) { s.PostMessage.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; },
+         "Invalid character in address"},
+        {"recipient", [](TNMSMTP &s) { s.PostMessage.ToAddress = {"you@x\r\nDATA"}; }, "Invalid character in address"},
+        {"blind copy", [](TNMSMTP &s) { s.PostMessage.ToBlindCarbonCopy = {"b@x\n"}; },
+         "Invalid character in address"},
+        {"zero byte", [](TNMSMTP &s) { s.PostMessage.ToCarbonCopy = {QByteArray("c@x\0d", 5)}; },
+         "Invalid character in address"},
+        {"sender name", [](TNMSMTP &s) { s.PostMessage.FromName = "Evil\r\nBcc: x@y"; }, "Invalid character in header"},
+        {"subject", [](TNMSMTP &s) { s.PostMessage.Subject = "hi\nX-Spam: no"; }, "Invalid character in header"},
+        {"mailer", [](TNMSMTP &s) { s.PostMessage.LocalProgram = "k\r"; }, "Invalid character in header"},
+        {"added by a handler",
+         [](TNMSMTP &s) { s.OnSendStart = [&s](QObject *) { s.FinalHeader << "X-A: 1\r\n.\r\nQUIT"; }; },
+         "Invalid character in header"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TNMSMTP fresh;
+        fresh.Host = "127.0.0.1";
+        fresh.UserID = "kelvo";
+        fresh.PostMessage = smtp.PostMessage;
+        row.spoil(fresh);
+        Serve(S::Greeting() + Quit);
+        fresh.Port = server->Port();
+        fresh.Connect();
+        EXPECT_EQ(FailureOf([&] { fresh.SendMail(); }), row.failure);
+        fresh.Disconnect();
+        EXPECT_EQ(Problems(), QStringList());
+        EXPECT_EQ(server->Lines(), QList<QByteArray>({"HELO kelvo", "QUIT"}));
+    }
+
+    // a user ID is refused before anything is sent at all
+    smtp.UserID = "kelvo\r\nMAIL FROM:<x>";
+    EXPECT_EQ(FailureOf([&] { smtp.Connect(); }), "Invalid character in user ID");
+    EXPECT_FALSE(smtp.Connected);
+
+    // a folded header line is no injection: it goes out as it stands
+    smtp.UserID = "kelvo";
+    smtp.PostMessage.Subject = "=?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO-2022-JP?B?GyRCJCQbKEI=?=";
+    Serve(S::Greeting() + S::Mail("me@example.com", {"you@example.jp"}) + Quit);
+    smtp.Connect();
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_EQ(Problems(), QStringList());
+    EXPECT_TRUE(server->Messages().value(0).contains("\r\nSubject: =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO"));
+}
+
+TEST_F(Session, MalformedRepliesFailClearly)
+{
+    const QByteArray huge = "550 " + QByteArray(1024 * 1024 - 6, 'x') + "\r\n"; // 1 MiB with its line end
+    struct Row
+    {
+        const char *name;
+        QByteArray reply;
+        QString failureStart;
+    } rows[] = {
+        {"only CR LF", "\r\n", "Invalid reply from the server"},
+        {"eleven digits", "12345678901 many\r\n", "Reply code 1234567890 out of range"},
+        {"beyond 32 bits", "99999999999 many\r\n", "Invalid reply from the server: 99999999999 many"},
+        {"above 32767", "40000 big\r\n", "Reply code 40000 out of range"},
+        {"two digits", "25 short\r\n", "Invalid reply from the server: 25 short"},
+        {"text", "hello\r\n", "Invalid reply from the server: hello"},
+        {"1 MiB refusal", huge, "550 xxxx"},
+        {"longer than 1 MiB", "250 " + QByteArray(1024 * 1024 + 10, 'y') + "\r\n", "Line too long"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Serve(S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(row.reply)} + Quit);
+        smtp.Connect();
+        const QString failure = FailureOf([&] { smtp.SendMail(); });
+        EXPECT_TRUE(failure.startsWith(row.failureStart)) << failure.left(100).toStdString();
+        EXPECT_LE(failure.size(), 600);
+        EXPECT_FALSE(smtp.Busy);
+        EXPECT_TRUE(smtp.Connected);
+        // the rest of an overlong line may still come in place of the answer to QUIT
+        FailureOf([&] { smtp.Disconnect(); });
+        EXPECT_FALSE(smtp.Connected);
+        EXPECT_EQ(Problems(), QStringList());
+    }
+}
+
+TEST_F(Session, ServerHangsUp)
+{
+    QByteArray big(3 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator rng(7);
+    for (char &c : big)
+        c = char(rng.bounded(256));
+    folder.Write("big.jpg", big);
+    struct Row
+    {
+        const char *name;
+        Script script;
+        bool inConnect;
+        bool attachment;
+    } rows[] = {
+        {"before the greeting", {S::Hangup()}, true, false},
+        {"after the greeting", {S::Say("220 hi"), S::Hangup()}, true, false},
+        {"after HELO", {S::Say("220 hi"), S::Expect("HELO kelvo"), S::Hangup()}, true, false},
+        {"after RCPT",
+         S::Greeting() + Script{S::Expect("RSET"), S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
+                                S::ExpectAnyLine(), S::Say("250 OK"), S::Wait(100), S::Hangup()},
+         false, false},
+        {"in the middle of the message",
+         S::Greeting() + Script{S::Expect("RSET"), S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
+                                S::ExpectAnyLine(), S::Say("250 OK"), S::Expect("DATA"), S::Say("354 go"),
+                                S::ReadSome(100000), S::Hangup()},
+         false, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        watchdog.start();
+        smtp.PostMessage.ToAddress = {"you@example.jp"};
+        smtp.PostMessage.Attachments.clear();
+        if (row.attachment)
+            smtp.PostMessage.Attachments = {folder.File("big.jpg")};
+        Serve(row.script);
+        QString failure;
+        if (row.inConnect) {
+            failure = FailureOf([&] { smtp.Connect(); });
+        } else {
+            smtp.Connect();
+            failure = FailureOf([&] { smtp.SendMail(); });
+        }
+        EXPECT_NE(failure, "(none)");
+        EXPECT_FALSE(failure.contains("aborted")) << failure.toStdString(); // ended by itself, not by the watchdog
+        EXPECT_FALSE(smtp.Connected);
+        EXPECT_FALSE(smtp.Busy);
+        EXPECT_NO_THROW(smtp.Disconnect());
+        server->Stop();
+    }
+}
+
+TEST_F(Session, AbortWhileBusyEndsTheWait)
+{
+    Serve(S::Greeting() + Script{S::Expect("RSET"), S::Wait(3000)});
+    smtp.Connect();
+    QTimer::singleShot(100, [&] { smtp.Abort(); });
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
+    EXPECT_FALSE(smtp.Busy);
+    EXPECT_FALSE(events.contains("success"));
+    server->Stop();
+}
