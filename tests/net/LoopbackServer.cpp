@@ -94,6 +94,16 @@ QByteArray LoopbackServer::ReadToEnd(int fd)
     return all;
 }
 
+QByteArray LoopbackServer::ReadUntil(int fd, const QByteArray &end)
+{
+    QByteArray all;
+    char buffer[65536];
+    ssize_t n;
+    while (!all.contains(end) && Readable(fd, SilenceMs) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        all.append(buffer, n);
+    return all;
+}
+
 void LoopbackServer::Reset(int fd)
 {
     linger value{1, 0};

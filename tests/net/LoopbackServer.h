@@ -28,6 +28,8 @@ public:
     static void SendAll(int fd, const QByteArray &bytes);
     // One line with its line feed; what was read so far when the peer closes or goes silent.
     static QByteArray ReadLine(int fd);
+    // Everything up to and including the first occurrence of end (or all until silence).
+    static QByteArray ReadUntil(int fd, const QByteArray &end);
     // Everything until the peer closes (or falls silent for a few seconds).
     static QByteArray ReadToEnd(int fd);
     // The close at the end of the session then resets the connection instead.

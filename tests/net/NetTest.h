@@ -47,6 +47,15 @@ public:
             Cancel();
     }
 
+    // Ends a wait that would hang on a fault with the abort error instead, the way the SMTP
+    // client's reply time-out does.
+    void Guard(int ms = 5000)
+    {
+        CancelOnAbort = true;
+        TimeOut = ms;
+        TimerOn();
+    }
+
     using TPowersock::TimerOff;
     using TPowersock::TimerOn;
 

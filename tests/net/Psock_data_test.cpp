@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -89,17 +90,23 @@ TEST(PsockData, TransactionReplyCodes)
 TEST(PsockData, WriteStopsAtZeroAndWritelnAddsCrLf)
 {
     Received got;
-    LoopbackServer server([&](int fd) { got.Set(LoopbackServer::ReadToEnd(fd)); });
+    // The first socket closes with a reset, which drops unsent bytes: the client waits for
+    // the server to have read everything before it disconnects.
+    LoopbackServer server([&](int fd) {
+        got.Set(LoopbackServer::ReadUntil(fd, "QUIT\r\n"));
+        LoopbackServer::SendAll(fd, "221 bye\r\n");
+        LoopbackServer::ReadToEnd(fd);
+    });
     RecordingClient client;
     client.Port = server.Port();
     client.Connect();
+    client.Guard();
     client.Write(QByteArray("HELO a\0hidden", 13));
     client.Write(""); // nothing to send: returns at once
     client.Writeln("RSET");
     client.Write(QByteArray(20000, 'x')); // at most 16384 bytes of a text go out
-    client.Disconnect();
-    ASSERT_TRUE(WaitFor([&] { return server.Done(); }));
-    EXPECT_EQ(got.Get(), "HELO aRSET\r\n" + QByteArray(16384, 'x'));
+    EXPECT_EQ(client.Transaction("QUIT"), "221 bye\r\n");
+    EXPECT_EQ(got.Get(), "HELO aRSET\r\n" + QByteArray(16384, 'x') + "QUIT\r\n");
 }
 
 TEST(PsockData, SendStreamDeliversEverythingInOrderThroughPartialSends)
@@ -115,12 +122,14 @@ TEST(PsockData, SendStreamDeliversEverythingInOrderThroughPartialSends)
             char buffer[8192];
             ssize_t n;
             int reads = 0;
-            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            while (all.size() < body.size() + 6 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
                 all.append(buffer, n);
                 if (++reads % 64 == 0)
                     usleep(1000);
             }
             got.Set(all);
+            LoopbackServer::SendAll(fd, "250 ok\r\n");
+            LoopbackServer::ReadToEnd(fd);
         },
         4096);
     RecordingClient client;
@@ -143,8 +152,8 @@ TEST(PsockData, SendStreamDeliversEverythingInOrderThroughPartialSends)
     EXPECT_EQ(client.LastError, 10035); // the would-block path was taken
     EXPECT_EQ(client.Log.mid(0, 2), (QStringList{"status SendStream", "status SendFile"}));
     EXPECT_FALSE(client.CountTraffic);
-    client.Disconnect();
-    ASSERT_TRUE(WaitFor([&] { return server.Done(); }, 20000));
+    client.Guard(20000);
+    EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
     QByteArray all = got.Get();
     ASSERT_EQ(all.size(), body.size() + 6);
     EXPECT_TRUE(all == "DATA\r\n" + body);
@@ -203,9 +212,7 @@ TEST(PsockData, TimeOutArmedAroundReadLnEndsItThroughAbortAndCancel)
     RecordingClient client;
     client.Port = server.Port();
     client.Connect();
-    client.CancelOnAbort = true;
-    client.TimeOut = 30;
-    client.TimerOn();
+    client.Guard(30);
     EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
     EXPECT_TRUE(client.TimedOut);
     EXPECT_EQ(client.Log.count("Abort"), 1);
@@ -220,6 +227,7 @@ TEST(PsockData, LineWithoutLineFeedIsBounded)
     RecordingClient client;
     client.Port = server.Port();
     client.Connect();
+    client.Guard();
     EXPECT_EQ(Failure<ESockError>([&] { client.ReadLn(); }), "Line too long: no line feed in 1048576 bytes");
     EXPECT_LT(client.ReceiveBuffer.size(), TPowersock::MaxLineLength);
 }
@@ -237,9 +245,10 @@ TEST(PsockData, FullReceiveTriesOnceMoreAndReportsWouldBlock)
     EXPECT_EQ(client.Log, (QStringList{"OnConnect", "OnError 10035 10035:Operation would block"}));
 }
 
-TEST(PsockData, SendToResetPeerRaisesNoSignal)
+TEST(PsockData, SendToClosedPeerRaisesNoSignal)
 {
-    // Straight at the platform: the client must not be killed by SIGPIPE.
+    // Straight at the platform: after the peer's reset, sends fail (the second one with the
+    // error that would raise SIGPIPE) and the process lives on.
     LoopbackServer server([](int fd) { LoopbackServer::Reset(fd); });
     TSocketWindow window;
     TSocket s = Winsock::Socket(2, 1, 6);
@@ -250,12 +259,55 @@ TEST(PsockData, SendToResetPeerRaisesNoSignal)
     Winsock::AsyncSelect(s, &window, 1125, FdAll);
     Winsock::Connect(s, address);
     ASSERT_TRUE(WaitFor([&] { return server.Done(); }));
-    int result = 0;
-    WaitFor([&] { return (result = Winsock::Send(s, "x", 1)) < 0; });
-    EXPECT_EQ(result, SocketError);
-    EXPECT_TRUE(Winsock::GetLastError() == WsaError::ConnReset || Winsock::GetLastError() == WsaError::Shutdown)
-        << Winsock::GetLastError();
+    ASSERT_TRUE(WaitFor([&] { return Winsock::Send(s, "x", 1) == SocketError; }));
+    EXPECT_EQ(Winsock::Send(s, "x", 1), SocketError);
+    EXPECT_EQ(Winsock::GetLastError(), WsaError::Shutdown);
     Winsock::CloseSocket(s);
+}
+
+TEST(PsockData, NotificationDuringAHandlerIsHandledAfterIt)
+{
+    LoopbackServer server([](int fd) {
+        LoopbackServer::ReadLine(fd);
+        LoopbackServer::SendAll(fd, "250 ok\r\n");
+        LoopbackServer::ReadToEnd(fd);
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    bool first = true;
+    // The reply arrives while the send handler is still in its event handler.
+    client.OnPacketSent = [&](QObject *) {
+        if (std::exchange(first, false))
+            WaitFor([] { return false; }, 100);
+    };
+    QByteArray body("DATA\r\n");
+    QBuffer stream(&body);
+    stream.open(QIODevice::ReadOnly);
+    client.SendStream(stream);
+    client.Guard();
+    EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
+    client.TimerOff();
+}
+
+TEST(PsockData, LookUpCancelledOrTimedOutPassesThroughConnect)
+{
+    RecordingClient client;
+    client.Host = QStringLiteral("localhost");
+    client.Port = 25;
+    client.ReportLevel = 8;
+    client.OnStatus = [&](QObject *, const QString &status) {
+        if (status == "Resolve Host")
+            client.Cancel();
+    };
+    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Canceled");
+    EXPECT_TRUE(client.Log.isEmpty());
+
+    // A time-out far shorter than the look-up: Abort runs, no OnConnectionFailed.
+    client.OnStatus = nullptr;
+    client.TimeOut = 1;
+    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Timed Out");
+    EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
 
 TEST(PsockData, NthField)
