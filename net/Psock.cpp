@@ -25,112 +25,70 @@ constexpr int AfInet = 2;
 constexpr int SockStream = 1;
 constexpr int IpProtoTcp = 6;
 
+// The texts of the socket layer's error numbers.
+const struct
+{
+    int Number;
+    const char *Text;
+} ErrorTexts[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+};
+
 const char *ErrorText(int number)
 {
-    switch (number) {
-    case 10004:
-        return "Interrupted system call";
-    case 10009:
-        return "Bad file number";
-    case 10013:
-        return "Permission denied";
-    case 10014:
-        return "Bad address";
-    case 10022:
-        return "Invalid argument";
-    case 10024:
-        return "Too many open files";
-    case 10035:
-        return "Operation would block";
-    case 10036:
-        return "Operation now in progress";
-    case 10037:
-        return "Operation already in progress";
-    case 10038:
-        return "Socket operation on non-socket";
-    case 10039:
-        return "Destination address required";
-    case 10040:
-        return "Message too long";
-    case 10041:
-        return "Wrong protocol type for socket";
-    case 10042:
-        return "Bad protocol option";
-    case 10043:
-        return "Protocol not supported";
-    case 10044:
-        return "Socket type not supported";
-    case 10045:
-        return "Operation not supported on socket";
-    case 10046:
-        return "Protocol family not supported";
-    case 10047:
-        return "Address family not supported by protocol family";
-    case 10048:
-        return "Address already in use";
-    case 10049:
-        return "Can't assign requested address";
-    case 10050:
-        return "Network is down";
-    case 10051:
-        return "Network is unreachable";
-    case 10052:
-        return "Network dropped connection or reset";
-    case 10053:
-        return "Software caused connection abort";
-    case 10054:
-        return "Connection reset by peer";
-    case 10055:
-        return "No buffer space available";
-    case 10056:
-        return "Socket is already connected";
-    case 10057:
-        return "Socket is not connected";
-    case 10058:
-        return "Can't send after socket shutdown";
-    case 10059:
-        return "Too many references, can't splice";
-    case 10060:
-        return "Connection timed out";
-    case 10061:
-        return "Connection refused";
-    case 10062:
-        return "Too many levels of symbolic links";
-    case 10063:
-        return "File name too long";
-    case 10064:
-        return "Host is down";
-    case 10065:
-        return "No route to Host";
-    case 10066:
-        return "Directory not empty";
-    case 10067:
-        return "Too many processes";
-    case 10068:
-        return "Too many users";
-    case 10069:
-        return "Disc quota exceeded";
-    case 10070:
-        return "Stale NFS file handle";
-    case 10071:
-        return "Too many levels of remote in path";
-    case 10091:
-        return "Network subsystem is unavailable";
-    case 10092:
-        return "Incompatible version of WINSOCK.DLL";
-    case 10093:
-        return "Successful WSAStartup not yet performed";
-    case 11001:
-        return "Host not found";
-    case 11002:
-        return "Non-Authoritative Host not found";
-    case 11003:
-        return "Non-Recoverable error: FORMERR, REFUSED, NOTIMP";
-    case 11004:
-        return "Valid name, no data record of requested type";
-    default:
-        return nullptr;
-    }
+    for (const auto &row : ErrorTexts)
+        if (row.Number == number)
+            return row.Text;
+    return nullptr;
 }
 
 // "1.1" from a version word: the high byte, a point, the low byte.
