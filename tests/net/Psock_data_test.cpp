@@ -87,6 +87,40 @@ TEST(PsockData, TransactionReplyCodes)
     }
 }
 
+TEST(PsockData, TransactionStatusTextsByLevel)
+{
+    LoopbackServer server([](int fd) {
+        for (int i = 0; i < 4; ++i) {
+            LoopbackServer::ReadLine(fd);
+            LoopbackServer::SendAll(fd, "250 ok\r\n");
+        }
+    });
+    RecordingClient client;
+    client.Port = server.Port();
+    client.Connect();
+    const QStringList reply{"status 250 ok\r\n"};
+    for (int level : {0, 1, 4, 8}) {
+        client.ReportLevel = level;
+        client.Log.clear();
+        client.Transaction("NOOP");
+        if (level < 8) {
+            QStringList expected = level == 0 ? QStringList() : reply;
+            if (level == 4)
+                expected.prepend("status Sending Buffer");
+            EXPECT_EQ(client.Log, expected) << level;
+            continue;
+        }
+        // The handlers report too, as the bytes move.
+        EXPECT_EQ(client.Log.mid(0, 4),
+                  (QStringList{"status Transaction", "status Writeln", "status Write", "status Sending Buffer"}));
+        EXPECT_TRUE(client.Log.contains("status WriteFromStream"));
+        EXPECT_TRUE(client.Log.contains("status ReadLn"));
+        EXPECT_TRUE(client.Log.contains("status ReadToStream"));
+        EXPECT_EQ(client.Log.last(), reply.first());
+        EXPECT_EQ(client.StatusText, "250 ok\r\n");
+    }
+}
+
 TEST(PsockData, WriteStopsAtZeroAndWritelnAddsCrLf)
 {
     Received got;
