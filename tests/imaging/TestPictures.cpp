@@ -1,5 +1,6 @@
 #include "TestPictures.h"
 
+#include <QColor>
 #include <QRandomGenerator>
 #include <QtEndian>
 
@@ -12,25 +13,16 @@ QImage RandomPicture(int width, int height, quint32 seed)
 {
     QRandomGenerator random(seed);
     QImage picture(width, height, QImage::Format_BGR888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = picture.scanLine(y);
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < 3 * width; ++x)
-            row[x] = uchar(random.bounded(256));
-    }
+            picture.scanLine(y)[x] = uchar(random.bounded(256));
     return picture;
 }
 
 QImage UniformPicture(int width, int height, uchar b, uchar g, uchar r)
 {
     QImage picture(width, height, QImage::Format_BGR888);
-    for (int y = 0; y < height; ++y) {
-        uchar *row = picture.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = b;
-            row[3 * x + 1] = g;
-            row[3 * x + 2] = r;
-        }
-    }
+    picture.fill(QColor(r, g, b));
     return picture;
 }
 
@@ -48,8 +40,7 @@ QImage LinePicture(const QList<int> &line, bool vertical)
 QList<int> LineOf(const QImage &picture, bool vertical)
 {
     QList<int> line;
-    const int n = vertical ? picture.height() : picture.width();
-    for (int k = 0; k < n; ++k)
+    for (int k = 0; k < (vertical ? picture.height() : picture.width()); ++k)
         line.append(vertical ? picture.constScanLine(k)[0] : picture.constScanLine(0)[3 * k]);
     return line;
 }
@@ -59,22 +50,8 @@ QImage Transposed(const QImage &picture)
     QImage result(picture.height(), picture.width(), QImage::Format_BGR888);
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x)
-            for (int c = 0; c < 3; ++c)
-                result.scanLine(x)[3 * y + c] = picture.constScanLine(y)[3 * x + c];
+            memcpy(result.scanLine(x) + 3 * y, picture.constScanLine(y) + 3 * x, 3);
     return result;
-}
-
-QString Grid(const QImage &picture)
-{
-    QString text;
-    for (int y = 0; y < picture.height(); ++y) {
-        text += QLatin1Char('\n');
-        for (int x = 0; x < picture.width(); ++x) {
-            const uchar *at = picture.constScanLine(y) + 3 * x;
-            text += QStringLiteral("%1,%2,%3 ").arg(at[0]).arg(at[1]).arg(at[2]);
-        }
-    }
-    return text;
 }
 
 QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality)
@@ -93,39 +70,27 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality)
     cinfo.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    switch (form) {
-    case JpegForm::Progressive:
+    if (form == JpegForm::Progressive)
         jpeg_simple_progression(&cinfo);
-        break;
-    case JpegForm::Greyscale:
+    if (form == JpegForm::Greyscale)
         jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
-        break;
-    case JpegForm::Restart:
-        cinfo.restart_in_rows = 1;
-        break;
-    case JpegForm::AdobeYcck:
+    if (form == JpegForm::AdobeYcck)
         jpeg_set_colorspace(&cinfo, JCS_YCCK);
-        break;
-    case JpegForm::PlainCmyk:
-        cinfo.write_Adobe_marker = FALSE;
-        break;
-    default:
-        break;
-    }
+    cinfo.restart_in_rows = form == JpegForm::Restart ? 1 : 0;
+    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
     jpeg_start_compress(&cinfo, TRUE);
     QByteArray row(4 * bgr.width(), 0);
     while (cinfo.next_scanline < cinfo.image_height) {
         const uchar *s = bgr.constScanLine(int(cinfo.next_scanline));
         JSAMPROW rowPointer = const_cast<uchar *>(s);
         if (cmyk) {
-            // No black ink: C, M, Y are the complements of R, G, B. Adobe files store every
-            // ink inverted.
-            uchar *d = reinterpret_cast<uchar *>(row.data());
-            const bool inverted = form != JpegForm::PlainCmyk;
+            // Inks C, M, Y are 255 - R, G, B; Adobe files store every ink inverted.
+            auto *d = reinterpret_cast<uchar *>(row.data());
+            const bool adobe = form != JpegForm::PlainCmyk;
             for (int x = 0; x < bgr.width(); ++x) {
                 const uchar inks[4] = {uchar(255 - s[3 * x + 2]), uchar(255 - s[3 * x + 1]), uchar(255 - s[3 * x]), 0};
                 for (int c = 0; c < 4; ++c)
-                    d[4 * x + c] = inverted ? uchar(255 - inks[c]) : inks[c];
+                    d[4 * x + c] = adobe ? uchar(255 - inks[c]) : inks[c];
             }
             rowPointer = d;
         }
@@ -138,112 +103,66 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality)
     return bytes;
 }
 
-namespace {
-
-void Put16(QByteArray &b, int v)
-{
-    b.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
-}
-
-void Put32(QByteArray &b, qint64 v)
-{
-    Put16(b, int(v & 0xFFFF));
-    Put16(b, int((v >> 16) & 0xFFFF));
-}
-
-} // namespace
-
 QByteArray WriteTestBmp(const QImage &bgr, int bits, bool topDown, bool rle8)
 {
     const int w = bgr.width(), h = bgr.height();
     const int colours = bits <= 8 ? (1 << bits) : 0;
+    auto put = [](QByteArray &b, qint64 v, int bytes) {
+        for (int k = 0; k < bytes; ++k)
+            b.append(char(v >> (8 * k)));
+    };
     QByteArray pixels;
     for (int k = 0; k < h; ++k) {
-        const int y = topDown ? k : h - 1 - k;
-        const uchar *s = bgr.constScanLine(y);
+        const uchar *s = bgr.constScanLine(topDown ? k : h - 1 - k);
         QByteArray row;
-        if (rle8) {
-            // One encoded run per pixel, then end of line.
-            for (int x = 0; x < w; ++x)
-                row.append(char(1)).append(char(s[3 * x + 1]));
-            row.append(char(0)).append(char(0));
-            pixels += row;
-            continue;
-        }
-        if (bits == 24 || bits == 32) {
-            for (int x = 0; x < w; ++x) {
-                row.append(reinterpret_cast<const char *>(s + 3 * x), 3);
-                if (bits == 32)
-                    row.append(char(0));
-            }
-        } else if (bits == 16) {
-            for (int x = 0; x < w; ++x)
-                Put16(row, (s[3 * x + 2] >> 3) << 10 | (s[3 * x + 1] >> 3) << 5 | s[3 * x] >> 3);
-        } else {
-            // Paletted: the index is the green byte scaled to the palette's range.
-            uint acc = 0;
-            int filled = 0;
-            for (int x = 0; x < w; ++x) {
-                const uint index = s[3 * x + 1] * uint(colours - 1) / 255;
-                acc = acc << bits | index;
-                filled += bits;
-                if (filled == 8) {
+        uint acc = 0, filled = 0; // paletted pixels packed from the high bits
+        for (int x = 0; x < w; ++x, s += 3) {
+            if (rle8)
+                row.append(char(1)).append(char(s[1])); // a run of one pixel
+            else if (bits >= 24)
+                row.append(reinterpret_cast<const char *>(s), 3).append(bits == 32 ? 1 : 0, char(0));
+            else if (bits == 16)
+                put(row, (s[2] >> 3) << 10 | (s[1] >> 3) << 5 | s[0] >> 3, 2);
+            else {
+                acc = acc << bits | s[1] * uint(colours - 1) / 255;
+                if ((filled += bits) == 8) {
                     row.append(char(acc));
-                    acc = 0;
-                    filled = 0;
+                    acc = filled = 0;
                 }
             }
-            if (filled)
-                row.append(char(acc << (8 - filled)));
         }
-        while (row.size() % 4)
+        if (filled)
+            row.append(char(acc << (8 - filled)));
+        if (rle8)
+            row.append(2, char(0)); // end of line
+        while (!rle8 && row.size() % 4)
             row.append(char(0));
         pixels += row;
     }
     if (rle8)
-        pixels.append(char(0)).append(char(1));
+        pixels.append(char(0)).append(char(1)); // end of bitmap
 
     QByteArray b("BM");
     const int headers = 14 + 40 + 4 * colours;
-    Put32(b, headers + pixels.size());
-    Put32(b, 0);
-    Put32(b, headers);
-    Put32(b, 40);
-    Put32(b, w);
-    Put32(b, topDown ? -h : h);
-    Put16(b, 1);
-    Put16(b, bits);
-    Put32(b, rle8 ? 1 : 0);
-    Put32(b, pixels.size());
-    Put32(b, 2835);
-    Put32(b, 2835);
-    Put32(b, colours);
-    Put32(b, 0);
-    for (int i = 0; i < colours; ++i) {
-        const int level = i * 255 / (colours - 1);
-        b.append(char(level)).append(char(level)).append(char(level)).append(char(0));
-    }
+    for (const qint64 v :
+         {qint64(headers + pixels.size()), qint64(0), qint64(headers), qint64(40), qint64(w), qint64(topDown ? -h : h)})
+        put(b, v, 4);
+    put(b, 1, 2);
+    put(b, bits, 2);
+    for (const qint64 v : {rle8 ? 1 : 0, int(pixels.size()), 2835, 2835, colours, 0})
+        put(b, v, 4);
+    for (int i = 0; i < colours; ++i)
+        put(b, (i * 255 / (colours - 1)) * 0x010101, 4);
     return b + pixels;
 }
 
 FrameHeader ReadFrameHeader(const QByteArray &jpeg)
 {
     const auto *p = reinterpret_cast<const uchar *>(jpeg.constData());
-    qsizetype at = 2;
-    while (at + 4 <= jpeg.size() && p[at] == 0xFF) {
+    for (qsizetype at = 2; at + 10 <= jpeg.size() && p[at] == 0xFF; at += 2 + qFromBigEndian<quint16>(p + at + 2)) {
         const int marker = p[at + 1];
-        const int length = qFromBigEndian<quint16>(p + at + 2);
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-            if (at + 10 > jpeg.size())
-                break;
-            FrameHeader frame;
-            frame.Marker = marker;
-            frame.Height = qFromBigEndian<quint16>(p + at + 5);
-            frame.Width = qFromBigEndian<quint16>(p + at + 7);
-            frame.Components = p[at + 9];
-            return frame;
-        }
-        at += 2 + length;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return {marker, qFromBigEndian<quint16>(p + at + 7), qFromBigEndian<quint16>(p + at + 5), p[at + 9]};
     }
     return FrameHeader();
 }
