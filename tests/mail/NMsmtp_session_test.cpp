@@ -117,10 +117,10 @@ TEST_F(Session, OneSendInOrderWithEvents)
     EXPECT_FALSE(smtp.Connected);
 
     EXPECT_EQ(Problems(), QStringList());
-    EXPECT_EQ(server->Lines(), QList<QByteArray>({"HELO kelvo", "RSET", "MAIL FROM:<me@example.com>",
-                                                  "RCPT TO:<you@example.jp>", "RCPT TO:<hanako@example.jp>",
-                                                  "RCPT TO:<cc@example.jp>", "RCPT TO:<hidden@example.jp>", "DATA",
-                                                  "QUIT"}));
+    EXPECT_EQ(server->Lines(),
+              QList<QByteArray>({"HELO kelvo", "RSET", "MAIL FROM:<me@example.com>", "RCPT TO:<you@example.jp>",
+                                 "RCPT TO:<hanako@example.jp>", "RCPT TO:<cc@example.jp>",
+                                 "RCPT TO:<hidden@example.jp>", "DATA", "QUIT"}));
     EXPECT_EQ(events, QStringList({"connect", "encode start " + jpg, "encode end " + jpg, "send start", "packet sent",
                                    "success", "disconnect"}));
     ASSERT_EQ(server->Messages().size(), 1);
@@ -145,10 +145,10 @@ TEST_F(Session, OneSendInOrderWithEvents)
 TEST_F(Session, MultiLineRepliesAreReadWhole)
 {
     Serve(Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
-           S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n"), S::Expect("RSET"),
-           S::SayRaw("250-reset\r\n250 done\r\n"), S::Expect("MAIL FROM:<me@example.com>"), S::Say("250 OK"),
-           S::Expect("RCPT TO:<you@example.jp>"), S::Say("250 OK"), S::Expect("DATA"), S::Say("354 go"),
-           S::ReadMessage(), S::Say("250 queued")} +
+                 S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n"), S::Expect("RSET"),
+                 S::SayRaw("250-reset\r\n250 done\r\n"), S::Expect("MAIL FROM:<me@example.com>"), S::Say("250 OK"),
+                 S::Expect("RCPT TO:<you@example.jp>"), S::Say("250 OK"), S::Expect("DATA"), S::Say("354 go"),
+                 S::ReadMessage(), S::Say("250 queued")} +
           Quit);
     smtp.Connect();
     smtp.SendMail();
@@ -170,10 +170,10 @@ TEST_F(Session, HeloRefused)
         int handlerCalls;
     } rows[] = {
         {"no handler", false, false,
-         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("550 who are you")} + Quit,
-         "Authentication failed", 0},
-        {"handler declines", true, false,
-         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no")} + Quit, "Authentication failed", 1},
+         Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("550 who are you")} + Quit, "Authentication failed",
+         0},
+        {"handler declines", true, false, Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no")} + Quit,
+         "Authentication failed", 1},
         {"second HELO accepted", true, true,
          Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501 no"), S::Expect("HELO second"),
                 S::Say("250 ok")} +
@@ -402,8 +402,7 @@ TEST_F(Session, LineBreaksInAddressesAndHeadersAreRefused)
         {"sender", [](TNMSMTP &s) { s.PostMessage.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; },
          "Invalid character in address"},
         {"recipient", [](TNMSMTP &s) { s.PostMessage.ToAddress = {"you@x\r\nDATA"}; }, "Invalid character in address"},
-        {"blind copy", [](TNMSMTP &s) { s.PostMessage.ToBlindCarbonCopy = {"b@x\n"}; },
-         "Invalid character in address"},
+        {"blind copy", [](TNMSMTP &s) { s.PostMessage.ToBlindCarbonCopy = {"b@x\n"}; }, "Invalid character in address"},
         {"zero byte", [](TNMSMTP &s) { s.PostMessage.ToCarbonCopy = {QByteArray("c@x\0d", 5)}; },
          "Invalid character in address"},
         {"sender name", [](TNMSMTP &s) { s.PostMessage.FromName = "Evil\r\nBcc: x@y"; }, "Invalid character in header"},
