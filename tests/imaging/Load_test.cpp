@@ -125,8 +125,8 @@ TEST(LoadBmp, EveryWindowsForm)
         for (int y = 0; y < source.height(); ++y)
             for (int x = 0; x < source.width(); ++x) {
                 const uchar *s = source.constScanLine(y) + 3 * x, *l = loaded.constScanLine(y) + 3 * x;
-                const int top = (1 << f.bits) - 1; // paletted: the grey ramp entry of the green byte
                 if (f.bits <= 8) {
+                    const int top = (1 << f.bits) - 1; // paletted: the grey ramp entry of the green byte
                     ASSERT_EQ(l[1], int(s[1] * uint(top) / 255) * 255 / top) << x << "," << y;
                 }
                 for (int c = 0; f.bits > 8 && c < 3; ++c)
