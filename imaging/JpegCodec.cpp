@@ -259,14 +259,10 @@ QImage LoadJpeg(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
-    const qint64 size = file.size();
-    if (size == 0)
-        return Decode(nullptr, 0); // libjpeg's own "empty input" error
-    // Mapped rather than read: a 24-megapixel photo is decoded without a copy of the file.
-    if (const uchar *mapped = file.map(0, size))
-        return Decode(mapped, size);
+    // Read whole rather than mapped: a mapped file cut short by someone else while it is
+    // decoded would kill the program with SIGBUS instead of giving an error.
     const QByteArray bytes = file.readAll();
-    if (bytes.size() != size)
+    if (bytes.size() != file.size())
         throw Exception(QStringLiteral("ファイル %1 を読み込めません。").arg(path));
     return DecodeJpeg(bytes);
 }
