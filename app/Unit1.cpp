@@ -3,10 +3,14 @@
 #include "ui_Unit1.h"
 
 #include "platform/Command.h"
+#include "platform/Exception.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
+#include "platform/ProgramFolder.h"
+#include "app/HeaderEncoding.h"
 #include "imaging/Pipeline.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -57,8 +61,22 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     ui->ImgScrollContents->setPalette(grey);
     ui->PicData->raise();
 
+    // The SMTP client and its stored properties. The header line put in FinalHeader
+    // here is never sent: composition clears the list first.
+    NMSMTP1 = new TNMSMTP(this);
+    NMSMTP1->setObjectName(QStringLiteral("NMSMTP1"));
+    NMSMTP1->Port = 25;
+    NMSMTP1->ReportLevel = 0;
+    NMSMTP1->EncodeType = uuMime;
+    NMSMTP1->ClearParams = true;
+    NMSMTP1->SubType = mtPlain;
+    NMSMTP1->TimeOut = SmtpTimeOut;
+    NMSMTP1->FinalHeader = TExStringList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
+    BindSmtpEvents();
+
     // 1. Version text, mailer name and caption.
     VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
+    NMSMTP1->PostMessage.LocalProgram = VersionText.toUtf8();
     setWindowTitle(VersionText);
     // 2. The subject box.
     ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
@@ -87,6 +105,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
 
+    connect(ui->acSend, &QAction::triggered, this, [this] { RunSend(); });
     connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
     connect(ui->acSave, &QAction::triggered, this, [this] { RunCommand([this] { acSaveExecute(); }); });
     connect(ui->acWeb, &QAction::triggered, this, [this] { RunCommand([this] { acWebExecute(); }); });
@@ -140,7 +159,11 @@ void TfrmMain::SetDestinationText(const QString &text) { ui->DestCombo->setEditT
 
 QString TfrmMain::DestinationText() const { return ui->DestCombo->currentText(); }
 
-void TfrmMain::SetStatusText(const QString &text) { ui->StatusPanel0->setText(text); }
+void TfrmMain::SetStatusText(const QString &text)
+{
+    ui->StatusPanel0->setText(text);
+    emit StatusChanged(text);
+}
 
 QString TfrmMain::StatusText() const { return ui->StatusPanel0->text(); }
 
@@ -263,4 +286,129 @@ void TfrmMain::acSaveExecute()
     if (path.isEmpty())
         return;
     EncodeUnderLimit(Picture, path, Settings.SizeLimit);
+}
+
+void TfrmMain::BindSmtpEvents()
+{
+    NMSMTP1->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
+    NMSMTP1->OnSendStart = [this](QObject *) {
+        SetStatusText(QStringLiteral("送信開始"));
+        ProgressBar->setValue(0);
+    };
+    NMSMTP1->OnPacketSent = [this](QObject *) {
+        SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(NMSMTP1->TotalBytes).arg(NMSMTP1->SentBytes));
+        const qint64 total = NMSMTP1->TotalBytes;
+        ProgressBar->setValue(total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(NMSMTP1->SentBytes) * 100 / total))
+                                        : 100);
+    };
+    NMSMTP1->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
+    NMSMTP1->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
+    NMSMTP1->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
+    NMSMTP1->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
+    NMSMTP1->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
+    NMSMTP1->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
+    NMSMTP1->OnAuthenticationFailed = [](bool &) { WarningBox(QStringLiteral("認証に失敗しました")); };
+    NMSMTP1->OnAttachmentNotFound = [](const QString &) {
+        WarningBox(QStringLiteral("添付すべきファイルが削除されました。"));
+    };
+    NMSMTP1->OnConnectionRequired = [this](bool &handled) {
+        if (ConfirmBox(QStringLiteral("Connection Required. Connect?"), MsgButtons::OkCancel) == MsgResult::Ok) {
+            handled = true;
+            NMSMTP1->Connect();
+        }
+    };
+}
+
+void TfrmMain::RunSend()
+{
+    // The client's waits keep the window alive, so the command could be started again
+    // from inside itself; it is off until this send has returned.
+    if (sending)
+        return;
+    sending = true;
+    ui->acSend->setEnabled(false);
+    try {
+        acSendExecute();
+    } catch (const Exception &e) {
+        if (!closeRequested)
+            ErrorBox(e.Message);
+    } catch (const std::exception &e) {
+        if (!closeRequested)
+            ErrorBox(QString::fromUtf8(e.what()));
+    }
+    ui->acSend->setEnabled(true);
+    sending = false;
+    if (closeRequested)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    if (sending) {
+        // The send is cancelled; the window closes once the send command has returned.
+        closeRequested = true;
+        NMSMTP1->Cancel();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmMain::acSendExecute()
+{
+    TPostMessage &message = NMSMTP1->PostMessage;
+    // 1.
+    message.Body.clear();
+    // 2.
+    if (!PicturePresent() &&
+        ConfirmBox(QStringLiteral("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) == MsgResult::No)
+        return;
+    // 3.
+    if (ui->txtFilemei->text().isEmpty())
+        ui->txtFilemei->setText(QStringLiteral("kelvo"));
+    // 4.
+    if (!ui->DestCombo->currentText().contains(QLatin1Char('@'))) {
+        WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
+        return;
+    }
+    // 5. The footer becomes part of the body the user sees.
+    if (Settings.AdFooter)
+        ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
+    // 6, 7.
+    Settings.DestAddress = ui->DestCombo->currentText();
+    Settings.SubjectText = ui->txtSubject->text();
+    Settings.SubjectText = EncodeSubject(Settings.SubjectText);
+    // 8. The mail layer takes bytes: a sender name outside ASCII becomes an encoded word,
+    // a body outside ASCII ISO-2022-JP lines.
+    NMSMTP1->Host = Settings.SmtpHost;
+    NMSMTP1->Port = Settings.SmtpPort;
+    NMSMTP1->UserID = Settings.UserId.toUtf8();
+    message.FromAddress = Settings.FromAddress.toUtf8();
+    message.FromName = IsAscii(Settings.FromName) ? Settings.FromName.toLatin1()
+                                                  : (EncodeSubject(Settings.FromName) + QLatin1Char(' ')).toLatin1();
+    message.Subject = Settings.SubjectText.toLatin1();
+    message.ToAddress.clear();
+    message.ToAddress.append(Settings.DestAddress.toUtf8());
+    bool ascii = true;
+    const QString body = ui->txtBody->toPlainText();
+    message.Body = EncodeBodyLines(body.isEmpty() ? QStringList() : body.split(QLatin1Char('\n')), ascii);
+    NMSMTP1->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
+    // 9. The attachment file beside the program, at the best quality within the limit.
+    const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
+    EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
+    // 10.
+    message.Attachments.clear();
+    if (PicturePresent())
+        message.Attachments.append(attachment);
+    // 11. A connection left open by a failed send is used again (its next mail starts
+    // with RSET) unless the server setting changed since; then it is dropped first.
+    if (NMSMTP1->Connected && (connectedHost != NMSMTP1->Host || connectedPort != NMSMTP1->Port))
+        NMSMTP1->TPowersock::Disconnect();
+    if (!NMSMTP1->Connected) {
+        connectedHost = NMSMTP1->Host;
+        connectedPort = NMSMTP1->Port;
+        NMSMTP1->Connect();
+    }
+    NMSMTP1->SendMail();
+    NMSMTP1->Disconnect();
 }

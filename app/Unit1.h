@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/NMsmtp.h"
 #include "settings/SettingsStore.h"
 
 #include <QDialog>
@@ -16,6 +17,11 @@ class QProgressBar;
 
 // The product's home page: opened by the web command, and named in the mail footer.
 inline const QString HomePageAddress = QStringLiteral("https://kelvo.example.jp/");
+inline const QString AdvertisementFooter = QStringLiteral("Sent with kelvo [") + HomePageAddress + QStringLiteral("]");
+
+// How long the SMTP client waits for a look-up, a connection, a reply or the sending
+// of the message before it gives up.
+constexpr int SmtpTimeOut = 60000;
 
 // The main window. It owns every piece of state of a run: the settings in memory,
 // the held picture and the SMTP client.
@@ -54,14 +60,26 @@ public:
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;
 
+    // The send command: the picture, subject, destination and body as one mail.
+    void acSendExecute();
+    bool Sending() const { return sending; }
+
+    // The SMTP client of the window, with its handlers bound.
+    TNMSMTP *NMSMTP1 = nullptr;
+
     QString VersionText;
     MainSettings Settings;
     QDialog *frmSettei = nullptr;
     QDialog *frmAddress = nullptr;
     QProgressBar *ProgressBar = nullptr;
 
+signals:
+    // Status panel 0 shows a new text.
+    void StatusChanged(const QString &text);
+
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -76,9 +94,15 @@ private:
     void ShowVersion();
     void ShowSettings();
     void ShowAddressBook();
+    void BindSmtpEvents();
+    void RunSend();
 
     std::unique_ptr<Ui::TfrmMain> ui;
     bool shownOnce = false;
+    bool sending = false;
+    bool closeRequested = false;
+    QString connectedHost;
+    int connectedPort = 0;
     QImage Picture;
 };
 

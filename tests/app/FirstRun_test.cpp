@@ -2,6 +2,7 @@
 #include "settings/Unit2.h"
 
 #include "platform/MsgBox.h"
+#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QAbstractButton>
@@ -101,6 +102,8 @@ TEST_F(FirstRunTest, CancelAsksAndNoEndsTheProgramWithoutAFile)
     EXPECT_TRUE(openAfterYes);
     EXPECT_EQ(terminated, 1);
     EXPECT_EQ(recorder.Texts(), QStringList(2, "kelvoを使うには設定を行う必要があります。設定しますか？"));
+    EXPECT_EQ(recorder.Messages.value(1).Kind, MsgKind::Plain);
+    EXPECT_EQ(recorder.Messages.value(1).Buttons, MsgButtons::YesNo);
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
     EXPECT_EQ(main.Settings.LaunchCount, 0);
 }

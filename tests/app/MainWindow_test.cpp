@@ -2,6 +2,7 @@
 
 #include "platform/MsgBox.h"
 
+#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QAction>

@@ -3,6 +3,7 @@
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
 
+#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QAction>

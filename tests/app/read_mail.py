@@ -1,0 +1,26 @@
+#!/usr/bin/python3
+"""Test helper: reads one mail as a mail program would, with Python's email package and
+its modern policy (encoded words and charsets decoded), and prints it as JSON."""
+import base64
+import email
+import email.policy
+import json
+import sys
+
+with open(sys.argv[1], "rb") as f:
+    raw = f.read()
+msg = email.message_from_bytes(raw, policy=email.policy.default)
+parts = []
+for part in msg.walk():
+    if part.is_multipart():
+        continue
+    info = {"content_type": part.get_content_type(), "charset": part.get_content_charset(),
+            "filename": part.get_filename()}
+    if part.get_content_maintype() == "text":
+        info["text"] = part.get_content()
+    else:
+        info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
+    parts.append(info)
+json.dump({"subject": str(msg["Subject"]), "from": str(msg["From"]), "to": str(msg["To"]),
+           "content_type": msg.get_content_type(), "parts": parts,
+           "defects": [type(d).__name__ for d in msg.defects]}, sys.stdout)
