@@ -5,13 +5,13 @@
 #include "support/TestFolder.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
@@ -20,11 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-
 namespace {
-
-using Entry = std::array<QString, 3>; // section, key, value
 
 // The keys of a file the program wrote, "section.key=value" in file order.
 QStringList Entries(const QByteArray &bytes)
@@ -48,37 +44,19 @@ protected:
         dialog = std::make_unique<TfrmSettei>(settings, [this](const QString &text) { destination = text; });
         dialog->OnTerminate = [this] { ++terminated; };
     }
-
-    // A complete kelvo.ini as the program writes it, with `changes` applied.
-    void WriteIni(const QList<Entry> &changes = {})
+    // A complete kelvo.ini as the program writes it; `changes` maps keys (unique
+    // across the sections here) to other values.
+    void WriteIni(const QList<std::pair<QString, QString>> &changes = {})
     {
-        QList<Entry> entries = {{"web", "kai", "3"},
-                                {"smtp", "name", "花子"},
-                                {"smtp", "FromAddress", "hanako@example.ne.jp"},
-                                {"smtp", "Port", "26"},
-                                {"smtp", "SMTP", "mx.example.ne.jp"},
-                                {"smtp", "ID", "hana"},
-                                {"smtp", "Dest", "friend@example.com"},
-                                {"keitai", "dotsettei", "2"},
-                                {"keitai", "kishu", "J-Phone,J-SH010:220"},
-                                {"keitai", "siteidot", "150"},
-                                {"keitai", "rfsize", "3"},
-                                {"keitai", "ofsize", "40"},
-                                {"Koukoku", "flg", "1"}};
-        for (const Entry &c : changes)
-            for (Entry &e : entries)
-                if (e[0] == c[0] && e[1] == c[1])
-                    e[2] = c[2];
-        QString text;
-        QString section;
-        for (const Entry &e : entries) {
-            if (e[0] != section)
-                text += QStringLiteral("[%1]\r\n").arg(section = e[0]);
-            text += e[1] + QLatin1Char('=') + e[2] + QStringLiteral("\r\n");
-        }
+        QString text = QStringLiteral("[web]\r\nkai=3\r\n[smtp]\r\nname=花子\r\nFromAddress=hanako@example.ne.jp\r\n"
+                                      "Port=26\r\nSMTP=mx.example.ne.jp\r\nID=hana\r\nDest=friend@example.com\r\n"
+                                      "[keitai]\r\ndotsettei=2\r\nkishu=J-Phone,J-SH010:220\r\nsiteidot=150\r\n"
+                                      "rfsize=3\r\nofsize=40\r\n[Koukoku]\r\nflg=1\r\n");
+        for (const auto &[key, value] : changes)
+            text.replace(QRegularExpression(QStringLiteral("(?m)^%1=[^\\r]*").arg(key)),
+                         key + QLatin1Char('=') + value);
         folder.Write(SettingsFileName, ToCP932(text));
     }
-
     template <class T> T *Get(const char *name)
     {
         T *w = dialog->findChild<T *>(QLatin1String(name));
@@ -86,11 +64,12 @@ protected:
         return w;
     }
     QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
+    bool Enabled(const char *name) { return Get<QWidget>(name)->isEnabled(); }
+    // QTest types ASCII only; a key event carrying the text is how a committed
+    // Japanese word arrives as well.
     void Type(const char *name, const QString &text)
     {
         Edit(name)->clear();
-        // QTest types ASCII only; a key event carrying the text is how a committed
-        // Japanese word arrives as well.
         for (const QChar c : text) {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
             QApplication::sendEvent(Edit(name), &key);
@@ -103,19 +82,19 @@ protected:
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
     }
-    void SetSpin(const char *name, const QString &text)
+    void SetSpin(const char *name, const char *text)
     {
         QSpinBox *spin = Get<QSpinBox>(name);
         spin->selectAll();
         QTest::keyClicks(spin, text);
         spin->interpretText();
     }
-    int Option(const char *group)
+    int Option(const char *group) // options are children in their order
     {
         const QList<QRadioButton *> options = Get<QGroupBox>(group)->findChildren<QRadioButton *>();
         for (int i = 0; i < options.size(); ++i)
             if (options[i]->isChecked())
-                return QString(options[i]->objectName()).right(1).toInt();
+                return i;
         return -1;
     }
     QStringList Written() { return Entries(folder.Read(SettingsFileName)); }
@@ -135,14 +114,14 @@ TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
     ShowActive();
     EXPECT_TRUE(Get<QCheckBox>("CheckBox2")->isChecked());
     EXPECT_EQ(Edit("txtID")->text(), "default");
-    EXPECT_FALSE(Edit("txtSMTP")->isEnabled());
+    EXPECT_FALSE(Enabled("txtSMTP"));
 
     QTest::keyClicks(Edit("txtMailAdd"), "taro@mail");
     EXPECT_EQ(Edit("txtID")->text(), "taro"); // replaced once, at the "@"
-    EXPECT_FALSE(Edit("txtSMTP")->isEnabled());
+    EXPECT_FALSE(Enabled("txtSMTP"));
     QTest::keyClicks(Edit("txtMailAdd"), ".example.jp");
-    EXPECT_TRUE(Edit("txtSMTP")->isEnabled());
-    EXPECT_TRUE(Get<QWidget>("lblSMTP")->isEnabled());
+    EXPECT_TRUE(Enabled("txtSMTP"));
+    EXPECT_TRUE(Enabled("lblSMTP"));
     Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(Edit("txtSMTP")->text(), "mail.example.jp");
     Type("dSendAdd", "jiro@example.com");
@@ -156,15 +135,10 @@ TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
                            "smtp.SMTP=mail.example.jp", "smtp.ID=taro", "smtp.Dest=jiro@example.com",
                            "keitai.dotsettei=0", "keitai.kishu=J-Phone,J-SH010:220", "keitai.siteidot=100",
                            "keitai.rfsize=0", "keitai.ofsize=5", "Koukoku.flg=1"}));
-    EXPECT_EQ(settings.LaunchCount, 0);
-    EXPECT_EQ(settings.FromName, "kelvo");
-    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
-    EXPECT_EQ(settings.SmtpHost, "mail.example.jp");
-    EXPECT_EQ(settings.UserId, "taro");
-    EXPECT_EQ(settings.SmtpPort, 25);
-    EXPECT_EQ(destination, "jiro@example.com");
-    EXPECT_EQ(settings.DotSize, 95);
-    EXPECT_EQ(settings.SizeLimit, 4800);
+    EXPECT_EQ(QStringList({settings.FromName, settings.FromAddress, settings.SmtpHost, settings.UserId, destination}),
+              QStringList({"kelvo", "taro@mail.example.jp", "mail.example.jp", "taro", "jiro@example.com"}));
+    EXPECT_EQ(std::vector<int>({settings.LaunchCount, settings.SmtpPort, settings.DotSize, settings.SizeLimit}),
+              std::vector<int>({0, 25, 95, 4800}));
     EXPECT_TRUE(settings.AdFooter);
 }
 
@@ -183,15 +157,13 @@ TEST_F(SetteiTest, EnteringTheSmtpBoxProposesTheDomainOnlyWhenEmptyAndTheAddress
     Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
     Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
-
-    Type("txtMailAdd", "x@other.jp");
+    Type("txtMailAdd", "x@other.jp"); // a filled box is left alone
     Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
     Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
-    EXPECT_EQ(recorder.Messages.size(), 1);
 }
 
-TEST_F(SetteiTest, OkRefusesAnEmptyServerOrAddressAndWritesNothing)
+TEST_F(SetteiTest, OkRefusesEmptyFieldsAndStopsAtAFailedWrite)
 {
     Create();
     dialog->show();
@@ -201,8 +173,14 @@ TEST_F(SetteiTest, OkRefusesAnEmptyServerOrAddressAndWritesNothing)
     Type("txtMailAdd", "");
     Click("SpeedButton1");
     EXPECT_EQ(recorder.Texts(), QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。"}));
-    EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+
+    QDir(folder.Path()).mkdir(SettingsFileName); // the first key cannot be written
+    Type("txtMailAdd", "a@b.c");
+    Click("SpeedButton1");
+    EXPECT_TRUE(recorder.Texts().value(2).endsWith("kelvo.ini に書き込めません"));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
 }
 
 TEST_F(SetteiTest, PortAndIdAreNormalisedBeforeWriting)
@@ -218,12 +196,12 @@ TEST_F(SetteiTest, PortAndIdAreNormalisedBeforeWriting)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.typedPort ? row.typedPort : row.storedPort);
-        WriteIni({{"smtp", "Port", row.storedPort}, {"smtp", "FromAddress", row.address}});
+        WriteIni({{"Port", row.storedPort}, {"FromAddress", row.address}});
         Create();
         dialog->show();
         EXPECT_EQ(Edit("txtSMTPPort")->text(), row.storedPort);
         Click("CheckBox1");
-        EXPECT_TRUE(Edit("txtID")->isEnabled() && Get<QWidget>("lblPort")->isEnabled());
+        EXPECT_TRUE(Enabled("txtID") && Enabled("lblPort"));
         if (row.typedPort)
             Type("txtSMTPPort", row.typedPort);
         Type("txtID", row.typedId);
@@ -236,7 +214,7 @@ TEST_F(SetteiTest, PortAndIdAreNormalisedBeforeWriting)
         EXPECT_EQ(Written().first(), "web.kai=3"); // an existing file keeps its counter
     }
     Click("CheckBox1");
-    EXPECT_FALSE(Edit("txtID")->isEnabled() || Get<QWidget>("lblID")->isEnabled());
+    EXPECT_FALSE(Enabled("txtID") || Enabled("lblID"));
 }
 
 TEST_F(SetteiTest, OptionsGiveDotSizeAndSizeLimit)
@@ -257,13 +235,12 @@ TEST_F(SetteiTest, OptionsGiveDotSizeAndSizeLimit)
         dialog->show();
         Click(row.dotOption);
         const int dot = QString(row.dotOption).right(1).toInt();
-        EXPECT_EQ(Get<QWidget>("KishuIchi")->isEnabled(), dot == 1);
-        EXPECT_EQ(Get<QWidget>("SiteiGSize")->isEnabled(), dot == 2);
+        EXPECT_EQ(std::make_pair(Enabled("KishuIchi"), Enabled("SiteiGSize")), std::make_pair(dot == 1, dot == 2));
         if (*row.spin)
             SetSpin("SiteiGSize", row.spin);
         Click(row.sizeOption);
         const int size = QString(row.sizeOption).right(1).toInt();
-        EXPECT_EQ(Get<QWidget>("OtSize")->isEnabled(), size == 3);
+        EXPECT_EQ(Enabled("OtSize"), size == 3);
         if (*row.kilobytes)
             SetSpin("OtSize", row.kilobytes);
         Click("SpeedButton1");
@@ -294,47 +271,10 @@ TEST_F(SetteiTest, AModelLineWithoutASizeFailsOkAfterTheKeysAreWritten)
     EXPECT_EQ(Written().size(), 12); // flg comes after the sizes and was not written
 }
 
-TEST_F(SetteiTest, AFailedWriteStopsOkWithTheDialogOpen)
-{
-    QDir(folder.Path()).mkdir(SettingsFileName);
-    Create();
-    dialog->show();
-    QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
-    QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
-    Click("SpeedButton1");
-    ASSERT_EQ(recorder.Messages.size(), 1);
-    EXPECT_TRUE(recorder.Messages[0].Text.endsWith("kelvo.ini に書き込めません"));
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
-}
-
-TEST_F(SetteiTest, OnlyOkAndCancelClose)
+TEST_F(SetteiTest, ShownModallyOnlyCancelOrOkCloseIt)
 {
     WriteIni();
     const QByteArray before = folder.Read(SettingsFileName);
-    Create();
-    ShowActive();
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_FALSE(dialog->close());
-    EXPECT_TRUE(dialog->isVisible());
-
-    Type("txtFromMail", "太郎");
-    Click("SpeedButton2");
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(Edit("txtFromMail")->text(), "太郎"); // kept until the next showing
-    EXPECT_EQ(folder.Read(SettingsFileName), before);
-    EXPECT_EQ(settings.FromName, "kelvo");
-    dialog->show();
-    EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
-    EXPECT_EQ(terminated, 0);
-    EXPECT_TRUE(recorder.Messages.isEmpty());
-}
-
-TEST_F(SetteiTest, ShownModallyItReturnsOnlyThroughOk)
-{
-    WriteIni();
     Create();
     QTimer fallback; // never leave the test hanging
     fallback.setSingleShot(true);
@@ -343,58 +283,41 @@ TEST_F(SetteiTest, ShownModallyItReturnsOnlyThroughOk)
     bool stillOpen = false;
     QTimer::singleShot(0, dialog.get(), [&] {
         QTest::keyClick(dialog.get(), Qt::Key_Escape);
-        dialog->close();
-        stillOpen = dialog->isVisible();
-        Type("txtFromMail", "次郎");
-        Click("SpeedButton1");
+        stillOpen = !dialog->close() && dialog->isVisible();
+        Type("txtFromMail", "太郎");
+        Click("SpeedButton2");
     });
-    EXPECT_EQ(dialog->exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog->exec(), QDialog::Rejected);
     EXPECT_TRUE(stillOpen);
-    EXPECT_EQ(settings.FromName, "次郎");
-    EXPECT_TRUE(Written().contains("smtp.name=次郎"));
-}
-
-TEST_F(SetteiTest, CancelOnTheFirstRunAsksAndNoEndsTheProgram)
-{
-    Create();
+    EXPECT_EQ(Edit("txtFromMail")->text(), "太郎"); // kept until the next showing
+    EXPECT_EQ(folder.Read(SettingsFileName), before);
+    EXPECT_EQ(settings.FromName, "kelvo");
     dialog->show();
-    recorder.Answer(MsgResult::Yes);
-    Click("SpeedButton2");
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(terminated, 0);
-    recorder.Answer(MsgResult::No);
-    Click("SpeedButton2");
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(terminated, 1);
-    ASSERT_EQ(recorder.Messages.size(), 2);
-    EXPECT_EQ(recorder.Messages[1].Text, "kelvoを使うには設定を行う必要があります。設定しますか？");
-    EXPECT_EQ(recorder.Messages[1].Kind, MsgKind::Plain);
-    EXPECT_EQ(recorder.Messages[1].Buttons, MsgButtons::YesNo);
-    EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+    EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
+    EXPECT_TRUE(recorder.Messages.isEmpty() && terminated == 0);
 }
 
 TEST_F(SetteiTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
     struct Row
     {
-        const char *section, *key;
+        const char *key;
         int gazou, siteidot, selFile, otSize;
         bool ad;
     } rows[] = {
-        {nullptr, nullptr, 2, 150, 3, 40, true},     {"keitai", "dotsettei", 0, 100, 0, 5, false},
-        {"keitai", "siteidot", 2, 100, 0, 5, false}, {"keitai", "rfsize", 2, 150, 0, 5, false},
-        {"keitai", "ofsize", 2, 150, 3, 5, false},   {"Koukoku", "flg", 2, 150, 3, 40, false},
+        {nullptr, 2, 150, 3, 40, true},  {"dotsettei", 0, 100, 0, 5, false}, {"siteidot", 2, 100, 0, 5, false},
+        {"rfsize", 2, 150, 0, 5, false}, {"ofsize", 2, 150, 3, 5, false},    {"flg", 2, 150, 3, 40, false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.key ? row.key : "good file");
         recorder.Clear();
-        WriteIni(row.key ? QList<Entry>{{row.section, row.key, "1x"}} : QList<Entry>{});
+        WriteIni({{row.key ? row.key : "none", "1x"}});
         Create();
         Get<QCheckBox>("CheckBox2")->setChecked(false);
         dialog->show();
         EXPECT_EQ(recorder.Texts(), row.key ? QStringList{"'1x' は数値ではありません"} : QStringList());
         EXPECT_EQ(Edit("txtSMTP")->text(), "mx.example.ne.jp");
-        EXPECT_TRUE(Edit("txtSMTP")->isEnabled());
+        EXPECT_TRUE(Enabled("txtSMTP"));
         EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
         EXPECT_EQ(Edit("txtID")->text(), "hana");
         EXPECT_EQ(Edit("dSendAdd")->text(), "friend@example.com");
@@ -404,20 +327,19 @@ TEST_F(SetteiTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         EXPECT_EQ(Get<QSpinBox>("OtSize")->value(), row.otSize);
         EXPECT_EQ(Get<QCheckBox>("CheckBox2")->isChecked(), row.ad);
         if (!row.key) {
-            EXPECT_FALSE(Get<QWidget>("KishuIchi")->isEnabled());
-            EXPECT_TRUE(Get<QWidget>("SiteiGSize")->isEnabled() && Get<QWidget>("OtSize")->isEnabled());
+            EXPECT_TRUE(!Enabled("KishuIchi") && Enabled("SiteiGSize") && Enabled("OtSize"));
         }
     }
 }
 
 TEST_F(SetteiTest, StoredOptionIndexesOutOfRangeAreClamped)
 {
-    WriteIni({{"keitai", "dotsettei", "7"}, {"keitai", "rfsize", "-3"}});
+    WriteIni({{"dotsettei", "7"}, {"rfsize", "-3"}});
     Create();
     dialog->show();
     EXPECT_EQ(Option("GazouSize"), 2);
     EXPECT_EQ(Option("SelFileSize"), -1);
-    EXPECT_FALSE(Get<QWidget>("OtSize")->isEnabled());
+    EXPECT_FALSE(Enabled("OtSize"));
     Click("SpeedButton1");
     EXPECT_EQ(settings.DotSize, 150);
     EXPECT_EQ(settings.SizeLimit, 4800); // no option: left as it was
@@ -436,7 +358,6 @@ TEST_F(SetteiTest, EnteringARadioGroupPassesTheFocusOn)
     EXPECT_TRUE(Get<QWidget>("KishuIchi")->hasFocus());
     Click("SelFileSize3");
     Get<QWidget>("SelFileSize3")->setFocus(Qt::MouseFocusReason);
-    EXPECT_TRUE(Get<QWidget>("SelFileSize3")->hasFocus());
     Get<QWidget>("SelFileSize")->setFocus(Qt::BacktabFocusReason);
     EXPECT_TRUE(Get<QWidget>("OtSize")->hasFocus());
     // With nothing usable after either group the focus stays put instead of
@@ -463,20 +384,15 @@ TEST(ModelList, LinesAreSplitDecodedAndCut)
     EXPECT_EQ(SplitModelLines(QByteArray(20000, '\n')).size(), ModelListMaxLines);
 }
 
-TEST_F(SetteiTest, ModelListIsSortedWithTheFormsOwnEntry)
+TEST_F(SetteiTest, ModelListIsSortedWithTheFormsOwnEntryAndBounded)
 {
     folder.Write("keitai.txt", "docomo,x:1\r\nAU,y:2\r\nj-phone,z:3\r\n\r\n");
     Create();
-    QComboBox *kishu = Get<QComboBox>("KishuIchi");
     QStringList items;
-    for (int i = 0; i < kishu->count(); ++i)
-        items << kishu->itemText(i);
+    for (int i = 0; i < Get<QComboBox>("KishuIchi")->count(); ++i)
+        items << Get<QComboBox>("KishuIchi")->itemText(i);
     EXPECT_EQ(items, QStringList({"", "AU,y:2", "docomo,x:1", "J-Phone,J-SH010:220", "j-phone,z:3"}));
-    EXPECT_EQ(kishu->currentText(), "J-Phone,J-SH010:220");
-}
 
-TEST_F(SetteiTest, HugeOrBrokenModelFilesOpen)
-{
     // 10 000 lines (long ones, invalid bytes, empty ones) within the size bound; then
     // one line longer than the bound, which is cut off unfinished and so dropped.
     QByteArray lines;
