@@ -20,6 +20,9 @@ int socketsInUse = 0;
 constexpr int ChunkSize = 16383;
 constexpr int TextBufferSize = 16385;
 
+// Without a connection no byte can come in or go out: a wait for that would never end.
+const QString ClosedText = QStringLiteral("Connection closed by the server");
+
 // Request code the socket layer uses for "stream socket over IPv4, TCP".
 constexpr int AfInet = 2;
 constexpr int SockStream = 1;
@@ -691,11 +694,13 @@ void TPowersock::SendBuffer(const char *buffer, quint16 length)
     WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
     do
         PollOnce();
-    while (!SendComplete && !CancelPending);
+    while (!SendComplete && !CancelPending && Connected);
     if (CancelPending) {
         CancelPending = false;
         throw EAbortError(QStringLiteral("Socket send aborted"));
     }
+    if (!SendComplete)
+        throw ESockError(ClosedText);
 }
 
 void TPowersock::Write(const QByteArray &text)
@@ -734,7 +739,9 @@ void TPowersock::SendStream(QIODevice &stream)
             WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
             do
                 PollOnce();
-            while (!SendComplete && !CancelPending);
+            while (!SendComplete && !CancelPending && Connected);
+            if (!SendComplete && !CancelPending)
+                throw ESockError(ClosedText);
         }
     } catch (...) {
         CountTraffic = false;
@@ -776,12 +783,16 @@ QByteArray TPowersock::ReadLn()
                 throw ESockError(QStringLiteral("Line too long: no line feed in %1 bytes").arg(MaxLineLength));
             }
         }
+        if (!Connected)
+            break;
         PollOnce();
         if (CancelPending)
             break;
     }
     if (CancelPending)
         throw EAbortError(QStringLiteral("Socket readln aborted"));
+    if (lineFeed < 0)
+        throw ESockError(ClosedText);
     QByteArray line = ReceiveBuffer.left(lineFeed + 1);
     if (lineFeed + 1 < ReceiveBuffer.size()) {
         ReceiveSpare = ReceiveBuffer.mid(lineFeed + 1);

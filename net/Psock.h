@@ -105,6 +105,11 @@ public:
     void RequireConnection();
     void RequestCloseSocket();
 
+    // The data operations wait for the network until done or cancelled. A connection that is
+    // closed (or was never made) ends the wait too: ReadLn with no whole line left in
+    // ReceiveBuffer, and a send not yet handed over, fail with ESockError "Connection closed
+    // by the server".
+
     // Sends the text up to its first zero byte, at most 16384 bytes of it.
     void Write(const QByteArray &text);
     void Writeln(const QByteArray &text);

@@ -252,6 +252,44 @@ TEST(PsockData, TimeOutArmedAroundReadLnEndsItThroughAbortAndCancel)
     EXPECT_EQ(client.Log.count("Abort"), 1);
 }
 
+TEST(PsockData, HangUpEndsTheWaitingOperation)
+{
+    QByteArray big(4 * 1024 * 1024, 'b');
+    QBuffer stream(&big);
+    stream.open(QIODevice::ReadOnly);
+    struct Row
+    {
+        const char *name;
+        LoopbackServer::Session session;
+        std::function<QByteArray(RecordingClient &)> call;
+    } rows[] = {
+        {"reply awaited", [](int fd) { LoopbackServer::ReadLine(fd); },
+         [](RecordingClient &c) { return c.Transaction("NOOP"); }},
+        {"last line cut short", [](int fd) { LoopbackServer::SendAll(fd, "250 ok\r\n250 cut"); },
+         [](RecordingClient &c) { return c.ReadLn() + c.ReadLn(); }},
+        {"stream half sent",
+         [](int fd) {
+             char buffer[65536];
+             ::recv(fd, buffer, sizeof buffer, 0);
+         },
+         [&](RecordingClient &c) {
+             c.SendStream(stream);
+             return QByteArray();
+         }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        LoopbackServer server(row.session);
+        RecordingClient client;
+        client.Port = server.Port();
+        client.Connect();
+        client.Guard();
+        EXPECT_EQ(Failure<ESockError>([&] { row.call(client); }), "Connection closed by the server");
+        EXPECT_FALSE(client.Connected);
+        EXPECT_FALSE(client.TimedOut);
+    }
+}
+
 TEST(PsockData, LineWithoutLineFeedIsBounded)
 {
     LoopbackServer server([](int fd) {
