@@ -87,7 +87,6 @@ protected:
         QSpinBox *spin = Get<QSpinBox>(name);
         spin->selectAll();
         QTest::keyClicks(spin, text);
-        spin->interpretText();
     }
     int Option(const char *group) // options are children in their order
     {
