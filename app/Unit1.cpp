@@ -136,7 +136,7 @@ void TfrmMain::showEvent(QShowEvent *event)
 
 void TfrmMain::FormShow()
 {
-    if (!QFile::exists(ProfilePath(SettingsFileName))) {
+    if (!QFileInfo(ProfilePath(SettingsFileName)).isFile()) {
         // First run: the settings dialog instead of the loading; the counter is left alone.
         if (frmSettei)
             frmSettei->exec();

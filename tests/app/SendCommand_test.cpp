@@ -252,4 +252,85 @@ TEST(SendCommand, FailedSendThenAGoodOne)
     EXPECT_EQ(w.main.StatusText(), QStringLiteral("サーバから切断しました。"));
 }
 
+// Each failure shows the warning of its handler first, then the error, and leaves the
+// window ready for the next command.
+TEST(SendCommand, Failures)
+{
+    const QString refusedBy = QStringLiteral("接続に失敗しました");
+    struct Row
+    {
+        const char *name;
+        S::Script script;
+        QByteArray host;
+        QStringList expected;
+    } rows[] = {
+        {"connection refused", {}, "127.0.0.1", {refusedBy, "Connection Failed"}},
+        {"unresolvable server", {}, "no-such-host.invalid",
+         {QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address"}},
+        {"RCPT and DATA refused",
+         S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                                   S::ExpectAnyLine(), S::Say("550 no such user"), S::Expect("DATA"),
+                                   S::Say("554 no valid recipients")},
+         "127.0.0.1",
+         {"554 no valid recipients\r\n"}},
+        {"final dot refused",
+         S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                                   S::ExpectAnyLine(), S::Say("250 ok"), S::Expect("DATA"), S::Say("354 go"),
+                                   S::ReadMessage(), S::Say("552 too big")},
+         "127.0.0.1",
+         {QStringLiteral("問題が発生しました。"), "552 too big\r\n"}},
+        {"server closes in the middle of DATA",
+         S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                                   S::ExpectAnyLine(), S::Say("250 ok"), S::Expect("DATA"), S::Say("354 go"),
+                                   S::ReadSome(100), S::Hangup()},
+         "127.0.0.1",
+         {"Connection closed by the server"}},
+    };
+    for (Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<S> server;
+        quint16 port = 1; // nothing listens on port 1 of the loopback
+        if (!row.script.isEmpty()) {
+            server = std::make_unique<S>(row.script);
+            port = server->Port();
+        }
+        Window w(port, false, row.host);
+        w.DropPicture(1200, 900);
+        w.Send();
+        EXPECT_EQ(w.boxes.Texts(), row.expected);
+        EXPECT_EQ(w.boxes.Messages.last().Kind, MsgKind::Error);
+        if (row.expected.size() == 2)
+            EXPECT_EQ(w.boxes.Messages.first().Kind, MsgKind::Warning);
+        if (server)
+            server->Stop();
+        // Usable afterwards: the next command runs and the send can be started again.
+        w.boxes.Clear();
+        w.Child<QAction>("acGray")->trigger();
+        EXPECT_TRUE(w.boxes.Messages.isEmpty());
+        EXPECT_TRUE(w.Child<QAction>("acSend")->isEnabled());
+        EXPECT_FALSE(w.main.Sending());
+    }
+}
+
+TEST(SendCommand, AttachmentDeletedBeforeSending)
+{
+    S server(S::Greeting() + S::Script{S::Expect("QUIT"), S::Say("221 bye")});
+    Window w(server.Port());
+    w.DropPicture();
+    // The file goes between its writing and the composition (the client is connected).
+    const TNotifyEvent connected = w.main.NMSMTP1->OnConnect;
+    w.main.NMSMTP1->OnConnect = [&](QObject *sender) {
+        connected(sender);
+        QFile::remove(w.folder.File("kelvo.jpg"));
+    };
+    w.Send();
+    ASSERT_EQ(w.boxes.Messages.size(), 2);
+    EXPECT_EQ(w.boxes.Messages[0].Text, QStringLiteral("添付すべきファイルが削除されました。"));
+    EXPECT_EQ(w.boxes.Messages[1].Kind, MsgKind::Error);
+    EXPECT_TRUE(w.boxes.Messages[1].Text.contains("kelvo.jpg"));
+    // No command of the mail went out.
+    server.Stop();
+    EXPECT_EQ(server.Lines(), QList<QByteArray>({"HELO kelvo"}));
+}
+
 } // namespace
