@@ -4,7 +4,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
-PREFIX     ?= /usr/local
+# kelvo keeps kelvo.ini beside the program, so it is installed for the user by default.
+PREFIX     ?= $(HOME)/.local
 CMAKE_TYPE ?= RelWithDebInfo
 
 .PHONY: all deps configure build run test check-sanitizers bench install clean
