@@ -43,7 +43,9 @@ void TNMUUProcessor::Encode()
 
     unsigned char in[BytesPerLine];
     char line[BytesPerLine / 3 * 4 + 3];
-    while (InputStream->pos() < InputStream->size()) {
+    // The size is taken once: asking a file for it stats the file every time.
+    const qint64 size = InputStream->size();
+    while (InputStream->pos() < size) {
         const qint64 n = InputStream->read(reinterpret_cast<char *>(in), BytesPerLine);
         if (n <= 0)
             throw Exception(QStringLiteral("Stream read error"));
