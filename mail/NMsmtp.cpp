@@ -221,7 +221,7 @@ void TNMSMTP::SkipContinuationLines(QByteArray &Reply)
     while (!Reply.isEmpty() && (Reply[0] == ' ' || (Reply.size() >= 4 && Reply[3] == '-'))) {
         if (++skipped > MaxContinuationLines)
             throw ESockError(QStringLiteral("Too many continuation lines in the server's reply"));
-        Reply = ReadLn();
+        Reply = Timed([this] { return ReadLn(); });
     }
 }
 
@@ -244,10 +244,35 @@ QByteArray TNMSMTP::Command(const QByteArray &command)
     // A server that hung up cannot answer; writing into the fresh socket would wait for ever.
     if (!Connected)
         throw ESockError(QStringLiteral("Connection closed by the server"));
-    QByteArray reply = Transaction(command);
+    QByteArray reply = Timed([&] { return Transaction(command); });
     CheckReply(reply);
     SkipContinuationLines(reply);
     return reply;
+}
+
+QByteArray TNMSMTP::Timed(const std::function<QByteArray()> &wait)
+{
+    if (TimeOut <= 0)
+        return wait();
+    TimerOn();
+    try {
+        QByteArray result = wait();
+        TimerOff();
+        return result;
+    } catch (const EAbortError &) {
+        TimerOff();
+        if (!TimedOut)
+            throw;
+        // The server fell silent: the dialogue is out of step, so the connection is
+        // dropped (no QUIT, nobody answers it) and the next send starts afresh.
+        CancelPending = false;
+        TPowersock::Disconnect();
+        ReceiveBuffer.clear();
+        throw ESockError(QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
+    } catch (...) {
+        TimerOff();
+        throw;
+    }
 }
 
 void TNMSMTP::CheckInput() const
@@ -273,7 +298,7 @@ void TNMSMTP::Connect()
     try {
         TPowersock::Connect();
         try {
-            QByteArray greeting = ReadLn();
+            QByteArray greeting = Timed([this] { return ReadLn(); });
             CheckReply(greeting);
             const int code = LeadingNumber(greeting);
             SkipContinuationLines(greeting);
@@ -338,7 +363,9 @@ void TNMSMTP::Abort()
 {
     if (CancelPending || !Connected)
         return;
-    if (Busy) {
+    // A time-out cancels the wait, also the wait for the reply to QUIT (not Busy):
+    // closing the socket under it would leave that wait with nothing to end it.
+    if (Busy || TimedOut) {
         Cancel();
     } else {
         TPowersock::Disconnect();
@@ -352,8 +379,11 @@ void TNMSMTP::SendHeader()
     for (const QByteArray &line : FinalHeader)
         text += line + CRLF;
     text += CRLF + CRLF;
-    for (qsizetype at = 0; at < text.size(); at += WriteChunk)
-        Write(text.mid(at, WriteChunk));
+    Timed([&] {
+        for (qsizetype at = 0; at < text.size(); at += WriteChunk)
+            Write(text.mid(at, WriteChunk));
+        return QByteArray();
+    });
 }
 
 void TNMSMTP::SendMail()
@@ -406,7 +436,10 @@ void TNMSMTP::SendMail()
         SendHeader();
         bodyStream.open(QIODevice::ReadOnly);
         try {
-            SendStream(bodyStream);
+            Timed([this] {
+                SendStream(bodyStream);
+                return QByteArray();
+            });
         } catch (...) {
             bodyStream.close();
             throw;

@@ -95,6 +95,9 @@ public:
 
 private:
     QByteArray Command(const QByteArray &command);
+    // Runs one wait for the server (a reply, or the sending of the message) under the
+    // time-out of TimeOut milliseconds, when one is set.
+    QByteArray Timed(const std::function<QByteArray()> &wait);
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();

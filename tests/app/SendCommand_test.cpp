@@ -333,4 +333,55 @@ TEST(SendCommand, AttachmentDeletedBeforeSending)
     EXPECT_EQ(server.Lines(), QList<QByteArray>({"HELO kelvo"}));
 }
 
+TEST(SendCommand, SilentServerEndsWithinTheTimeOut)
+{
+    EXPECT_EQ(TfrmMain().NMSMTP1->TimeOut, 60000);
+    struct Row
+    {
+        const char *name;
+        S::Script script;
+    } rows[] = {
+        {"no greeting", {S::Wait(4000)}},
+        {"no reply to HELO", {S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)}},
+        {"no reply to the message",
+         S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                                   S::ExpectAnyLine(), S::Say("250 ok"), S::Expect("DATA"), S::Say("354 go"),
+                                   S::ReadMessage(), S::Wait(4000)}},
+        {"no reply to QUIT",
+         S::Greeting() + S::Mail("taro@example.jp", {"hanako@example.jp"}) +
+             S::Script{S::Expect("QUIT"), S::Wait(4000)}},
+    };
+    for (Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        S server(row.script);
+        Window w(server.Port());
+        w.main.NMSMTP1->TimeOut = 300;
+        w.DropPicture(200, 100);
+        w.Send();
+        ASSERT_EQ(w.boxes.Messages.size(), 1) << w.boxes.Texts().join("|").toStdString();
+        EXPECT_EQ(w.boxes.Messages[0].Kind, MsgKind::Error);
+        EXPECT_EQ(w.boxes.Messages[0].Text, "The server did not answer within 0.3 seconds");
+        EXPECT_FALSE(w.main.NMSMTP1->Connected);
+        EXPECT_FALSE(w.main.Sending());
+        server.Stop();
+    }
+}
+
+TEST(SendCommand, ClosingTheWindowCancelsTheSend)
+{
+    S server(S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
+    Window w(server.Port());
+    w.DropPicture(200, 100);
+    QTimer::singleShot(200, &w.main, [&] {
+        EXPECT_TRUE(w.main.Sending());
+        w.main.close();
+    });
+    w.Send();
+    QTest::qWait(50);
+    EXPECT_FALSE(w.main.isVisible());
+    EXPECT_FALSE(w.main.Sending());
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+    server.Stop();
+}
+
 } // namespace
