@@ -16,12 +16,6 @@ namespace {
 using S = ScriptedSmtpServer;
 using Script = ScriptedSmtpServer::Script;
 
-Script operator+(Script a, const Script &b)
-{
-    a += b;
-    return a;
-}
-
 const Script Quit{S::Expect("QUIT"), S::Say("221 bye")};
 
 class Session : public ::testing::Test
