@@ -368,6 +368,28 @@ TEST_F(Session, SendMailWhileBusyReturnsAtOnce)
     EXPECT_EQ(server->Lines().count("RSET"), 1);
 }
 
+TEST_F(Session, ConnectionRequired)
+{
+    // without a handler: "Not Connected" before any command (and no connection is made)
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Not Connected");
+    EXPECT_FALSE(smtp.Busy);
+
+    // a handler that connects from inside SendMail: its Connect leaves SendMail's Busy set
+    Serve(S::Greeting() + S::Mail("me@example.com", {"you@example.jp"}) + Quit);
+    events.clear();
+    smtp.OnConnectionRequired = [&](bool &handled) {
+        events << "connection required";
+        smtp.Connect();
+        EXPECT_TRUE(smtp.Busy);
+        handled = true;
+    };
+    smtp.SendMail();
+    smtp.Disconnect();
+    EXPECT_EQ(events,
+              QStringList({"connection required", "connect", "send start", "packet sent", "success", "disconnect"}));
+    EXPECT_EQ(Problems(), QStringList());
+}
+
 TEST_F(Session, MissingAttachmentFailsBeforeAnyCommand)
 {
     const QString gone = folder.File("gone.jpg");
