@@ -94,6 +94,7 @@ TEST(SendCommand, EndToEndToARealServer)
     const QString typed = QStringLiteral("こんにちは、世界\n.\n") + longLine;
     w.Child<QLineEdit>("txtSubject")->setText(subject);
     w.Child<QPlainTextEdit>("txtBody")->setPlainText(typed);
+    w.main.Settings.FromName = QStringLiteral("山田太郎");
     w.Send();
     ASSERT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
 
@@ -106,6 +107,8 @@ TEST(SendCommand, EndToEndToARealServer)
     // What a mail program shows.
     const QJsonObject mail = ReadMail(got[0].Data);
     EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ"));
+    EXPECT_EQ(mail["from"].toString(), QStringLiteral("山田太郎 <taro@example.jp>"));
+    EXPECT_TRUE(mail["defects"].toArray().isEmpty());
     const QJsonArray parts = mail["parts"].toArray();
     ASSERT_EQ(parts.size(), 2);
     EXPECT_EQ(parts[0]["charset"].toString(), "iso-2022-jp");
