@@ -17,9 +17,23 @@ QByteArray Text(const TNMSMTP &smtp)
     return header + "\r\n\r\n" + smtp.MessageBody();
 }
 
-QByteArray Blanks(int n)
+// Each line followed by CR LF; "{B}" stands for the boundary.
+QByteArray Lines(const QList<QByteArray> &lines, const QByteArray &boundary = {})
 {
-    return QByteArray(n, ' ');
+    QByteArray text;
+    for (const QByteArray &line : lines)
+        text += line + "\r\n";
+    return boundary.isEmpty() ? text : text.replace("{B}", boundary);
+}
+
+// The parameter of each of these lines begins at its 50th character.
+const QByteArray TextPlain = "Content-Type: text/plain;                        charset=us-ascii";
+const QByteArray Multipart = "Content-Type: multipart/mixed;                   boundary=\"{B}\"";
+QByteArray PartHeader(const QByteArray &name)
+{
+    return Lines({"--{B}", "Content-Type: application/octet-stream;          name=\"" + name + '"',
+                  "Content-Transfer-Encoding: base64",
+                  "Content-Disposition: attachment;                 filename=\"" + name + '"', ""});
 }
 
 } // namespace
@@ -47,48 +61,15 @@ TEST(NMsmtpCompose, OneAttachmentGivesTheWholeMultipartText)
     const QByteArray b = smtp.Boundary();
     EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
         << b.constData();
-    const QByteArray expected = "From: Taro<taro@example.com>\r\n"
-                                "To: a@example.jp,Hanako <b@example.jp>\r\n"
-                                "CC: cc:c@example.jp\r\n"
-                                "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
-                                "X-Mailer: kelvo 0.32\r\n"
-                                "Reply-To: r@example.com\r\n"
-                                "Date: Sun, 6 Dec 2026 09:00:00 +0900\r\n"
-                                "Mime-Version: 1.0\r\n"
-                                "Content-Type: multipart/mixed;" +
-                                Blanks(19) + "boundary=\"" + b +
-                                "\"\r\n"
-                                "\r\n"
-                                "\r\n"
-                                "--" +
-                                b +
-                                "\r\n"
-                                "Content-Type: text/plain;" +
-                                Blanks(24) +
-                                "charset=us-ascii\r\n"
-                                "\r\n"
-                                "hello\r\n"
-                                "..\r\n"
-                                "...\r\n"
-                                " .\r\n"
-                                "\r\n"
-                                "end\r\n"
-                                "--" +
-                                b +
-                                "\r\n"
-                                "Content-Type: application/octet-stream;" +
-                                Blanks(10) +
-                                "name=\"kelvo.jpg\"\r\n"
-                                "Content-Transfer-Encoding: base64\r\n"
-                                "Content-Disposition: attachment;" +
-                                Blanks(17) +
-                                "filename=\"kelvo.jpg\"\r\n"
-                                "\r\n"
-                                "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n"
-                                "--" +
-                                b + "--\r\n";
-    EXPECT_EQ(Text(smtp), expected);
-    EXPECT_EQ(smtp.FinalHeader.last().indexOf("boundary="), 49);
+    const QByteArray header =
+        Lines({"From: Taro<taro@example.com>", "To: a@example.jp,Hanako <b@example.jp>", "CC: cc:c@example.jp",
+               "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "X-Mailer: kelvo 0.32", "Reply-To: r@example.com",
+               "Date: Sun, 6 Dec 2026 09:00:00 +0900", "Mime-Version: 1.0", Multipart, "", ""},
+              b);
+    const QByteArray body = Lines({"--{B}", TextPlain, "", "hello", "..", "...", " .", "", "end"}, b) +
+                            PartHeader("kelvo.jpg").replace("{B}", b) +
+                            Lines({"/9j/4CBwaWN0dXJlIGJ5dGVz", "--{B}--"}, b);
+    EXPECT_EQ(Text(smtp), header + body);
 }
 
 TEST(NMsmtpCompose, SinglePartForms)
@@ -99,9 +80,7 @@ TEST(NMsmtpCompose, SinglePartForms)
     m.Subject = "Re: colon: kept";
     smtp.ComposeMessage();
     // no name, no X-Mailer, no To, no body: header, the two empty lines, nothing else
-    EXPECT_EQ(Text(smtp), "From: <f@x>\r\nSubject: Re: colon: kept\r\nMime-Version: 1.0\r\n"
-                          "Content-Type: text/plain;" +
-                              Blanks(24) + "charset=us-ascii\r\n\r\n\r\n");
+    EXPECT_EQ(Text(smtp), Lines({"From: <f@x>", "Subject: Re: colon: kept", "Mime-Version: 1.0", TextPlain, "", ""}));
 
     m.FromAddress.clear();
     m.Subject.clear();
@@ -110,9 +89,8 @@ TEST(NMsmtpCompose, SinglePartForms)
     m.Body = {"x"};
     smtp.BodyCharset = "iso-2022-jp";
     smtp.ComposeMessage();
-    EXPECT_EQ(Text(smtp), "From: <>\r\nTo: a,b\r\nCC: c\r\nMime-Version: 1.0\r\n"
-                          "Content-Type: text/plain;" +
-                              Blanks(24) + "charset=iso-2022-jp\r\n\r\n\r\nx\r\n");
+    EXPECT_EQ(Text(smtp), Lines({"From: <>", "To: a,b", "CC: c", "Mime-Version: 1.0",
+                                 QByteArray(TextPlain).replace("us-ascii", "iso-2022-jp"), "", "", "x"}));
 }
 
 TEST(NMsmtpCompose, AttachmentPartsAndNames)
@@ -132,17 +110,12 @@ TEST(NMsmtpCompose, AttachmentPartsAndNames)
     smtp.PostMessage.Attachments = paths;
     smtp.ComposeMessage();
 
-    const QByteArray b = smtp.Boundary();
-    auto part = [&](const QByteArray &name, const QByteArray &data) {
-        return "--" + b + "\r\nContent-Type: application/octet-stream;" + Blanks(10) + "name=\"" + name +
-               "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;" + Blanks(17) +
-               "filename=\"" + name + "\"\r\n\r\n" + data;
-    };
     // empty body: the text part is its delimiter, its type and an empty line; an empty file no line at all
-    EXPECT_EQ(smtp.MessageBody(), "--" + b + "\r\nContent-Type: text/plain;" + Blanks(24) + "charset=us-ascii\r\n\r\n" +
-                                      part("empty.jpg", "") + part("y.jpg", "YWJj\r\n") + part("q.jpg", "YWJj\r\n") +
-                                      part("plain.jpg", "YWJj\r\n") + part("say\\\"hi\\\".jpg", "YWJj\r\n") + "--" + b +
-                                      "--\r\n");
+    const QByteArray abc = "YWJj\r\n";
+    const QByteArray expectedBody = Lines({"--{B}", TextPlain, ""}) + PartHeader("empty.jpg") + PartHeader("y.jpg") +
+                                    abc + PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc +
+                                    PartHeader("say\\\"hi\\\".jpg") + abc + "--{B}--\r\n";
+    EXPECT_EQ(smtp.MessageBody(), QByteArray(expectedBody).replace("{B}", smtp.Boundary()));
     QStringList expected;
     for (const QString &p : paths)
         expected << "start " + p << "end " + p;
