@@ -1,11 +1,16 @@
 #include "platform/MessagePump.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QTimer>
 
 void Sleep(unsigned milliseconds)
 {
-    QThread::msleep(milliseconds);
+    // The timer bounds the wait: the event loop returns after handling whatever came
+    // first, the timer's own event at the latest.
+    QTimer bound;
+    bound.setSingleShot(true);
+    bound.start(static_cast<int>(milliseconds));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void ProcessMessages()

@@ -375,8 +375,13 @@ TEST(PsockData, LookUpCancelledOrTimedOutPassesThroughConnect)
     EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Canceled");
     EXPECT_TRUE(client.Log.isEmpty());
 
-    // A time-out far shorter than the look-up: Abort runs, no OnConnectionFailed.
-    client.OnStatus = nullptr;
+    // A time-out that is due before the look-up's answer is handled: Abort runs, no
+    // OnConnectionFailed. The first event of the wait holds the thread long enough for
+    // the 1 ms timer to be due whatever the speed of the look-up.
+    client.OnStatus = [](QObject *, const QString &status) {
+        if (status == "Timer On")
+            QTimer::singleShot(0, [] { QThread::msleep(20); });
+    };
     client.TimeOut = 1;
     EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Timed Out");
     EXPECT_EQ(client.Log, QStringList{"Abort"});
