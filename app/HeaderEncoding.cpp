@@ -79,7 +79,10 @@ JisEncoder &Encoder()
     return encoder;
 }
 
-bool IsHalfWidthKana(QChar c) { return c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F; }
+bool IsHalfWidthKana(QChar c)
+{
+    return c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F;
+}
 
 QString WidenKana(const QString &text)
 {
@@ -106,13 +109,20 @@ QString WidenKana(const QString &text)
 char32_t MapCp932(char32_t c)
 {
     switch (c) {
-    case 0xFF5E: return 0x301C; // FULLWIDTH TILDE -> WAVE DASH
-    case 0x2225: return 0x2016; // PARALLEL TO -> DOUBLE VERTICAL LINE
-    case 0xFF0D: return 0x2212; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
-    case 0xFFE0: return 0x00A2; // cent
-    case 0xFFE1: return 0x00A3; // pound
-    case 0xFFE2: return 0x00AC; // not
-    default: return c;
+    case 0xFF5E:
+        return 0x301C; // FULLWIDTH TILDE -> WAVE DASH
+    case 0x2225:
+        return 0x2016; // PARALLEL TO -> DOUBLE VERTICAL LINE
+    case 0xFF0D:
+        return 0x2212; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+    case 0xFFE0:
+        return 0x00A2; // cent
+    case 0xFFE1:
+        return 0x00A3; // pound
+    case 0xFFE2:
+        return 0x00AC; // not
+    default:
+        return c;
     }
 }
 
@@ -235,9 +245,8 @@ QList<QByteArray> EncodeBodyLines(const QStringList &lines, bool &allAscii, int 
             const bool switches = p.escape != current;
             const int closing = p.escape != EscAscii ? 3 : 0;
             const qsizetype needed = piece.size() + (switches ? p.escape.size() : 0) + p.bytes.size() + closing;
-            const int room = piece.startsWith('.') || (piece.isEmpty() && p.bytes.startsWith('.') && !switches)
-                                 ? limit - 1
-                                 : limit;
+            const int room =
+                piece.startsWith('.') || (piece.isEmpty() && p.bytes.startsWith('.') && !switches) ? limit - 1 : limit;
             if (started && needed > room)
                 finish();
             if (p.escape != current) {

@@ -17,8 +17,8 @@ int TMemo::Room() const
 void TMemo::keyPressEvent(QKeyEvent *event)
 {
     const QString text = event->text();
-    const bool inserts = !text.isEmpty() && (text[0].isPrint() || event->key() == Qt::Key_Return ||
-                                            event->key() == Qt::Key_Enter);
+    const bool inserts =
+        !text.isEmpty() && (text[0].isPrint() || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter);
     if (inserts && Room() < static_cast<int>(text.size())) {
         event->accept();
         return;

@@ -2,23 +2,23 @@
 
 #include "ui_Unit1.h"
 
+#include "app/HeaderEncoding.h"
+#include "imaging/Pipeline.h"
 #include "platform/Command.h"
 #include "platform/Exception.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 #include "platform/ProgramFolder.h"
-#include "app/HeaderEncoding.h"
-#include "imaging/Pipeline.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMimeData>
-#include <QFile>
 #include <QLayout>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QStyle>
 #include <QTimer>
@@ -31,8 +31,8 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     setObjectName(QStringLiteral("frmMain"));
 
     // Fixed single border, minimise box only.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     ui->ClientArea->setFixedSize(421, 324);
     setCentralWidget(ui->ClientArea);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -85,7 +85,8 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
     Settings = MainSettings();
     // 5. The preview's hint.
-    ui->PicSetu->setText(QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
+    ui->PicSetu->setText(
+        QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
     ui->PicSetu->adjustSize();
     // 6. The progress bar over status panel 1.
     ProgressBar = new QProgressBar(ui->StatusBar);
@@ -144,10 +145,12 @@ void TfrmMain::FormShow()
     }
     LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
 
-    const qint64 next = qint64(StrToInt(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
+    const qint64 next =
+        qint64(StrToInt(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
     Settings.LaunchCount = static_cast<int>(std::min<qint64>(next, std::numeric_limits<int>::max()));
     if (Settings.LaunchCount != 5) {
-        ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QString::number(Settings.LaunchCount));
+        ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"),
+                     QString::number(Settings.LaunchCount));
         return;
     }
     ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QStringLiteral("1"));
@@ -155,9 +158,15 @@ void TfrmMain::FormShow()
         acWebExecute();
 }
 
-void TfrmMain::SetDestinationText(const QString &text) { ui->DestCombo->setEditText(text); }
+void TfrmMain::SetDestinationText(const QString &text)
+{
+    ui->DestCombo->setEditText(text);
+}
 
-QString TfrmMain::DestinationText() const { return ui->DestCombo->currentText(); }
+QString TfrmMain::DestinationText() const
+{
+    return ui->DestCombo->currentText();
+}
 
 void TfrmMain::SetStatusText(const QString &text)
 {
@@ -165,7 +174,10 @@ void TfrmMain::SetStatusText(const QString &text)
     emit StatusChanged(text);
 }
 
-QString TfrmMain::StatusText() const { return ui->StatusPanel0->text(); }
+QString TfrmMain::StatusText() const
+{
+    return ui->StatusPanel0->text();
+}
 
 void TfrmMain::acWebExecute()
 {
@@ -173,7 +185,10 @@ void TfrmMain::acWebExecute()
     QDesktopServices::openUrl(QUrl(HomePageAddress));
 }
 
-void TfrmMain::ShowVersion() { InformationBox(VersionText); }
+void TfrmMain::ShowVersion()
+{
+    InformationBox(VersionText);
+}
 
 void TfrmMain::ShowSettings()
 {
@@ -298,8 +313,8 @@ void TfrmMain::BindSmtpEvents()
     NMSMTP1->OnPacketSent = [this](QObject *) {
         SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(NMSMTP1->TotalBytes).arg(NMSMTP1->SentBytes));
         const qint64 total = NMSMTP1->TotalBytes;
-        ProgressBar->setValue(total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(NMSMTP1->SentBytes) * 100 / total))
-                                        : 100);
+        ProgressBar->setValue(
+            total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(NMSMTP1->SentBytes) * 100 / total)) : 100);
     };
     NMSMTP1->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
     NMSMTP1->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };

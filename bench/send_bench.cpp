@@ -75,8 +75,13 @@ int main(int argc, char **argv)
     const QByteArray port = sink.readLine().trimmed().mid(5);
 
     MessageRecorder boxes; // a box would stop the run; none is expected
-    const char *stages[] = {"drop (decode + fit)", "prepare + encode under limit", "connect + HELO",
-                            "compose", "RSET .. DATA, text, final reply", "QUIT + close", "whole send"};
+    const char *stages[] = {"drop (decode + fit)",
+                            "prepare + encode under limit",
+                            "connect + HELO",
+                            "compose",
+                            "RSET .. DATA, text, final reply",
+                            "QUIT + close",
+                            "whole send"};
     for (const auto &[option, limit] : std::map<int, int>{{0, 4800}, {1, 10800}, {2, 100000}}) {
         std::map<int, std::vector<double>> times;
         int size = 0, total = 0;
@@ -85,7 +90,8 @@ int main(int argc, char **argv)
             ini.open(QIODevice::WriteOnly);
             ini.write("[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nPort=" + port +
                       "\r\nSMTP=127.0.0.1\r\nID=kelvo\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=0\r\n"
-                      "rfsize=" + QByteArray::number(option) + "\r\n[Koukoku]\r\nflg=2\r\n");
+                      "rfsize=" +
+                      QByteArray::number(option) + "\r\n[Koukoku]\r\nflg=2\r\n");
             ini.close();
             TfrmMain main;
             main.show();
@@ -124,8 +130,8 @@ int main(int argc, char **argv)
                 return 1;
             }
         }
-        std::printf("\nlimit %d bytes: attachment %d bytes, message body %d bytes (median of %d)\n", limit, size,
-                    total, rounds);
+        std::printf("\nlimit %d bytes: attachment %d bytes, message body %d bytes (median of %d)\n", limit, size, total,
+                    rounds);
         for (int s = 0; s < 7; ++s)
             std::printf("  %-30s %9.2f ms\n", stages[s], Median(times[s]));
     }

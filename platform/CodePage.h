@@ -14,8 +14,14 @@ QString FromCodePage(const QByteArray &bytes, const char *charset);
 // given it tells whether every character could be converted.
 QByteArray ToCodePage(const QString &text, const char *charset, char replacement = '?', bool *lossless = nullptr);
 
-inline QString FromCP932(const QByteArray &bytes) { return FromCodePage(bytes, "CP932"); }
-inline QByteArray ToCP932(const QString &text) { return ToCodePage(text, "CP932"); }
+inline QString FromCP932(const QByteArray &bytes)
+{
+    return FromCodePage(bytes, "CP932");
+}
+inline QByteArray ToCP932(const QString &text)
+{
+    return ToCodePage(text, "CP932");
+}
 
 // Length in bytes of the CP932 character that starts with `lead` (1 or 2).
 inline int CP932CharLength(unsigned char lead)

@@ -34,9 +34,15 @@ QString MessageCaption(MsgKind kind)
     return ApplicationTitle();
 }
 
-MessageRecorder::MessageRecorder() : previous(activeRecorder) { activeRecorder = this; }
+MessageRecorder::MessageRecorder() : previous(activeRecorder)
+{
+    activeRecorder = this;
+}
 
-MessageRecorder::~MessageRecorder() { activeRecorder = previous; }
+MessageRecorder::~MessageRecorder()
+{
+    activeRecorder = previous;
+}
 
 QStringList MessageRecorder::Texts() const
 {

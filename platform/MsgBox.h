@@ -21,12 +21,27 @@ QString MessageCaption(MsgKind kind);
 
 MsgResult ShowMessage(MsgKind kind, const QString &text, MsgButtons buttons = MsgButtons::Ok);
 
-inline void WarningBox(const QString &text) { ShowMessage(MsgKind::Warning, text); }
-inline void InformationBox(const QString &text) { ShowMessage(MsgKind::Information, text); }
-inline MsgResult ConfirmBox(const QString &text, MsgButtons buttons) { return ShowMessage(MsgKind::Confirmation, text, buttons); }
-inline MsgResult PlainBox(const QString &text, MsgButtons buttons = MsgButtons::Ok) { return ShowMessage(MsgKind::Plain, text, buttons); }
+inline void WarningBox(const QString &text)
+{
+    ShowMessage(MsgKind::Warning, text);
+}
+inline void InformationBox(const QString &text)
+{
+    ShowMessage(MsgKind::Information, text);
+}
+inline MsgResult ConfirmBox(const QString &text, MsgButtons buttons)
+{
+    return ShowMessage(MsgKind::Confirmation, text, buttons);
+}
+inline MsgResult PlainBox(const QString &text, MsgButtons buttons = MsgButtons::Ok)
+{
+    return ShowMessage(MsgKind::Plain, text, buttons);
+}
 // The standard error box: caption "kelvo", error icon, OK.
-inline void ErrorBox(const QString &text) { ShowMessage(MsgKind::Error, text); }
+inline void ErrorBox(const QString &text)
+{
+    ShowMessage(MsgKind::Error, text);
+}
 
 struct RecordedMessage
 {

@@ -33,7 +33,10 @@ QList<Line> SplitLines(const QByteArray &content)
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 QByteArray TrimBlanks(const QByteArray &bytes)
 {
@@ -118,7 +121,8 @@ QByteArray OneLine(const QString &text)
 
 } // namespace
 
-ProfileFile::ProfileFile(const QString &path) : path(path) {}
+ProfileFile::ProfileFile(const QString &path) : path(path)
+{}
 
 QString ProfileFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
                               const QString &defaultValue)

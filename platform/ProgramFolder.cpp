@@ -14,4 +14,7 @@ QString ProgramFolder()
     return folder;
 }
 
-void SetProgramFolder(const QString &folder) { overrideFolder = folder; }
+void SetProgramFolder(const QString &folder)
+{
+    overrideFolder = folder;
+}

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <limits>
 
-QString ProfilePath(const QString &fileName) { return ProgramFolder() + fileName; }
+QString ProfilePath(const QString &fileName)
+{
+    return ProgramFolder() + fileName;
+}
 
 QString ProfileRead(const QString &fileName, const QString &section, const QString &key)
 {
@@ -82,8 +85,8 @@ void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &
     case 3: {
         // Worked out in 64 bits: a hand-edited file may hold any number of kilobytes.
         const qint64 bytes = qint64(ownKilobytes()) * 1000 - 1200;
-        sizeLimit = static_cast<int>(std::clamp<qint64>(bytes, std::numeric_limits<int>::min(),
-                                                        std::numeric_limits<int>::max()));
+        sizeLimit = static_cast<int>(
+            std::clamp<qint64>(bytes, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
         break;
     }
     default:
@@ -108,8 +111,10 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     const int dotsettei = StrToInt(read("keitai", "dotsettei"));
     const int rfsize = StrToInt(read("keitai", "rfsize"));
     const QString kishu = read("keitai", "kishu");
-    DeriveDotSize(dotsettei, kishu, [&]() { return StrToInt(read("keitai", "siteidot")); }, settings.DotSize);
-    DeriveSizeLimit(rfsize, [&]() { return StrToInt(read("keitai", "ofsize")); }, settings.SizeLimit);
+    DeriveDotSize(
+        dotsettei, kishu, [&]() { return StrToInt(read("keitai", "siteidot")); }, settings.DotSize);
+    DeriveSizeLimit(
+        rfsize, [&]() { return StrToInt(read("keitai", "ofsize")); }, settings.SizeLimit);
     if (flg == 1)
         settings.AdFooter = true;
 }

@@ -25,7 +25,7 @@ TEST(HeaderEncoding, Base64)
 
 TEST(HeaderEncoding, SubjectIsOneEncodedWordEndingInAscii)
 {
-    EXPECT_EQ(EncodeSubject(""), "=?ISO-2022-JP?B??=");
+    EXPECT_EQ(EncodeSubject(""), "=?ISO-2022-JP?B?" "?=");
     EXPECT_EQ(EncodeSubject("test"), "=?ISO-2022-JP?B?dGVzdA==?=");
 
     const QString typed = QStringLiteral("テスト送信①～ｶﾞ");
@@ -71,8 +71,9 @@ TEST(HeaderEncoding, BodyLinesStayWithinTheLimit)
         EXPECT_FALSE(piece.contains('\r') || piece.contains('\n'));
         // Every piece starts and ends in ASCII.
         const qsizetype lastEscape = piece.lastIndexOf('\x1B');
-        if (lastEscape >= 0)
+        if (lastEscape >= 0) {
             EXPECT_EQ(piece.mid(lastEscape, 3), "\x1B(B");
+        }
         back.append(FromCodePage(piece, "ISO-2022-JP"));
     }
     // The first and the last lines are whole; the long ones come back whole when joined.

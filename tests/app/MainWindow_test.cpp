@@ -118,13 +118,13 @@ TEST(MainWindow, MenuCaptionsAndInertItems)
         for (QAction *item : menu->menu()->actions())
             captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
     }
-    EXPECT_EQ(captions, QStringList({QStringLiteral("ファイル (&F)"), QStringLiteral("メールの新規作成"), "-",
-                                     QStringLiteral("画像を開く"), QStringLiteral("画像の保存"),
-                                     QStringLiteral("メール (&M)"), QStringLiteral("メールの送信"), "-",
-                                     QStringLiteral("アドレス帳 (&A)"), QStringLiteral("エフェクト (&E)"),
-                                     QStringLiteral("画像のグレースケール化"), QStringLiteral("その他 (&O)"),
-                                     QStringLiteral("ヘルプの参照"), QStringLiteral("最新版Get"), "-",
-                                     QStringLiteral("kelvoの設定"), "-", QStringLiteral("バージョン情報")}));
+    EXPECT_EQ(captions,
+              QStringList({QStringLiteral("ファイル (&F)"), QStringLiteral("メールの新規作成"), "-",
+                           QStringLiteral("画像を開く"), QStringLiteral("画像の保存"), QStringLiteral("メール (&M)"),
+                           QStringLiteral("メールの送信"), "-", QStringLiteral("アドレス帳 (&A)"),
+                           QStringLiteral("エフェクト (&E)"), QStringLiteral("画像のグレースケール化"),
+                           QStringLiteral("その他 (&O)"), QStringLiteral("ヘルプの参照"), QStringLiteral("最新版Get"),
+                           "-", QStringLiteral("kelvoの設定"), "-", QStringLiteral("バージョン情報")}));
     EXPECT_FALSE(w.main.findChild<QAction *>("mnuOpen")->isEnabled());
     EXPECT_EQ(w.main.findChild<QAction *>("acSend")->shortcut(), QKeySequence("Ctrl+M"));
 
@@ -148,8 +148,9 @@ TEST(MainWindow, MenuCaptionsAndInertItems)
     // The dialogs open from their commands; the web command opens the home page.
     w.main.findChild<QAction *>("acSettei")->trigger();
     w.main.findChild<QAction *>("mnuAddress")->trigger();
-    w.main.findChild<QWidget *>("SpeedButton1")->metaObject()->invokeMethod(
-        w.main.findChild<QWidget *>("SpeedButton1"), "click");
+    w.main.findChild<QWidget *>("SpeedButton1")
+        ->metaObject()
+        ->invokeMethod(w.main.findChild<QWidget *>("SpeedButton1"), "click");
     EXPECT_EQ(w.settei.Shown, 1);
     EXPECT_EQ(w.address.Shown, 2);
     w.main.findChild<QAction *>("acWeb")->trigger();

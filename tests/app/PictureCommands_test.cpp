@@ -143,10 +143,14 @@ TEST(PictureIntake, BadFilesShowAnErrorAndKeepThePreviewAsTheirExtensionSays)
         QByteArray bytes;
         bool previewKept;
     } rows[] = {
-        {"cut.jpg", jpeg.left(jpeg.size() / 2), false},     {"zero.jpg", QByteArray(), false},
-        {"bitmap.jpg", bmp, false},                         {"cut.jpeg", jpeg.left(jpeg.size() / 2), true},
-        {"garbage.JPEG", QByteArray(500, '\x7f'), true},    {"cut.bmp", bmp.left(60), true},
-        {"zero.BMP", QByteArray(), true},                   {"jpeg.bmp", jpeg, true},
+        {"cut.jpg", jpeg.left(jpeg.size() / 2), false},
+        {"zero.jpg", QByteArray(), false},
+        {"bitmap.jpg", bmp, false},
+        {"cut.jpeg", jpeg.left(jpeg.size() / 2), true},
+        {"garbage.JPEG", QByteArray(500, '\x7f'), true},
+        {"cut.bmp", bmp.left(60), true},
+        {"zero.BMP", QByteArray(), true},
+        {"jpeg.bmp", jpeg, true},
     };
     for (const Row &row : rows) {
         f.Drop({f.Jpeg("before.jpg", 60, 30)});

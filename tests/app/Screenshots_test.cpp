@@ -1,8 +1,8 @@
 // Pictures of the main window for the README, taken while a mail goes out. Not part of
 // the suite (disabled); run on a real screen or under Xvfb:
 //
-//   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
-//     build/tests/app_tests --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
+//   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" build/tests/app_tests
+//       --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
 //
 // They are written to docs/send-in-progress.png and docs/send-done.png.
 #include "app/Unit1.h"
@@ -50,7 +50,8 @@ TEST(Screenshots, DISABLED_SendInProgressAndDone)
     SaveJpeg(photo, folder.File("photo.jpg"), 95);
     main.DropFiles({folder.File("photo.jpg")});
     main.findChild<QLineEdit *>("txtSubject")->setText(QStringLiteral("週末の写真"));
-    main.findChild<QPlainTextEdit *>("txtBody")->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
+    main.findChild<QPlainTextEdit *>("txtBody")->setPlainText(
+        QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
 
     const QString docs = QStringLiteral(KELVO_SOURCE_DIR "/docs/");
     int packets = 0;

@@ -4,9 +4,9 @@
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
 
+#include "support/Printers.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
-#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QAction>
@@ -19,8 +19,8 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <QProgressBar>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -33,8 +33,8 @@ using S = ScriptedSmtpServer;
 
 QByteArray Ini(quint16 port, bool footer, const QByteArray &host = "127.0.0.1")
 {
-    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nPort=" +
-           QByteArray::number(port) + "\r\nSMTP=" + host +
+    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nPort=" + QByteArray::number(port) +
+           "\r\nSMTP=" + host +
            "\r\nID=kelvo\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=0\r\nkishu=x:1\r\nsiteidot=100\r\n"
            "rfsize=0\r\nofsize=5\r\n[Koukoku]\r\nflg=" +
            (footer ? "1" : "2") + "\r\n";
@@ -163,9 +163,9 @@ TEST(SendCommand, PureAsciiMailIsSentAsComposed)
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
     ASSERT_EQ(server.Messages().size(), 1);
     EXPECT_EQ(server.Messages()[0], "From: kelvo<taro@example.jp>\r\nTo: hanako@example.jp\r\n"
-                                     "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: kelvo Ver. 0.32 beta\r\n"
-                                     "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
-                                     "charset=us-ascii\r\n\r\n\r\nline 1\r\n..dot\r\n");
+                                    "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: kelvo Ver. 0.32 beta\r\n"
+                                    "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
+                                    "charset=us-ascii\r\n\r\n\r\nline 1\r\n..dot\r\n");
     // No picture: no attachment part, but the file is still written, empty.
     EXPECT_TRUE(QFile::exists(w.folder.File("kelvo.jpg")));
     EXPECT_EQ(QFileInfo(w.folder.File("kelvo.jpg")).size(), 0);
@@ -212,7 +212,7 @@ TEST(SendCommand, FooterAddsUpAndFileNameDefaults)
     EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(), "hi" + footer + footer);
     const QList<SmtpSink::Message> got = sink.WaitForMessages(2);
     ASSERT_EQ(got.size(), 2);
-    EXPECT_TRUE(got[0].Data.contains("\r\nSubject: =?ISO-2022-JP?B??=\r\n"));
+    EXPECT_TRUE(got[0].Data.contains("\r\nSubject: =?ISO-2022-JP?B?" "?=\r\n"));
     const QJsonObject second = ReadMail(got[1].Data);
     EXPECT_EQ(second["parts"][0]["text"].toString().replace("\r\n", "\n"), "hi" + footer + footer);
     EXPECT_EQ(second["parts"][1]["filename"].toString(), "kelvo.jpg");
@@ -225,9 +225,15 @@ TEST(SendCommand, FailedSendThenAGoodOne)
     // The first send fails at the final "."; the connection stays open and the second
     // send goes out on it, starting with RSET, to its own destination only.
     const auto transaction = [](const QByteArray &rcpt, const QByteArray &finalReply) {
-        return S::Script{S::Expect("RSET"),        S::Say("250 ok"),  S::Expect("MAIL FROM:<taro@example.jp>"),
-                         S::Say("250 ok"),         S::Expect("RCPT TO:<" + rcpt + ">"), S::Say("250 ok"),
-                         S::Expect("DATA"),        S::Say("354 go"),  S::ReadMessage(),
+        return S::Script{S::Expect("RSET"),
+                         S::Say("250 ok"),
+                         S::Expect("MAIL FROM:<taro@example.jp>"),
+                         S::Say("250 ok"),
+                         S::Expect("RCPT TO:<" + rcpt + ">"),
+                         S::Say("250 ok"),
+                         S::Expect("DATA"),
+                         S::Say("354 go"),
+                         S::ReadMessage(),
                          S::Say(finalReply)};
     };
     S server(S::Greeting() + transaction("first@example.jp", "554 no thanks") +
@@ -268,7 +274,9 @@ TEST(SendCommand, Failures)
         QStringList expected;
     } rows[] = {
         {"connection refused", {}, "127.0.0.1", {refusedBy, "Connection Failed"}},
-        {"unresolvable server", {}, "no-such-host.invalid",
+        {"unresolvable server",
+         {},
+         "no-such-host.invalid",
          {QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address"}},
         {"RCPT and DATA refused",
          S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
@@ -302,8 +310,9 @@ TEST(SendCommand, Failures)
         w.Send();
         EXPECT_EQ(w.boxes.Texts(), row.expected);
         EXPECT_EQ(w.boxes.Messages.last().Kind, MsgKind::Error);
-        if (row.expected.size() == 2)
+        if (row.expected.size() == 2) {
             EXPECT_EQ(w.boxes.Messages.first().Kind, MsgKind::Warning);
+        }
         if (server)
             server->Stop();
         // Usable afterwards: the next command runs and the send can be started again.
@@ -350,9 +359,8 @@ TEST(SendCommand, SilentServerEndsWithinTheTimeOut)
          S::Greeting() + S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
                                    S::ExpectAnyLine(), S::Say("250 ok"), S::Expect("DATA"), S::Say("354 go"),
                                    S::ReadMessage(), S::Wait(4000)}},
-        {"no reply to QUIT",
-         S::Greeting() + S::Mail("taro@example.jp", {"hanako@example.jp"}) +
-             S::Script{S::Expect("QUIT"), S::Wait(4000)}},
+        {"no reply to QUIT", S::Greeting() + S::Mail("taro@example.jp", {"hanako@example.jp"}) +
+                                 S::Script{S::Expect("QUIT"), S::Wait(4000)}},
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);

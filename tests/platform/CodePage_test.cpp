@@ -8,7 +8,9 @@ TEST(CodePage, Cp932RoundTripAndBadBytes)
     EXPECT_EQ(FromCP932(ToCP932(text)), text);
     EXPECT_EQ(ToCP932(QStringLiteral("名")), QByteArray("\x96\xBC"));
     // A lone lead byte and a byte that starts no character: one U+FFFD each, the rest kept.
-    EXPECT_EQ(FromCP932(QByteArray("a\xFF" "b")), QStringLiteral("a\uFFFDb"));
+    EXPECT_EQ(FromCP932(QByteArray("a\xFF"
+                                   "b")),
+              QStringLiteral("a\uFFFDb"));
     EXPECT_EQ(FromCP932(QByteArray("ab\x81")), QStringLiteral("ab\uFFFD"));
     // Characters CP932 lacks become the replacement and are reported.
     bool lossless = true;

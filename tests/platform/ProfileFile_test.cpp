@@ -68,7 +68,8 @@ TEST(ProfileFile, BadFilesReadByTheWindowsRules)
     const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n";
     EXPECT_EQ(ProfileFile::ReadFrom(dup, "smtp", "Port"), "1");
     EXPECT_EQ(ProfileFile::ReadFrom(dup, "smtp", "SMTP"), "");
-    EXPECT_EQ(ProfileFile::WriteInto(dup, "smtp", "PORT", "9"), "[smtp]\r\nPORT=9\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n");
+    EXPECT_EQ(ProfileFile::WriteInto(dup, "smtp", "PORT", "9"),
+              "[smtp]\r\nPORT=9\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n");
     // Values are trimmed; a sign stays for the number reader to judge.
     EXPECT_EQ(ProfileFile::ReadFrom("[a]\r\n  k  =  -5 \t\r\n", "a", "k"), "-5");
     // LF-only lines and blanks around the section name.

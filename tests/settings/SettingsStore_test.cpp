@@ -42,8 +42,12 @@ TEST(SettingsStore, DerivedDotSize)
         int option;
         QString kishu;
         int expected;
-    } rows[] = {{0, "J-Phone,J-SH010:220", 95},  {1, "J-Phone,J-SH010:220", 220}, {2, "x", 333},
-                {3, "J-Phone,J-SH010:220", 120}, {-1, "", 120},                   {1, "a:b:7", -1}};
+    } rows[] = {{0, "J-Phone,J-SH010:220", 95},
+                {1, "J-Phone,J-SH010:220", 220},
+                {2, "x", 333},
+                {3, "J-Phone,J-SH010:220", 120},
+                {-1, "", 120},
+                {1, "a:b:7", -1}};
     for (const Row &row : rows) {
         int dot = 120;
         if (row.expected == -1) {
@@ -75,7 +79,8 @@ TEST(SettingsStore, DerivedSizeLimit)
     const std::pair<int, int> own[] = {{2, 800}, {12, 10800}, {1000, 998800}, {2147483647, 2147483647}};
     for (auto [kb, expected] : own) {
         int limit = 0;
-        DeriveSizeLimit(3, [kb] { return kb; }, limit);
+        DeriveSizeLimit(
+            3, [kb] { return kb; }, limit);
         EXPECT_EQ(limit, expected) << kb;
     }
 }
