@@ -6,11 +6,8 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -50,19 +47,14 @@ template <typename Call> QString MessageOf(Call call)
     return QStringLiteral("(no error)");
 }
 
-// djpeg, an independent reader, gives binary PPM; returned as B,G,R.
+// djpeg, an independent reader.
 QImage DecodeWithDjpeg(const QString &path)
 {
     QProcess djpeg;
     djpeg.start("djpeg", {"-pnm", path});
     if (!djpeg.waitForFinished(20000) || djpeg.exitCode() != 0)
         return QImage();
-    const QByteArray out = djpeg.readAllStandardOutput();
-    int w = 0, h = 0, max = 0, header = 0;
-    if (std::sscanf(out.constData(), "P6 %d %d %d%n", &w, &h, &max, &header) != 3)
-        return QImage();
-    QImage picture(reinterpret_cast<const uchar *>(out.constData()) + header + 1, w, h, 3 * w, QImage::Format_RGB888);
-    return picture.convertToFormat(QImage::Format_BGR888);
+    return QImage::fromData(djpeg.readAllStandardOutput(), "PPM").convertToFormat(QImage::Format_BGR888);
 }
 
 TEST(LoadJpeg, EveryFormLibjpegReads)
@@ -89,19 +81,29 @@ TEST(LoadJpeg, EveryFormLibjpegReads)
     }
 }
 
-// From the dropped photo to the mailed file, read back by an independent decoder.
-TEST(LoadJpeg, DroppedPhotoToMailedFile)
+// From the dropped photo to the mailed file, in colour and in grey: baseline with three
+// components, and an independent decoder reads it at the fitted size.
+TEST(Jpeg, DroppedPhotoToMailedFile)
 {
     TestFolder folder;
     folder.Write("photo.JPG", WriteTestJpeg(SmoothPicture(640, 480), JpegForm::Progressive));
-    QImage picture = LoadJpeg(folder.File("photo.JPG"));
-    FitToSize(picture, 95);
-    ASSERT_EQ(picture.size(), QSize(95, 71));
-    EncodeUnderLimit(picture, folder.File("kelvo.jpg"), 4800);
-    EXPECT_LE(QFileInfo(folder.File("kelvo.jpg")).size(), 4800);
-    const QImage read = DecodeWithDjpeg(folder.File("kelvo.jpg"));
-    ASSERT_EQ(read.size(), QSize(95, 71));
-    EXPECT_LE(LargestDifference(read, picture), 40);
+    QImage colour = LoadJpeg(folder.File("photo.JPG")), grey;
+    FitToSize(colour, 95);
+    ASSERT_EQ(colour.size(), QSize(95, 71));
+    ConvertToGrey(colour, grey);
+    for (const QImage &picture : {colour, grey}) {
+        SCOPED_TRACE(picture.format());
+        EncodeUnderLimit(picture, folder.File("kelvo.jpg"), 4800);
+        const QByteArray bytes = folder.Read("kelvo.jpg");
+        EXPECT_LE(bytes.size(), 4800);
+        const FrameHeader frame = ReadFrameHeader(bytes);
+        EXPECT_EQ(frame.Marker, 0xC0);
+        EXPECT_EQ(frame.Components, 3);
+        const QImage read = DecodeWithDjpeg(folder.File("kelvo.jpg"));
+        ASSERT_EQ(read.size(), QSize(95, 71));
+        // Grey is widened to red = green = blue = level.
+        EXPECT_LE(LargestDifference(read, picture.convertToFormat(QImage::Format_BGR888)), 40);
+    }
 }
 
 TEST(LoadBmp, EveryWindowsForm)

@@ -84,14 +84,12 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality)
         const uchar *s = bgr.constScanLine(int(cinfo.next_scanline));
         JSAMPROW rowPointer = const_cast<uchar *>(s);
         if (cmyk) {
-            // Inks C, M, Y are 255 - R, G, B; Adobe files store every ink inverted.
+            // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
             auto *d = reinterpret_cast<uchar *>(row.data());
-            const bool adobe = form != JpegForm::PlainCmyk;
-            for (int x = 0; x < bgr.width(); ++x) {
-                const uchar inks[4] = {uchar(255 - s[3 * x + 2]), uchar(255 - s[3 * x + 1]), uchar(255 - s[3 * x]), 0};
+            const uchar flip = form == JpegForm::PlainCmyk ? 255 : 0;
+            for (int x = 0; x < bgr.width(); ++x)
                 for (int c = 0; c < 4; ++c)
-                    d[4 * x + c] = adobe ? uchar(255 - inks[c]) : inks[c];
-            }
+                    d[4 * x + c] = (c < 3 ? s[3 * x + 2 - c] : 255) ^ flip;
             rowPointer = d;
         }
         jpeg_write_scanlines(&cinfo, &rowPointer, 1);

@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-#include <ostream>
+#include "support/Printers.h"
 
 // Pictures made on the spot for the imaging tests, so that no picture files are kept.
 
@@ -34,8 +34,3 @@ struct FrameHeader
     int Marker = 0, Width = 0, Height = 0, Components = 0;
 };
 FrameHeader ReadFrameHeader(const QByteArray &jpeg);
-
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}

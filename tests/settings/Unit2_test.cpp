@@ -44,6 +44,11 @@ protected:
         dialog = std::make_unique<TfrmSettei>(settings, [this](const QString &text) { destination = text; });
         dialog->OnTerminate = [this] { ++terminated; };
     }
+    void Open()
+    {
+        Create();
+        dialog->show();
+    }
     // A complete kelvo.ini as the program writes it; `changes` maps keys (unique
     // across the sections here) to other values.
     void WriteIni(const QList<std::pair<QString, QString>> &changes = {})
@@ -65,6 +70,12 @@ protected:
     }
     QLineEdit *Edit(const char *name) { return Get<QLineEdit>(name); }
     bool Enabled(const char *name) { return Get<QWidget>(name)->isEnabled(); }
+    void Focus(const char *name, Qt::FocusReason why = Qt::TabFocusReason) { Get<QWidget>(name)->setFocus(why); }
+    void EnterSmtp()
+    {
+        Focus("txtMailAdd");
+        Focus("txtSMTP");
+    }
     // QTest types ASCII only; a key event carrying the text is how a committed
     // Japanese word arrives as well.
     void Type(const char *name, const QString &text)
@@ -76,17 +87,17 @@ protected:
         }
     }
     void Click(const char *name) { Get<QAbstractButton>(name)->click(); }
-    void ShowActive()
+    void OpenActive()
     {
-        dialog->show();
+        Open();
         dialog->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
     }
-    void SetSpin(const char *name, const char *text)
+    void SetSpin(const char *name, int value)
     {
         QSpinBox *spin = Get<QSpinBox>(name);
         spin->selectAll();
-        QTest::keyClicks(spin, text);
+        QTest::keyClicks(spin, QString::number(value));
     }
     int Option(const char *group) // options are children in their order
     {
@@ -109,8 +120,7 @@ protected:
 TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
 {
     settings.LaunchCount = 7;
-    Create();
-    ShowActive();
+    OpenActive();
     EXPECT_TRUE(Get<QCheckBox>("CheckBox2")->isChecked());
     EXPECT_EQ(Edit("txtID")->text(), "default");
     EXPECT_FALSE(Enabled("txtSMTP"));
@@ -121,7 +131,7 @@ TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
     QTest::keyClicks(Edit("txtMailAdd"), ".example.jp");
     EXPECT_TRUE(Enabled("txtSMTP"));
     EXPECT_TRUE(Enabled("lblSMTP"));
-    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    Focus("txtSMTP");
     EXPECT_EQ(Edit("txtSMTP")->text(), "mail.example.jp");
     Type("dSendAdd", "jiro@example.com");
 
@@ -143,29 +153,25 @@ TEST_F(SetteiTest, FirstRunTypedSettingsAreWrittenInOrderAndTakenOver)
 
 TEST_F(SetteiTest, EnteringTheSmtpBoxProposesTheDomainOnlyWhenEmptyAndTheAddressHasADot)
 {
-    Create();
-    ShowActive();
+    OpenActive();
     QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
     Type("txtMailAdd", "a@bc");
-    Edit("txtSMTP")->setFocus(Qt::MouseFocusReason);
+    Focus("txtSMTP", Qt::MouseFocusReason);
     EXPECT_EQ(recorder.Texts(), QStringList{"正しいメールアドレスを最初に入力してください。"});
     EXPECT_EQ(recorder.Messages.value(0).Kind, MsgKind::Plain);
     EXPECT_EQ(Edit("txtSMTP")->text(), "");
 
     Type("txtMailAdd", "host.example"); // no "@": the whole address
-    Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
-    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    EnterSmtp();
     EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
     Type("txtMailAdd", "x@other.jp"); // a filled box is left alone
-    Edit("txtMailAdd")->setFocus(Qt::TabFocusReason);
-    Edit("txtSMTP")->setFocus(Qt::TabFocusReason);
+    EnterSmtp();
     EXPECT_EQ(Edit("txtSMTP")->text(), "host.example");
 }
 
 TEST_F(SetteiTest, OkRefusesEmptyFieldsAndStopsAtAFailedWrite)
 {
-    Create();
-    dialog->show();
+    Open();
     Click("SpeedButton1");
     QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
     QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
@@ -182,79 +188,59 @@ TEST_F(SetteiTest, OkRefusesEmptyFieldsAndStopsAtAFailedWrite)
     EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
 }
 
-TEST_F(SetteiTest, PortAndIdAreNormalisedBeforeWriting)
+// What OK writes and sets from the two pages: the port and ID put right, the picture size and
+// the size limit derived from the options and spin boxes (0: left as loaded).
+TEST_F(SetteiTest, OkNormalisesPortAndIdAndDerivesTheSizes)
 {
     struct Row
     {
         const char *storedPort, *typedPort, *address, *typedId, *port, *id;
+        int dot, spin, size, kilobytes, dotSize, sizeLimit;
     } rows[] = {
-        {"26", "ab", "hanako@example.ne.jp", "", "25", "hanako"},
-        {"26", "", "nohost.example", "", "25", ""},                  // no "@": the ID stays empty
-        {"26", "123", "hanako@example.ne.jp", "me", "12", "me"},     // two characters at most
-        {"587", nullptr, "hanako@example.ne.jp", "me", "587", "me"}, // a longer stored port is kept
+        {"26", "ab", "hanako@example.ne.jp", "", "25", "hanako", 1, 0, 3, 12, 220, 10800},
+        {"26", "", "nohost.example", "", "25", "", 2, 333, 3, 2, 333, 800}, // no "@": the ID stays empty
+        {"26", "123", "hanako@example.ne.jp", "me", "12", "me", 0, 0, 3, 1000, 95, 998800},  // two characters at most
+        {"587", nullptr, "hanako@example.ne.jp", "me", "587", "me", 2, 50, 1, 0, 50, 10800}, // a longer one is kept
+        {"26", nullptr, "hanako@example.ne.jp", "x", "26", "x", 1, 0, 2, 0, 220, 100000},
+        {"26", nullptr, "hanako@example.ne.jp", "y", "26", "y", 0, 0, 0, 0, 95, 4800},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.typedPort ? row.typedPort : row.storedPort);
+        SCOPED_TRACE(testing::Message() << row.storedPort << " " << row.address << " " << row.dot << row.size);
         WriteIni({{"Port", row.storedPort}, {"FromAddress", row.address}});
-        Create();
-        dialog->show();
+        Open();
         EXPECT_EQ(Edit("txtSMTPPort")->text(), row.storedPort);
         Click("CheckBox1");
         EXPECT_TRUE(Enabled("txtID") && Enabled("lblPort"));
         if (row.typedPort)
             Type("txtSMTPPort", row.typedPort);
         Type("txtID", row.typedId);
+        Click(qPrintable(QStringLiteral("GazouSize%1").arg(row.dot)));
+        EXPECT_EQ(std::pair(Enabled("KishuIchi"), Enabled("SiteiGSize")), std::pair(row.dot == 1, row.dot == 2));
+        if (row.spin)
+            SetSpin("SiteiGSize", row.spin);
+        Click(qPrintable(QStringLiteral("SelFileSize%1").arg(row.size)));
+        EXPECT_EQ(Enabled("OtSize"), row.size == 3);
+        if (row.kilobytes)
+            SetSpin("OtSize", row.kilobytes);
         Click("SpeedButton1");
         EXPECT_FALSE(dialog->isVisible());
-        EXPECT_TRUE(Written().contains(QStringLiteral("smtp.Port=") + row.port));
-        EXPECT_TRUE(Written().contains(QStringLiteral("smtp.ID=") + row.id));
-        EXPECT_EQ(settings.SmtpPort, QString(row.port).toInt());
+        const QStringList w = Written(); // an existing file keeps its counter
+        EXPECT_EQ(QStringList({w.value(0), w.value(3), w.value(5), w.value(7), w.value(10)}),
+                  QStringList({"web.kai=3", QStringLiteral("smtp.Port=") + row.port,
+                               QStringLiteral("smtp.ID=") + row.id, QStringLiteral("keitai.dotsettei=%1").arg(row.dot),
+                               QStringLiteral("keitai.rfsize=%1").arg(row.size)}));
+        EXPECT_EQ(std::vector<int>({settings.SmtpPort, settings.DotSize, settings.SizeLimit}),
+                  std::vector<int>({QString(row.port).toInt(), row.dotSize, row.sizeLimit}));
         EXPECT_EQ(settings.UserId, row.id);
-        EXPECT_EQ(Written().first(), "web.kai=3"); // an existing file keeps its counter
     }
     Click("CheckBox1");
     EXPECT_FALSE(Enabled("txtID") || Enabled("lblID"));
 }
 
-TEST_F(SetteiTest, OptionsGiveDotSizeAndSizeLimit)
-{
-    struct Row
-    {
-        const char *dotOption, *spin, *sizeOption, *kilobytes;
-        int dotSize, sizeLimit;
-    } rows[] = {
-        {"GazouSize1", "", "SelFileSize3", "12", 220, 10800},   {"GazouSize2", "333", "SelFileSize3", "2", 333, 800},
-        {"GazouSize0", "", "SelFileSize3", "1000", 95, 998800}, {"GazouSize2", "50", "SelFileSize1", "", 50, 10800},
-        {"GazouSize1", "", "SelFileSize2", "", 220, 100000},    {"GazouSize0", "", "SelFileSize0", "", 95, 4800},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(std::string(row.dotOption) + " " + row.sizeOption);
-        WriteIni();
-        Create();
-        dialog->show();
-        Click(row.dotOption);
-        const int dot = QString(row.dotOption).right(1).toInt();
-        EXPECT_EQ(std::make_pair(Enabled("KishuIchi"), Enabled("SiteiGSize")), std::make_pair(dot == 1, dot == 2));
-        if (*row.spin)
-            SetSpin("SiteiGSize", row.spin);
-        Click(row.sizeOption);
-        const int size = QString(row.sizeOption).right(1).toInt();
-        EXPECT_EQ(Enabled("OtSize"), size == 3);
-        if (*row.kilobytes)
-            SetSpin("OtSize", row.kilobytes);
-        Click("SpeedButton1");
-        EXPECT_EQ(settings.DotSize, row.dotSize);
-        EXPECT_EQ(settings.SizeLimit, row.sizeLimit);
-        EXPECT_TRUE(Written().contains(QStringLiteral("keitai.dotsettei=%1").arg(dot)));
-        EXPECT_TRUE(Written().contains(QStringLiteral("keitai.rfsize=%1").arg(size)));
-    }
-}
-
 TEST_F(SetteiTest, AModelLineWithoutASizeFailsOkAfterTheKeysAreWritten)
 {
     folder.Write("keitai.txt", ToCP932("Docomo,N503\r\n"));
-    Create();
-    dialog->show();
+    Open();
     QTest::keyClicks(Edit("txtMailAdd"), "a@b.c");
     QTest::keyClicks(Edit("txtSMTP"), "smtp.b.c");
     Click("GazouSize1");
@@ -315,16 +301,13 @@ TEST_F(SetteiTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         Get<QCheckBox>("CheckBox2")->setChecked(false);
         dialog->show();
         EXPECT_EQ(recorder.Texts(), row.key ? QStringList{"'1x' は数値ではありません"} : QStringList());
-        EXPECT_EQ(Edit("txtSMTP")->text(), "mx.example.ne.jp");
+        EXPECT_EQ(QStringList({Edit("txtSMTP")->text(), Edit("txtFromMail")->text(), Edit("txtID")->text(),
+                               Edit("dSendAdd")->text()}),
+                  QStringList({"mx.example.ne.jp", "花子", "hana", "friend@example.com"}));
         EXPECT_TRUE(Enabled("txtSMTP"));
-        EXPECT_EQ(Edit("txtFromMail")->text(), "花子");
-        EXPECT_EQ(Edit("txtID")->text(), "hana");
-        EXPECT_EQ(Edit("dSendAdd")->text(), "friend@example.com");
-        EXPECT_EQ(Option("GazouSize"), row.gazou);
-        EXPECT_EQ(Get<QSpinBox>("SiteiGSize")->value(), row.siteidot);
-        EXPECT_EQ(Option("SelFileSize"), row.selFile);
-        EXPECT_EQ(Get<QSpinBox>("OtSize")->value(), row.otSize);
-        EXPECT_EQ(Get<QCheckBox>("CheckBox2")->isChecked(), row.ad);
+        EXPECT_EQ(std::vector<int>({Option("GazouSize"), Get<QSpinBox>("SiteiGSize")->value(), Option("SelFileSize"),
+                                    Get<QSpinBox>("OtSize")->value(), Get<QCheckBox>("CheckBox2")->isChecked()}),
+                  std::vector<int>({row.gazou, row.siteidot, row.selFile, row.otSize, row.ad}));
         if (!row.key) {
             EXPECT_TRUE(!Enabled("KishuIchi") && Enabled("SiteiGSize") && Enabled("OtSize"));
         }
@@ -334,8 +317,7 @@ TEST_F(SetteiTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 TEST_F(SetteiTest, StoredOptionIndexesOutOfRangeAreClamped)
 {
     WriteIni({{"dotsettei", "7"}, {"rfsize", "-3"}});
-    Create();
-    dialog->show();
+    Open();
     EXPECT_EQ(Option("GazouSize"), 2);
     EXPECT_EQ(Option("SelFileSize"), -1);
     EXPECT_FALSE(Enabled("OtSize"));
@@ -347,44 +329,37 @@ TEST_F(SetteiTest, StoredOptionIndexesOutOfRangeAreClamped)
 
 TEST_F(SetteiTest, EnteringARadioGroupPassesTheFocusOn)
 {
-    Create();
-    ShowActive();
+    OpenActive();
     Click("TabButton2");
     EXPECT_EQ(Get<QStackedWidget>("PageControl1")->currentIndex(), 1);
     Click("GazouSize1");
-    Get<QWidget>("GazouSize1")->setFocus(Qt::MouseFocusReason); // an option itself keeps it
-    Get<QWidget>("GazouSize")->setFocus(Qt::TabFocusReason);
+    Focus("GazouSize1", Qt::MouseFocusReason); // an option itself keeps it
+    Focus("GazouSize");
     EXPECT_TRUE(Get<QWidget>("KishuIchi")->hasFocus());
     Click("SelFileSize3");
-    Get<QWidget>("SelFileSize3")->setFocus(Qt::MouseFocusReason);
-    Get<QWidget>("SelFileSize")->setFocus(Qt::BacktabFocusReason);
+    Focus("SelFileSize3", Qt::MouseFocusReason);
+    Focus("SelFileSize", Qt::BacktabFocusReason);
     EXPECT_TRUE(Get<QWidget>("OtSize")->hasFocus());
     // With nothing usable after either group the focus stays put instead of
     // bouncing between the two.
     Click("GazouSize0");
     Click("SelFileSize0");
-    Get<QWidget>("GazouSize")->setFocus(Qt::TabFocusReason);
+    Focus("GazouSize");
     EXPECT_TRUE(Get<QWidget>("GazouSize")->hasFocus() || Get<QWidget>("SelFileSize")->hasFocus());
 }
 
-TEST(ModelList, LinesAreSplitDecodedAndCut)
+TEST_F(SetteiTest, ModelListIsSplitDecodedCutSortedAndBounded)
 {
-    const QString a = QStringLiteral("\u3042");
     EXPECT_EQ(SplitModelLines("a\r\n\r\nb\nc"), QStringList({"a", "", "b", "c"}));
     EXPECT_EQ(SplitModelLines("a\nb\n"), QStringList({"a", "b"}));
     EXPECT_EQ(SplitModelLines("a\nb", false), QStringList({"a"})); // a cut-off last line is dropped
     EXPECT_EQ(SplitModelLines("\x81\r\nx\x83\x4a"),
               QStringList({QString(QChar(0xFFFD)), "x" + QStringLiteral("\u30AB")}));
-    QByteArray wide;
-    for (int i = 0; i < 300; ++i)
-        wide += "\x82\xa0";
     // 256 bytes at most, never half a character: "x" and 127 double-byte characters.
-    EXPECT_EQ(SplitModelLines("x" + wide), QStringList{"x" + a.repeated(127)});
+    EXPECT_EQ(SplitModelLines("x" + QByteArray("\x82\xa0").repeated(300)),
+              QStringList{"x" + QStringLiteral("\u3042").repeated(127)});
     EXPECT_EQ(SplitModelLines(QByteArray(20000, '\n')).size(), ModelListMaxLines);
-}
 
-TEST_F(SetteiTest, ModelListIsSortedWithTheFormsOwnEntryAndBounded)
-{
     folder.Write("keitai.txt", "docomo,x:1\r\nAU,y:2\r\nj-phone,z:3\r\n\r\n");
     Create();
     QStringList items;
@@ -401,8 +376,7 @@ TEST_F(SetteiTest, ModelListIsSortedWithTheFormsOwnEntryAndBounded)
     const QList<std::pair<QByteArray, int>> files = {{lines, 10001}, {QByteArray(2 * ModelFileMaxBytes, 'z'), 1}};
     for (const auto &[bytes, count] : files) {
         folder.Write("keitai.txt", bytes);
-        Create();
-        dialog->show();
+        Open();
         EXPECT_EQ(Get<QComboBox>("KishuIchi")->count(), count);
         EXPECT_EQ(Get<QComboBox>("KishuIchi")->currentText(), "J-Phone,J-SH010:220");
     }
