@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 QByteArray Encode(const QByteArray &input, UUMethods method, qint64 startPos = 0)
@@ -52,49 +54,39 @@ QByteArray UuDecodeLine(const QByteArray &line)
 
 } // namespace
 
-TEST(NMUUE, MimeLineShapes)
+TEST(NMUUE, MimeLinesDecodeBackAndKeepTheirShape)
 {
     // Each line as the count of its characters before any padding, then the padding.
-    auto shape = [](const QByteArray &out) {
-        QByteArrayList shapes;
-        for (QByteArray line : out.split('\n')) {
-            if (line.isEmpty())
-                continue;
-            EXPECT_TRUE(line.endsWith('\r'));
-            line.chop(1);
-            const qsizetype data = line.indexOf('=') < 0 ? line.size() : line.indexOf('=');
-            shapes << QByteArray::number(data) + line.mid(data);
-        }
-        return shapes.join('|');
-    };
-    const std::pair<int, QByteArray> rows[] = {{0, ""},    {1, "2=="},     {2, "3="},     {3, "4"},
-                                               {45, "60"}, {46, "60|2=="}, {47, "60|3="}, {90, "60|60"}};
-    for (const auto &[size, expected] : rows)
-        EXPECT_EQ(shape(Encode(Bytes(size, size), uuMime)), expected) << size;
-    EXPECT_EQ(Encode("Man", uuMime), "TWFu\r\n");
-    EXPECT_EQ(Encode("M", uuMime), "TQ==\r\n");
-}
-
-TEST(NMUUE, MimeRandomInputsDecodeBack)
-{
+    const std::map<int, QByteArray> shapes{{0, ""},    {1, "2=="},     {2, "3="},     {3, "4"},
+                                           {45, "60"}, {46, "60|2=="}, {47, "60|3="}, {90, "60|60"}};
     QRandomGenerator rng(20261206);
-    QList<int> sizes{0, 1, 2, 3, 44, 45, 46, 47, 10000};
+    QList<int> sizes{0, 1, 2, 3, 45, 46, 47, 90, 10000};
     for (int i = 0; i < 40; ++i)
         sizes << int(rng.bounded(10001));
     for (int size : sizes) {
         SCOPED_TRACE(size);
         const QByteArray in = Bytes(size, quint32(size) * 7 + 1);
         const QByteArray out = Encode(in, uuMime);
-        for (const QByteArray &line : out.split('\n')) {
-            EXPECT_LE(line.size(), 61); // 60 characters and the CR
+        QByteArrayList shape;
+        for (QByteArray line : out.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            EXPECT_TRUE(line.endsWith('\r'));
+            line.chop(1);
+            EXPECT_LE(line.size(), 60);
             EXPECT_FALSE(line.startsWith('.'));
+            const qsizetype data = line.indexOf('=') < 0 ? line.size() : line.indexOf('=');
+            shape << QByteArray::number(data) + line.mid(data);
         }
-        QByteArray joined = out;
-        joined.replace("\r\n", "");
-        const auto decoded = QByteArray::fromBase64Encoding(joined, QByteArray::AbortOnBase64DecodingErrors);
+        if (shapes.count(size))
+            EXPECT_EQ(shape.join('|'), shapes.at(size));
+        const auto decoded = QByteArray::fromBase64Encoding(QByteArray(out).replace("\r\n", ""),
+                                                            QByteArray::AbortOnBase64DecodingErrors);
         ASSERT_TRUE(decoded);
         EXPECT_EQ(*decoded, in);
     }
+    EXPECT_EQ(Encode("Man", uuMime), "TWFu\r\n");
+    EXPECT_EQ(Encode("M", uuMime), "TQ==\r\n");
 }
 
 TEST(NMUUE, UuCodeLinesCarryTheirLengthAndEndWithGrave)

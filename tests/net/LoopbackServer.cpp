@@ -72,34 +72,14 @@ void LoopbackServer::SendAll(int fd, const QByteArray &bytes)
     }
 }
 
-QByteArray LoopbackServer::ReadLine(int fd)
-{
-    QByteArray line;
-    char c;
-    while (Readable(fd, SilenceMs) && ::recv(fd, &c, 1, 0) == 1) {
-        line.append(c);
-        if (c == '\n')
-            break;
-    }
-    return line;
-}
-
-QByteArray LoopbackServer::ReadToEnd(int fd)
-{
-    QByteArray all;
-    char buffer[65536];
-    ssize_t n;
-    while (Readable(fd, SilenceMs) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        all.append(buffer, n);
-    return all;
-}
-
 QByteArray LoopbackServer::ReadUntil(int fd, const QByteArray &end)
 {
     QByteArray all;
     char buffer[65536];
     ssize_t n;
-    while (!all.contains(end) && Readable(fd, SilenceMs) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+    // A line is read byte by byte so that nothing after it is taken.
+    const size_t size = end == "\n" ? 1 : sizeof buffer;
+    while ((end.isEmpty() || !all.endsWith(end)) && Readable(fd, SilenceMs) && (n = ::recv(fd, buffer, size, 0)) > 0)
         all.append(buffer, n);
     return all;
 }
@@ -110,33 +90,24 @@ void LoopbackServer::Reset(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &value, sizeof value);
 }
 
-HangingListener::HangingListener()
+DeadPort::DeadPort(Kind kind)
 {
-    listener = BoundSocket(port);
-    ::listen(listener, 0);
+    fd = BoundSocket(port);
+    if (kind == Refusing)
+        return;
+    ::listen(fd, 0);
     // One connection fills the backlog; it is never accepted, so the next one hangs.
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    fillers.push_back(filler);
 }
 
-HangingListener::~HangingListener()
+DeadPort::~DeadPort()
 {
-    for (int fd : fillers)
-        ::close(fd);
-    ::close(listener);
-}
-
-RefusingPort::RefusingPort()
-{
-    fd = BoundSocket(port);
-}
-
-RefusingPort::~RefusingPort()
-{
+    if (filler >= 0)
+        ::close(filler);
     ::close(fd);
 }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <functional>
 #include <thread>
-#include <vector>
 
 // A TCP server on 127.0.0.1 (port 0, read back) that runs one session on its own thread with
 // blocking POSIX sockets, so the client's waits on the GUI thread really wait. No read of the
@@ -26,12 +25,11 @@ public:
     bool Done() const { return done; }
 
     static void SendAll(int fd, const QByteArray &bytes);
-    // One line with its line feed; what was read so far when the peer closes or goes silent.
-    static QByteArray ReadLine(int fd);
-    // Everything up to and including the first occurrence of end (or all until silence).
+    // Everything up to and including a read that ends with end; all until the peer closes or
+    // falls silent for a few seconds when end is empty.
     static QByteArray ReadUntil(int fd, const QByteArray &end);
-    // Everything until the peer closes (or falls silent for a few seconds).
-    static QByteArray ReadToEnd(int fd);
+    static QByteArray ReadLine(int fd) { return ReadUntil(fd, "\n"); }
+    static QByteArray ReadToEnd(int fd) { return ReadUntil(fd, {}); }
     // The close at the end of the session then resets the connection instead.
     static void Reset(int fd);
 
@@ -43,30 +41,19 @@ private:
     std::thread thread;
 };
 
-// A listener whose backlog is full: a connection to it is never completed, so a connect
-// waits until it is cancelled or timed out. It stays on this machine.
-class HangingListener
+// A port on 127.0.0.1 where nobody accepts, so nothing leaves this machine. Refusing: bound
+// only, connections are refused. Hanging: its backlog is full, so a connection is never
+// completed and a connect waits until it is cancelled or timed out.
+class DeadPort
 {
 public:
-    HangingListener();
-    ~HangingListener();
-    quint16 Port() const { return port; }
-
-private:
-    int listener = -1;
-    std::vector<int> fillers;
-    quint16 port = 0;
-};
-
-// A port on which nobody listens (bound, so nobody else takes it): connections are refused.
-class RefusingPort
-{
-public:
-    RefusingPort();
-    ~RefusingPort();
+    enum Kind { Refusing, Hanging };
+    explicit DeadPort(Kind kind);
+    ~DeadPort();
     quint16 Port() const { return port; }
 
 private:
     int fd = -1;
+    int filler = -1;
     quint16 port = 0;
 };

@@ -40,6 +40,12 @@ public:
     }
     ~RecordingClient() override { Destroy(); }
 
+    void ConnectTo(quint16 port)
+    {
+        Port = port;
+        Connect();
+    }
+
     void Abort() override
     {
         Log << "Abort";
