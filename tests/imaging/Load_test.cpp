@@ -37,16 +37,6 @@ int LargestDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
-template <typename Call> QString MessageOf(Call call)
-{
-    try {
-        call();
-    } catch (const Exception &e) {
-        return e.Message;
-    }
-    return QStringLiteral("(no error)");
-}
-
 // djpeg, an independent reader.
 QImage DecodeWithDjpeg(const QString &path)
 {
@@ -124,16 +114,13 @@ TEST(LoadBmp, EveryWindowsForm)
         ASSERT_NO_THROW(loaded = LoadBmp(folder.File("p.bmp")));
         ASSERT_EQ(loaded.format(), QImage::Format_BGR888);
         ASSERT_EQ(loaded.size(), source.size());
-        for (int y = 0; y < source.height(); ++y)
-            for (int x = 0; x < source.width(); ++x) {
-                const uchar *s = source.constScanLine(y) + 3 * x, *l = loaded.constScanLine(y) + 3 * x;
-                if (f.bits <= 8) {
-                    const int top = (1 << f.bits) - 1; // paletted: the grey ramp entry of the green byte
-                    ASSERT_EQ(l[1], int(s[1] * uint(top) / 255) * 255 / top) << x << "," << y;
-                }
-                for (int c = 0; f.bits > 8 && c < 3; ++c)
-                    ASSERT_NEAR(l[c], s[c], f.bits == 16 ? 8 : 0) << x << "," << y << " byte " << c;
-            }
+        // Paletted: the grey ramp entry of the green byte.
+        QImage expected = source;
+        const int top = (1 << std::min(f.bits, 8)) - 1;
+        for (int y = 0; f.bits <= 8 && y < source.height(); ++y)
+            for (uchar *p = expected.scanLine(y), *end = p + 3 * source.width(); p < end; p += 3)
+                p[0] = p[1] = p[2] = uchar(int(p[1] * uint(top) / 255) * 255 / top);
+        EXPECT_LE(LargestDifference(loaded, expected), f.bits == 16 ? 8 : 0);
     }
 }
 

@@ -106,13 +106,8 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
     // A folder where the file should go.
     QFile::remove(path);
     ASSERT_TRUE(QDir(folder.Path()).mkdir("kelvo.jpg"));
-    const QString message = QStringLiteral("ファイル %1 を作成できません").arg(path);
-    try {
-        EncodeUnderLimit(picture, path, 4800);
-        ADD_FAILURE() << "no error";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message, message);
-    }
+    EXPECT_EQ(MessageOf([&] { EncodeUnderLimit(picture, path, 4800); }),
+              QStringLiteral("ファイル %1 を作成できません").arg(path));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include "platform/Exception.h"
 #include "support/Printers.h"
 
 // Pictures made on the spot for the imaging tests, so that no picture files are kept.
@@ -34,3 +35,13 @@ struct FrameHeader
     int Marker = 0, Width = 0, Height = 0, Components = 0;
 };
 FrameHeader ReadFrameHeader(const QByteArray &jpeg);
+
+template <typename Call> QString MessageOf(Call call)
+{
+    try {
+        call();
+    } catch (const Exception &e) {
+        return e.Message;
+    }
+    return QStringLiteral("(no error)");
+}

@@ -33,14 +33,10 @@ protected:
 
     QTreeWidget *List() const { return dialog->findChild<QTreeWidget *>("AddressList"); }
     void Click(const char *button) const { dialog->findChild<QAbstractButton *>(button)->click(); }
-    void Type(const QString &name, const QString &address) const
+    void Add(const QString &name, const QString &address) const
     {
         dialog->findChild<QLineEdit *>("AddNameText")->setText(name);
         dialog->findChild<QLineEdit *>("AddTelText")->setText(address);
-    }
-    void Add(const QString &name, const QString &address) const
-    {
-        Type(name, address);
         Click("SpeedButton2");
     }
     void Select(int row) const { List()->topLevelItem(row)->setSelected(true); }
