@@ -106,10 +106,10 @@ TEST(NMsmtpCompose, AttachmentPartsAndNames)
 
     // empty body: the text part is its delimiter, its type and an empty line; an empty file no line at all
     const QByteArray abc = "YWJj\r\n";
-    const QByteArray expectedBody = Lines({"--{B}", TextPlain, ""}) + PartHeader("empty.jpg") + PartHeader("y.jpg") +
-                                    abc + PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc +
-                                    PartHeader("say\\\"hi\\\".jpg") + abc + "--{B}--\r\n";
-    EXPECT_EQ(smtp.MessageBody(), QByteArray(expectedBody).replace("{B}", smtp.Boundary()));
+    QByteArray expected = Lines({"--{B}", TextPlain, ""}) + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
+                          PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
+                          abc + "--{B}--\r\n";
+    EXPECT_EQ(smtp.MessageBody(), expected.replace("{B}", smtp.Boundary()));
 }
 
 TEST(NMsmtpCompose, UuencodedLinesAndBodyLinesCannotEndTheMessageEarly)
