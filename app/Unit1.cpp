@@ -80,8 +80,15 @@ TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<U
     setWindowTitle(VersionText);
     // 2. The subject box.
     ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
-    // 3. Dropped files are taken by the window.
+    // 3. Dropped files are taken by the window, wherever they land: the edit boxes would
+    // otherwise take a dropped file as the text of its address.
     setAcceptDrops(true);
+    for (QWidget *box : {static_cast<QWidget *>(ui->txtSubject), static_cast<QWidget *>(ui->txtFilemei),
+                         static_cast<QWidget *>(ui->DestCombo), static_cast<QWidget *>(ui->txtBody),
+                         ui->txtBody->viewport()})
+        box->setAcceptDrops(false);
+    if (ui->DestCombo->lineEdit())
+        ui->DestCombo->lineEdit()->setAcceptDrops(false);
     // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
     Settings = MainSettings();
     // 5. The preview's hint.
@@ -405,10 +412,17 @@ void TfrmMain::acSendExecute()
     message.ToAddress.clear();
     message.ToAddress.append(Settings.DestAddress.toUtf8());
     bool ascii = true;
-    const QString body = ui->txtBody->toPlainText();
-    message.Body = EncodeBodyLines(body.isEmpty() ? QStringList() : body.split(QLatin1Char('\n')), ascii);
+    // The lines of the box: a final line break ends the last line, it starts no new one.
+    QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    message.Body = EncodeBodyLines(lines, ascii);
     NMSMTP1->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
     // 9. The attachment file beside the program, at the best quality within the limit.
+    // The name names a file there and nowhere else.
+    const QString name = ui->txtFilemei->text();
+    if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
+        throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
     const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
     EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
     // 10.

@@ -290,11 +290,13 @@ QByteArray EncodeJpeg(const QImage &picture, int quality)
     job.height = bgr->height();
     job.quality = quality;
     const bool done = RunEncode(&job);
-    QByteArray bytes;
-    if (done)
-        bytes = QByteArray(reinterpret_cast<const char *>(job.out), qsizetype(job.outSize));
-    std::free(job.out);
-    if (!done)
+    if (!done) {
+        // No free here: once libjpeg's memory destination has grown its buffer, job.out
+        // still names the first one, which it has already freed; the buffer it was
+        // growing is lost with the failed encode (an out-of-memory path).
         ThrowJpegError(job.errors.code);
+    }
+    QByteArray bytes(reinterpret_cast<const char *>(job.out), qsizetype(job.outSize));
+    std::free(job.out);
     return bytes;
 }

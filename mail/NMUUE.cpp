@@ -22,17 +22,24 @@ void TNMUUProcessor::Encode()
     if (OnBeginEncode)
         OnBeginEncode(this);
 
-    struct Closing
-    {
-        TNMUUProcessor *self;
-        ~Closing()
-        {
-            self->OutputStream->seek(0);
-            if (self->OnEndEncode)
-                self->OnEndEncode(self);
-        }
-    } closing{this};
+    // Rewinding the output and the end event happen on every path. Not from a destructor:
+    // a handler that throws there would end the program.
+    const auto finish = [this] {
+        OutputStream->seek(0);
+        if (OnEndEncode)
+            OnEndEncode(this);
+    };
+    try {
+        EncodeLines();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
 
+void TNMUUProcessor::EncodeLines()
+{
     for (int v = 0; v < 64; ++v)
         alphabet[v] = Method == uuMime ? MimeAlphabet[v] : (v == 0 ? '`' : char(32 + v));
 

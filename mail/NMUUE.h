@@ -29,5 +29,7 @@ public:
     UUMethods Method = uuMime;
 
 private:
+    void EncodeLines();
+
     char alphabet[64] = {};
 };

@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 
 #include <QFile>
+#include <algorithm>
 #include <QTime>
 
 namespace {
@@ -36,7 +37,8 @@ bool HasLineBreakOrZero(const QByteArray &text)
 // A header line may hold CR LF only as folding (CR LF followed by a blank or a tab).
 bool IsSafeHeaderLine(const QByteArray &line)
 {
-    if (line.contains('\0'))
+    // Header lines are not dot-stuffed: one that starts with "." could end the message.
+    if (line.contains('\0') || line.startsWith('.'))
         return false;
     for (qsizetype i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -150,6 +152,9 @@ void TNMSMTP::WriteAttachmentPart(int Index)
     QByteArray name = QFile::encodeName(path.mid(cut + 1));
     if (HasLineBreakOrZero(name))
         throw Exception(QStringLiteral("Invalid character in file name"));
+    // A name outside ASCII goes into the header as an encoded word, never as raw bytes.
+    if (std::any_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) >= 0x80; }))
+        name = "=?UTF-8?B?" + name.toBase64() + "?=";
     name.replace('"', "\\\"");
 
     body += "--" + boundary + CRLF;
@@ -250,10 +255,18 @@ QByteArray TNMSMTP::Command(const QByteArray &command)
     return reply;
 }
 
-QByteArray TNMSMTP::Timed(const std::function<QByteArray()> &wait)
+QByteArray TNMSMTP::Timed(const std::function<QByteArray()> &wait, bool upload)
 {
     if (TimeOut <= 0)
         return wait();
+    // While the message goes out the time-out measures silence, not the whole upload: a
+    // large message on a slow line is still moving (see Abort).
+    uploadMark = upload ? SentBytes : -1;
+    struct Unmark
+    {
+        qint64 &mark;
+        ~Unmark() { mark = -1; }
+    } unmark{uploadMark};
     TimerOn();
     try {
         QByteArray result = wait();
@@ -268,7 +281,9 @@ QByteArray TNMSMTP::Timed(const std::function<QByteArray()> &wait)
         CancelPending = false;
         TPowersock::Disconnect();
         ReceiveBuffer.clear();
-        throw ESockError(QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
+        throw ESockError(upload ? QStringLiteral("The server took no part of the message for %1 seconds")
+                                          .arg(TimeOut / 1000.0)
+                                : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
     } catch (...) {
         TimerOff();
         throw;
@@ -363,6 +378,12 @@ void TNMSMTP::Abort()
 {
     if (CancelPending || !Connected)
         return;
+    if (TimedOut && uploadMark >= 0 && SentBytes != uploadMark) {
+        // The message is still moving: the silence starts again from here.
+        uploadMark = SentBytes;
+        TimerOn();
+        return;
+    }
     // A time-out cancels the wait, also the wait for the reply to QUIT (not Busy):
     // closing the socket under it would leave that wait with nothing to end it.
     if (Busy || TimedOut) {
@@ -436,10 +457,12 @@ void TNMSMTP::SendMail()
         SendHeader();
         bodyStream.open(QIODevice::ReadOnly);
         try {
-            Timed([this] {
-                SendStream(bodyStream);
-                return QByteArray();
-            });
+            Timed(
+                [this] {
+                    SendStream(bodyStream);
+                    return QByteArray();
+                },
+                true);
         } catch (...) {
             bodyStream.close();
             throw;

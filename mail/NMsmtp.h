@@ -97,7 +97,7 @@ private:
     QByteArray Command(const QByteArray &command);
     // Runs one wait for the server (a reply, or the sending of the message) under the
     // time-out of TimeOut milliseconds, when one is set.
-    QByteArray Timed(const std::function<QByteArray()> &wait);
+    QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();
@@ -105,5 +105,6 @@ private:
 
     QByteArray body;
     QBuffer bodyStream;
+    qint64 uploadMark = -1; // SentBytes when the upload's time-out was last armed
     QByteArray boundary;
 };

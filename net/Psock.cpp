@@ -389,6 +389,10 @@ void TPowersock::Connect()
     SendQueue.clear();
     SendPosition = 0;
     SendSpare.clear();
+    // Likewise the last words of a server that closed an earlier connection: they would
+    // be read as this server's greeting.
+    ReceiveBuffer.clear();
+    ReceiveSpare.clear();
 
     int attempts = 0;
     for (;;) {
@@ -425,6 +429,10 @@ void TPowersock::Connect()
     TimerOff();
     if (!TimedOut && !CancelPending && LastEventOk)
         return;
+    // The kernel may still be working on this attempt (a time-out or a cancel), or the
+    // socket may be left unusable by it (a refusal): the next Connect gets a fresh one, and
+    // a late notification about this attempt is stale and ignored.
+    RenewSocket();
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (TimedOut)
@@ -470,6 +478,15 @@ void TPowersock::RequireConnection()
         if (!handled)
             throw Exception(QStringLiteral("Not Connected"));
     }
+}
+
+void TPowersock::RenewSocket()
+{
+    if (SocketHandle != InvalidSocket)
+        Winsock::CloseSocket(SocketHandle);
+    SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
+    if (SocketHandle != InvalidSocket)
+        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll);
 }
 
 void TPowersock::RequestCloseSocket()

@@ -217,6 +217,9 @@ protected:
     quintptr LookupHandle = 0;
 
 private:
+    // Closes the socket of a failed connection attempt and makes a fresh one, quietly.
+    void RenewSocket();
+
     void TakeSent(qsizetype n);
     bool destroyed = false;
     bool destroying = false;

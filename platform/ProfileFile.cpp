@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
 
@@ -172,14 +173,21 @@ QString ProfileFile::ReadString(const QString &section, const QString &key, cons
 
 void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    const auto refused = [this] { return Exception(QStringLiteral("%1 に書き込めません").arg(path)); };
+    // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
     QFile old(path);
-    if (old.exists() && old.open(QIODevice::ReadOnly))
+    if (QFileInfo(path).isFile()) {
+        if (!old.open(QIODevice::ReadOnly))
+            throw refused();
         content = old.readAll();
-    old.close();
+        if (content.size() != old.size())
+            throw refused();
+        old.close();
+    }
 
     QSaveFile file(path);
     const QByteArray updated = WriteInto(content, section, key, value);
     if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
-        throw Exception(QStringLiteral("%1 に書き込めません").arg(path));
+        throw refused();
 }

@@ -111,10 +111,12 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     const int dotsettei = StrToInt(read("keitai", "dotsettei"));
     const int rfsize = StrToInt(read("keitai", "rfsize"));
     const QString kishu = read("keitai", "kishu");
-    DeriveDotSize(
-        dotsettei, kishu, [&]() { return StrToInt(read("keitai", "siteidot")); }, settings.DotSize);
-    DeriveSizeLimit(
-        rfsize, [&]() { return StrToInt(read("keitai", "ofsize")); }, settings.SizeLimit);
+    // The own sizes are read (when their option needs them) before anything is derived,
+    // so that a bad one leaves both sizes as they were.
+    const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
+    const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
+    DeriveDotSize(dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
+    DeriveSizeLimit(rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
     if (flg == 1)
         settings.AdFooter = true;
 }

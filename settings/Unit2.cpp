@@ -17,6 +17,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QValidator>
 
 #include <algorithm>
@@ -331,6 +332,14 @@ void TfrmSettei::PassFocusOn(QWidget *group)
 
 void TfrmSettei::SpeedButton1Click()
 {
+    // What a spin box shows is what is saved: a number typed but not yet taken (OK does
+    // not take the focus from the box) counts, brought into the box's range.
+    for (QSpinBox *box : {ui->SiteiGSize, ui->OtSize}) {
+        bool number = false;
+        const int typed = box->cleanText().toInt(&number);
+        if (number)
+            box->setValue(typed);
+    }
     if (ui->txtSMTP->text().isEmpty()) {
         PlainBox(QStringLiteral("SMTPサーバを入力してください。"));
         return;

@@ -9,7 +9,9 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QUrl>
 
@@ -54,19 +56,24 @@ struct Fixture
         folder.Write(name, bytes);
         return folder.File(name);
     }
-    void Drop(const QStringList &paths)
+    void Drop(const QStringList &paths, QWidget *target = nullptr)
     {
         QMimeData data;
         QList<QUrl> urls;
         for (const QString &p : paths)
             urls.append(QUrl::fromLocalFile(p));
         data.setUrls(urls);
+        // File managers offer the paths as text as well.
+        QStringList text;
+        for (const QUrl &url : urls)
+            text.append(url.toString());
+        data.setText(text.join(QLatin1Char('\n')));
         // As the platform does: the drag enters the window, then it is dropped.
         QDragEnterEvent enter(QPoint(200, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&main, &enter);
+        QCoreApplication::sendEvent(target ? target : &main, &enter);
         ASSERT_TRUE(enter.isAccepted());
         QDropEvent drop(QPointF(200, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&main, &drop);
+        QCoreApplication::sendEvent(target ? target : &main, &drop);
     }
     QSize Held() const { return main.HeldPicture().size(); }
     QSize Shown() const { return main.findChild<QLabel *>("PicData")->size(); }
@@ -102,6 +109,24 @@ TEST(PictureIntake, FirstMatchingPathWinsInDropOrder)
     f.Drop({f.Jpeg("x.jpe", 10, 10), f.folder.File("folder.jpg")});
     EXPECT_EQ(f.boxes.Texts(), QStringList({Unsupported}));
     EXPECT_EQ(f.Held(), QSize(47, 95));
+}
+
+TEST(PictureIntake, DropsOnTheEditBoxesReachTheWindow)
+{
+    Fixture f;
+    // A file manager offers the path as text too; the boxes must not take it as such.
+    for (const char *box : {"txtBody", "txtSubject", "DestCombo"}) {
+        QWidget *target = f.main.findChild<QWidget *>(box);
+        if (auto *body = qobject_cast<QPlainTextEdit *>(target))
+            target = body->viewport();
+        f.main.DropFiles({});
+        f.boxes.Clear();
+        f.Drop({f.Jpeg("onbox.jpg", 64, 48)}, target);
+        EXPECT_EQ(f.Held(), QSize(95, 71)) << box;
+        EXPECT_TRUE(f.boxes.Messages.isEmpty()) << box;
+    }
+    EXPECT_TRUE(f.main.findChild<QPlainTextEdit *>("txtBody")->toPlainText().isEmpty());
+    EXPECT_EQ(f.main.findChild<QLineEdit *>("txtSubject")->text(), "Message from kelvo Ver. 0.32 beta");
 }
 
 TEST(PictureIntake, DotSizeInForceAtTheDropDecides)

@@ -156,7 +156,7 @@ TEST(SendCommand, PureAsciiMailIsSentAsComposed)
              S::Script{S::Expect("QUIT"), S::Say("221 bye")});
     Window w(server.Port());
     w.Child<QLineEdit>("txtSubject")->setText("hello");
-    w.Child<QPlainTextEdit>("txtBody")->setPlainText("line 1\n.dot");
+    w.Child<QPlainTextEdit>("txtBody")->setPlainText("line 1\n.dot\n"); // the last break starts no line
     w.boxes.Answer(MsgResult::Yes); // send without a picture
     w.Send();
     server.Finish();
@@ -393,6 +393,66 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
     EXPECT_FALSE(w.main.Sending());
     EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
     server.Stop();
+}
+
+TEST(SendCommand, NextSendAfterAFailedConnectionOrAHangUp)
+{
+    // A refused connection, then the right port: the second send connects afresh.
+    SmtpSink sink;
+    ASSERT_NE(sink.Port(), 0);
+    Window w(1);
+    w.DropPicture(200, 100);
+    w.Send();
+    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("接続に失敗しました"), "Connection Failed"}));
+    w.boxes.Clear();
+    w.main.Settings.SmtpPort = sink.Port();
+    w.Send();
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+    EXPECT_EQ(sink.WaitForMessages(1).size(), 1);
+
+    // A failed send keeps the connection; the server then says goodbye and hangs up.
+    // Its last words must not be taken for the next server's greeting.
+    S server(S::Greeting() +
+             S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"), S::ExpectAnyLine(),
+                       S::Say("250 ok"), S::Expect("DATA"), S::Say("554 no"), S::Say("421 idle, closing"),
+                       S::Hangup(), S::AcceptNext()} +
+             S::Greeting() + S::Mail("taro@example.jp", {"hanako@example.jp"}) +
+             S::Script{S::Expect("QUIT"), S::Say("221 bye")});
+    w.main.Settings.SmtpPort = server.Port();
+    w.boxes.Clear();
+    w.Send();
+    EXPECT_EQ(w.boxes.Texts(), QStringList({"554 no\r\n"}));
+    QTest::qWait(100); // the hang-up arrives
+    w.boxes.Clear();
+    w.Send();
+    server.Finish();
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+}
+
+TEST(SendCommand, PictureNameIsAFileNameBesideTheProgram)
+{
+    SmtpSink sink;
+    ASSERT_NE(sink.Port(), 0);
+    Window w(sink.Port());
+    w.DropPicture(200, 100);
+    // A name that would leave the program's folder is refused before anything is sent.
+    w.Child<QLineEdit>("txtFilemei")->setText("../x");
+    w.Send();
+    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("画像名「../x」はファイル名に使えません。")}));
+    EXPECT_FALSE(QFile::exists(w.folder.File("../x.jpg")));
+    // A Japanese name is carried in the header as an encoded word.
+    w.boxes.Clear();
+    w.Child<QLineEdit>("txtFilemei")->setText(QStringLiteral("写真"));
+    w.Send();
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+    const QList<SmtpSink::Message> got = sink.WaitForMessages(1);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(ReadMail(got[0].Data)["parts"][1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    for (const QByteArray &line : got[0].Data.split('\n'))
+        if (line.startsWith("Content-"))
+            EXPECT_FALSE(std::any_of(line.cbegin(), line.cend(), [](char c) { return uchar(c) >= 0x80; }));
+    EXPECT_TRUE(QFile::exists(w.folder.File(QStringLiteral("写真.jpg"))));
 }
 
 } // namespace
