@@ -131,4 +131,11 @@ TEST(NMUUE, ReadsFromTheStartAndFiresEventsOnEveryPath)
     enc.OutputStream = &outBuf;
     EXPECT_THROW(enc.Encode(), Exception);
     EXPECT_EQ(events, QStringList({"begin", "end"}));
+
+    // A handler of the end event that throws, on either path, reaches the caller.
+    enc.OnEndEncode = [](QObject *) { throw Exception("from the handler"); };
+    EXPECT_THROW(enc.Encode(), Exception);
+    outBuf.close();
+    outBuf.open(QIODevice::WriteOnly);
+    EXPECT_THROW(enc.Encode(), Exception);
 }

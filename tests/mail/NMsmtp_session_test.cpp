@@ -391,6 +391,8 @@ TEST_F(Session, LineBreaksInAddressesAndHeadersAreRefused)
         {"added by a handler",
          [](TNMSMTP &s) { s.OnSendStart = [&s](QObject *) { s.FinalHeader << "X-A: 1\r\n.\r\nQUIT"; }; },
          "Invalid character in header"},
+        {"a lone dot added by a handler", [](TNMSMTP &s) { s.OnSendStart = [&s](QObject *) { s.FinalHeader << "."; }; },
+         "Invalid character in header"},
     };
     const TPostMessage clean = smtp.PostMessage;
     for (const Row &row : rows) {

@@ -111,6 +111,9 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         {{"flg=2"}, before + "2525 taro 220 10800 -", true, {}},
         {{"dotsettei=2"}, before + "2525 taro 120 4800 -", true, "x"},
         {{"dotsettei=2", "siteidot=640"}, before + "2525 taro 640 10800 ad", true, {}},
+        // Both own sizes are read before either is applied: a bad one changes neither.
+        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, before + "2525 taro 120 4800 -", true, "y"},
+        {{"kishu=J-Phone", "ofsize=12"}, before + "2525 taro 120 4800 -", true, "J-Phone"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.changes.join(' ').toStdString());

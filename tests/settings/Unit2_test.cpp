@@ -203,6 +203,8 @@ TEST_F(SetteiTest, OkNormalisesPortAndIdAndDerivesTheSizes)
         {"587", nullptr, "hanako@example.ne.jp", "me", "587", "me", 2, 50, 1, 0, 50, 10800}, // a longer one is kept
         {"26", nullptr, "hanako@example.ne.jp", "x", "26", "x", 1, 0, 2, 0, 220, 100000},
         {"26", nullptr, "hanako@example.ne.jp", "y", "26", "y", 0, 0, 0, 0, 95, 4800},
+        // Typed below the boxes' ranges and not yet taken: OK uses them, brought into range.
+        {"26", nullptr, "hanako@example.ne.jp", "z", "26", "z", 2, 5, 3, 1, 50, 800},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(testing::Message() << row.storedPort << " " << row.address << " " << row.dot << row.size);
