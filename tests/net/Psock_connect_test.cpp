@@ -20,6 +20,18 @@ TEST(PsockConnect, DottedAddressSkipsTheLookUpAndANameIsLookedUp)
     }
 }
 
+TEST(PsockConnect, LongHostNamesAreUsedWhole)
+{
+    // 127.0.0.1 written with 140 leading zeros in its octal first part: cut at 127
+    // characters it would be all zeros, which is no address.
+    const QString host = QString(140, QLatin1Char('0')) + QStringLiteral("177.0.0.1");
+    LoopbackServer server(Idle);
+    RecordingClient client;
+    client.Host = host;
+    client.ConnectTo(server.Port());
+    EXPECT_TRUE(client.Connected);
+}
+
 TEST(PsockConnect, HostsWithoutAddressFailWithNullRemoteAddress)
 {
     // Four zeros parse as "no address"; a name under the reserved TLD never resolves; an
@@ -70,6 +82,14 @@ TEST(PsockConnect, RefusedTimedOutAndCancelledConnections)
     EXPECT_EQ(Failure<ESockError>([&] { timed.ConnectTo(hanging.Port()); }), "Connection Timed out");
     EXPECT_EQ(timed.Log, (QStringList{"Abort", "OnConnectionFailed"}));
     EXPECT_TRUE(timed.TimedOut);
+
+    // A failed attempt leaves nothing behind: the same clients connect at once afterwards.
+    LoopbackServer server(Idle);
+    client.ConnectTo(server.Port());
+    timed.ConnectTo(server.Port());
+    EXPECT_TRUE(client.Connected && timed.Connected);
+    client.Disconnect();
+    timed.Disconnect();
 
     RecordingClient cancelled;
     QTimer::singleShot(30, [&] { cancelled.Cancel(); });
