@@ -591,15 +591,7 @@ void TPowersock::ReadToStream()
     HandlerBusy = true;
     bool arrived = false;
     auto finish = [this, &arrived] {
-        HandlerBusy = false;
-        if (readDeferred && WindowHandle) {
-            readDeferred = false;
-            WindowHandle->Post(MsgReadMore, 0, qintptr(this));
-        }
-        if (writeDeferred && WindowHandle) {
-            writeDeferred = false;
-            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
-        }
+        EndHandler();
         if (arrived && OnDataArrived)
             OnDataArrived(this);
     };
@@ -630,6 +622,20 @@ void TPowersock::ReadToStream()
     finish();
 }
 
+void TPowersock::EndHandler()
+{
+    HandlerBusy = false;
+    // A notification that came while the handler ran is handled now, as a posted message.
+    if (readDeferred && WindowHandle) {
+        readDeferred = false;
+        WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+    }
+    if (writeDeferred && WindowHandle) {
+        writeDeferred = false;
+        WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+    }
+}
+
 void TPowersock::WriteFromStream()
 {
     if (HandlerBusy) {
@@ -637,17 +643,7 @@ void TPowersock::WriteFromStream()
         return;
     }
     HandlerBusy = true;
-    auto finish = [this] {
-        HandlerBusy = false;
-        if (readDeferred && WindowHandle) {
-            readDeferred = false;
-            WindowHandle->Post(MsgReadMore, 0, qintptr(this));
-        }
-        if (writeDeferred && WindowHandle) {
-            writeDeferred = false;
-            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
-        }
-    };
+    auto finish = [this] { EndHandler(); };
     try {
         ReportStatus(QStringLiteral("WriteFromStream"), 8);
         qsizetype waiting = SendQueue.size() - SendPosition;

@@ -219,6 +219,8 @@ protected:
 private:
     // Closes the socket of a failed connection attempt and makes a fresh one, quietly.
     void RenewSocket();
+    // Ends the run of the receive or send handler.
+    void EndHandler();
 
     void TakeSent(qsizetype n);
     bool destroyed = false;
