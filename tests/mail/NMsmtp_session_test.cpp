@@ -1,5 +1,6 @@
 #include "mail/NMsmtp.h"
 
+#include "platform/AsyncSocket.h"
 #include "platform/Exception.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TestFolder.h"
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -491,3 +494,43 @@ TEST_F(Session, AbortWhileBusyEndsTheWait)
     EXPECT_FALSE(events.contains("success"));
     server->Stop();
 }
+
+namespace {
+
+// The time-out measures the server's silence: an upload that keeps moving may take longer
+// than it, one that stops is ended by it.
+TEST_F(Session, UploadTimeOutMeasuresSilence)
+{
+    QByteArray picture(400 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < picture.size(); ++i)
+        picture[i] = char((i * 7919) >> 3);
+    folder.Write("big.jpg", picture);
+    smtp.PostMessage.Attachments = {folder.File("big.jpg")};
+    smtp.TimeOut = 300;
+    const Script data{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                      S::ExpectAnyLine(),  S::Say("250 ok"), S::Expect("DATA"),    S::Say("354 go")};
+    const auto connectSmall = [this] {
+        smtp.Connect();
+        // A small send buffer: the upload moves only as fast as the server reads.
+        const int small = 4096;
+        Winsock::SetSockOpt(smtp.SocketHandle, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    };
+
+    Script slow = data;
+    for (int i = 0; i < 8; ++i)
+        slow += Script{S::ReadSome(48 * 1024), S::Wait(120)};
+    Serve(S::Greeting() + slow + Script{S::ReadMessage(), S::Say("250 ok")} + Quit);
+    connectSmall();
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "(none)");
+    Finish();
+
+    smtp.PostMessage.ToAddress = {"you@example.jp"}; // cleared by the successful send
+    smtp.PostMessage.Attachments = {folder.File("big.jpg")};
+    Serve(S::Greeting() + data + Script{S::ReadSome(48 * 1024), S::Wait(1500)});
+    connectSmall();
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "The server took no part of the message for 0.3 seconds");
+    EXPECT_FALSE(smtp.Connected);
+    server->Stop();
+}
+
+} // namespace
