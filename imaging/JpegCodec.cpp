@@ -251,6 +251,13 @@ QImage Decode(const uchar *data, qint64 size)
 
 QImage DecodeJpeg(const QByteArray &bytes)
 {
+    // Some writers leave out the end-of-image marker after complete picture data; libjpeg
+    // would report the missing marker as data ending early. With the marker put back, a
+    // file that really is cut short still fails: its scan data meets the marker too soon.
+    if (bytes.size() > 2 && !bytes.endsWith("\xFF\xD9")) {
+        const QByteArray ended = bytes + QByteArray("\xFF\xD9", 2);
+        return Decode(reinterpret_cast<const uchar *>(ended.constData()), ended.size());
+    }
     return Decode(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
 }
 

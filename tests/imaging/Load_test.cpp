@@ -147,7 +147,9 @@ TEST(BadInput, ClearMessageNeverACrash)
         QString message; // %1 is the path
     } cases[] = {
         {"truncated baseline", "a.jpg", jpeg.left(jpeg.size() / 2), jpegError(JWRN_JPEG_EOF)},
-        {"truncated progressive", "a.jpg", progressive.left(progressive.size() * 2 / 3), jpegError(JWRN_JPEG_EOF)},
+        // Cut inside a table between two scans: the end marker put back ends that table early.
+        {"truncated progressive", "a.jpg", progressive.left(progressive.size() * 2 / 3),
+         jpegError(JERR_BAD_HUFF_TABLE)},
         {"cut inside the headers", "a.jpg", jpeg.left(100), jpegError(JWRN_JPEG_EOF)},
         {"marker inside the scan", "a.jpg", cutScan, jpegError(JWRN_HIT_MARKER)},
         {"sample precision 12", "a.jpg", patched(jpeg, frame + 4, "\x0C"), jpegError(JERR_BAD_PRECISION)},
@@ -172,6 +174,12 @@ TEST(BadInput, ClearMessageNeverACrash)
         const bool isJpeg = QString(c.file).endsWith(".jpg");
         EXPECT_EQ(isJpeg ? MessageOf([&] { LoadJpeg(path); }) : MessageOf([&] { LoadBmp(path); }),
                   c.message.contains("%1") ? c.message.arg(path) : c.message);
+    }
+
+    // Complete picture data without the end-of-image marker is the whole picture.
+    for (const QByteArray &whole : {jpeg, progressive}) {
+        folder.Write("unended.jpg", whole.chopped(2));
+        EXPECT_EQ(LoadJpeg(folder.File("unended.jpg")), DecodeJpeg(whole));
     }
 
     ASSERT_TRUE(QDir(folder.Path()).mkdir("x.jpg"));

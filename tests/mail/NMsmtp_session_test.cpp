@@ -507,8 +507,8 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
     folder.Write("big.jpg", picture);
     smtp.PostMessage.Attachments = {folder.File("big.jpg")};
     smtp.TimeOut = 300;
-    const Script data{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
-                      S::ExpectAnyLine(),  S::Say("250 ok"), S::Expect("DATA"),    S::Say("354 go")};
+    const Script data{S::Expect("RSET"),  S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"),
+                      S::ExpectAnyLine(), S::Say("250 ok"), S::Expect("DATA"),  S::Say("354 go")};
     const auto connectSmall = [this] {
         smtp.Connect();
         // A small send buffer: the upload moves only as fast as the server reads.
