@@ -349,15 +349,15 @@ void TfrmMain::RunSend()
         return;
     sending = true;
     ui->acSend->setEnabled(false);
-    try {
-        acSendExecute();
-    } catch (const Exception &e) {
-        if (!closeRequested)
-            ErrorBox(e.Message);
-    } catch (const std::exception &e) {
-        if (!closeRequested)
-            ErrorBox(QString::fromUtf8(e.what()));
-    }
+    RunCommand([this] {
+        try {
+            acSendExecute();
+        } catch (...) {
+            // A send cancelled by closing the window ends without an error box.
+            if (!closeRequested)
+                throw;
+        }
+    });
     ui->acSend->setEnabled(true);
     sending = false;
     if (closeRequested)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Failure.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -38,10 +40,5 @@ FrameHeader ReadFrameHeader(const QByteArray &jpeg);
 
 template <typename Call> QString MessageOf(Call call)
 {
-    try {
-        call();
-    } catch (const Exception &e) {
-        return e.Message;
-    }
-    return QStringLiteral("(no error)");
+    return FailureOf(call, QStringLiteral("(no error)"));
 }

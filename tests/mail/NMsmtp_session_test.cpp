@@ -2,6 +2,7 @@
 
 #include "platform/AsyncSocket.h"
 #include "platform/Exception.h"
+#include "support/Failure.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TestFolder.h"
 
@@ -84,15 +85,7 @@ protected:
     }
 
     // The message of the failure f throws, or "(none)".
-    template <typename F> QString FailureOf(F f)
-    {
-        try {
-            f();
-        } catch (const Exception &e) {
-            return e.Message;
-        }
-        return QStringLiteral("(none)");
-    }
+    template <typename F> QString FailureOf(F f) { return ::FailureOf(f, QStringLiteral("(none)")); }
 
     TestFolder folder;
     TNMSMTP smtp;

@@ -2,6 +2,7 @@
 
 #include "net/Psock.h"
 #include "platform/MsgBox.h"
+#include "support/Failure.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -68,14 +69,3 @@ public:
     bool CancelOnAbort = false;
     QStringList Log;
 };
-
-// Runs the call and returns the message of the exception of type E it throws ("" for none).
-template <typename E = Exception> QString Failure(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const E &e) {
-        return e.Message;
-    }
-    return QString();
-}

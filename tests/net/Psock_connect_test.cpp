@@ -41,7 +41,7 @@ TEST(PsockConnect, HostsWithoutAddressFailWithNullRemoteAddress)
         RecordingClient client;
         client.Host = host;
         client.Port = 25;
-        EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Null Remote Address");
+        EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
         EXPECT_TRUE(client.Log.isEmpty()) << client.Log.join('|').toStdString();
     }
 }
@@ -61,7 +61,7 @@ TEST(PsockConnect, InvalidHostHandlerGetsOneChance)
         handled = true;
     };
     // Left unusable: the second failure raises without asking again.
-    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
     EXPECT_EQ(calls, 1);
     repair = QStringLiteral("127.0.0.1");
     client.Connect();
@@ -73,13 +73,13 @@ TEST(PsockConnect, RefusedTimedOutAndCancelledConnections)
 {
     DeadPort refusing(DeadPort::Refusing), hanging(DeadPort::Hanging);
     RecordingClient client;
-    EXPECT_EQ(Failure<ESockError>([&] { client.ConnectTo(refusing.Port()); }), "Connection Failed");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.ConnectTo(refusing.Port()); }), "Connection Failed");
     EXPECT_EQ(client.Log, QStringList{"OnConnectionFailed"});
     EXPECT_FALSE(client.Connected);
 
     RecordingClient timed;
     timed.TimeOut = 50;
-    EXPECT_EQ(Failure<ESockError>([&] { timed.ConnectTo(hanging.Port()); }), "Connection Timed out");
+    EXPECT_EQ(FailureOf<ESockError>([&] { timed.ConnectTo(hanging.Port()); }), "Connection Timed out");
     EXPECT_EQ(timed.Log, (QStringList{"Abort", "OnConnectionFailed"}));
     EXPECT_TRUE(timed.TimedOut);
 
@@ -93,7 +93,7 @@ TEST(PsockConnect, RefusedTimedOutAndCancelledConnections)
 
     RecordingClient cancelled;
     QTimer::singleShot(30, [&] { cancelled.Cancel(); });
-    EXPECT_EQ(Failure<ESockError>([&] { cancelled.ConnectTo(hanging.Port()); }), "Connection Canceled");
+    EXPECT_EQ(FailureOf<ESockError>([&] { cancelled.ConnectTo(hanging.Port()); }), "Connection Canceled");
     EXPECT_EQ(cancelled.Log, QStringList{"OnConnectionFailed"});
 }
 
@@ -105,7 +105,7 @@ TEST(PsockConnect, PlatformRefusalGoesThroughTheErrorManagerAndOnErrorFirst)
     client.Host = QStringLiteral("255.255.255.255");
     client.Port = 25;
     client.ReportLevel = 16;
-    QString failure = Failure<ESockError>([&] { client.Connect(); });
+    QString failure = FailureOf<ESockError>([&] { client.Connect(); });
     EXPECT_TRUE(failure.startsWith("100")) << failure.toStdString();
     EXPECT_TRUE(client.Log.contains("OnHostResolved"));
     EXPECT_EQ(client.Log.mid(client.Log.size() - 3),
@@ -120,7 +120,7 @@ TEST(PsockConnect, StatusTextsFollowTheLevel)
     client.ConnectTo(server.Port());
     client.ReportLevel = 8;
     client.Log.clear();
-    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Already connected");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Already connected");
     EXPECT_EQ(client.Log, QStringList{"status Connecting"});
     // At level 4 only the level-4 texts pass.
     client.ReportLevel = 4;
@@ -132,7 +132,7 @@ TEST(PsockConnect, StatusTextsFollowTheLevel)
     client.ReportLevel = 8;
     client.Host = QStringLiteral("x.invalid");
     client.Log.clear();
-    Failure([&] { client.Connect(); });
+    FailureOf([&] { client.Connect(); });
     EXPECT_EQ(client.Log,
               (QStringList{"status Connecting", "status Resolve Host", "status Timer On", "status Timer Off"}));
 }
@@ -152,7 +152,7 @@ TEST(PsockConnect, PeerCloseKeepsLastBytesAndMakesAFreshSocket)
     EXPECT_EQ(client.ReadLn(), "221 bye\r\n");
     // The cut last line is no line: the read fails instead of waiting.
     client.Guard();
-    EXPECT_EQ(Failure<ESockError>([&] { client.ReadLn(); }), "Connection closed by the server");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.ReadLn(); }), "Connection closed by the server");
     EXPECT_FALSE(client.TimedOut);
     client.TimerOff();
     client.ConnectTo(second.Port());
@@ -172,14 +172,14 @@ TEST(PsockConnect, PeerResetClosesWithTheErrorAndNoCrash)
     EXPECT_FALSE(client.LastEventOk);
     EXPECT_EQ(client.Log, (QStringList{"OnConnect", "OnDisconnect"}));
     // Nothing can go out on the fresh socket: the send fails instead of waiting for ever.
-    EXPECT_EQ(Failure<ESockError>([&] { client.Write("RSET\r\n"); }), "Connection closed by the server");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Write("RSET\r\n"); }), "Connection closed by the server");
 }
 
 TEST(PsockConnect, RequireConnectionAsksOnce)
 {
     LoopbackServer server(Idle);
     RecordingClient client;
-    EXPECT_EQ(Failure([&] { client.RequireConnection(); }), "Not Connected");
+    EXPECT_EQ(FailureOf([&] { client.RequireConnection(); }), "Not Connected");
     int calls = 0;
     bool connect = false;
     client.OnConnectionRequired = [&](bool &handled) {
@@ -188,7 +188,7 @@ TEST(PsockConnect, RequireConnectionAsksOnce)
             client.ConnectTo(server.Port());
         handled = true;
     };
-    EXPECT_EQ(Failure([&] { client.RequireConnection(); }), "Not Connected");
+    EXPECT_EQ(FailureOf([&] { client.RequireConnection(); }), "Not Connected");
     EXPECT_EQ(calls, 1);
     connect = true;
     client.RequireConnection();
@@ -220,7 +220,7 @@ TEST(PsockConnect, ErrorTexts)
     EXPECT_EQ(client.LookupErrorText(0), "");
     RecordingClient timed;
     timed.TimeOut = -1;
-    EXPECT_EQ(Failure([&] { timed.TimerOn(); }), "TimeOut out of range: -1");
+    EXPECT_EQ(FailureOf([&] { timed.TimerOn(); }), "TimeOut out of range: -1");
 }
 
 } // namespace

@@ -70,7 +70,7 @@ TEST(PsockData, TransactionReplyCodesAndStatusTexts)
         client.ReportLevel = row.level;
         client.Log.clear();
         client.ReplyCode = 77;
-        EXPECT_EQ(Failure<ESockError>([&] { EXPECT_EQ(client.Transaction("NOOP"), row.reply); }), row.failure);
+        EXPECT_EQ(FailureOf<ESockError>([&] { EXPECT_EQ(client.Transaction("NOOP"), row.reply); }), row.failure);
         EXPECT_EQ(client.LastReply, row.reply);
         EXPECT_EQ(client.ReplyCode, row.code);
         EXPECT_EQ(codeWhileWaiting, 0);
@@ -173,7 +173,7 @@ TEST(PsockData, CancelledSendClearsTheFlagAndLeavesNothingForTheNextConnection)
     QBuffer stream(&big);
     stream.open(QIODevice::ReadOnly);
     client.OnPacketSent = [&](QObject *) { client.Cancel(); };
-    EXPECT_EQ(Failure<EAbortError>([&] { client.SendStream(stream); }), "Socket send aborted");
+    EXPECT_EQ(FailureOf<EAbortError>([&] { client.SendStream(stream); }), "Socket send aborted");
     EXPECT_FALSE(client.CancelPending);
     EXPECT_GT(client.SentBytes, 0);
 
@@ -197,17 +197,17 @@ TEST(PsockData, CancelledOrTimedOutReadLnLeavesTheFlagSet)
     RecordingClient client;
     client.ConnectTo(server.Port());
     QTimer::singleShot(20, [&] { client.Cancel(); });
-    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    EXPECT_EQ(FailureOf<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
     EXPECT_TRUE(client.CancelPending);
     client.Write("SKIPPED\r\n"); // sends nothing, raises nothing
-    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    EXPECT_EQ(FailureOf<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
     client.CancelPending = false;
     EXPECT_EQ(client.Transaction("NOOP"), "250 late\r\n");
     EXPECT_EQ(got.get_future().get(), "NOOP\r\n");
 
     // A time-out armed around ReadLn ends it through Abort and Cancel.
     client.Guard(30);
-    EXPECT_EQ(Failure<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
+    EXPECT_EQ(FailureOf<EAbortError>([&] { client.ReadLn(); }), "Socket readln aborted");
     EXPECT_TRUE(client.TimedOut);
     EXPECT_EQ(client.Log.count("Abort"), 1);
 }
@@ -221,7 +221,7 @@ TEST(PsockData, LineWithoutLineFeedIsBounded)
     RecordingClient client;
     client.ConnectTo(server.Port());
     client.Guard();
-    EXPECT_EQ(Failure<ESockError>([&] { client.ReadLn(); }), "Line too long: no line feed in 1048576 bytes");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.ReadLn(); }), "Line too long: no line feed in 1048576 bytes");
     EXPECT_LT(client.ReceiveBuffer.size(), TPowersock::MaxLineLength);
 }
 
@@ -291,7 +291,7 @@ TEST(PsockData, LookUpCancelledOrTimedOutPassesThroughConnect)
         if (status == "Resolve Host")
             client.Cancel();
     };
-    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Canceled");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Host Lookup Canceled");
     EXPECT_TRUE(client.Log.isEmpty());
 
     // A time-out that is due before the look-up's answer is handled: Abort runs, no
@@ -302,7 +302,7 @@ TEST(PsockData, LookUpCancelledOrTimedOutPassesThroughConnect)
             QTimer::singleShot(0, [] { QThread::msleep(20); });
     };
     client.TimeOut = 1;
-    EXPECT_EQ(Failure<ESockError>([&] { client.Connect(); }), "Host Lookup Timed Out");
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Host Lookup Timed Out");
     EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
 

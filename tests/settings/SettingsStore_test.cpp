@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include "support/Failure.h"
 #include "support/TestFolder.h"
 
 #include <QRegularExpression>
@@ -13,12 +14,7 @@ namespace {
 
 QString ErrorOf(const std::function<void()> &f)
 {
-    try {
-        f();
-    } catch (const Exception &e) {
-        return e.Message;
-    }
-    return {};
+    return FailureOf(f);
 }
 
 QString NotANumber(const QString &text)
