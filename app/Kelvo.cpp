@@ -1,7 +1,7 @@
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
-#include "settings/Unit2.h"
-#include "settings/Unit3.h"
+#include "settings/AddressBookDialog.h"
+#include "settings/SettingsDialog.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,10 +12,10 @@ int RunKelvo()
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kelvo/kelvo.png")));
     // Created in this order and kept for the whole run: the settings dialog reads
     // keitai.txt and the address book reads address.dat as they are made.
-    TfrmMain frmMain;
+    MainWindow frmMain;
     const DestinationSetter setDestination = [&frmMain](const QString &text) { frmMain.SetDestinationText(text); };
-    TfrmSettei frmSettei(frmMain.Settings, setDestination, &frmMain);
-    TfrmAddress frmAddress(setDestination, &frmMain);
+    SettingsDialog frmSettei(frmMain.Settings, setDestination, &frmMain);
+    AddressBookDialog frmAddress(setDestination, &frmMain);
     frmMain.SetDialogs(&frmSettei, &frmAddress);
     frmMain.show();
     return QApplication::exec();

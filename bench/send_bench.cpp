@@ -5,7 +5,7 @@
 //   send_bench [photo.jpg] [rounds]
 //
 // Without a file it makes a photo-like 4000 x 3000 (12-megapixel) JPEG first.
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
 #include "platform/ProgramFolder.h"
@@ -93,14 +93,14 @@ int main(int argc, char **argv)
                       "rfsize=" +
                       QByteArray::number(option) + "\r\n[Koukoku]\r\nflg=2\r\n");
             ini.close();
-            TfrmMain main;
+            MainWindow main;
             main.show();
             for (int i = 0; i < 10; ++i)
                 QCoreApplication::processEvents();
             main.NMSMTP1->ReportLevel = 8; // "Connecting" marks the end of the preparation
             QElapsedTimer clock;
             std::vector<std::pair<double, QString>> marks;
-            QObject::connect(&main, &TfrmMain::StatusChanged,
+            QObject::connect(&main, &MainWindow::StatusChanged,
                              [&](const QString &t) { marks.emplace_back(clock.nsecsElapsed() / 1e6, t); });
             clock.start();
             main.DropFiles({photo});

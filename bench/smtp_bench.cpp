@@ -5,7 +5,7 @@
 //
 // MESSAGE_OUT receives the text that went out after DATA (without the final "."), so
 // that curl can upload exactly the same message.
-#include "mail/NMsmtp.h"
+#include "mail/SmtpClient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -57,12 +57,12 @@ int main(int argc, char **argv)
             return 1;
     }
 
-    TNMSMTP smtp;
+    SmtpClient smtp;
     smtp.Host = "127.0.0.1";
     smtp.Port = port;
     smtp.UserID = "bench";
     smtp.ClearParams = false;
-    TPostMessage &m = smtp.PostMessage;
+    MailMessage &m = smtp.PostMessage;
     m.FromAddress = "sender@example.com";
     m.ToAddress = {"phone@example.jp"};
     m.Subject = "bench";

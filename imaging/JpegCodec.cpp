@@ -5,7 +5,7 @@
 // skips no C++ clean-up; the caller turns the library's message code into an Exception
 // after the jump.
 #include "imaging/Pipeline.h"
-#include "imaging/stch.h"
+#include "imaging/SmoothStretch.h"
 
 #include "platform/Exception.h"
 

@@ -1,6 +1,6 @@
 #include "imaging/Pipeline.h"
 
-#include "imaging/stch.h"
+#include "imaging/SmoothStretch.h"
 #include "platform/Exception.h"
 
 #include <QFile>

@@ -43,7 +43,7 @@ struct TSocketState
     int Fd = -1;
     std::unique_ptr<QSocketNotifier> ReadNotifier;
     std::unique_ptr<QSocketNotifier> WriteNotifier;
-    QPointer<TSocketWindow> Window;
+    QPointer<SocketWindow> Window;
     quint32 Message = 0;
     long Events = 0;
     bool Connecting = false;
@@ -241,7 +241,7 @@ int SetSockOpt(TSocket s, int level, int name, const void *value, int size)
     return 0;
 }
 
-int AsyncSelect(TSocket s, TSocketWindow *window, quint32 message, long events)
+int AsyncSelect(TSocket s, SocketWindow *window, quint32 message, long events)
 {
     TSocketState *state = Find(s);
     if (!state)
@@ -361,11 +361,11 @@ quint16 Ntohs(quint16 value)
     return ntohs(value);
 }
 
-quintptr AsyncGetHostByName(TSocketWindow *window, quint32 message, const QString &name, THostEntry *entry)
+quintptr AsyncGetHostByName(SocketWindow *window, quint32 message, const QString &name, THostEntry *entry)
 {
     quintptr handle = nextLookup++;
     LiveLookups().insert(handle);
-    QPointer<TSocketWindow> target(window);
+    QPointer<SocketWindow> target(window);
     auto finish = [handle, target, message, entry](int error, const QString &hostName, const QList<quint32> &list) {
         if (!LiveLookups().remove(handle))
             return;

@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-class TSocketWindow;
+class SocketWindow;
 
 // Non-blocking IPv4 TCP sockets whose activity is posted as messages to a hidden window, with
 // the meaning of the asynchronous socket notifications the socket client is written against:
@@ -72,7 +72,7 @@ int SetLinger(TSocket s, bool on, int seconds);
 // Sets a socket option (level and name as the system defines them, e.g. the buffer sizes).
 int SetSockOpt(TSocket s, int level, int name, const void *value, int size);
 // Asks for the notifications in events (0 switches them off), posted as message to window.
-int AsyncSelect(TSocket s, TSocketWindow *window, quint32 message, long events);
+int AsyncSelect(TSocket s, SocketWindow *window, quint32 message, long events);
 // Starts a connection; fails with "would block" (10035) while it is under way.
 int Connect(TSocket s, const TSockAddrIn &address);
 // Moves up to length bytes; never raises SIGPIPE. Send gives the count taken, Recv the
@@ -95,7 +95,7 @@ quint16 Ntohs(quint16 value);
 // 11001 and up) in the high half of the long. A name with no IPv4 address fails. Names under
 // the reserved top-level domain "invalid" fail without asking any resolver. Returns the
 // request handle.
-quintptr AsyncGetHostByName(TSocketWindow *window, quint32 message, const QString &name, THostEntry *entry);
+quintptr AsyncGetHostByName(SocketWindow *window, quint32 message, const QString &name, THostEntry *entry);
 // Forgets a running look-up: its completion is never posted and its entry never written.
 int CancelAsyncRequest(quintptr handle);
 

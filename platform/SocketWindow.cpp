@@ -4,11 +4,11 @@
 
 namespace {
 
-class TWindowMessage : public QEvent
+class WindowMessage : public QEvent
 {
 public:
-    TWindowMessage(quint32 message, quintptr word, qintptr value)
-        : QEvent(TSocketWindow::MessageEventType), Message(message), Word(word), Value(value)
+    WindowMessage(quint32 message, quintptr word, qintptr value)
+        : QEvent(SocketWindow::MessageEventType), Message(message), Word(word), Value(value)
     {}
     quint32 Message;
     quintptr Word;
@@ -17,18 +17,18 @@ public:
 
 } // namespace
 
-const QEvent::Type TSocketWindow::MessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type SocketWindow::MessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-void TSocketWindow::Post(quint32 message, quintptr word, qintptr value)
+void SocketWindow::Post(quint32 message, quintptr word, qintptr value)
 {
-    QCoreApplication::postEvent(this, new TWindowMessage(message, word, value));
+    QCoreApplication::postEvent(this, new WindowMessage(message, word, value));
 }
 
-bool TSocketWindow::event(QEvent *event)
+bool SocketWindow::event(QEvent *event)
 {
     if (event->type() != MessageEventType)
         return QObject::event(event);
-    auto *message = static_cast<TWindowMessage *>(event);
+    auto *message = static_cast<WindowMessage *>(event);
     if (Handler) {
         // Copied: the handler may replace itself while it runs.
         THandler handler = Handler;

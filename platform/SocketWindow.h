@@ -8,13 +8,13 @@
 // The hidden window of a socket client: an object of the GUI thread to which the socket layer
 // and the client itself post messages (message number, word, long). Each message is handed to
 // Handler when the event loop delivers it; messages posted to a window that is gone are lost.
-class TSocketWindow : public QObject
+class SocketWindow : public QObject
 {
     Q_OBJECT
 public:
     using THandler = std::function<void(quint32 message, quintptr word, qintptr value)>;
 
-    explicit TSocketWindow(QObject *parent = nullptr) : QObject(parent) {}
+    explicit SocketWindow(QObject *parent = nullptr) : QObject(parent) {}
 
     // Queues a message; it is delivered by a later pass of the event loop, in posting order.
     void Post(quint32 message, quintptr word, qintptr value);

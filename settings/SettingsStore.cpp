@@ -115,8 +115,10 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     // so that a bad one leaves both sizes as they were.
     const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
     const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
-    DeriveDotSize(dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
-    DeriveSizeLimit(rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
+    DeriveDotSize(
+        dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
+    DeriveSizeLimit(
+        rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
     if (flg == 1)
         settings.AdFooter = true;
 }

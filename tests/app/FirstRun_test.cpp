@@ -1,5 +1,5 @@
-#include "app/Unit1.h"
-#include "settings/Unit2.h"
+#include "app/MainWindow.h"
+#include "settings/SettingsDialog.h"
 
 #include "platform/MsgBox.h"
 #include "support/Printers.h"
@@ -60,8 +60,8 @@ protected:
 
     TestFolder folder;
     MessageRecorder recorder;
-    TfrmMain main;
-    TfrmSettei settei;
+    MainWindow main;
+    SettingsDialog settei;
     ShowWatcher showWatcher;
     int terminated = 0;
 };

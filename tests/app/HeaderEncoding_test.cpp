@@ -25,7 +25,8 @@ TEST(HeaderEncoding, Base64)
 
 TEST(HeaderEncoding, SubjectIsOneEncodedWordEndingInAscii)
 {
-    EXPECT_EQ(EncodeSubject(""), "=?ISO-2022-JP?B?" "?=");
+    EXPECT_EQ(EncodeSubject(""), "=?ISO-2022-JP?B?"
+                                 "?=");
     EXPECT_EQ(EncodeSubject("test"), "=?ISO-2022-JP?B?dGVzdA==?=");
 
     const QString typed = QStringLiteral("テスト送信①～ｶﾞ");

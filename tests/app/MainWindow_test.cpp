@@ -1,4 +1,4 @@
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
 #include "platform/MsgBox.h"
 
@@ -65,7 +65,7 @@ struct Window
         main.show();
         QTest::qWait(20); // the first showing runs from the event loop
     }
-    TfrmMain main;
+    MainWindow main;
     CountingDialog settei;
     CountingDialog address;
 };

@@ -1,4 +1,4 @@
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -80,7 +80,7 @@ struct Fixture
 
     TestFolder folder;
     MessageRecorder boxes;
-    TfrmMain main;
+    MainWindow main;
 };
 
 TEST(PictureIntake, FirstMatchingPathWinsInDropOrder)

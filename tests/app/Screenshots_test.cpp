@@ -5,7 +5,7 @@
 //       --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
 //
 // They are written to docs/send-in-progress.png and docs/send-done.png.
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -34,7 +34,7 @@ TEST(Screenshots, DISABLED_SendInProgressAndDone)
                                   "\r\nSMTP=127.0.0.1\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\n"
                                   "dotsettei=2\r\nsiteidot=240\r\nrfsize=2\r\n[Koukoku]\r\nflg=1\r\n");
     MessageRecorder boxes;
-    TfrmMain main;
+    MainWindow main;
     main.show();
     QTest::qWait(200);
 

@@ -1,5 +1,5 @@
 #include "app/HeaderEncoding.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -62,7 +62,7 @@ struct Window
         folder.Write("kelvo.ini", Ini(port, footer, host));
         main.show();
         QTest::qWait(10);
-        QObject::connect(&main, &TfrmMain::StatusChanged, [this](const QString &t) { statuses.append(t); });
+        QObject::connect(&main, &MainWindow::StatusChanged, [this](const QString &t) { statuses.append(t); });
     }
     void DropPicture(int w = 640, int h = 480)
     {
@@ -79,7 +79,7 @@ struct Window
 
     TestFolder folder;
     MessageRecorder boxes;
-    TfrmMain main;
+    MainWindow main;
     QStringList statuses;
 };
 
@@ -157,7 +157,7 @@ TEST(SendCommand, PureAsciiMailIsSentAsComposed)
     Window w(server.Port());
     w.Child<QLineEdit>("txtSubject")->setText("hello");
     w.Child<QPlainTextEdit>("txtBody")->setPlainText("line 1\n.dot\n"); // the last break starts no line
-    w.boxes.Answer(MsgResult::Yes); // send without a picture
+    w.boxes.Answer(MsgResult::Yes);                                     // send without a picture
     w.Send();
     server.Finish();
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
@@ -212,7 +212,8 @@ TEST(SendCommand, FooterAddsUpAndFileNameDefaults)
     EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(), "hi" + footer + footer);
     const QList<SmtpSink::Message> got = sink.WaitForMessages(2);
     ASSERT_EQ(got.size(), 2);
-    EXPECT_TRUE(got[0].Data.contains("\r\nSubject: =?ISO-2022-JP?B?" "?=\r\n"));
+    EXPECT_TRUE(got[0].Data.contains("\r\nSubject: =?ISO-2022-JP?B?"
+                                     "?=\r\n"));
     const QJsonObject second = ReadMail(got[1].Data);
     EXPECT_EQ(second["parts"][0]["text"].toString().replace("\r\n", "\n"), "hi" + footer + footer);
     EXPECT_EQ(second["parts"][1]["filename"].toString(), "kelvo.jpg");
@@ -347,7 +348,7 @@ TEST(SendCommand, AttachmentDeletedBeforeSending)
 
 TEST(SendCommand, SilentServerEndsWithinTheTimeOut)
 {
-    EXPECT_EQ(TfrmMain().NMSMTP1->TimeOut, 60000);
+    EXPECT_EQ(MainWindow().NMSMTP1->TimeOut, 60000);
     struct Row
     {
         const char *name;
@@ -414,8 +415,8 @@ TEST(SendCommand, NextSendAfterAFailedConnectionOrAHangUp)
     // Its last words must not be taken for the next server's greeting.
     S server(S::Greeting() +
              S::Script{S::Expect("RSET"), S::Say("250 ok"), S::ExpectAnyLine(), S::Say("250 ok"), S::ExpectAnyLine(),
-                       S::Say("250 ok"), S::Expect("DATA"), S::Say("554 no"), S::Say("421 idle, closing"),
-                       S::Hangup(), S::AcceptNext()} +
+                       S::Say("250 ok"), S::Expect("DATA"), S::Say("554 no"), S::Say("421 idle, closing"), S::Hangup(),
+                       S::AcceptNext()} +
              S::Greeting() + S::Mail("taro@example.jp", {"hanako@example.jp"}) +
              S::Script{S::Expect("QUIT"), S::Say("221 bye")});
     w.main.Settings.SmtpPort = server.Port();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/Psock.h"
+#include "net/SocketClient.h"
 #include "platform/MsgBox.h"
 #include "support/Failure.h"
 
@@ -24,7 +24,7 @@ inline bool WaitFor(const std::function<bool()> &condition, int maxMs = 5000)
 
 // A client that records its events and status texts in one log, in order, and whose Abort
 // can act like the SMTP client's (cancel the running wait).
-class RecordingClient : public TPowersock
+class RecordingClient : public SocketClient
 {
 public:
     RecordingClient()
@@ -63,8 +63,8 @@ public:
         TimerOn();
     }
 
-    using TPowersock::TimerOff;
-    using TPowersock::TimerOn;
+    using SocketClient::TimerOff;
+    using SocketClient::TimerOn;
 
     bool CancelOnAbort = false;
     QStringList Log;

@@ -1,0 +1,443 @@
+#include "app/MainWindow.h"
+
+#include "ui_MainWindow.h"
+
+#include "app/HeaderEncoding.h"
+#include "imaging/Pipeline.h"
+#include "platform/Command.h"
+#include "platform/Exception.h"
+#include "platform/Fonts.h"
+#include "platform/MsgBox.h"
+#include "platform/ProgramFolder.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLayout>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QStyle>
+#include <QTimer>
+#include <QUrl>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+{
+    ui->setupUi(this);
+    setFont(FormFont());
+    setObjectName(QStringLiteral("frmMain"));
+
+    // Fixed single border, minimise box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    ui->ClientArea->setFixedSize(421, 324);
+    setCentralWidget(ui->ClientArea);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(247, 121);
+
+    // Icons of the image list: new mail 0, open 1, save 2, web 9.
+    ui->acNEW->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    ui->mnuOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->acOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->acSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->acWeb->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+
+    ui->SpeedButton2->setDefaultAction(ui->acSend);
+    ui->txtFilemei->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->DestCombo->setAttribute(Qt::WA_InputMethodEnabled, false);
+    if (ui->DestCombo->lineEdit())
+        ui->DestCombo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->txtBody->MaxLength = 1000;
+
+    // The preview box's background is the system's grey-text colour; the picture is
+    // drawn over the hint label.
+    ui->ImgScroll->setBackgroundRole(QPalette::Dark);
+    QPalette grey = ui->ImgScroll->palette();
+    grey.setColor(QPalette::Window, palette().color(QPalette::Disabled, QPalette::WindowText));
+    ui->ImgScrollContents->setAutoFillBackground(true);
+    ui->ImgScrollContents->setPalette(grey);
+    ui->PicData->raise();
+
+    // The SMTP client and its stored properties. The header line put in FinalHeader
+    // here is never sent: composition clears the list first.
+    NMSMTP1 = new SmtpClient(this);
+    NMSMTP1->setObjectName(QStringLiteral("NMSMTP1"));
+    NMSMTP1->Port = 25;
+    NMSMTP1->ReportLevel = 0;
+    NMSMTP1->EncodeType = uuMime;
+    NMSMTP1->ClearParams = true;
+    NMSMTP1->SubType = mtPlain;
+    NMSMTP1->TimeOut = SmtpTimeOut;
+    NMSMTP1->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
+    BindSmtpEvents();
+
+    // 1. Version text, mailer name and caption.
+    VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
+    NMSMTP1->PostMessage.LocalProgram = VersionText.toUtf8();
+    setWindowTitle(VersionText);
+    // 2. The subject box.
+    ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
+    // 3. Dropped files are taken by the window, wherever they land: the edit boxes would
+    // otherwise take a dropped file as the text of its address.
+    setAcceptDrops(true);
+    for (QWidget *box :
+         {static_cast<QWidget *>(ui->txtSubject), static_cast<QWidget *>(ui->txtFilemei),
+          static_cast<QWidget *>(ui->DestCombo), static_cast<QWidget *>(ui->txtBody), ui->txtBody->viewport()})
+        box->setAcceptDrops(false);
+    if (ui->DestCombo->lineEdit())
+        ui->DestCombo->lineEdit()->setAcceptDrops(false);
+    // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
+    Settings = MainSettings();
+    // 5. The preview's hint.
+    ui->PicSetu->setText(
+        QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
+    ui->PicSetu->adjustSize();
+    // 6. The progress bar over status panel 1.
+    ProgressBar = new QProgressBar(ui->StatusBar);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(302, 2, 98, 22);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    AskSavePath = [this] {
+        // The save dialog of the form: title, default name and extension.
+        QFileDialog dialog(this, QStringLiteral("画像の保存"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("jpeg"));
+        dialog.setNameFilters({QStringLiteral("JPEG (*.jpg *.jpeg)")});
+        dialog.selectFile(QStringLiteral("kelvo"));
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+
+    connect(ui->acSend, &QAction::triggered, this, [this] { RunSend(); });
+    connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
+    connect(ui->acSave, &QAction::triggered, this, [this] { RunCommand([this] { acSaveExecute(); }); });
+    connect(ui->acWeb, &QAction::triggered, this, [this] { RunCommand([this] { acWebExecute(); }); });
+    connect(ui->mnuVersion, &QAction::triggered, this, [this] { RunCommand([this] { ShowVersion(); }); });
+    connect(ui->acSettei, &QAction::triggered, this, [this] { RunCommand([this] { ShowSettings(); }); });
+    connect(ui->mnuAddress, &QAction::triggered, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::SetDialogs(QDialog *settei, QDialog *address)
+{
+    frmSettei = settei;
+    frmAddress = address;
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (shownOnce)
+        return;
+    shownOnce = true;
+    // Runs once the window is on screen, from the event loop, so that a dialog it
+    // opens is modal over a visible main window.
+    QTimer::singleShot(0, this, [this] { RunCommand([this] { FormShow(); }); });
+}
+
+void MainWindow::FormShow()
+{
+    if (!QFileInfo(ProfilePath(SettingsFileName)).isFile()) {
+        // First run: the settings dialog instead of the loading; the counter is left alone.
+        if (frmSettei)
+            frmSettei->exec();
+        return;
+    }
+    LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
+
+    const qint64 next =
+        qint64(StrToInt(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
+    Settings.LaunchCount = static_cast<int>(std::min<qint64>(next, std::numeric_limits<int>::max()));
+    if (Settings.LaunchCount != 5) {
+        ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"),
+                     QString::number(Settings.LaunchCount));
+        return;
+    }
+    ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QStringLiteral("1"));
+    if (PlainBox(QStringLiteral("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
+        acWebExecute();
+}
+
+void MainWindow::SetDestinationText(const QString &text)
+{
+    ui->DestCombo->setEditText(text);
+}
+
+QString MainWindow::DestinationText() const
+{
+    return ui->DestCombo->currentText();
+}
+
+void MainWindow::SetStatusText(const QString &text)
+{
+    ui->StatusPanel0->setText(text);
+    emit StatusChanged(text);
+}
+
+QString MainWindow::StatusText() const
+{
+    return ui->StatusPanel0->text();
+}
+
+void MainWindow::acWebExecute()
+{
+    // Whether a browser opened is not reported.
+    QDesktopServices::openUrl(QUrl(HomePageAddress));
+}
+
+void MainWindow::ShowVersion()
+{
+    InformationBox(VersionText);
+}
+
+void MainWindow::ShowSettings()
+{
+    if (frmSettei)
+        frmSettei->exec();
+}
+
+void MainWindow::ShowAddressBook()
+{
+    if (frmAddress)
+        frmAddress->exec();
+}
+
+void MainWindow::SetPicture(const QImage &picture)
+{
+    Picture = picture;
+    ui->PicData->setPixmap(QPixmap::fromImage(Picture));
+    ui->PicData->resize(Picture.size());
+    // The box scrolls when the picture is larger than it; the grey fills the rest.
+    ui->ImgScrollContents->resize(Picture.size().expandedTo(ui->ImgScroll->viewport()->size()));
+}
+
+void MainWindow::ClearPicture()
+{
+    Picture = QImage();
+    ui->PicData->clear();
+    ui->PicData->resize(0, 0);
+    ui->ImgScrollContents->resize(ui->ImgScroll->viewport()->size());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    event->acceptProposedAction();
+    RunCommand([this, paths] { DropFiles(paths); });
+}
+
+void MainWindow::DropFiles(const QStringList &paths)
+{
+    const QString unsupported = QStringLiteral("このファイルタイプには対応しておりません。");
+    for (const QString &path : paths) {
+        // The whole path is used, however long. A folder is never a picture, whatever
+        // its name.
+        const QFileInfo info(path);
+        if (info.isDir())
+            continue;
+        const QString name = info.fileName();
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString extension = dot < 0 ? QString() : name.mid(dot);
+        const auto is = [&extension](const char *e) {
+            return extension.compare(QLatin1String(e), Qt::CaseInsensitive) == 0;
+        };
+        QImage loaded;
+        if (is(".JPG")) {
+            // The preview is emptied before decoding: a file that fails leaves it empty.
+            ClearPicture();
+            loaded = LoadJpeg(path);
+        } else if (is(".JPEG")) {
+            loaded = LoadJpeg(path);
+        } else if (is(".BMP")) {
+            loaded = LoadBmp(path);
+        } else {
+            continue;
+        }
+        // Fitted before it is shown, so a huge photo is never drawn at full size and a
+        // fit that fails keeps the previous picture as a failed load does.
+        FitToSize(loaded, Settings.DotSize);
+        ClearPicture();
+        SetPicture(loaded);
+        return;
+    }
+    WarningBox(unsupported);
+}
+
+void MainWindow::acGrayExecute()
+{
+    if (!PicturePresent()) {
+        InformationBox(QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"));
+        return;
+    }
+    QImage grey;
+    ConvertToGrey(Picture, grey);
+    SetPicture(grey);
+}
+
+void MainWindow::acSaveExecute()
+{
+    if (!PicturePresent()) {
+        InformationBox(QStringLiteral("画像が読み込まれていないので保存できません。"));
+        return;
+    }
+    // The picture as it would be mailed now: the JPEG at the quality that fits the
+    // current size limit.
+    const QString path = AskSavePath ? AskSavePath() : QString();
+    if (path.isEmpty())
+        return;
+    EncodeUnderLimit(Picture, path, Settings.SizeLimit);
+}
+
+void MainWindow::BindSmtpEvents()
+{
+    NMSMTP1->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
+    NMSMTP1->OnSendStart = [this](QObject *) {
+        SetStatusText(QStringLiteral("送信開始"));
+        ProgressBar->setValue(0);
+    };
+    NMSMTP1->OnPacketSent = [this](QObject *) {
+        SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(NMSMTP1->TotalBytes).arg(NMSMTP1->SentBytes));
+        const qint64 total = NMSMTP1->TotalBytes;
+        ProgressBar->setValue(
+            total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(NMSMTP1->SentBytes) * 100 / total)) : 100);
+    };
+    NMSMTP1->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
+    NMSMTP1->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
+    NMSMTP1->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
+    NMSMTP1->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
+    NMSMTP1->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
+    NMSMTP1->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
+    NMSMTP1->OnAuthenticationFailed = [](bool &) { WarningBox(QStringLiteral("認証に失敗しました")); };
+    NMSMTP1->OnAttachmentNotFound = [](const QString &) {
+        WarningBox(QStringLiteral("添付すべきファイルが削除されました。"));
+    };
+    NMSMTP1->OnConnectionRequired = [this](bool &handled) {
+        if (ConfirmBox(QStringLiteral("Connection Required. Connect?"), MsgButtons::OkCancel) == MsgResult::Ok) {
+            handled = true;
+            NMSMTP1->Connect();
+        }
+    };
+}
+
+void MainWindow::RunSend()
+{
+    // The client's waits keep the window alive, so the command could be started again
+    // from inside itself; it is off until this send has returned.
+    if (sending)
+        return;
+    sending = true;
+    ui->acSend->setEnabled(false);
+    RunCommand([this] {
+        try {
+            acSendExecute();
+        } catch (...) {
+            // A send cancelled by closing the window ends without an error box.
+            if (!closeRequested)
+                throw;
+        }
+    });
+    ui->acSend->setEnabled(true);
+    sending = false;
+    if (closeRequested)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (sending) {
+        // The send is cancelled; the window closes once the send command has returned.
+        closeRequested = true;
+        NMSMTP1->Cancel();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::acSendExecute()
+{
+    MailMessage &message = NMSMTP1->PostMessage;
+    // 1.
+    message.Body.clear();
+    // 2.
+    if (!PicturePresent() &&
+        ConfirmBox(QStringLiteral("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) == MsgResult::No)
+        return;
+    // 3.
+    if (ui->txtFilemei->text().isEmpty())
+        ui->txtFilemei->setText(QStringLiteral("kelvo"));
+    // 4.
+    if (!ui->DestCombo->currentText().contains(QLatin1Char('@'))) {
+        WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
+        return;
+    }
+    // 5. The footer becomes part of the body the user sees.
+    if (Settings.AdFooter)
+        ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
+    // 6, 7.
+    Settings.DestAddress = ui->DestCombo->currentText();
+    Settings.SubjectText = ui->txtSubject->text();
+    Settings.SubjectText = EncodeSubject(Settings.SubjectText);
+    // 8. The mail layer takes bytes: a sender name outside ASCII becomes an encoded word,
+    // a body outside ASCII ISO-2022-JP lines.
+    NMSMTP1->Host = Settings.SmtpHost;
+    NMSMTP1->Port = Settings.SmtpPort;
+    NMSMTP1->UserID = Settings.UserId.toUtf8();
+    message.FromAddress = Settings.FromAddress.toUtf8();
+    message.FromName = IsAscii(Settings.FromName) ? Settings.FromName.toLatin1()
+                                                  : (EncodeSubject(Settings.FromName) + QLatin1Char(' ')).toLatin1();
+    message.Subject = Settings.SubjectText.toLatin1();
+    message.ToAddress.clear();
+    message.ToAddress.append(Settings.DestAddress.toUtf8());
+    bool ascii = true;
+    // The lines of the box: a final line break ends the last line, it starts no new one.
+    QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    message.Body = EncodeBodyLines(lines, ascii);
+    NMSMTP1->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
+    // 9. The attachment file beside the program, at the best quality within the limit.
+    // The name names a file there and nowhere else.
+    const QString name = ui->txtFilemei->text();
+    if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
+        throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
+    const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
+    EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
+    // 10.
+    message.Attachments.clear();
+    if (PicturePresent())
+        message.Attachments.append(attachment);
+    // 11. A connection left open by a failed send is used again (its next mail starts
+    // with RSET) unless the server setting changed since; then it is dropped first.
+    if (NMSMTP1->Connected && (connectedHost != NMSMTP1->Host || connectedPort != NMSMTP1->Port))
+        NMSMTP1->SocketClient::Disconnect();
+    if (!NMSMTP1->Connected) {
+        connectedHost = NMSMTP1->Host;
+        connectedPort = NMSMTP1->Port;
+        NMSMTP1->Connect();
+    }
+    NMSMTP1->SendMail();
+    NMSMTP1->Disconnect();
+}

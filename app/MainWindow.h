@@ -1,0 +1,111 @@
+#pragma once
+
+#include "mail/SmtpClient.h"
+#include "settings/SettingsStore.h"
+
+#include <QDialog>
+#include <QImage>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+class QProgressBar;
+
+// The product's home page: opened by the web command, and named in the mail footer.
+inline const QString HomePageAddress = QStringLiteral("https://kelvo.example.jp/");
+inline const QString AdvertisementFooter = QStringLiteral("Sent with kelvo [") + HomePageAddress + QStringLiteral("]");
+
+// How long the SMTP client waits for a look-up, a connection, a reply or the sending
+// of the message before it gives up.
+constexpr int SmtpTimeOut = 60000;
+
+// The main window. It owns every piece of state of a run: the settings in memory,
+// the held picture and the SMTP client.
+//
+// In tests: construct it, set the dialogs with SetDialogs (any QDialog will do), and
+// show() it; the first showing step (FormShow) runs from the event loop right after
+// the window is shown, so process events (QTest::qWait) before looking at its effects.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    void SetDialogs(QDialog *settei, QDialog *address);
+
+    // The first showing: settings loading or the first-run dialog, and the launch
+    // counter with its question.
+    void FormShow();
+
+    // Text of the destination box; the dialogs set it through this.
+    void SetDestinationText(const QString &text);
+    QString DestinationText() const;
+
+    void SetStatusText(const QString &text);
+    QString StatusText() const;
+
+    // The held picture: the graphic of the picture control PicData.
+    bool PicturePresent() const { return !Picture.isNull(); }
+    const QImage &HeldPicture() const { return Picture; }
+
+    // Takes dropped files in their order: the first with the extension ".JPG",
+    // ".JPEG" or ".BMP" (any case) is loaded and fitted to DotSize.
+    void DropFiles(const QStringList &paths);
+
+    // Asks where the save command writes; the save dialog unless a test replaces it.
+    std::function<QString()> AskSavePath;
+
+    // The send command: the picture, subject, destination and body as one mail.
+    void acSendExecute();
+    bool Sending() const { return sending; }
+
+    // The SMTP client of the window, with its handlers bound.
+    SmtpClient *NMSMTP1 = nullptr;
+
+    QString VersionText;
+    MainSettings Settings;
+    QDialog *frmSettei = nullptr;
+    QDialog *frmAddress = nullptr;
+    QProgressBar *ProgressBar = nullptr;
+
+signals:
+    // Status panel 0 shows a new text.
+    void StatusChanged(const QString &text);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void SetPicture(const QImage &picture);
+    void ClearPicture();
+    void acGrayExecute();
+    void acSaveExecute();
+
+    void acWebExecute();
+    void ShowVersion();
+    void ShowSettings();
+    void ShowAddressBook();
+    void BindSmtpEvents();
+    void RunSend();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    bool shownOnce = false;
+    bool sending = false;
+    bool closeRequested = false;
+    QString connectedHost;
+    int connectedPort = 0;
+    QImage Picture;
+};
+
+// Program start: the main window, then the settings dialog, then the address book;
+// runs the event loop until the main window closes.
+int RunKelvo();

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+// A multi-line edit whose length limit stops what the user types or pastes, as a
+// Windows memo's does; text set by the program is not cut.
+class MemoEdit : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit MemoEdit(QWidget *parent = nullptr) : QPlainTextEdit(parent) {}
+
+    int MaxLength = 0; // 0: no limit
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+
+private:
+    int Room() const;
+};

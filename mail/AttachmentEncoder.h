@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QIODevice>
+#include <QObject>
+
+#include <functional>
+
+// How an attachment's bytes become text: base64 as MIME has it, or uuencode lines.
+enum UUMethods { uuMime = 0, uuCode = 1 };
+
+using TNotifyEvent = std::function<void(QObject *Sender)>;
+
+// Turns the bytes of InputStream into lines of printable text (CR LF ended) written to
+// OutputStream. Only encoding exists. The streams belong to the caller.
+class AttachmentEncoder : public QObject
+{
+public:
+    explicit AttachmentEncoder(QObject *owner = nullptr);
+
+    // Encodes all of InputStream, from its first byte, into OutputStream from its
+    // current position; leaves OutputStream at position 0. A failing stream throws
+    // Exception; OnEndEncode fires on every path.
+    void Encode();
+
+    TNotifyEvent OnBeginEncode;
+    TNotifyEvent OnEndEncode;
+    QIODevice *InputStream = nullptr;
+    QIODevice *OutputStream = nullptr;
+    UUMethods Method = uuMime;
+
+private:
+    void EncodeLines();
+
+    char alphabet[64] = {};
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+// The message the SMTP client sends. Text fields are the bytes that go on the wire
+// (the caller encodes names and subject itself); a recipient entry may be a bare
+// address, "Name <address>" or "word:address". Attachments are local file paths.
+class MailMessage
+{
+public:
+    QByteArray FromName;
+    QByteArray FromAddress;
+    QByteArray Subject;
+    QByteArray LocalProgram; // the X-Mailer value
+    QByteArray Date;
+    QByteArray ReplyTo;
+    QStringList Attachments;
+    QList<QByteArray> ToAddress;
+    QList<QByteArray> ToCarbonCopy;
+    QList<QByteArray> ToBlindCarbonCopy; // never written into the header
+    QList<QByteArray> Body;              // text lines without line ends
+};

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "mail/AttachmentEncoder.h"
+#include "mail/HeaderList.h"
+#include "mail/MailMessage.h"
+#include "net/SocketClient.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+
+// Event types of the SMTP client (only TNotifyEvent passes the sender).
+using THeaderInComplete = std::function<void(bool &handled, int hiType)>;
+using TRecipientNotFound = std::function<void(const QByteArray &Recipient)>;
+using TFileItem = std::function<void(const QString &Filename)>;
+
+enum TSubType { mtPlain = 0, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
+
+// The SMTP client: greeting and HELO on Connect, one mail transaction per SendMail
+// (RSET, MAIL FROM, RCPT TO, DATA, the message, "."), QUIT on Disconnect. Every
+// failure throws; events let the owner follow and steer the dialogue.
+class SmtpClient : public SocketClient
+{
+public:
+    explicit SmtpClient(QObject *owner = nullptr);
+    ~SmtpClient() override;
+
+    void Connect() override;
+    void Disconnect() override;
+    void Abort() override;
+    void SendMail();
+
+    // Builds FinalHeader and the message body from PostMessage.
+    void ComposeMessage();
+    // Appends the MIME part of attachment Index (1-based) to the message body.
+    void WriteAttachmentPart(int Index);
+
+    // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
+    static QByteArray ExtractAddress(const QByteArray &Entry);
+    // Replaces Reply by the following lines while it is a continuation line.
+    void SkipContinuationLines(QByteArray &Reply);
+
+    // The composed text after the header, and the boundary of the last composition.
+    const QByteArray &MessageBody() const { return body; }
+    const QByteArray &Boundary() const { return boundary; }
+
+    // The longest run of continuation lines read for one reply.
+    static constexpr int MaxContinuationLines = 1000;
+
+    // Published.
+    TNotifyEvent OnConnect;
+    QByteArray UserID;
+    MailMessage PostMessage;
+    HeaderList FinalHeader;
+    UUMethods EncodeType = uuMime;
+    bool ClearParams = true;
+    TSubType SubType = mtPlain;
+    TRecipientNotFound OnRecipientNotFound;
+    THeaderInComplete OnHeaderIncomplete;
+    TNotifyEvent OnSendStart;
+    TNotifyEvent OnSuccess;
+    TNotifyEvent OnFailure;
+    TFileItem OnEncodeStart;
+    TFileItem OnEncodeEnd;
+    TFileItem OnAttachmentNotFound;
+    THandlerEvent OnAuthenticationFailed;
+
+    // The charset named by the text part's Content-Type line; the sender relabels it
+    // when the body lines are not plain ASCII.
+    QByteArray BodyCharset = "us-ascii";
+
+    // A Connect or SendMail is running.
+    bool Busy = false;
+
+private:
+    QByteArray Command(const QByteArray &command);
+    // Runs one wait for the server (a reply, or the sending of the message) under the
+    // time-out of TimeOut milliseconds, when one is set.
+    QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
+    void CheckReply(const QByteArray &reply) const;
+    void CheckInput() const;
+    void WriteBodyLines();
+    void SendHeader();
+
+    QByteArray body;
+    QBuffer bodyStream;
+    qint64 uploadMark = -1; // SentBytes when the upload's time-out was last armed
+    QByteArray boundary;
+};

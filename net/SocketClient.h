@@ -1,0 +1,199 @@
+#pragma once
+
+#include "net/SocketEvents.h"
+#include "net/SocketTimer.h"
+#include "platform/AsyncSocket.h"
+#include "platform/Exception.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class SocketWindow;
+
+// A failure of the socket layer; the message is the text the user reads.
+class ESockError : public Exception
+{
+public:
+    explicit ESockError(const QString &message) : Exception(message) {}
+};
+
+// A socket operation that ended because it was cancelled.
+class EAbortError : public ESockError
+{
+public:
+    explicit EAbortError(const QString &message) : ESockError(message) {}
+};
+
+// A TCP client with blocking-style operations that never block the GUI thread: every wait
+// sleeps 2 ms and runs one pass of the event loop until its condition holds, and all socket
+// activity arrives as posted messages to a hidden window that the client owns.
+//
+// Destruction: the shutdown step Destroy() calls the virtual Abort() first. A base-class
+// destructor cannot reach a derived override, so a derived class that overrides Abort() must
+// call Destroy() at the start of its own destructor; ~SocketClient calls it too (a second call
+// does nothing), so a client without an override needs nothing more.
+class SocketClient : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SocketClient(QObject *owner = nullptr);
+    ~SocketClient() override;
+    SocketClient(const SocketClient &) = delete;
+    SocketClient &operator=(const SocketClient &) = delete;
+
+    // The shutdown of the client: Abort, Cancel, close the socket for good and give back the
+    // client's share of the socket layer. Runs once; the destructor runs it if nobody did.
+    void Destroy();
+
+    // Resolves Host (or RelayHost), connects to Port and waits until connected.
+    virtual void Connect();
+    // Closes the connection; a fresh socket is ready at once for the next Connect.
+    virtual void Disconnect();
+    // Writeln the command, ReadLn the reply; sets LastReply and ReplyCode. Returns the reply
+    // line with its line end.
+    virtual QByteArray Transaction(const QByteArray &command);
+    // Called when the time-out fires and when the client is destroyed; empty here.
+    virtual void Abort();
+    // For listening clients; nothing here listens, so this always fails.
+    virtual TSocket Accept();
+
+    void Cancel();
+    void RequireConnection();
+    void RequestCloseSocket();
+
+    // The data operations wait for the network until done or cancelled. A connection that is
+    // closed (or was never made) ends the wait too: ReadLn with no whole line left in
+    // ReceiveBuffer, and a send not yet handed over, fail with ESockError "Connection closed
+    // by the server".
+
+    // Sends the text up to its first zero byte, at most 16384 bytes of it.
+    void Write(const QByteArray &text);
+    void Writeln(const QByteArray &text);
+    // Length 0 means: up to the first zero byte.
+    void SendBuffer(const char *buffer, quint16 length);
+    // Sends the whole stream from its start; counts SentBytes and fires OnPacketSent.
+    void SendStream(QIODevice &stream);
+    // Returns the next line, line end included.
+    QByteArray ReadLn();
+
+    // "number:text", "Unknown Error No. number", or empty for 0.
+    QString LookupErrorText(int errorNumber);
+
+    // The longest line ReadLn waits for: a peer that sends more without a line feed makes
+    // ReadLn fail instead of filling memory.
+    static constexpr qsizetype MaxLineLength = 1024 * 1024;
+
+    // Events.
+    TNotifyEvent OnDataArrived;
+    TNotifyEvent OnAccept;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TOnErrorEvent OnError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnConnectionRequired;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketReceived;
+    TNotifyEvent OnPacketSent;
+    // Called when a receive notification finds CancelPending set.
+    TNotifyEvent AbortHook;
+
+    // Published properties.
+    QString Host;
+    qint32 Port = 0;
+    qint32 TimeOut = 0; // milliseconds; 0 waits without limit
+    qint32 ReportLevel = 0;
+
+    // State.
+    bool CountTraffic = false;
+    bool HandlerBusy = false;
+    QStringList SocketInfo;
+    qint32 SentBytes = 0;
+    bool CancelPending = false;
+    bool ShuttingDown = false;
+    qint32 LastError = 0;
+    QString StatusText;
+    QString RelayHost;
+    qint32 RelayPort = 0;
+    bool LastEventOk = false;
+    bool TimedOut = false;
+    qint32 TotalBytes = 0;
+    qint32 ReceivedBytes = 0;
+    bool LookupDone = false;
+    TWSAData WSAData{};
+    TSockAddrIn RemoteAddress{};
+    QByteArray LastReply;
+    qint16 ReplyCode = 0;
+    bool SendComplete = false;
+    TSocket SocketHandle = InvalidSocket;
+    // Received bytes not yet taken by ReadLn.
+    QByteArray ReceiveBuffer;
+    bool Connected = false;
+
+    // The window messages of the client.
+    static constexpr quint32 MsgSocketEvent = 1125;
+    static constexpr quint32 MsgLookupDone = 1126;
+    static constexpr quint32 MsgWriteMore = 1127;
+    static constexpr quint32 MsgReadMore = 1128;
+
+    // The number of live clients that started the socket layer.
+    static int SocketsInUse();
+
+protected:
+    // One platform send or receive moves at most this many bytes; Write takes at most
+    // TextBufferSize - 1 bytes of text.
+    static constexpr int ChunkSize = 16383;
+    static constexpr int TextBufferSize = 16385;
+    // Without a connection no byte can come in or go out: a wait for that would never end.
+    static QString ClosedText() { return QStringLiteral("Connection closed by the server"); }
+    // One turn of every wait: the program stays responsive while a call "blocks".
+    static void PollOnce();
+
+    // The time-out: TimerOn arms it with TimeOut, TimerOff disarms it; when it fires,
+    // TimedOut is set and Abort runs. A derived class may arm it around its own waits.
+    void TimerOn();
+    void TimerOff();
+    void TimerExpired(QObject *sender);
+
+    void ReportStatus(const QString &text, int level);
+    // Raises the platform's last error unless it is the one passed (always "would block").
+    void ErrorManager(int ignore);
+    void ResolveHost();
+    void HandleSocketMessage(quint32 message, quintptr word, qintptr value);
+    void ReadToStream();
+    void WriteFromStream();
+    void InitializeSockets();
+
+    // Bytes waiting to be sent start at SendPosition; the send handler moves the position
+    // instead of copying the rest of a large stream after every chunk.
+    QByteArray SendQueue;
+    qsizetype SendPosition = 0;
+    QByteArray SendSpare;
+    QByteArray ReceiveSpare;
+    QByteArray TextBuffer;
+    SocketTimer *Timer = nullptr;
+    SocketWindow *WindowHandle = nullptr;
+    THostEntry HostEntryBuffer;
+    quintptr LookupHandle = 0;
+
+private:
+    // Closes the socket of a failed connection attempt and makes a fresh one, quietly.
+    void RenewSocket();
+    // Ends the run of the receive or send handler.
+    void EndHandler();
+
+    void TakeSent(qsizetype n);
+    bool destroyed = false;
+    bool destroying = false;
+    bool startedSockets = false;
+    // A notification that came while the other handler ran; handled when it ends.
+    bool readDeferred = false;
+    bool writeDeferred = false;
+};

@@ -1,0 +1,163 @@
+#include "settings/AddressBookDialog.h"
+
+#include "platform/Command.h"
+#include "platform/Fonts.h"
+#include "platform/MsgBox.h"
+#include "ui_AddressBookDialog.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QTreeWidgetItem>
+
+Q_DECLARE_METATYPE(AddressEntry)
+
+namespace {
+
+// The whole entry rides on its row, so index and data fields read from the file and
+// sub-items beyond the first go back into the file unchanged.
+constexpr int EntryRole = Qt::UserRole;
+
+bool NeedsQuotes(const QString &item)
+{
+    for (const QChar c : item) {
+        if (c.unicode() <= 32 || c == u'"' || c == u',')
+            return true;
+    }
+    return item.isEmpty();
+}
+
+} // namespace
+
+QString CommaText(const QStringList &items)
+{
+    QStringList parts;
+    for (const QString &item : items) {
+        if (NeedsQuotes(item)) {
+            QString inner = item;
+            inner.replace(u'"', QStringLiteral("\"\""));
+            parts.append(u'"' + inner + u'"');
+        } else {
+            parts.append(item);
+        }
+    }
+    return parts.join(u',');
+}
+
+AddressBookDialog::AddressBookDialog(DestinationSetter setDestination, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::AddressBookDialog>()), setDestination(std::move(setDestination))
+{
+    ui->setupUi(this);
+    setFont(FormFont());
+    setFixedSize(400, 393);
+    // No close button in the title bar: the dialog is left only through its buttons.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    ui->AddressList->header()->setSectionResizeMode(QHeaderView::Stretch);
+    ui->AddressList->header()->setSectionsMovable(false);
+
+    connect(ui->SpeedButton1, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton1Click(); }); });
+    connect(ui->SpeedButton2, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton2Click(); }); });
+    connect(ui->SpeedButton3, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton3Click(); }); });
+    connect(ui->SpeedButton4, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton4Click(); }); });
+
+    RunCommand([this] { FormCreate(); });
+}
+
+AddressBookDialog::~AddressBookDialog() = default;
+
+void AddressBookDialog::FormCreate()
+{
+    // The book is looked up in the working folder, not beside the program.
+    if (!QFileInfo(AddressFileName).isFile())
+        return;
+    try {
+        ShowEntries(ReadAddressFile(AddressFileName));
+    } catch (const EAddressReadError &e) {
+        ShowEntries(e.Entries);
+        throw;
+    }
+}
+
+QList<AddressEntry> AddressBookDialog::Entries() const
+{
+    QList<AddressEntry> entries;
+    for (int i = 0; i < ui->AddressList->topLevelItemCount(); ++i)
+        entries.append(ui->AddressList->topLevelItem(i)->data(0, EntryRole).value<AddressEntry>());
+    return entries;
+}
+
+void AddressBookDialog::ShowEntries(const QList<AddressEntry> &entries)
+{
+    ui->AddressList->clear();
+    for (const AddressEntry &entry : entries)
+        AppendEntry(entry);
+}
+
+void AddressBookDialog::AppendEntry(const AddressEntry &entry)
+{
+    auto *item = new QTreeWidgetItem(ui->AddressList);
+    item->setText(0, entry.Caption);
+    item->setText(1, entry.SubItems.value(0));
+    item->setData(0, EntryRole, QVariant::fromValue(entry));
+}
+
+void AddressBookDialog::reject()
+{}
+
+void AddressBookDialog::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}
+
+void AddressBookDialog::SpeedButton2Click()
+{
+    const QString name = ui->AddNameText->text();
+    const QString address = ui->AddTelText->text();
+    if (name.isEmpty() || address.isEmpty())
+        return;
+    if (!address.contains(u'@')) {
+        PlainBox(QStringLiteral("不適切なメールアドレスの形式です。"));
+        return;
+    }
+    AddressEntry entry;
+    entry.Caption = name;
+    entry.SubItems = {address};
+    AppendEntry(entry);
+}
+
+void AddressBookDialog::SpeedButton4Click()
+{
+    const QList<QTreeWidgetItem *> selected = ui->AddressList->selectedItems();
+    if (selected.isEmpty()) {
+        PlainBox(QStringLiteral("削除したいアドレスを選択してください。"));
+        return;
+    }
+    delete selected.first();
+    // The selection does not move on to a neighbour: a second click must not delete
+    // an entry the user never chose.
+    ui->AddressList->clearSelection();
+}
+
+void AddressBookDialog::SpeedButton1Click()
+{
+    if (ui->AddressList->topLevelItemCount() == 0) {
+        PlainBox(QStringLiteral("メールアドレスが登録されていません。"));
+        return;
+    }
+    const QList<QTreeWidgetItem *> selected = ui->AddressList->selectedItems();
+    if (selected.isEmpty()) {
+        PlainBox(QStringLiteral("アドレスを選択してください。"));
+        return;
+    }
+    const AddressEntry entry = selected.first()->data(0, EntryRole).value<AddressEntry>();
+    if (setDestination)
+        setDestination(CommaText(entry.SubItems));
+    SpeedButton3Click();
+}
+
+void AddressBookDialog::SpeedButton3Click()
+{
+    // A failed write throws before the dialog closes, so the user can try again.
+    WriteAddressFile(AddressFileName, Entries());
+    accept();
+}

@@ -1,0 +1,412 @@
+#include "settings/SettingsDialog.h"
+
+#include "platform/CodePage.h"
+#include "platform/Command.h"
+#include "platform/Exception.h"
+#include "platform/Fonts.h"
+#include "platform/MsgBox.h"
+
+#include "ui_SettingsDialog.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QValidator>
+
+#include <algorithm>
+
+namespace {
+
+const QString OwnModelLine = QStringLiteral("J-Phone,J-SH010:220");
+const QString ModelListFileName = QStringLiteral("keitai.txt");
+
+// A line cut to ModelLineMaxBytes without splitting a double-byte character.
+QByteArray CutModelLine(const QByteArray &line)
+{
+    if (line.size() <= ModelLineMaxBytes)
+        return line;
+    qsizetype end = 0;
+    while (end < line.size()) {
+        const int length = CP932CharLength(static_cast<unsigned char>(line[end]));
+        if (end + length > ModelLineMaxBytes)
+            break;
+        end += length;
+    }
+    return line.left(end);
+}
+
+// The port box takes at most this many typed characters. A QLineEdit's maxLength
+// would also cut a longer value put in from the settings file (a hand-edited
+// "587" would come back as "58" on the next OK); this limit only refuses typing.
+class TypedLengthLimit : public QValidator
+{
+public:
+    TypedLengthLimit(int limit, QObject *parent) : QValidator(parent), limit(limit) {}
+
+    State validate(QString &input, int &) const override { return input.size() <= limit ? Acceptable : Invalid; }
+
+private:
+    int limit;
+};
+
+bool SettingsFileExists()
+{
+    return QFileInfo(ProfilePath(SettingsFileName)).isFile();
+}
+
+QString ReadSetting(const char *section, const char *key)
+{
+    return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
+}
+
+void WriteSetting(const char *section, const char *key, const QString &value)
+{
+    ProfileWrite(SettingsFileName, QLatin1String(section), QLatin1String(key), value);
+}
+
+// Choosing an option by index the way the stored index is taken: below the first
+// option no option is chosen, past the last one the last is.
+void SetOptionIndex(QButtonGroup *group, int index)
+{
+    const QList<QAbstractButton *> buttons = group->buttons();
+    index = std::clamp(index, -1, int(buttons.size()) - 1);
+    if (index >= 0) {
+        group->button(index)->setChecked(true);
+        return;
+    }
+    group->setExclusive(false);
+    for (QAbstractButton *button : buttons)
+        button->setChecked(false);
+    group->setExclusive(true);
+}
+
+QButtonGroup *OptionGroup(QObject *owner, std::initializer_list<QAbstractButton *> buttons)
+{
+    auto *group = new QButtonGroup(owner);
+    int id = 0;
+    for (QAbstractButton *button : buttons)
+        group->addButton(button, id++);
+    return group;
+}
+
+// The local part of a mail address: the text before the first "@", empty without one.
+QString LocalPart(const QString &address)
+{
+    const qsizetype at = address.indexOf(QLatin1Char('@'));
+    return at < 0 ? QString() : address.left(at);
+}
+
+} // namespace
+
+QStringList SplitModelLines(const QByteArray &bytes, bool complete)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < bytes.size() && lines.size() < ModelListMaxLines) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0) {
+            if (!complete)
+                break;
+            end = bytes.size();
+        }
+        qsizetype length = end - start;
+        if (length > 0 && bytes[start + length - 1] == '\r')
+            --length;
+        lines.append(FromCP932(CutModelLine(bytes.mid(start, length))));
+        start = end + 1;
+    }
+    return lines;
+}
+
+QStringList ReadModelList(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = file.read(ModelFileMaxBytes + 1);
+    const bool complete = bytes.size() <= ModelFileMaxBytes;
+    if (!complete)
+        bytes.truncate(ModelFileMaxBytes);
+    return SplitModelLines(bytes, complete);
+}
+
+void SortModelLines(QStringList &lines)
+{
+    std::stable_sort(lines.begin(), lines.end(), [](const QString &a, const QString &b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+}
+
+SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDestination, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>()), settings(settings),
+      setDestination(std::move(setDestination))
+{
+    OnTerminate = [] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    };
+
+    ui->setupUi(this);
+    // No close box in the title bar; Escape and the window manager's close are
+    // refused by reject() and closeEvent().
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setFixedSize(380, 301);
+    move(198, 137);
+    setFont(FormFont());
+    ui->SelFileSize->setFont(FixedFont());
+
+    ui->txtMailAdd->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->txtSMTPPort->setValidator(new TypedLengthLimit(2, ui->txtSMTPPort));
+    for (QSpinBox *spin : {ui->SiteiGSize, ui->OtSize})
+        if (auto *edit = spin->findChild<QLineEdit *>())
+            edit->setMaxLength(4);
+
+    GazouSizeButtons = OptionGroup(this, {ui->GazouSize0, ui->GazouSize1, ui->GazouSize2});
+    SelFileSizeButtons = OptionGroup(this, {ui->SelFileSize0, ui->SelFileSize1, ui->SelFileSize2, ui->SelFileSize3});
+    QButtonGroup *tabs = OptionGroup(this, {ui->TabButton1, ui->TabButton2, ui->TabButton3});
+    connect(tabs, &QButtonGroup::idClicked, ui->PageControl1, &QStackedWidget::setCurrentIndex);
+
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { SpeedButton1Click(); }); });
+    connect(ui->SpeedButton2, &QToolButton::clicked, this, [this] { RunCommand([this] { SpeedButton2Click(); }); });
+    // Like the edit's change event, this runs for the showing's own filling too.
+    connect(ui->txtMailAdd, &QLineEdit::textChanged, this, [this] { RunCommand([this] { txtMailAddChange(); }); });
+    connect(ui->CheckBox1, &QCheckBox::clicked, this, [this] { RunCommand([this] { CheckBox1Click(); }); });
+    connect(GazouSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { GazouSizeClick(); }); });
+    connect(SelFileSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { SelFileSizeClick(); }); });
+    ui->txtSMTP->installEventFilter(this);
+    ui->GazouSize->installEventFilter(this);
+    ui->SelFileSize->installEventFilter(this);
+
+    // The form's own entry is sorted in with the file's lines.
+    if (QFileInfo(QDir::current().filePath(ModelListFileName)).isFile()) {
+        QStringList lines = ReadModelList(QDir::current().filePath(ModelListFileName));
+        lines.prepend(OwnModelLine);
+        SortModelLines(lines);
+        const QString text = ui->KishuIchi->currentText();
+        ui->KishuIchi->clear();
+        ui->KishuIchi->addItems(lines);
+        ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(text));
+        ui->KishuIchi->setEditText(text);
+    }
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::reject()
+{}
+
+void SettingsDialog::closeEvent(QCloseEvent *event)
+{
+    if (closingByButton)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}
+
+void SettingsDialog::CloseByButton(int result)
+{
+    closingByButton = true;
+    done(result);
+    closingByButton = false;
+}
+
+void SettingsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Restoring a minimised dialog is no new showing.
+    if (!event->spontaneous())
+        RunCommand([this] { FormShow(); });
+}
+
+bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        // Focus that comes back with the window (after a message box, say) is no entry.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (watched == ui->txtSMTP)
+                RunCommand([this] { txtSMTPEnter(); });
+            else if (watched == ui->GazouSize || watched == ui->SelFileSize)
+                PassFocusOn(static_cast<QWidget *>(watched));
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void SettingsDialog::FormShow()
+{
+    if (!SettingsFileExists()) {
+        ui->CheckBox2->setChecked(true);
+        return;
+    }
+    // In this order; a number that does not convert stops the showing at its key.
+    ui->txtSMTP->setText(ReadSetting("smtp", "SMTP"));
+    ui->txtMailAdd->setText(ReadSetting("smtp", "FromAddress"));
+    ui->txtFromMail->setText(ReadSetting("smtp", "name"));
+    ui->dSendAdd->setText(ReadSetting("smtp", "Dest"));
+    ui->txtSMTPPort->setText(ReadSetting("smtp", "Port"));
+    ui->txtID->setText(ReadSetting("smtp", "ID"));
+    SetOptionIndex(GazouSizeButtons, StrToInt(ReadSetting("keitai", "dotsettei")));
+    const QString kishu = ReadSetting("keitai", "kishu");
+    ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(kishu));
+    ui->KishuIchi->setEditText(kishu);
+    ui->SiteiGSize->setValue(StrToInt(ReadSetting("keitai", "siteidot")));
+    SetOptionIndex(SelFileSizeButtons, StrToInt(ReadSetting("keitai", "rfsize")));
+    ui->OtSize->setValue(StrToInt(ReadSetting("keitai", "ofsize")));
+    ui->CheckBox2->setChecked(StrToInt(ReadSetting("Koukoku", "flg")) == 1);
+    GazouSizeClick();
+    SelFileSizeClick();
+}
+
+void SettingsDialog::txtMailAddChange()
+{
+    const QString address = ui->txtMailAdd->text();
+    if (!address.contains(QLatin1Char('@')))
+        return;
+    if (ui->txtID->text() == QLatin1String("default"))
+        ui->txtID->setText(LocalPart(address));
+    if (address.contains(QLatin1Char('.'))) {
+        ui->txtSMTP->setEnabled(true);
+        ui->lblSMTP->setEnabled(true);
+    }
+}
+
+void SettingsDialog::txtSMTPEnter()
+{
+    if (!ui->txtSMTP->text().isEmpty())
+        return;
+    const QString address = ui->txtMailAdd->text();
+    if (!address.contains(QLatin1Char('.'))) {
+        PlainBox(QStringLiteral("正しいメールアドレスを最初に入力してください。"));
+        return;
+    }
+    // The domain; the whole address when it has no "@".
+    ui->txtSMTP->setText(address.mid(address.indexOf(QLatin1Char('@')) + 1));
+}
+
+void SettingsDialog::CheckBox1Click()
+{
+    const bool on = ui->CheckBox1->isChecked();
+    ui->Group2->setEnabled(on);
+    // The boxes and labels inside carry their own state as well.
+    ui->txtID->setEnabled(on);
+    ui->txtSMTPPort->setEnabled(on);
+    ui->lblPort->setEnabled(on);
+    ui->lblID->setEnabled(on);
+}
+
+void SettingsDialog::GazouSizeClick()
+{
+    const int option = GazouSizeButtons->checkedId();
+    ui->KishuIchi->setEnabled(option == 1);
+    ui->SiteiGSize->setEnabled(option != 0 && option != 1);
+}
+
+void SettingsDialog::SelFileSizeClick()
+{
+    ui->OtSize->setEnabled(SelFileSizeButtons->checkedId() == 3);
+}
+
+void SettingsDialog::PassFocusOn(QWidget *group)
+{
+    // The next control after the group and its options that can take the focus. The
+    // two groups are never a target, so two groups with nothing usable between them
+    // cannot pass the focus back and forth.
+    for (QWidget *w = group->nextInFocusChain(); w && w != group; w = w->nextInFocusChain()) {
+        if (group->isAncestorOf(w) || w == ui->GazouSize || w == ui->SelFileSize || ui->GazouSize->isAncestorOf(w) ||
+            ui->SelFileSize->isAncestorOf(w))
+            continue;
+        if (w->window() != this || !(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisible())
+            continue;
+        w->setFocus(Qt::TabFocusReason);
+        return;
+    }
+}
+
+void SettingsDialog::SpeedButton1Click()
+{
+    // What a spin box shows is what is saved: a number typed but not yet taken (OK does
+    // not take the focus from the box) counts, brought into the box's range.
+    for (QSpinBox *box : {ui->SiteiGSize, ui->OtSize}) {
+        bool number = false;
+        const int typed = box->cleanText().toInt(&number);
+        if (number)
+            box->setValue(typed);
+    }
+    if (ui->txtSMTP->text().isEmpty()) {
+        PlainBox(QStringLiteral("SMTPサーバを入力してください。"));
+        return;
+    }
+    if (ui->txtMailAdd->text().isEmpty()) {
+        PlainBox(QStringLiteral("メールアドレスを入力してください。"));
+        return;
+    }
+    if (ui->txtID->text().isEmpty())
+        ui->txtID->setText(LocalPart(ui->txtMailAdd->text()));
+    int port = 25;
+    try {
+        port = StrToInt(ui->txtSMTPPort->text());
+    } catch (const Exception &) {
+    }
+    ui->txtSMTPPort->setText(QString::number(port));
+
+    if (!SettingsFileExists()) {
+        WriteSetting("web", "kai", QStringLiteral("0"));
+        settings.LaunchCount = 0;
+    }
+
+    settings.FromName = ui->txtFromMail->text();
+    settings.FromAddress = ui->txtMailAdd->text();
+    settings.SmtpPort = port;
+    settings.SmtpHost = ui->txtSMTP->text();
+    settings.UserId = ui->txtID->text();
+    if (setDestination)
+        setDestination(ui->dSendAdd->text());
+
+    const int dotsettei = GazouSizeButtons->checkedId();
+    const int rfsize = SelFileSizeButtons->checkedId();
+    const QString kishu = ui->KishuIchi->currentText();
+    WriteSetting("smtp", "name", ui->txtFromMail->text());
+    WriteSetting("smtp", "FromAddress", ui->txtMailAdd->text());
+    WriteSetting("smtp", "Port", ui->txtSMTPPort->text());
+    WriteSetting("smtp", "SMTP", ui->txtSMTP->text());
+    WriteSetting("smtp", "ID", ui->txtID->text());
+    WriteSetting("smtp", "Dest", ui->dSendAdd->text());
+    WriteSetting("keitai", "dotsettei", QString::number(dotsettei));
+    WriteSetting("keitai", "kishu", kishu);
+    WriteSetting("keitai", "siteidot", QString::number(ui->SiteiGSize->value()));
+    WriteSetting("keitai", "rfsize", QString::number(rfsize));
+    WriteSetting("keitai", "ofsize", QString::number(ui->OtSize->value()));
+
+    // A model line whose size does not convert ends OK here, the keys above written.
+    DeriveDotSize(
+        dotsettei, kishu, [this] { return ui->SiteiGSize->value(); }, settings.DotSize);
+    DeriveSizeLimit(
+        rfsize, [this] { return ui->OtSize->value(); }, settings.SizeLimit);
+
+    const bool ad = ui->CheckBox2->isChecked();
+    WriteSetting("Koukoku", "flg", ad ? QStringLiteral("1") : QStringLiteral("2"));
+    settings.AdFooter = ad;
+
+    CloseByButton(QDialog::Accepted);
+}
+
+void SettingsDialog::SpeedButton2Click()
+{
+    if (!SettingsFileExists()) {
+        const MsgResult answer =
+            PlainBox(QStringLiteral("kelvoを使うには設定を行う必要があります。設定しますか？"), MsgButtons::YesNo);
+        if (answer == MsgResult::Yes)
+            return;
+        if (OnTerminate)
+            OnTerminate();
+    }
+    CloseByButton(QDialog::Rejected);
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "settings/SettingsStore.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QButtonGroup;
+class QCloseEvent;
+class QShowEvent;
+
+namespace Ui {
+class SettingsDialog;
+}
+
+// The phone model list, keitai.txt. Only so much of it is taken that a broken or
+// huge file cannot stall the dialog's creation: the first ModelFileMaxBytes bytes,
+// at most ModelListMaxLines lines, each line cut to ModelLineMaxBytes bytes (at a
+// character boundary). Model lines are a few dozen bytes; a list of more lines than
+// this could not be used from a drop-down anyway.
+inline constexpr qint64 ModelFileMaxBytes = 1024 * 1024;
+inline constexpr int ModelListMaxLines = 10000;
+inline constexpr int ModelLineMaxBytes = 256;
+
+// CP932 text split into lines at LF, a CR before the LF dropped, empty lines kept as
+// empty entries; no entry for the end of the text after a last LF. With `complete`
+// false the text was cut short and its unfinished last line is dropped.
+QStringList SplitModelLines(const QByteArray &bytes, bool complete = true);
+
+// The lines of the model list file at `path`, within the bounds above; none when it
+// cannot be read.
+QStringList ReadModelList(const QString &path);
+
+// Sorts model lines the way the drop-down shows them: without regard to case. The
+// comparison is the plain case-insensitive one rather than the locale's, so the order
+// does not depend on the machine's locale; equal lines keep their order.
+void SortModelLines(QStringList &lines);
+
+// The settings dialog. It edits every lasting setting, writes kelvo.ini on OK and
+// puts the new settings straight into the main window's `MainSettings` (and its
+// destination box through `setDestination`). It closes only through OK and Cancel.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    SettingsDialog(MainSettings &settings, DestinationSetter setDestination, QWidget *parent = nullptr);
+    ~SettingsDialog() override;
+
+    // Asked to end the program when the user refuses the settings on the first run.
+    // By default it posts a quit to the application's event loop, so it takes effect
+    // even when the first run comes before the loop has started.
+    std::function<void()> OnTerminate;
+
+    // Escape and the window manager's close do nothing: only OK and Cancel close.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void FormShow();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void txtMailAddChange();
+    void txtSMTPEnter();
+    void CheckBox1Click();
+    void GazouSizeClick();
+    void SelFileSizeClick();
+    void PassFocusOn(QWidget *group);
+    void CloseByButton(int result);
+
+    std::unique_ptr<Ui::SettingsDialog> ui;
+    MainSettings &settings;
+    DestinationSetter setDestination;
+    QButtonGroup *GazouSizeButtons;
+    QButtonGroup *SelFileSizeButtons;
+    bool closingByButton = false;
+};

@@ -1,0 +1,131 @@
+#include "mail/SmtpClient.h"
+
+#include "platform/Exception.h"
+#include "support/TestFolder.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Text(const SmtpClient &smtp)
+{
+    QByteArray header;
+    for (const QByteArray &line : smtp.FinalHeader)
+        header += line + "\r\n";
+    return header + "\r\n\r\n" + smtp.MessageBody();
+}
+
+// Each line followed by CR LF; "{B}" stands for the boundary.
+QByteArray Lines(const QList<QByteArray> &lines, const QByteArray &boundary = {})
+{
+    QByteArray text;
+    for (const QByteArray &line : lines)
+        text += line + "\r\n";
+    return boundary.isEmpty() ? text : text.replace("{B}", boundary);
+}
+
+// The parameter of each of these lines begins at its 50th character.
+const QByteArray TextPlain = "Content-Type: text/plain;                        charset=us-ascii";
+const QByteArray Multipart = "Content-Type: multipart/mixed;                   boundary=\"{B}\"";
+QByteArray PartHeader(const QByteArray &name)
+{
+    return Lines({"--{B}", "Content-Type: application/octet-stream;          name=\"" + name + '"',
+                  "Content-Transfer-Encoding: base64",
+                  "Content-Disposition: attachment;                 filename=\"" + name + '"', ""});
+}
+
+} // namespace
+
+TEST(SmtpCompose, OneAttachmentGivesTheWholeMultipartText)
+{
+    TestFolder folder;
+    folder.Write("kelvo.jpg", "\xff\xd8\xff\xe0 picture bytes");
+    SmtpClient smtp;
+    MailMessage &m = smtp.PostMessage;
+    m.FromName = "Taro";
+    m.FromAddress = "taro@example.com";
+    m.ToAddress = {"a@example.jp", "Hanako <b@example.jp>"};
+    m.ToCarbonCopy = {"cc:c@example.jp"};
+    m.ToBlindCarbonCopy = {"hidden@example.jp"};
+    m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
+    m.LocalProgram = "kelvo 0.32";
+    m.ReplyTo = "r@example.com";
+    m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
+    m.Body = {"hello", ".", "..", " .", "", "end"};
+    m.Attachments = {folder.File("kelvo.jpg")};
+    smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
+    smtp.ComposeMessage();
+
+    const QByteArray b = smtp.Boundary();
+    EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
+        << b.constData();
+    const QByteArray header =
+        Lines({"From: Taro<taro@example.com>", "To: a@example.jp,Hanako <b@example.jp>", "CC: cc:c@example.jp",
+               "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "X-Mailer: kelvo 0.32", "Reply-To: r@example.com",
+               "Date: Sun, 6 Dec 2026 09:00:00 +0900", "Mime-Version: 1.0", Multipart, "", ""},
+              b);
+    const QByteArray body = Lines({"--{B}", TextPlain, "", "hello", "..", "...", " .", "", "end"}, b) +
+                            PartHeader("kelvo.jpg").replace("{B}", b) +
+                            Lines({"/9j/4CBwaWN0dXJlIGJ5dGVz", "--{B}--"}, b);
+    EXPECT_EQ(Text(smtp), header + body);
+}
+
+TEST(SmtpCompose, SinglePartForms)
+{
+    SmtpClient smtp;
+    MailMessage &m = smtp.PostMessage;
+    m.FromAddress = "f@x";
+    m.Subject = "Re: colon: kept";
+    smtp.ComposeMessage();
+    // no name, no X-Mailer, no To, no body: header, the two empty lines, nothing else
+    EXPECT_EQ(Text(smtp), Lines({"From: <f@x>", "Subject: Re: colon: kept", "Mime-Version: 1.0", TextPlain, "", ""}));
+
+    m.FromAddress.clear();
+    m.Subject.clear();
+    m.ToAddress = {"a", "b"};
+    m.ToCarbonCopy = {"c"};
+    m.Body = {"x"};
+    smtp.BodyCharset = "iso-2022-jp";
+    smtp.ComposeMessage();
+    EXPECT_EQ(Text(smtp), Lines({"From: <>", "To: a,b", "CC: c", "Mime-Version: 1.0",
+                                 QByteArray(TextPlain).replace("us-ascii", "iso-2022-jp"), "", "", "x"}));
+}
+
+TEST(SmtpCompose, AttachmentPartsAndNames)
+{
+    TestFolder folder;
+    folder.Write("empty.jpg", "");
+    for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg"})
+        folder.Write(name, "abc");
+    SmtpClient smtp;
+    smtp.PostMessage.Attachments = {folder.File("empty.jpg"), folder.File("x:y.jpg"), folder.File("p\\q.jpg"),
+                                    "plain.jpg", folder.File("say\"hi\".jpg")};
+    smtp.ComposeMessage();
+
+    // empty body: the text part is its delimiter, its type and an empty line; an empty file no line at all
+    const QByteArray abc = "YWJj\r\n";
+    QByteArray expected = Lines({"--{B}", TextPlain, ""}) + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
+                          PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
+                          abc + "--{B}--\r\n";
+    EXPECT_EQ(smtp.MessageBody(), expected.replace("{B}", smtp.Boundary()));
+}
+
+TEST(SmtpCompose, UuencodedLinesAndBodyLinesCannotEndTheMessageEarly)
+{
+    TestFolder folder;
+    folder.Write("fourteen", QByteArray(14, 'z'));
+    SmtpClient smtp;
+    smtp.EncodeType = uuCode;
+    smtp.PostMessage.Attachments = {folder.File("fourteen")};
+    // lines that hold line ends of their own are split there and each piece dot-stuffed
+    smtp.PostMessage.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
+    smtp.ComposeMessage();
+    const QByteArray body = smtp.MessageBody();
+    EXPECT_TRUE(body.contains("\r\n\r\na\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n--")) << body.constData();
+    // 14 bytes: the length character is "." and gets stuffed; then the closing grave accent
+    EXPECT_TRUE(body.contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--")) << body.constData();
+    EXPECT_FALSE(body.contains("\r\n.\r\n"));
+    EXPECT_FALSE(body.contains('\n' + QByteArray(".") + '\r'));
+}
