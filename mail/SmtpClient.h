@@ -17,6 +17,17 @@ using THeaderInComplete = std::function<void(bool &handled, int hiType)>;
 using TRecipientNotFound = std::function<void(const QByteArray &Recipient)>;
 using TFileItem = std::function<void(const QString &Filename)>;
 
+// How the connection is protected: not at all, by STARTTLS after the greeting, or by TLS
+// from the first byte.
+enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
+
+// The server refused the login (535 and the like); the message is the server's reply.
+class EAuthError : public ESockError
+{
+public:
+    explicit EAuthError(const QString &message) : ESockError(message) {}
+};
+
 enum TSubType { mtPlain = 0, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
 
 // The SMTP client: greeting and HELO on Connect, one mail transaction per SendMail
@@ -71,6 +82,15 @@ public:
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
     QByteArray BodyCharset = "us-ascii";
+
+    // Submission. With Security None and Auth off the dialogue is the plain one (HELO).
+    // Credentials are never sent over an unprotected connection.
+    SmtpSecurity Security = SmtpSecurity::None;
+    bool Auth = false;
+    QByteArray AuthUser; // UTF-8, used as given
+    QByteArray Password; // UTF-8; never shown or written anywhere
+    TNotifyEvent OnSecured;       // TLS is up and the server's certificate verified
+    TNotifyEvent OnAuthenticated; // the server accepted the login
 
     // A Connect or SendMail is running.
     bool Busy = false;

@@ -19,6 +19,11 @@ struct MainSettings
     int SizeLimit = 4800;
     bool AdFooter = false;
     int LaunchCount = 0;
+    // Submission through a provider ([smtp] Security, Auth, AuthUser); a kelvo.ini without
+    // these keys means the plain dialogue of a relay of one's own.
+    int Security = 0; // 0 none, 1 STARTTLS, 2 TLS from the start
+    bool Auth = false;
+    QString AuthUser; // the login name; empty means the sender's mail address
 };
 
 // Sets the text of the main window's destination box.
