@@ -1,7 +1,5 @@
 #include "imaging/SmoothStretch.h"
 
-#include "platform/Exception.h"
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -85,58 +83,33 @@ inline uchar AreaByte(qint64 sum, qint64 half, qint64 scale)
     return static_cast<uchar>(std::min<qint64>((sum + half) / scale, 255));
 }
 
-QString SizeText(qint64 width, qint64 height)
-{
-    return QStringLiteral("%1 × %2").arg(width).arg(height);
-}
-
 } // namespace
 
-std::array<qint32, 4> CubicWeights(long double t)
-{
-    const Cubic w = LagrangeWeights(t);
-    return {w.w0, w.w1, w.w2, w.w3};
-}
-
-void CheckPictureSize(qint64 width, qint64 height)
-{
-    if (width < 1 || height < 1)
-        throw Exception(QStringLiteral("画像の大きさ %1 ドットは不正です。").arg(SizeText(width, height)));
-    if (width > MaxPicturePixels || height > MaxPicturePixels || width * height > MaxPicturePixels)
-        throw Exception(QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。")
-                            .arg(SizeText(width, height)));
-}
-
-QImage NewPicture(int width, int height, QImage::Format format)
-{
-    CheckPictureSize(width, height);
-    QImage image(width, height, format);
-    if (image.isNull())
-        throw Exception(
-            QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(width, height)));
-    return image;
-}
-
-void EnlargeHorizontal(const QImage &source, QImage &dest)
+void EnlargeHorizontal(const QImage &source, QImage &dest, bool mirrored)
 {
     const int sn = source.width();
     const int dn = dest.width();
     const int rows = std::min(source.height(), dest.height());
 
-    std::vector<int> index(dn);
+    // Per destination column: where tap i lies in the row, the taps' weights, the fraction.
+    std::vector<qsizetype> offset(dn);
     std::vector<Cubic> weights(dn);
     std::vector<long double> fraction(dn);
+    std::vector<int> index(dn);
     for (int p = 0; p < dn; ++p) {
         EnlargePosition(sn, dn, p, index[p], fraction[p]);
         weights[p] = LagrangeWeights(fraction[p]);
+        offset[p] = 3 * static_cast<qsizetype>(mirrored ? sn - 1 - index[p] : index[p]);
     }
+    // Read mirrored, the taps i-1 .. i+2 lie from right to left.
+    const int step = mirrored ? -3 : 3;
 
     for (int y = 0; y < rows; ++y) {
         const uchar *s = source.constScanLine(y);
         uchar *d = dest.scanLine(y);
         for (int p = 0; p < dn; ++p, d += 3) {
             const int i = index[p];
-            const uchar *at = s + 3 * static_cast<qsizetype>(i);
+            const uchar *at = s + offset[p];
             if (i == sn - 1) {
                 d[0] = at[0];
                 d[1] = at[1];
@@ -144,19 +117,20 @@ void EnlargeHorizontal(const QImage &source, QImage &dest)
             } else if (i == 0 || i == sn - 2) {
                 const long double t = fraction[p];
                 for (int c = 0; c < 3; ++c)
-                    d[c] = LinearByte(at[c], at[c + 3], t);
+                    d[c] = LinearByte(at[c], at[c + step], t);
             } else {
                 const Cubic &w = weights[p];
                 for (int c = 0; c < 3; ++c)
-                    d[c] = CubicByte(at + c - 3, at + c, at + c + 3, at + c + 6, w);
+                    d[c] = CubicByte(at + c - step, at + c, at + c + step, at + c + 2 * step, w);
             }
         }
     }
 }
 
-void EnlargeVertical(const QImage &source, QImage &dest)
+void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
 {
     const int sn = source.height();
+    const auto row = [&](int k) { return source.constScanLine(mirrored ? sn - 1 - k : k); };
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
 
@@ -174,17 +148,17 @@ void EnlargeVertical(const QImage &source, QImage &dest)
         EnlargePosition(sn, dn, p, i, t);
         uchar *d = dest.scanLine(p);
         if (i == sn - 1) {
-            std::memcpy(d, source.constScanLine(i), bytes);
+            std::memcpy(d, row(i), bytes);
         } else if (i == 0 || i == sn - 2) {
-            const uchar *a = source.constScanLine(i);
-            const uchar *b = source.constScanLine(i + 1);
+            const uchar *a = row(i);
+            const uchar *b = row(i + 1);
             for (qsizetype x = 0; x < bytes; ++x)
                 d[x] = LinearByte(a[x], b[x], t);
         } else {
-            const uchar *s0 = source.constScanLine(i - 1);
-            const uchar *s1 = source.constScanLine(i);
-            const uchar *s2 = source.constScanLine(i + 1);
-            const uchar *s3 = source.constScanLine(i + 2);
+            const uchar *s0 = row(i - 1);
+            const uchar *s1 = row(i);
+            const uchar *s2 = row(i + 1);
+            const uchar *s3 = row(i + 2);
             const Cubic &w = weights[p];
             for (qsizetype x = 0; x < bytes; ++x)
                 d[x] = CubicByte(s0 + x, s1 + x, s2 + x, s3 + x, w);
@@ -192,7 +166,7 @@ void EnlargeVertical(const QImage &source, QImage &dest)
     }
 }
 
-void ShrinkHorizontal(const QImage &source, QImage &dest)
+void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.width();
     const int dn = dest.width();
@@ -204,6 +178,9 @@ void ShrinkHorizontal(const QImage &source, QImage &dest)
         ShrinkBoundary(sn, dn, b, index[b], fraction[b]);
     const qint64 scale = ShrinkScale(sn, dn);
     const qint64 half = (scale + 1) / 2;
+    // Pixel k in reading order; mirrored, the whole pixels c+1 .. n-1 of a span are the
+    // row's pixels sn-n .. sn-2-c, which are summed from left to right all the same.
+    const auto at = [&](qint64 k) { return 3 * (mirrored ? sn - 1 - k : k); };
 
     for (int y = 0; y < rows; ++y) {
         const uchar *s = source.constScanLine(y);
@@ -215,26 +192,27 @@ void ShrinkHorizontal(const QImage &source, QImage &dest)
             const qint32 wl = fraction[p + 1];
             qint64 sum0 = 0, sum1 = 0, sum2 = 0;
             if (wf != 0) {
-                const uchar *at = s + 3 * c;
-                sum0 = qint64(at[0]) * wf;
-                sum1 = qint64(at[1]) * wf;
-                sum2 = qint64(at[2]) * wf;
+                const uchar *first = s + at(c);
+                sum0 = qint64(first[0]) * wf;
+                sum1 = qint64(first[1]) * wf;
+                sum2 = qint64(first[2]) * wf;
             }
             // Whole pixels weigh 65536 each: add the bytes, then scale once.
             quint64 full0 = 0, full1 = 0, full2 = 0;
-            for (const uchar *at = s + 3 * (c + 1), *end = s + 3 * n; at < end; at += 3) {
-                full0 += at[0];
-                full1 += at[1];
-                full2 += at[2];
+            const qint64 from = mirrored ? sn - n : c + 1, to = mirrored ? sn - 1 - c : n;
+            for (const uchar *px = s + 3 * from, *end = s + 3 * to; px < end; px += 3) {
+                full0 += px[0];
+                full1 += px[1];
+                full2 += px[2];
             }
             sum0 += qint64(full0) << 16;
             sum1 += qint64(full1) << 16;
             sum2 += qint64(full2) << 16;
             if (wl != 0) {
-                const uchar *at = s + 3 * n;
-                sum0 += qint64(at[0]) * wl;
-                sum1 += qint64(at[1]) * wl;
-                sum2 += qint64(at[2]) * wl;
+                const uchar *last = s + at(n);
+                sum0 += qint64(last[0]) * wl;
+                sum1 += qint64(last[1]) * wl;
+                sum2 += qint64(last[2]) * wl;
             }
             d[0] = AreaByte(sum0, half, scale);
             d[1] = AreaByte(sum1, half, scale);
@@ -245,9 +223,10 @@ void ShrinkHorizontal(const QImage &source, QImage &dest)
     }
 }
 
-void ShrinkVertical(const QImage &source, QImage &dest)
+void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.height();
+    const auto row = [&](qint64 k) { return source.constScanLine(static_cast<int>(mirrored ? sn - 1 - k : k)); };
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
     const qint64 scale = ShrinkScale(sn, dn);
@@ -263,7 +242,7 @@ void ShrinkVertical(const QImage &source, QImage &dest)
         ShrinkBoundary(sn, dn, p + 1, n, wl);
 
         if (wf != 0) {
-            const uchar *s = source.constScanLine(static_cast<int>(c));
+            const uchar *s = row(c);
             for (qsizetype x = 0; x < bytes; ++x)
                 sum[x] = qint64(s[x]) * wf;
         } else {
@@ -271,13 +250,13 @@ void ShrinkVertical(const QImage &source, QImage &dest)
         }
         std::fill(full.begin(), full.end(), 0);
         for (qint64 k = c + 1; k < n; ++k) {
-            const uchar *s = source.constScanLine(static_cast<int>(k));
+            const uchar *s = row(k);
             for (qsizetype x = 0; x < bytes; ++x)
                 full[x] += s[x];
         }
         // The last destination row ends exactly at the bottom: there is no row n to fetch.
         if (wl != 0 && n < sn) {
-            const uchar *s = source.constScanLine(static_cast<int>(n));
+            const uchar *s = row(n);
             for (qsizetype x = 0; x < bytes; ++x)
                 sum[x] += qint64(s[x]) * wl;
         }
@@ -291,41 +270,62 @@ void ShrinkVertical(const QImage &source, QImage &dest)
 
 void SmoothStretch(QImage &picture, int newWidth, int newHeight)
 {
+    SmoothStretchTurned(picture, newWidth, newHeight, Orientation());
+}
+
+void SmoothStretchTurned(QImage &picture, int newWidth, int newHeight, Orientation turn)
+{
     if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
         return;
     try {
-        if (picture.format() != QImage::Format_BGR888) {
-            QImage converted = picture.convertToFormat(QImage::Format_BGR888);
-            if (converted.isNull())
-                throw Exception(QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。")
-                                    .arg(SizeText(picture.width(), picture.height())));
-            picture = std::move(converted);
-        }
-        if (newWidth == picture.width() && newHeight == picture.height())
+        picture = To24Bit(picture);
+        const QSize upright = turn.Transpose ? picture.size().transposed() : picture.size();
+        if (upright == QSize(newWidth, newHeight) && turn.IsUpright())
             return;
         CheckPictureSize(newWidth, newHeight);
-        CheckPictureSize(newWidth, picture.height());
 
+        // In the stored picture's axes. A transpose makes the upright width the stored
+        // height, and the upright width is still done first; a mirror becomes one along
+        // the other axis.
+        const bool t = turn.Transpose;
+        const int width = t ? newHeight : newWidth, height = t ? newWidth : newHeight;
+        bool mirrorX = t ? turn.MirrorY : turn.MirrorX, mirrorY = t ? turn.MirrorX : turn.MirrorY;
         // The work picture is made at the new size directly: each pass overwrites every
         // pixel of it, so copying the old content in first would only cost time.
-        if (newWidth != picture.width()) {
-            QImage work = NewPicture(newWidth, picture.height());
-            if (newWidth > picture.width())
-                EnlargeHorizontal(picture, work);
+        const auto widthPass = [&] {
+            if (width == picture.width())
+                return;
+            QImage work = NewPicture(width, picture.height());
+            if (width > picture.width())
+                EnlargeHorizontal(picture, work, mirrorX);
             else
-                ShrinkHorizontal(picture, work);
+                ShrinkHorizontal(picture, work, mirrorX);
             picture = std::move(work);
-        }
-        if (newHeight != picture.height()) {
-            QImage work = NewPicture(picture.width(), newHeight);
-            if (newHeight > picture.height())
-                EnlargeVertical(picture, work);
+            mirrorX = false;
+        };
+        const auto heightPass = [&] {
+            if (height == picture.height())
+                return;
+            QImage work = NewPicture(picture.width(), height);
+            if (height > picture.height())
+                EnlargeVertical(picture, work, mirrorY);
             else
-                ShrinkVertical(picture, work);
+                ShrinkVertical(picture, work, mirrorY);
             picture = std::move(work);
+            mirrorY = false;
+        };
+        if (t) {
+            heightPass();
+            widthPass();
+        } else {
+            widthPass();
+            heightPass();
         }
+        // A mirror along an axis whose length did not change goes past the pass along
+        // the other axis unchanged, so it is done now, on the picture at its new size,
+        // with the transpose.
+        picture = Turned(picture, t ? Orientation{true, mirrorY, mirrorX} : Orientation{false, mirrorX, mirrorY});
     } catch (const std::bad_alloc &) {
-        throw Exception(
-            QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(newWidth, newHeight)));
+        ThrowNoMemory(newWidth, newHeight);
     }
 }

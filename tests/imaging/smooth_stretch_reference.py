@@ -197,6 +197,15 @@ CASES = [
     ("primes", "rand", "22", 97, 89, 13, 211),
     ("photo-fit", "rand", "23", 640, 480, 95, 71),
     ("portrait-fit", "rand", "24", 150, 457, 31, 95),
+    ("shrink-wide", "rand", "32", 301, 7, 97, 7),
+    ("shrink-tall", "rand", "33", 5, 999, 5, 101),
+    ("third", "rand", "34", 1000, 3, 333, 3),
+    ("shrink-both-large", "rand", "38", 700, 500, 333, 241),
+    # Many enlargement positions, linear only (two or three source pixels) and cubic.
+    ("linear-wide", "rand", "35", 2, 4, 301, 4),
+    ("linear-long", "rand", "39", 2, 9, 1001, 9),
+    ("linear-tall", "rand", "36", 3, 3, 3, 200),
+    ("cubic-wide", "rand", "37", 9, 6, 257, 6),
     # Ratios past 128 and sides past 32768: the area sums outgrow 32 bits.
     ("ratio-210", "rand", "25", 20000, 2, 95, 1),
     ("long-row", "rand", "26", 40000, 1, 95, 1),
