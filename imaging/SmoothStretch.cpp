@@ -1,6 +1,7 @@
 #include "imaging/SmoothStretch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -76,12 +77,33 @@ qint64 ShrinkScale(qint64 sn, qint64 dn)
     return static_cast<qint64>(static_cast<long double>(sn * One) / static_cast<long double>(dn) + 0.5L);
 }
 
-inline uchar AreaByte(qint64 sum, qint64 half, qint64 scale)
+// (sum + half) div scale, the byte of an area sum, by a multiplication and a shift, which
+// cost a fraction of a 64-bit division. With k = 2 bits(scale) + 8 and m = ceil(2^k /
+// scale), e = m scale - 2^k is below scale, and every dividend a = sum + half is below
+// 256 scale (sums come to at most 255 times the weights of a span, which exceed the scale
+// by a unit or two). So a e < 256 scale^2 <= 2^k, and floor(a m / 2^k) = floor(a / scale)
+// exactly. A scale has at most 44 bits (200 million dots into one), so k stays below 128.
+class AreaDivisor
 {
+public:
+    explicit AreaDivisor(qint64 scale) : half((scale + 1) / 2), shift(2 * std::bit_width(quint64(scale)) + 8)
+    {
+        multiplier = quint64(((static_cast<unsigned __int128>(1) << shift) + quint64(scale) - 1) / quint64(scale));
+    }
+
     // The weights of a span can add up to a unit or two more than the scale; a byte never
     // wraps because of that.
-    return static_cast<uchar>(std::min<qint64>((sum + half) / scale, 255));
-}
+    uchar operator()(qint64 sum) const
+    {
+        const auto q = (static_cast<unsigned __int128>(quint64(sum + half)) * multiplier) >> shift;
+        return static_cast<uchar>(std::min<quint64>(quint64(q), 255));
+    }
+
+private:
+    qint64 half;
+    int shift;
+    quint64 multiplier;
+};
 
 } // namespace
 
@@ -176,30 +198,26 @@ void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
     std::vector<qint32> fraction(dn + 1);
     for (int b = 0; b <= dn; ++b)
         ShrinkBoundary(sn, dn, b, index[b], fraction[b]);
-    const qint64 scale = ShrinkScale(sn, dn);
-    const qint64 half = (scale + 1) / 2;
-    // Pixel k in reading order; mirrored, the whole pixels c+1 .. n-1 of a span are the
-    // row's pixels sn-n .. sn-2-c, which are summed from left to right all the same.
-    const auto at = [&](qint64 k) { return 3 * (mirrored ? sn - 1 - k : k); };
+    const AreaDivisor areaByte(ShrinkScale(sn, dn));
 
     for (int y = 0; y < rows; ++y) {
         const uchar *s = source.constScanLine(y);
-        uchar *d = dest.scanLine(y);
-        qint64 c = 0;
-        qint32 wf = One;
-        for (int p = 0; p < dn; ++p, d += 3) {
-            const qint64 n = index[p + 1];
-            const qint32 wl = fraction[p + 1];
-            qint64 sum0 = 0, sum1 = 0, sum2 = 0;
-            if (wf != 0) {
-                const uchar *first = s + at(c);
-                sum0 = qint64(first[0]) * wf;
-                sum1 = qint64(first[1]) * wf;
-                sum2 = qint64(first[2]) * wf;
-            }
+        uchar *row = dest.scanLine(y);
+        // The walk's state at span p is the boundary table's entry p: the span starts with
+        // pixel c = index[p] at the weight 65536 - fraction[p] (65536 at p = 0). So the
+        // spans can be done in any order: read mirrored, from the last one back, which
+        // keeps the reads going forward through the row.
+        for (int k = 0; k < dn; ++k) {
+            const int p = mirrored ? dn - 1 - k : k;
+            const qint64 c = index[p], n = index[p + 1];
+            const qint32 wf = One - fraction[p], wl = fraction[p + 1];
+            // In the row: the first partial pixel, the whole ones, the last partial one.
+            const qint64 first = mirrored ? sn - 1 - c : c, last = mirrored ? sn - 1 - n : n;
+            const qint64 from = mirrored ? sn - n : c + 1, to = mirrored ? sn - 1 - c : n;
+            qint64 sum0 = qint64(s[3 * first]) * wf, sum1 = qint64(s[3 * first + 1]) * wf,
+                   sum2 = qint64(s[3 * first + 2]) * wf;
             // Whole pixels weigh 65536 each: add the bytes, then scale once.
             quint64 full0 = 0, full1 = 0, full2 = 0;
-            const qint64 from = mirrored ? sn - n : c + 1, to = mirrored ? sn - 1 - c : n;
             for (const uchar *px = s + 3 * from, *end = s + 3 * to; px < end; px += 3) {
                 full0 += px[0];
                 full1 += px[1];
@@ -209,63 +227,80 @@ void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
             sum1 += qint64(full1) << 16;
             sum2 += qint64(full2) << 16;
             if (wl != 0) {
-                const uchar *last = s + at(n);
-                sum0 += qint64(last[0]) * wl;
-                sum1 += qint64(last[1]) * wl;
-                sum2 += qint64(last[2]) * wl;
+                sum0 += qint64(s[3 * last]) * wl;
+                sum1 += qint64(s[3 * last + 1]) * wl;
+                sum2 += qint64(s[3 * last + 2]) * wl;
             }
-            d[0] = AreaByte(sum0, half, scale);
-            d[1] = AreaByte(sum1, half, scale);
-            d[2] = AreaByte(sum2, half, scale);
-            wf = One - wl;
-            c = n;
+            uchar *d = row + 3 * p;
+            d[0] = areaByte(sum0);
+            d[1] = areaByte(sum1);
+            d[2] = areaByte(sum2);
         }
     }
 }
 
-void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored)
+namespace {
+
+// The height pass with the whole rows of a span added up as bytes in Whole, the smallest
+// type that holds the most a span can add (16 bits up to 257 rows): the running sums of
+// a wide picture then stay in the fastest cache.
+// sums[x] += row[x] for every byte, in blocks of a fixed length so that the compiler can
+// use vector instructions without a check or a tail loop for each block.
+template <typename Whole> void AddRow(Whole *__restrict sums, const uchar *__restrict row, qsizetype bytes)
+{
+    constexpr int Block = 64;
+    qsizetype x = 0;
+    for (; x + Block <= bytes; x += Block)
+        for (int i = 0; i < Block; ++i)
+            sums[x + i] += row[x + i];
+    for (; x < bytes; ++x)
+        sums[x] += row[x];
+}
+
+template <typename Whole> void ShrinkRows(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.height();
-    const auto row = [&](qint64 k) { return source.constScanLine(static_cast<int>(mirrored ? sn - 1 - k : k)); };
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
-    const qint64 scale = ShrinkScale(sn, dn);
-    const qint64 half = (scale + 1) / 2;
+    const AreaDivisor areaByte(ShrinkScale(sn, dn));
+    const auto row = [&](qint64 k) { return source.constScanLine(static_cast<int>(mirrored ? sn - 1 - k : k)); };
 
-    std::vector<qint64> sum(bytes);
-    std::vector<quint64> full(bytes);
-    qint64 c = 0;
-    qint32 wf = One;
-    for (int p = 0; p < dn; ++p) {
-        qint64 n;
-        qint32 wl;
+    std::vector<Whole> full(bytes);
+    // As in the width pass, span p starts at row index(p) with the weight 65536 -
+    // fraction(p); mirrored, the spans are done from the last one back, so that the
+    // source rows are read from the top down.
+    for (int k = 0; k < dn; ++k) {
+        const int p = mirrored ? dn - 1 - k : k;
+        qint64 c, n;
+        qint32 fc, wl;
+        ShrinkBoundary(sn, dn, p, c, fc);
         ShrinkBoundary(sn, dn, p + 1, n, wl);
+        const qint32 wf = One - fc;
 
-        if (wf != 0) {
-            const uchar *s = row(c);
-            for (qsizetype x = 0; x < bytes; ++x)
-                sum[x] = qint64(s[x]) * wf;
-        } else {
-            std::fill(sum.begin(), sum.end(), 0);
-        }
-        std::fill(full.begin(), full.end(), 0);
-        for (qint64 k = c + 1; k < n; ++k) {
-            const uchar *s = row(k);
-            for (qsizetype x = 0; x < bytes; ++x)
-                full[x] += s[x];
-        }
+        std::fill(full.begin(), full.end(), Whole(0));
+        for (qint64 j = c + 1; j < n; ++j)
+            AddRow(full.data(), row(mirrored ? n + c - j : j), bytes);
         // The last destination row ends exactly at the bottom: there is no row n to fetch.
-        if (wl != 0 && n < sn) {
-            const uchar *s = row(n);
-            for (qsizetype x = 0; x < bytes; ++x)
-                sum[x] += qint64(s[x]) * wl;
-        }
+        const uchar *sf = row(c), *sl = wl != 0 && n < sn ? row(n) : nullptr;
         uchar *d = dest.scanLine(p);
-        for (qsizetype x = 0; x < bytes; ++x)
-            d[x] = AreaByte(sum[x] + (qint64(full[x]) << 16), half, scale);
-        wf = One - wl;
-        c = n;
+        for (qsizetype x = 0; x < bytes; ++x) {
+            const qint64 sum = qint64(sf[x]) * wf + (qint64(full[x]) << 16) + (sl ? qint64(sl[x]) * wl : 0);
+            d[x] = areaByte(sum);
+        }
     }
+}
+
+} // namespace
+
+void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored)
+{
+    const qint64 span = source.height() / std::max(dest.height(), 1) + 1;
+    if (span * 255 <= 0xFFFF)
+        ShrinkRows<quint16>(source, dest, mirrored);
+    else if (span * 255 <= 0xFFFFFFFFLL)
+        ShrinkRows<quint32>(source, dest, mirrored);
+    else
+        ShrinkRows<quint64>(source, dest, mirrored);
 }
 
 void SmoothStretch(QImage &picture, int newWidth, int newHeight)
