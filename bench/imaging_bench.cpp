@@ -191,6 +191,8 @@ void Bench(const QString &path, int rounds)
                     heif ? 1.2 : 1.0, dropCpu / toolCpu);
     }
 
+    std::printf("peak memory         %8ld MB   (ru_maxrss, after the drops and the tools)\n", PeakMegabytes());
+
     // The fit alone, upright and with each kind of turn: the turn must cost next to nothing.
     const QImage stored = Decode(path);
     for (const int exif : {1, 2, 3, 6, 8}) {
@@ -233,7 +235,6 @@ void Bench(const QString &path, int rounds)
                     "bare encode %.3f ms (x%.2f)\n",
                     limit, ms, attempts, quality, QFileInfo(out).size(), ms / attempts, bare / attempts, ms / bare);
     }
-    std::printf("peak memory         %8ld MB   (ru_maxrss)\n", PeakMegabytes());
 }
 
 // A 640-dot picture under each limit, down to the worst case of the send command: a
