@@ -241,9 +241,6 @@ void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
 
 namespace {
 
-// The height pass with the whole rows of a span added up as bytes in Whole, the smallest
-// type that holds the most a span can add (16 bits up to 257 rows): the running sums of
-// a wide picture then stay in the fastest cache.
 // sums[x] += row[x] for every byte, in blocks of a fixed length so that the compiler can
 // use vector instructions without a check or a tail loop for each block.
 template <typename Whole> void AddRow(Whole *__restrict sums, const uchar *__restrict row, qsizetype bytes)
@@ -257,6 +254,9 @@ template <typename Whole> void AddRow(Whole *__restrict sums, const uchar *__res
         sums[x] += row[x];
 }
 
+// The height pass with the whole rows of a span added up as bytes in Whole, the smallest
+// type that holds the most a span can add (16 bits up to 257 rows): the running sums of
+// a wide picture then stay in the fastest cache.
 template <typename Whole> void ShrinkRows(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.height();
