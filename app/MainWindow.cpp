@@ -92,8 +92,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
     Settings = MainSettings();
     // 5. The preview's hint.
-    ui->PicSetu->setText(
-        QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
+    ui->PicSetu->setText(QStringLiteral(
+        "ここに画像ファイル\r\n[bmp,jpeg,jpg,png,\r\nwebp,heic,heif]を\r\nドラッグ＆ドロップ\r\nしてください。"));
     ui->PicSetu->adjustSize();
     // 6. The progress bar over status panel 1.
     ProgressBar = new QProgressBar(ui->StatusBar);
@@ -250,39 +250,24 @@ void MainWindow::dropEvent(QDropEvent *event)
 
 void MainWindow::DropFiles(const QStringList &paths)
 {
-    const QString unsupported = QStringLiteral("このファイルタイプには対応しておりません。");
     for (const QString &path : paths) {
         // The whole path is used, however long. A folder is never a picture, whatever
         // its name.
-        const QFileInfo info(path);
-        if (info.isDir())
+        if (QFileInfo(path).isDir())
             continue;
-        const QString name = info.fileName();
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        const QString extension = dot < 0 ? QString() : name.mid(dot);
-        const auto is = [&extension](const char *e) {
-            return extension.compare(QLatin1String(e), Qt::CaseInsensitive) == 0;
-        };
-        QImage loaded;
-        if (is(".JPG")) {
-            // The preview is emptied before decoding: a file that fails leaves it empty.
+        const PictureType type = PictureTypeOf(path);
+        if (type.Format == PictureFormat::None)
+            continue;
+        if (type.ClearsPreviewFirst)
             ClearPicture();
-            loaded = LoadJpeg(path);
-        } else if (is(".JPEG")) {
-            loaded = LoadJpeg(path);
-        } else if (is(".BMP")) {
-            loaded = LoadBmp(path);
-        } else {
-            continue;
-        }
         // Fitted before it is shown, so a huge photo is never drawn at full size and a
         // fit that fails keeps the previous picture as a failed load does.
-        FitToSize(loaded, Settings.DotSize);
+        const QImage loaded = LoadPicture(path, type.Format, Settings.DotSize);
         ClearPicture();
         SetPicture(loaded);
         return;
     }
-    WarningBox(unsupported);
+    WarningBox(QStringLiteral("このファイルタイプには対応しておりません。"));
 }
 
 void MainWindow::acGrayExecute()

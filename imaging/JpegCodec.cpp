@@ -5,7 +5,9 @@
 // skips no C++ clean-up; the caller turns the library's message code into an Exception
 // after the jump.
 #include "imaging/Pipeline.h"
-#include "imaging/SmoothStretch.h"
+
+#include "imaging/Orientation.h"
+#include "imaging/Picture.h"
 
 #include "platform/Exception.h"
 
@@ -14,6 +16,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -87,8 +90,10 @@ struct DecodeJob
     JpegErrors errors;
     const unsigned char *data;
     unsigned long size;
+    bool unended;    // the file lacked its end-of-image marker, which was put back
     QImage *picture; // made by Allocate once the size is known
     unsigned width, height;
+    int exifOrientation;
 };
 
 // Runs outside the jump's reach: it returns before libjpeg is called again.
@@ -134,7 +139,20 @@ Outcome RunDecode(DecodeJob *job)
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, job->data, job->size);
+    // The EXIF block is kept whole (a segment holds at most 64 KB) for its orientation.
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
+    // Without its end marker, only a file of one sequential scan can be known to be
+    // whole: that scan meets the marker put back too soon if it was cut. A progressive
+    // file cut between two scans would decode as a picture with less detail, and a
+    // sequential one cut between the scans of its components with some left grey.
+    if (job->unended && jpeg_has_multiple_scans(&cinfo))
+        WARNMS(&cinfo, JWRN_JPEG_EOF);
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+            job->exifOrientation = ReadExifOrientation(m->data, m->data_length);
+            break;
+        }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_calc_output_dimensions(&cinfo);
@@ -225,15 +243,19 @@ bool RunEncode(EncodeJob *job)
     throw Exception(QStringLiteral("JPEG エラー #%1").arg(code));
 }
 
-QImage Decode(const uchar *data, qint64 size)
+QImage Decode(const QByteArray &bytes, bool unended, Orientation *turn)
 {
     QImage picture;
     DecodeJob job{};
-    job.data = data;
-    job.size = static_cast<unsigned long>(size);
+    job.data = reinterpret_cast<const uchar *>(bytes.constData());
+    job.size = static_cast<unsigned long>(bytes.size());
+    job.unended = unended;
     job.picture = &picture;
+    job.exifOrientation = 1;
     switch (RunDecode(&job)) {
     case Outcome::Done:
+        if (turn)
+            *turn = FromExif(job.exifOrientation);
         return picture;
     case Outcome::LibraryError:
         ThrowJpegError(job.errors.code);
@@ -243,25 +265,22 @@ QImage Decode(const uchar *data, qint64 size)
     case Outcome::NoMemory:
         break;
     }
-    throw Exception(
-        QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。").arg(job.width).arg(job.height));
+    ThrowNoMemory(job.width, job.height);
 }
 
 } // namespace
 
-QImage DecodeJpeg(const QByteArray &bytes)
+QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
 {
     // Some writers leave out the end-of-image marker after complete picture data; libjpeg
-    // would report the missing marker as data ending early. With the marker put back, a
-    // file that really is cut short still fails: its scan data meets the marker too soon.
-    if (bytes.size() > 2 && !bytes.endsWith("\xFF\xD9")) {
-        const QByteArray ended = bytes + QByteArray("\xFF\xD9", 2);
-        return Decode(reinterpret_cast<const uchar *>(ended.constData()), ended.size());
-    }
-    return Decode(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size());
+    // would report the missing marker as data ending early, so it is put back, and the
+    // decode then tells a whole picture from one cut short.
+    if (bytes.size() > 2 && !bytes.endsWith("\xFF\xD9"))
+        return Decode(bytes + QByteArray("\xFF\xD9", 2), true, turn);
+    return Decode(bytes, false, turn);
 }
 
-QImage LoadJpeg(const QString &path)
+QImage LoadJpeg(const QString &path, Orientation *turn)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -271,7 +290,7 @@ QImage LoadJpeg(const QString &path)
     const QByteArray bytes = file.readAll();
     if (bytes.size() != file.size())
         throw Exception(QStringLiteral("ファイル %1 を読み込めません。").arg(path));
-    return DecodeJpeg(bytes);
+    return DecodeJpeg(bytes, turn);
 }
 
 QByteArray EncodeJpeg(const QImage &picture, int quality)
@@ -280,21 +299,12 @@ QByteArray EncodeJpeg(const QImage &picture, int quality)
         return QByteArray();
     // A grey picture is widened here (red = green = blue = level) and still written as
     // three components.
-    QImage converted;
-    const QImage *bgr = &picture;
-    if (picture.format() != QImage::Format_BGR888) {
-        converted = picture.convertToFormat(QImage::Format_BGR888);
-        if (converted.isNull())
-            throw Exception(QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。")
-                                .arg(picture.width())
-                                .arg(picture.height()));
-        bgr = &converted;
-    }
+    const QImage bgr = To24Bit(picture);
     EncodeJob job{};
-    job.bits = bgr->constBits();
-    job.stride = bgr->bytesPerLine();
-    job.width = bgr->width();
-    job.height = bgr->height();
+    job.bits = bgr.constBits();
+    job.stride = bgr.bytesPerLine();
+    job.width = bgr.width();
+    job.height = bgr.height();
     job.quality = quality;
     const bool done = RunEncode(&job);
     if (!done) {

@@ -4,8 +4,6 @@
 #include "platform/Exception.h"
 
 #include <QFile>
-#include <QImageReader>
-#include <QtEndian>
 
 #include <cerrno>
 
@@ -14,18 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-QImage To24Bit(const QImage &picture)
-{
-    if (picture.format() == QImage::Format_BGR888)
-        return picture;
-    QImage converted = picture.convertToFormat(QImage::Format_BGR888);
-    if (converted.isNull())
-        throw Exception(QStringLiteral("画像 (%1 × %2 ドット) のためのメモリを確保できません。")
-                            .arg(picture.width())
-                            .arg(picture.height()));
-    return converted;
-}
 
 [[noreturn]] void ThrowIoError(int code)
 {
@@ -78,55 +64,22 @@ qint64 FileSizeOnDisk(const QString &path)
     return info.st_size;
 }
 
-// Reads the size from a bitmap's headers and refuses a picture too large to make before
-// anything is allocated; also refuses an uncompressed bitmap whose pixels the file does not
-// hold in full, which Qt's reader would otherwise return with its lower part left blank.
-// Run-length encoded bitmaps have no size to check beforehand.
-bool CheckBmpHeader(const QByteArray &head, qint64 fileSize)
-{
-    if (head.size() < 26 || !head.startsWith("BM"))
-        return false;
-    const auto *p = reinterpret_cast<const uchar *>(head.constData());
-    const qint64 offset = qFromLittleEndian<quint32>(p + 10);
-    const quint32 infoSize = qFromLittleEndian<quint32>(p + 14);
-    qint64 width, height;
-    int bits;
-    quint32 compression = 0;
-    if (infoSize == 12) {
-        width = qFromLittleEndian<quint16>(p + 18);
-        height = qFromLittleEndian<qint16>(p + 20);
-        bits = qFromLittleEndian<quint16>(p + 24);
-    } else if (infoSize >= 40 && head.size() >= 34) {
-        width = qFromLittleEndian<qint32>(p + 18);
-        height = qFromLittleEndian<qint32>(p + 22);
-        bits = qFromLittleEndian<quint16>(p + 28);
-        compression = qFromLittleEndian<quint32>(p + 30);
-    } else {
-        return false;
-    }
-    height = std::abs(height); // negative: stored from the top down
-    if (width < 1 || height < 1)
-        return false;
-    CheckPictureSize(width, height);
-    const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
-    if (uncompressed) {
-        const qint64 stride = (width * bits + 31) / 32 * 4;
-        if (offset + stride * height > fileSize)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 void FitToSize(QImage &picture, int n)
+{
+    FitToSize(picture, n, Orientation());
+}
+
+void FitToSize(QImage &picture, int n, Orientation turn)
 {
     if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
         return;
     if (n < 1)
         throw Exception(QStringLiteral("ドット数 %1 は不正です。1 以上を指定してください。").arg(n));
-    const long double w = picture.width();
-    const long double h = picture.height();
+    // The sides of the picture as it will stand.
+    const long double w = turn.Transpose ? picture.height() : picture.width();
+    const long double h = turn.Transpose ? picture.width() : picture.height();
     // The ratio and the quotient are each rounded to a double before the shorter side is
     // truncated: 300 x 150 at 90 dots is 90 x 45, where an unrounded quotient gives 44.
     int newWidth, newHeight;
@@ -140,7 +93,7 @@ void FitToSize(QImage &picture, int n)
         newHeight = static_cast<int>(static_cast<double>(h / r));
     }
     // Sides that differ by a factor above n would give a shorter side of 0 dots.
-    SmoothStretch(picture, std::max(newWidth, 1), std::max(newHeight, 1));
+    SmoothStretchTurned(picture, std::max(newWidth, 1), std::max(newHeight, 1), turn);
 }
 
 QList<QRgb> MakeGreyPalette(uchar levels)
@@ -194,24 +147,4 @@ int EncodeUnderLimit(const QImage &picture, const QString &path, int limit)
         if (FileSizeOnDisk(path) <= limit || quality == 1)
             return quality;
     }
-}
-
-QImage LoadBmp(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
-    const QString unreadable = QStringLiteral("ビットマップ ファイル %1 を読み込めません。").arg(path);
-    const QByteArray head = file.peek(54);
-    if (!CheckBmpHeader(head, file.size()))
-        throw Exception(unreadable);
-    // The format is forced: a .bmp holding anything else must fail, not be guessed.
-    QImageReader reader(&file, "bmp");
-    reader.setAutoDetectImageFormat(false);
-    // Qt's reader makes 32-bit pixels; let it go up to what the largest picture needs.
-    reader.setAllocationLimit(int(MaxPicturePixels * 4 / (1024 * 1024) + 64));
-    QImage image = reader.read();
-    if (image.isNull())
-        throw Exception(unreadable);
-    return To24Bit(image);
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "imaging/Orientation.h"
+#include "imaging/PictureIntake.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
 #include <QString>
 
-// The road of a dropped picture to the mailed file: load (JPEG or BMP, into 24-bit),
-// fit the longer side to the phone's dot size, optionally grey, and encode as a baseline
-// JPEG at the highest quality that fits the carrier's limit. Every failure throws
-// Exception with the sentence the user reads.
+// The road of a dropped picture to the mailed file: load (into 24-bit, see also
+// PictureIntake.h), fit the longer side to the phone's dot size, optionally grey, and
+// encode as a baseline JPEG at the highest quality that fits the carrier's limit. Every
+// failure throws Exception with the sentence the user reads.
 //
 // A picture is a QImage in Format_BGR888 (bytes blue, green, red; rows padded to 4
 // bytes) or Format_Indexed8 with the grey table of MakeGreyPalette(255).
@@ -17,6 +20,11 @@
 // when it is smaller). A shorter side that computes to 0 becomes 1. A null picture is
 // left alone; n below 1 throws.
 void FitToSize(QImage &picture, int n);
+
+// The same for a picture as stored in its file that stands upright once turned: the fit
+// is worked out on the upright picture, and the result has the very bytes of turning the
+// picture first and fitting it then, at the cost of turning only the fitted one.
+void FitToSize(QImage &picture, int n, Orientation turn);
 
 // levels + 1 entries; entry i is the grey levels - i (entry 0 white).
 QList<QRgb> MakeGreyPalette(uchar levels);
@@ -27,7 +35,9 @@ QList<QRgb> MakeGreyPalette(uchar levels);
 void ConvertToGrey(const QImage &source, QImage &dest);
 
 // The picture as a baseline JFIF file at the given quality (1..100): three components
-// even for a grey picture, libjpeg's defaults otherwise. A null picture gives no bytes.
+// even for a grey picture, libjpeg's defaults otherwise. It is written from the pixels
+// alone: nothing of the original file (EXIF, GPS, maker notes, comments) goes with it. A
+// null picture gives no bytes.
 QByteArray EncodeJpeg(const QImage &picture, int quality);
 
 // Writes EncodeJpeg(picture, quality) to path, creating or replacing the file.
@@ -38,9 +48,11 @@ void SaveJpeg(const QImage &picture, const QString &path, int quality);
 int EncodeUnderLimit(const QImage &picture, const QString &path, int limit);
 
 // Decodes any JPEG that libjpeg reads (baseline, progressive, greyscale, CMYK, YCCK) at
-// full size into Format_BGR888.
-QImage DecodeJpeg(const QByteArray &bytes);
-QImage LoadJpeg(const QString &path);
+// full size into Format_BGR888, as stored; turn, when given, receives the turn that makes
+// it stand upright, from the orientation of its EXIF block. A file without its end marker
+// is whole only when it has a single sequential scan that the data completes.
+QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr);
+QImage LoadJpeg(const QString &path, Orientation *turn = nullptr);
 
 // Reads a Windows bitmap in any of its forms (1 to 32 bits, RLE, top-down) into
 // Format_BGR888. The content must be a bitmap whatever it looks like.

@@ -1,8 +1,7 @@
 #include "imaging/SmoothStretch.h"
 
-#include "platform/Exception.h"
-
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -78,65 +77,61 @@ qint64 ShrinkScale(qint64 sn, qint64 dn)
     return static_cast<qint64>(static_cast<long double>(sn * One) / static_cast<long double>(dn) + 0.5L);
 }
 
-inline uchar AreaByte(qint64 sum, qint64 half, qint64 scale)
+// (sum + half) div scale, the byte of an area sum, by a multiplication and a shift, which
+// cost a fraction of a 64-bit division. With k = 2 bits(scale) + 8 and m = ceil(2^k /
+// scale), e = m scale - 2^k is below scale, and every dividend a = sum + half is below
+// 256 scale (sums come to at most 255 times the weights of a span, which exceed the scale
+// by a unit or two). So a e < 256 scale^2 <= 2^k, and floor(a m / 2^k) = floor(a / scale)
+// exactly. A scale has at most 44 bits (200 million dots into one), so k stays below 128.
+class AreaDivisor
 {
+public:
+    explicit AreaDivisor(qint64 scale) : half((scale + 1) / 2), shift(2 * std::bit_width(quint64(scale)) + 8)
+    {
+        multiplier = quint64(((static_cast<unsigned __int128>(1) << shift) + quint64(scale) - 1) / quint64(scale));
+    }
+
     // The weights of a span can add up to a unit or two more than the scale; a byte never
     // wraps because of that.
-    return static_cast<uchar>(std::min<qint64>((sum + half) / scale, 255));
-}
+    uchar operator()(qint64 sum) const
+    {
+        const auto q = (static_cast<unsigned __int128>(quint64(sum + half)) * multiplier) >> shift;
+        return static_cast<uchar>(std::min<quint64>(quint64(q), 255));
+    }
 
-QString SizeText(qint64 width, qint64 height)
-{
-    return QStringLiteral("%1 × %2").arg(width).arg(height);
-}
+private:
+    qint64 half;
+    int shift;
+    quint64 multiplier;
+};
 
 } // namespace
 
-std::array<qint32, 4> CubicWeights(long double t)
-{
-    const Cubic w = LagrangeWeights(t);
-    return {w.w0, w.w1, w.w2, w.w3};
-}
-
-void CheckPictureSize(qint64 width, qint64 height)
-{
-    if (width < 1 || height < 1)
-        throw Exception(QStringLiteral("画像の大きさ %1 ドットは不正です。").arg(SizeText(width, height)));
-    if (width > MaxPicturePixels || height > MaxPicturePixels || width * height > MaxPicturePixels)
-        throw Exception(QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。")
-                            .arg(SizeText(width, height)));
-}
-
-QImage NewPicture(int width, int height, QImage::Format format)
-{
-    CheckPictureSize(width, height);
-    QImage image(width, height, format);
-    if (image.isNull())
-        throw Exception(
-            QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(width, height)));
-    return image;
-}
-
-void EnlargeHorizontal(const QImage &source, QImage &dest)
+void EnlargeHorizontal(const QImage &source, QImage &dest, bool mirrored)
 {
     const int sn = source.width();
     const int dn = dest.width();
     const int rows = std::min(source.height(), dest.height());
 
-    std::vector<int> index(dn);
+    // Per destination column: where tap i lies in the row, the taps' weights, the fraction.
+    std::vector<qsizetype> offset(dn);
     std::vector<Cubic> weights(dn);
     std::vector<long double> fraction(dn);
+    std::vector<int> index(dn);
     for (int p = 0; p < dn; ++p) {
         EnlargePosition(sn, dn, p, index[p], fraction[p]);
         weights[p] = LagrangeWeights(fraction[p]);
+        offset[p] = 3 * static_cast<qsizetype>(mirrored ? sn - 1 - index[p] : index[p]);
     }
+    // Read mirrored, the taps i-1 .. i+2 lie from right to left.
+    const int step = mirrored ? -3 : 3;
 
     for (int y = 0; y < rows; ++y) {
         const uchar *s = source.constScanLine(y);
         uchar *d = dest.scanLine(y);
         for (int p = 0; p < dn; ++p, d += 3) {
             const int i = index[p];
-            const uchar *at = s + 3 * static_cast<qsizetype>(i);
+            const uchar *at = s + offset[p];
             if (i == sn - 1) {
                 d[0] = at[0];
                 d[1] = at[1];
@@ -144,19 +139,20 @@ void EnlargeHorizontal(const QImage &source, QImage &dest)
             } else if (i == 0 || i == sn - 2) {
                 const long double t = fraction[p];
                 for (int c = 0; c < 3; ++c)
-                    d[c] = LinearByte(at[c], at[c + 3], t);
+                    d[c] = LinearByte(at[c], at[c + step], t);
             } else {
                 const Cubic &w = weights[p];
                 for (int c = 0; c < 3; ++c)
-                    d[c] = CubicByte(at + c - 3, at + c, at + c + 3, at + c + 6, w);
+                    d[c] = CubicByte(at + c - step, at + c, at + c + step, at + c + 2 * step, w);
             }
         }
     }
 }
 
-void EnlargeVertical(const QImage &source, QImage &dest)
+void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
 {
     const int sn = source.height();
+    const auto row = [&](int k) { return source.constScanLine(mirrored ? sn - 1 - k : k); };
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
 
@@ -174,17 +170,17 @@ void EnlargeVertical(const QImage &source, QImage &dest)
         EnlargePosition(sn, dn, p, i, t);
         uchar *d = dest.scanLine(p);
         if (i == sn - 1) {
-            std::memcpy(d, source.constScanLine(i), bytes);
+            std::memcpy(d, row(i), bytes);
         } else if (i == 0 || i == sn - 2) {
-            const uchar *a = source.constScanLine(i);
-            const uchar *b = source.constScanLine(i + 1);
+            const uchar *a = row(i);
+            const uchar *b = row(i + 1);
             for (qsizetype x = 0; x < bytes; ++x)
                 d[x] = LinearByte(a[x], b[x], t);
         } else {
-            const uchar *s0 = source.constScanLine(i - 1);
-            const uchar *s1 = source.constScanLine(i);
-            const uchar *s2 = source.constScanLine(i + 1);
-            const uchar *s3 = source.constScanLine(i + 2);
+            const uchar *s0 = row(i - 1);
+            const uchar *s1 = row(i);
+            const uchar *s2 = row(i + 1);
+            const uchar *s3 = row(i + 2);
             const Cubic &w = weights[p];
             for (qsizetype x = 0; x < bytes; ++x)
                 d[x] = CubicByte(s0 + x, s1 + x, s2 + x, s3 + x, w);
@@ -192,7 +188,7 @@ void EnlargeVertical(const QImage &source, QImage &dest)
     }
 }
 
-void ShrinkHorizontal(const QImage &source, QImage &dest)
+void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.width();
     const int dn = dest.width();
@@ -202,130 +198,169 @@ void ShrinkHorizontal(const QImage &source, QImage &dest)
     std::vector<qint32> fraction(dn + 1);
     for (int b = 0; b <= dn; ++b)
         ShrinkBoundary(sn, dn, b, index[b], fraction[b]);
-    const qint64 scale = ShrinkScale(sn, dn);
-    const qint64 half = (scale + 1) / 2;
+    const AreaDivisor areaByte(ShrinkScale(sn, dn));
 
     for (int y = 0; y < rows; ++y) {
         const uchar *s = source.constScanLine(y);
-        uchar *d = dest.scanLine(y);
-        qint64 c = 0;
-        qint32 wf = One;
-        for (int p = 0; p < dn; ++p, d += 3) {
-            const qint64 n = index[p + 1];
-            const qint32 wl = fraction[p + 1];
-            qint64 sum0 = 0, sum1 = 0, sum2 = 0;
-            if (wf != 0) {
-                const uchar *at = s + 3 * c;
-                sum0 = qint64(at[0]) * wf;
-                sum1 = qint64(at[1]) * wf;
-                sum2 = qint64(at[2]) * wf;
-            }
+        uchar *row = dest.scanLine(y);
+        // The walk's state at span p is the boundary table's entry p: the span starts with
+        // pixel c = index[p] at the weight 65536 - fraction[p] (65536 at p = 0). So the
+        // spans can be done in any order: read mirrored, from the last one back, which
+        // keeps the reads going forward through the row.
+        for (int k = 0; k < dn; ++k) {
+            const int p = mirrored ? dn - 1 - k : k;
+            const qint64 c = index[p], n = index[p + 1];
+            const qint32 wf = One - fraction[p], wl = fraction[p + 1];
+            // In the row: the first partial pixel, the whole ones, the last partial one.
+            const qint64 first = mirrored ? sn - 1 - c : c, last = mirrored ? sn - 1 - n : n;
+            const qint64 from = mirrored ? sn - n : c + 1, to = mirrored ? sn - 1 - c : n;
+            qint64 sum0 = qint64(s[3 * first]) * wf, sum1 = qint64(s[3 * first + 1]) * wf,
+                   sum2 = qint64(s[3 * first + 2]) * wf;
             // Whole pixels weigh 65536 each: add the bytes, then scale once.
             quint64 full0 = 0, full1 = 0, full2 = 0;
-            for (const uchar *at = s + 3 * (c + 1), *end = s + 3 * n; at < end; at += 3) {
-                full0 += at[0];
-                full1 += at[1];
-                full2 += at[2];
+            for (const uchar *px = s + 3 * from, *end = s + 3 * to; px < end; px += 3) {
+                full0 += px[0];
+                full1 += px[1];
+                full2 += px[2];
             }
             sum0 += qint64(full0) << 16;
             sum1 += qint64(full1) << 16;
             sum2 += qint64(full2) << 16;
             if (wl != 0) {
-                const uchar *at = s + 3 * n;
-                sum0 += qint64(at[0]) * wl;
-                sum1 += qint64(at[1]) * wl;
-                sum2 += qint64(at[2]) * wl;
+                sum0 += qint64(s[3 * last]) * wl;
+                sum1 += qint64(s[3 * last + 1]) * wl;
+                sum2 += qint64(s[3 * last + 2]) * wl;
             }
-            d[0] = AreaByte(sum0, half, scale);
-            d[1] = AreaByte(sum1, half, scale);
-            d[2] = AreaByte(sum2, half, scale);
-            wf = One - wl;
-            c = n;
+            uchar *d = row + 3 * p;
+            d[0] = areaByte(sum0);
+            d[1] = areaByte(sum1);
+            d[2] = areaByte(sum2);
         }
     }
 }
 
-void ShrinkVertical(const QImage &source, QImage &dest)
+namespace {
+
+// sums[x] += row[x] for every byte, in blocks of a fixed length so that the compiler can
+// use vector instructions without a check or a tail loop for each block.
+template <typename Whole> void AddRow(Whole *__restrict sums, const uchar *__restrict row, qsizetype bytes)
+{
+    constexpr int Block = 64;
+    qsizetype x = 0;
+    for (; x + Block <= bytes; x += Block)
+        for (int i = 0; i < Block; ++i)
+            sums[x + i] += row[x + i];
+    for (; x < bytes; ++x)
+        sums[x] += row[x];
+}
+
+// The height pass with the whole rows of a span added up as bytes in Whole, the smallest
+// type that holds the most a span can add (16 bits up to 257 rows): the running sums of
+// a wide picture then stay in the fastest cache.
+template <typename Whole> void ShrinkRows(const QImage &source, QImage &dest, bool mirrored)
 {
     const qint64 sn = source.height();
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
-    const qint64 scale = ShrinkScale(sn, dn);
-    const qint64 half = (scale + 1) / 2;
+    const AreaDivisor areaByte(ShrinkScale(sn, dn));
+    const auto row = [&](qint64 k) { return source.constScanLine(static_cast<int>(mirrored ? sn - 1 - k : k)); };
 
-    std::vector<qint64> sum(bytes);
-    std::vector<quint64> full(bytes);
-    qint64 c = 0;
-    qint32 wf = One;
-    for (int p = 0; p < dn; ++p) {
-        qint64 n;
-        qint32 wl;
+    std::vector<Whole> full(bytes);
+    // As in the width pass, span p starts at row index(p) with the weight 65536 -
+    // fraction(p); mirrored, the spans are done from the last one back, so that the
+    // source rows are read from the top down.
+    for (int k = 0; k < dn; ++k) {
+        const int p = mirrored ? dn - 1 - k : k;
+        qint64 c, n;
+        qint32 fc, wl;
+        ShrinkBoundary(sn, dn, p, c, fc);
         ShrinkBoundary(sn, dn, p + 1, n, wl);
+        const qint32 wf = One - fc;
 
-        if (wf != 0) {
-            const uchar *s = source.constScanLine(static_cast<int>(c));
-            for (qsizetype x = 0; x < bytes; ++x)
-                sum[x] = qint64(s[x]) * wf;
-        } else {
-            std::fill(sum.begin(), sum.end(), 0);
-        }
-        std::fill(full.begin(), full.end(), 0);
-        for (qint64 k = c + 1; k < n; ++k) {
-            const uchar *s = source.constScanLine(static_cast<int>(k));
-            for (qsizetype x = 0; x < bytes; ++x)
-                full[x] += s[x];
-        }
+        std::fill(full.begin(), full.end(), Whole(0));
+        for (qint64 j = c + 1; j < n; ++j)
+            AddRow(full.data(), row(mirrored ? n + c - j : j), bytes);
         // The last destination row ends exactly at the bottom: there is no row n to fetch.
-        if (wl != 0 && n < sn) {
-            const uchar *s = source.constScanLine(static_cast<int>(n));
-            for (qsizetype x = 0; x < bytes; ++x)
-                sum[x] += qint64(s[x]) * wl;
-        }
+        const uchar *sf = row(c), *sl = wl != 0 && n < sn ? row(n) : nullptr;
         uchar *d = dest.scanLine(p);
-        for (qsizetype x = 0; x < bytes; ++x)
-            d[x] = AreaByte(sum[x] + (qint64(full[x]) << 16), half, scale);
-        wf = One - wl;
-        c = n;
+        for (qsizetype x = 0; x < bytes; ++x) {
+            const qint64 sum = qint64(sf[x]) * wf + (qint64(full[x]) << 16) + (sl ? qint64(sl[x]) * wl : 0);
+            d[x] = areaByte(sum);
+        }
     }
+}
+
+} // namespace
+
+void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored)
+{
+    const qint64 span = source.height() / std::max(dest.height(), 1) + 1;
+    if (span * 255 <= 0xFFFF)
+        ShrinkRows<quint16>(source, dest, mirrored);
+    else if (span * 255 <= 0xFFFFFFFFLL)
+        ShrinkRows<quint32>(source, dest, mirrored);
+    else
+        ShrinkRows<quint64>(source, dest, mirrored);
 }
 
 void SmoothStretch(QImage &picture, int newWidth, int newHeight)
 {
+    SmoothStretchTurned(picture, newWidth, newHeight, Orientation());
+}
+
+void SmoothStretchTurned(QImage &picture, int newWidth, int newHeight, Orientation turn)
+{
     if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
         return;
     try {
-        if (picture.format() != QImage::Format_BGR888) {
-            QImage converted = picture.convertToFormat(QImage::Format_BGR888);
-            if (converted.isNull())
-                throw Exception(QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。")
-                                    .arg(SizeText(picture.width(), picture.height())));
-            picture = std::move(converted);
-        }
-        if (newWidth == picture.width() && newHeight == picture.height())
+        picture = To24Bit(picture);
+        const QSize upright = turn.Transpose ? picture.size().transposed() : picture.size();
+        if (upright == QSize(newWidth, newHeight) && turn.IsUpright())
             return;
         CheckPictureSize(newWidth, newHeight);
-        CheckPictureSize(newWidth, picture.height());
 
+        // In the stored picture's axes. A transpose makes the upright width the stored
+        // height, and the upright width is still done first; a mirror becomes one along
+        // the other axis.
+        const bool t = turn.Transpose;
+        const int width = t ? newHeight : newWidth, height = t ? newWidth : newHeight;
+        bool mirrorX = t ? turn.MirrorY : turn.MirrorX, mirrorY = t ? turn.MirrorX : turn.MirrorY;
         // The work picture is made at the new size directly: each pass overwrites every
         // pixel of it, so copying the old content in first would only cost time.
-        if (newWidth != picture.width()) {
-            QImage work = NewPicture(newWidth, picture.height());
-            if (newWidth > picture.width())
-                EnlargeHorizontal(picture, work);
+        const auto widthPass = [&] {
+            if (width == picture.width())
+                return;
+            QImage work = NewPicture(width, picture.height());
+            if (width > picture.width())
+                EnlargeHorizontal(picture, work, mirrorX);
             else
-                ShrinkHorizontal(picture, work);
+                ShrinkHorizontal(picture, work, mirrorX);
             picture = std::move(work);
-        }
-        if (newHeight != picture.height()) {
-            QImage work = NewPicture(picture.width(), newHeight);
-            if (newHeight > picture.height())
-                EnlargeVertical(picture, work);
+            mirrorX = false;
+        };
+        const auto heightPass = [&] {
+            if (height == picture.height())
+                return;
+            QImage work = NewPicture(picture.width(), height);
+            if (height > picture.height())
+                EnlargeVertical(picture, work, mirrorY);
             else
-                ShrinkVertical(picture, work);
+                ShrinkVertical(picture, work, mirrorY);
             picture = std::move(work);
+            mirrorY = false;
+        };
+        if (t) {
+            heightPass();
+            widthPass();
+        } else {
+            widthPass();
+            heightPass();
         }
+        // A mirror along an axis whose length did not change goes past the pass along
+        // the other axis unchanged, so it is done now, on the picture at its new size,
+        // with the transpose.
+        picture = Turned(picture, t ? Orientation{true, mirrorY, mirrorX} : Orientation{false, mirrorX, mirrorY});
     } catch (const std::bad_alloc &) {
-        throw Exception(
-            QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(newWidth, newHeight)));
+        ThrowNoMemory(newWidth, newHeight);
     }
 }

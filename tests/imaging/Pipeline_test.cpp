@@ -1,7 +1,6 @@
 #include "imaging/Pipeline.h"
 
 #include "TestPictures.h"
-#include "platform/Exception.h"
 #include "support/TestFolder.h"
 
 #include <QDir>
@@ -24,49 +23,32 @@ TEST(FitToSize, LongerSideBecomesN)
         FitToSize(picture, c.n);
         EXPECT_EQ(picture.size(), QSize(c.fw, c.fh)) << c.w << "x" << c.h << " at " << c.n;
     }
-
-    // Already N on its longer side: only the format changes.
-    QImage paletted(95, 40, QImage::Format_Indexed8);
-    paletted.setColorTable({qRgb(1, 2, 3)});
-    paletted.fill(0);
-    FitToSize(paletted, 95);
-    EXPECT_EQ(paletted, UniformPicture(95, 40, 3, 2, 1));
-
-    QImage nothing;
+    QImage nothing, picture = RandomPicture(4, 3, 1);
     FitToSize(nothing, 95);
     EXPECT_TRUE(nothing.isNull());
-    EXPECT_THROW(FitToSize(paletted, 0), Exception);
+    EXPECT_THROW(FitToSize(picture, 0), Exception);
 }
 
 TEST(Grey, NearestGreyPerPixel)
 {
-    const QList<QRgb> palette = MakeGreyPalette(255);
-    ASSERT_EQ(palette.size(), 256);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(palette[i], qRgb(255 - i, 255 - i, 255 - i)) << i;
-    EXPECT_EQ(MakeGreyPalette(2), (QList<QRgb>{qRgb(2, 2, 2), qRgb(1, 1, 1), qRgb(0, 0, 0)}));
-
     const QImage source = RandomPicture(64, 48, 11);
-    QImage grey;
+    QImage grey, twice;
     ConvertToGrey(source, grey);
     ASSERT_EQ(grey.format(), QImage::Format_Indexed8);
-    ASSERT_EQ(grey.size(), source.size());
-    EXPECT_EQ(grey.colorTable(), palette);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(grey.colorTable().value(i), qRgb(255 - i, 255 - i, 255 - i)) << i;
     for (int y = 0; y < source.height(); ++y)
         for (int x = 0; x < source.width(); ++x) {
             // The nearest grey in RGB distance, found the slow way.
             const uchar *s = source.constScanLine(y) + 3 * x;
-            int nearest = 0;
-            auto distance = [s](int level) {
-                return (s[0] - level) * (s[0] - level) + (s[1] - level) * (s[1] - level) +
-                       (s[2] - level) * (s[2] - level);
+            const auto distance = [s](int v) {
+                return (s[0] - v) * (s[0] - v) + (s[1] - v) * (s[1] - v) + (s[2] - v) * (s[2] - v);
             };
+            int nearest = 0;
             for (int level = 1; level < 256; ++level)
                 nearest = distance(level) < distance(nearest) ? level : nearest;
             ASSERT_EQ(grey.constScanLine(y)[x], 255 - nearest) << x << "," << y;
         }
-
-    QImage twice;
     ConvertToGrey(grey, twice);
     EXPECT_EQ(twice, grey);
 }
@@ -80,33 +62,26 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
 
     EXPECT_EQ(EncodeUnderLimit(picture, path, 100000), 100);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));
-
     // Noise cannot shrink to 100 bytes: every quality is tried and quality 1 stays.
     EXPECT_EQ(EncodeUnderLimit(picture, path, 100), 1);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 1));
-
     // In between, the first quality from the top that fits, and the file is that attempt.
     const qsizetype at60 = EncodeJpeg(picture, 60).size();
     const int quality = EncodeUnderLimit(picture, path, int(at60));
-    EXPECT_GE(quality, 60);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, quality));
     for (int q = quality + 1; q <= 100; ++q)
         EXPECT_GT(EncodeJpeg(picture, q).size(), at60) << q;
-
     // A longer file before leaves no tail behind.
     EncodeUnderLimit(RandomPicture(400, 300, 23), path, 1000000);
     EncodeUnderLimit(picture, path, 1000000);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));
-
     // No picture: an empty file, within any limit.
     EXPECT_EQ(EncodeUnderLimit(QImage(), path, 4800), 100);
-    EXPECT_TRUE(QFileInfo::exists(path));
-    EXPECT_EQ(QFileInfo(path).size(), 0);
-
+    EXPECT_TRUE(QFileInfo::exists(path) && QFileInfo(path).size() == 0);
     // A folder where the file should go.
     QFile::remove(path);
     ASSERT_TRUE(QDir(folder.Path()).mkdir("kelvo.jpg"));
-    EXPECT_EQ(MessageOf([&] { EncodeUnderLimit(picture, path, 4800); }),
+    EXPECT_EQ(FailureOf([&] { EncodeUnderLimit(picture, path, 4800); }),
               QStringLiteral("ファイル %1 を作成できません").arg(path));
 }
 

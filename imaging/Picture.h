@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+
+// What every step of the pipeline needs of a picture: the size kelvo takes at most, a
+// fresh picture, and the 24-bit form the steps work on. Each throws Exception with the
+// sentence the user reads.
+
+// The largest picture kelvo takes in, decodes or makes. The largest phone cameras sold
+// today have 200-megapixel sensors (16320 x 12240 = 199.8 million pixels), so every photo
+// a phone takes fits; a 24-bit picture of this size already needs 600 MB, and anything
+// larger is far more likely a damaged or hostile header than a photo.
+constexpr qint64 MaxPicturePixels = 200'000'000;
+
+// Throws the "too large" message when width x height exceeds MaxPicturePixels or a side
+// is below 1.
+void CheckPictureSize(qint64 width, qint64 height);
+
+// Throws the message that the memory for a picture of this size cannot be had.
+[[noreturn]] void ThrowNoMemory(qint64 width, qint64 height);
+
+// A fresh picture of the given size; throws a clear message instead of returning a null
+// image when the memory cannot be had.
+QImage NewPicture(int width, int height, QImage::Format format = QImage::Format_BGR888);
+
+// The picture in Format_BGR888 (the same, shared, when it already is): a paletted or grey
+// picture is widened to red = green = blue = level, and any colour table is dropped.
+QImage To24Bit(const QImage &picture);
+
+// The picture in Format_BGR888 with any transparent pixels laid on white: each colour
+// byte c of a pixel with alpha a becomes (c a + 255 (255 - a)) / 255, rounded. A picture
+// without an alpha channel is only widened.
+QImage LaidOnWhite(const QImage &picture);
