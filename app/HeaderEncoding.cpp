@@ -129,7 +129,7 @@ char32_t MapCp932(char32_t c)
 const char32_t Geta = 0x3013; // 〓
 
 // The characters of the text as pieces, each one the code can carry.
-QList<Piece> Pieces(const QString &text, QList<char32_t> *characters = nullptr)
+QList<Piece> Pieces(const QString &text)
 {
     QList<Piece> pieces;
     for (char32_t c : WidenKana(text).toUcs4()) {
@@ -140,8 +140,6 @@ QList<Piece> Pieces(const QString &text, QList<char32_t> *characters = nullptr)
             Encoder().Encode(c, piece);
         }
         pieces.append(piece);
-        if (characters)
-            characters->append(c);
     }
     return pieces;
 }
@@ -188,13 +186,6 @@ bool IsAscii(const QString &text)
         if (c.unicode() > 0x7F)
             return false;
     return true;
-}
-
-QString Iso2022JpText(const QString &text)
-{
-    QList<char32_t> characters;
-    Pieces(text, &characters);
-    return QString::fromUcs4(characters.constData(), characters.size());
 }
 
 QByteArray ToIso2022Jp(const QString &text)

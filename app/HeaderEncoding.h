@@ -17,10 +17,6 @@ QString EncodeSubject(const QString &subject);
 // code cannot carry becomes "〓".
 QByteArray ToIso2022Jp(const QString &text);
 
-// The text made ready for ToIso2022Jp: katakana widened, CP932 forms mapped, "〓" for
-// what cannot be carried. What a reader of the mail gets back.
-QString Iso2022JpText(const QString &text);
-
 // Body lines for the wire. A line of ASCII stays as it is; other lines become
 // ISO-2022-JP. Any line longer than `limit` bytes is split at character boundaries into
 // several, each starting and ending in ASCII; a piece that starts with "." is kept one

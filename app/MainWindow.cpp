@@ -389,7 +389,7 @@ void MainWindow::acSendExecute()
     if (ui->txtFilemei->text().isEmpty())
         ui->txtFilemei->setText(QStringLiteral("kelvo"));
     // 4.
-    if (!ui->DestCombo->currentText().contains(QLatin1Char('@'))) {
+    if (!DestinationText().contains(QLatin1Char('@'))) {
         WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
         return;
     }
@@ -397,7 +397,7 @@ void MainWindow::acSendExecute()
     if (Settings.AdFooter)
         ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
     // 6, 7.
-    Settings.DestAddress = ui->DestCombo->currentText();
+    Settings.DestAddress = DestinationText();
     Settings.SubjectText = ui->txtSubject->text();
     Settings.SubjectText = EncodeSubject(Settings.SubjectText);
     // 8. The mail layer takes bytes: a sender name outside ASCII becomes an encoded word,

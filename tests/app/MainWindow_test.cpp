@@ -1,225 +1,109 @@
-#include "app/MainWindow.h"
+#include "TestWindow.h"
 
-#include "platform/MsgBox.h"
-
-#include "support/Printers.h"
-#include "support/TestFolder.h"
-
-#include <QAction>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QProgressBar>
-#include <QSignalSpy>
-#include <QTest>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QToolButton>
 #include <QUrl>
 
-#include <gtest/gtest.h>
-
 namespace {
 
-// Stands in for a dialog: counts its modal showings.
-class CountingDialog : public QDialog
+TEST(MainWindow, FirstShowing)
 {
-public:
-    int exec() override
+    const struct
     {
-        ++Shown;
-        return QDialog::Rejected;
+        const char *kai, *port, *written, *box;
+        int dots;
+    } rows[] = {
+        {nullptr, "25", nullptr, nullptr, 120}, // first run: the settings dialog, no file
+        {"3", "25", "4", nullptr, 95},
+        {"4", "25", "1", "kelvoの最新版探しに行きますか？", 95}, // answered No
+        {"7", "25", "8", nullptr, 95},
+        {"3", "x", "3", "'x' は数値ではありません", 120}, // the showing stops at the bad number
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.kai ? row.kai : "no file");
+        QByteArray ini = KelvoIni().replace("kai=0", QByteArray("kai=") + row.kai);
+        TestWindow w(row.kai ? ini.replace("Port=25", QByteArray("Port=") + row.port) : "");
+        EXPECT_EQ(w.settei.Shown, row.kai ? 0 : 1);
+        EXPECT_EQ(w.folder.Read("kelvo.ini").mid(11, 1), QByteArray(row.written));
+        EXPECT_EQ(w.boxes.Texts(), row.box ? QStringList(QString::fromUtf8(row.box)) : QStringList());
+        EXPECT_EQ(w.main.Settings.DotSize, row.dots);
     }
-    int Shown = 0;
-};
-
-} // namespace
-
-// Catches the web command instead of starting a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    UrlCatcher()
-    {
-        QDesktopServices::setUrlHandler("https", this, "Open");
-        QDesktopServices::setUrlHandler("http", this, "Open");
-    }
-    ~UrlCatcher() override
-    {
-        QDesktopServices::unsetUrlHandler("https");
-        QDesktopServices::unsetUrlHandler("http");
-    }
-    QList<QUrl> Opened;
-
-public slots:
-    void Open(const QUrl &url) { Opened.append(url); }
-};
-
-namespace {
-
-struct Window
-{
-    Window()
-    {
-        main.SetDialogs(&settei, &address);
-        main.show();
-        QTest::qWait(20); // the first showing runs from the event loop
-    }
-    MainWindow main;
-    CountingDialog settei;
-    CountingDialog address;
-};
-
-QByteArray Ini(const QByteArray &kai)
-{
-    return "[web]\r\nkai=" + kai +
-           "\r\n[smtp]\r\nname=n\r\nFromAddress=a@b.c\r\nPort=25\r\nSMTP=h\r\nID=i\r\nDest=d@e.f\r\n"
-           "[keitai]\r\ndotsettei=0\r\nkishu=x:1\r\nsiteidot=100\r\nrfsize=0\r\nofsize=5\r\n[Koukoku]\r\nflg=2\r\n";
+    // The commands that open the dialogs and the version box.
+    TestWindow w;
+    w.Trigger("acSettei");
+    w.Trigger("mnuAddress");
+    w.Trigger("mnuVersion");
+    w.Child<QToolButton>("SpeedButton1")->click();
+    EXPECT_EQ(w.settei.Shown * 10 + w.address.Shown, 12);
+    EXPECT_EQ(w.boxes.Texts(), QStringList("kelvo Ver. 0.32 beta"));
 }
 
-TEST(MainWindow, CreationState)
+// As the platform does: the drag enters, then it is dropped, with the paths offered as
+// text as well (file managers do).
+void Drop(QWidget *target, const QStringList &paths)
 {
-    TestFolder folder;
-    MessageRecorder boxes;
-    Window w;
-    EXPECT_EQ(w.main.windowTitle(), "kelvo Ver. 0.32 beta");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->text(), "Message from kelvo Ver. 0.32 beta");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->maxLength(), 200);
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtFilemei")->text(), "kelvo");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtFilemei")->maxLength(), 8);
-    EXPECT_EQ(w.main.findChild<QLabel *>("PicSetu")->text(),
-              QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
-    EXPECT_EQ(w.main.centralWidget()->size(), QSize(421, 324));
-    const QProgressBar *bar = w.main.ProgressBar;
-    EXPECT_EQ(bar->geometry(), QRect(302, 2, 98, 22));
-    EXPECT_EQ(bar->maximum(), 100);
-    EXPECT_EQ(bar->value(), 0);
-    EXPECT_EQ(w.main.Settings.DotSize, 120);
-    EXPECT_EQ(w.main.Settings.SizeLimit, 4800);
-
-    // The version box.
-    w.main.findChild<QAction *>("mnuVersion")->trigger();
-    ASSERT_EQ(boxes.Messages.size(), 1);
-    EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Information);
-    EXPECT_EQ(boxes.Messages[0].Caption, QStringLiteral("情報"));
-    EXPECT_EQ(boxes.Messages[0].Text, "kelvo Ver. 0.32 beta");
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls.append(QUrl::fromLocalFile(p));
+    data.setUrls(urls);
+    data.setText(paths.join('\n'));
+    QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(9, 9), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, enter.isAccepted() ? &drop : &enter);
 }
 
-TEST(MainWindow, MenuCaptionsAndInertItems)
+TEST(MainWindow, PictureIntake)
 {
-    TestFolder folder;
-    folder.Write("kelvo.ini", Ini("0"));
-    MessageRecorder boxes;
-    UrlCatcher urls;
-    Window w;
-    QStringList captions;
-    for (QAction *menu : w.main.menuBar()->actions()) {
-        captions << menu->text();
-        for (QAction *item : menu->menu()->actions())
-            captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    TestWindow w;
+    w.folder.Write("notes.txt", "hello");
+    Drop(&w.main, {w.folder.File("notes.txt"), w.Picture("photo.JpG", 640, 480)});
+    EXPECT_EQ(w.Shown().size(), QSize(95, 71));
+    w.main.Settings.DotSize = 120; // the size in force at the drop counts
+    Drop(&w.main, {w.Picture("tall.bmp", 30, 60), w.Picture("wide.jpeg", 200, 100)});
+    EXPECT_EQ(w.Shown().size(), QSize(60, 120));
+    // Not supported, and the picture stays: nothing, or a .jpe and a folder.
+    QDir(w.folder.Path()).mkdir("folder.jpg");
+    Drop(&w.main, {});
+    Drop(&w.main, {w.Picture("x.jpe", 10, 10), w.folder.File("folder.jpg")});
+    EXPECT_EQ(w.boxes.Texts(), QStringList(2, QStringLiteral("このファイルタイプには対応しておりません。")));
+    EXPECT_EQ(w.Shown().size(), QSize(60, 120));
+    // A path past 254 characters is used whole.
+    const QString deep = w.folder.Path() + QString("/long-folder-name").repeated(20);
+    ASSERT_TRUE(QDir().mkpath(deep) && QFile::rename(w.Picture("long.jpg", 64, 32), deep + "/long.jpg"));
+    Drop(&w.main, {deep + "/long.jpg"});
+    EXPECT_EQ(w.Shown().size(), QSize(120, 60));
+    // Dropped on an edit box, the file still reaches the window, not the box's text.
+    Drop(w.Child<QPlainTextEdit>("txtBody")->viewport(), {w.Picture("onbox.jpg", 64, 48)});
+    EXPECT_EQ(w.Shown().size(), QSize(120, 90));
+    EXPECT_TRUE(w.Child<QPlainTextEdit>("txtBody")->toPlainText().isEmpty());
+    // A bad file ends the drop with the error box; a .jpg has already emptied the preview.
+    for (const char *name : {"cut.bmp", "cut.jpeg", "cut.jpg"}) {
+        w.folder.Write(name, w.folder.Read("onbox.jpg").left(300));
+        Drop(&w.main, {w.folder.File(name), w.Picture("after.jpg", 30, 60)});
+        EXPECT_EQ(w.Shown().isNull(), QByteArray(name).endsWith(".jpg")) << name;
     }
-    EXPECT_EQ(captions,
-              QStringList({QStringLiteral("ファイル (&F)"), QStringLiteral("メールの新規作成"), "-",
-                           QStringLiteral("画像を開く"), QStringLiteral("画像の保存"), QStringLiteral("メール (&M)"),
-                           QStringLiteral("メールの送信"), "-", QStringLiteral("アドレス帳 (&A)"),
-                           QStringLiteral("エフェクト (&E)"), QStringLiteral("画像のグレースケール化"),
-                           QStringLiteral("その他 (&O)"), QStringLiteral("ヘルプの参照"), QStringLiteral("最新版Get"),
-                           "-", QStringLiteral("kelvoの設定"), "-", QStringLiteral("バージョン情報")}));
-    EXPECT_FALSE(w.main.findChild<QAction *>("mnuOpen")->isEnabled());
-    EXPECT_EQ(w.main.findChild<QAction *>("acSend")->shortcut(), QKeySequence("Ctrl+M"));
-
-    // New mail, open and help do nothing, chosen or by their shortcuts.
-    const QString subject = w.main.findChild<QLineEdit *>("txtSubject")->text();
-    for (const char *name : {"acNEW", "mnuOpen", "acOpen", "acHelp"})
-        w.main.findChild<QAction *>(name)->trigger();
-    QSignalSpy newMail(w.main.findChild<QAction *>("acNEW"), &QAction::triggered);
-    QSignalSpy help(w.main.findChild<QAction *>("acHelp"), &QAction::triggered);
-    w.main.activateWindow();
-    for (int key : {Qt::Key_N, Qt::Key_O, Qt::Key_H})
-        QTest::keyClick(&w.main, Qt::Key(key), Qt::ControlModifier);
-    QTest::qWait(10);
-    EXPECT_EQ(newMail.count(), 1); // the shortcuts did reach the actions
-    EXPECT_EQ(help.count(), 1);
-    EXPECT_TRUE(boxes.Messages.isEmpty());
-    EXPECT_TRUE(urls.Opened.isEmpty());
-    EXPECT_EQ(w.settei.Shown + w.address.Shown, 0);
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->text(), subject);
-
-    // The dialogs open from their commands; the web command opens the home page.
-    w.main.findChild<QAction *>("acSettei")->trigger();
-    w.main.findChild<QAction *>("mnuAddress")->trigger();
-    w.main.findChild<QWidget *>("SpeedButton1")
-        ->metaObject()
-        ->invokeMethod(w.main.findChild<QWidget *>("SpeedButton1"), "click");
-    EXPECT_EQ(w.settei.Shown, 1);
-    EXPECT_EQ(w.address.Shown, 2);
-    w.main.findChild<QAction *>("acWeb")->trigger();
-    ASSERT_EQ(urls.Opened.size(), 1);
-    EXPECT_EQ(urls.Opened[0], QUrl(HomePageAddress));
+    EXPECT_EQ(w.boxes.Messages.size(), 5);
+    EXPECT_EQ(w.boxes.Messages[4].Kind, MsgKind::Error);
 }
 
-TEST(MainWindow, FirstRunOpensTheSettingsAndLeavesNoCounter)
+TEST(MainWindow, GreyAndSave)
 {
-    TestFolder folder;
-    MessageRecorder boxes;
-    Window w;
-    EXPECT_EQ(w.settei.Shown, 1);
-    EXPECT_FALSE(QFile::exists(folder.File("kelvo.ini")));
-    EXPECT_TRUE(boxes.Messages.isEmpty());
-}
-
-TEST(MainWindow, LaunchCounter)
-{
-    struct Row
-    {
-        QByteArray stored, written;
-        bool asks;
-    } rows[] = {{"0", "1", false}, {"3", "4", false}, {"4", "1", true}, {"7", "8", false}, {"-1", "0", false}};
-    for (const Row &row : rows) {
-        TestFolder folder;
-        folder.Write("kelvo.ini", Ini(row.stored));
-        MessageRecorder boxes;
-        boxes.Answer(MsgResult::Yes);
-        UrlCatcher urls;
-        Window w;
-        EXPECT_EQ(w.settei.Shown, 0);
-        EXPECT_TRUE(folder.Read("kelvo.ini").startsWith("[web]\r\nkai=" + row.written + "\r\n")) << row.stored.data();
-        EXPECT_EQ(w.main.Settings.LaunchCount, row.stored.toInt() + 1);
-        EXPECT_EQ(w.main.Settings.SmtpHost, "h");
-        EXPECT_EQ(w.main.DestinationText(), "d@e.f");
-        EXPECT_EQ(w.main.Settings.DotSize, 95);
-        if (row.asks) {
-            ASSERT_EQ(boxes.Messages.size(), 1);
-            EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Plain);
-            EXPECT_EQ(boxes.Messages[0].Caption, ApplicationTitle());
-            EXPECT_EQ(boxes.Messages[0].Text, QStringLiteral("kelvoの最新版探しに行きますか？"));
-            EXPECT_EQ(boxes.Messages[0].Buttons, MsgButtons::YesNo);
-            EXPECT_EQ(urls.Opened.size(), 1);
-        } else {
-            EXPECT_TRUE(boxes.Messages.isEmpty()) << row.stored.data();
-            EXPECT_TRUE(urls.Opened.isEmpty());
-        }
-    }
-}
-
-TEST(MainWindow, BadNumberStopsTheShowingWithTheErrorBox)
-{
-    TestFolder folder;
-    QByteArray ini = Ini("3");
-    ini.replace("rfsize=0", "rfsize=big");
-    folder.Write("kelvo.ini", ini);
-    MessageRecorder boxes;
-    Window w;
-    ASSERT_EQ(boxes.Messages.size(), 1);
-    EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Messages[0].Caption, "kelvo");
-    EXPECT_EQ(boxes.Messages[0].Text, QStringLiteral("'big' は数値ではありません"));
-    // What came before stays loaded; the counter is not reached.
-    EXPECT_EQ(w.main.Settings.UserId, "i");
-    EXPECT_EQ(w.main.Settings.DotSize, 120);
-    EXPECT_TRUE(folder.Read("kelvo.ini").startsWith("[web]\r\nkai=3\r\n"));
+    TestWindow w;
+    w.Trigger("acGray");
+    w.Trigger("acSave");
+    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"),
+                                            QStringLiteral("画像が読み込まれていないので保存できません。")}));
+    w.main.DropFiles({w.Picture("colour.jpg", 640, 480)});
+    w.Trigger("acGray");
+    EXPECT_TRUE(w.Shown().allGray());
+    // Saved as it would be mailed.
+    w.main.AskSavePath = [&w] { return w.folder.File("saved.jpeg"); };
+    w.Trigger("acSave");
+    EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
+    EXPECT_EQ(DecodeJpeg(w.folder.Read("saved.jpeg")).size(), QSize(95, 71));
 }
 
 } // namespace
-
-#include "MainWindow_test.moc"

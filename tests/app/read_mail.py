@@ -1,6 +1,7 @@
-#!/usr/bin/python3
+#!/ usr / bin / python3
 """Test helper: reads one mail as a mail program would, with Python's email package and
-its modern policy (encoded words and charsets decoded), and prints it as JSON."""
+its modern policy (encoded words and charsets decoded), and prints it as JSON, with the
+length of the longest line of the raw message."""
 import base64
 import email
 import email.policy
@@ -14,13 +15,12 @@ parts = []
 for part in msg.walk():
     if part.is_multipart():
         continue
-    info = {"content_type": part.get_content_type(), "charset": part.get_content_charset(),
-            "filename": part.get_filename()}
+    info = {"charset": part.get_content_charset(), "filename": part.get_filename()}
     if part.get_content_maintype() == "text":
-        info["text"] = part.get_content()
+        info["text"] = part.get_content().replace("\r\n", "\n")
     else:
         info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
     parts.append(info)
 json.dump({"subject": str(msg["Subject"]), "from": str(msg["From"]), "to": str(msg["To"]),
-           "content_type": msg.get_content_type(), "parts": parts,
-           "defects": [type(d).__name__ for d in msg.defects]}, sys.stdout)
+           "parts": parts, "longest": max(len(line) for line in raw.split(b"\r\n")),
+           "defects": [type(d).__name__ for p in msg.walk() for d in p.defects]}, sys.stdout)
