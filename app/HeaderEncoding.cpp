@@ -121,6 +121,8 @@ char32_t MapCp932(char32_t c)
         return 0x00A3; // pound
     case 0xFFE2:
         return 0x00AC; // not
+    case 0x2014:
+        return 0x2015; // EM DASH -> HORIZONTAL BAR, the JIS dash
     default:
         return c;
     }
@@ -132,8 +134,15 @@ const char32_t Geta = 0x3013; // 〓
 QList<Piece> Pieces(const QString &text)
 {
     QList<Piece> pieces;
-    for (char32_t c : WidenKana(text).toUcs4()) {
-        c = MapCp932(c);
+    QList<uint> characters = WidenKana(text).toUcs4();
+    for (qsizetype i = 0; i < characters.size(); ++i) {
+        char32_t c = MapCp932(characters[i]);
+        // ヷ ヸ ヹ ヺ (what ﾜﾞ and ｦﾞ widen to) are not in JIS X 0208: ワ ヰ ヱ ヲ and a
+        // voiced mark say the same.
+        if (c >= 0x30F7 && c <= 0x30FA) {
+            characters.insert(i + 1, 0x309B);
+            c += 0x30EF - 0x30F7;
+        }
         Piece piece;
         if (c == '\r' || c == '\n' || !Encoder().Encode(c, piece)) {
             c = Geta;

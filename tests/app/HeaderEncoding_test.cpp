@@ -35,6 +35,7 @@ TEST(HeaderEncoding, Iso2022JpText)
         {QStringLiteral("ﾊﾟﾝ ｶﾞ ﾞ｡｢｣"), QStringLiteral("パン ガ ゛。「」")},
         {QStringLiteral("～∥－￠￡￢"), QStringLiteral("〜‖−¢£¬")},
         {QStringLiteral("a😀b①\r"), QStringLiteral("a〓b〓〓")},
+        {QStringLiteral("ﾜﾞｦﾞ—ヹ"), QStringLiteral("ワ゛ヲ゛―ヱ゛")}, // what JIS X 0208 writes otherwise
     };
     for (const auto &row : rows) {
         const QByteArray bytes = ToIso2022Jp(row.typed);
