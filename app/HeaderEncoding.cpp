@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -184,9 +186,64 @@ QString EncodeBase64Text(const QByteArray &bytes)
     return out;
 }
 
+QString EncodeWords(const QString &text, int used)
+{
+    // A word is "=?ISO-2022-JP?B?", 4 base64 characters for every 3 bytes, and "?=":
+    // the bytes that fit in a word of at most `length` characters. Even the shortest
+    // room holds one character with its escapes (8 bytes).
+    const auto bytesFor = [](int length) { return std::max(9, (std::min(75, length) - 18) / 4 * 3); };
+    QStringList words;
+    QByteArray word;
+    QByteArray current = EscAscii;
+    int room = bytesFor(76 - used);
+    const auto close = [&] {
+        if (current != EscAscii)
+            word.append(EscAscii);
+        words.append(QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(word) + QStringLiteral("?="));
+        word.clear();
+        current = EscAscii;
+        room = bytesFor(75); // after the blank that starts a folded line
+    };
+    for (const Piece &piece : Pieces(text)) {
+        const qsizetype needed = word.size() + (piece.escape != current ? piece.escape.size() : 0) +
+                                 piece.bytes.size() + (piece.escape != EscAscii ? EscAscii.size() : 0);
+        if (!word.isEmpty() && needed > room)
+            close();
+        if (piece.escape != current) {
+            word.append(piece.escape);
+            current = piece.escape;
+        }
+        word.append(piece.bytes);
+    }
+    close();
+    return words.join(QStringLiteral("\r\n "));
+}
+
 QString EncodeSubject(const QString &subject)
 {
-    return QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(ToIso2022Jp(subject)) + QStringLiteral("?=");
+    return EncodeWords(subject, 9); // after "Subject: "
+}
+
+QString DisplayName(const QString &name, int used)
+{
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    if (!IsAscii(name) || std::any_of(name.cbegin(), name.cend(), control))
+        return EncodeWords(name, used);
+    // Already a quoted string: a quote at each end and every quote between escaped.
+    bool quoted = name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'));
+    for (qsizetype i = 1; quoted && i < name.size() - 1; ++i) {
+        if (name[i] == QLatin1Char('\\'))
+            quoted = ++i < name.size() - 1; // an escape may not take the closing quote
+        else
+            quoted = name[i] != QLatin1Char('"');
+    }
+    QString shown = name;
+    const QString specials = QStringLiteral("()<>[]:;@\\,\"");
+    if (!quoted && std::any_of(name.cbegin(), name.cend(), [&](QChar c) { return specials.contains(c); })) {
+        shown.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        shown = QLatin1Char('"') + shown + QLatin1Char('"');
+    }
+    return used + shown.size() <= 76 ? shown : EncodeWords(name, used);
 }
 
 bool IsAscii(const QString &text)

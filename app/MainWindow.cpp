@@ -376,6 +376,30 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+namespace {
+
+// The destination as its To entry: as typed when that is ASCII and its name needs no
+// quotes; else its name (the text around the address) as DisplayName gives it, then
+// the address in angle brackets.
+QByteArray ToEntry(const QString &typed, const QByteArray &address)
+{
+    QString name;
+    const qsizetype lt = typed.indexOf(QLatin1Char('<'));
+    if (lt >= 0) {
+        const qsizetype gt = typed.indexOf(QLatin1Char('>'), lt);
+        name = typed.left(lt) + (gt < 0 ? QString() : typed.mid(gt + 1));
+    } else if (typed.contains(QLatin1Char(':'))) {
+        name = typed.left(typed.indexOf(QLatin1Char(':')));
+    }
+    name = name.trimmed();
+    const QString shown = DisplayName(name, 4); // after "To: "
+    if (IsAscii(typed) && shown == name)
+        return typed.toLatin1();
+    return (shown.isEmpty() ? QString() : shown + QLatin1Char(' ')).toLatin1() + '<' + address + '>';
+}
+
+} // namespace
+
 void MainWindow::acSendExecute()
 {
     MailMessage &message = NMSMTP1->PostMessage;
@@ -393,6 +417,12 @@ void MainWindow::acSendExecute()
         WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
         return;
     }
+    // Only the name may be Japanese: an address outside ASCII would go out as raw bytes.
+    const QByteArray address = SmtpClient::ExtractAddress(DestinationText().toUtf8());
+    if (!IsAscii(QString::fromUtf8(address))) {
+        WarningBox(QStringLiteral("送信先のメールアドレスには半角の英数字と記号だけを使ってください。"));
+        return;
+    }
     // 5. The footer becomes part of the body the user sees.
     if (Settings.AdFooter)
         ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
@@ -400,17 +430,18 @@ void MainWindow::acSendExecute()
     Settings.DestAddress = DestinationText();
     Settings.SubjectText = ui->txtSubject->text();
     Settings.SubjectText = EncodeSubject(Settings.SubjectText);
-    // 8. The mail layer takes bytes: a sender name outside ASCII becomes an encoded word,
-    // a body outside ASCII ISO-2022-JP lines.
+    // 8. The mail layer takes bytes: names outside ASCII become encoded words, a body
+    // outside ASCII ISO-2022-JP lines.
     NMSMTP1->Host = Settings.SmtpHost;
     NMSMTP1->Port = Settings.SmtpPort;
     NMSMTP1->UserID = Settings.UserId.toUtf8();
     message.FromAddress = Settings.FromAddress.toUtf8();
-    message.FromName = IsAscii(Settings.FromName) ? Settings.FromName.toLatin1()
-                                                  : (EncodeSubject(Settings.FromName) + QLatin1Char(' ')).toLatin1();
+    // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
+    const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
+    message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
     message.Subject = Settings.SubjectText.toLatin1();
     message.ToAddress.clear();
-    message.ToAddress.append(Settings.DestAddress.toUtf8());
+    message.ToAddress.append(ToEntry(Settings.DestAddress, address));
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
     QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));

@@ -40,8 +40,32 @@ TEST(HeaderEncoding, Iso2022JpText)
     for (const auto &row : rows) {
         const QByteArray bytes = ToIso2022Jp(row.typed);
         EXPECT_EQ(FromCodePage(bytes, "ISO-2022-JP"), row.read);
-        EXPECT_TRUE(!bytes.contains('\x1B') || bytes.endsWith("\x1B(B")) << bytes.toHex().data();
+        EXPECT_EQ(bytes.lastIndexOf('\x1B'), bytes.lastIndexOf("\x1B(B")) << bytes.toHex().data(); // ends in ASCII
     }
+}
+
+// Long texts fold into encoded words of at most 75 characters on lines of at most 76,
+// each a whole ISO-2022-JP text: no character is split between two words.
+TEST(HeaderEncoding, LongTextsFoldIntoEncodedWords)
+{
+    const QString text = QStringLiteral("ｶﾞ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x');
+    QString back;
+    qsizetype used = 9; // "Subject: "
+    const QStringList words = EncodeSubject(text).split("\r\n ");
+    for (const QString &word : words) {
+        EXPECT_LE(used + word.size(), 76) << word.toStdString();
+        ASSERT_TRUE(word.startsWith("=?ISO-2022-JP?B?") && word.endsWith("?="));
+        const QByteArray bytes = QByteArray::fromBase64(word.mid(16, word.size() - 18).toLatin1());
+        EXPECT_EQ(bytes.lastIndexOf('\x1B'), bytes.lastIndexOf("\x1B(B")) << bytes.toHex().data(); // ends in ASCII
+        back += FromCodePage(bytes, "ISO-2022-JP");
+        used = 1;
+    }
+    EXPECT_EQ(back, QStringLiteral("ガ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x'));
+    EXPECT_GT(words.size(), 20);
+    // Names: ASCII as typed, quoted when a character would end the name, else words.
+    EXPECT_EQ(DisplayName("kelvo", 6) + DisplayName("\"Yamada, Taro\"", 4), "kelvo\"Yamada, Taro\"");
+    EXPECT_EQ(DisplayName("Yamada, \"T\" Taro", 4), "\"Yamada, \\\"T\\\" Taro\"");
+    EXPECT_EQ(DisplayName(QString(80, 'a'), 6), EncodeWords(QString(80, 'a'), 6));
 }
 
 // With small limits the cuts are easy to see: a line starting with "." keeps a byte

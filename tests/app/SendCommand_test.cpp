@@ -39,9 +39,11 @@ TEST(SendCommand, EndToEndToARealServer)
     TestWindow w(KelvoIni(sink.Port()).replace("flg=2", "flg=1"));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
     w.Child<QLineEdit>("txtFilemei")->setText(QStringLiteral("写真"));
-    w.main.Settings.FromName = QStringLiteral("山田太郎");
+    const QString name = QStringLiteral("山田") + QString(400, QChar(0x6F22)); // past a line's 998 bytes
+    w.main.Settings.FromName = name;
     const QString typed = QStringLiteral("こんにちは\n.\n") + QString(1000, QChar(0x65E5));
-    w.Send(QStringLiteral("テスト送信①～ｶﾞ"), "hanako@example.jp", typed);
+    w.Send(QStringLiteral("テスト送信①～ｶﾞ") + QString(190, 'x'), QStringLiteral("山田 花子 <hanako@example.jp>"),
+           typed);
     w.Trigger("acSend"); // the footer is added again, and the second mail carries both
     EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
 
@@ -49,8 +51,10 @@ TEST(SendCommand, EndToEndToARealServer)
     ASSERT_EQ(got.size(), 2);
     EXPECT_EQ(got[1].From + got[1].Rcpt.value(0) + got[1].Helo, "taro@example.jphanako@example.jpkelvo");
     const QJsonObject mail = ReadMail(got[1].Data);
-    EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ"));
-    EXPECT_EQ(mail["from"].toString(), QStringLiteral("山田太郎 <taro@example.jp>"));
+    EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ") + QString(190, 'x'));
+    EXPECT_EQ(mail["from"].toString(), name + " <taro@example.jp>");
+    EXPECT_EQ(mail["to"].toString(), QStringLiteral("山田 花子 <hanako@example.jp>"));
+    EXPECT_TRUE(mail["header_ascii"].toBool());
     EXPECT_EQ(mail["defects"].toArray().size(), 0);
     EXPECT_LE(mail["longest"].toInt(), 998);
     const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter;
@@ -103,6 +107,8 @@ TEST(SendCommand, ChecksBeforeSending)
     } rows[] = {
         {false, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
         {true, "", "nobody", "正しいメールアドレスを入力してください。"},
+        {true, "kelvo", "山田 <はなこ@example.jp>",
+         "送信先のメールアドレスには半角の英数字と記号だけを使ってください。"},
         {true, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
     };
     for (const auto &row : rows) {

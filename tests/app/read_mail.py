@@ -7,6 +7,7 @@ import email
 import email.policy
 import json
 import sys
+from email.header import decode_header, make_header
 
 with open(sys.argv[1], "rb") as f:
     raw = f.read()
@@ -21,6 +22,11 @@ for part in msg.walk():
     else:
         info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
     parts.append(info)
-json.dump({"subject": str(msg["Subject"]), "from": str(msg["From"]), "to": str(msg["To"]),
+# The modern parser keeps the blank between two encoded words of a display name, which
+# RFC 2047 (6.2) says to drop; decode_header follows the RFC.
+names = email.message_from_bytes(raw)
+from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
+json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
            "parts": parts, "longest": max(len(line) for line in raw.split(b"\r\n")),
+           "header_ascii": raw.split(b"\r\n\r\n")[0].isascii(),
            "defects": [type(d).__name__ for p in msg.walk() for d in p.defects]}, sys.stdout)
