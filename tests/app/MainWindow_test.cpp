@@ -1,5 +1,6 @@
 #include "TestWindow.h"
 
+#include <QClipboard>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QToolButton>
@@ -37,6 +38,39 @@ TEST(MainWindow, FirstShowing)
     w.Child<QToolButton>("SpeedButton1")->click();
     EXPECT_EQ(w.settei.Shown * 10 + w.address.Shown, 12);
     EXPECT_EQ(w.boxes.Texts(), QStringList("kelvo Ver. 0.32 beta"));
+}
+
+// The body box's 1000 characters hold for whatever the user types (tabs and line breaks
+// too), pastes or commits from an input method, and no character is cut in two.
+TEST(MainWindow, BodyBoxLimit)
+{
+    TestWindow w;
+    auto *body = w.Child<QPlainTextEdit>("txtBody");
+    const QString emoji = QStringLiteral("😀");
+    const struct
+    {
+        int start;
+        char how; // k: keys, p: paste, i: input method
+        QString input, added;
+    } rows[] = {
+        {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
+        {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
+    };
+    for (const auto &row : rows) {
+        body->setPlainText(QString(row.start, 'a'));
+        body->moveCursor(QTextCursor::End);
+        QInputMethodEvent commit;
+        commit.setCommitString(row.input);
+        QGuiApplication::clipboard()->setText(row.input);
+        if (row.how == 'k')
+            QTest::keyClicks(body, row.input);
+        else if (row.how == 'p')
+            body->paste();
+        else
+            QCoreApplication::sendEvent(body, &commit);
+        EXPECT_EQ(body->toPlainText().mid(row.start), row.added) << row.how << row.start;
+        EXPECT_EQ(body->toPlainText().left(row.start), QString(row.start, 'a'));
+    }
 }
 
 // As the platform does: the drag enters, then it is dropped, with the paths offered as
