@@ -350,9 +350,13 @@ void MainWindow::RunSend()
     sending = true;
     ui->acSend->setEnabled(false);
     RunCommand([this] {
+        // The bar shows this send only: empty while it connects, and emptied again when
+        // it fails, so that a full bar always means a mail that went out whole.
+        ProgressBar->setValue(0);
         try {
             acSendExecute();
         } catch (...) {
+            ProgressBar->setValue(0);
             // A send cancelled by closing the window ends without an error box.
             if (!closeRequested)
                 throw;

@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProgressBar>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -79,6 +78,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_TRUE(w.statuses.value(sent).endsWith(QStringLiteral("バイト送信"))) << sent;
     EXPECT_EQ(w.statuses.last(), QStringLiteral("サーバから切断しました。"));
     EXPECT_EQ(w.main.ProgressBar->value(), 100);
+    EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0); // the next send
 }
 
 TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
@@ -140,6 +140,7 @@ TEST(SendCommand, SendsAfterFailedOnes)
     w.Send("hi", "first@example.jp", "body");
     w.main.Settings.SmtpPort = server.Port();
     w.Trigger("acSend");
+    EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
     w.Send("hi", "second@example.jp", "body");
     server.Finish();
     EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("接続に失敗しました"), "Connection Failed",

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ struct CountingDialog : QDialog
 
 // The main window in a fresh program folder that holds `ini` (no file when it is
 // empty), shown, its first showing done. Message boxes are recorded and answered with
-// `answers`; status texts are collected.
+// `answers`; status texts are collected with the progress bar's value at each.
 struct TestWindow
 {
     explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
@@ -41,7 +42,10 @@ struct TestWindow
             folder.Write("kelvo.ini", ini);
         for (MsgResult answer : answers)
             boxes.Answer(answer);
-        QObject::connect(&main, &MainWindow::StatusChanged, [this](const QString &t) { statuses.append(t); });
+        QObject::connect(&main, &MainWindow::StatusChanged, [this](const QString &t) {
+            statuses.append(t);
+            progress.append(main.ProgressBar->value());
+        });
         main.SetDialogs(&settei, &address);
         main.show();
         QTest::qWait(20); // the first showing runs from the event loop
@@ -75,4 +79,5 @@ struct TestWindow
     CountingDialog settei, address;
     MainWindow main;
     QStringList statuses;
+    QList<int> progress;
 };

@@ -22,8 +22,8 @@ for part in msg.walk():
     else:
         info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
     parts.append(info)
-# The modern parser keeps the blank between two encoded words of a display name, which
-# RFC 2047 (6.2) says to drop; decode_header follows the RFC.
+#The modern parser keeps the blank between two encoded words of a display name, which
+#RFC 2047(6.2)says to drop; decode_header follows the RFC.
 names = email.message_from_bytes(raw)
 from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
 json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
