@@ -460,6 +460,13 @@ void MainWindow::acSendExecute()
         throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
     const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
     EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
+    // Even the lowest quality can be over the limit (a large dot size with a small
+    // limit); the carrier would then refuse or cut the mail, so the user decides.
+    if (PicturePresent() && QFileInfo(attachment).size() > Settings.SizeLimit &&
+        ConfirmBox(QStringLiteral("画質を最も下げても画像が制限の%1バイトに収まりません。このまま送信しますか？")
+                       .arg(Settings.SizeLimit),
+                   MsgButtons::YesNo) == MsgResult::No)
+        return;
     // 10.
     message.Attachments.clear();
     if (PicturePresent())

@@ -103,18 +103,22 @@ TEST(SendCommand, ChecksBeforeSending)
     const struct
     {
         bool picture;
+        int limit;
         const char *name, *dest, *box;
     } rows[] = {
-        {false, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
-        {true, "", "nobody", "正しいメールアドレスを入力してください。"},
-        {true, "kelvo", "山田 <はなこ@example.jp>",
+        {false, 4800, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
+        {true, 4800, "", "nobody", "正しいメールアドレスを入力してください。"},
+        {true, 4800, "kelvo", "山田 <はなこ@example.jp>",
          "送信先のメールアドレスには半角の英数字と記号だけを使ってください。"},
-        {true, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
+        {true, 4800, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
+        {true, 300, "kelvo", "hanako@example.jp", // answered No
+         "画質を最も下げても画像が制限の300バイトに収まりません。このまま送信しますか？"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.box);
         S server(S::Script{});
         TestWindow w(KelvoIni(server.Port()).replace("flg=2", "flg=1"));
+        w.main.Settings.SizeLimit = row.limit;
         if (row.picture)
             w.main.DropFiles({w.Picture("photo.jpg", 200, 100)});
         w.Child<QLineEdit>("txtFilemei")->setText(row.name);
@@ -122,7 +126,7 @@ TEST(SendCommand, ChecksBeforeSending)
         EXPECT_EQ(w.boxes.Texts(), QStringList(QString::fromUtf8(row.box)));
         EXPECT_EQ(w.Child<QLineEdit>("txtFilemei")->text(), *row.name ? row.name : "kelvo");
         EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
-                  *row.name == '.' ? "body\n---\n" + AdvertisementFooter : "body");
+                  *row.name == '.' || row.limit < 4800 ? "body\n---\n" + AdvertisementFooter : "body");
         EXPECT_FALSE(QFile::exists(w.folder.File("../x.jpg")));
         server.Stop();
         EXPECT_TRUE(server.Lines().isEmpty());
