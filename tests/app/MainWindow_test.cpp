@@ -1,80 +1,141 @@
-#include "TestWindow.h"
+// The main window driven as a user would; the send command against a scripted server
+// and a real one (aiosmtpd), whose mail Python's email reads back (read_mail.py).
+#include "app/MainWindow.h"
+#include "imaging/Pipeline.h"
+#include "platform/MsgBox.h"
+#include "support/Printers.h"
+#include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
+#include "support/TestFolder.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDropEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
-#include <QToolButton>
-#include <QUrl>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace {
 
-TEST(MainWindow, FirstShowing)
+using S = ScriptedSmtpServer;
+
+// Settings that show the window without the first-run dialog: pictures fitted to 95
+// dots, the 4800-byte limit, no footer, the server `host` at `port`.
+QByteArray KelvoIni(quint16 port = 25, const QByteArray &host = "127.0.0.1")
 {
-    const struct
-    {
-        const char *kai, *port, *written, *box;
-        int dots;
-    } rows[] = {
-        {nullptr, "25", nullptr, nullptr, 120}, // first run: the settings dialog, no file
-        {"3", "25", "4", nullptr, 95},
-        {"4", "25", "1", "kelvoの最新版探しに行きますか？", 95}, // answered No
-        {"7", "25", "8", nullptr, 95},
-        {"3", "x", "3", "'x' は数値ではありません", 120}, // the showing stops at the bad number
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.kai ? row.kai : "no file");
-        QByteArray ini = KelvoIni().replace("kai=0", QByteArray("kai=") + row.kai);
-        TestWindow w(row.kai ? ini.replace("Port=25", QByteArray("Port=") + row.port) : "");
-        EXPECT_EQ(w.settei.Shown, row.kai ? 0 : 1);
-        EXPECT_EQ(w.folder.Read("kelvo.ini").mid(11, 1), QByteArray(row.written));
-        EXPECT_EQ(w.boxes.Texts(), row.box ? QStringList(QString::fromUtf8(row.box)) : QStringList());
-        EXPECT_EQ(w.main.Settings.DotSize, row.dots);
-    }
-    // The commands that open the dialogs and the version box.
-    TestWindow w;
-    w.Trigger("acSettei");
-    w.Trigger("mnuAddress");
-    w.Trigger("mnuVersion");
-    w.Child<QToolButton>("SpeedButton1")->click();
-    EXPECT_EQ(w.settei.Shown * 10 + w.address.Shown, 12);
-    EXPECT_EQ(w.boxes.Texts(), QStringList("kelvo Ver. 0.32 beta"));
+    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\nSMTP=" + host +
+           "\r\nPort=" + QByteArray::number(port) + "\r\n[keitai]\r\ndotsettei=0\r\nrfsize=0\r\n[Koukoku]\r\nflg=2\r\n";
 }
 
-// The body box's 1000 characters hold for whatever the user types (tabs and line breaks
-// too), pastes or commits from an input method, and no character is cut in two.
+struct CountingDialog : QDialog
+{
+    int exec() override { return ++Shown, QDialog::Rejected; }
+    int Shown = 0;
+};
+
+// The window, its first showing done, in a fresh program folder that holds `ini` (if any).
+// Boxes are answered with `answers`; status texts are kept with the progress at each.
+struct TestWindow
+{
+    explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
+    {
+        if (!ini.isEmpty())
+            folder.Write("kelvo.ini", ini);
+        for (MsgResult answer : answers)
+            boxes.Answer(answer);
+        QObject::connect(&main, &MainWindow::StatusChanged, [this](const QString &t) {
+            statuses.append(t);
+            progress.append(main.ProgressBar->value());
+        });
+        main.SetDialogs(&settei, &address);
+        main.show();
+        QTest::qWait(20); // the first showing runs from the event loop
+    }
+    template <class T = QWidget> T *Child(const char *name) { return main.findChild<T *>(name); }
+    void Trigger(const char *action) { Child<QAction>(action)->trigger(); }
+    QImage Shown() { return Child<QLabel>("PicData")->pixmap().toImage(); }
+    // A picture in the folder, a BMP or a JPEG as its name says.
+    QString Picture(const QString &name, int w, int h)
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(qRgb(w % 256, h % 256, 120));
+        EXPECT_TRUE(image.save(folder.File(name), name.endsWith(".bmp") ? "BMP" : "JPEG"));
+        return folder.File(name);
+    }
+    void Send(const QString &subject, const QString &dest, const QString &body)
+    {
+        Child<QLineEdit>("txtSubject")->setText(subject);
+        Child<QComboBox>("DestCombo")->setEditText(dest);
+        Child<QPlainTextEdit>("txtBody")->setPlainText(body);
+        Trigger("acSend");
+    }
+
+    TestFolder folder;
+    MessageRecorder boxes;
+    CountingDialog settei, address;
+    MainWindow main;
+    QStringList statuses;
+    QList<int> progress;
+};
+
+TEST(MainWindow, FirstShowing)
+{
+    // The stored counter, what is written back, the box shown.
+    const std::tuple<const char *, const char *, const char *> rows[] = {
+        {nullptr, nullptr, nullptr}, // first run: the settings dialog, no file
+        {"3", "4", nullptr},         {"4", "1", "kelvoの最新版探しに行きますか？"}, // answered No
+        {"7", "8", nullptr},         {"x", "x", "'x' は数値ではありません"},        // the error box ends the showing
+    };
+    for (const auto &[kai, written, box] : rows) {
+        SCOPED_TRACE(kai ? kai : "no file");
+        TestWindow w(kai ? KelvoIni().replace("kai=0", QByteArray("kai=") + kai) : "");
+        EXPECT_EQ(w.settei.Shown, kai ? 0 : 1);
+        EXPECT_EQ(w.folder.Read("kelvo.ini").mid(11, 1), QByteArray(written));
+        EXPECT_EQ(w.boxes.Texts(), box ? QStringList(QString::fromUtf8(box)) : QStringList());
+        EXPECT_EQ(w.main.Settings.DotSize, kai ? 95 : 120);
+    }
+}
+
 TEST(MainWindow, BodyBoxLimit)
 {
     TestWindow w;
     auto *body = w.Child<QPlainTextEdit>("txtBody");
     const QString emoji = QStringLiteral("😀");
-    const struct
-    {
-        int start;
-        char how; // k: keys, p: paste, i: input method
-        QString input, added;
-    } rows[] = {
+    // Where the text ends, how more comes (k: keys, p: paste, i: input method), what
+    // comes, what is added.
+    const std::tuple<int, char, QString, QString> rows[] = {
         {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
         {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
     };
-    for (const auto &row : rows) {
-        body->setPlainText(QString(row.start, 'a'));
+    for (const auto &[start, how, input, added] : rows) {
+        body->setPlainText(QString(start, 'a'));
         body->moveCursor(QTextCursor::End);
         QInputMethodEvent commit;
-        commit.setCommitString(row.input);
-        QGuiApplication::clipboard()->setText(row.input);
-        if (row.how == 'k')
-            QTest::keyClicks(body, row.input);
-        else if (row.how == 'p')
+        commit.setCommitString(input);
+        QGuiApplication::clipboard()->setText(input);
+        if (how == 'k')
+            QTest::keyClicks(body, input);
+        else if (how == 'p')
             body->paste();
         else
             QCoreApplication::sendEvent(body, &commit);
-        EXPECT_EQ(body->toPlainText().mid(row.start), row.added) << row.how << row.start;
-        EXPECT_EQ(body->toPlainText().left(row.start), QString(row.start, 'a'));
+        EXPECT_EQ(body->toPlainText().mid(start - 1), 'a' + added) << how << start;
     }
 }
 
-// As the platform does: the drag enters, then it is dropped, with the paths offered as
-// text as well (file managers do).
+// As the platform does: the drag enters, then it drops, the paths also given as text.
 void Drop(QWidget *target, const QStringList &paths)
 {
     QMimeData data;
@@ -104,6 +165,13 @@ TEST(MainWindow, PictureIntake)
     Drop(&w.main, {w.Picture("x.jpe", 10, 10), w.folder.File("folder.jpg")});
     EXPECT_EQ(w.boxes.Texts(), QStringList(2, QStringLiteral("このファイルタイプには対応しておりません。")));
     EXPECT_EQ(w.Shown().size(), QSize(60, 120));
+    // Grey, and saved as it would be mailed.
+    w.Trigger("acGray");
+    EXPECT_TRUE(w.Shown().allGray());
+    w.main.AskSavePath = [&w] { return w.folder.File("saved.jpeg"); };
+    w.Trigger("acSave");
+    EXPECT_EQ(DecodeJpeg(w.folder.Read("saved.jpeg")).size(), QSize(60, 120));
+    EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
     // A path past 254 characters is used whole.
     const QString deep = w.folder.Path() + QString("/long-folder-name").repeated(20);
     ASSERT_TRUE(QDir().mkpath(deep) && QFile::rename(w.Picture("long.jpg", 64, 32), deep + "/long.jpg"));
@@ -123,21 +191,147 @@ TEST(MainWindow, PictureIntake)
     EXPECT_EQ(w.boxes.Messages[4].Kind, MsgKind::Error);
 }
 
-TEST(MainWindow, GreyAndSave)
+// A mail as Python's email package reads it (see read_mail.py).
+QJsonObject ReadMail(const QByteArray &raw)
 {
-    TestWindow w;
-    w.Trigger("acGray");
-    w.Trigger("acSave");
-    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"),
-                                            QStringLiteral("画像が読み込まれていないので保存できません。")}));
-    w.main.DropFiles({w.Picture("colour.jpg", 640, 480)});
-    w.Trigger("acGray");
-    EXPECT_TRUE(w.Shown().allGray());
-    // Saved as it would be mailed.
-    w.main.AskSavePath = [&w] { return w.folder.File("saved.jpeg"); };
-    w.Trigger("acSave");
-    EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
-    EXPECT_EQ(DecodeJpeg(w.folder.Read("saved.jpeg")).size(), QSize(95, 71));
+    QProcess python;
+    python.start("/usr/bin/python3", {KELVO_SOURCE_DIR "/tests/app/read_mail.py"});
+    python.write(raw);
+    python.closeWriteChannel();
+    EXPECT_TRUE(python.waitForFinished(20000) && python.exitCode() == 0) << python.readAllStandardError().data();
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
+
+// The whole of one mail to rcpt, the server's last reply replaced by `last`.
+S::Script Mail(const QByteArray &rcpt, const QByteArray &last = "250 queued")
+{
+    return S::Mail("taro@example.jp", {rcpt}).mid(0, 9) << S::Say(last);
+}
+
+TEST(SendCommand, EndToEndToARealServer)
+{
+    SmtpSink sink;
+    ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
+    TestWindow w(KelvoIni(sink.Port()).replace("flg=2", "flg=1"));
+    w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
+    w.Child<QLineEdit>("txtFilemei")->setText(QStringLiteral("写真"));
+    const QString name = QStringLiteral("山田") + QString(400, QChar(0x6F22)); // past a line's 998 bytes
+    w.main.Settings.FromName = name;
+    const QString typed = QStringLiteral("こんにちは\n.") + QString(1000, 'a') + '\n' + QString(1000, QChar(0x65E5));
+    w.Send(QStringLiteral("テスト送信①～ｶﾞ") + QString(190, 'x'), QStringLiteral("山田 花子 <hanako@example.jp>"),
+           typed);
+    w.Trigger("acSend"); // the footer is added again, and the second mail carries both
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+
+    const QList<SmtpSink::Message> got = sink.WaitForMessages(2);
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[1].From + got[1].Rcpt.value(0) + got[1].Helo, "taro@example.jphanako@example.jpkelvo");
+    const QJsonObject mail = ReadMail(got[1].Data);
+    EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ") + QString(190, 'x'));
+    EXPECT_EQ(mail["from"].toString(), name + " <taro@example.jp>");
+    EXPECT_EQ(mail["to"].toString(), QStringLiteral("山田 花子 <hanako@example.jp>"));
+    EXPECT_TRUE(mail["header_ascii"].toBool() && mail["defects"].toArray().isEmpty() && mail["longest"].toInt() <= 998)
+        << QJsonDocument(mail).toJson().left(400).data();
+    const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter;
+    EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(), typed + footer + footer);
+    const QJsonArray parts = mail["parts"].toArray();
+    // The long lines come back split at character boundaries, nothing lost.
+    const QString text = parts[0]["text"].toString();
+    EXPECT_EQ(QString(text).remove('\n'), QString(typed + footer + footer).remove('\n'));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("こんにちは\n.aaa"))) << text.left(20).toStdString();
+    // The attachment: the file beside the program.
+    EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
+    EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
+    // The status bar followed the send; the bar was full at its end, empty as the next one connected.
+    const QString shown = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
+    EXPECT_TRUE(
+        shown.startsWith(QStringLiteral("サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。|")))
+        << shown.toStdString();
+    EXPECT_EQ(w.main.ProgressBar->value(), 100);
+    EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0);
+}
+
+TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
+{
+    S server(S::Greeting() + Mail("hanako@example.jp") << S::Expect("QUIT") << S::Say("221 bye"));
+    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});               // send without a picture: Yes
+    w.Send("hello", "hanako@example.jp", "." + QString(1000, 'a') + "\n"); // the last break starts no line
+    server.Finish();
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+    EXPECT_EQ(server.Messages().value(0), "From: kelvo<taro@example.jp>\r\nTo: hanako@example.jp\r\n"
+                                          "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: kelvo Ver. 0.32 beta\r\n"
+                                          "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
+                                          "charset=us-ascii\r\n\r\n\r\n.." +
+                                              QByteArray(996, 'a') + "\r\naaaa\r\n");
+    EXPECT_EQ(w.boxes.Texts(), QStringList(QStringLiteral("画像が読み込まれていません。送信しますか？")));
+    EXPECT_EQ(w.folder.Read("kelvo.jpg"), QByteArray("")); // no attachment, but the file is written, empty
+}
+
+// Checks that stop the send before it connects, and before the footer where they can.
+TEST(SendCommand, ChecksBeforeSending)
+{
+    // The size limit (0: no picture), the picture's name, the destination, the box.
+    const std::tuple<int, const char *, const char *, const char *> rows[] = {
+        {0, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
+        {4800, "", "nobody", "正しいメールアドレスを入力してください。"},
+        {4800, "kelvo", "山田 <はなこ@example.jp>",
+         "送信先のメールアドレスには半角の英数字と記号だけを使ってください。"},
+        {4800, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
+        {300, "kelvo", "hanako@example.jp", // answered No
+         "画質を最も下げても画像が制限の300バイトに収まりません。このまま送信しますか？"},
+    };
+    for (const auto &[limit, name, dest, box] : rows) {
+        SCOPED_TRACE(box);
+        TestWindow w(KelvoIni(1).replace("flg=2", "flg=1")); // a send that went on would be refused
+        w.main.Settings.SizeLimit = limit;
+        if (limit)
+            w.main.DropFiles({w.Picture("photo.jpg", 200, 100)});
+        w.Child<QLineEdit>("txtFilemei")->setText(name);
+        w.Send("hi", QString::fromUtf8(dest), "body");
+        EXPECT_EQ(w.boxes.Texts(), QStringList(QString::fromUtf8(box)));
+        EXPECT_EQ(w.Child<QLineEdit>("txtFilemei")->text(), *name ? name : "kelvo");
+        EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
+                  *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter : "body");
+    }
+}
+
+// After an unknown server, a refused connection and a mail refused at its end (the
+// connection stays open), a send goes out on it, to its own destination only.
+TEST(SendCommand, SendsAfterFailedOnes)
+{
+    S server(S::Greeting() + Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
+             << S::Expect("QUIT") << S::Say("221 bye"));
+    TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
+    w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
+    w.Send("hi", "first@example.jp", "body");
+    w.main.Settings.SmtpHost = "127.0.0.1";
+    w.Trigger("acSend");
+    w.main.Settings.SmtpPort = server.Port();
+    w.Trigger("acSend");
+    EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
+    w.Send("hi", "second@example.jp", "body");
+    server.Finish();
+    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
+                                            QStringLiteral("接続に失敗しました"), "Connection Failed",
+                                            QStringLiteral("問題が発生しました。"), "554 no thanks\r\n"}));
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+    const QByteArray second = server.Messages().value(1);
+    EXPECT_TRUE(second.startsWith("From: kelvo<taro@example.jp>\r\nTo: second@example.jp\r\n"));
+    EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
+}
+
+TEST(SendCommand, ClosingTheWindowCancelsTheSend)
+{
+    S server(S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
+    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
+    QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+    w.Send("hi", "hanako@example.jp", "body");
+    QTest::qWait(50);
+    EXPECT_FALSE(w.main.isVisible());
+    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+    EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
+    server.Stop();
 }
 
 } // namespace

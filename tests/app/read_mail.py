@@ -1,5 +1,5 @@
 #!/ usr / bin / python3
-"""Test helper: reads one mail as a mail program would, with Python's email package and
+"""Test helper: reads one mail from its standard input as a mail program would, with Python's email package and
 its modern policy (encoded words and charsets decoded), and prints it as JSON, with the
 length of the longest line of the raw message."""
 import base64
@@ -9,8 +9,7 @@ import json
 import sys
 from email.header import decode_header, make_header
 
-with open(sys.argv[1], "rb") as f:
-    raw = f.read()
+raw = sys.stdin.buffer.read()
 msg = email.message_from_bytes(raw, policy=email.policy.default)
 parts = []
 for part in msg.walk():

@@ -16,7 +16,6 @@ class TestFolder
 public:
     TestFolder() : oldWorking(QDir::currentPath())
     {
-        EXPECT_TRUE(dir.isValid());
         SetProgramFolder(dir.path());
         QDir::setCurrent(dir.path());
     }
@@ -25,8 +24,6 @@ public:
         QDir::setCurrent(oldWorking);
         SetProgramFolder(QString());
     }
-    TestFolder(const TestFolder &) = delete;
-    TestFolder &operator=(const TestFolder &) = delete;
 
     QString Path() const { return dir.path(); }
     QString File(const QString &name) const { return dir.filePath(name); }
