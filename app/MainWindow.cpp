@@ -384,7 +384,8 @@ namespace {
 
 // The destination as its To entry: as typed when that is ASCII and its name needs no
 // quotes; else its name (the text around the address) as DisplayName gives it, then
-// the address in angle brackets.
+// the address in angle brackets. The SMTP client takes a recipient only as one line, so
+// the name's encoded words are joined by blanks rather than folded.
 QByteArray ToEntry(const QString &typed, const QByteArray &address)
 {
     QString name;
@@ -396,7 +397,7 @@ QByteArray ToEntry(const QString &typed, const QByteArray &address)
         name = typed.left(typed.indexOf(QLatin1Char(':')));
     }
     name = name.trimmed();
-    const QString shown = DisplayName(name, 4); // after "To: "
+    const QString shown = DisplayName(name, 4).replace(QLatin1String("\r\n "), QLatin1String(" ")); // after "To: "
     if (IsAscii(typed) && shown == name)
         return typed.toLatin1();
     return (shown.isEmpty() ? QString() : shown + QLatin1Char(' ')).toLatin1() + '<' + address + '>';
@@ -422,9 +423,15 @@ void MainWindow::acSendExecute()
         return;
     }
     // Only the name may be Japanese: an address outside ASCII would go out as raw bytes.
+    // The To line must stay within the 998 bytes of a header line.
     const QByteArray address = SmtpClient::ExtractAddress(DestinationText().toUtf8());
     if (!IsAscii(QString::fromUtf8(address))) {
         WarningBox(QStringLiteral("送信先のメールアドレスには半角の英数字と記号だけを使ってください。"));
+        return;
+    }
+    const QByteArray toEntry = ToEntry(DestinationText(), address);
+    if (toEntry.size() > 998 - 4) { // after "To: "
+        WarningBox(QStringLiteral("送信先が長すぎます。名前を短くしてください。"));
         return;
     }
     // 5. The footer becomes part of the body the user sees.
@@ -445,7 +452,7 @@ void MainWindow::acSendExecute()
     message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
     message.Subject = Settings.SubjectText.toLatin1();
     message.ToAddress.clear();
-    message.ToAddress.append(ToEntry(Settings.DestAddress, address));
+    message.ToAddress.append(toEntry);
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
     QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));

@@ -215,11 +215,10 @@ TEST(SendCommand, EndToEndToARealServer)
     TestWindow w(KelvoIni(sink.Port()).replace("flg=2", "flg=1"));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
     w.Child<QLineEdit>("txtFilemei")->setText(QStringLiteral("写真"));
-    const QString name = QStringLiteral("山田") + QString(400, QChar(0x6F22)); // past a line's 998 bytes
-    w.main.Settings.FromName = name;
+    const QString name = (w.main.Settings.FromName = QStringLiteral("山田") + QString(400, QChar(0x6F22)));
+    const QString to = QStringLiteral("山田 花子") + QString(30, QChar(0x6F22)) + " <hanako@example.jp>";
     const QString typed = QStringLiteral("こんにちは\n.") + QString(1000, 'a') + '\n' + QString(1000, QChar(0x65E5));
-    w.Send(QStringLiteral("テスト送信①～ｶﾞ") + QString(190, 'x'), QStringLiteral("山田 花子 <hanako@example.jp>"),
-           typed);
+    w.Send(QStringLiteral("テスト送信①～ｶﾞ") + QString(190, 'x'), to, typed);
     w.Trigger("acSend"); // the footer is added again, and the second mail carries both
     EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
 
@@ -229,7 +228,7 @@ TEST(SendCommand, EndToEndToARealServer)
     const QJsonObject mail = ReadMail(got[1].Data);
     EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ") + QString(190, 'x'));
     EXPECT_EQ(mail["from"].toString(), name + " <taro@example.jp>");
-    EXPECT_EQ(mail["to"].toString(), QStringLiteral("山田 花子 <hanako@example.jp>"));
+    EXPECT_EQ(mail["to"].toString(), to);
     EXPECT_TRUE(mail["header_ascii"].toBool() && mail["defects"].toArray().isEmpty() && mail["longest"].toInt() <= 998)
         << QJsonDocument(mail).toJson().left(400).data();
     const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter;
@@ -272,12 +271,13 @@ TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
 TEST(SendCommand, ChecksBeforeSending)
 {
     // The size limit (0: no picture), the picture's name, the destination, the box.
-    const std::tuple<int, const char *, const char *, const char *> rows[] = {
+    const std::tuple<int, const char *, QString, const char *> rows[] = {
         {0, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
         {4800, "", "nobody", "正しいメールアドレスを入力してください。"},
         {4800, "kelvo", "山田 <はなこ@example.jp>",
          "送信先のメールアドレスには半角の英数字と記号だけを使ってください。"},
         {4800, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
+        {4800, "kelvo", QString(400, QChar(0x6F22)) + " <h@x>", "送信先が長すぎます。名前を短くしてください。"},
         {300, "kelvo", "hanako@example.jp", // answered No
          "画質を最も下げても画像が制限の300バイトに収まりません。このまま送信しますか？"},
     };
@@ -288,7 +288,7 @@ TEST(SendCommand, ChecksBeforeSending)
         if (limit)
             w.main.DropFiles({w.Picture("photo.jpg", 200, 100)});
         w.Child<QLineEdit>("txtFilemei")->setText(name);
-        w.Send("hi", QString::fromUtf8(dest), "body");
+        w.Send("hi", dest, "body");
         EXPECT_EQ(w.boxes.Texts(), QStringList(QString::fromUtf8(box)));
         EXPECT_EQ(w.Child<QLineEdit>("txtFilemei")->text(), *name ? name : "kelvo");
         EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
