@@ -4,6 +4,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -121,6 +123,8 @@ char32_t MapCp932(char32_t c)
         return 0x00A3; // pound
     case 0xFFE2:
         return 0x00AC; // not
+    case 0x2014:
+        return 0x2015; // EM DASH -> HORIZONTAL BAR, the JIS dash
     default:
         return c;
     }
@@ -129,19 +133,24 @@ char32_t MapCp932(char32_t c)
 const char32_t Geta = 0x3013; // 〓
 
 // The characters of the text as pieces, each one the code can carry.
-QList<Piece> Pieces(const QString &text, QList<char32_t> *characters = nullptr)
+QList<Piece> Pieces(const QString &text)
 {
     QList<Piece> pieces;
-    for (char32_t c : WidenKana(text).toUcs4()) {
-        c = MapCp932(c);
+    QList<uint> characters = WidenKana(text).toUcs4();
+    for (qsizetype i = 0; i < characters.size(); ++i) {
+        char32_t c = MapCp932(characters[i]);
+        // ヷ ヸ ヹ ヺ (what ﾜﾞ and ｦﾞ widen to) are not in JIS X 0208: ワ ヰ ヱ ヲ and a
+        // voiced mark say the same.
+        if (c >= 0x30F7 && c <= 0x30FA) {
+            characters.insert(i + 1, 0x309B);
+            c += 0x30EF - 0x30F7;
+        }
         Piece piece;
         if (c == '\r' || c == '\n' || !Encoder().Encode(c, piece)) {
             c = Geta;
             Encoder().Encode(c, piece);
         }
         pieces.append(piece);
-        if (characters)
-            characters->append(c);
     }
     return pieces;
 }
@@ -177,9 +186,64 @@ QString EncodeBase64Text(const QByteArray &bytes)
     return out;
 }
 
+QString EncodeWords(const QString &text, int used)
+{
+    // A word is "=?ISO-2022-JP?B?", 4 base64 characters for every 3 bytes, and "?=":
+    // the bytes that fit in a word of at most `length` characters. Even the shortest
+    // room holds one character with its escapes (8 bytes).
+    const auto bytesFor = [](int length) { return std::max(9, (std::min(75, length) - 18) / 4 * 3); };
+    QStringList words;
+    QByteArray word;
+    QByteArray current = EscAscii;
+    int room = bytesFor(76 - used);
+    const auto close = [&] {
+        if (current != EscAscii)
+            word.append(EscAscii);
+        words.append(QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(word) + QStringLiteral("?="));
+        word.clear();
+        current = EscAscii;
+        room = bytesFor(75); // after the blank that starts a folded line
+    };
+    for (const Piece &piece : Pieces(text)) {
+        const qsizetype needed = word.size() + (piece.escape != current ? piece.escape.size() : 0) +
+                                 piece.bytes.size() + (piece.escape != EscAscii ? EscAscii.size() : 0);
+        if (!word.isEmpty() && needed > room)
+            close();
+        if (piece.escape != current) {
+            word.append(piece.escape);
+            current = piece.escape;
+        }
+        word.append(piece.bytes);
+    }
+    close();
+    return words.join(QStringLiteral("\r\n "));
+}
+
 QString EncodeSubject(const QString &subject)
 {
-    return QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(ToIso2022Jp(subject)) + QStringLiteral("?=");
+    return EncodeWords(subject, 9); // after "Subject: "
+}
+
+QString DisplayName(const QString &name, int used)
+{
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    if (!IsAscii(name) || std::any_of(name.cbegin(), name.cend(), control))
+        return EncodeWords(name, used);
+    // Already a quoted string: a quote at each end and every quote between escaped.
+    bool quoted = name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'));
+    for (qsizetype i = 1; quoted && i < name.size() - 1; ++i) {
+        if (name[i] == QLatin1Char('\\'))
+            quoted = ++i < name.size() - 1; // an escape may not take the closing quote
+        else
+            quoted = name[i] != QLatin1Char('"');
+    }
+    QString shown = name;
+    const QString specials = QStringLiteral("()<>[]:;@\\,\"");
+    if (!quoted && std::any_of(name.cbegin(), name.cend(), [&](QChar c) { return specials.contains(c); })) {
+        shown.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        shown = QLatin1Char('"') + shown + QLatin1Char('"');
+    }
+    return used + shown.size() <= 76 ? shown : EncodeWords(name, used);
 }
 
 bool IsAscii(const QString &text)
@@ -188,13 +252,6 @@ bool IsAscii(const QString &text)
         if (c.unicode() > 0x7F)
             return false;
     return true;
-}
-
-QString Iso2022JpText(const QString &text)
-{
-    QList<char32_t> characters;
-    Pieces(text, &characters);
-    return QString::fromUcs4(characters.constData(), characters.size());
 }
 
 QByteArray ToIso2022Jp(const QString &text)

@@ -335,9 +335,13 @@ void MainWindow::RunSend()
     sending = true;
     ui->acSend->setEnabled(false);
     RunCommand([this] {
+        // The bar shows this send only: empty while it connects, and emptied again when
+        // it fails, so that a full bar always means a mail that went out whole.
+        ProgressBar->setValue(0);
         try {
             acSendExecute();
         } catch (...) {
+            ProgressBar->setValue(0);
             // A send cancelled by closing the window ends without an error box.
             if (!closeRequested)
                 throw;
@@ -361,6 +365,31 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
+namespace {
+
+// The destination as its To entry: as typed when that is ASCII and its name needs no
+// quotes; else its name (the text around the address) as DisplayName gives it, then
+// the address in angle brackets. The SMTP client takes a recipient only as one line, so
+// the name's encoded words are joined by blanks rather than folded.
+QByteArray ToEntry(const QString &typed, const QByteArray &address)
+{
+    QString name;
+    const qsizetype lt = typed.indexOf(QLatin1Char('<'));
+    if (lt >= 0) {
+        const qsizetype gt = typed.indexOf(QLatin1Char('>'), lt);
+        name = typed.left(lt) + (gt < 0 ? QString() : typed.mid(gt + 1));
+    } else if (typed.contains(QLatin1Char(':'))) {
+        name = typed.left(typed.indexOf(QLatin1Char(':')));
+    }
+    name = name.trimmed();
+    const QString shown = DisplayName(name, 4).replace(QLatin1String("\r\n "), QLatin1String(" ")); // after "To: "
+    if (IsAscii(typed) && shown == name)
+        return typed.toLatin1();
+    return (shown.isEmpty() ? QString() : shown + QLatin1Char(' ')).toLatin1() + '<' + address + '>';
+}
+
+} // namespace
+
 void MainWindow::acSendExecute()
 {
     MailMessage &message = NMSMTP1->PostMessage;
@@ -374,28 +403,41 @@ void MainWindow::acSendExecute()
     if (ui->txtFilemei->text().isEmpty())
         ui->txtFilemei->setText(QStringLiteral("kelvo"));
     // 4.
-    if (!ui->DestCombo->currentText().contains(QLatin1Char('@'))) {
+    if (!DestinationText().contains(QLatin1Char('@'))) {
         WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
+        return;
+    }
+    // Only the name may be Japanese: an address outside ASCII would go out as raw bytes.
+    // The To line must stay within the 998 bytes of a header line.
+    const QByteArray address = SmtpClient::ExtractAddress(DestinationText().toUtf8());
+    if (!IsAscii(QString::fromUtf8(address))) {
+        WarningBox(QStringLiteral("送信先のメールアドレスには半角の英数字と記号だけを使ってください。"));
+        return;
+    }
+    const QByteArray toEntry = ToEntry(DestinationText(), address);
+    if (toEntry.size() > 998 - 4) { // after "To: "
+        WarningBox(QStringLiteral("送信先が長すぎます。名前を短くしてください。"));
         return;
     }
     // 5. The footer becomes part of the body the user sees.
     if (Settings.AdFooter)
         ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
     // 6, 7.
-    Settings.DestAddress = ui->DestCombo->currentText();
+    Settings.DestAddress = DestinationText();
     Settings.SubjectText = ui->txtSubject->text();
     Settings.SubjectText = EncodeSubject(Settings.SubjectText);
-    // 8. The mail layer takes bytes: a sender name outside ASCII becomes an encoded word,
-    // a body outside ASCII ISO-2022-JP lines.
+    // 8. The mail layer takes bytes: names outside ASCII become encoded words, a body
+    // outside ASCII ISO-2022-JP lines.
     NMSMTP1->Host = Settings.SmtpHost;
     NMSMTP1->Port = Settings.SmtpPort;
     NMSMTP1->UserID = Settings.UserId.toUtf8();
     message.FromAddress = Settings.FromAddress.toUtf8();
-    message.FromName = IsAscii(Settings.FromName) ? Settings.FromName.toLatin1()
-                                                  : (EncodeSubject(Settings.FromName) + QLatin1Char(' ')).toLatin1();
+    // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
+    const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
+    message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
     message.Subject = Settings.SubjectText.toLatin1();
     message.ToAddress.clear();
-    message.ToAddress.append(Settings.DestAddress.toUtf8());
+    message.ToAddress.append(toEntry);
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
     QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));
@@ -410,6 +452,13 @@ void MainWindow::acSendExecute()
         throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
     const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
     EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
+    // Even the lowest quality can be over the limit (a large dot size with a small
+    // limit); the carrier would then refuse or cut the mail, so the user decides.
+    if (PicturePresent() && QFileInfo(attachment).size() > Settings.SizeLimit &&
+        ConfirmBox(QStringLiteral("画質を最も下げても画像が制限の%1バイトに収まりません。このまま送信しますか？")
+                       .arg(Settings.SizeLimit),
+                   MsgButtons::YesNo) == MsgResult::No)
+        return;
     // 10.
     message.Attachments.clear();
     if (PicturePresent())

@@ -49,9 +49,8 @@ public:
     void SetStatusText(const QString &text);
     QString StatusText() const;
 
-    // The held picture: the graphic of the picture control PicData.
+    // The held picture (the graphic of the picture control PicData) is there.
     bool PicturePresent() const { return !Picture.isNull(); }
-    const QImage &HeldPicture() const { return Picture; }
 
     // Takes dropped files in their order: the first with the extension ".JPG",
     // ".JPEG" or ".BMP" (any case) is loaded and fitted to DotSize.
@@ -62,7 +61,6 @@ public:
 
     // The send command: the picture, subject, destination and body as one mail.
     void acSendExecute();
-    bool Sending() const { return sending; }
 
     // The SMTP client of the window, with its handlers bound.
     SmtpClient *NMSMTP1 = nullptr;

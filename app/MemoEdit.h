@@ -2,8 +2,9 @@
 
 #include <QPlainTextEdit>
 
-// A multi-line edit whose length limit stops what the user types or pastes, as a
-// Windows memo's does; text set by the program is not cut.
+// A multi-line edit whose length limit stops what the user types (tabs and line breaks
+// included), pastes or commits from an input method, as a Windows memo's does, without
+// ever cutting a character in two; text set by the program is not cut.
 class MemoEdit : public QPlainTextEdit
 {
     Q_OBJECT

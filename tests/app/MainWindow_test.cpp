@@ -1,225 +1,337 @@
+// The main window driven as a user would; the send command against a scripted server
+// and a real one (aiosmtpd), whose mail Python's email reads back (read_mail.py).
 #include "app/MainWindow.h"
-
+#include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
-
 #include "support/Printers.h"
+#include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
 #include <QAction>
-#include <QDesktopServices>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
-#include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTest>
-#include <QUrl>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Stands in for a dialog: counts its modal showings.
-class CountingDialog : public QDialog
+using S = ScriptedSmtpServer;
+
+// Settings that show the window without the first-run dialog: pictures fitted to 95
+// dots, the 4800-byte limit, no footer, the server `host` at `port`.
+QByteArray KelvoIni(quint16 port = 25, const QByteArray &host = "127.0.0.1")
 {
-public:
-    int exec() override
-    {
-        ++Shown;
-        return QDialog::Rejected;
-    }
+    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\nSMTP=" + host +
+           "\r\nPort=" + QByteArray::number(port) + "\r\n[keitai]\r\ndotsettei=0\r\nrfsize=0\r\n[Koukoku]\r\nflg=2\r\n";
+}
+
+struct CountingDialog : QDialog
+{
+    int exec() override { return ++Shown, QDialog::Rejected; }
     int Shown = 0;
 };
 
-} // namespace
-
-// Catches the web command instead of starting a browser.
-class UrlCatcher : public QObject
+// The window, its first showing done, in a fresh program folder that holds `ini` (if any).
+// Boxes are answered with `answers`; status texts are kept with the progress at each.
+struct TestWindow
 {
-    Q_OBJECT
-public:
-    UrlCatcher()
+    explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
     {
-        QDesktopServices::setUrlHandler("https", this, "Open");
-        QDesktopServices::setUrlHandler("http", this, "Open");
-    }
-    ~UrlCatcher() override
-    {
-        QDesktopServices::unsetUrlHandler("https");
-        QDesktopServices::unsetUrlHandler("http");
-    }
-    QList<QUrl> Opened;
-
-public slots:
-    void Open(const QUrl &url) { Opened.append(url); }
-};
-
-namespace {
-
-struct Window
-{
-    Window()
-    {
+        if (!ini.isEmpty())
+            folder.Write("kelvo.ini", ini);
+        for (MsgResult answer : answers)
+            boxes.Answer(answer);
+        QObject::connect(&main, &MainWindow::StatusChanged, [this](const QString &t) {
+            statuses.append(t);
+            progress.append(main.ProgressBar->value());
+        });
         main.SetDialogs(&settei, &address);
         main.show();
         QTest::qWait(20); // the first showing runs from the event loop
     }
+    template <class T = QWidget> T *Child(const char *name) { return main.findChild<T *>(name); }
+    void Trigger(const char *action) { Child<QAction>(action)->trigger(); }
+    QImage Shown() { return Child<QLabel>("PicData")->pixmap().toImage(); }
+    // A picture in the folder, a BMP or a JPEG as its name says.
+    QString Picture(const QString &name, int w, int h)
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(qRgb(w % 256, h % 256, 120));
+        EXPECT_TRUE(image.save(folder.File(name), name.endsWith(".bmp") ? "BMP" : "JPEG"));
+        return folder.File(name);
+    }
+    void Send(const QString &subject, const QString &dest, const QString &body)
+    {
+        Child<QLineEdit>("txtSubject")->setText(subject);
+        Child<QComboBox>("DestCombo")->setEditText(dest);
+        Child<QPlainTextEdit>("txtBody")->setPlainText(body);
+        Trigger("acSend");
+    }
+
+    TestFolder folder;
+    MessageRecorder boxes;
+    CountingDialog settei, address;
     MainWindow main;
-    CountingDialog settei;
-    CountingDialog address;
+    QStringList statuses;
+    QList<int> progress;
 };
 
-QByteArray Ini(const QByteArray &kai)
+TEST(MainWindow, FirstShowing)
 {
-    return "[web]\r\nkai=" + kai +
-           "\r\n[smtp]\r\nname=n\r\nFromAddress=a@b.c\r\nPort=25\r\nSMTP=h\r\nID=i\r\nDest=d@e.f\r\n"
-           "[keitai]\r\ndotsettei=0\r\nkishu=x:1\r\nsiteidot=100\r\nrfsize=0\r\nofsize=5\r\n[Koukoku]\r\nflg=2\r\n";
-}
-
-TEST(MainWindow, CreationState)
-{
-    TestFolder folder;
-    MessageRecorder boxes;
-    Window w;
-    EXPECT_EQ(w.main.windowTitle(), "kelvo Ver. 0.32 beta");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->text(), "Message from kelvo Ver. 0.32 beta");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->maxLength(), 200);
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtFilemei")->text(), "kelvo");
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtFilemei")->maxLength(), 8);
-    EXPECT_EQ(w.main.findChild<QLabel *>("PicSetu")->text(),
-              QStringLiteral("ここに画像ファイル\r\n[bmp,jpeg,jpg]を\r\nドラッグ＆ドロップ\r\nしてください。"));
-    EXPECT_EQ(w.main.centralWidget()->size(), QSize(421, 324));
-    const QProgressBar *bar = w.main.ProgressBar;
-    EXPECT_EQ(bar->geometry(), QRect(302, 2, 98, 22));
-    EXPECT_EQ(bar->maximum(), 100);
-    EXPECT_EQ(bar->value(), 0);
-    EXPECT_EQ(w.main.Settings.DotSize, 120);
-    EXPECT_EQ(w.main.Settings.SizeLimit, 4800);
-
-    // The version box.
-    w.main.findChild<QAction *>("mnuVersion")->trigger();
-    ASSERT_EQ(boxes.Messages.size(), 1);
-    EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Information);
-    EXPECT_EQ(boxes.Messages[0].Caption, QStringLiteral("情報"));
-    EXPECT_EQ(boxes.Messages[0].Text, "kelvo Ver. 0.32 beta");
-}
-
-TEST(MainWindow, MenuCaptionsAndInertItems)
-{
-    TestFolder folder;
-    folder.Write("kelvo.ini", Ini("0"));
-    MessageRecorder boxes;
-    UrlCatcher urls;
-    Window w;
-    QStringList captions;
-    for (QAction *menu : w.main.menuBar()->actions()) {
-        captions << menu->text();
-        for (QAction *item : menu->menu()->actions())
-            captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    }
-    EXPECT_EQ(captions,
-              QStringList({QStringLiteral("ファイル (&F)"), QStringLiteral("メールの新規作成"), "-",
-                           QStringLiteral("画像を開く"), QStringLiteral("画像の保存"), QStringLiteral("メール (&M)"),
-                           QStringLiteral("メールの送信"), "-", QStringLiteral("アドレス帳 (&A)"),
-                           QStringLiteral("エフェクト (&E)"), QStringLiteral("画像のグレースケール化"),
-                           QStringLiteral("その他 (&O)"), QStringLiteral("ヘルプの参照"), QStringLiteral("最新版Get"),
-                           "-", QStringLiteral("kelvoの設定"), "-", QStringLiteral("バージョン情報")}));
-    EXPECT_FALSE(w.main.findChild<QAction *>("mnuOpen")->isEnabled());
-    EXPECT_EQ(w.main.findChild<QAction *>("acSend")->shortcut(), QKeySequence("Ctrl+M"));
-
-    // New mail, open and help do nothing, chosen or by their shortcuts.
-    const QString subject = w.main.findChild<QLineEdit *>("txtSubject")->text();
-    for (const char *name : {"acNEW", "mnuOpen", "acOpen", "acHelp"})
-        w.main.findChild<QAction *>(name)->trigger();
-    QSignalSpy newMail(w.main.findChild<QAction *>("acNEW"), &QAction::triggered);
-    QSignalSpy help(w.main.findChild<QAction *>("acHelp"), &QAction::triggered);
-    w.main.activateWindow();
-    for (int key : {Qt::Key_N, Qt::Key_O, Qt::Key_H})
-        QTest::keyClick(&w.main, Qt::Key(key), Qt::ControlModifier);
-    QTest::qWait(10);
-    EXPECT_EQ(newMail.count(), 1); // the shortcuts did reach the actions
-    EXPECT_EQ(help.count(), 1);
-    EXPECT_TRUE(boxes.Messages.isEmpty());
-    EXPECT_TRUE(urls.Opened.isEmpty());
-    EXPECT_EQ(w.settei.Shown + w.address.Shown, 0);
-    EXPECT_EQ(w.main.findChild<QLineEdit *>("txtSubject")->text(), subject);
-
-    // The dialogs open from their commands; the web command opens the home page.
-    w.main.findChild<QAction *>("acSettei")->trigger();
-    w.main.findChild<QAction *>("mnuAddress")->trigger();
-    w.main.findChild<QWidget *>("SpeedButton1")
-        ->metaObject()
-        ->invokeMethod(w.main.findChild<QWidget *>("SpeedButton1"), "click");
-    EXPECT_EQ(w.settei.Shown, 1);
-    EXPECT_EQ(w.address.Shown, 2);
-    w.main.findChild<QAction *>("acWeb")->trigger();
-    ASSERT_EQ(urls.Opened.size(), 1);
-    EXPECT_EQ(urls.Opened[0], QUrl(HomePageAddress));
-}
-
-TEST(MainWindow, FirstRunOpensTheSettingsAndLeavesNoCounter)
-{
-    TestFolder folder;
-    MessageRecorder boxes;
-    Window w;
-    EXPECT_EQ(w.settei.Shown, 1);
-    EXPECT_FALSE(QFile::exists(folder.File("kelvo.ini")));
-    EXPECT_TRUE(boxes.Messages.isEmpty());
-}
-
-TEST(MainWindow, LaunchCounter)
-{
-    struct Row
-    {
-        QByteArray stored, written;
-        bool asks;
-    } rows[] = {{"0", "1", false}, {"3", "4", false}, {"4", "1", true}, {"7", "8", false}, {"-1", "0", false}};
-    for (const Row &row : rows) {
-        TestFolder folder;
-        folder.Write("kelvo.ini", Ini(row.stored));
-        MessageRecorder boxes;
-        boxes.Answer(MsgResult::Yes);
-        UrlCatcher urls;
-        Window w;
-        EXPECT_EQ(w.settei.Shown, 0);
-        EXPECT_TRUE(folder.Read("kelvo.ini").startsWith("[web]\r\nkai=" + row.written + "\r\n")) << row.stored.data();
-        EXPECT_EQ(w.main.Settings.LaunchCount, row.stored.toInt() + 1);
-        EXPECT_EQ(w.main.Settings.SmtpHost, "h");
-        EXPECT_EQ(w.main.DestinationText(), "d@e.f");
-        EXPECT_EQ(w.main.Settings.DotSize, 95);
-        if (row.asks) {
-            ASSERT_EQ(boxes.Messages.size(), 1);
-            EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Plain);
-            EXPECT_EQ(boxes.Messages[0].Caption, ApplicationTitle());
-            EXPECT_EQ(boxes.Messages[0].Text, QStringLiteral("kelvoの最新版探しに行きますか？"));
-            EXPECT_EQ(boxes.Messages[0].Buttons, MsgButtons::YesNo);
-            EXPECT_EQ(urls.Opened.size(), 1);
-        } else {
-            EXPECT_TRUE(boxes.Messages.isEmpty()) << row.stored.data();
-            EXPECT_TRUE(urls.Opened.isEmpty());
-        }
+    // The stored counter, what is written back, the box shown.
+    const std::tuple<const char *, const char *, const char *> rows[] = {
+        {nullptr, nullptr, nullptr}, // first run: the settings dialog, no file
+        {"3", "4", nullptr},         {"4", "1", "kelvoの最新版探しに行きますか？"}, // answered No
+        {"7", "8", nullptr},         {"x", "x", "'x' は数値ではありません"},        // the error box ends the showing
+    };
+    for (const auto &[kai, written, box] : rows) {
+        SCOPED_TRACE(kai ? kai : "no file");
+        TestWindow w(kai ? KelvoIni().replace("kai=0", QByteArray("kai=") + kai) : "");
+        EXPECT_EQ(w.settei.Shown, kai ? 0 : 1);
+        EXPECT_EQ(w.folder.Read("kelvo.ini").mid(11, 1), QByteArray(written));
+        EXPECT_EQ(w.boxes.Texts(), box ? QStringList(QString::fromUtf8(box)) : QStringList());
+        EXPECT_EQ(w.main.Settings.DotSize, kai ? 95 : 120);
     }
 }
 
-TEST(MainWindow, BadNumberStopsTheShowingWithTheErrorBox)
+TEST(MainWindow, BodyBoxLimit)
 {
-    TestFolder folder;
-    QByteArray ini = Ini("3");
-    ini.replace("rfsize=0", "rfsize=big");
-    folder.Write("kelvo.ini", ini);
-    MessageRecorder boxes;
-    Window w;
-    ASSERT_EQ(boxes.Messages.size(), 1);
-    EXPECT_EQ(boxes.Messages[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Messages[0].Caption, "kelvo");
-    EXPECT_EQ(boxes.Messages[0].Text, QStringLiteral("'big' は数値ではありません"));
-    // What came before stays loaded; the counter is not reached.
-    EXPECT_EQ(w.main.Settings.UserId, "i");
-    EXPECT_EQ(w.main.Settings.DotSize, 120);
-    EXPECT_TRUE(folder.Read("kelvo.ini").startsWith("[web]\r\nkai=3\r\n"));
+    TestWindow w;
+    auto *body = w.Child<QPlainTextEdit>("txtBody");
+    const QString emoji = QStringLiteral("😀");
+    // Where the text ends, how more comes (k: keys, p: paste, i: input method), what
+    // comes, what is added.
+    const std::tuple<int, char, QString, QString> rows[] = {
+        {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
+        {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
+    };
+    for (const auto &[start, how, input, added] : rows) {
+        body->setPlainText(QString(start, 'a'));
+        body->moveCursor(QTextCursor::End);
+        QInputMethodEvent commit;
+        commit.setCommitString(input);
+        QGuiApplication::clipboard()->setText(input);
+        if (how == 'k')
+            QTest::keyClicks(body, input);
+        else if (how == 'p')
+            body->paste();
+        else
+            QCoreApplication::sendEvent(body, &commit);
+        EXPECT_EQ(body->toPlainText().mid(start - 1), 'a' + added) << how << start;
+    }
+}
+
+// As the platform does: the drag enters, then it drops, the paths also given as text.
+void Drop(QWidget *target, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls.append(QUrl::fromLocalFile(p));
+    data.setUrls(urls);
+    data.setText(paths.join('\n'));
+    QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(9, 9), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, enter.isAccepted() ? &drop : &enter);
+}
+
+TEST(MainWindow, PictureIntake)
+{
+    TestWindow w;
+    w.folder.Write("notes.txt", "hello");
+    Drop(&w.main, {w.folder.File("notes.txt"), w.Picture("photo.JpG", 640, 480)});
+    EXPECT_EQ(w.Shown().size(), QSize(95, 71));
+    w.main.Settings.DotSize = 120; // the size in force at the drop counts
+    Drop(&w.main, {w.Picture("tall.bmp", 30, 60), w.Picture("wide.jpeg", 200, 100)});
+    EXPECT_EQ(w.Shown().size(), QSize(60, 120));
+    // Not supported, and the picture stays: nothing, or a .jpe and a folder.
+    QDir(w.folder.Path()).mkdir("folder.jpg");
+    Drop(&w.main, {});
+    Drop(&w.main, {w.Picture("x.jpe", 10, 10), w.folder.File("folder.jpg")});
+    EXPECT_EQ(w.boxes.Texts(), QStringList(2, QStringLiteral("このファイルタイプには対応しておりません。")));
+    EXPECT_EQ(w.Shown().size(), QSize(60, 120));
+    // Grey, and saved as it would be mailed.
+    w.Trigger("acGray");
+    EXPECT_TRUE(w.Shown().allGray());
+    w.main.AskSavePath = [&w] { return w.folder.File("saved.jpeg"); };
+    w.Trigger("acSave");
+    EXPECT_EQ(DecodeJpeg(w.folder.Read("saved.jpeg")).size(), QSize(60, 120));
+    EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
+    // A path past 254 characters is used whole.
+    const QString deep = w.folder.Path() + QString("/long-folder-name").repeated(20);
+    ASSERT_TRUE(QDir().mkpath(deep) && QFile::rename(w.Picture("long.jpg", 64, 32), deep + "/long.jpg"));
+    Drop(&w.main, {deep + "/long.jpg"});
+    EXPECT_EQ(w.Shown().size(), QSize(120, 60));
+    // Dropped on an edit box, the file still reaches the window, not the box's text.
+    Drop(w.Child<QPlainTextEdit>("txtBody")->viewport(), {w.Picture("onbox.jpg", 64, 48)});
+    EXPECT_EQ(w.Shown().size(), QSize(120, 90));
+    EXPECT_TRUE(w.Child<QPlainTextEdit>("txtBody")->toPlainText().isEmpty());
+    // A bad file ends the drop with the error box; a .jpg has already emptied the preview.
+    for (const char *name : {"cut.bmp", "cut.jpeg", "cut.jpg"}) {
+        w.folder.Write(name, w.folder.Read("onbox.jpg").left(300));
+        Drop(&w.main, {w.folder.File(name), w.Picture("after.jpg", 30, 60)});
+        EXPECT_EQ(w.Shown().isNull(), QByteArray(name).endsWith(".jpg")) << name;
+    }
+    EXPECT_EQ(w.boxes.Messages.size(), 5);
+    EXPECT_EQ(w.boxes.Messages[4].Kind, MsgKind::Error);
+}
+
+// A mail as Python's email package reads it (see read_mail.py).
+QJsonObject ReadMail(const QByteArray &raw)
+{
+    QProcess python;
+    python.start("/usr/bin/python3", {KELVO_SOURCE_DIR "/tests/app/read_mail.py"});
+    python.write(raw);
+    python.closeWriteChannel();
+    EXPECT_TRUE(python.waitForFinished(20000) && python.exitCode() == 0) << python.readAllStandardError().data();
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
+
+// The whole of one mail to rcpt, the server's last reply replaced by `last`.
+S::Script Mail(const QByteArray &rcpt, const QByteArray &last = "250 queued")
+{
+    return S::Mail("taro@example.jp", {rcpt}).mid(0, 9) << S::Say(last);
+}
+
+TEST(SendCommand, EndToEndToARealServer)
+{
+    SmtpSink sink;
+    ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
+    TestWindow w(KelvoIni(sink.Port()).replace("flg=2", "flg=1"));
+    w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
+    w.Child<QLineEdit>("txtFilemei")->setText(QStringLiteral("写真"));
+    const QString name = (w.main.Settings.FromName = QStringLiteral("山田") + QString(400, QChar(0x6F22)));
+    const QString to = QStringLiteral("山田 花子") + QString(30, QChar(0x6F22)) + " <hanako@example.jp>";
+    const QString typed = QStringLiteral("こんにちは\n.") + QString(1000, 'a') + '\n' + QString(1000, QChar(0x65E5));
+    w.Send(QStringLiteral("テスト送信①～ｶﾞ") + QString(190, 'x'), to, typed);
+    w.Trigger("acSend"); // the footer is added again, and the second mail carries both
+    EXPECT_TRUE(w.boxes.Messages.isEmpty()) << w.boxes.Texts().join("|").toStdString();
+
+    const QList<SmtpSink::Message> got = sink.WaitForMessages(2);
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[1].From + got[1].Rcpt.value(0) + got[1].Helo, "taro@example.jphanako@example.jpkelvo");
+    const QJsonObject mail = ReadMail(got[1].Data);
+    EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ") + QString(190, 'x'));
+    EXPECT_EQ(mail["from"].toString(), name + " <taro@example.jp>");
+    EXPECT_EQ(mail["to"].toString(), to);
+    EXPECT_TRUE(mail["header_ascii"].toBool() && mail["defects"].toArray().isEmpty() && mail["longest"].toInt() <= 998)
+        << QJsonDocument(mail).toJson().left(400).data();
+    const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter;
+    EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(), typed + footer + footer);
+    const QJsonArray parts = mail["parts"].toArray();
+    // The long lines come back split at character boundaries, nothing lost.
+    const QString text = parts[0]["text"].toString();
+    EXPECT_EQ(QString(text).remove('\n'), QString(typed + footer + footer).remove('\n'));
+    EXPECT_TRUE(text.startsWith(QStringLiteral("こんにちは\n.aaa"))) << text.left(20).toStdString();
+    // The attachment: the file beside the program.
+    EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
+    EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
+    // The status bar followed the send; the bar was full at its end, empty as the next one connected.
+    const QString shown = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
+    EXPECT_TRUE(
+        shown.startsWith(QStringLiteral("サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。|")))
+        << shown.toStdString();
+    EXPECT_EQ(w.main.ProgressBar->value(), 100);
+    EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0);
+}
+
+TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
+{
+    S server(S::Greeting() + Mail("hanako@example.jp") << S::Expect("QUIT") << S::Say("221 bye"));
+    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});               // send without a picture: Yes
+    w.Send("hello", "hanako@example.jp", "." + QString(1000, 'a') + "\n"); // the last break starts no line
+    server.Finish();
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+    EXPECT_EQ(server.Messages().value(0), "From: kelvo<taro@example.jp>\r\nTo: hanako@example.jp\r\n"
+                                          "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: kelvo Ver. 0.32 beta\r\n"
+                                          "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
+                                          "charset=us-ascii\r\n\r\n\r\n.." +
+                                              QByteArray(996, 'a') + "\r\naaaa\r\n");
+    EXPECT_EQ(w.boxes.Texts(), QStringList(QStringLiteral("画像が読み込まれていません。送信しますか？")));
+    EXPECT_EQ(w.folder.Read("kelvo.jpg"), QByteArray("")); // no attachment, but the file is written, empty
+}
+
+// Checks that stop the send before it connects, and before the footer where they can.
+TEST(SendCommand, ChecksBeforeSending)
+{
+    // The size limit (0: no picture), the picture's name, the destination, the box.
+    const std::tuple<int, const char *, QString, const char *> rows[] = {
+        {0, "kelvo", "hanako@example.jp", "画像が読み込まれていません。送信しますか？"}, // answered No
+        {4800, "", "nobody", "正しいメールアドレスを入力してください。"},
+        {4800, "kelvo", "山田 <はなこ@example.jp>",
+         "送信先のメールアドレスには半角の英数字と記号だけを使ってください。"},
+        {4800, "../x", "hanako@example.jp", "画像名「../x」はファイル名に使えません。"},
+        {4800, "kelvo", QString(400, QChar(0x6F22)) + " <h@x>", "送信先が長すぎます。名前を短くしてください。"},
+        {300, "kelvo", "hanako@example.jp", // answered No
+         "画質を最も下げても画像が制限の300バイトに収まりません。このまま送信しますか？"},
+    };
+    for (const auto &[limit, name, dest, box] : rows) {
+        SCOPED_TRACE(box);
+        TestWindow w(KelvoIni(1).replace("flg=2", "flg=1")); // a send that went on would be refused
+        w.main.Settings.SizeLimit = limit;
+        if (limit)
+            w.main.DropFiles({w.Picture("photo.jpg", 200, 100)});
+        w.Child<QLineEdit>("txtFilemei")->setText(name);
+        w.Send("hi", dest, "body");
+        EXPECT_EQ(w.boxes.Texts(), QStringList(QString::fromUtf8(box)));
+        EXPECT_EQ(w.Child<QLineEdit>("txtFilemei")->text(), *name ? name : "kelvo");
+        EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
+                  *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter : "body");
+    }
+}
+
+// After an unknown server, a refused connection and a mail refused at its end (the
+// connection stays open), a send goes out on it, to its own destination only.
+TEST(SendCommand, SendsAfterFailedOnes)
+{
+    S server(S::Greeting() + Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
+             << S::Expect("QUIT") << S::Say("221 bye"));
+    TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
+    w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
+    w.Send("hi", "first@example.jp", "body");
+    w.main.Settings.SmtpHost = "127.0.0.1";
+    w.Trigger("acSend");
+    w.main.Settings.SmtpPort = server.Port();
+    w.Trigger("acSend");
+    EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
+    w.Send("hi", "second@example.jp", "body");
+    server.Finish();
+    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
+                                            QStringLiteral("接続に失敗しました"), "Connection Failed",
+                                            QStringLiteral("問題が発生しました。"), "554 no thanks\r\n"}));
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+    const QByteArray second = server.Messages().value(1);
+    EXPECT_TRUE(second.startsWith("From: kelvo<taro@example.jp>\r\nTo: second@example.jp\r\n"));
+    EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
+}
+
+TEST(SendCommand, ClosingTheWindowCancelsTheSend)
+{
+    S server(S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
+    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
+    QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+    w.Send("hi", "hanako@example.jp", "body");
+    QTest::qWait(50);
+    EXPECT_FALSE(w.main.isVisible());
+    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+    EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
+    server.Stop();
 }
 
 } // namespace
-
-#include "MainWindow_test.moc"

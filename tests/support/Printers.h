@@ -1,11 +1,11 @@
 #pragma once
 
-// Lets GoogleTest print Qt values in its failure messages.
+// Lets GoogleTest print Qt values in its failure messages (lists of them it prints as
+// containers of these).
 
 #include <QByteArray>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 
 #include <ostream>
 
@@ -16,10 +16,6 @@ inline void PrintTo(const QString &s, std::ostream *os)
 inline void PrintTo(const QByteArray &b, std::ostream *os)
 {
     *os << '"' << b.toStdString() << '"';
-}
-inline void PrintTo(const QStringList &l, std::ostream *os)
-{
-    *os << '[' << l.join(QStringLiteral("|")).toStdString() << ']';
 }
 inline void PrintTo(const QSize &s, std::ostream *os)
 {

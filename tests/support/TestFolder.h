@@ -1,9 +1,12 @@
 #pragma once
 
-#include <QByteArray>
+#include "platform/ProgramFolder.h"
+
 #include <QDir>
-#include <QString>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 // A fresh temporary folder that serves as the program's folder (kelvo.ini and the
 // attachment file) and as the working folder (keitai.txt, address.dat) while it
@@ -11,15 +14,30 @@
 class TestFolder
 {
 public:
-    TestFolder();
-    ~TestFolder();
-    TestFolder(const TestFolder &) = delete;
-    TestFolder &operator=(const TestFolder &) = delete;
+    TestFolder() : oldWorking(QDir::currentPath())
+    {
+        SetProgramFolder(dir.path());
+        QDir::setCurrent(dir.path());
+    }
+    ~TestFolder()
+    {
+        QDir::setCurrent(oldWorking);
+        SetProgramFolder(QString());
+    }
 
     QString Path() const { return dir.path(); }
     QString File(const QString &name) const { return dir.filePath(name); }
-    void Write(const QString &name, const QByteArray &bytes) const;
-    QByteArray Read(const QString &name) const;
+    void Write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile f(File(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+    }
+    // The file's bytes; empty when it cannot be read.
+    QByteArray Read(const QString &name) const
+    {
+        QFile f(File(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
 private:
     QTemporaryDir dir;

@@ -1,7 +1,6 @@
 // Test main: one QApplication on the offscreen platform for every test program, so
 // that widget tests and the socket layer's event loop work without a screen.
 #include <QApplication>
-#include <QLocale>
 
 #include <gtest/gtest.h>
 
