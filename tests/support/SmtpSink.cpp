@@ -27,10 +27,24 @@ QString SmtpSink::ScriptPath()
     return QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
 }
 
-SmtpSink::SmtpSink()
+QString SmtpSink::Certificates()
 {
+    static QTemporaryDir dir;
+    static const bool made = [] {
+        const int status = QProcess::execute(QString::fromLatin1(Python), {ScriptPath(), "certs", dir.path()});
+        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
+        return status == 0;
+    }();
+    return made ? dir.path() : QString();
+}
+
+SmtpSink::SmtpSink(Mode mode, const QString &certificate)
+{
+    QStringList arguments{ScriptPath(), QStringLiteral("serve"), folder.path()};
+    if (mode != Plain)
+        arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("serve"), folder.path()});
+    process.start(QString::fromLatin1(Python), arguments);
     if (!process.waitForStarted(StartTimeoutMs)) {
         error = QStringLiteral("cannot start %1: %2").arg(ScriptPath(), process.errorString());
         return;
@@ -73,6 +87,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         for (const QJsonValue &r : o.value("rcpt").toArray())
             m.Rcpt << r.toString().toUtf8();
         m.Helo = o.value("helo").toString().toUtf8();
+        m.Login = o.value("auth").toString().toUtf8();
         m.Data = ReadFile(stem + ".eml");
         result << m;
     }

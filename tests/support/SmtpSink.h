@@ -9,19 +9,26 @@
 
 // A real SMTP server for tests: aiosmtpd (Debian's python3-aiosmtpd) run by
 // smtp_sink.py on a free port of 127.0.0.1 for as long as this object lives. What it
-// receives is kept in a temporary folder and read back with Messages().
+// receives is kept in a temporary folder and read back with Messages(). Besides the plain
+// server it can require STARTTLS or speak TLS from the first byte, with a certificate of the
+// test CA, and then takes the logins that smtp_sink.py lists ("kelvo" with "secret").
 class SmtpSink
 {
 public:
+    enum Mode { Plain, StartTls, Tls };
+
     struct Message
     {
         QByteArray From;        // envelope sender (MAIL FROM)
         QList<QByteArray> Rcpt; // envelope recipients (RCPT TO), in order
         QByteArray Helo;        // the name given with HELO
+        QByteArray Login;       // the user that logged in, UTF-8
         QByteArray Data;        // the message as received, dot-stuffing undone
     };
 
-    SmtpSink();
+    // certificate: "good" (localhost and 127.0.0.1), "other" (another host's) or "unknown"
+    // (signed by a CA nobody trusts).
+    explicit SmtpSink(Mode mode = Plain, const QString &certificate = QStringLiteral("good"));
     ~SmtpSink();
     SmtpSink(const SmtpSink &) = delete;
     SmtpSink &operator=(const SmtpSink &) = delete;
@@ -45,6 +52,10 @@ public:
     static QByteArray PartData(const QJsonObject &parsed, int part);
 
     static QString ScriptPath();
+    // The folder of the test CA and its server certificates (stem.pem, stem.key), made once
+    // per test program with the openssl command line. SSL_CERT_FILE then names the CA, so
+    // that the program's TLS trusts it, as it would a system one.
+    static QString Certificates();
 
 private:
     QTemporaryDir folder;

@@ -9,6 +9,12 @@
 
 namespace {
 
+// The boundary, from the Content-Type line that composition wrote last into the header.
+QByteArray Boundary(const SmtpClient &smtp)
+{
+    return smtp.FinalHeader.last().split('"').value(1);
+}
+
 QByteArray Text(const SmtpClient &smtp)
 {
     QByteArray header;
@@ -29,11 +35,15 @@ QByteArray Lines(const QList<QByteArray> &lines, const QByteArray &boundary = {}
 // The parameter of each of these lines begins at its 50th character.
 const QByteArray TextPlain = "Content-Type: text/plain;                        charset=us-ascii";
 const QByteArray Multipart = "Content-Type: multipart/mixed;                   boundary=\"{B}\"";
-QByteArray PartHeader(const QByteArray &name)
+// utf8: the name percent-encoded, for a name outside ASCII (then name is its fallback).
+QByteArray PartHeader(const QByteArray &name, const QByteArray &utf8 = {})
 {
-    return Lines({"--{B}", "Content-Type: application/octet-stream;          name=\"" + name + '"',
+    auto param = [&](const QByteArray &attribute) {
+        return (utf8.isEmpty() ? "" : attribute + "*=UTF-8''" + utf8 + ";\r\n ") + attribute + "=\"" + name + '"';
+    };
+    return Lines({"--{B}", "Content-Type: application/octet-stream;          " + param("name"),
                   "Content-Transfer-Encoding: base64",
-                  "Content-Disposition: attachment;                 filename=\"" + name + '"', ""});
+                  "Content-Disposition: attachment;                 " + param("filename"), ""});
 }
 
 } // namespace
@@ -58,7 +68,7 @@ TEST(SmtpCompose, OneAttachmentGivesTheWholeMultipartText)
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();
 
-    const QByteArray b = smtp.Boundary();
+    const QByteArray b = Boundary(smtp);
     EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
         << b.constData();
     const QByteArray header =
@@ -97,19 +107,22 @@ TEST(SmtpCompose, AttachmentPartsAndNames)
 {
     TestFolder folder;
     folder.Write("empty.jpg", "");
-    for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg"})
-        folder.Write(name, "abc");
+    for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
+        folder.Write(QString::fromUtf8(name), "abc");
     SmtpClient smtp;
-    smtp.PostMessage.Attachments = {folder.File("empty.jpg"), folder.File("x:y.jpg"), folder.File("p\\q.jpg"),
-                                    "plain.jpg", folder.File("say\"hi\".jpg")};
+    smtp.PostMessage.Attachments = {folder.File("empty.jpg"),     folder.File("x:y.jpg"),
+                                    folder.File("p\\q.jpg"),      "plain.jpg",
+                                    folder.File("say\"hi\".jpg"), folder.File("写真.jpg")};
     smtp.ComposeMessage();
+    // A name outside ASCII: the UTF-8 name in the extended form, then a plain fallback.
+    const QByteArray japanese = PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg");
 
     // empty body: the text part is its delimiter, its type and an empty line; an empty file no line at all
     const QByteArray abc = "YWJj\r\n";
     QByteArray expected = Lines({"--{B}", TextPlain, ""}) + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
                           PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
-                          abc + "--{B}--\r\n";
-    EXPECT_EQ(smtp.MessageBody(), expected.replace("{B}", smtp.Boundary()));
+                          abc + japanese + abc + "--{B}--\r\n";
+    EXPECT_EQ(smtp.MessageBody(), expected.replace("{B}", Boundary(smtp)));
 }
 
 TEST(SmtpCompose, UuencodedLinesAndBodyLinesCannotEndTheMessageEarly)
