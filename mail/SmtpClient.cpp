@@ -180,10 +180,10 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
         throw ESockError(
             upload ? QStringLiteral("The server took no part of the message for %1 seconds").arg(TimeOut / 1000.0)
                    : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
-    } catch (const ESockError &) {
+    } catch (const ESockError &e) {
         if (timed)
             TimerOff();
-        if (!Connected)
+        if (!Connected && e.Message == ClosedText())
             ServerGone();
         throw;
     } catch (...) {

@@ -375,20 +375,21 @@ void SocketClient::Connect()
 void SocketClient::StartTls(const QString &host)
 {
     ReportStatus(QStringLiteral("Start TLS"), 8);
-    if (!Connected)
-        throw ESockError(ClosedText());
     tlsDone = false;
-    if (Winsock::StartTls(SocketHandle, host) != 0)
-        ErrorManager(WsaError::WouldBlock);
-    do
-        PollOnce();
-    while (!tlsDone && !CancelPending && Connected);
+    if (Connected) {
+        if (Winsock::StartTls(SocketHandle, host) != 0)
+            ErrorManager(WsaError::WouldBlock);
+        do
+            PollOnce();
+        while (!tlsDone && !CancelPending && Connected);
+    }
     if (CancelPending)
         throw EAbortError(QStringLiteral("TLS handshake aborted"));
     if (tlsDone && LastEventOk)
         return;
+    // A server that hangs up before or during the handshake failed it as well.
     bool certificate = false;
-    QString reason = Winsock::TlsFailure(SocketHandle, &certificate);
+    QString reason = Connected ? Winsock::TlsFailure(SocketHandle, &certificate) : QString();
     if (reason.isEmpty())
         reason = QStringLiteral("connection closed by the server");
     throw ESockError(certificate ? QStringLiteral("%1 の証明書を確認できません（%2）。").arg(host, reason)

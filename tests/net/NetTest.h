@@ -11,10 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using S = ScriptedSmtpServer;
 
 // Pumps events until the condition holds; a bound, not a measurement.
@@ -27,8 +23,8 @@ inline bool WaitFor(const std::function<bool()> &condition, int maxMs = 5000)
     return condition();
 }
 
-// A client that records its events and status texts in one log, in order, and whose Abort
-// cancels the running wait, as the SMTP client's does.
+// A client that logs its events in order, and whose Abort can cancel the running wait, as
+// the SMTP client's does.
 class RecordingClient : public SocketClient
 {
 public:
@@ -43,7 +39,6 @@ public:
         OnError = [this](QObject *, quint16 n, const QString &text) {
             Log << QStringLiteral("OnError %1 %2").arg(n).arg(text);
         };
-        OnStatus = [this](QObject *, const QString &status) { Log << "status " + status; };
     }
     ~RecordingClient() override { Destroy(); }
 
@@ -65,35 +60,8 @@ public:
         TimeOut = ms;
         TimerOn();
     }
-    using SocketClient::TimerOff;
     using SocketClient::TimerOn;
 
     bool CancelOnAbort = false;
     QStringList Log;
-};
-
-// A port on 127.0.0.1 whose backlog is full: a connection to it is never completed.
-class HangingPort
-{
-public:
-    HangingPort()
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(listener, 0);
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &size);
-        port = ntohs(a.sin_port);
-        ::connect(filler, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    ~HangingPort()
-    {
-        ::close(filler);
-        ::close(listener);
-    }
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    quint16 port = 0;
 };

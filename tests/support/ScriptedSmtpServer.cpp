@@ -50,7 +50,7 @@ ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : scr
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
     else
-        Problem(QStringLiteral("cannot listen on 127.0.0.1"));
+        Log({}, QStringLiteral("cannot listen on 127.0.0.1"));
     worker = std::thread([this] { Run(); });
 }
 
@@ -92,16 +92,12 @@ QStringList ScriptedSmtpServer::Problems() const
     return problems;
 }
 
-void ScriptedSmtpServer::Problem(const QString &what)
-{
-    std::lock_guard lock(mutex);
-    problems << what;
-}
-
+// Logs a line received (when there is one) and a problem (when there is one).
 void ScriptedSmtpServer::Log(const QByteArray &line, const QString &problem)
 {
     std::lock_guard lock(mutex);
-    lines << Bare(line);
+    if (!line.isNull())
+        lines << Bare(line);
     if (!problem.isEmpty())
         problems << problem;
 }
@@ -175,7 +171,7 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line)
 void ScriptedSmtpServer::Run()
 {
     if (listener < 0 || !Accept()) {
-        Problem(QStringLiteral("no client connected"));
+        Log({}, QStringLiteral("no client connected"));
         return;
     }
     for (const Step &step : script)
@@ -194,16 +190,16 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     switch (step.kind) {
     case Step::Reply:
         if (!Send(step.text))
-            Problem(QStringLiteral("could not send %1").arg(QString::fromLatin1(step.text.left(60))));
+            Log({}, QStringLiteral("could not send %1").arg(QString::fromLatin1(step.text.left(60))));
         return true;
     case Step::Expect:
     case Step::ExpectAny:
         if (!ReadLine(line)) {
-            Problem(QStringLiteral("expected %1, got nothing").arg(QString::fromLatin1(step.text)));
+            Log({}, QStringLiteral("expected %1, got nothing").arg(QString::fromLatin1(step.text)));
             return false;
         }
         if (!line.endsWith("\r\n"))
-            Problem(QStringLiteral("line without CR LF: %1").arg(QString::fromLatin1(line)));
+            Log({}, QStringLiteral("line without CR LF: %1").arg(QString::fromLatin1(line)));
         Log(line, step.kind == Step::Expect && Bare(line) != step.text
                       ? QStringLiteral("expected %1, got %2")
                             .arg(QString::fromLatin1(step.text), QString::fromLatin1(Bare(line).left(200)))
@@ -213,7 +209,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         while (ReadLine(line) && line != ".\r\n")
             text += line;
         if (line != ".\r\n")
-            Problem(QStringLiteral("message text ended without \".\""));
+            Log({}, QStringLiteral("message text ended without \".\""));
         {
             std::lock_guard lock(mutex);
             messages << text;
@@ -222,7 +218,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     case Step::ReadBytes:
         while (pending.size() < step.amount)
             if (!Fill()) {
-                Problem(QStringLiteral("fewer bytes than %1 came").arg(step.amount));
+                Log({}, QStringLiteral("fewer bytes than %1 came").arg(step.amount));
                 return false;
             }
         pending.clear();
@@ -242,7 +238,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Accept:
         if (!Accept())
-            Problem(QStringLiteral("no second connection"));
+            Log({}, QStringLiteral("no second connection"));
         return conn >= 0;
     case Step::Tls: {
         SSL_CTX *context = SSL_CTX_new(TLS_server_method());
@@ -254,7 +250,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         timeval bound{StepTimeoutMs / 1000, 0};
         ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
         if (SSL_accept(ssl) != 1) {
-            Problem(QStringLiteral("TLS handshake failed"));
+            Log({}, QStringLiteral("TLS handshake failed"));
             return false;
         }
         return true;
