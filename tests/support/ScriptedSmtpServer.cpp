@@ -5,8 +5,6 @@
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +19,22 @@ QByteArray Bare(const QByteArray &line)
     return line.endsWith("\r\n") ? line.chopped(2) : line.endsWith('\n') ? line.chopped(1) : line;
 }
 
+QString Text(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.left(200));
+}
+
+// Waits a while for fd to become readable, or until stop.
+bool Readable(int fd, const std::atomic<bool> &stop)
+{
+    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 ScriptedSmtpServer::Script ScriptedSmtpServer::Greeting(const QByteArray &helo)
@@ -33,8 +47,7 @@ ScriptedSmtpServer::Script ScriptedSmtpServer::Mail(const QByteArray &from, cons
     Script s{Expect("RSET"), Say("250 OK"), Expect("MAIL FROM:<" + from + ">"), Say("250 OK")};
     for (const QByteArray &r : rcpts)
         s << Expect("RCPT TO:<" + r + ">") << Say("250 OK");
-    s << Expect("DATA") << Say("354 go ahead") << ReadMessage() << Say("250 queued");
-    return s;
+    return s << Expect("DATA") << Say("354 go ahead") << ReadMessage() << Say("250 queued");
 }
 
 ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : script(s)
@@ -42,23 +55,18 @@ ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : scr
     listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0)
         ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof addr;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && ::listen(listener, 4) == 0 &&
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(listener, 4) == 0 &&
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
-    else
-        Log({}, QStringLiteral("cannot listen on 127.0.0.1"));
     worker = std::thread([this] { Run(); });
 }
 
 ScriptedSmtpServer::~ScriptedSmtpServer()
 {
     Stop();
-    if (listener >= 0)
-        ::close(listener);
+    ::close(listener);
 }
 
 void ScriptedSmtpServer::Finish()
@@ -104,8 +112,7 @@ void ScriptedSmtpServer::Log(const QByteArray &line, const QString &problem)
 
 void ScriptedSmtpServer::CloseConnection()
 {
-    if (ssl)
-        SSL_free(ssl);
+    SSL_free(ssl);
     ssl = nullptr;
     if (conn >= 0)
         ::close(conn);
@@ -116,27 +123,19 @@ void ScriptedSmtpServer::CloseConnection()
 bool ScriptedSmtpServer::Accept()
 {
     CloseConnection();
-    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
-        pollfd p{listener, POLLIN, 0};
-        if (::poll(&p, 1, 20) > 0) {
-            conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            return conn >= 0;
-        }
-    }
-    return false;
+    if (port != 0 && Readable(listener, stop))
+        conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    return conn >= 0;
 }
 
 bool ScriptedSmtpServer::Send(const QByteArray &bytes)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
+    for (qsizetype done = 0, n = 0; done < bytes.size(); done += n) {
         const int size = int(qMin<qsizetype>(bytes.size() - done, 1 << 20));
-        const ssize_t n = ssl ? SSL_write(ssl, bytes.constData() + done, size)
-                              : ::send(conn, bytes.constData() + done, size_t(size), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR && !ssl)
-            continue;
+        n = ssl ? SSL_write(ssl, bytes.constData() + done, size)
+                : ::send(conn, bytes.constData() + done, size_t(size), MSG_NOSIGNAL);
         if (n <= 0)
             return false;
-        done += n;
     }
     return true;
 }
@@ -144,15 +143,12 @@ bool ScriptedSmtpServer::Send(const QByteArray &bytes)
 // Reads more bytes into pending; false on close, error, time-out or stop.
 bool ScriptedSmtpServer::Fill()
 {
-    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
-        pollfd p{conn, POLLIN, 0};
-        if (!(ssl && SSL_pending(ssl) > 0) && ::poll(&p, 1, 20) <= 0)
-            continue;
+    while ((ssl && SSL_pending(ssl) > 0) || Readable(conn, stop)) {
         char buf[65536];
-        const ssize_t n = ssl ? SSL_read(ssl, buf, sizeof buf) : ::recv(conn, buf, sizeof buf, 0);
+        const int n = ssl ? SSL_read(ssl, buf, sizeof buf) : int(::recv(conn, buf, sizeof buf, 0));
         if (n > 0)
             pending.append(buf, n);
-        if (n > 0 || !ssl || SSL_get_error(ssl, int(n)) != SSL_ERROR_WANT_READ)
+        if (n > 0 || !ssl || SSL_get_error(ssl, n) != SSL_ERROR_WANT_READ)
             return n > 0;
     }
     return false;
@@ -160,7 +156,7 @@ bool ScriptedSmtpServer::Fill()
 
 bool ScriptedSmtpServer::ReadLine(QByteArray &line)
 {
-    for (qsizetype lf; (lf = pending.indexOf('\n')) < 0;)
+    while (!pending.contains('\n'))
         if (!Fill())
             return false;
     line = pending.left(pending.indexOf('\n') + 1);
@@ -170,18 +166,15 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line)
 
 void ScriptedSmtpServer::Run()
 {
-    if (listener < 0 || !Accept()) {
-        Log({}, QStringLiteral("no client connected"));
-        return;
-    }
+    if (!Accept())
+        return Log({}, QStringLiteral("no client connected"));
     for (const Step &step : script)
         if (stop || !RunStep(step))
             return;
-    done = true;
-    // Whatever the client says after the script is logged as unexpected, until it closes.
+    // Whatever the client says after the script is unexpected, until it closes.
     QByteArray line;
     while (conn >= 0 && !stop && ReadLine(line))
-        Log(line, QStringLiteral("unexpected line %1").arg(QString::fromLatin1(Bare(line))));
+        Log(line, QStringLiteral("unexpected line %1").arg(Text(Bare(line))));
 }
 
 bool ScriptedSmtpServer::RunStep(const Step &step)
@@ -190,26 +183,24 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     switch (step.kind) {
     case Step::Reply:
         if (!Send(step.text))
-            Log({}, QStringLiteral("could not send %1").arg(QString::fromLatin1(step.text.left(60))));
+            Log({}, QStringLiteral("could not send %1").arg(Text(step.text.left(60))));
         return true;
     case Step::Expect:
     case Step::ExpectAny:
         if (!ReadLine(line)) {
-            Log({}, QStringLiteral("expected %1, got nothing").arg(QString::fromLatin1(step.text)));
+            Log({}, QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
             return false;
         }
         if (!line.endsWith("\r\n"))
-            Log({}, QStringLiteral("line without CR LF: %1").arg(QString::fromLatin1(line)));
+            Log({}, QStringLiteral("line without CR LF: %1").arg(Text(line)));
         Log(line, step.kind == Step::Expect && Bare(line) != step.text
-                      ? QStringLiteral("expected %1, got %2")
-                            .arg(QString::fromLatin1(step.text), QString::fromLatin1(Bare(line).left(200)))
+                      ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
                       : QString());
         return true;
     case Step::ReadData:
         while (ReadLine(line) && line != ".\r\n")
             text += line;
-        if (line != ".\r\n")
-            Log({}, QStringLiteral("message text ended without \".\""));
+        Log({}, line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
         {
             std::lock_guard lock(mutex);
             messages << text;
@@ -227,13 +218,12 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         for (int waited = 0; !stop && waited < step.amount; waited += 10)
             ::usleep(10000);
         return true;
-    case Step::Reset: {
-        linger value{1, 0};
-        ::setsockopt(conn, SOL_SOCKET, SO_LINGER, &value, sizeof value);
-        CloseConnection();
-        return true;
-    }
+    case Step::Reset:
     case Step::Close:
+        if (step.kind == Step::Reset) {
+            const linger now{1, 0};
+            ::setsockopt(conn, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        }
         CloseConnection();
         return true;
     case Step::Accept:
@@ -247,13 +237,12 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         ssl = SSL_new(context);
         SSL_CTX_free(context);
         SSL_set_fd(ssl, conn);
-        timeval bound{StepTimeoutMs / 1000, 0};
+        const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
         ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        if (SSL_accept(ssl) != 1) {
-            Log({}, QStringLiteral("TLS handshake failed"));
-            return false;
-        }
-        return true;
+        if (SSL_accept(ssl) == 1)
+            return true;
+        Log({}, QStringLiteral("TLS handshake failed"));
+        return false;
     }
     }
     return true;

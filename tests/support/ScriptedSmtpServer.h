@@ -60,7 +60,6 @@ public:
     // The message text of each ReadMessage step, as sent, without the final ".".
     QList<QByteArray> Messages() const;
     QStringList Problems() const;
-    bool ScriptDone() const { return done; }
 
 private:
     void Run();
@@ -79,7 +78,6 @@ private:
     quint16 port = 0;
     QByteArray pending;
     std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
     mutable std::mutex mutex;
     QList<QByteArray> lines;
     QList<QByteArray> messages;
