@@ -40,7 +40,7 @@ TEST(AttachmentEncoder, LinesPaddingAndAlphabets)
         {a45, uuMime, line},
         {a45 + "a", uuMime, line + "YQ==\r\n"},
         {"", uuCode, "`\r\n"},
-        {"Ca", uuCode, "\"0V$\r\n`\r\n"},             // no padding
+        {"Ca", uuCode, "\"0V$\r\n`\r\n"},                // no padding
         {QByteArray(3, '\0'), uuCode, "#````\r\n`\r\n"}, // zero is the grave accent, never a blank
         {a45, uuCode, "M" + QByteArray("86%A").repeated(15) + "\r\n`\r\n"},
     };

@@ -101,22 +101,20 @@ TEST(SmtpCompose, AttachmentPartsAndNames)
     EXPECT_EQ(smtp.MessageBody(), expected.replace("{B}", Boundary(smtp)));
 }
 
-TEST(SmtpCompose, UuencodedLinesAndBodyLinesCannotEndTheMessageEarly)
+TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
 {
-    TestFolder folder;
-    folder.Write("fourteen", QByteArray(14, 'z'));
     SmtpClient smtp;
-    smtp.EncodeType = uuCode;
-    smtp.PostMessage.Attachments = {folder.File("fourteen")};
-    // lines that hold line ends of their own are split there and each piece dot-stuffed
+    // Lines that hold line ends of their own are split there and each piece dot-stuffed.
     smtp.PostMessage.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
     smtp.ComposeMessage();
-    const QByteArray body = smtp.MessageBody();
-    EXPECT_TRUE(body.contains("\r\n\r\na\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n--")) << body.constData();
-    // 14 bytes: the length character is "." and gets stuffed; then the closing grave accent
-    EXPECT_TRUE(body.contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--")) << body.constData();
-    EXPECT_FALSE(body.contains("\r\n.\r\n"));
-    EXPECT_FALSE(body.contains('\n' + QByteArray(".") + '\r'));
+    EXPECT_EQ(smtp.MessageBody(), "a\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n");
+    // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
+    TestFolder folder;
+    folder.Write("fourteen", QByteArray(14, 'z'));
+    smtp.EncodeType = uuCode;
+    smtp.PostMessage.Attachments = {folder.File("fourteen")};
+    smtp.ComposeMessage();
+    EXPECT_TRUE(smtp.MessageBody().contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--"));
 }
 
 TEST(HeaderList, KeysAreTheTextBeforeTheFirstColonWhateverTheCase)

@@ -48,7 +48,8 @@ TEST(Submission, RealServer)
         {M::Tls, "good", Security::Tls, "ユーザー", "pässwörd 秘密", ""}, // UTF-8 credentials
         {M::StartTls, "good", Security::StartTls, "kelvo", "wrong",
          "localhost にログインできませんでした（535 5.7.8 Authentication credentials invalid）。"},
-        {M::Tls, "other", Security::Tls, "kelvo", "secret", "localhost の証明書を確認できません（hostname mismatch）。"},
+        {M::Tls, "other", Security::Tls, "kelvo", "secret",
+         "localhost の証明書を確認できません（hostname mismatch）。"},
         {M::StartTls, "unknown", Security::StartTls, "kelvo", "secret",
          "localhost の証明書を確認できません（unable to get local issuer certificate）。"},
         {M::Plain, "good", Security::StartTls, "kelvo", "secret",

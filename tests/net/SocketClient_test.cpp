@@ -1,23 +1,65 @@
-#include "NetTest.h"
-
+#include "net/SocketClient.h"
 #include "platform/SocketWindow.h"
 #include "platform/WinsockErrors.h"
+#include "support/Failure.h"
+#include "support/ScriptedSmtpServer.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
 
 #include <utility>
 
 namespace {
 
+using S = ScriptedSmtpServer;
+
+// Pumps events until the condition holds; a bound, not a measurement.
+bool WaitFor(const std::function<bool()> &condition, int maxMs = 5000)
+{
+    for (int waited = 0; waited < maxMs && !condition(); waited += 2) {
+        QThread::msleep(2);
+        QCoreApplication::processEvents();
+    }
+    return condition();
+}
+
+// A client on 127.0.0.1 that logs its events, and whose Abort cancels the running wait as
+// the SMTP client's does, so that a fault ends a wait with the abort error, not a hang.
+class RecordingClient : public SocketClient
+{
+public:
+    RecordingClient()
+    {
+        Host = QStringLiteral("127.0.0.1");
+        OnConnect = [this](QObject *) { Log << "OnConnect"; };
+        OnHostResolved = [this](QObject *) { Log << "OnHostResolved"; };
+        TimeOut = 5000;
+    }
+    ~RecordingClient() override { Destroy(); }
+    void ConnectTo(quint16 port)
+    {
+        Port = port;
+        Connect();
+    }
+    void Abort() override
+    {
+        Log << "Abort";
+        Cancel();
+    }
+    using SocketClient::TimerOn;
+    QStringList Log;
+};
+
 TEST(SocketClient, HostsAndAddresses)
 {
     const std::pair<QString, QStringList> rows[] = {
-        {"127.0.0.1", {"OnConnect"}},
         {"localhost", {"OnHostResolved", "OnConnect"}},
         // 127.0.0.1 with 140 leading zeros in its octal first part: cut short it would be 0.
         {QString(140, '0') + "177.0.0.1", {"OnConnect"}},
-        // No address: four zeros, a name under the reserved TLD, an IPv6 answer.
-        {"0.0.0.0", {}},
+        // No address: a name under the reserved TLD, an IPv6 answer.
         {"nohost.invalid", {}},
         {"::1", {}},
     };
@@ -38,25 +80,6 @@ TEST(SocketClient, HostsAndAddresses)
     EXPECT_EQ(calls, 1);
 }
 
-TEST(SocketClient, CancelledSendLeavesNothingForTheNextConnection)
-{
-    S stuck({S::Wait(300)}), next({S::Expect("HELO me")});
-    RecordingClient client;
-    client.ConnectTo(stuck.Port());
-    QBuffer stream;
-    stream.setData(QByteArray(8 * 1024 * 1024, 'z'));
-    stream.open(QIODevice::ReadOnly);
-    client.OnPacketSent = [&](QObject *) { client.Cancel(); };
-    EXPECT_EQ(FailureOf<EAbortError>([&] { client.SendStream(stream); }), "Socket send aborted");
-    EXPECT_FALSE(client.CancelPending);
-    client.Disconnect();
-    client.ConnectTo(next.Port());
-    client.Writeln("HELO me");
-    client.Disconnect();
-    next.Finish();
-    EXPECT_EQ(next.Problems(), QStringList());
-}
-
 TEST(SocketClient, WhatThePeerSendsIsBounded)
 {
     QByteArray lines;
@@ -64,9 +87,9 @@ TEST(SocketClient, WhatThePeerSendsIsBounded)
         lines += "250 unasked\r\n";
     // A line without end fails the reader; a flood nobody reads ends the connection, also
     // while no call waits.
-    for (const auto &[flood, failure] :
-         {std::pair{QByteArray(SocketClient::MaxLineLength + 100000, 'A'), "Line too long: no line feed in 1048576 bytes"},
-          std::pair{lines, "The server sent more than 4 MiB that nobody asked for"}}) {
+    for (const auto &[flood, failure] : {std::pair{QByteArray(SocketClient::MaxLineLength + 100000, 'A'),
+                                                   "Line too long: no line feed in 1048576 bytes"},
+                                         std::pair{lines, "The server sent more than 4 MiB that nobody asked for"}}) {
         S server({S::SayRaw(flood), S::Wait(200)});
         RecordingClient client;
         client.ConnectTo(server.Port());

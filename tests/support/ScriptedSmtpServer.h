@@ -29,8 +29,7 @@ public:
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
-    // Reads the message text up to and including the line ".".
-    static Step ReadMessage() { return {Step::ReadData, {}}; }
+    static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
     static Step Hangup() { return {Step::Close, {}}; }

@@ -45,10 +45,7 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QString::fromLatin1(Python), arguments);
-    if (!process.waitForStarted(StartTimeoutMs)) {
-        error = QStringLiteral("cannot start %1: %2").arg(ScriptPath(), process.errorString());
-        return;
-    }
+    process.waitForStarted(StartTimeoutMs);
     QDeadlineTimer deadline(StartTimeoutMs);
     QByteArray out;
     while (!out.contains('\n') && !deadline.hasExpired() && process.state() == QProcess::Running) {
@@ -108,15 +105,10 @@ QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 
 QJsonObject SmtpSink::Parse(const QByteArray &message)
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("message.eml");
-    QFile f(file);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    f.write(message);
-    f.close();
     QProcess p;
-    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), file});
+    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), QStringLiteral("-")});
+    p.write(message);
+    p.closeWriteChannel();
     if (!p.waitForFinished(StartTimeoutMs))
         return {};
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();

@@ -9,8 +9,9 @@
                            (the default), starttls (STARTTLS required before anything
                            else, then AUTH) or tls (TLS from the first byte, AUTH), with
                            the certificate CERTS/NAME.pem and its key CERTS/NAME.key.
-  smtp_sink.py parse FILE  print the message in FILE as JSON, read by Python's email
-                           package: headers, parts, decoded part bytes (base64).
+  smtp_sink.py parse FILE  print the message in FILE (- for standard input) as JSON, read
+                           by Python's email package: headers, parts, decoded part bytes
+                           (base64), file names as a mail program of today reads them.
   smtp_sink.py certs DIR   make a test CA (DIR/ca.pem) and server certificates signed by
                            it: good (localhost, 127.0.0.1), other (other.example only),
                            and unknown (localhost, signed by a CA nobody trusts).
@@ -87,7 +88,7 @@ def serve(folder, mode="plain", certs=None, name=None):
 
 
 def parse(path):
-    with open(path, "rb") as f:
+    with (sys.stdin.buffer if path == "-" else open(path, "rb")) as f:
         raw = f.read()
     msg = email.message_from_bytes(raw)
     # File names as a mail program of today reads them: RFC 2231 and encoded words decoded.
