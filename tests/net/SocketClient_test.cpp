@@ -4,10 +4,13 @@
 #include "support/Failure.h"
 #include "support/ScriptedSmtpServer.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
@@ -116,6 +119,25 @@ TEST(SocketClient, SendToResetPeerRaisesNoSignal)
     EXPECT_EQ(Winsock::Send(s, "x", 1), SocketError);
     EXPECT_EQ(Winsock::GetLastError(), WsaError::Shutdown);
     Winsock::CloseSocket(s);
+}
+
+TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
+{
+    S server({S::Expect("DATA"), S::Say("250 ok")});
+    RecordingClient client;
+    client.ConnectTo(server.Port());
+    bool first = true;
+    // The reply arrives while the send handler is still in its event handler.
+    client.OnPacketSent = [&](QObject *) {
+        if (std::exchange(first, false))
+            WaitFor([] { return false; }, 100);
+    };
+    QBuffer stream;
+    stream.setData("DATA\r\n");
+    stream.open(QIODevice::ReadOnly);
+    client.SendStream(stream);
+    client.TimerOn();
+    EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
 }
 
 } // namespace
