@@ -42,7 +42,7 @@ def serve(folder, mode="plain", certs=None, name=None):
             stem = os.path.join(folder, "%d" % self.count)
             with open(stem + ".eml", "wb") as f:
                 f.write(envelope.original_content)
-            login = session.login_data
+            login = session.auth_data.login if session.auth_data else None
             info = {"from": envelope.mail_from, "rcpt": list(envelope.rcpt_tos),
                     "helo": session.host_name,
                     "auth": login.decode("utf-8") if isinstance(login, bytes) else login}
