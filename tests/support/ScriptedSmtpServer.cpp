@@ -82,24 +82,6 @@ void ScriptedSmtpServer::Stop()
     CloseConnection();
 }
 
-QList<QByteArray> ScriptedSmtpServer::Lines() const
-{
-    std::lock_guard lock(mutex);
-    return lines;
-}
-
-QList<QByteArray> ScriptedSmtpServer::Messages() const
-{
-    std::lock_guard lock(mutex);
-    return messages;
-}
-
-QStringList ScriptedSmtpServer::Problems() const
-{
-    std::lock_guard lock(mutex);
-    return problems;
-}
-
 // Logs a line received (when there is one) and a problem (when there is one).
 void ScriptedSmtpServer::Log(const QByteArray &line, const QString &problem)
 {

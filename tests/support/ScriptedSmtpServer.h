@@ -54,13 +54,18 @@ public:
     // Ends the server at once, whatever step it is in.
     void Stop();
 
-    // The lines received (without CR LF), message text aside.
-    QList<QByteArray> Lines() const;
-    // The message text of each ReadMessage step, as sent, without the final ".".
-    QList<QByteArray> Messages() const;
-    QStringList Problems() const;
+    // The lines received (without CR LF), message text aside; the message text of each
+    // ReadMessage step, as sent, without the final "."; and what went wrong.
+    QList<QByteArray> Lines() const { return Locked(lines); }
+    QList<QByteArray> Messages() const { return Locked(messages); }
+    QStringList Problems() const { return Locked(problems); }
 
 private:
+    template <typename T> T Locked(const T &value) const
+    {
+        std::lock_guard lock(mutex);
+        return value;
+    }
     void Run();
     bool RunStep(const Step &step);
     bool ReadLine(QByteArray &line);
