@@ -48,12 +48,12 @@ public:
     // The decoded bytes of one part of a Parse() result.
     static QByteArray PartData(const QJsonObject &parsed, int part);
 
-    static QString ScriptPath();
     // The folder of the test CA and its server certificates (stem.pem, stem.key), made once
     // per program with the openssl command line; SSL_CERT_FILE then names the CA.
     static QString Certificates();
 
 private:
+    static QString ScriptPath();
     QTemporaryDir folder;
     QProcess process;
     quint16 port = 0;
