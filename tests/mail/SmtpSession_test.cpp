@@ -78,35 +78,6 @@ public:
     QStringList events;
 };
 
-TEST_F(Session, OneSendInOrderWithEventsAndMultiLineReplies)
-{
-    folder.Write("kelvo.jpg", QByteArray(100, 'j'));
-    const QString jpg = folder.File("kelvo.jpg");
-    MailMessage &m = smtp.PostMessage;
-    m.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
-    m.ToCarbonCopy = {"copy:cc@example.jp"};
-    m.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
-    m.Attachments = {jpg};
-    smtp.FinalHeader = {"X-Before: gone"};
-    smtp.OnSendStart = [&](QObject *) { smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
-    Serve(Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
-                 S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n")} +
-          S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) +
-          Quit);
-    smtp.Connect();
-    smtp.SendMail();
-    EXPECT_EQ(Finish(), QStringList());
-    EXPECT_EQ(events, QStringList({"connect", "encode " + jpg, "packet sent", "success"}));
-    // The text is the composition's, with FinalHeader as OnSendStart left it.
-    const QByteArray header = smtp.FinalHeader.join("\r\n") + "\r\n";
-    EXPECT_TRUE(header.startsWith("From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\n") &&
-                header.endsWith("\r\nX-Added: yes\r\n"));
-    EXPECT_EQ(server->Messages().value(0), header + "\r\n\r\n" + smtp.MessageBody());
-    // ClearParams: recipients and attachments go, the rest stays.
-    EXPECT_TRUE(m.ToAddress.isEmpty() && m.ToCarbonCopy.isEmpty() && m.ToBlindCarbonCopy.isEmpty());
-    EXPECT_TRUE(m.Attachments.isEmpty() && m.Body == QList<QByteArray>{"hi"});
-}
-
 // One Connect, SendMail (as often as the row says) and Disconnect per row: the first
 // failure, the events, and what the server saw. A refusal in good order keeps the
 // connection (the next send begins with RSET) and still gets its QUIT; a broken dialogue is
@@ -171,8 +142,24 @@ TEST_F(Session, DialogueTable)
         QString failure; // the start of the first failure's message
         QStringList events = {};
         int sends = 1;
+        QByteArray sent = {}; // the whole text after DATA, when given
     } rows[] = {
         // clang-format off
+        {"multi-line replies, every kind of recipient, a header line added at the start of the send",
+         [](Session &t) {
+             t.smtp.PostMessage.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
+             t.smtp.PostMessage.ToCarbonCopy = {"copy:cc@example.jp"};
+             t.smtp.PostMessage.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
+             t.smtp.FinalHeader = {"X-Before: gone"};
+             t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
+         },
+         Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
+                S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n")}
+         + S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) + Quit,
+         "(none)", {"connect", "packet sent", "success"}, 1,
+         "From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\nCC: copy:cc@example.jp\r\n"
+         "Mime-Version: 1.0\r\nContent-Type: text/plain;                        charset=us-ascii\r\n"
+         "X-Added: yes\r\n\r\n\r\nhi\r\n"},
         // Submission: TLS and login against servers that misbehave; the rows after them show
         // that the same client goes on.
         {"close during the handshake", tls(SmtpSecurity::Tls), {S::Hangup()}, noTls},
@@ -254,6 +241,12 @@ TEST_F(Session, DialogueTable)
         if (!row.events.isEmpty()) {
             EXPECT_EQ(events, row.events);
         }
+        if (!row.sent.isEmpty()) {
+            EXPECT_EQ(server->Messages().value(0), row.sent);
+        }
+        // ClearParams: after a delivered mail the recipients and attachments go, not before.
+        EXPECT_EQ(smtp.PostMessage.ToAddress.isEmpty() && smtp.PostMessage.Attachments.isEmpty(),
+                  events.endsWith("success"));
         EXPECT_FALSE(smtp.Busy);
         EXPECT_FALSE(smtp.Connected);
         EXPECT_EQ(Finish(), row.script.isEmpty() ? QStringList{"no client connected"} : QStringList());
