@@ -1,10 +1,11 @@
 // Sends one mail with a large attachment to an SMTP server on 127.0.0.1, several times,
 // and prints how long each send took. bench/smtp-vs-curl.sh runs it beside curl.
 //
-//   smtp_bench PORT [ROUNDS] [ATTACHMENT_BYTES] [MESSAGE_OUT]
+//   smtp_bench PORT [ROUNDS] [ATTACHMENT_BYTES] [MESSAGE_OUT] [SECURITY USER PASSWORD]
 //
 // MESSAGE_OUT receives the text that went out after DATA (without the final "."), so
-// that curl can upload exactly the same message.
+// that curl can upload exactly the same message. SECURITY is none, starttls or tls; with
+// USER the client logs in (the server's certificate must verify: SSL_CERT_FILE).
 #include "mail/SmtpClient.h"
 
 #include <QCoreApplication>
@@ -38,7 +39,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: smtp_bench PORT [ROUNDS] [ATTACHMENT_BYTES] [MESSAGE_OUT]\n");
+        std::fprintf(stderr, "usage: smtp_bench PORT [ROUNDS] [ATTACHMENT_BYTES] [MESSAGE_OUT] [SECURITY USER "
+                             "PASSWORD]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
@@ -62,6 +64,14 @@ int main(int argc, char **argv)
     smtp.Port = port;
     smtp.UserID = "bench";
     smtp.ClearParams = false;
+    smtp.TimeOut = 60000; // as the window sets it
+    const QByteArray security = argc > 5 ? QByteArray(argv[5]) : QByteArray("none");
+    smtp.Security = security == "tls"        ? SmtpSecurity::Tls
+                    : security == "starttls" ? SmtpSecurity::StartTls
+                                             : SmtpSecurity::None;
+    smtp.Auth = argc > 7;
+    smtp.AuthUser = argc > 7 ? QByteArray(argv[6]) : QByteArray();
+    smtp.Password = argc > 7 ? QByteArray(argv[7]) : QByteArray();
     MailMessage &m = smtp.PostMessage;
     m.FromAddress = "sender@example.com";
     m.ToAddress = {"phone@example.jp"};
@@ -107,7 +117,7 @@ int main(int argc, char **argv)
     }
     std::printf("median: session %.1f ms, SendMail %.1f ms, CPU %.1f ms\n", Median(session), Median(send), Median(cpu));
 
-    if (argc > 4) {
+    if (argc > 4 && argv[4][0] != '\0') {
         QByteArray text;
         for (const QByteArray &line : smtp.FinalHeader)
             text += line + "\r\n";

@@ -2,32 +2,17 @@
 
 #include "platform/Exception.h"
 
-#include <QFile>
-#include <QTime>
-#include <algorithm>
+#include <utility>
 
 namespace {
 
 const QByteArray CRLF = "\r\n";
-
-// The parameters of these lines begin at the 50th character.
-const QByteArray MultipartLine = "Content-Type: multipart/mixed;" + QByteArray(19, ' ') + "boundary=";
-const QByteArray TextPlainLine = "Content-Type: text/plain;" + QByteArray(24, ' ') + "charset=";
-const QByteArray OctetStreamLine = "Content-Type: application/octet-stream;" + QByteArray(10, ' ') + "name=";
-const QByteArray DispositionLine = "Content-Disposition: attachment;" + QByteArray(17, ' ') + "filename=";
 
 // Header text goes out through Write, which takes at most this much at a time.
 constexpr qsizetype WriteChunk = 16384;
 
 // A server's reply shown in an error box is cut at the longest reply line SMTP allows.
 constexpr qsizetype MaxShownReply = 512;
-
-QString ReplyText(const QByteArray &reply)
-{
-    if (reply.size() <= MaxShownReply)
-        return QString::fromUtf8(reply);
-    return QString::fromUtf8(reply.left(MaxShownReply)) + QStringLiteral("...");
-}
 
 bool HasLineBreakOrZero(const QByteArray &text)
 {
@@ -53,14 +38,6 @@ bool IsSafeHeaderLine(const QByteArray &line)
     return true;
 }
 
-int LeadingNumber(const QByteArray &line)
-{
-    int value = 0;
-    for (qsizetype i = 0; i < line.size() && i < 9 && line[i] >= '0' && line[i] <= '9'; ++i)
-        value = value * 10 + (line[i] - '0');
-    return value;
-}
-
 } // namespace
 
 SmtpClient::SmtpClient(QObject *owner) : SocketClient(owner)
@@ -79,126 +56,12 @@ SmtpClient::~SmtpClient()
     Destroy();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Composition
-
-void SmtpClient::ComposeMessage()
+QString SmtpClient::ReplyText(const QByteArray &reply)
 {
-    const MailMessage &m = PostMessage;
-    FinalHeader.clear();
-    FinalHeader.append("From: " + m.FromName + "<" + m.FromAddress + ">");
-    if (!m.ToAddress.isEmpty())
-        FinalHeader.append("To: " + m.ToAddress.join(','));
-    if (!m.ToCarbonCopy.isEmpty())
-        FinalHeader.append("CC: " + m.ToCarbonCopy.join(','));
-    FinalHeader.SetHeaderValue("Subject", m.Subject);
-    FinalHeader.SetHeaderValue("X-Mailer", m.LocalProgram);
-    if (!m.ReplyTo.isEmpty())
-        FinalHeader.SetHeaderValue("Reply-To", m.ReplyTo);
-    if (!m.Date.isEmpty())
-        FinalHeader.SetHeaderValue("Date", m.Date);
-    FinalHeader.append("Mime-Version: 1.0");
-    if (!m.Attachments.isEmpty()) {
-        // The time of day always in the same ASCII form, whatever the locale says.
-        boundary = QByteArray(20, '=') + "54535" +
-                   QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "====";
-        FinalHeader.append(MultipartLine + '"' + boundary + '"');
-    } else {
-        FinalHeader.append(TextPlainLine + BodyCharset);
-    }
-
-    body.clear();
-    if (m.Attachments.isEmpty()) {
-        WriteBodyLines();
-        return;
-    }
-    body += "--" + boundary + CRLF + TextPlainLine + BodyCharset + CRLF + CRLF;
-    WriteBodyLines();
-    for (int i = 1; i <= m.Attachments.size(); ++i)
-        WriteAttachmentPart(i);
-    body += "--" + boundary + "--" + CRLF;
+    if (reply.size() <= MaxShownReply)
+        return QString::fromUtf8(reply);
+    return QString::fromUtf8(reply.left(MaxShownReply)) + QStringLiteral("...");
 }
-
-void SmtpClient::WriteBodyLines()
-{
-    for (const QByteArray &entry : PostMessage.Body) {
-        // A body line holds no line end; one that does anyway is split there, so that
-        // every line that goes out is dot-stuffed and a "." inside can never end the
-        // message early.
-        qsizetype start = 0;
-        for (;;) {
-            qsizetype end = start;
-            while (end < entry.size() && entry[end] != '\r' && entry[end] != '\n')
-                ++end;
-            const QByteArrayView line(entry.constData() + start, end - start);
-            if (line.startsWith('.'))
-                body += '.';
-            body += line;
-            body += CRLF;
-            if (end >= entry.size())
-                break;
-            start = end + (entry[end] == '\r' && end + 1 < entry.size() && entry[end + 1] == '\n' ? 2 : 1);
-            if (start >= entry.size())
-                break;
-        }
-    }
-}
-
-void SmtpClient::WriteAttachmentPart(int Index)
-{
-    const QString path = PostMessage.Attachments.at(Index - 1);
-    const qsizetype cut = std::max(
-        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
-    QByteArray name = QFile::encodeName(path.mid(cut + 1));
-    if (HasLineBreakOrZero(name))
-        throw Exception(QStringLiteral("Invalid character in file name"));
-    // A name outside ASCII goes into the header as an encoded word, never as raw bytes.
-    if (std::any_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) >= 0x80; }))
-        name = "=?UTF-8?B?" + name.toBase64() + "?=";
-    name.replace('"', "\\\"");
-
-    body += "--" + boundary + CRLF;
-    body += OctetStreamLine + '"' + name + '"' + CRLF;
-    body += "Content-Transfer-Encoding: base64" + CRLF;
-    body += DispositionLine + '"' + name + '"' + CRLF;
-    body += CRLF;
-
-    AttachmentEncoder encoder;
-    encoder.Method = EncodeType;
-    QByteArray encoded;
-    QBuffer output(&encoded);
-    output.open(QIODevice::ReadWrite);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (OnAttachmentNotFound)
-            OnAttachmentNotFound(path);
-        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    }
-    if (OnEncodeStart)
-        OnEncodeStart(path);
-    encoder.InputStream = &file;
-    encoder.OutputStream = &output;
-    encoder.Encode();
-    if (OnEncodeEnd)
-        OnEncodeEnd(path);
-
-    if (EncodeType == uuMime) {
-        body += encoded; // base64 lines never begin with "."
-        return;
-    }
-    // A uuencoded line of 14 bytes begins with "."; stuff it like a body line.
-    for (qsizetype start = 0; start < encoded.size();) {
-        qsizetype end = encoded.indexOf('\n', start);
-        end = end < 0 ? encoded.size() : end + 1;
-        if (encoded[start] == '.')
-            body += '.';
-        body += QByteArrayView(encoded.constData() + start, end - start);
-        start = end;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// The session
 
 QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
 {
@@ -220,13 +83,20 @@ QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
     return Entry;
 }
 
-void SmtpClient::SkipContinuationLines(QByteArray &Reply)
+// ---------------------------------------------------------------------------------------------
+// Replies
+
+void SmtpClient::SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
 {
+    if (lines)
+        *lines = {Reply};
     int skipped = 0;
     while (!Reply.isEmpty() && (Reply[0] == ' ' || (Reply.size() >= 4 && Reply[3] == '-'))) {
         if (++skipped > MaxContinuationLines)
             throw ESockError(QStringLiteral("Too many continuation lines in the server's reply"));
-        Reply = Timed([this] { return ReadLn(); });
+        Reply = ReadLn();
+        if (lines)
+            *lines << Reply;
     }
 }
 
@@ -244,37 +114,63 @@ void SmtpClient::CheckReply(const QByteArray &reply) const
     }
 }
 
-QByteArray SmtpClient::Command(const QByteArray &command)
+void SmtpClient::Refuse(const QString &message)
+{
+    refused = true;
+    throw ESockError(message);
+}
+
+void SmtpClient::ServerGone()
+{
+    // A server that hangs up usually says why first; that reply may still be unread.
+    const qsizetype end = ReceiveBuffer.lastIndexOf('\n');
+    if (end < 0)
+        throw ESockError(ClosedText());
+    const QByteArray last = ReceiveBuffer.left(end + 1).mid(ReceiveBuffer.lastIndexOf('\n', end - 1) + 1);
+    ReceiveBuffer.clear();
+    throw ESockError(ReplyText(last));
+}
+
+QByteArray SmtpClient::Command(const QByteArray &command, QList<QByteArray> *lines)
 {
     // A server that hung up cannot answer; writing into the fresh socket would wait for ever.
     if (!Connected)
-        throw ESockError(QStringLiteral("Connection closed by the server"));
-    QByteArray reply = Timed([&] { return Transaction(command); });
-    CheckReply(reply);
-    SkipContinuationLines(reply);
-    return reply;
+        ServerGone();
+    if (ReceiveBuffer.contains('\n')) {
+        const QByteArray unasked = ReceiveBuffer.left(ReceiveBuffer.indexOf('\n') + 1);
+        throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(unasked).trimmed());
+    }
+    return Timed([&] {
+        QByteArray reply = Transaction(command);
+        CheckReply(reply);
+        SkipContinuationLines(reply, lines);
+        return reply;
+    });
 }
 
 QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool upload)
 {
-    if (TimeOut <= 0)
-        return wait();
     // While the message goes out the time-out measures silence, not the whole upload: a
     // large message on a slow line is still moving (see Abort).
-    uploadMark = upload ? SentBytes : -1;
+    uploading = upload;
+    LastProgress.start();
     struct Unmark
     {
-        qint64 &mark;
-        ~Unmark() { mark = -1; }
-    } unmark{uploadMark};
-    TimerOn();
+        bool &flag;
+        ~Unmark() { flag = false; }
+    } unmark{uploading};
+    const bool timed = TimeOut > 0;
+    if (timed)
+        TimerOn();
     try {
         QByteArray result = wait();
-        TimerOff();
+        if (timed)
+            TimerOff();
         return result;
     } catch (const EAbortError &) {
-        TimerOff();
-        if (!TimedOut)
+        if (timed)
+            TimerOff();
+        if (!TimedOut || !timed)
             throw;
         // The server fell silent: the dialogue is out of step, so the connection is
         // dropped (no QUIT, nobody answers it) and the next send starts afresh.
@@ -284,57 +180,48 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
         throw ESockError(
             upload ? QStringLiteral("The server took no part of the message for %1 seconds").arg(TimeOut / 1000.0)
                    : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
+    } catch (const ESockError &e) {
+        if (timed)
+            TimerOff();
+        if (!Connected && e.Message == ClosedText())
+            ServerGone();
+        throw;
     } catch (...) {
-        TimerOff();
+        if (timed)
+            TimerOff();
         throw;
     }
 }
 
-void SmtpClient::CheckInput() const
-{
-    const MailMessage &m = PostMessage;
-    if (HasLineBreakOrZero(m.FromAddress))
-        throw Exception(QStringLiteral("Invalid character in address"));
-    for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy})
-        for (const QByteArray &entry : *list)
-            if (HasLineBreakOrZero(entry))
-                throw Exception(QStringLiteral("Invalid character in address"));
-    for (const QByteArray &line : FinalHeader)
-        if (!IsSafeHeaderLine(line))
-            throw Exception(QStringLiteral("Invalid character in header"));
-}
+// ---------------------------------------------------------------------------------------------
+// Connecting and disconnecting
 
 void SmtpClient::Connect()
 {
     if (HasLineBreakOrZero(UserID))
         throw Exception(QStringLiteral("Invalid character in user ID"));
+    CheckSubmission();
     const bool wasBusy = Busy;
     Busy = true;
+    refused = false;
+    delivered = false;
     try {
         SocketClient::Connect();
         try {
-            QByteArray greeting = Timed([this] { return ReadLn(); });
-            CheckReply(greeting);
-            const int code = LeadingNumber(greeting);
-            SkipContinuationLines(greeting);
-            if (code > 399)
-                throw ESockError(ReplyText(greeting));
-            for (int attempts = 0;; ++attempts) {
-                Command("HELO " + UserID);
-                if (ReplyCode <= 299)
-                    break;
-                bool handled = false;
-                if (attempts > 0 || !OnAuthenticationFailed)
-                    throw ESockError(QStringLiteral("Authentication failed"));
-                OnAuthenticationFailed(handled);
-                if (!handled)
-                    throw ESockError(QStringLiteral("Authentication failed"));
-                if (HasLineBreakOrZero(UserID))
-                    throw Exception(QStringLiteral("Invalid character in user ID"));
+            Greet();
+        } catch (const ESockError &) {
+            // Only a server that refused in good order still gets its QUIT. One that broke
+            // the protocol, fell silent or was cancelled is left at once: its answer would
+            // never come, or mean nothing.
+            if (refused) {
+                try {
+                    Disconnect();
+                } catch (...) {
+                }
+            } else {
+                SocketClient::Disconnect();
+                ReceiveBuffer.clear();
             }
-        } catch (const EAbortError &) {
-            // Cancelled (a time-out or the user): the server is not answering, so no QUIT.
-            SocketClient::Disconnect();
             throw;
         } catch (...) {
             try {
@@ -355,9 +242,54 @@ void SmtpClient::Connect()
         OnConnect(this);
 }
 
+void SmtpClient::Greet()
+{
+    if (Security == SmtpSecurity::Tls)
+        Secure();
+    QByteArray greeting = Timed([this] {
+        QByteArray reply = ReadLn();
+        SetReply(reply);
+        CheckReply(reply);
+        SkipContinuationLines(reply);
+        return reply;
+    });
+    if (ReplyCode > 399)
+        Refuse(ReplyText(greeting));
+    // The plain dialogue says HELO, as it always did; submission needs the extensions.
+    const bool extended = Security != SmtpSecurity::None || Auth;
+    QList<QByteArray> capabilities = Hello(extended ? "EHLO" : "HELO");
+    if (Security == SmtpSecurity::StartTls) {
+        StartTlsAfter(capabilities);
+        capabilities = Hello("EHLO"); // what was offered in the clear counts no more
+    }
+    if (Auth)
+        Login(capabilities);
+}
+
+QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
+{
+    QList<QByteArray> lines;
+    for (int attempts = 0;; ++attempts) {
+        Command(verb + ' ' + UserID, &lines);
+        if (ReplyCode <= 299)
+            return lines;
+        bool handled = false;
+        if (attempts > 0 || !OnAuthenticationFailed)
+            Refuse(QStringLiteral("Authentication failed"));
+        OnAuthenticationFailed(handled);
+        if (!handled)
+            Refuse(QStringLiteral("Authentication failed"));
+        if (HasLineBreakOrZero(UserID))
+            throw Exception(QStringLiteral("Invalid character in user ID"));
+    }
+}
+
 void SmtpClient::Disconnect()
 {
     CancelPending = false;
+    // Once the server has taken the mail, a goodbye that goes wrong changes nothing for the
+    // user: reporting it would only make them send the mail again.
+    const bool accepted = std::exchange(delivered, false);
     if (!Connected) {
         // Nobody to say QUIT to (the server hung up, or there never was a connection).
         SocketClient::Disconnect();
@@ -369,6 +301,8 @@ void SmtpClient::Disconnect()
             throw ESockError(ReplyText(reply));
     } catch (...) {
         SocketClient::Disconnect();
+        if (accepted)
+            return;
         throw;
     }
     SocketClient::Disconnect();
@@ -378,10 +312,12 @@ void SmtpClient::Abort()
 {
     if (CancelPending || !Connected)
         return;
-    if (TimedOut && uploadMark >= 0 && SentBytes != uploadMark) {
-        // The message is still moving: the silence starts again from here.
-        uploadMark = SentBytes;
-        TimerOn();
+    if (TimedOut && uploading && LastProgress.isValid() && LastProgress.elapsed() < TimeOut) {
+        // The message is still moving: the silence is measured from its last bytes, so the
+        // time-out fires once it has lasted TimeOut, not at the next whole tick.
+        TimedOut = false;
+        Timer->SetInterval(quint32(TimeOut - LastProgress.elapsed()));
+        Timer->SetEnabled(true);
         return;
     }
     // A time-out cancels the wait, also the wait for the reply to QUIT (not Busy):
@@ -394,17 +330,31 @@ void SmtpClient::Abort()
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// One mail
+
+void SmtpClient::CheckInput() const
+{
+    const MailMessage &m = PostMessage;
+    if (HasLineBreakOrZero(m.FromAddress))
+        throw Exception(QStringLiteral("Invalid character in address"));
+    for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy})
+        for (const QByteArray &entry : *list)
+            if (HasLineBreakOrZero(entry))
+                throw Exception(QStringLiteral("Invalid character in address"));
+    for (const QByteArray &line : FinalHeader)
+        if (!IsSafeHeaderLine(line))
+            throw Exception(QStringLiteral("Invalid character in header"));
+}
+
 void SmtpClient::SendHeader()
 {
     QByteArray text;
     for (const QByteArray &line : FinalHeader)
         text += line + CRLF;
     text += CRLF + CRLF;
-    Timed([&] {
-        for (qsizetype at = 0; at < text.size(); at += WriteChunk)
-            Write(text.mid(at, WriteChunk));
-        return QByteArray();
-    });
+    for (qsizetype at = 0; at < text.size(); at += WriteChunk)
+        Write(text.mid(at, WriteChunk));
 }
 
 void SmtpClient::SendMail()
@@ -412,6 +362,8 @@ void SmtpClient::SendMail()
     if (Busy)
         return;
     Busy = true;
+    refused = false;
+    delivered = false;
     try {
         ComposeMessage();
         CheckInput();
@@ -436,10 +388,10 @@ void SmtpClient::SendMail()
 
         QByteArray reply = Command("RSET");
         if (ReplyCode > 399)
-            throw ESockError(ReplyText(reply));
+            Refuse(ReplyText(reply));
         reply = Command("MAIL FROM:<" + m.FromAddress + ">");
         if (ReplyCode > 399)
-            throw ESockError(ReplyText(reply));
+            Refuse(ReplyText(reply));
         for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
             const QList<QByteArray> entries = *list; // a handler may change the list
             for (const QByteArray &entry : entries) {
@@ -453,12 +405,16 @@ void SmtpClient::SendMail()
         }
         reply = Command("DATA");
         if (ReplyCode > 399)
-            throw ESockError(ReplyText(reply));
-        SendHeader();
+            Refuse(ReplyText(reply));
+        // Only 354 invites the message: after any other answer the text would be read as
+        // commands, or the replies belong to other commands than we think.
+        if (ReplyCode != 354)
+            throw ESockError(QStringLiteral("Unexpected reply to DATA: ") + ReplyText(reply).trimmed());
         bodyStream.open(QIODevice::ReadOnly);
         try {
             Timed(
                 [this] {
+                    SendHeader();
                     SendStream(bodyStream);
                     return QByteArray();
                 },
@@ -472,14 +428,24 @@ void SmtpClient::SendMail()
         if (ReplyCode > 399) {
             if (OnFailure)
                 OnFailure(this);
-            throw ESockError(ReplyText(reply));
+            Refuse(ReplyText(reply));
         }
+        delivered = true;
         if (ClearParams) {
             m.ToAddress.clear();
             m.ToCarbonCopy.clear();
             m.ToBlindCarbonCopy.clear();
             m.Attachments.clear();
         }
+    } catch (const ESockError &e) {
+        // Out of step with the server (a broken reply, an unasked one, a hang-up): the
+        // connection is of no more use. A refusal leaves it as it was.
+        if (!refused && !dynamic_cast<const EAbortError *>(&e) && Connected) {
+            SocketClient::Disconnect();
+            ReceiveBuffer.clear();
+        }
+        Busy = false;
+        throw;
     } catch (...) {
         Busy = false;
         throw;

@@ -51,12 +51,12 @@ public:
 
     // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
     static QByteArray ExtractAddress(const QByteArray &Entry);
-    // Replaces Reply by the following lines while it is a continuation line.
-    void SkipContinuationLines(QByteArray &Reply);
+    // Replaces Reply by the following lines while it is a continuation line; every line
+    // read, the first one included, is added to lines when it is given.
+    void SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
 
-    // The composed text after the header, and the boundary of the last composition.
+    // The composed text after the header.
     const QByteArray &MessageBody() const { return body; }
-    const QByteArray &Boundary() const { return boundary; }
 
     // The longest run of continuation lines read for one reply.
     static constexpr int MaxContinuationLines = 1000;
@@ -87,8 +87,8 @@ public:
     // Credentials are never sent over an unprotected connection.
     SmtpSecurity Security = SmtpSecurity::None;
     bool Auth = false;
-    QByteArray AuthUser; // UTF-8, used as given
-    QByteArray Password; // UTF-8; never shown or written anywhere
+    QByteArray AuthUser;          // UTF-8, used as given
+    QByteArray Password;          // UTF-8; never shown or written anywhere
     TNotifyEvent OnSecured;       // TLS is up and the server's certificate verified
     TNotifyEvent OnAuthenticated; // the server accepted the login
 
@@ -96,17 +96,42 @@ public:
     bool Busy = false;
 
 private:
-    QByteArray Command(const QByteArray &command);
-    // Runs one wait for the server (a reply, or the sending of the message) under the
-    // time-out of TimeOut milliseconds, when one is set.
+    // A server's reply as the user reads it: cut at the longest reply line SMTP allows.
+    static QString ReplyText(const QByteArray &reply);
+    // Sends a command and reads its whole reply (all its lines into lines, when given),
+    // under one time-out. A reply that came before the command was sent is no answer to
+    // it: the dialogue is out of step, and the connection is dropped.
+    QByteArray Command(const QByteArray &command, QList<QByteArray> *lines = nullptr);
+    // Runs one wait for the server (a reply, a handshake, or the sending of the message)
+    // under the time-out of TimeOut milliseconds, when one is set.
     QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();
     void SendHeader();
+    // The server refused what was asked in good order: the reply is the message, and the
+    // connection stays usable (a QUIT may still be said).
+    [[noreturn]] void Refuse(const QString &message);
+    // The server has gone: its last reply tells why, when it sent one.
+    [[noreturn]] void ServerGone();
+
+    // The part of Connect after the socket's: TLS, greeting, HELO or EHLO, STARTTLS, login.
+    void Greet();
+    // HELO or EHLO, with one more try when OnAuthenticationFailed asks for it; gives the
+    // lines of the accepted reply.
+    QList<QByteArray> Hello(const QByteArray &verb);
+    void Secure();
+    void StartTlsAfter(const QList<QByteArray> &capabilities);
+    void Login(const QList<QByteArray> &capabilities);
+    // Refuses, before anything is sent, a login that could not be sent safely.
+    void CheckSubmission() const;
+    // The text with the password taken out, whatever form it was sent in.
+    QString Scrub(QString text) const;
 
     QByteArray body;
     QBuffer bodyStream;
-    qint64 uploadMark = -1; // SentBytes when the upload's time-out was last armed
+    bool uploading = false; // the time-out measures the silence of the upload
+    bool refused = false;   // the last failure was a refusal in good order
+    bool delivered = false; // the server accepted the last message
     QByteArray boundary;
 };

@@ -18,6 +18,9 @@ int socketsInUse = 0;
 constexpr int AfInet = 2;
 constexpr int SockStream = 1;
 constexpr int IpProtoTcp = 6;
+// The notifications the client asks for: the six kinds of the socket layer and the end of
+// a TLS handshake.
+constexpr long Notifications = FdAll | FdTls;
 
 // The texts of the socket layer's error numbers.
 const struct
@@ -173,11 +176,6 @@ void SocketClient::Destroy()
     }
 }
 
-int SocketClient::SocketsInUse()
-{
-    return socketsInUse;
-}
-
 void SocketClient::InitializeSockets()
 {
     ReportStatus(QStringLiteral("Initializing Winsock"), 8);
@@ -196,7 +194,7 @@ void SocketClient::InitializeSockets()
         if (SocketHandle == InvalidSocket)
             ErrorManager(WsaError::WouldBlock);
         if (SocketHandle == InvalidSocket || Winsock::SetLinger(SocketHandle, true, 0) != 0 ||
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll) != 0)
+            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications) != 0)
             throw ESockError(QString());
     } catch (...) {
         if (SocketHandle != InvalidSocket) {
@@ -324,6 +322,7 @@ void SocketClient::Connect()
     // be read as this server's greeting.
     ReceiveBuffer.clear();
     ReceiveSpare.clear();
+    overflowed = false;
 
     int attempts = 0;
     for (;;) {
@@ -373,6 +372,37 @@ void SocketClient::Connect()
     throw ESockError(QStringLiteral("Connection Failed"));
 }
 
+void SocketClient::StartTls(const QString &host)
+{
+    ReportStatus(QStringLiteral("Start TLS"), 8);
+    tlsDone = false;
+    if (Connected) {
+        if (Winsock::StartTls(SocketHandle, host) != 0)
+            ErrorManager(WsaError::WouldBlock);
+        do
+            PollOnce();
+        while (!tlsDone && !CancelPending && Connected);
+    }
+    if (CancelPending)
+        throw EAbortError(QStringLiteral("TLS handshake aborted"));
+    if (tlsDone && LastEventOk)
+        return;
+    // A server that hangs up before or during the handshake failed it as well.
+    bool certificate = false;
+    QString reason = Connected ? Winsock::TlsFailure(SocketHandle, &certificate) : QString();
+    if (reason.isEmpty())
+        reason = QStringLiteral("connection closed by the server");
+    throw ESockError(certificate ? QStringLiteral("%1 の証明書を確認できません（%2）。").arg(host, reason)
+                                 : QStringLiteral("%1 と暗号化した接続を確立できません（%2）。").arg(host, reason));
+}
+
+QString SocketClient::ClosedText() const
+{
+    if (overflowed)
+        return QStringLiteral("The server sent more than %1 MiB that nobody asked for").arg(MaxReceiveBuffer >> 20);
+    return QStringLiteral("Connection closed by the server");
+}
+
 void SocketClient::Disconnect()
 {
     ReportStatus(QStringLiteral("Disconnecting"), 8);
@@ -381,15 +411,6 @@ void SocketClient::Disconnect()
 
 void SocketClient::Abort()
 {}
-
-TSocket SocketClient::Accept()
-{
-    ReportStatus(QStringLiteral("Accepting"), 4);
-    TSocket socket = Winsock::Accept(SocketHandle);
-    if (socket == InvalidSocket)
-        throw ESockError(QStringLiteral("Error creating Data Connection"));
-    return socket;
-}
 
 void SocketClient::Cancel()
 {
@@ -417,7 +438,7 @@ void SocketClient::RenewSocket()
         Winsock::CloseSocket(SocketHandle);
     SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
     if (SocketHandle != InvalidSocket)
-        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll);
+        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
 }
 
 void SocketClient::RequestCloseSocket()
@@ -436,7 +457,7 @@ void SocketClient::RequestCloseSocket()
     if (!ShuttingDown) {
         SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
         if (SocketHandle != InvalidSocket)
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, FdAll);
+            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
     }
 }
 
@@ -472,16 +493,22 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
             case FdClose: {
                 // What the peer sent before it closed still belongs to the reader.
                 char buffer[ChunkSize + 1];
-                while (!CancelPending) {
+                bool kept = true;
+                while (kept && !CancelPending) {
                     int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
                     if (n <= 0)
                         break;
-                    ReceiveBuffer.append(buffer, n);
+                    kept = Keep(buffer, n);
                 }
-                Connected = false;
-                RequestCloseSocket();
+                if (kept) {
+                    Connected = false;
+                    RequestCloseSocket();
+                }
                 break;
             }
+            case FdTls:
+                tlsDone = true;
+                break;
             default:
                 break;
             }

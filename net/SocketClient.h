@@ -6,6 +6,7 @@
 #include "platform/Exception.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QObject>
 #include <QString>
@@ -60,8 +61,6 @@ public:
     virtual QByteArray Transaction(const QByteArray &command);
     // Called when the time-out fires and when the client is destroyed; empty here.
     virtual void Abort();
-    // For listening clients; nothing here listens, so this always fails.
-    virtual TSocket Accept();
 
     void Cancel();
     void RequireConnection();
@@ -82,16 +81,23 @@ public:
     // Returns the next line, line end included.
     QByteArray ReadLn();
 
+    // Secures the connection with TLS for host (whose certificate must verify) and waits
+    // for the handshake like any other wait: until done, cancelled or closed. A failed
+    // handshake throws ESockError with the reason and the host.
+    void StartTls(const QString &host);
+
     // "number:text", "Unknown Error No. number", or empty for 0.
     QString LookupErrorText(int errorNumber);
 
     // The longest line ReadLn waits for: a peer that sends more without a line feed makes
     // ReadLn fail instead of filling memory.
     static constexpr qsizetype MaxLineLength = 1024 * 1024;
+    // The most received bytes kept unread: a peer that sends more than that unasked (a
+    // flood during an upload, or while the connection is idle) loses the connection.
+    static constexpr qsizetype MaxReceiveBuffer = 4 * 1024 * 1024;
 
     // Events.
     TNotifyEvent OnDataArrived;
-    TNotifyEvent OnAccept;
     TNotifyEvent OnConnect;
     TNotifyEvent OnDisconnect;
     TOnErrorEvent OnError;
@@ -143,16 +149,19 @@ public:
     static constexpr quint32 MsgWriteMore = 1127;
     static constexpr quint32 MsgReadMore = 1128;
 
-    // The number of live clients that started the socket layer.
-    static int SocketsInUse();
-
 protected:
     // One platform send or receive moves at most this many bytes; Write takes at most
     // TextBufferSize - 1 bytes of text.
     static constexpr int ChunkSize = 16383;
     static constexpr int TextBufferSize = 16385;
     // Without a connection no byte can come in or go out: a wait for that would never end.
-    static QString ClosedText() { return QStringLiteral("Connection closed by the server"); }
+    // The text says why the connection is gone.
+    QString ClosedText() const;
+    // Takes LastReply as the reply to the last command: ReplyCode becomes the number its
+    // leading digits make (0 without digits).
+    void SetReply(const QByteArray &reply);
+    // The time since bytes last went out, for time-outs that measure silence.
+    QElapsedTimer LastProgress;
     // One turn of every wait: the program stays responsive while a call "blocks".
     static void PollOnce();
 
@@ -190,6 +199,10 @@ private:
     void EndHandler();
 
     void TakeSent(qsizetype n);
+    // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
+    bool Keep(const char *data, int n);
+    bool overflowed = false;
+    bool tlsDone = false;
     bool destroyed = false;
     bool destroying = false;
     bool startedSockets = false;

@@ -32,8 +32,9 @@ void SocketClient::ReadToStream()
         ReportStatus(QStringLiteral("ReadToStream"), 8);
         char buffer[ChunkSize + 1];
         int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
-        if (n >= 0) {
-            ReceiveBuffer.append(buffer, n);
+        if (n >= 0 && !Keep(buffer, n)) {
+            // The connection is gone; nothing of it is reported any more.
+        } else if (n >= 0) {
             if (CountTraffic) {
                 ReceivedBytes += n;
                 if (OnPacketReceived)
@@ -53,6 +54,20 @@ void SocketClient::ReadToStream()
         throw;
     }
     finish();
+}
+
+bool SocketClient::Keep(const char *data, int n)
+{
+    if (ReceiveBuffer.size() + n <= MaxReceiveBuffer) {
+        ReceiveBuffer.append(data, n);
+        return true;
+    }
+    // A reply is a few lines: a peer that sends this much unread is not answering.
+    overflowed = true;
+    ReceiveBuffer.clear();
+    ReceiveSpare.clear();
+    RequestCloseSocket();
+    return false;
 }
 
 void SocketClient::EndHandler()
@@ -90,6 +105,7 @@ void SocketClient::WriteFromStream()
                 // The queue keeps its bytes; the next write notification resumes.
                 LastError = Winsock::GetLastError();
             } else {
+                LastProgress.start();
                 TakeSent(n);
                 if (n < waiting) {
                     WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
@@ -259,20 +275,26 @@ QByteArray SocketClient::Transaction(const QByteArray &command)
     ReportStatus(QStringLiteral("Transaction"), 8);
     ReplyCode = 0;
     Writeln(command);
-    LastReply = ReadLn();
-    if (!LastReply.isEmpty()) {
-        ReportStatus(QString::fromLatin1(LastReply), 1);
-        qsizetype digits = 0;
-        while (digits < LastReply.size() && digits < 10 && LastReply[digits] >= '0' && LastReply[digits] <= '9')
-            ++digits;
-        if (digits > 0) {
-            qint64 value = LastReply.left(digits).toLongLong();
-            if (value > std::numeric_limits<qint32>::max())
-                value = 0;
-            if (value > std::numeric_limits<qint16>::max())
-                throw ESockError(QStringLiteral("Reply code %1 out of range").arg(value));
-            ReplyCode = qint16(value);
-        }
-    }
+    SetReply(ReadLn());
     return LastReply;
+}
+
+void SocketClient::SetReply(const QByteArray &reply)
+{
+    LastReply = reply;
+    ReplyCode = 0;
+    if (reply.isEmpty())
+        return;
+    ReportStatus(QString::fromLatin1(reply), 1);
+    qsizetype digits = 0;
+    while (digits < reply.size() && digits < 10 && reply[digits] >= '0' && reply[digits] <= '9')
+        ++digits;
+    if (digits == 0)
+        return;
+    qint64 value = reply.left(digits).toLongLong();
+    if (value > std::numeric_limits<qint32>::max())
+        value = 0;
+    if (value > std::numeric_limits<qint16>::max())
+        throw ESockError(QStringLiteral("Reply code %1 out of range").arg(value));
+    ReplyCode = qint16(value);
 }

@@ -1,6 +1,7 @@
 #include "platform/AsyncSocket.h"
 
 #include "platform/SocketWindow.h"
+#include "platform/TlsSession.h"
 #include "platform/WinsockErrors.h"
 
 #include <QHash>
@@ -52,11 +53,18 @@ struct TSocketState
     bool ClosePosted = false;
     // A send would have blocked: announce write when space frees up.
     bool WantWrite = false;
+    // TLS: the session, whether its handshake runs and what it waits for, and a send that
+    // waits for the peer's bytes (a key update) rather than for space.
+    std::unique_ptr<TlsSession> Tls;
+    bool Handshaking = false;
+    TlsSession::Result HandshakeWaits = TlsSession::WantWrite;
+    bool WriteWantsRead = false;
 
     ~TSocketState()
     {
         ReadNotifier.reset();
         WriteNotifier.reset();
+        Tls.reset(); // its close_notify still needs the socket
         if (Fd >= 0)
             ::close(Fd);
     }
@@ -69,16 +77,53 @@ struct TSocketState
 
     // The read notifier watches for data or the peer's close once connected; the write
     // notifier for the end of a connection attempt or for space after a blocked send.
+    // While a TLS handshake runs, each watches only when the handshake waits for it.
     void UpdateNotifiers()
     {
         bool on = Events != 0;
-        ReadNotifier->setEnabled(on && Connected && !ClosePosted);
-        WriteNotifier->setEnabled(on && (Connecting || (Connected && WantWrite)));
+        bool handshakeReads = Handshaking && HandshakeWaits == TlsSession::WantRead;
+        bool handshakeWrites = Handshaking && HandshakeWaits == TlsSession::WantWrite;
+        ReadNotifier->setEnabled(on && Connected && !ClosePosted && (!Handshaking || handshakeReads));
+        WriteNotifier->setEnabled(on && (Connecting || (Connected && (WantWrite || handshakeWrites))));
+    }
+
+    void DriveHandshake()
+    {
+        TlsSession::Result result = Tls->Handshake();
+        if (result == TlsSession::WantRead || result == TlsSession::WantWrite) {
+            HandshakeWaits = result;
+        } else {
+            Handshaking = false;
+            // A failed session carries nothing more: no data or close is announced for it.
+            ClosePosted = result != TlsSession::Done;
+            Post(FdTls, result == TlsSession::Done ? 0 : WsaError::TlsFailed);
+            if (result == TlsSession::Done && Tls->Pending())
+                Post(FdRead, 0);
+        }
+        UpdateNotifiers();
+    }
+
+    // The session ended or broke: announced once as the close of the connection.
+    void TlsEnded(TlsSession::Result result)
+    {
+        if (!ClosePosted) {
+            ClosePosted = true;
+            Post(FdClose, result == TlsSession::Closed ? 0 : WsaError::ConnAborted);
+        }
+        UpdateNotifiers();
     }
 
     void OnReadable()
     {
         ReadNotifier->setEnabled(false);
+        if (Handshaking) {
+            DriveHandshake();
+            return;
+        }
+        if (WriteWantsRead) {
+            WriteWantsRead = false;
+            Post(FdWrite, 0);
+        }
         char byte;
         ssize_t n = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {
@@ -98,7 +143,9 @@ struct TSocketState
     void OnWritable()
     {
         WriteNotifier->setEnabled(false);
-        if (Connecting) {
+        if (Handshaking) {
+            DriveHandshake();
+        } else if (Connecting) {
             Connecting = false;
             int error = 0;
             socklen_t size = sizeof error;
@@ -154,6 +201,54 @@ bool IsReservedInvalidName(QString name)
            name.endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive);
 }
 
+int SendTls(TSocketState *state, const char *buffer, int length)
+{
+    if (state->Handshaking)
+        return Fail(WsaError::WouldBlock);
+    TlsSession::Result result;
+    int n = state->Tls->Write(buffer, length, result);
+    if (n >= 0) {
+        lastError = 0;
+        return n;
+    }
+    if (result == TlsSession::WantWrite) {
+        state->WantWrite = true;
+        state->UpdateNotifiers();
+    } else if (result == TlsSession::WantRead) {
+        state->WriteWantsRead = true;
+    } else {
+        state->TlsEnded(result);
+        return Fail(result == TlsSession::Closed ? WsaError::Shutdown : WsaError::ConnAborted);
+    }
+    return Fail(WsaError::WouldBlock);
+}
+
+int RecvTls(TSocketState *state, char *buffer, int length)
+{
+    if (state->Handshaking)
+        return Fail(WsaError::WouldBlock);
+    TlsSession::Result result;
+    int n = state->Tls->Read(buffer, length, result);
+    if (n > 0) {
+        // The rest of a record stays inside the session, where the socket cannot see it.
+        if (n < length && state->Tls->Pending())
+            state->Post(FdRead, 0);
+        state->UpdateNotifiers();
+        lastError = 0;
+        return n;
+    }
+    if (result == TlsSession::WantRead || result == TlsSession::WantWrite) {
+        state->UpdateNotifiers();
+        return Fail(WsaError::WouldBlock);
+    }
+    state->TlsEnded(result);
+    if (result == TlsSession::Closed) {
+        lastError = 0;
+        return 0; // an orderly end reads like the peer's close of a plain socket
+    }
+    return Fail(WsaError::ConnAborted);
+}
+
 } // namespace
 
 namespace Winsock {
@@ -197,6 +292,13 @@ TSocket Socket(int family, int type, int protocol)
     // server's delayed acknowledgement (40 ms on Linux) first.
     const int noDelay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    // Left to itself the kernel grows the send buffer to megabytes on a fast link: a whole
+    // picture mail would be "sent" at once, the progress would show what the kernel holds
+    // rather than what the server took, and a server that stops reading would go unnoticed
+    // until the buffer drained. A quarter of a megabyte still fills any link a phone mail
+    // goes over.
+    const int sendBuffer = 256 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     auto *state = new TSocketState;
     state->Handle = nextSocket++;
     state->Fd = fd;
@@ -227,16 +329,6 @@ int SetLinger(TSocket s, bool on, int seconds)
         return SocketError;
     linger value{on ? 1 : 0, seconds};
     if (::setsockopt(state->Fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
-        return FailErrno();
-    return 0;
-}
-
-int SetSockOpt(TSocket s, int level, int name, const void *value, int size)
-{
-    TSocketState *state = Find(s);
-    if (!state)
-        return SocketError;
-    if (::setsockopt(state->Fd, level, name, value, socklen_t(size)) != 0)
         return FailErrno();
     return 0;
 }
@@ -288,6 +380,8 @@ int Send(TSocket s, const char *buffer, int length)
         return SocketError;
     if (length < 0)
         return Fail(WsaError::Invalid);
+    if (state->Tls)
+        return SendTls(state, buffer, length);
     ssize_t n = ::send(state->Fd, buffer, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -307,6 +401,8 @@ int Recv(TSocket s, char *buffer, int length)
         return SocketError;
     if (length < 0)
         return Fail(WsaError::Invalid);
+    if (state->Tls)
+        return RecvTls(state, buffer, length);
     ssize_t n = ::recv(state->Fd, buffer, size_t(length), MSG_DONTWAIT);
     int error = n < 0 ? errno : 0;
     // A receive lets the socket announce data (or the close) again.
@@ -328,22 +424,34 @@ int CloseSocket(TSocket s)
     return 0;
 }
 
-TSocket Accept(TSocket s)
+int StartTls(TSocket s, const QString &host)
 {
-    // Nothing here listens: a socket of this layer is never in the listening state.
-    if (Find(s))
-        Fail(WsaError::Invalid);
-    return InvalidSocket;
+    TSocketState *state = Find(s);
+    if (!state)
+        return SocketError;
+    if (!state->Connected || state->Tls)
+        return Fail(WsaError::Invalid);
+    state->Tls = std::make_unique<TlsSession>(state->Fd, host);
+    state->Handshaking = true;
+    // The first step (the client's hello) runs from the event loop, as every later one.
+    state->HandshakeWaits = TlsSession::WantWrite;
+    state->UpdateNotifiers();
+    lastError = 0;
+    return 0;
+}
+
+QString TlsFailure(TSocket s, bool *certificate)
+{
+    TSocketState *state = Find(s);
+    const bool rejected = state && state->Tls && state->Tls->CertificateRejected();
+    if (certificate)
+        *certificate = rejected;
+    return state && state->Tls ? state->Tls->Reason() : QString();
 }
 
 int GetLastError()
 {
     return lastError;
-}
-
-void SetLastError(int error)
-{
-    lastError = error;
 }
 
 quint32 InetAddr(const QByteArray &text)
@@ -354,11 +462,6 @@ quint32 InetAddr(const QByteArray &text)
 quint16 Htons(quint16 value)
 {
     return htons(value);
-}
-
-quint16 Ntohs(quint16 value)
-{
-    return ntohs(value);
 }
 
 quintptr AsyncGetHostByName(SocketWindow *window, quint32 message, const QString &name, THostEntry *entry)

@@ -12,7 +12,9 @@ class SocketWindow;
 //   write (2)    once after connecting, then again only after a Send that would have blocked,
 //                when space has freed up;
 //   connect (16) a connection attempt ended; its error (0 = connected) in the high half;
-//   close (32)   the peer closed (orderly: error 0) or reset the connection (error 10054).
+//   close (32)   the peer closed (orderly: error 0) or reset the connection (error 10054);
+//                over TLS also when the session ended (error 0) or broke (10053);
+//   TLS (64)     the TLS handshake that StartTls began has ended; 0 = secured and verified.
 // The message's word is the socket handle; its long holds the kind in the low 16 bits and the
 // error in the high 16 bits. Handles are never reused, so a message about a socket that has
 // since been closed can be told apart. Every call sets the thread's last error (GetLastError).
@@ -29,6 +31,7 @@ enum : long {
     FdConnect = 16,
     FdClose = 32,
     FdAll = 63,
+    FdTls = 64,
 };
 
 // An IPv4 socket address: family 2, port and address in network order, 8 zero bytes.
@@ -69,8 +72,6 @@ int Cleanup();
 TSocket Socket(int family, int type, int protocol);
 // Linger on with a zero time: closing resets the connection at once.
 int SetLinger(TSocket s, bool on, int seconds);
-// Sets a socket option (level and name as the system defines them, e.g. the buffer sizes).
-int SetSockOpt(TSocket s, int level, int name, const void *value, int size);
 // Asks for the notifications in events (0 switches them off), posted as message to window.
 int AsyncSelect(TSocket s, SocketWindow *window, quint32 message, long events);
 // Starts a connection; fails with "would block" (10035) while it is under way.
@@ -79,16 +80,21 @@ int Connect(TSocket s, const TSockAddrIn &address);
 // count read (0 when the peer closed), or SocketError.
 int Send(TSocket s, const char *buffer, int length);
 int Recv(TSocket s, char *buffer, int length);
+// Closes the socket, and with it its TLS session.
 int CloseSocket(TSocket s);
-TSocket Accept(TSocket s);
+
+// Begins TLS on a connected socket, verifying the certificate for host; the end of the
+// handshake is posted as notification 64. From then on Send and Recv carry the plain text
+// of the session; until then they would block.
+int StartTls(TSocket s, const QString &host);
+// Why the handshake failed, and whether the certificate was the reason.
+QString TlsFailure(TSocket s, bool *certificate);
 
 int GetLastError();
-void SetLastError(int error);
 
 // A dotted IPv4 address in network order, or InaddrNone when the text is none.
 quint32 InetAddr(const QByteArray &text);
 quint16 Htons(quint16 value);
-quint16 Ntohs(quint16 value);
 
 // Looks name up in the background; when done, entry is filled (first IPv4 address first)
 // and message is posted to window with the request handle as word and the error (0, or

@@ -34,6 +34,8 @@ constexpr int HostNotFound = 11001;
 constexpr int TryAgain = 11002;
 constexpr int NoRecovery = 11003;
 constexpr int NoData = 11004;
+// A TLS handshake that failed; the socket layer tells why (TlsFailure).
+constexpr int TlsFailed = 19001;
 // errno values without a counterpart become UnknownBase + errno, which no table lists.
 constexpr int UnknownBase = 20000;
 } // namespace WsaError

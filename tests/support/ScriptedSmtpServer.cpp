@@ -2,9 +2,9 @@
 
 #include <QString>
 
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,18 +14,25 @@ namespace {
 // No single wait of the server is longer than this; a silent client is a problem, not a hang.
 constexpr int StepTimeoutMs = 5000;
 
-bool SendAll(int fd, const QByteArray &bytes)
+QByteArray Bare(const QByteArray &line)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
+    return line.endsWith("\r\n") ? line.chopped(2) : line.endsWith('\n') ? line.chopped(1) : line;
+}
+
+QString Text(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.left(200));
+}
+
+// Waits a while for fd to become readable, or until stop.
+bool Readable(int fd, const std::atomic<bool> &stop)
+{
+    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0)
+            return true;
     }
-    return true;
+    return false;
 }
 
 } // namespace
@@ -40,38 +47,26 @@ ScriptedSmtpServer::Script ScriptedSmtpServer::Mail(const QByteArray &from, cons
     Script s{Expect("RSET"), Say("250 OK"), Expect("MAIL FROM:<" + from + ">"), Say("250 OK")};
     for (const QByteArray &r : rcpts)
         s << Expect("RCPT TO:<" + r + ">") << Say("250 OK");
-    s << Expect("DATA") << Say("354 go ahead") << ReadMessage() << Say("250 queued");
-    return s;
+    return s << Expect("DATA") << Say("354 go ahead") << ReadMessage() << Say("250 queued");
 }
 
-ScriptedSmtpServer::ScriptedSmtpServer(const Script &s) : script(s)
+ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : script(s)
 {
-    listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && ::listen(listener, 4) == 0) {
-        socklen_t len = sizeof addr;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(listener, 4) == 0 &&
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
-    } else {
-        Problem(QStringLiteral("cannot listen on 127.0.0.1"));
-    }
     worker = std::thread([this] { Run(); });
 }
 
 ScriptedSmtpServer::~ScriptedSmtpServer()
 {
-    stop = true;
-    if (worker.joinable())
-        worker.join();
-    if (conn >= 0)
-        ::close(conn);
-    if (listener >= 0)
-        ::close(listener);
+    Stop();
+    ::close(listener);
 }
 
 void ScriptedSmtpServer::Finish()
@@ -83,170 +78,154 @@ void ScriptedSmtpServer::Finish()
 void ScriptedSmtpServer::Stop()
 {
     stop = true;
-    if (worker.joinable())
-        worker.join();
+    Finish();
+    CloseConnection();
+}
+
+// Logs a line received (when there is one) and a problem (when there is one).
+void ScriptedSmtpServer::Log(const QByteArray &line, const QString &problem)
+{
+    std::lock_guard lock(mutex);
+    if (!line.isNull())
+        lines << Bare(line);
+    if (!problem.isEmpty())
+        problems << problem;
+}
+
+void ScriptedSmtpServer::CloseConnection()
+{
+    SSL_free(ssl);
+    ssl = nullptr;
     if (conn >= 0)
         ::close(conn);
     conn = -1;
+    pending.clear();
 }
 
-QList<QByteArray> ScriptedSmtpServer::Lines() const
+bool ScriptedSmtpServer::Accept()
 {
-    std::lock_guard lock(mutex);
-    return lines;
+    CloseConnection();
+    if (port != 0 && Readable(listener, stop))
+        conn = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    return conn >= 0;
 }
 
-QList<QByteArray> ScriptedSmtpServer::Messages() const
+bool ScriptedSmtpServer::Send(const QByteArray &bytes)
 {
-    std::lock_guard lock(mutex);
-    return messages;
-}
-
-QStringList ScriptedSmtpServer::Problems() const
-{
-    std::lock_guard lock(mutex);
-    return problems;
-}
-
-void ScriptedSmtpServer::Problem(const QString &what)
-{
-    std::lock_guard lock(mutex);
-    problems << what;
+    for (qsizetype done = 0, n = 0; done < bytes.size(); done += n) {
+        const int size = int(qMin<qsizetype>(bytes.size() - done, 1 << 20));
+        n = ssl ? SSL_write(ssl, bytes.constData() + done, size)
+                : ::send(conn, bytes.constData() + done, size_t(size), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+    }
+    return true;
 }
 
 // Reads more bytes into pending; false on close, error, time-out or stop.
-bool ScriptedSmtpServer::Fill(int timeoutMs)
+bool ScriptedSmtpServer::Fill()
 {
-    for (int waited = 0; !stop && waited < timeoutMs; waited += 20) {
-        pollfd p{conn, POLLIN, 0};
-        const int r = ::poll(&p, 1, 20);
-        if (r < 0 && errno != EINTR)
-            return false;
-        if (r <= 0)
-            continue;
+    while ((ssl && SSL_pending(ssl) > 0) || Readable(conn, stop)) {
         char buf[65536];
-        const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        pending.append(buf, n);
-        return true;
+        const int n = ssl ? SSL_read(ssl, buf, sizeof buf) : int(::recv(conn, buf, sizeof buf, 0));
+        if (n > 0)
+            pending.append(buf, n);
+        if (n > 0 || !ssl || SSL_get_error(ssl, n) != SSL_ERROR_WANT_READ)
+            return n > 0;
     }
     return false;
 }
 
-bool ScriptedSmtpServer::ReadLine(QByteArray &line, int timeoutMs)
+bool ScriptedSmtpServer::ReadLine(QByteArray &line)
 {
-    for (;;) {
-        const qsizetype lf = pending.indexOf('\n');
-        if (lf >= 0) {
-            line = pending.left(lf + 1);
-            pending.remove(0, lf + 1);
-            return true;
-        }
-        if (!Fill(timeoutMs))
+    while (!pending.contains('\n'))
+        if (!Fill())
             return false;
-    }
+    line = pending.left(pending.indexOf('\n') + 1);
+    pending.remove(0, line.size());
+    return true;
 }
 
 void ScriptedSmtpServer::Run()
 {
-    auto accept = [this]() {
-        if (conn >= 0)
-            ::close(conn);
-        conn = -1;
-        pending.clear();
-        for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
-            pollfd p{listener, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                conn = ::accept(listener, nullptr, nullptr);
-                return conn >= 0;
-            }
-        }
-        return false;
-    };
-    auto bare = [](const QByteArray &line) {
-        return line.endsWith("\r\n") ? line.chopped(2) : line.endsWith('\n') ? line.chopped(1) : line;
-    };
-
-    if (listener < 0 || !accept()) {
-        Problem(QStringLiteral("no client connected"));
-        return;
-    }
-    for (const Step &step : script) {
-        if (stop)
+    if (!Accept())
+        return Log({}, QStringLiteral("no client connected"));
+    for (const Step &step : script)
+        if (stop || !RunStep(step))
             return;
-        switch (step.kind) {
-        case Step::Reply:
-            if (!SendAll(conn, step.text))
-                Problem(QStringLiteral("could not send %1").arg(QString::fromLatin1(step.text.left(60))));
-            break;
-        case Step::Expect:
-        case Step::ExpectAny: {
-            QByteArray line;
-            if (!ReadLine(line, StepTimeoutMs)) {
-                Problem(QStringLiteral("expected %1, got nothing").arg(QString::fromLatin1(step.text)));
-                return;
-            }
-            {
-                std::lock_guard lock(mutex);
-                lines << bare(line);
-            }
-            if (!line.endsWith("\r\n"))
-                Problem(QStringLiteral("line without CR LF: %1").arg(QString::fromLatin1(line)));
-            if (step.kind == Step::Expect && bare(line) != step.text)
-                Problem(QStringLiteral("expected %1, got %2")
-                            .arg(QString::fromLatin1(step.text), QString::fromLatin1(bare(line))));
-            break;
+    // Whatever the client says after the script is unexpected, until it closes.
+    QByteArray line;
+    while (conn >= 0 && !stop && ReadLine(line))
+        Log(line, QStringLiteral("unexpected line %1").arg(Text(Bare(line))));
+}
+
+bool ScriptedSmtpServer::RunStep(const Step &step)
+{
+    QByteArray line, text;
+    switch (step.kind) {
+    case Step::Reply:
+        if (!Send(step.text))
+            Log({}, QStringLiteral("could not send %1").arg(Text(step.text.left(60))));
+        return true;
+    case Step::Expect:
+    case Step::ExpectAny:
+        if (!ReadLine(line)) {
+            Log({}, QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
+            return false;
         }
-        case Step::ReadData: {
-            QByteArray text, line;
-            for (;;) {
-                if (!ReadLine(line, StepTimeoutMs)) {
-                    Problem(QStringLiteral("message text ended without \".\""));
-                    std::lock_guard lock(mutex);
-                    messages << text;
-                    return;
-                }
-                if (line == ".\r\n")
-                    break;
-                text += line;
-            }
+        if (!line.endsWith("\r\n"))
+            Log({}, QStringLiteral("line without CR LF: %1").arg(Text(line)));
+        Log(line, step.kind == Step::Expect && Bare(line) != step.text
+                      ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
+                      : QString());
+        return true;
+    case Step::ReadData:
+        while (ReadLine(line) && line != ".\r\n")
+            text += line;
+        Log({}, line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
+        {
             std::lock_guard lock(mutex);
             messages << text;
-            break;
         }
-        case Step::ReadBytes:
-            while (pending.size() < step.amount)
-                if (!Fill(StepTimeoutMs)) {
-                    Problem(QStringLiteral("fewer bytes than %1 came").arg(step.amount));
-                    return;
-                }
-            pending.clear();
-            break;
-        case Step::Pause:
-            for (int waited = 0; !stop && waited < step.amount; waited += 10)
-                ::usleep(10000);
-            break;
-        case Step::Close:
-            ::close(conn);
-            conn = -1;
-            break;
-        case Step::Accept:
-            if (!accept()) {
-                Problem(QStringLiteral("no second connection"));
-                return;
+        return line == ".\r\n";
+    case Step::ReadBytes:
+        while (pending.size() < step.amount)
+            if (!Fill()) {
+                Log({}, QStringLiteral("fewer bytes than %1 came").arg(step.amount));
+                return false;
             }
-            break;
+        pending.clear();
+        return true;
+    case Step::Pause:
+        for (int waited = 0; !stop && waited < step.amount; waited += 10)
+            ::usleep(10000);
+        return true;
+    case Step::Reset:
+    case Step::Close:
+        if (step.kind == Step::Reset) {
+            const linger now{1, 0};
+            ::setsockopt(conn, SOL_SOCKET, SO_LINGER, &now, sizeof now);
         }
+        CloseConnection();
+        return true;
+    case Step::Accept:
+        if (!Accept())
+            Log({}, QStringLiteral("no second connection"));
+        return conn >= 0;
+    case Step::Tls: {
+        SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(context, (step.text + ".pem").constData());
+        SSL_CTX_use_PrivateKey_file(context, (step.text + ".key").constData(), SSL_FILETYPE_PEM);
+        ssl = SSL_new(context);
+        SSL_CTX_free(context);
+        SSL_set_fd(ssl, conn);
+        const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
+        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        if (SSL_accept(ssl) == 1)
+            return true;
+        Log({}, QStringLiteral("TLS handshake failed"));
+        return false;
     }
-    done = true;
-    // Whatever the client says after the script is logged as unexpected, until it closes.
-    if (conn < 0)
-        return;
-    QByteArray line;
-    while (!stop && ReadLine(line, StepTimeoutMs)) {
-        std::lock_guard lock(mutex);
-        lines << bare(line);
-        problems << QStringLiteral("unexpected line %1").arg(QString::fromLatin1(bare(line)));
     }
+    return true;
 }

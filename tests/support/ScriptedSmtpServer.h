@@ -8,76 +8,80 @@
 #include <mutex>
 #include <thread>
 
-// A scripted SMTP server on 127.0.0.1 for tests. It runs on its own thread with
-// plain blocking sockets, so it never depends on the client pumping the event loop.
-// The script is a list of steps run in order on one accepted connection (Accept
-// steps take the next connection). Every line the client sends is logged; a line
-// that differs from an Expect step is recorded as a mismatch. No step waits more
-// than a few seconds, so a client that falls silent gives a mismatch, never a hang.
+typedef struct ssl_st SSL;
+
+// A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so
+// it never depends on the client pumping the event loop. The steps run in order on one
+// accepted connection (AcceptNext takes the next). Every line received is logged; one that
+// differs from an Expect step is a problem. No step waits more than a few seconds.
 class ScriptedSmtpServer
 {
 public:
     struct Step
     {
-        enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Accept } kind;
-        QByteArray text; // Reply: the bytes sent as they stand; Expect: the line without CR LF
+        enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
+        QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
         int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read
     };
     using Script = QList<Step>;
 
-    // Sends text + CR LF (several lines may be given, each ended by "\r\n" already).
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
-    // Reads one line, whatever it is.
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
-    // Reads the message text up to and including the line ".".
-    static Step ReadMessage() { return {Step::ReadData, {}}; }
+    static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
     static Step Hangup() { return {Step::Close, {}}; }
+    static Step Abort() { return {Step::Reset, {}}; } // closes with a reset
     static Step AcceptNext() { return {Step::Accept, {}}; }
+    // The server's side of a TLS handshake with stem.pem and stem.key; the rest goes through it.
+    static Step Handshake(const QByteArray &stem) { return {Step::Tls, stem}; }
 
     // The usual opening and closing: greeting, HELO, and the whole of one mail.
     static Script Greeting(const QByteArray &helo = "HELO kelvo");
     static Script Mail(const QByteArray &from, const QList<QByteArray> &rcpts);
 
-    explicit ScriptedSmtpServer(const Script &script);
+    // receiveBuffer > 0: what the client sends waits in a receive buffer that small.
+    explicit ScriptedSmtpServer(const Script &script, int receiveBuffer = 0);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer &) = delete;
     ScriptedSmtpServer &operator=(const ScriptedSmtpServer &) = delete;
 
     quint16 Port() const { return port; }
-
-    // Waits (at most a few seconds) for the script to run out and the client to
-    // close; lines sent after the script ended are logged as unexpected.
+    // Waits for the script to run out and the client to close (lines after it are problems).
     void Finish();
-    // Ends the server at once (whatever step it is in), waits for its thread and hangs up.
+    // Ends the server at once, whatever step it is in.
     void Stop();
 
-    // Every line received (without CR LF), in order; DATA text is not among them.
-    QList<QByteArray> Lines() const;
-    // The message text received after DATA, as sent (dot-stuffing kept), without the
-    // final "." line. One entry per ReadMessage step.
-    QList<QByteArray> Messages() const;
-    // Expectations that failed, and lines that came when none was expected.
-    QStringList Problems() const;
-    // Whether every step of the script has run.
-    bool ScriptDone() const { return done; }
+    // The lines received (without CR LF), message text aside; the message text of each
+    // ReadMessage step, as sent, without the final "."; and what went wrong.
+    QList<QByteArray> Lines() const { return Locked(lines); }
+    QList<QByteArray> Messages() const { return Locked(messages); }
+    QStringList Problems() const { return Locked(problems); }
 
 private:
+    template <typename T> T Locked(const T &value) const
+    {
+        std::lock_guard lock(mutex);
+        return value;
+    }
     void Run();
-    bool ReadLine(QByteArray &line, int timeoutMs);
-    bool Fill(int timeoutMs);
-    void Problem(const QString &what);
+    bool RunStep(const Step &step);
+    bool ReadLine(QByteArray &line);
+    bool Fill();
+    bool Send(const QByteArray &bytes);
+    bool Accept();
+    void CloseConnection();
+    void Log(const QByteArray &line, const QString &problem = {});
 
     Script script;
     int listener = -1;
     int conn = -1;
+    SSL *ssl = nullptr;
     quint16 port = 0;
     QByteArray pending;
     std::atomic<bool> stop{false};
-    std::atomic<bool> done{false};
     mutable std::mutex mutex;
     QList<QByteArray> lines;
     QList<QByteArray> messages;

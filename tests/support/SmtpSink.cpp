@@ -27,14 +27,25 @@ QString SmtpSink::ScriptPath()
     return QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
 }
 
-SmtpSink::SmtpSink()
+QString SmtpSink::Certificates()
 {
+    static QTemporaryDir dir;
+    static const bool made = [] {
+        const int status = QProcess::execute(QString::fromLatin1(Python), {ScriptPath(), "certs", dir.path()});
+        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
+        return status == 0;
+    }();
+    return made ? dir.path() : QString();
+}
+
+SmtpSink::SmtpSink(Mode mode, const QString &certificate)
+{
+    QStringList arguments{ScriptPath(), QStringLiteral("serve"), folder.path()};
+    if (mode != Plain)
+        arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("serve"), folder.path()});
-    if (!process.waitForStarted(StartTimeoutMs)) {
-        error = QStringLiteral("cannot start %1: %2").arg(ScriptPath(), process.errorString());
-        return;
-    }
+    process.start(QString::fromLatin1(Python), arguments);
+    process.waitForStarted(StartTimeoutMs);
     QDeadlineTimer deadline(StartTimeoutMs);
     QByteArray out;
     while (!out.contains('\n') && !deadline.hasExpired() && process.state() == QProcess::Running) {
@@ -73,6 +84,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         for (const QJsonValue &r : o.value("rcpt").toArray())
             m.Rcpt << r.toString().toUtf8();
         m.Helo = o.value("helo").toString().toUtf8();
+        m.Login = o.value("auth").toString().toUtf8();
         m.Data = ReadFile(stem + ".eml");
         result << m;
     }
@@ -93,15 +105,10 @@ QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 
 QJsonObject SmtpSink::Parse(const QByteArray &message)
 {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("message.eml");
-    QFile f(file);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    f.write(message);
-    f.close();
     QProcess p;
-    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), file});
+    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), QStringLiteral("-")});
+    p.write(message);
+    p.closeWriteChannel();
     if (!p.waitForFinished(StartTimeoutMs))
         return {};
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();

@@ -1,23 +1,37 @@
 #!/usr/bin/python3
-"""Test helper: a real SMTP server that keeps what it receives, and a MIME reader.
+"""Test helper: a real SMTP server that keeps what it receives, a MIME reader, and a test CA.
 
-  smtp_sink.py serve DIR   listen on a free port of 127.0.0.1, print "PORT <n>", and
+  smtp_sink.py serve DIR [MODE CERTS NAME]
+                           listen on a free port of 127.0.0.1, print "PORT <n>", and
                            write every message received as DIR/<n>.eml (raw bytes)
-                           and DIR/<n>.json (envelope sender and recipients); ends
-                           when its standard input closes.
-  smtp_sink.py parse FILE  print the message in FILE as JSON, read by Python's email
-                           package: headers, parts, decoded part bytes (base64).
+                           and DIR/<n>.json (envelope sender and recipients, HELO name,
+                           login); ends when its standard input closes. MODE is plain
+                           (the default), starttls (STARTTLS required before anything
+                           else, then AUTH) or tls (TLS from the first byte, AUTH), with
+                           the certificate CERTS/NAME.pem and its key CERTS/NAME.key.
+  smtp_sink.py parse FILE  print the message in FILE (- for standard input) as JSON, read
+                           by Python's email package: headers, parts, decoded part bytes
+                           (base64), file names as a mail program of today reads them.
+  smtp_sink.py certs DIR   make a test CA (DIR/ca.pem) and server certificates signed by
+                           it: good (localhost, 127.0.0.1), other (other.example only),
+                           and unknown (localhost, signed by a CA nobody trusts).
 """
 import asyncio
 import base64
 import email
+import email.policy
 import json
 import os
+import ssl
+import subprocess
 import sys
 
+# The logins the server accepts: user and password as UTF-8.
+LOGINS = {("kelvo", "secret"), ("ユーザー", "pässwörd 秘密")}
 
-def serve(folder):
-    from aiosmtpd.smtp import SMTP
+
+def serve(folder, mode="plain", certs=None, name=None):
+    from aiosmtpd.smtp import SMTP, AuthResult
 
     class Keeper:
         def __init__(self):
@@ -28,21 +42,41 @@ def serve(folder):
             stem = os.path.join(folder, "%d" % self.count)
             with open(stem + ".eml", "wb") as f:
                 f.write(envelope.original_content)
+            login = session.auth_data.login if session.auth_data else None
             info = {"from": envelope.mail_from, "rcpt": list(envelope.rcpt_tos),
-                    "helo": session.host_name}
+                    "helo": session.host_name,
+                    "auth": login.decode("utf-8") if isinstance(login, bytes) else login}
             # The .json file appears last and whole: a reader that sees it sees both.
             with open(stem + ".tmp", "w") as f:
                 json.dump(info, f)
             os.replace(stem + ".tmp", stem + ".json")
             return "250 Message accepted for delivery"
 
+    def authenticator(server, session, envelope, mechanism, data):
+        try:
+            pair = (data.login.decode("utf-8"), data.password.decode("utf-8"))
+        except UnicodeDecodeError:
+            pair = None
+        # Not "handled": aiosmtpd then answers a refusal itself (535).
+        return AuthResult(success=pair in LOGINS, handled=False, auth_data=data)
+
     keeper = Keeper()
+    context = None
+    options = {}
+    if mode != "plain":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(os.path.join(certs, name + ".pem"), os.path.join(certs, name + ".key"))
+        # On a connection that is TLS from the start, aiosmtpd does not know it is
+        # protected; it still never sees a password in the clear.
+        options = dict(authenticator=authenticator, auth_require_tls=(mode == "starttls"))
+        if mode == "starttls":
+            options.update(tls_context=context, require_starttls=True)
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
         lambda: SMTP(keeper, hostname="sink.local", decode_data=False,
-                     data_size_limit=64 * 1024 * 1024),
-        "127.0.0.1", 0))
+                     data_size_limit=64 * 1024 * 1024, **options),
+        "127.0.0.1", 0, ssl=context if mode == "tls" else None))
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
 
     stdin_closed = loop.create_future()
@@ -54,15 +88,19 @@ def serve(folder):
 
 
 def parse(path):
-    with open(path, "rb") as f:
-        msg = email.message_from_bytes(f.read())
+    with (sys.stdin.buffer if path == "-" else open(path, "rb")) as f:
+        raw = f.read()
+    msg = email.message_from_bytes(raw)
+    # File names as a mail program of today reads them: RFC 2231 and encoded words decoded.
+    names = [p.get_filename() for p in email.message_from_bytes(raw, policy=email.policy.default).walk()
+             if not p.is_multipart()]
 
-    def part_info(p):
+    def part_info(p, name):
         payload = None if p.is_multipart() else p.get_payload(decode=True)
         return {
             "content_type": p.get_content_type(),
             "charset": p.get_content_charset(),
-            "filename": p.get_filename(),
+            "filename": name,
             "disposition": p.get_content_disposition(),
             "data": base64.b64encode(payload or b"").decode("ascii"),
             "defects": [type(d).__name__ for d in p.defects],
@@ -74,15 +112,41 @@ def parse(path):
         "boundary": msg.get_boundary(),
         "content_type": msg.get_content_type(),
         "defects": [type(d).__name__ for d in msg.defects],
-        "parts": [part_info(p) for p in msg.walk() if not p.is_multipart()],
+        "parts": [part_info(p, n) for p, n in zip([p for p in msg.walk() if not p.is_multipart()], names)],
     }
     json.dump(out, sys.stdout)
 
 
+def certs(folder):
+    def openssl(*args):
+        subprocess.run(["openssl"] + list(args), cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def key(stem):
+        openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", stem + ".key")
+
+    for ca in ("ca", "rogue"):
+        key(ca)
+        openssl("req", "-x509", "-new", "-key", ca + ".key", "-subj", "/CN=kelvo test " + ca,
+                "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-out", ca + ".pem")
+    for stem, ca, names in (("good", "ca", "DNS:localhost,IP:127.0.0.1"),
+                            ("other", "ca", "DNS:other.example"),
+                            ("unknown", "rogue", "DNS:localhost,IP:127.0.0.1")):
+        key(stem)
+        with open(os.path.join(folder, stem + ".ext"), "w") as f:
+            f.write("subjectAltName=%s\nextendedKeyUsage=serverAuth\n" % names)
+        openssl("req", "-new", "-key", stem + ".key", "-subj", "/CN=" + stem, "-out", stem + ".csr")
+        openssl("x509", "-req", "-in", stem + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
+                "-CAcreateserial", "-days", "2", "-extfile", stem + ".ext", "-out", stem + ".pem")
+
+
 if __name__ == "__main__":
-    if len(sys.argv) == 3 and sys.argv[1] == "serve":
-        serve(sys.argv[2])
+    if len(sys.argv) in (3, 6) and sys.argv[1] == "serve":
+        serve(*sys.argv[2:])
     elif len(sys.argv) == 3 and sys.argv[1] == "parse":
         parse(sys.argv[2])
+    elif len(sys.argv) == 3 and sys.argv[1] == "certs":
+        certs(sys.argv[2])
     else:
         sys.exit(__doc__)

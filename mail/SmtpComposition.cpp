@@ -1,0 +1,151 @@
+// The composition of the message: the header lines into FinalHeader, everything after the
+// header (text part, attachment parts, boundaries) into the message body.
+#include "mail/SmtpClient.h"
+
+#include "platform/Exception.h"
+
+#include <QFile>
+#include <QTime>
+
+#include <algorithm>
+
+namespace {
+
+const QByteArray CRLF = "\r\n";
+
+// The parameters of these lines begin at the 50th character.
+const QByteArray MultipartLine = "Content-Type: multipart/mixed;" + QByteArray(19, ' ') + "boundary=";
+const QByteArray TextPlainLine = "Content-Type: text/plain;" + QByteArray(24, ' ') + "charset=";
+const QByteArray OctetStreamLine = "Content-Type: application/octet-stream;" + QByteArray(10, ' ');
+const QByteArray DispositionLine = "Content-Disposition: attachment;" + QByteArray(17, ' ');
+
+// The value of a name parameter: the quoted name as it stands when it is ASCII; else the
+// UTF-8 name in the extended form (RFC 2231), folded onto a line of its own, then the
+// quoted name with "_" for each character outside ASCII for readers of the plain form.
+QByteArray NameParameter(const QByteArray &attribute, const QString &name)
+{
+    QByteArray plain;
+    bool ascii = true;
+    for (char32_t c : name.toUcs4()) {
+        ascii = ascii && c < 0x80;
+        plain += c < 0x80 ? char(c) : '_';
+    }
+    plain = '"' + plain.replace('\\', "\\\\").replace('"', "\\\"") + '"';
+    if (ascii)
+        return attribute + '=' + plain;
+    return attribute + "*=UTF-8''" + name.toUtf8().toPercentEncoding("!#$&+^`|") + ";" + CRLF + ' ' + attribute + '=' +
+           plain;
+}
+
+} // namespace
+
+void SmtpClient::ComposeMessage()
+{
+    const MailMessage &m = PostMessage;
+    FinalHeader.clear();
+    FinalHeader.append("From: " + m.FromName + "<" + m.FromAddress + ">");
+    if (!m.ToAddress.isEmpty())
+        FinalHeader.append("To: " + m.ToAddress.join(','));
+    if (!m.ToCarbonCopy.isEmpty())
+        FinalHeader.append("CC: " + m.ToCarbonCopy.join(','));
+    FinalHeader.SetHeaderValue("Subject", m.Subject);
+    FinalHeader.SetHeaderValue("X-Mailer", m.LocalProgram);
+    if (!m.ReplyTo.isEmpty())
+        FinalHeader.SetHeaderValue("Reply-To", m.ReplyTo);
+    if (!m.Date.isEmpty())
+        FinalHeader.SetHeaderValue("Date", m.Date);
+    FinalHeader.append("Mime-Version: 1.0");
+    if (!m.Attachments.isEmpty()) {
+        // The time of day always in the same ASCII form, whatever the locale says.
+        boundary = QByteArray(20, '=') + "54535" +
+                   QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "====";
+        FinalHeader.append(MultipartLine + '"' + boundary + '"');
+    } else {
+        FinalHeader.append(TextPlainLine + BodyCharset);
+    }
+
+    body.clear();
+    if (m.Attachments.isEmpty()) {
+        WriteBodyLines();
+        return;
+    }
+    body += "--" + boundary + CRLF + TextPlainLine + BodyCharset + CRLF + CRLF;
+    WriteBodyLines();
+    for (int i = 1; i <= m.Attachments.size(); ++i)
+        WriteAttachmentPart(i);
+    body += "--" + boundary + "--" + CRLF;
+}
+
+void SmtpClient::WriteBodyLines()
+{
+    for (const QByteArray &entry : PostMessage.Body) {
+        // A body line holds no line end; one that does anyway is split there, so that
+        // every line that goes out is dot-stuffed and a "." inside can never end the
+        // message early.
+        qsizetype start = 0;
+        for (;;) {
+            qsizetype end = start;
+            while (end < entry.size() && entry[end] != '\r' && entry[end] != '\n')
+                ++end;
+            const QByteArrayView line(entry.constData() + start, end - start);
+            if (line.startsWith('.'))
+                body += '.';
+            body += line;
+            body += CRLF;
+            if (end >= entry.size())
+                break;
+            start = end + (entry[end] == '\r' && end + 1 < entry.size() && entry[end + 1] == '\n' ? 2 : 1);
+            if (start >= entry.size())
+                break;
+        }
+    }
+}
+
+void SmtpClient::WriteAttachmentPart(int Index)
+{
+    const QString path = PostMessage.Attachments.at(Index - 1);
+    const qsizetype cut = std::max(
+        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
+    const QString name = path.mid(cut + 1);
+    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
+        throw Exception(QStringLiteral("Invalid character in file name"));
+
+    body += "--" + boundary + CRLF;
+    body += OctetStreamLine + NameParameter("name", name) + CRLF;
+    body += "Content-Transfer-Encoding: base64" + CRLF;
+    body += DispositionLine + NameParameter("filename", name) + CRLF;
+    body += CRLF;
+
+    AttachmentEncoder encoder;
+    encoder.Method = EncodeType;
+    QByteArray encoded;
+    QBuffer output(&encoded);
+    output.open(QIODevice::ReadWrite);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (OnAttachmentNotFound)
+            OnAttachmentNotFound(path);
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    }
+    if (OnEncodeStart)
+        OnEncodeStart(path);
+    encoder.InputStream = &file;
+    encoder.OutputStream = &output;
+    encoder.Encode();
+    if (OnEncodeEnd)
+        OnEncodeEnd(path);
+
+    if (EncodeType == uuMime) {
+        body += encoded; // base64 lines never begin with "."
+        return;
+    }
+    // A uuencoded line of 14 bytes begins with "."; stuff it like a body line.
+    for (qsizetype start = 0; start < encoded.size();) {
+        qsizetype end = encoded.indexOf('\n', start);
+        end = end < 0 ? encoded.size() : end + 1;
+        if (encoded[start] == '.')
+            body += '.';
+        body += QByteArrayView(encoded.constData() + start, end - start);
+        start = end;
+    }
+}

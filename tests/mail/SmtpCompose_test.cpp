@@ -1,0 +1,113 @@
+#include "mail/SmtpClient.h"
+
+#include "platform/Exception.h"
+#include "support/TestFolder.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The boundary, from the Content-Type line that composition wrote last into the header.
+QByteArray Boundary(const SmtpClient &smtp)
+{
+    return smtp.FinalHeader.last().split('"').value(1);
+}
+
+QByteArray Text(const SmtpClient &smtp)
+{
+    return smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody();
+}
+
+// Each line followed by CR LF ("{B}" stands for the boundary).
+QByteArray Lines(const QList<QByteArray> &lines)
+{
+    return QByteArrayList(lines).join("\r\n") + "\r\n";
+}
+
+// The parameter of each of these lines begins at its 50th character.
+const QByteArray TextPlain = "Content-Type: text/plain;                        charset=us-ascii";
+const QByteArray Multipart = "Content-Type: multipart/mixed;                   boundary=\"{B}\"";
+// utf8: the name percent-encoded, for a name outside ASCII (then name is its fallback).
+QByteArray PartHeader(const QByteArray &name, const QByteArray &utf8 = {})
+{
+    auto param = [&](const QByteArray &attribute) {
+        return (utf8.isEmpty() ? "" : attribute + "*=UTF-8''" + utf8 + ";\r\n ") + attribute + "=\"" + name + '"';
+    };
+    return Lines({"--{B}", "Content-Type: application/octet-stream;          " + param("name"),
+                  "Content-Transfer-Encoding: base64",
+                  "Content-Disposition: attachment;                 " + param("filename"), ""});
+}
+
+} // namespace
+
+TEST(SmtpCompose, TheWholeMultipartText)
+{
+    TestFolder folder;
+    folder.Write("kelvo.jpg", "\xff\xd8\xff\xe0 picture bytes");
+    folder.Write("empty.jpg", "");
+    for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
+        folder.Write(QString::fromUtf8(name), "abc");
+    SmtpClient smtp;
+    MailMessage &m = smtp.PostMessage;
+    m.FromName = "Taro";
+    m.FromAddress = "taro@example.com";
+    m.ToAddress = {"a@example.jp", "Hanako <b@example.jp>"};
+    m.ToCarbonCopy = {"cc:c@example.jp"};
+    m.ToBlindCarbonCopy = {"hidden@example.jp"};
+    m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
+    m.LocalProgram = "kelvo 0.32";
+    m.ReplyTo = "r@example.com";
+    m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
+    m.Body = {"hello", ".", "..", " .", "", "end"};
+    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line.
+    m.Attachments = {folder.File("kelvo.jpg"),
+                     folder.File("empty.jpg"),
+                     folder.File("x:y.jpg"),
+                     folder.File("p\\q.jpg"),
+                     "plain.jpg",
+                     folder.File("say\"hi\".jpg"),
+                     folder.File("写真.jpg")};
+    smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
+    smtp.ComposeMessage();
+
+    const QByteArray b = Boundary(smtp);
+    EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
+        << b.constData();
+    const QByteArray header =
+        Lines({"From: Taro<taro@example.com>", "To: a@example.jp,Hanako <b@example.jp>", "CC: cc:c@example.jp",
+               "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "X-Mailer: kelvo 0.32", "Reply-To: r@example.com",
+               "Date: Sun, 6 Dec 2026 09:00:00 +0900", "Mime-Version: 1.0", Multipart, "", ""});
+    const QByteArray abc = "YWJj\r\n";
+    // A name outside ASCII: the UTF-8 name in the extended form, then a plain fallback.
+    QByteArray body = Lines({"--{B}", TextPlain, "", "hello", "..", "...", " .", "", "end"}) + PartHeader("kelvo.jpg") +
+                      "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n" + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
+                      PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
+                      abc + PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
+    EXPECT_EQ(Text(smtp), QByteArray(header + body).replace("{B}", b));
+}
+
+TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
+{
+    SmtpClient smtp;
+    // Lines that hold line ends of their own are split there and each piece dot-stuffed.
+    smtp.PostMessage.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
+    smtp.ComposeMessage();
+    EXPECT_EQ(smtp.MessageBody(), "a\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n");
+    // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
+    TestFolder folder;
+    folder.Write("fourteen", QByteArray(14, 'z'));
+    smtp.EncodeType = uuCode;
+    smtp.PostMessage.Attachments = {folder.File("fourteen")};
+    smtp.ComposeMessage();
+    EXPECT_TRUE(smtp.MessageBody().contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--"));
+}
+
+TEST(HeaderList, SetHeaderValueFindsTheKeyBeforeTheFirstColonWhateverTheCase)
+{
+    HeaderList list{"X-Note:a:b", "Subject : spaced", "subject: old"};
+    list.SetHeaderValue("Subject", "new: with colon");
+    list.SetHeaderValue("X-NOTE", "");
+    EXPECT_EQ(list, HeaderList({"Subject : spaced", "Subject: new: with colon"}));
+}

@@ -1,0 +1,316 @@
+#include "mail/SmtpClient.h"
+
+#include "support/Failure.h"
+#include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
+#include "support/TestFolder.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using S = ScriptedSmtpServer;
+using Script = ScriptedSmtpServer::Script;
+
+const Script Quit{S::Expect("QUIT"), S::Say("221 bye")};
+const Script OneMail = S::Mail("me@example.com", {"you@example.jp"});
+// The dialogue up to DATA, whatever the recipients.
+const Script ToData = S::Greeting() + Script{S::Expect("RSET"),  S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
+                                             S::ExpectAnyLine(), S::Say("250 OK"), S::Expect("DATA")};
+
+class Session : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        smtp.Host = "127.0.0.1";
+        auto note = [this](const char *event) { return [this, event](QObject *) { events << event; }; };
+        smtp.OnConnect = note("connect");
+        smtp.OnSuccess = note("success");
+        smtp.OnFailure = note("failure");
+        smtp.OnPacketSent = [this](QObject *) {
+            if (!events.endsWith("packet sent"))
+                events << "packet sent";
+        };
+        smtp.OnEncodeStart = [this](const QString &f) { events << "encode " + f; };
+        smtp.OnAttachmentNotFound = [this](const QString &f) { events << "not found " + f; };
+        smtp.OnRecipientNotFound = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
+        Reset();
+    }
+
+    void Reset()
+    {
+        events.clear();
+        smtp.UserID = "kelvo";
+        smtp.PostMessage = MailMessage();
+        smtp.PostMessage.FromAddress = "me@example.com";
+        smtp.PostMessage.ToAddress = {"you@example.jp"};
+        smtp.PostMessage.Body = {"hi"};
+        smtp.OnSendStart = nullptr;
+        smtp.OnAuthenticationFailed = nullptr;
+        smtp.OnHeaderIncomplete = nullptr;
+        smtp.Security = SmtpSecurity::None;
+        smtp.Auth = false;
+        smtp.TimeOut = 5000; // a wait that never ends fails the test instead of hanging it
+    }
+    void Serve(const Script &script, int receiveBuffer = 0)
+    {
+        server = std::make_unique<ScriptedSmtpServer>(script, receiveBuffer);
+        smtp.Port = server->Port();
+    }
+    // Hangs up and gives what the server found wrong.
+    QStringList Finish()
+    {
+        FailureOf([&] { smtp.Disconnect(); });
+        server->Stop();
+        return server->Problems();
+    }
+    template <typename F> QString FailureOf(F f) { return ::FailureOf(f, QStringLiteral("(none)")); }
+
+    TestFolder folder;
+    SmtpClient smtp;
+    std::unique_ptr<ScriptedSmtpServer> server;
+    QStringList events;
+};
+
+// One Connect, SendMail (as often as the row says) and Disconnect per row: the first
+// failure, the events, and what the server saw. A refusal in good order keeps the
+// connection (the next send begins with RSET) and still gets its QUIT; a broken dialogue is
+// left at once, without QUIT, whose answer would mean nothing.
+TEST_F(Session, DialogueTable)
+{
+    folder.Write("big.jpg", QByteArray(3 * 1024 * 1024, 'b'));
+    using Setup = std::function<void(Session &)>;
+    auto helo = [](const Script &replies) { return Script{S::Say("220 hi"), S::Expect("HELO kelvo")} + replies; };
+    auto rset = [](const QByteArray &bytes) { return S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(bytes)}; };
+    auto handler = [](bool handled) {
+        return Setup([handled](Session &t) {
+            t.smtp.OnAuthenticationFailed = [&t, handled](bool &h) { t.smtp.UserID = "second", h = handled; };
+        });
+    };
+    // handled -1: no handler; repair with no recipients: the entry goes to the blind copies.
+    auto incomplete = [](QByteArray from, QList<QByteArray> to, int handled, bool repair = false) {
+        return Setup([=](Session &t) {
+            t.smtp.PostMessage.FromAddress = from;
+            t.smtp.PostMessage.ToAddress = to;
+            if (to.isEmpty() && repair)
+                t.smtp.PostMessage.ToBlindCarbonCopy = {"<you@example.jp>"};
+            if (handled >= 0)
+                t.smtp.OnHeaderIncomplete = [&t, handled, repair](bool &h, int type) {
+                    t.events << QStringLiteral("incomplete %1").arg(type);
+                    if (repair)
+                        t.smtp.PostMessage.FromAddress = "me@example.com";
+                    h = handled;
+                };
+        });
+    };
+    auto spoil = [](std::function<void(MailMessage &)> f) { return Setup([f](Session &t) { f(t.smtp.PostMessage); }); };
+    auto added = [](QByteArray line) {
+        return Setup(
+            [line](Session &t) { t.smtp.OnSendStart = [&t, line](QObject *) { t.smtp.FinalHeader << line; }; });
+    };
+    const QString big = folder.File("big.jpg");
+    auto withBig = spoil([big](MailMessage &m) { m.Attachments = {big}; });
+    auto tls = [](SmtpSecurity security, QByteArray password = "secret", int timeOut = 5000) {
+        return Setup([=](Session &t) {
+            t.smtp.Security = security;
+            t.smtp.Auth = true;
+            t.smtp.AuthUser = "kelvo";
+            t.smtp.Password = password;
+            t.smtp.TimeOut = timeOut;
+        });
+    };
+    const Script toTls{
+        S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
+        S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
+        S::Expect("EHLO kelvo")};
+    const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
+    const Script upload = ToData + Script{S::Say("354 go"), S::ReadSome(100000)};
+    const Script gone = S::Greeting() + Quit;
+    const QString closed = "Connection closed by the server", address = "Invalid character in address",
+                  header = "Invalid character in header";
+    struct Row
+    {
+        const char *name;
+        Setup setup;
+        Script script;
+        QString failure; // the start of the first failure's message
+        QStringList events = {};
+        int sends = 1;
+        QByteArray sent = {}; // the whole text after DATA, when given
+    } rows[] = {
+        // clang-format off
+        {"multi-line replies, every kind of recipient, a header line added at the start of the send",
+         [](Session &t) {
+             t.smtp.PostMessage.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
+             t.smtp.PostMessage.ToCarbonCopy = {"copy:cc@example.jp"};
+             t.smtp.PostMessage.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
+             t.smtp.FinalHeader = {"X-Before: gone"};
+             t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
+         },
+         Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
+                S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n")}
+         + S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) + Quit,
+         "(none)", {"connect", "packet sent", "success"}, 1,
+         "From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\nCC: copy:cc@example.jp\r\n"
+         "Mime-Version: 1.0\r\nContent-Type: text/plain;                        charset=us-ascii\r\n"
+         "X-Added: yes\r\n\r\n\r\nhi\r\n"},
+        // Submission: TLS and login against servers that misbehave; the rows after them show
+        // that the same client goes on.
+        {"close during the handshake", tls(SmtpSecurity::Tls), {S::Hangup()}, noTls},
+        // The client's hello is read first: its random bytes may hold line feeds.
+        {"garbage during the handshake", tls(SmtpSecurity::Tls),
+         {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()}, noTls},
+        {"silence during the handshake", tls(SmtpSecurity::Tls, "secret", 300), {S::Wait(3000)},
+         "The server did not answer within 0.3 seconds"},
+        {"AUTH offered only before TLS", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250 test")} + Quit,
+         "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
+        {"2 MiB line after STARTTLS", tls(SmtpSecurity::StartTls),
+         toTls + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
+        {"AUTH reply that never ends", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"),
+            S::ExpectAnyLine(), S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
+        // Refused before anything is sent: the server sees no client.
+        {"password with a line break", tls(SmtpSecurity::StartTls, "se\r\ncret"), {},
+         "ログイン名とパスワードに改行は使えません。"},
+        {"login without TLS", tls(SmtpSecurity::None), {}, "パスワードを暗号化せずに送ることはできません。"},
+        {"second HELO accepted", handler(true), helo({S::Say("501 no"), S::Expect("HELO second"), S::Say("250 ok")})
+         + OneMail + Quit, "(none)", {"connect", "packet sent", "success"}},
+        {"HELO refused twice", handler(true), helo({S::Say("501"), S::Expect("HELO second"), S::Say("550")}) + Quit,
+         "Authentication failed"},
+        {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away\r\n"},
+        {"no sender, no handler", incomplete("", {"you@example.jp"}, -1), gone, "Incomplete Header"},
+        {"no sender, repaired", incomplete("", {"you@example.jp"}, 1, true), S::Greeting() + OneMail + Quit, "(none)",
+         {"connect", "incomplete 1", "packet sent", "success"}},
+        {"only a blind copy", incomplete("me@example.com", {}, -1, true), S::Greeting() + OneMail + Quit, "(none)"},
+        {"DATA refused after RCPT 300 and 550, then a good send",
+         spoil([](MailMessage &m) { m.ToAddress = {"ok@x", "Bad <bad@x>"}; }),
+         S::Greeting() + Script{S::Expect("RSET"), S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
+            S::Expect("RCPT TO:<ok@x>"), S::Say("300 fine, oddly"), S::Expect("RCPT TO:<bad@x>"),
+            S::Say("550 no such user"), S::Expect("DATA"), S::Say("554 no valid recipients")}
+         + S::Mail("me@example.com", {"ok@x", "bad@x"}) + Quit,
+         "554 no valid recipients\r\n", {"connect", "refused Bad <bad@x>", "packet sent", "success"}, 2},
+        {"message refused, then a good send", {},
+         ToData + Script{S::Say("354 go"), S::ReadMessage(), S::Say("552 too big")} + OneMail + Quit,
+         "552 too big\r\n", {"connect", "packet sent", "failure", "packet sent", "success"}, 2},
+        {"QUIT refused", {}, S::Greeting() + Script{S::Expect("QUIT"), S::Say("500 what")}, "500 what\r\n", {}, 0},
+        // Once the mail was accepted, a QUIT that goes wrong is no error: the user would send again.
+        {"QUIT refused after the mail", {}, S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Say("500 what")},
+         "(none)"},
+        {"hang-up at QUIT after the mail", {}, S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Hangup()},
+         "(none)"},
+        {"sender with CR LF", spoil([](MailMessage &m) { m.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }), gone, address},
+        {"copy with a zero", spoil([](MailMessage &m) { m.ToCarbonCopy = {QByteArray("c@x\0d", 5)}; }), gone, address},
+        {"header line added with CR LF", added("X: 1\r\n.\r\nQUIT"), gone, header},
+        {"folded subject", spoil([](MailMessage &m) { m.Subject = "=?A?B?Aa==?=\r\n =?A?B?Aa==?="; }),
+         S::Greeting() + OneMail + Quit, "(none)"},
+        {"attachment missing", spoil([&](MailMessage &m) { m.Attachments = {big, folder.File("gone.jpg")}; }), gone,
+         "Cannot open file", {"connect", "encode " + big, "not found " + folder.File("gone.jpg")}},
+        {"eleven digits", {}, rset("12345678901 many\r\n"), "Reply code 1234567890 out of range"},
+        {"1 MiB refusal", {}, rset("550 " + QByteArray(1024 * 1024 - 6, 'x') + "\r\n") + Quit, "550 xxxx"},
+        {"reply longer than 1 MiB", {}, rset("250 " + QByteArray(1024 * 1024 + 10, 'y') + "\r\n"), "Line too long"},
+        {"RSET answered twice", {}, rset("250 OK\r\n250 OK\r\n"), "The server sent a reply nobody asked for: 250 OK"},
+        {"DATA answered with 250", {}, ToData + Script{S::Say("250 OK")}, "Unexpected reply to DATA: 250 OK"},
+        {"invalid greeting", {}, {S::Say("hello")}, "Invalid reply from the server: hello"},
+        {"greeting longer than 1 MiB", {}, {S::SayRaw(QByteArray(1024 * 1024 + 10, 'g'))}, "Line too long"},
+        {"hang-up before the greeting", {}, {S::Hangup()}, closed},
+        {"hang-up in the middle of the message", withBig, upload + Script{S::Hangup()}, closed},
+        {"refusal in the middle of the message", withBig,
+         upload + Script{S::Say("552 5.3.4 Message size exceeds fixed limit"), S::Hangup()},
+         "552 5.3.4 Message size exceeds fixed limit\r\n"},
+        // clang-format on
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Reset();
+        if (row.setup)
+            row.setup(*this);
+        Serve(row.script + Script{S::Wait(200)});
+        QString failure = FailureOf([&] { smtp.Connect(); });
+        for (int i = 0; i < row.sends; ++i)
+            if (const QString f = FailureOf([&] { smtp.SendMail(); }); failure == "(none)")
+                failure = f;
+        if (const QString f = FailureOf([&] { smtp.Disconnect(); }); failure == "(none)")
+            failure = f;
+        EXPECT_TRUE(failure.startsWith(row.failure)) << failure.left(100).toStdString();
+        EXPECT_LE(failure.size(), 600);
+        if (!row.events.isEmpty()) {
+            EXPECT_EQ(events, row.events);
+        }
+        if (!row.sent.isEmpty()) {
+            EXPECT_EQ(server->Messages().value(0), row.sent);
+        }
+        // ClearParams: after a delivered mail the recipients and attachments go, not before.
+        EXPECT_EQ(smtp.PostMessage.ToAddress.isEmpty() && smtp.PostMessage.Attachments.isEmpty(),
+                  events.endsWith("success"));
+        EXPECT_FALSE(smtp.Busy);
+        EXPECT_FALSE(smtp.Connected);
+        EXPECT_EQ(Finish(), row.script.isEmpty() ? QStringList{"no client connected"} : QStringList());
+    }
+}
+
+TEST_F(Session, ConnectionRequiredAndSendMailWhileBusyAndAbort)
+{
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Not Connected");
+    // A handler that connects from inside SendMail leaves SendMail's Busy set, so a SendMail
+    // from inside the running send returns at once.
+    Serve(S::Greeting() + OneMail + Script{S::Expect("RSET"), S::Wait(3000)});
+    smtp.OnConnectionRequired = [&](bool &handled) {
+        smtp.Connect();
+        handled = smtp.Busy;
+    };
+    smtp.OnSendStart = [&](QObject *) {
+        smtp.SendMail();
+        events << "inner returned";
+    };
+    smtp.SendMail();
+    EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
+    // Abort while busy ends the wait.
+    smtp.PostMessage.ToAddress = {"you@example.jp"};
+    QTimer::singleShot(100, [&] { smtp.Abort(); });
+    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
+    EXPECT_FALSE(smtp.Busy);
+    server->Stop();
+    EXPECT_EQ(server->Problems(), QStringList());
+}
+
+// The time-out measures the server's silence: an upload that keeps moving may take longer
+// than it; one that stops fails once the silence has lasted it, not a tick or two later.
+TEST_F(Session, UploadTimeOutMeasuresSilence)
+{
+    QByteArray picture(4 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < picture.size(); ++i)
+        picture[i] = char((i * 7919) >> 3);
+    folder.Write("big.jpg", picture);
+    smtp.TimeOut = 400;
+    Script slow = ToData + Script{S::Say("354 go")};
+    for (int i = 0; i < 6; ++i)
+        slow += Script{S::ReadSome(512 * 1024), S::Wait(150)};
+    QElapsedTimer clock;
+    qint64 lastPacket = 0;
+    smtp.OnPacketSent = [&](QObject *) { lastPacket = clock.elapsed(); };
+    // The stalled upload first: what it left unsent must not reach the next connection.
+    for (const Script &script : {ToData + Script{S::Say("354 go"), S::ReadSome(256 * 1024), S::Wait(3000)},
+                                 slow + Script{S::ReadMessage(), S::Say("250 ok")} + Quit}) {
+        const bool stalls = script.size() < slow.size();
+        smtp.PostMessage.ToAddress = {"you@example.jp"};
+        smtp.PostMessage.Attachments = {folder.File("big.jpg")};
+        Serve(script, 4096); // the upload moves only as fast as the server reads
+        smtp.Connect();
+        clock.start();
+        EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }),
+                  stalls ? "The server took no part of the message for 0.4 seconds" : "(none)");
+        if (stalls) {
+            EXPECT_GE(clock.elapsed() - lastPacket, 390);
+            EXPECT_LT(clock.elapsed() - lastPacket, 600);
+        }
+        EXPECT_EQ(smtp.Connected, !stalls);
+        EXPECT_EQ(Finish(), QStringList());
+    }
+}
+
+} // namespace

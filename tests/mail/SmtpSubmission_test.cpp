@@ -1,0 +1,103 @@
+#include "mail/SmtpClient.h"
+
+#include "support/Failure.h"
+#include "support/SmtpSink.h"
+#include "support/TestFolder.h"
+
+#include <QJsonArray>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The whole road against aiosmtpd, in the clear and over TLS with a login, read back by
+// Python's email package: a server and a reader that are not ours. A refusal ends the send
+// before the mail, and the same client then goes on.
+TEST(Submission, RealServer)
+{
+    ASSERT_FALSE(SmtpSink::Certificates().isEmpty());
+    TestFolder folder;
+    QByteArray picture(1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < picture.size(); ++i)
+        picture[i] = char((i * 7919) >> 5);
+    folder.Write(QStringLiteral("写真.jpg"), picture);
+    SmtpClient smtp;
+    smtp.Host = "localhost";
+    smtp.UserID = "kelvo-host";
+    smtp.TimeOut = 5000; // a wait that never ends fails the test instead of hanging it
+    QStringList events;
+    QList<qint32> progress;
+    smtp.OnSecured = [&](QObject *) { events << "secured"; };
+    smtp.OnAuthenticated = [&](QObject *) { events << "authenticated"; };
+    smtp.OnPacketSent = [&](QObject *) { progress << smtp.SentBytes; };
+    using M = SmtpSink::Mode;
+    using Security = SmtpSecurity;
+    struct Row
+    {
+        M mode;
+        const char *certificate;
+        Security security;
+        QByteArray user, password;
+        QString failure;
+    } rows[] = {
+        {M::StartTls, "good", Security::StartTls, "kelvo", "secret", ""},
+        {M::Tls, "good", Security::Tls, "ユーザー", "pässwörd 秘密", ""}, // UTF-8 credentials
+        {M::StartTls, "good", Security::StartTls, "kelvo", "wrong",
+         "localhost にログインできませんでした（535 5.7.8 Authentication credentials invalid）。"},
+        {M::Tls, "other", Security::Tls, "kelvo", "secret",
+         "localhost の証明書を確認できません（hostname mismatch）。"},
+        {M::StartTls, "unknown", Security::StartTls, "kelvo", "secret",
+         "localhost の証明書を確認できません（unable to get local issuer certificate）。"},
+        {M::Plain, "good", Security::StartTls, "kelvo", "secret",
+         "localhost は STARTTLS に対応していません。セキュリティの設定を確認してください。"},
+        {M::Plain, "good", Security::None, "", "", ""}, // after the refusals, the same client goes on
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.failure.isEmpty() ? row.user.constData() : row.failure.toStdString());
+        SmtpSink sink(row.mode, row.certificate);
+        ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
+        smtp.Port = sink.Port();
+        smtp.Security = row.security;
+        smtp.Auth = !row.user.isEmpty();
+        smtp.AuthUser = row.user;
+        smtp.Password = row.password;
+        MailMessage &m = smtp.PostMessage;
+        m.FromAddress = "sender@example.com";
+        m.ToAddress = {"Phone <phone@example.jp>"};
+        m.ToBlindCarbonCopy = {"bcc@example.jp"};
+        m.Body = {"Hello.", ".", "", "Bye."};
+        m.Attachments = {folder.File(QStringLiteral("写真.jpg"))};
+        events.clear();
+        progress.clear();
+        // A refused login is an EAuthError (FailureOf lets any other kind through).
+        const auto send = [&] { smtp.Connect(), smtp.SendMail(), smtp.Disconnect(); };
+        EXPECT_EQ(row.password == "wrong" ? FailureOf<EAuthError>(send) : FailureOf(send), row.failure);
+        EXPECT_FALSE(smtp.Connected);
+        const QList<SmtpSink::Message> got = sink.WaitForMessages(row.failure.isEmpty() ? 1 : 0);
+        if (!row.failure.isEmpty()) {
+            EXPECT_TRUE(got.isEmpty());
+            EXPECT_FALSE(events.contains("authenticated"));
+            continue;
+        }
+        EXPECT_EQ(events, row.user.isEmpty() ? QStringList() : QStringList({"secured", "authenticated"}));
+        // Progress moves through the whole message, over TLS as in the clear.
+        EXPECT_GT(progress.size(), 10);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_EQ(progress.value(progress.size() - 1), smtp.TotalBytes);
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0].Rcpt, QList<QByteArray>({"phone@example.jp", "bcc@example.jp"}));
+        EXPECT_EQ(got[0].Helo, "kelvo-host");
+        EXPECT_EQ(got[0].Login, row.user);
+        EXPECT_FALSE(got[0].Data.contains("bcc@"));
+        const QJsonObject parsed = SmtpSink::Parse(got[0].Data);
+        EXPECT_EQ(parsed["defects"].toArray().size(), 0);
+        const QJsonArray parts = parsed["parts"].toArray();
+        ASSERT_EQ(parts.size(), 2);
+        EXPECT_EQ(SmtpSink::PartData(parsed, 0), "Hello.\r\n.\r\n\r\nBye."); // dot-stuffing undone
+        EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+        EXPECT_EQ(parts[1]["defects"].toArray().size(), 0);
+        EXPECT_EQ(SmtpSink::PartData(parsed, 1), picture);
+    }
+}
+
+} // namespace

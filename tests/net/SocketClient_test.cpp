@@ -1,0 +1,141 @@
+#include "net/SocketClient.h"
+#include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
+#include "support/Failure.h"
+#include "support/ScriptedSmtpServer.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+namespace {
+
+using S = ScriptedSmtpServer;
+
+// Pumps events until the condition holds; a bound, not a measurement.
+bool WaitFor(const std::function<bool()> &condition, int maxMs = 5000)
+{
+    for (int waited = 0; waited < maxMs && !condition(); waited += 2) {
+        QThread::msleep(2);
+        QCoreApplication::processEvents();
+    }
+    return condition();
+}
+
+// A client on 127.0.0.1 that logs its events, and whose Abort cancels the running wait as
+// the SMTP client's does, so that a fault ends a wait with the abort error, not a hang.
+class RecordingClient : public SocketClient
+{
+public:
+    RecordingClient()
+    {
+        Host = QStringLiteral("127.0.0.1");
+        OnConnect = [this](QObject *) { Log << "OnConnect"; };
+        TimeOut = 5000;
+    }
+    ~RecordingClient() override { Destroy(); }
+    void ConnectTo(quint16 port)
+    {
+        Port = port;
+        Connect();
+    }
+    void Abort() override
+    {
+        Log << "Abort";
+        Cancel();
+    }
+    using SocketClient::TimerOn;
+    QStringList Log;
+};
+
+TEST(SocketClient, HostsAndAddresses)
+{
+    const std::pair<QString, QStringList> rows[] = {
+        // 127.0.0.1 with 140 leading zeros in its octal first part: cut short it would be 0.
+        {QString(140, '0') + "177.0.0.1", {"OnConnect"}},
+        // No address: a name under the reserved TLD, an IPv6 answer.
+        {"nohost.invalid", {}},
+        {"::1", {}},
+    };
+    for (const auto &[host, log] : rows) {
+        S server({});
+        RecordingClient client;
+        client.Host = host;
+        EXPECT_EQ(FailureOf<ESockError>([&] { client.ConnectTo(server.Port()); }),
+                  log.isEmpty() ? "Null Remote Address" : "");
+        EXPECT_EQ(client.Log, log) << host.left(20).toStdString();
+    }
+    // The invalid-host handler gets one chance: a host it leaves unusable fails at once.
+    RecordingClient client;
+    client.Host = QStringLiteral("nohost.invalid");
+    int calls = 0;
+    client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
+    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(calls, 1);
+    // Destroy reaches the override of Abort, which a base destructor could not.
+    client.Destroy();
+    EXPECT_EQ(client.Log, QStringList{"Abort"});
+}
+
+TEST(SocketClient, WhatThePeerSendsIsBounded)
+{
+    QByteArray lines;
+    while (lines.size() <= SocketClient::MaxReceiveBuffer)
+        lines += "250 unasked\r\n";
+    // A line without end fails the reader; a flood nobody reads ends the connection, also
+    // while no call waits.
+    for (const auto &[flood, failure] : {std::pair{QByteArray(SocketClient::MaxLineLength + 100000, 'A'),
+                                                   "Line too long: no line feed in 1048576 bytes"},
+                                         std::pair{lines, "The server sent more than 4 MiB that nobody asked for"}}) {
+        S server({S::SayRaw(flood), S::Wait(200)});
+        RecordingClient client;
+        client.ConnectTo(server.Port());
+        if (flood == lines) {
+            EXPECT_TRUE(WaitFor([&] { return !client.Connected && client.ReceiveBuffer.isEmpty(); }));
+        }
+        client.TimerOn();
+        EXPECT_EQ(FailureOf<ESockError>([&] { client.ReadLn(); }), failure);
+        EXPECT_LT(client.ReceiveBuffer.size(), SocketClient::MaxLineLength);
+    }
+}
+
+TEST(SocketClient, SendToResetPeerRaisesNoSignal)
+{
+    // Straight at the platform: after the peer's reset, sends fail (the second one with the
+    // error that would raise SIGPIPE) and the process lives on.
+    S server({S::Abort()});
+    SocketWindow window;
+    const TSocket s = Winsock::Socket(2, 1, 6);
+    Winsock::AsyncSelect(s, &window, 1125, FdAll);
+    Winsock::Connect(s, {2, Winsock::Htons(server.Port()), Winsock::InetAddr("127.0.0.1")}); // IPv4
+    server.Finish();
+    ASSERT_TRUE(WaitFor([&] { return Winsock::Send(s, "x", 1) == SocketError; }));
+    EXPECT_EQ(Winsock::Send(s, "x", 1), SocketError);
+    EXPECT_EQ(Winsock::GetLastError(), WsaError::Shutdown);
+    Winsock::CloseSocket(s);
+}
+
+TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
+{
+    S server({S::Expect("DATA"), S::Say("250 ok")});
+    RecordingClient client;
+    client.ConnectTo(server.Port());
+    bool first = true;
+    // The reply arrives while the send handler is still in its event handler.
+    client.OnPacketSent = [&](QObject *) {
+        if (std::exchange(first, false))
+            WaitFor([] { return false; }, 100);
+    };
+    QBuffer stream;
+    stream.setData("DATA\r\n");
+    stream.open(QIODevice::ReadOnly);
+    client.SendStream(stream);
+    client.TimerOn();
+    EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
+}
+
+} // namespace
