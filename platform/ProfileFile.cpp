@@ -1,12 +1,12 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
 namespace {
 
@@ -173,21 +173,16 @@ QString ProfileFile::ReadString(const QString &section, const QString &key, cons
 
 void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
-    const auto refused = [this] { return Exception(QStringLiteral("%1 に書き込めません").arg(path)); };
+    const QString refused = QStringLiteral("%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
-    QFile old(path);
     if (QFileInfo(path).isFile()) {
+        QFile old(path);
         if (!old.open(QIODevice::ReadOnly))
-            throw refused();
+            throw Exception(refused);
         content = old.readAll();
         if (content.size() != old.size())
-            throw refused();
-        old.close();
+            throw Exception(refused);
     }
-
-    QSaveFile file(path);
-    const QByteArray updated = WriteInto(content, section, key, value);
-    if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
-        throw refused();
+    WriteFileAtomically(path, WriteInto(content, section, key, value), refused);
 }
