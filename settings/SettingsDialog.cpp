@@ -170,7 +170,9 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
             edit->setMaxLength(4);
 
     GazouSizeButtons = OptionGroup(this, {ui->GazouSize0, ui->GazouSize1, ui->GazouSize2});
+    GazouSizeButtons->setObjectName(QStringLiteral("GazouSizeButtons"));
     SelFileSizeButtons = OptionGroup(this, {ui->SelFileSize0, ui->SelFileSize1, ui->SelFileSize2, ui->SelFileSize3});
+    SelFileSizeButtons->setObjectName(QStringLiteral("SelFileSizeButtons"));
     QButtonGroup *tabs = OptionGroup(this, {ui->TabButton1, ui->TabButton2, ui->TabButton3, ui->TabButton4});
     connect(tabs, &QButtonGroup::idClicked, ui->PageControl1, &QStackedWidget::setCurrentIndex);
 

@@ -15,11 +15,9 @@ namespace {
 const QString Account = PasswordStore::Account("smtp.example.jp", "taro@example.jp");
 const QString Secret = QStringLiteral("pässwörd 秘密");
 
-// The test runs again as child processes, each with a scratch home and a D-Bus session
-// of its own, so no one's keyring is touched: "keyring-1" and then "keyring-2" (a later
-// run, nothing in memory) with a real Secret Service, gnome-keyring-daemon unlocked in
-// a private session; "silent", a session bus that takes the connection and never
-// answers; "none", no session bus at all.
+// Runs again in children with scratch homes and sessions of their own: "keyring-1", then
+// "keyring-2" (a later run) against a real Secret Service (gnome-keyring-daemon unlocked in a
+// private D-Bus session); "silent", a bus that never answers; "none", no bus at all.
 TEST(PasswordStore, KeptInTheKeyringElseInMemoryNeverInAFile)
 {
     const QByteArray run = qgetenv("KELVO_KEYRING_TEST");
@@ -42,17 +40,16 @@ TEST(PasswordStore, KeptInTheKeyringElseInMemoryNeverInAFile)
             if (session == "keyring")
                 child.start("dbus-run-session",
                             {"--", "sh", "-c",
-                             "echo unlock | gnome-keyring-daemon --unlock --components=secrets "
-                             ">/dev/null && \"$0\" \"$1\" && KELVO_KEYRING_TEST=keyring-2 \"$0\" \"$1\"",
+                             "echo unlock | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
+                             " && \"$0\" \"$1\" && KELVO_KEYRING_TEST=keyring-2 \"$0\" \"$1\"",
                              self, filter});
             else
                 child.start(self, {filter});
-            EXPECT_TRUE(child.waitForFinished(60000)) << session.toStdString();
-            EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+            EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
             for (QDirIterator it(home.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
                 QFile file(it.next()); // the keyring's own files hold it encrypted
                 EXPECT_TRUE(file.open(QIODevice::ReadOnly) && !file.readAll().contains(Secret.toUtf8()))
-                    << file.fileName().toStdString();
+                    << it.filePath().toStdString();
             }
         }
         return;

@@ -1,6 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "platform/CodePage.h"
+#include "settings/AddressFile.h"
 
 #include "support/Failure.h"
 #include "support/Printers.h"
@@ -10,57 +11,47 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
-QString NotANumber(const QString &text)
-{
-    return QStringLiteral("'%1' は数値ではありません").arg(text);
-}
+const QString Ini =
+    QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\nPort=2525\r\n"
+                   "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
+                   "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
-TEST(SettingsStore, StrictNumbers)
-{
-    const std::pair<const char *, int> good[] = {
-        {"25", 25}, {"-5", -5}, {"+7", 7}, {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}};
-    for (auto [text, value] : good)
-        EXPECT_EQ(StrToInt(text), value) << text;
-    for (const QString bad : {"", "-", " 5", "5 ", "12a", "0x10", "2147483648", "99999999999999999999", "1.5", "１２"})
-        EXPECT_EQ(FailureOf([&] { StrToInt(bad); }), NotANumber(bad)) << bad.toStdString();
-}
-
-// Loading in its order, with the derived sizes: a non-number stops it at its key with the
-// keys before applied; an own size is read only when its option needs it, and both are
-// read before either size is derived. The submission keys are absent from this file.
+// Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
+// stops it at its key with the keys before applied; an own size is read only when its option
+// needs it, both before either size is derived. The submission keys are absent from this file.
 TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
 {
-    const QString file = QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\n"
-                                        "Port=2525\r\nSMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n"
-                                        "[keitai]\r\ndotsettei=1\r\nkishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\n"
-                                        "rfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
-    const QString loaded = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp 2525 taro ");
-    const struct
-    {
-        QStringList changes; // key=value lines in place of the file's (new keys go to [smtp])
-        QString summary;     // the settings, then the destination box
-        QString error;       // null: none
-    } rows[] = {
-        {{}, loaded + "220 10800 ad 0 - |hanako@example.jp", {}},
-        {{"Port=ab"}, "mail.example.jp taro@example.jp 山田 hanako@example.jp 25 kelvo 120 4800 - 0 - |", "ab"},
-        {{"flg="}, loaded + "120 4800 - 0 - |hanako@example.jp", ""},
-        {{"flg=2", "dotsettei=0", "rfsize=2"}, loaded + "95 100000 - 0 - |hanako@example.jp", {}},
-        {{"dotsettei=3", "rfsize=1", "ofsize=y"}, loaded + "120 10800 ad 0 - |hanako@example.jp", {}},
-        {{"dotsettei=2"}, loaded + "120 4800 - 0 - |hanako@example.jp", "x"},
-        {{"dotsettei=2", "siteidot=640", "ofsize=2147483647"}, loaded + "640 2147483647 ad 0 - |hanako@example.jp", {}},
-        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, loaded + "120 4800 - 0 - |hanako@example.jp", "y"},
-        {{"kishu=J-Phone"}, loaded + "120 4800 - 0 - |hanako@example.jp", "J-Phone"},
-        {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - |hanako@example.jp", "b:7"},
-        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y|hanako@example.jp", {}},
-        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad 0 - |hanako@example.jp", {}},
-        {{"Security=1", "Auth=on"}, loaded + "120 4800 - 1 - |hanako@example.jp", "on"},
+    const QString smtp = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp "),
+                  loaded = smtp + "2525 taro hanako@example.jp ";
+    // Key=value lines in place of the file's (new keys go to [smtp]); the settings with the
+    // destination box after the ID; the text that is not a number (null: none).
+    const std::tuple<QStringList, QString, QString> rows[] = {
+        {{}, loaded + "220 10800 ad 0 - ", QString()},
+        {{"Port=ab"}, smtp + "25 kelvo  120 4800 - 0 - ", "ab"},
+        {{"Port=2147483648"}, smtp + "25 kelvo  120 4800 - 0 - ", "2147483648"},
+        {{"Port=+7", "rfsize=-1", "ID= 5"}, smtp + "7 5 hanako@example.jp 220 4800 ad 0 - ", QString()},
+        {{"flg="}, loaded + "120 4800 - 0 - ", ""},
+        {{"flg=2", "dotsettei=0", "rfsize=2"}, loaded + "95 100000 - 0 - ", QString()},
+        {{"dotsettei=3", "rfsize=1", "ofsize=y"}, loaded + "120 10800 ad 0 - ", QString()},
+        {{"dotsettei=2", "siteidot=640", "ofsize=2147483647"}, loaded + "640 2147483647 ad 0 - ", QString()},
+        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, loaded + "120 4800 - 0 - ", "y"},
+        {{"kishu=J-Phone"}, loaded + "120 4800 - 0 - ", "J-Phone"},
+        {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - ", "b:7"},
+        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y", QString()},
+        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad 0 - ", QString()},
+        {{"Security=1", "Auth=１"}, loaded + "120 4800 - 1 - ", "１"},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.changes.join(' ').toStdString());
-        QString text = file;
-        for (const QString &change : row.changes) {
+    for (const auto &[changes, summary, error] : rows) {
+        SCOPED_TRACE(changes.join(' ').toStdString());
+        QString text = Ini;
+        for (const QString &change : changes) {
             const QRegularExpression line("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*");
             if (text.contains(line))
                 text.replace(line, change);
@@ -72,13 +63,52 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         MainSettings s;
         QString dest;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
-                  row.error.isNull() ? QString() : NotANumber(row.error));
-        EXPECT_EQ(
-            QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.UserId,
-                         QString::number(s.DotSize), QString::number(s.SizeLimit), s.AdFooter ? "ad" : "-",
-                         QString::number(s.Security), s.Auth ? "auth" : "-", s.AuthUser + '|' + dest})
-                .join(' '),
-            row.summary);
+                  error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
+        EXPECT_EQ(QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort),
+                               s.UserId, dest, QString::number(s.DotSize), QString::number(s.SizeLimit),
+                               s.AdFooter ? "ad" : "-", QString::number(s.Security), s.Auth ? "auth" : "-", s.AuthUser})
+                      .join(' '),
+                  summary);
+    }
+}
+
+// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes:
+// with SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
+bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, const QString &message)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        const QString failure = setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
+        if (failure != message)
+            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
+        _exit(failure == message ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A write that runs out of room fails with its message and leaves the old file byte for
+// byte, with no temporary file beside it. Start-up rewrites kelvo.ini's launch counter
+// every time, so this is what a start on a full disk does.
+TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
+{
+    TestFolder folder;
+    const QList<AddressEntry> book{{QStringLiteral("山田"), {QStringLiteral("taro@example.jp")}}};
+    const std::tuple<QString, QByteArray, std::function<void()>, QString> rows[] = {
+        {SettingsFileName, ToCP932(Ini), [] { ProfileWrite(SettingsFileName, "web", "kai", "4"); },
+         folder.File(SettingsFileName) + QStringLiteral(" に書き込めません")},
+        {AddressFileName, WriteAddressStream(book), [&] { WriteAddressFile(AddressFileName, book + book + book); },
+         QStringLiteral("ファイル address.dat を作成できません")},
+    };
+    for (const auto &[file, old, write, message] : rows) {
+        folder.Write(file, old);
+        EXPECT_TRUE(FailsUnderFileSizeLimit(old.size() / 2, write, message)) << message.toStdString();
+        EXPECT_EQ(folder.Read(file), old);
+        EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
+        QFile::remove(folder.File(file));
     }
 }
 
