@@ -130,7 +130,6 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
 // However far the showing gets before a bad or missing number stops it, the boxes that
 // depend on an option follow the options read so far; option indexes out of range are
 // brought to the nearest option or none. Cancel then leaves kelvo.ini alone.
-// (And the focus, and the model list's bounds.)
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
     // The changes to kelvo.ini; the options, the spin values, the ad box, whether KishuIchi,
@@ -160,9 +159,12 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         EXPECT_TRUE(Text("txtAuthUser") == "hana" && Text("txtSMTPPort") == "25" && Enabled("txtPassword") &&
                     Get<QComboBox>("SecurityCombo")->currentIndex() == 1);
         Type("txtFromMail", "taro");
+        Type("txtPassword", "typed");
         Click("SpeedButton2");
         EXPECT_EQ(std::pair(dialog->isVisible(), folder.Read(SettingsFileName)), std::pair(false, before));
     }
+    dialog->show();
+    EXPECT_EQ(Text("txtPassword"), ""); // what was typed before Cancel is gone
     Open(); // entering a radio group passes the focus on, not back and forth between the two
 
     Click("TabButton2");

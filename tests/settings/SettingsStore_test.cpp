@@ -90,9 +90,8 @@ bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, c
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A write that runs out of room fails with its message and leaves the old file byte for
-// byte, with no temporary file beside it. Start-up rewrites kelvo.ini's launch counter
-// every time, so this is what a start on a full disk does.
+// A write that runs out of room fails with its message, leaves the old file byte for byte and
+// no temporary file; start-up rewrites kelvo.ini's launch counter, so this is a start on a full disk.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
     TestFolder folder;
