@@ -1,13 +1,68 @@
 #include "platform/PasswordStore.h"
 
+#include <QEventLoop>
 #include <QHash>
+#include <QTimer>
+
+#include <qt6keychain/keychain.h>
+
+#include <functional>
 
 namespace {
 
-QHash<QString, QString> &Remembered()
+const QString KeyringService = QStringLiteral("kelvo");
+
+// How long a keyring may take to answer. One that does not answer in time is not
+// asked again until kelvo ends: a send must not hang on it, nor wait this long at
+// every step.
+constexpr int KeyringTimeoutMs = 5000;
+
+struct Store
 {
-    static QHash<QString, QString> passwords;
-    return passwords;
+    QHash<QString, QString> remembered;
+    bool useKeyring = true;
+};
+
+Store &State()
+{
+    static Store store;
+    return store;
+}
+
+// Runs a keyring job to its end, waiting in a local event loop that takes no user
+// input (no command can start meanwhile). True when the keyring did what was asked;
+// `done` then sees the finished job.
+bool RunJob(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &done = {})
+{
+    if (!State().useKeyring) {
+        delete job;
+        return false;
+    }
+    // Never the library's plain-text fallback file: the password stays out of files.
+    job->setInsecureFallback(false);
+    // The job deletes itself once it finishes, also when that is after the time-out.
+    job->setAutoDelete(true);
+    QEventLoop loop;
+    bool answered = false;
+    bool succeeded = false;
+    // The loop is the context: a job that answers after the time-out finds no one here.
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&](QKeychain::Job *finished) {
+        answered = true;
+        const QKeychain::Error error = finished->error();
+        succeeded = error == QKeychain::NoError;
+        if (succeeded && done)
+            done(finished);
+        // No keyring at all (no session bus, no service): stop asking.
+        if (error == QKeychain::NoBackendAvailable || error == QKeychain::NotImplemented)
+            State().useKeyring = false;
+        loop.quit();
+    });
+    QTimer::singleShot(KeyringTimeoutMs, &loop, &QEventLoop::quit);
+    job->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!answered)
+        State().useKeyring = false;
+    return succeeded;
 }
 
 } // namespace
@@ -21,26 +76,46 @@ QString Account(const QString &host, const QString &user)
 
 std::optional<QString> Find(const QString &account)
 {
-    const auto found = Remembered().constFind(account);
-    if (found != Remembered().constEnd())
-        return *found;
-    return std::nullopt;
+    const auto known = State().remembered.constFind(account);
+    if (known != State().remembered.constEnd())
+        return *known;
+    auto *job = new QKeychain::ReadPasswordJob(KeyringService);
+    job->setKey(account);
+    std::optional<QString> found;
+    RunJob(job, [&found](QKeychain::Job *finished) {
+        found = static_cast<QKeychain::ReadPasswordJob *>(finished)->textData();
+    });
+    // Kept in memory, so that the keyring is asked once per run.
+    if (found)
+        State().remembered.insert(account, *found);
+    return found;
 }
 
 bool Save(const QString &account, const QString &password)
 {
     Remember(account, password);
-    return false;
+    auto *job = new QKeychain::WritePasswordJob(KeyringService);
+    job->setKey(account);
+    job->setTextData(password);
+    return RunJob(job);
 }
 
 void Remember(const QString &account, const QString &password)
 {
-    Remembered().insert(account, password);
+    State().remembered.insert(account, password);
 }
 
 void Forget(const QString &account)
 {
-    Remembered().remove(account);
+    State().remembered.remove(account);
+    auto *job = new QKeychain::DeletePasswordJob(KeyringService);
+    job->setKey(account);
+    RunJob(job);
+}
+
+void UseKeyring(bool use)
+{
+    State().useKeyring = use;
 }
 
 } // namespace PasswordStore

@@ -25,4 +25,9 @@ void Remember(const QString &account, const QString &password);
 // Forgets the password, in memory and in the keyring.
 void Forget(const QString &account);
 
+// Whether the keyring is asked at all (it is, until it fails to answer in time). Tests
+// and tools that are not about the keyring turn it off, so that they never read or
+// write the keyring of whoever runs them.
+void UseKeyring(bool use);
+
 } // namespace PasswordStore

@@ -1,12 +1,12 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
 namespace {
 
@@ -120,6 +120,29 @@ QByteArray OneLine(const QString &text)
     return ToCP932(flat);
 }
 
+bool Quoted(const QByteArray &value)
+{
+    // No CP932 trail byte is a quote, so the last byte is a whole character here.
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+}
+
+// A read drops one pair of quotes around a value, as the Windows profile reader does,
+// so that name="Taro" reads Taro.
+QByteArray Unquoted(const QByteArray &value)
+{
+    return Quoted(value) ? value.mid(1, value.size() - 2) : value;
+}
+
+// A value that a read would change (quotes around it dropped, blanks at its ends
+// trimmed) is written inside a pair of quotes, so that it reads back as it was typed.
+QByteArray StoredValue(const QString &value)
+{
+    const QByteArray bytes = OneLine(value);
+    if (Quoted(bytes) || (!bytes.isEmpty() && (IsBlank(bytes.front()) || IsBlank(bytes.back()))))
+        return '"' + bytes + '"';
+    return bytes;
+}
+
 } // namespace
 
 ProfileFile::ProfileFile(const QString &path) : path(path)
@@ -135,7 +158,7 @@ QString ProfileFile::ReadFrom(const QByteArray &content, const QString &section,
     const Line &line = lines[found.keyLine];
     QByteArray k, v;
     KeyValue(content.mid(line.start, line.end - line.start), k, v);
-    return FromCP932(v).left(MaxValueLength);
+    return FromCP932(Unquoted(v)).left(MaxValueLength);
 }
 
 QByteArray ProfileFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
@@ -143,7 +166,7 @@ QByteArray ProfileFile::WriteInto(const QByteArray &content, const QString &sect
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
-    const QByteArray keyLine = OneLine(key) + '=' + OneLine(value);
+    const QByteArray keyLine = OneLine(key) + '=' + StoredValue(value);
 
     QByteArray out = content;
     if (found.keyLine >= 0) {
@@ -173,21 +196,16 @@ QString ProfileFile::ReadString(const QString &section, const QString &key, cons
 
 void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
-    const auto refused = [this] { return Exception(QStringLiteral("%1 に書き込めません").arg(path)); };
+    const QString refused = QStringLiteral("%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
-    QFile old(path);
     if (QFileInfo(path).isFile()) {
+        QFile old(path);
         if (!old.open(QIODevice::ReadOnly))
-            throw refused();
+            throw Exception(refused);
         content = old.readAll();
         if (content.size() != old.size())
-            throw refused();
-        old.close();
+            throw Exception(refused);
     }
-
-    QSaveFile file(path);
-    const QByteArray updated = WriteInto(content, section, key, value);
-    if (!file.open(QIODevice::WriteOnly) || file.write(updated) != updated.size() || !file.commit())
-        throw refused();
+    WriteFileAtomically(path, WriteInto(content, section, key, value), refused);
 }

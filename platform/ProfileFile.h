@@ -5,8 +5,10 @@
 
 // An INI file read and written one key at a time by the Windows profile rules:
 // section and key names match without regard to case, the first matching section and
-// key win, values are trimmed and read up to 2047 characters, a new key goes at the
-// end of its section and a new section at the end of the file. The text is CP932 with
+// key win, values are trimmed, one pair of quotes around a value is dropped and at most
+// 2047 characters are read, a new key goes at the end of its section and a new section
+// at the end of the file. A value that would not read back as written (one in quotes,
+// or with blanks at its ends) is written in a pair of quotes. The text is CP932 with
 // CR LF line ends, so a file written on Windows reads unchanged; the file is worked on
 // as bytes, so lines other than the one written keep their bytes exactly.
 class ProfileFile

@@ -1,10 +1,10 @@
 #include "settings/AddressFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -425,13 +425,6 @@ QList<AddressEntry> ReadAddressFile(const QString &path)
 
 void WriteAddressFile(const QString &path, const QList<AddressEntry> &entries)
 {
-    const QByteArray bytes = WriteAddressStream(entries);
-    QSaveFile file(path);
-    // Only a complete new file may take the old one's place: never fall back to
-    // writing over it in place.
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so that a disk filling up shows as a short write here; through the
-    // buffer a short write goes unnoticed and commit() puts a cut file in place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit())
-        throw Exception(QStringLiteral("ファイル %1 を作成できません").arg(QDir::toNativeSeparators(path)));
+    WriteFileAtomically(path, WriteAddressStream(entries),
+                        QStringLiteral("ファイル %1 を作成できません").arg(QDir::toNativeSeparators(path)));
 }

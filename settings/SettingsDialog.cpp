@@ -5,6 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
+#include "platform/PasswordStore.h"
 
 #include "ui_SettingsDialog.h"
 
@@ -44,7 +45,7 @@ QByteArray CutModelLine(const QByteArray &line)
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
 // would also cut a longer value put in from the settings file (a hand-edited
-// "587" would come back as "58" on the next OK); this limit only refuses typing.
+// "123456" would come back cut on the next OK); this limit only refuses typing.
 class TypedLengthLimit : public QValidator
 {
 public:
@@ -163,14 +164,16 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     ui->SelFileSize->setFont(FixedFont());
 
     ui->txtMailAdd->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui->txtSMTPPort->setValidator(new TypedLengthLimit(2, ui->txtSMTPPort));
+    ui->txtSMTPPort->setValidator(new TypedLengthLimit(5, ui->txtSMTPPort));
     for (QSpinBox *spin : {ui->SiteiGSize, ui->OtSize})
         if (auto *edit = spin->findChild<QLineEdit *>())
             edit->setMaxLength(4);
 
     GazouSizeButtons = OptionGroup(this, {ui->GazouSize0, ui->GazouSize1, ui->GazouSize2});
+    GazouSizeButtons->setObjectName(QStringLiteral("GazouSizeButtons"));
     SelFileSizeButtons = OptionGroup(this, {ui->SelFileSize0, ui->SelFileSize1, ui->SelFileSize2, ui->SelFileSize3});
-    QButtonGroup *tabs = OptionGroup(this, {ui->TabButton1, ui->TabButton2, ui->TabButton3});
+    SelFileSizeButtons->setObjectName(QStringLiteral("SelFileSizeButtons"));
+    QButtonGroup *tabs = OptionGroup(this, {ui->TabButton1, ui->TabButton2, ui->TabButton3, ui->TabButton4});
     connect(tabs, &QButtonGroup::idClicked, ui->PageControl1, &QStackedWidget::setCurrentIndex);
 
     connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { SpeedButton1Click(); }); });
@@ -180,6 +183,9 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     connect(ui->CheckBox1, &QCheckBox::clicked, this, [this] { RunCommand([this] { CheckBox1Click(); }); });
     connect(GazouSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { GazouSizeClick(); }); });
     connect(SelFileSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { SelFileSizeClick(); }); });
+    // Only the user's choice proposes a port, not the showing's own filling.
+    connect(ui->SecurityCombo, &QComboBox::activated, this, [this] { RunCommand([this] { SecurityComboChoose(); }); });
+    connect(ui->AuthCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { AuthCheckClick(); }); });
     ui->txtSMTP->installEventFilter(this);
     ui->GazouSize->installEventFilter(this);
     ui->SelFileSize->installEventFilter(this);
@@ -242,10 +248,25 @@ bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
 
 void SettingsDialog::FormShow()
 {
+    // The box never shows a password, a stored one or one typed before a Cancel.
+    ui->txtPassword->clear();
     if (!SettingsFileExists()) {
         ui->CheckBox2->setChecked(true);
         return;
     }
+    // However far the reading gets, the boxes that depend on an option follow the
+    // options as they stand then.
+    struct EnabledStates
+    {
+        SettingsDialog *dialog;
+        ~EnabledStates()
+        {
+            dialog->GazouSizeClick();
+            dialog->SelFileSizeClick();
+            dialog->AuthCheckClick();
+        }
+    } enabledStates{this};
+
     // In this order; a number that does not convert stops the showing at its key.
     ui->txtSMTP->setText(ReadSetting("smtp", "SMTP"));
     ui->txtMailAdd->setText(ReadSetting("smtp", "FromAddress"));
@@ -253,6 +274,13 @@ void SettingsDialog::FormShow()
     ui->dSendAdd->setText(ReadSetting("smtp", "Dest"));
     ui->txtSMTPPort->setText(ReadSetting("smtp", "Port"));
     ui->txtID->setText(ReadSetting("smtp", "ID"));
+    int security = ui->SecurityCombo->currentIndex();
+    bool auth = false;
+    ReadSubmission(ReadSetting("smtp", "Security"), ReadSetting("smtp", "Auth"), security, auth);
+    ui->SecurityCombo->setCurrentIndex(security);
+    shownSecurity = security;
+    ui->AuthCheck->setChecked(auth);
+    ui->txtAuthUser->setText(ReadSetting("smtp", "AuthUser"));
     SetOptionIndex(GazouSizeButtons, StrToInt(ReadSetting("keitai", "dotsettei")));
     const QString kishu = ReadSetting("keitai", "kishu");
     ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(kishu));
@@ -261,8 +289,6 @@ void SettingsDialog::FormShow()
     SetOptionIndex(SelFileSizeButtons, StrToInt(ReadSetting("keitai", "rfsize")));
     ui->OtSize->setValue(StrToInt(ReadSetting("keitai", "ofsize")));
     ui->CheckBox2->setChecked(StrToInt(ReadSetting("Koukoku", "flg")) == 1);
-    GazouSizeClick();
-    SelFileSizeClick();
 }
 
 void SettingsDialog::txtMailAddChange()
@@ -314,6 +340,23 @@ void SettingsDialog::SelFileSizeClick()
     ui->OtSize->setEnabled(SelFileSizeButtons->checkedId() == 3);
 }
 
+void SettingsDialog::SecurityComboChoose()
+{
+    // A port the user set stays; the previous mode's default gives way to the new one's.
+    const int chosen = ui->SecurityCombo->currentIndex();
+    if (ui->txtSMTPPort->text() == QString::number(DefaultSmtpPort(shownSecurity)))
+        ui->txtSMTPPort->setText(QString::number(DefaultSmtpPort(chosen)));
+    shownSecurity = chosen;
+}
+
+void SettingsDialog::AuthCheckClick()
+{
+    const bool on = ui->AuthCheck->isChecked();
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{ui->txtAuthUser, ui->lblAuthUser, ui->txtPassword, ui->lblPassword})
+        w->setEnabled(on);
+}
+
 void SettingsDialog::PassFocusOn(QWidget *group)
 {
     // The next control after the group and its options that can take the focus. The
@@ -348,11 +391,21 @@ void SettingsDialog::SpeedButton1Click()
         PlainBox(QStringLiteral("メールアドレスを入力してください。"));
         return;
     }
+    const int security = ui->SecurityCombo->currentIndex();
+    const bool auth = ui->AuthCheck->isChecked();
+    if (auth && security == 0) {
+        // A login name and password never go over a connection anyone can read.
+        WarningBox(QStringLiteral("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
+        return;
+    }
     if (ui->txtID->text().isEmpty())
         ui->txtID->setText(LocalPart(ui->txtMailAdd->text()));
-    int port = 25;
+    // Not a number, or no port at all: the chosen security's default (25 without one).
+    int port = DefaultSmtpPort(security);
     try {
-        port = StrToInt(ui->txtSMTPPort->text());
+        const int typed = StrToInt(ui->txtSMTPPort->text());
+        if (typed >= 1 && typed <= 65535)
+            port = typed;
     } catch (const Exception &) {
     }
     ui->txtSMTPPort->setText(QString::number(port));
@@ -367,6 +420,9 @@ void SettingsDialog::SpeedButton1Click()
     settings.SmtpPort = port;
     settings.SmtpHost = ui->txtSMTP->text();
     settings.UserId = ui->txtID->text();
+    settings.Security = security;
+    settings.Auth = auth;
+    settings.AuthUser = ui->txtAuthUser->text();
     if (setDestination)
         setDestination(ui->dSendAdd->text());
 
@@ -379,6 +435,9 @@ void SettingsDialog::SpeedButton1Click()
     WriteSetting("smtp", "SMTP", ui->txtSMTP->text());
     WriteSetting("smtp", "ID", ui->txtID->text());
     WriteSetting("smtp", "Dest", ui->dSendAdd->text());
+    WriteSetting("smtp", "Security", QString::number(security));
+    WriteSetting("smtp", "Auth", auth ? QStringLiteral("1") : QStringLiteral("0"));
+    WriteSetting("smtp", "AuthUser", ui->txtAuthUser->text());
     WriteSetting("keitai", "dotsettei", QString::number(dotsettei));
     WriteSetting("keitai", "kishu", kishu);
     WriteSetting("keitai", "siteidot", QString::number(ui->SiteiGSize->value()));
@@ -395,7 +454,21 @@ void SettingsDialog::SpeedButton1Click()
     WriteSetting("Koukoku", "flg", ad ? QStringLiteral("1") : QStringLiteral("2"));
     settings.AdFooter = ad;
 
+    SavePassword();
     CloseByButton(QDialog::Accepted);
+}
+
+void SettingsDialog::SavePassword()
+{
+    const QString password = ui->txtPassword->text();
+    // An empty box keeps the password stored before.
+    if (!ui->AuthCheck->isChecked() || password.isEmpty())
+        return;
+    ui->txtPassword->clear();
+    const QString login = ui->txtAuthUser->text().isEmpty() ? ui->txtMailAdd->text() : ui->txtAuthUser->text();
+    if (!PasswordStore::Save(PasswordStore::Account(ui->txtSMTP->text(), login), password))
+        InformationBox(QStringLiteral(
+            "パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
 }
 
 void SettingsDialog::SpeedButton2Click()

@@ -73,6 +73,9 @@ private:
     void CheckBox1Click();
     void GazouSizeClick();
     void SelFileSizeClick();
+    void SecurityComboChoose();
+    void AuthCheckClick();
+    void SavePassword();
     void PassFocusOn(QWidget *group);
     void CloseByButton(int result);
 
@@ -82,4 +85,6 @@ private:
     QButtonGroup *GazouSizeButtons;
     QButtonGroup *SelFileSizeButtons;
     bool closingByButton = false;
+    // The security whose default port the port box was last measured against.
+    int shownSecurity = 0;
 };

@@ -94,6 +94,28 @@ void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &
     }
 }
 
+int DefaultSmtpPort(int security)
+{
+    switch (security) {
+    case 1:
+        return 587;
+    case 2:
+        return 465;
+    default:
+        return 25;
+    }
+}
+
+void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth)
+{
+    if (!securityText.isEmpty()) {
+        const int stored = StrToInt(securityText);
+        if (stored >= 0 && stored <= 2)
+            security = stored;
+    }
+    auth = !authText.isEmpty() && StrToInt(authText) == 1;
+}
+
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
 {
     const auto read = [](const char *section, const char *key) {
@@ -107,6 +129,8 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     settings.UserId = read("smtp", "ID");
     if (setDestination)
         setDestination(read("smtp", "Dest"));
+    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
+    settings.AuthUser = read("smtp", "AuthUser");
     const int flg = StrToInt(read("Koukoku", "flg"));
     const int dotsettei = StrToInt(read("keitai", "dotsettei"));
     const int rfsize = StrToInt(read("keitai", "rfsize"));

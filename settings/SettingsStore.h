@@ -48,6 +48,16 @@ int StrToInt(const QString &text);
 void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int()> &own, int &dotSize);
 void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &sizeLimit);
 
+// The port a connection of the given security ([smtp] Security) uses unless told
+// otherwise: 25, 587 for STARTTLS, 465 for TLS from the start.
+int DefaultSmtpPort(int security);
+
+// The submission keys [smtp] Security, Auth and AuthUser. A kelvo.ini written before they
+// existed has none of them: an absent key gives the built-in value and never stops the
+// loading. A present Security or Auth must be a number; a Security other than 0, 1 or 2
+// leaves `security` unchanged, and only Auth 1 turns the login on.
+void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth);
+
 // Loading at start, in the stored order, up to the derived values (the launch
 // counter is the main window's). A non-number stops it at its key with the keys
 // before applied.

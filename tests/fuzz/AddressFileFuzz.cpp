@@ -1,7 +1,5 @@
-// libFuzzer target for the address.dat reader. Any input must either read or fail
-// with EAddressReadError; never crash, hang or allocate what the input only claims.
-// What reads must also settle after one write: writing what a written file reads
-// back gives the same bytes again.
+// libFuzzer target for the address.dat reader: any input reads or fails with EAddressReadError
+// (no crash, hang or claimed allocation), and what reads settles after one write.
 #include "settings/AddressFile.h"
 
 #include <cstdint>

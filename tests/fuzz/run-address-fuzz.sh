@@ -13,6 +13,7 @@ mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I"$root" $(pkg-config --cflags Qt6Core) \
     "$here/AddressFileFuzz.cpp" "$root/settings/AddressFile.cpp" "$root/platform/CodePage.cpp" \
+    "$root/platform/AtomicFile.cpp" \
     $(pkg-config --libs Qt6Core) -o "$out/address_fuzz"
 
 cp -n "$here"/seeds/* "$out/corpus/" 2>/dev/null || true

@@ -1,109 +1,62 @@
 #include "platform/CodePage.h"
-#include "platform/Exception.h"
 #include "platform/ProfileFile.h"
 
-#include "support/TestFolder.h"
+#include "support/Printers.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 // A file as Windows writes it: CP932, CR LF, a Japanese sender name.
-QByteArray WindowsFile()
+const QByteArray WindowsFile = "[web]\r\nkai=3\r\n[smtp]\r\nname=" + ToCP932(QStringLiteral("山田太郎")) +
+                               "\r\nFromAddress=taro@example.jp\r\nPort=25\r\n[keitai]\r\ndotsettei=1\r\n";
+
+TEST(ProfileFile, ReadsByTheWindowsRules)
 {
-    return "[web]\r\nkai=3\r\n[smtp]\r\nname=" + ToCP932(QStringLiteral("山田太郎")) +
-           "\r\nFromAddress=taro@example.jp\r\nPort=25\r\n[keitai]\r\ndotsettei=1\r\n";
+    const std::tuple<QByteArray, const char *, const char *, QString> rows[] = {
+        {WindowsFile, "smtp", "name", QStringLiteral("山田太郎")},
+        {WindowsFile, "SMTP", "fromaddress", "taro@example.jp"}, // names without regard to case
+        {"Port=25\r\n", "smtp", "Port", ""},                     // no section header at all
+        {"[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n", "smtp", "Port", "1"}, // the first wins
+        {"[smtp]\r\nPort=1\r\n[SMTP]\r\nSMTP=b\r\n", "smtp", "SMTP", ""}, // in the first section only
+        {"[a]\r\n  k  =  -5 \t\r\n", "a", "k", "-5"},
+        {"[ a ]\nk=v\n", "A", "K", "v"}, // LF alone, blanks around the section name
+        {"[a]\r\nk=" + QByteArray(100000, 'x') + "\r\n", "a", "k", QString(2047, u'x')},
+        {"[a]\r\nk=\x81\xFFz\x81\r\n", "a", "k", QStringLiteral("\uFFFD\uFFFDz\uFFFD")}, // not CP932: one U+FFFD a byte
+        // One pair of enclosing quotes is dropped, double or single, and only one.
+        {"[a]\r\nk= \"Taro\" \r\n", "a", "k", "Taro"},
+        {"[a]\r\nk='a b'\r\n", "a", "k", "a b"},
+        {"[a]\r\nk=\"\"x\"\"\r\n", "a", "k", "\"x\""},
+    };
+    for (const auto &[file, section, key, value] : rows)
+        EXPECT_EQ(ProfileFile::ReadFrom(file, section, key), value) << file.left(40).data();
 }
 
-TEST(ProfileFile, ReadsAWindowsFileExactly)
+TEST(ProfileFile, WritesOneKeyAndKeepsEveryOtherByte)
 {
-    const QByteArray file = WindowsFile();
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "smtp", "name"), QStringLiteral("山田太郎"));
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "web", "kai"), "3");
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "keitai", "dotsettei"), "1");
-    // Names match without regard to case.
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "SMTP", "fromaddress"), "taro@example.jp");
-    // Missing section, missing key, missing file: the default.
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "Koukoku", "flg"), "");
-    EXPECT_EQ(ProfileFile::ReadFrom(file, "smtp", "SMTP", "none"), "none");
-    EXPECT_EQ(ProfileFile("/nonexistent/kelvo.ini").ReadString("smtp", "name"), "");
+    const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\n";
+    const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> rows[] = {
+        {WindowsFile, "SMTP", "port", "2525", QByteArray(WindowsFile).replace("Port=25\r\n", "port=2525\r\n")},
+        {WindowsFile, "web", "last", "x", QByteArray(WindowsFile).replace("kai=3\r\n", "kai=3\r\nlast=x\r\n")},
+        {WindowsFile, "Koukoku", "flg", "1", WindowsFile + "[Koukoku]\r\nflg=1\r\n"},
+        {"", "web", "kai", "0", "[web]\r\nkai=0\r\n"},
+        {"[a]\r\nk=1", "b", "k", "2", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n"},
+        {dup, "smtp", "PORT", "9", QByteArray(dup).replace("Port=1", "PORT=9")},
+        {"[a]\r\nk=\x81\xFF\r\nj=1\r\n", "a", "j", "2", "[a]\r\nk=\x81\xFF\r\nj=2\r\n"},
+    };
+    for (const auto &[file, section, key, value, written] : rows)
+        EXPECT_EQ(ProfileFile::WriteInto(file, section, key, value), written) << key;
 }
 
-TEST(ProfileFile, RewriteKeepsTheOtherLinesAndTheirOrder)
+// Whatever is written reads back as it was given, on one line of the file.
+TEST(ProfileFile, ValuesReadBackAsWritten)
 {
-    const QByteArray file = WindowsFile();
-    const QByteArray changed = ProfileFile::WriteInto(file, "SMTP", "port", "2525");
-    QByteArray expected = file;
-    expected.replace("Port=25\r\n", "port=2525\r\n");
-    EXPECT_EQ(changed, expected);
-
-    // A new key goes at the end of its section, a new section at the end of the file.
-    const QByteArray added = ProfileFile::WriteInto(file, "web", "last", "x");
-    EXPECT_TRUE(added.startsWith("[web]\r\nkai=3\r\nlast=x\r\n[smtp]\r\n"));
-    const QByteArray section = ProfileFile::WriteInto(file, "Koukoku", "flg", "1");
-    EXPECT_EQ(section, file + "[Koukoku]\r\nflg=1\r\n");
-    // A file without a final line end gets one before the new section.
-    EXPECT_EQ(ProfileFile::WriteInto("[a]\r\nk=1", "b", "k", "2"), QByteArray("[a]\r\nk=1\r\n[b]\r\nk=2\r\n"));
-    EXPECT_EQ(ProfileFile::WriteInto("[a]\r\nk=1", "a", "j", "2"), QByteArray("[a]\r\nk=1\r\nj=2\r\n"));
-}
-
-TEST(ProfileFile, FreshFileHasItsSectionsInWriteOrder)
-{
-    TestFolder folder;
-    ProfileFile ini(folder.File("kelvo.ini"));
-    ini.WriteString("web", "kai", "0");
-    ini.WriteString("smtp", "name", QStringLiteral("差出人"));
-    ini.WriteString("smtp", "Port", "25");
-    ini.WriteString("keitai", "dotsettei", "0");
-    ini.WriteString("Koukoku", "flg", "1");
-    EXPECT_EQ(folder.Read("kelvo.ini"), "[web]\r\nkai=0\r\n[smtp]\r\nname=" + ToCP932(QStringLiteral("差出人")) +
-                                            "\r\nPort=25\r\n[keitai]\r\ndotsettei=0\r\n[Koukoku]\r\nflg=1\r\n");
-}
-
-TEST(ProfileFile, BadFilesReadByTheWindowsRules)
-{
-    // No section header at all: nothing is found.
-    EXPECT_EQ(ProfileFile::ReadFrom("Port=25\r\n", "smtp", "Port"), "");
-    // Duplicate sections and keys: the first wins.
-    const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n";
-    EXPECT_EQ(ProfileFile::ReadFrom(dup, "smtp", "Port"), "1");
-    EXPECT_EQ(ProfileFile::ReadFrom(dup, "smtp", "SMTP"), "");
-    EXPECT_EQ(ProfileFile::WriteInto(dup, "smtp", "PORT", "9"),
-              "[smtp]\r\nPORT=9\r\nport=2\r\n[SMTP]\r\nPort=3\r\nSMTP=b\r\n");
-    // Values are trimmed; a sign stays for the number reader to judge.
-    EXPECT_EQ(ProfileFile::ReadFrom("[a]\r\n  k  =  -5 \t\r\n", "a", "k"), "-5");
-    // LF-only lines and blanks around the section name.
-    EXPECT_EQ(ProfileFile::ReadFrom("[ a ]\nk=v\n", "A", "K"), "v");
-    // Lines of 100 000 characters, and values cut at 2047 characters.
-    const QByteArray longValue(100000, 'x');
-    const QByteArray big = "[a]\r\n" + QByteArray(100000, 'y') + "\r\nk=" + longValue + "\r\n";
-    EXPECT_EQ(ProfileFile::ReadFrom(big, "a", "k"), QString(2047, QLatin1Char('x')));
-    // Bytes that are not CP932 read as replacement characters, never a crash, and a
-    // rewrite of another key keeps them byte for byte.
-    const QByteArray invalid = "[a]\r\nk=\x81\xFF\xA0z\r\nj=1\r\n";
-    EXPECT_TRUE(ProfileFile::ReadFrom(invalid, "a", "k").endsWith(QLatin1Char('z')));
-    EXPECT_EQ(ProfileFile::WriteInto(invalid, "a", "j", "2"), QByteArray("[a]\r\nk=\x81\xFF\xA0z\r\nj=2\r\n"));
-}
-
-TEST(ProfileFile, RefusedWriteNamesThePathAndKeepsTheFile)
-{
-    TestFolder folder;
-    const QString missing = folder.File("no-such-folder/kelvo.ini");
-    try {
-        ProfileFile(missing).WriteString("smtp", "Port", "25");
-        FAIL() << "the write should have failed";
-    } catch (const Exception &e) {
-        EXPECT_EQ(e.Message, missing + QStringLiteral(" に書き込めません"));
+    const QString values[] = {"\"Taro\"", "'x'", " a ", "\t", "\"", "\"\"", "a\"b\"", QStringLiteral("名前")};
+    for (const QString &value : values) {
+        const QByteArray file = ProfileFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);
+        EXPECT_EQ(ProfileFile::ReadFrom(file, "a", "k"), value) << file.data();
     }
-
-    // A folder where the file should be: the write fails and the folder is untouched.
-    QDir(folder.Path()).mkdir("kelvo.ini");
-    EXPECT_THROW(ProfileFile(folder.File("kelvo.ini")).WriteString("web", "kai", "1"), Exception);
-    EXPECT_TRUE(QFileInfo(folder.File("kelvo.ini")).isDir());
-}
-
-TEST(ProfileFile, ValuesStayOnOneLine)
-{
+    // A line break cannot start a key or section of its own.
     const QByteArray out = ProfileFile::WriteInto("", "a", "k", "x\r\n[b]\r\nj=1");
     EXPECT_EQ(ProfileFile::ReadFrom(out, "b", "j"), "");
     EXPECT_EQ(ProfileFile::ReadFrom(out, "a", "k"), "x  [b]  j=1");

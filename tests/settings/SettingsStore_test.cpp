@@ -1,139 +1,114 @@
 #include "settings/SettingsStore.h"
 
 #include "platform/CodePage.h"
-#include "platform/Exception.h"
+#include "settings/AddressFile.h"
 
 #include "support/Failure.h"
+#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
-QString ErrorOf(const std::function<void()> &f)
-{
-    return FailureOf(f);
-}
+const QString Ini =
+    QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\nPort=2525\r\n"
+                   "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
+                   "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
-QString NotANumber(const QString &text)
-{
-    return QStringLiteral("'%1' は数値ではありません").arg(text);
-}
-
-TEST(SettingsStore, StrictNumbers)
-{
-    const std::pair<const char *, int> good[] = {
-        {"25", 25}, {"-5", -5}, {"+7", 7}, {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}};
-    for (auto [text, value] : good)
-        EXPECT_EQ(StrToInt(text), value) << text;
-    for (const QString bad : {"", "-", " 5", "5 ", "12a", "0x10", "2147483648", "99999999999999999999", "1.5", "１２"})
-        EXPECT_EQ(ErrorOf([&] { StrToInt(bad); }), NotANumber(bad)) << bad.toStdString();
-}
-
-// Every row of the derived-value table; the own value is asked for only under its option.
-TEST(SettingsStore, DerivedValues)
-{
-    const auto never = []() -> int { throw Exception("own value must not be read"); };
-    const struct
-    {
-        int option;
-        QString kishu;
-        int dot;
-        QString error;
-    } dots[] = {{0, "J-Phone,J-SH010:220", 95, {}},
-                {1, "J-Phone,J-SH010:220", 220, {}},
-                {2, "x", 333, {}},
-                {3, "J-Phone,J-SH010:220", 120, {}},
-                {-1, "", 120, {}},
-                {1, "a:b:7", 120, "b:7"},                        // everything after the first ":" must be the number
-                {1, "J-Phone,J-SH010", 120, "J-Phone,J-SH010"}}; // no ":": taken whole
-    for (const auto &row : dots) {
-        int dot = 120;
-        const std::function<int()> own = row.option == 2 ? [] { return 333; } : std::function<int()>(never);
-        EXPECT_EQ(ErrorOf([&] { DeriveDotSize(row.option, row.kishu, own, dot); }),
-                  row.error.isNull() ? QString() : NotANumber(row.error));
-        EXPECT_EQ(dot, row.dot) << row.option << " " << row.kishu.toStdString();
-    }
-
-    // Option 3 takes the own kilobytes (kb) times 1000 less 1200, saturating at the top.
-    const struct
-    {
-        int option, kb, limit;
-    } limits[] = {{0, 0, 4800},   {1, 0, 10800},     {2, 0, 100000},
-                  {4, 0, 1234},   {-1, 0, 1234},     {3, 2, 800},
-                  {3, 12, 10800}, {3, 1000, 998800}, {3, 2147483647, 2147483647}};
-    for (const auto &row : limits) {
-        int limit = 1234;
-        DeriveSizeLimit(row.option, row.option == 3 ? [kb = row.kb] { return kb; } : std::function<int()>(never),
-                        limit);
-        EXPECT_EQ(limit, row.limit) << row.option << " " << row.kb;
-    }
-}
-
-QString Summary(const MainSettings &s)
-{
-    return QStringList{s.SmtpHost,
-                       s.FromAddress,
-                       s.FromName,
-                       s.DestAddress,
-                       QString::number(s.SmtpPort),
-                       s.UserId,
-                       QString::number(s.DotSize),
-                       QString::number(s.SizeLimit),
-                       s.AdFooter ? "ad" : "-"}
-        .join(' ');
-}
-
-// Loading in its order: a non-number stops it at its key with the keys before applied.
+// Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
+// stops it at its key with the keys before applied; an own size is read only when its option
+// needs it, both before either size is derived. The submission keys are absent from this file.
 TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
 {
-    const QString file = QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\n"
-                                        "Port=2525\r\nSMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n"
-                                        "[keitai]\r\ndotsettei=1\r\nkishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\n"
-                                        "rfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
-    const QString before = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp ");
-    const struct
-    {
-        QStringList changes; // key=value lines replacing those of the file
-        QString summary;
-        bool destSet;
-        QString error; // null: none
-    } rows[] = {
-        {{}, before + "2525 taro 220 10800 ad", true, {}}, // siteidot is not read under option 1
-        {{"Port=ab"}, before + "25 kelvo 120 4800 -", false, "ab"},
-        {{"flg="}, before + "2525 taro 120 4800 -", true, ""},
-        {{"flg=2"}, before + "2525 taro 220 10800 -", true, {}},
-        {{"dotsettei=2"}, before + "2525 taro 120 4800 -", true, "x"},
-        {{"dotsettei=2", "siteidot=640"}, before + "2525 taro 640 10800 ad", true, {}},
-        // Both own sizes are read before either is applied: a bad one changes neither.
-        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, before + "2525 taro 120 4800 -", true, "y"},
-        {{"kishu=J-Phone", "ofsize=12"}, before + "2525 taro 120 4800 -", true, "J-Phone"},
+    const QString smtp = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp "),
+                  loaded = smtp + "2525 taro hanako@example.jp ";
+    // Key=value lines in place of the file's (new keys go to [smtp]); the settings with the
+    // destination box after the ID; the text that is not a number (null: none).
+    const std::tuple<QStringList, QString, QString> rows[] = {
+        {{}, loaded + "220 10800 ad 0 - ", QString()},
+        {{"Port=ab"}, smtp + "25 kelvo  120 4800 - 0 - ", "ab"},
+        {{"Port=2147483648"}, smtp + "25 kelvo  120 4800 - 0 - ", "2147483648"},
+        {{"Port=+7", "rfsize=-1", "ID= 5"}, smtp + "7 5 hanako@example.jp 220 4800 ad 0 - ", QString()},
+        {{"flg="}, loaded + "120 4800 - 0 - ", ""},
+        {{"flg=2", "dotsettei=0", "rfsize=2"}, loaded + "95 100000 - 0 - ", QString()},
+        {{"dotsettei=3", "rfsize=1", "ofsize=y"}, loaded + "120 10800 ad 0 - ", QString()},
+        {{"dotsettei=2", "siteidot=640", "ofsize=2147483647"}, loaded + "640 2147483647 ad 0 - ", QString()},
+        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, loaded + "120 4800 - 0 - ", "y"},
+        {{"kishu=J-Phone"}, loaded + "120 4800 - 0 - ", "J-Phone"},
+        {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - ", "b:7"},
+        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y", QString()},
+        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad 0 - ", QString()},
+        {{"Security=1", "Auth=１"}, loaded + "120 4800 - 1 - ", "１"},
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.changes.join(' ').toStdString());
-        QString text = file;
-        for (const QString &change : row.changes)
-            text.replace(QRegularExpression("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*"), change);
+    for (const auto &[changes, summary, error] : rows) {
+        SCOPED_TRACE(changes.join(' ').toStdString());
+        QString text = Ini;
+        for (const QString &change : changes) {
+            const QRegularExpression line("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*");
+            if (text.contains(line))
+                text.replace(line, change);
+            else
+                text.replace("[smtp]\r\n", "[smtp]\r\n" + change + "\r\n");
+        }
         TestFolder folder;
-        folder.Write("kelvo.ini", ToCP932(text));
+        folder.Write(SettingsFileName, ToCP932(text));
         MainSettings s;
         QString dest;
-        EXPECT_EQ(ErrorOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
-                  row.error.isNull() ? QString() : NotANumber(row.error));
-        EXPECT_EQ(Summary(s), row.summary);
-        EXPECT_EQ(dest, row.destSet ? "hanako@example.jp" : "");
+        EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
+                  error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
+        EXPECT_EQ(QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort),
+                               s.UserId, dest, QString::number(s.DotSize), QString::number(s.SizeLimit),
+                               s.AdFooter ? "ad" : "-", QString::number(s.Security), s.Auth ? "auth" : "-", s.AuthUser})
+                      .join(' '),
+                  summary);
     }
 }
 
-TEST(SettingsStore, PathIsTheProgramFolder)
+// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes:
+// with SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
+bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, const QString &message)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        const QString failure = setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
+        if (failure != message)
+            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
+        _exit(failure == message ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A write that runs out of room fails with its message, leaves the old file byte for byte and
+// no temporary file; start-up rewrites kelvo.ini's launch counter, so this is a start on a full disk.
+TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
     TestFolder folder;
-    ProfileWrite(SettingsFileName, "web", "kai", "0");
-    EXPECT_EQ(folder.Read("kelvo.ini"), "[web]\r\nkai=0\r\n");
-    EXPECT_EQ(ProfileRead(SettingsFileName, "WEB", "KAI"), "0");
-    EXPECT_EQ(ProfilePath(SettingsFileName), folder.Path() + "/kelvo.ini");
+    const QList<AddressEntry> book{{QStringLiteral("山田"), {QStringLiteral("taro@example.jp")}}};
+    const std::tuple<QString, QByteArray, std::function<void()>, QString> rows[] = {
+        {SettingsFileName, ToCP932(Ini), [] { ProfileWrite(SettingsFileName, "web", "kai", "4"); },
+         folder.File(SettingsFileName) + QStringLiteral(" に書き込めません")},
+        {AddressFileName, WriteAddressStream(book), [&] { WriteAddressFile(AddressFileName, book + book + book); },
+         QStringLiteral("ファイル address.dat を作成できません")},
+    };
+    for (const auto &[file, old, write, message] : rows) {
+        folder.Write(file, old);
+        EXPECT_TRUE(FailsUnderFileSizeLimit(old.size() / 2, write, message)) << message.toStdString();
+        EXPECT_EQ(folder.Read(file), old);
+        EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
+        QFile::remove(folder.File(file));
+    }
 }
 
 } // namespace
