@@ -171,7 +171,7 @@ TEST_F(Session, DialogueTable)
         {"AUTH offered only before TLS", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
         {"2 MiB line after STARTTLS", tls(SmtpSecurity::StartTls),
-         toTls + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
+         toTls + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
         {"AUTH reply that never ends", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"),
             S::ExpectAnyLine(), S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Refused before anything is sent: the server sees no client.
@@ -216,7 +216,7 @@ TEST_F(Session, DialogueTable)
         {"RSET answered twice", {}, rset("250 OK\r\n250 OK\r\n"), "The server sent a reply nobody asked for: 250 OK"},
         {"DATA answered with 250", {}, ToData + Script{S::Say("250 OK")}, "Unexpected reply to DATA: 250 OK"},
         {"invalid greeting", {}, {S::Say("hello")}, "Invalid reply from the server: hello"},
-        {"greeting longer than 1 MiB", {}, {S::SayRaw(QByteArray(1024 * 1024 + 10, 'g'))}, "Line too long"},
+        {"greeting longer than 1 MiB", {}, {S::Flood(QByteArray(1024 * 1024 + 10, 'g'))}, "Line too long"},
         {"hang-up before the greeting", {}, {S::Hangup()}, closed},
         {"hang-up in the middle of the message", withBig, upload + Script{S::Hangup()}, closed},
         {"refusal in the middle of the message", withBig,
