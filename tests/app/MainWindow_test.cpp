@@ -309,7 +309,8 @@ TEST(SendCommand, SendsAfterFailedOnes)
                            S::Say("250-test\r\n250 STARTTLS"), S::Expect("STARTTLS"), S::Say("220 go"),
                            S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"), S::Expect("EHLO kelvo"),
                            S::Say("250-test\r\n250 AUTH PLAIN"),
-                           S::Expect("AUTH PLAIN " + QByteArray("\0kelvo\0secret", 13).toBase64()), S::Say("235 ok")} +
+                           S::Expect("AUTH PLAIN " + QByteArray("\0taro@example.jp\0secret", 23).toBase64()),
+                           S::Say("235 ok")} +
                  Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
              << S::Expect("QUIT") << S::Say("221 bye"));
     TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
@@ -322,9 +323,8 @@ TEST(SendCommand, SendsAfterFailedOnes)
     w.Trigger("acSend");
     EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
     w.main.Settings.Security = 1;
-    w.main.Settings.Auth = true;
-    w.main.Settings.AuthUser = "kelvo";
-    PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "kelvo"), "secret");
+    w.main.Settings.Auth = true; // no login name: the sender's address
+    PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
     w.Trigger("acSend");
     w.Send("hi", "second@example.jp", "body");
     server.Finish();
