@@ -13,7 +13,7 @@ PasswordDialog::PasswordDialog(const QString &host, const QString &user, QWidget
     setFont(FormFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     ui->lblPrompt->setText(
-        QStringLiteral("%1 に %2 としてログインします。パスワードを入力してください。").arg(host, user));
+        QStringLiteral("%1 に %2 としてログインします。\nパスワードを入力してください。").arg(host, user));
     // A password is never empty: OK waits for one, so an early Return does not try the
     // server with nothing.
     ui->btnOK->setEnabled(false);
