@@ -3,11 +3,13 @@
 #include "ui_MainWindow.h"
 
 #include "app/HeaderEncoding.h"
+#include "app/PasswordDialog.h"
 #include "imaging/Pipeline.h"
 #include "platform/Command.h"
 #include "platform/Exception.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
+#include "platform/PasswordStore.h"
 #include "platform/ProgramFolder.h"
 
 #include <QCloseEvent>
@@ -112,6 +114,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
         dialog.selectFile(QStringLiteral("kelvo"));
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
+    AskPassword = [this](const QString &host, const QString &user) { return PasswordDialog::Ask(host, user, this); };
 
     connect(ui->acSend, &QAction::triggered, this, [this] { RunSend(); });
     connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
@@ -297,6 +300,8 @@ void MainWindow::acSaveExecute()
 
 void MainWindow::BindSmtpEvents()
 {
+    NMSMTP1->OnSecured = [this](QObject *) { SetStatusText(QStringLiteral("暗号化通信を開始しました。")); };
+    NMSMTP1->OnAuthenticated = [this](QObject *) { SetStatusText(QStringLiteral("認証に成功しました。")); };
     NMSMTP1->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
     NMSMTP1->OnSendStart = [this](QObject *) {
         SetStatusText(QStringLiteral("送信開始"));
@@ -388,6 +393,19 @@ QByteArray ToEntry(const QString &typed, const QByteArray &address)
     return (shown.isEmpty() ? QString() : shown + QLatin1Char(' ')).toLatin1() + '<' + address + '>';
 }
 
+// [smtp] Security as the client takes it; the settings store keeps it within 0 to 2.
+SmtpSecurity SecurityOf(int stored)
+{
+    switch (stored) {
+    case 1:
+        return SmtpSecurity::StartTls;
+    case 2:
+        return SmtpSecurity::Tls;
+    default:
+        return SmtpSecurity::None;
+    }
+}
+
 } // namespace
 
 void MainWindow::acSendExecute()
@@ -395,6 +413,13 @@ void MainWindow::acSendExecute()
     MailMessage &message = NMSMTP1->PostMessage;
     // 1.
     message.Body.clear();
+    // A login is never sent over an unprotected connection: said before anything is asked.
+    const SmtpSecurity security = SecurityOf(Settings.Security);
+    if (Settings.Auth && security == SmtpSecurity::None) {
+        WarningBox(QStringLiteral("暗号化しない接続ではSMTP認証のパスワードを送れません。"
+                                  "「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
+        return;
+    }
     // 2.
     if (!PicturePresent() &&
         ConfirmBox(QStringLiteral("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) == MsgResult::No)
@@ -419,6 +444,22 @@ void MainWindow::acSendExecute()
         WarningBox(QStringLiteral("送信先が長すぎます。名前を短くしてください。"));
         return;
     }
+    // The password of the login: the one kelvo knows (keyring or memory), else the user's,
+    // kept in memory until kelvo ends. Asked before the footer, so that a cancelled prompt
+    // leaves everything as it was.
+    const QString login = Settings.AuthUser.isEmpty() ? Settings.FromAddress : Settings.AuthUser;
+    const QString account = PasswordStore::Account(Settings.SmtpHost, login);
+    std::optional<QString> password;
+    if (Settings.Auth) {
+        password = PasswordStore::Find(account);
+        if (!password || password->isEmpty()) {
+            password = AskPassword ? AskPassword(Settings.SmtpHost, login) : std::nullopt;
+            // Cancelled, or the window was closed meanwhile: nothing is sent.
+            if (!password || closeRequested)
+                return;
+            PasswordStore::Remember(account, *password);
+        }
+    }
     // 5. The footer becomes part of the body the user sees.
     if (Settings.AdFooter)
         ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
@@ -431,6 +472,20 @@ void MainWindow::acSendExecute()
     NMSMTP1->Host = Settings.SmtpHost;
     NMSMTP1->Port = Settings.SmtpPort;
     NMSMTP1->UserID = Settings.UserId.toUtf8();
+    NMSMTP1->Security = security;
+    NMSMTP1->Auth = Settings.Auth;
+    NMSMTP1->AuthUser = Settings.Auth ? login.toUtf8() : QByteArray();
+    NMSMTP1->Password = password ? password->toUtf8() : QByteArray();
+    // The client keeps no copy of the password once this send is over.
+    struct Wipe
+    {
+        QByteArray &secret;
+        ~Wipe()
+        {
+            secret.fill('\0');
+            secret.clear();
+        }
+    } wipe{NMSMTP1->Password};
     message.FromAddress = Settings.FromAddress.toUtf8();
     // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
@@ -464,14 +519,21 @@ void MainWindow::acSendExecute()
     if (PicturePresent())
         message.Attachments.append(attachment);
     // 11. A connection left open by a failed send is used again (its next mail starts
-    // with RSET) unless the server setting changed since; then it is dropped first.
-    if (NMSMTP1->Connected && (connectedHost != NMSMTP1->Host || connectedPort != NMSMTP1->Port))
+    // with RSET) unless the server, its protection or the login changed since; then it is
+    // dropped first: a plain connection must not carry a mail meant to go encrypted.
+    const Connection wanted{NMSMTP1->Host, NMSMTP1->Port, NMSMTP1->Security, NMSMTP1->Auth, NMSMTP1->AuthUser};
+    if (NMSMTP1->Connected && connectedWith != wanted)
         NMSMTP1->SocketClient::Disconnect();
-    if (!NMSMTP1->Connected) {
-        connectedHost = NMSMTP1->Host;
-        connectedPort = NMSMTP1->Port;
-        NMSMTP1->Connect();
+    try {
+        if (!NMSMTP1->Connected) {
+            connectedWith = wanted;
+            NMSMTP1->Connect();
+        }
+        NMSMTP1->SendMail();
+    } catch (const EAuthError &e) {
+        // A refused password is not tried again: the next send asks for it.
+        PasswordStore::Forget(account);
+        throw Exception(e.Message + QStringLiteral("\nパスワードは消去しました。次の送信で入力してください。"));
     }
-    NMSMTP1->SendMail();
     NMSMTP1->Disconnect();
 }

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class MainWindow;
@@ -59,6 +60,10 @@ public:
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;
 
+    // Asks for the password of the login user at host: the prompt "SMTPパスワード" unless a
+    // test replaces it. Nothing when the user cancelled.
+    std::function<std::optional<QString>(const QString &host, const QString &user)> AskPassword;
+
     // The send command: the picture, subject, destination and body as one mail.
     void acSendExecute();
 
@@ -99,8 +104,18 @@ private:
     bool shownOnce = false;
     bool sending = false;
     bool closeRequested = false;
-    QString connectedHost;
-    int connectedPort = 0;
+    // What the open connection was made with: a connection left open by a failed send is
+    // used again only for the same server, protection and login.
+    struct Connection
+    {
+        QString Host;
+        int Port = 0;
+        SmtpSecurity Security = SmtpSecurity::None;
+        bool Auth = false;
+        QByteArray AuthUser;
+        bool operator==(const Connection &) const = default;
+    };
+    Connection connectedWith;
     QImage Picture;
 };
 

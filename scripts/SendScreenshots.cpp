@@ -1,7 +1,8 @@
-// Takes the README's two pictures of a send: send-in-progress.png at the first packet
-// and send-done.png once the server has the mail, into the folder given (docs/ by
-// default). Built on demand (`cmake --build build --target send_screenshots`) and run
-// by scripts/screenshot-main under Xvfb; the mail goes to a local aiosmtpd.
+// Takes the README's pictures of a send: password-prompt.png while the password is asked
+// for, send-in-progress.png at the first packet and send-done.png once the server has the
+// mail, into the folder given (docs/ by default). Built on demand (`cmake --build build
+// --target send_screenshots`) and run by scripts/screenshot-main under Xvfb; the mail goes
+// to a local aiosmtpd that wants STARTTLS and a login, as a provider's server does.
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -17,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 #include <cstdio>
@@ -52,7 +54,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
-    SmtpSink sink;
+    SmtpSink sink(SmtpSink::StartTls);
     if (sink.Port() == 0) {
         std::fprintf(stderr, "no SMTP server: %s\n", qPrintable(sink.Error()));
         return 1;
@@ -71,17 +73,36 @@ int main(int argc, char **argv)
               "dotsettei=2\r\nsiteidot=240\r\nrfsize=2\r\n[Koukoku]\r\nflg=1\r\n");
     ini.close();
 
+    bool saved = true;
     MessageRecorder boxes;
     MainWindow main;
     main.show();
     QTest::qWait(200);
+    // STARTTLS and the login "kelvo"; no password is known yet, so the send asks for it.
+    main.Settings.Security = 1;
+    main.Settings.Auth = true;
+    main.Settings.AuthUser = QStringLiteral("kelvo");
+    const auto ask = main.AskPassword;
+    main.AskPassword = [&](const QString &host, const QString &user) {
+        QTimer::singleShot(300, &main, [&] {
+            QWidget *prompt = QApplication::activeModalWidget();
+            auto *box = prompt ? prompt->findChild<QLineEdit *>(QStringLiteral("txtPassword")) : nullptr;
+            if (!box) {
+                saved = false;
+                return;
+            }
+            QTest::keyClicks(box, QStringLiteral("secret"));
+            saved = Save(*prompt, out + QStringLiteral("/password-prompt.png")) && saved;
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        return ask(host, user);
+    };
     SaveJpeg(Landscape(), work.filePath(QStringLiteral("photo.jpg")), 95);
     main.DropFiles({work.filePath(QStringLiteral("photo.jpg"))});
     main.findChild<QLineEdit *>(QStringLiteral("txtSubject"))->setText(QStringLiteral("週末の写真"));
     main.findChild<QPlainTextEdit *>(QStringLiteral("txtBody"))
         ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
 
-    bool saved = true;
     int packets = 0;
     const TNotifyEvent shown = main.NMSMTP1->OnPacketSent;
     main.NMSMTP1->OnPacketSent = [&](QObject *sender) {

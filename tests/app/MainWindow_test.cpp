@@ -3,12 +3,14 @@
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
+#include "platform/PasswordStore.h"
 #include "support/Printers.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
@@ -21,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -297,12 +300,21 @@ TEST(SendCommand, ChecksBeforeSending)
 }
 
 // After an unknown server, a refused connection and a mail refused at its end (the
-// connection stays open), a send goes out on it, to its own destination only.
+// connection stays open), the same again once the user chose STARTTLS with a login: that
+// takes a new connection. The open one is then used again, to the send's own destination only.
 TEST(SendCommand, SendsAfterFailedOnes)
 {
-    S server(S::Greeting() + Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
+    S server(S::Greeting() + Mail("first@example.jp", "554 no thanks") +
+                 S::Script{S::AcceptNext(), S::Say("220 hi"), S::Expect("EHLO kelvo"),
+                           S::Say("250-test\r\n250 STARTTLS"), S::Expect("STARTTLS"), S::Say("220 go"),
+                           S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"), S::Expect("EHLO kelvo"),
+                           S::Say("250-test\r\n250 AUTH PLAIN"),
+                           S::Expect("AUTH PLAIN " + QByteArray("\0taro@example.jp\0secret", 23).toBase64()),
+                           S::Say("235 ok")} +
+                 Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
              << S::Expect("QUIT") << S::Say("221 bye"));
     TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
+    w.main.NMSMTP1->TimeOut = 3000;                    // a connection used when it should not be falls silent
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
     w.Send("hi", "first@example.jp", "body");
     w.main.Settings.SmtpHost = "127.0.0.1";
@@ -310,15 +322,104 @@ TEST(SendCommand, SendsAfterFailedOnes)
     w.main.Settings.SmtpPort = server.Port();
     w.Trigger("acSend");
     EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
+    w.main.Settings.Security = 1;
+    w.main.Settings.Auth = true; // no login name: the sender's address
+    PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
+    w.Trigger("acSend");
     w.Send("hi", "second@example.jp", "body");
     server.Finish();
+    const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks\r\n"};
     EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
-                                            QStringLiteral("接続に失敗しました"), "Connection Failed",
-                                            QStringLiteral("問題が発生しました。"), "554 no thanks\r\n"}));
+                                            QStringLiteral("接続に失敗しました"), "Connection Failed"}) +
+                                   refused + refused);
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
-    const QByteArray second = server.Messages().value(1);
+    const QByteArray second = server.Messages().value(2);
     EXPECT_TRUE(second.startsWith("From: kelvo<taro@example.jp>\r\nTo: second@example.jp\r\n"));
     EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
+}
+
+// Answers the prompt once it is open, as a user would: types `typed` into the box that
+// has the focus and presses Return, or with nothing to type presses キャンセル.
+void AnswerPrompt(const char *typed)
+{
+    QTimer::singleShot(100, [typed] {
+        auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(prompt, nullptr);
+        QTimer::singleShot(3000, prompt, &QDialog::reject); // a prompt that stays open fails, not hangs
+        EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
+        auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
+        ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
+        if (!typed)
+            return prompt->findChild<QPushButton *>("btnCancel")->click();
+        QTest::keyClicks(box, typed);
+        QTest::keyClick(box, Qt::Key_Return); // OK is the default button
+    });
+}
+
+// Sending through a provider that wants STARTTLS and a login (aiosmtpd), one send a row.
+TEST(SendCommand, ThroughAProvider)
+{
+    SmtpSink sink(SmtpSink::StartTls);
+    ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
+    TestWindow w(KelvoIni(sink.Port()));
+    w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
+    w.main.Settings.Auth = true;
+    w.main.Settings.AuthUser = "kelvo";
+    PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
+    const auto prompt = w.main.AskPassword;
+    int asked = 0;
+    bool driven = false; // a prompt nobody answers would never close
+    w.main.AskPassword = [&](const QString &host, const QString &user) {
+        return ++asked, driven ? prompt(host, user) : std::nullopt;
+    };
+    QStringList shown;
+    // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
+    // box, the mails the server has after the send.
+    const std::tuple<int, const char *, const char *, int> rows[] = {
+        {0, "",
+         "暗号化しない接続ではSMTP認証のパスワードを送れません。「kelvoの設定」で、"
+         "接続の保護に STARTTLS か SSL/TLS を選んでください。",
+         0},
+        {1, nullptr, "", 0},
+        {1, "wrong",
+         "127.0.0.1 にログインできませんでした（535 5.7.8 Authentication credentials invalid）。\n"
+         "パスワードは消去しました。次の送信で入力してください。",
+         0},
+        {1, "secret", "", 1}, // asked again, then kept
+        {1, "", "", 2},
+    };
+    for (const auto &[security, typed, box, mails] : rows) {
+        SCOPED_TRACE(typed ? typed : "cancelled");
+        w.main.Settings.Security = security;
+        asked = 0;
+        if ((driven = !typed || *typed))
+            AnswerPrompt(typed);
+        w.Send("hi", "hanako@example.jp", "body");
+        EXPECT_EQ(asked, driven ? 1 : 0);
+        EXPECT_EQ(w.boxes.Texts(), *box ? QStringList(QString::fromUtf8(box)) : QStringList());
+        EXPECT_EQ(sink.WaitForMessages(mails).size(), mails);
+        shown += w.boxes.Texts();
+        w.boxes.Clear();
+    }
+    const QString statuses = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
+    EXPECT_TRUE(
+        statuses.endsWith(QStringLiteral("暗号化通信を開始しました。|認証に成功しました。|サーバに接続しました。|"
+                                         "送信開始|#|送信成功|サーバから切断しました。")))
+        << statuses.toStdString();
+    const QList<SmtpSink::Message> got = sink.Messages();
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[1].Login, "kelvo");
+    const QJsonObject mail = ReadMail(got[1].Data);
+    EXPECT_EQ(mail["subject"].toString(), "hi");
+    EXPECT_EQ(mail["parts"].toArray().at(1)["filename"].toString(), "kelvo.jpg");
+    // Neither password, in any form the login sends, is shown or written to a file.
+    QByteArray files;
+    for (const QString &name : QDir(w.folder.Path()).entryList(QDir::Files))
+        files += w.folder.Read(name);
+    for (const QByteArray secret : {"secret", "wrong", "AGtlbHZvAHNlY3JldA", "c2VjcmV0", "d3Jvbmc"}) {
+        EXPECT_FALSE(files.contains(secret) || (shown + w.statuses).join('|').contains(secret)) << secret.data();
+    }
+    EXPECT_TRUE(w.main.NMSMTP1->Password.isEmpty());
 }
 
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)

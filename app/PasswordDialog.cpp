@@ -1,0 +1,37 @@
+#include "app/PasswordDialog.h"
+
+#include "ui_PasswordDialog.h"
+
+#include "platform/Fonts.h"
+
+#include <QPushButton>
+
+PasswordDialog::PasswordDialog(const QString &host, const QString &user, QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>())
+{
+    ui->setupUi(this);
+    setFont(FormFont());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    ui->lblPrompt->setText(
+        QStringLiteral("%1 に %2 としてログインします。\nパスワードを入力してください。").arg(host, user));
+    // A password is never empty: OK waits for one, so an early Return does not try the
+    // server with nothing.
+    ui->btnOK->setEnabled(false);
+    connect(ui->txtPassword, &QLineEdit::textChanged, this,
+            [this](const QString &text) { ui->btnOK->setEnabled(!text.isEmpty()); });
+    connect(ui->btnOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    ui->txtPassword->setFocus();
+}
+
+PasswordDialog::~PasswordDialog() = default;
+
+std::optional<QString> PasswordDialog::Ask(const QString &host, const QString &user, QWidget *parent)
+{
+    PasswordDialog dialog(host, user, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QString password = dialog.ui->txtPassword->text();
+    dialog.ui->txtPassword->clear();
+    return password;
+}
