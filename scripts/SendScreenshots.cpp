@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
+#include "platform/PasswordStore.h"
 #include "platform/ProgramFolder.h"
 
 #include "support/SmtpSink.h"
@@ -53,6 +54,7 @@ bool Save(QWidget &window, const QString &path)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    PasswordStore::UseKeyring(false); // never the keyring of whoever takes the pictures
     const QString out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     SmtpSink sink(SmtpSink::StartTls);
     if (sink.Port() == 0) {

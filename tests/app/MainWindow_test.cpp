@@ -54,6 +54,7 @@ struct TestWindow
 {
     explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
     {
+        PasswordStore::UseKeyring(false); // never the keyring of whoever runs the tests
         if (!ini.isEmpty())
             folder.Write("kelvo.ini", ini);
         for (MsgResult answer : answers)
