@@ -129,8 +129,6 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     settings.UserId = read("smtp", "ID");
     if (setDestination)
         setDestination(read("smtp", "Dest"));
-    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
-    settings.AuthUser = read("smtp", "AuthUser");
     const int flg = StrToInt(read("Koukoku", "flg"));
     const int dotsettei = StrToInt(read("keitai", "dotsettei"));
     const int rfsize = StrToInt(read("keitai", "rfsize"));
@@ -145,4 +143,6 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
         rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
     if (flg == 1)
         settings.AdFooter = true;
+    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
+    settings.AuthUser = read("smtp", "AuthUser");
 }
