@@ -447,7 +447,7 @@ void MainWindow::acSendExecute()
     // The password of the login: the one kelvo knows (keyring or memory), else the user's,
     // kept in memory until kelvo ends. Asked before the footer, so that a cancelled prompt
     // leaves everything as it was.
-    const QString login = Settings.AuthUser.isEmpty() ? Settings.FromAddress : Settings.AuthUser;
+    const QString login = LoginName(Settings);
     const QString account = PasswordStore::Account(Settings.SmtpHost, login);
     std::optional<QString> password;
     if (Settings.Auth) {

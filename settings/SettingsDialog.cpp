@@ -467,8 +467,8 @@ void SettingsDialog::SavePassword()
     if (!ui->AuthCheck->isChecked() || password.isEmpty())
         return;
     ui->txtPassword->clear();
-    const QString login = ui->txtAuthUser->text().isEmpty() ? ui->txtMailAdd->text() : ui->txtAuthUser->text();
-    if (!PasswordStore::Save(PasswordStore::Account(ui->txtSMTP->text(), login), password))
+    // The settings in memory already hold what OK took from the boxes.
+    if (!PasswordStore::Save(PasswordStore::Account(settings.SmtpHost, LoginName(settings)), password))
         InformationBox(QStringLiteral(
             "パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
 }

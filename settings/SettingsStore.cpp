@@ -116,6 +116,11 @@ void ReadSubmission(const QString &securityText, const QString &authText, int &s
     auth = !authText.isEmpty() && StrToInt(authText) == 1;
 }
 
+QString LoginName(const MainSettings &settings)
+{
+    return settings.AuthUser.isEmpty() ? settings.FromAddress : settings.AuthUser;
+}
+
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
 {
     const auto read = [](const char *section, const char *key) {

@@ -59,6 +59,10 @@ int DefaultSmtpPort(int security);
 // every older key, so that a bad one cannot keep those from loading.
 void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth);
 
+// The name the SMTP login uses: AuthUser, or the sender's mail address when that is
+// empty. The password is kept under this name, so whatever saves or looks one up asks here.
+QString LoginName(const MainSettings &settings);
+
 // Loading at start, in the stored order, up to the derived values, then the submission
 // keys (the launch counter is the main window's). A non-number stops it at its key with
 // the keys before applied.
