@@ -339,14 +339,19 @@ TEST(SendCommand, SendsAfterFailedOnes)
     EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
 }
 
-// Answers the prompt once it is open, as a user would: types `typed` into the box that
-// has the focus and presses Return, or with nothing to type presses キャンセル.
-void AnswerPrompt(const char *typed)
+// Answers the prompt about to open, as a user would: types `typed` into the box that has
+// the focus and presses Return, or with nothing to type presses キャンセル. The timers end
+// with `prompting`; until then, whatever modal window is open after 3 s is closed, so that
+// a prompt that is not answered fails the test rather than hanging it.
+void AnswerPrompt(const char *typed, QObject *prompting)
 {
-    QTimer::singleShot(100, [typed] {
+    QTimer::singleShot(3000, prompting, [] {
+        if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            open->reject();
+    });
+    QTimer::singleShot(100, prompting, [typed] {
         auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(prompt, nullptr);
-        QTimer::singleShot(3000, prompt, &QDialog::reject); // a prompt that stays open fails, not hangs
         EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
         auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
         ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
@@ -369,9 +374,14 @@ TEST(SendCommand, ThroughAProvider)
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     const auto prompt = w.main.AskPassword;
     int asked = 0;
-    bool driven = false; // a prompt nobody answers would never close
-    w.main.AskPassword = [&](const QString &host, const QString &user) {
-        return ++asked, driven ? prompt(host, user) : std::nullopt;
+    const char *answer = ""; // "": no prompt, which nobody would answer
+    w.main.AskPassword = [&](const QString &host, const QString &user) -> std::optional<QString> {
+        ++asked;
+        if (answer && !*answer)
+            return std::nullopt;
+        QObject prompting;
+        AnswerPrompt(answer, &prompting);
+        return prompt(host, user);
     };
     QStringList shown;
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
@@ -393,10 +403,9 @@ TEST(SendCommand, ThroughAProvider)
         SCOPED_TRACE(typed ? typed : "cancelled");
         w.main.Settings.Security = security;
         asked = 0;
-        if ((driven = !typed || *typed))
-            AnswerPrompt(typed);
+        answer = typed;
         w.Send("hi", "hanako@example.jp", "body");
-        EXPECT_EQ(asked, driven ? 1 : 0);
+        EXPECT_EQ(asked, !typed || *typed ? 1 : 0);
         EXPECT_EQ(w.boxes.Texts(), *box ? QStringList(QString::fromUtf8(box)) : QStringList());
         EXPECT_EQ(sink.WaitForMessages(mails).size(), mails);
         shown += w.boxes.Texts();
