@@ -432,17 +432,36 @@ TEST(SendCommand, ThroughAProvider)
     EXPECT_TRUE(w.main.NMSMTP1->Password.isEmpty());
 }
 
+// Closing the window cancels the send, and the window closes once the send has returned:
+// closed while the server is silent after HELO, or while the keyring is asked (its wait
+// lets the close in), when nothing reaches the server at all.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
-    S server(S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
-    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
-    QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
-    w.Send("hi", "hanako@example.jp", "body");
-    QTest::qWait(50);
-    EXPECT_FALSE(w.main.isVisible());
-    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
-    EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
-    server.Stop();
+    for (const bool keyring : {false, true}) {
+        SCOPED_TRACE(keyring ? "keyring" : "server");
+        S server(keyring ? S::Script{S::Say("220 hi"), S::ExpectAnyLine(), S::Hangup()}
+                         : S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
+        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
+        // Through the keyring: STARTTLS with a login, its password found as the window closes.
+        w.main.Settings.Security = keyring;
+        w.main.Settings.Auth = keyring;
+        QString waiting;
+        w.main.FindPassword = [&](const QString &) {
+            waiting = w.main.StatusText();
+            w.main.close();
+            return std::optional<QString>("secret");
+        };
+        if (!keyring)
+            QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+        w.Send("hi", "hanako@example.jp", "body");
+        QTest::qWait(50);
+        EXPECT_FALSE(w.main.isVisible());
+        EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+        EXPECT_EQ(waiting, keyring ? QStringLiteral("キーリングからパスワードを読み込んでいます…") : QString());
+        EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
+        server.Stop();
+        EXPECT_EQ(server.Lines().size(), keyring ? 0 : 1);
+    }
 }
 
 } // namespace
