@@ -376,12 +376,9 @@ TEST(SendCommand, ThroughAProvider)
     int asked = 0;
     const char *answer = ""; // "": no prompt, which nobody would answer
     w.main.AskPassword = [&](const QString &host, const QString &user) -> std::optional<QString> {
-        ++asked;
-        if (answer && !*answer)
-            return std::nullopt;
         QObject prompting;
         AnswerPrompt(answer, &prompting);
-        return prompt(host, user);
+        return ++asked, answer && !*answer ? std::nullopt : prompt(host, user);
     };
     QStringList shown;
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
@@ -441,15 +438,12 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
         SCOPED_TRACE(keyring ? "keyring" : "server");
         S server(keyring ? S::Script{S::Say("220 hi"), S::ExpectAnyLine(), S::Hangup()}
                          : S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
-        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
-        // Through the keyring: STARTTLS with a login, its password found as the window closes.
-        w.main.Settings.Security = keyring;
-        w.main.Settings.Auth = keyring;
+        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});   // no picture: send anyway
+        w.main.Settings.Security = w.main.Settings.Auth = keyring; // STARTTLS with a login
         QString waiting;
-        w.main.FindPassword = [&](const QString &) {
-            waiting = w.main.StatusText();
-            w.main.close();
-            return std::optional<QString>("secret");
+        w.main.FindPassword = [&](const QString &) -> std::optional<QString> {
+            waiting = w.main.StatusText(); // and the window manager's close comes in
+            return w.main.close(), "secret";
         };
         if (!keyring)
             QTimer::singleShot(200, &w.main, [&] { w.main.close(); });

@@ -204,19 +204,17 @@ TEST(Intake, EveryFormatToTheMailedFile)
         rgba.setPixel(x, 0, x < 2 ? qRgba(10, 200, 30, x ? 0 : 255) : qRgba(0, 0, 0, 128));
     folder.Write("alpha.png", Saved(rgba, "PNG"));
     QByteArray bmp = "BM" + QByteArray(120, 0) + QByteArray(reinterpret_cast<const char *>(rgba.constBits()), 12);
-    // From "BM" on: file size, 0, pixel offset, V4 header size, 3 x 1, one plane of 32 bits,
-    // bit fields, 12 bytes, no resolution nor palette, then the masks of red, green, blue, alpha.
+    // After "BM": sizes, offset, V4 header, 3 x 1, 32 bits, bit fields, the masks of R, G, B, A.
     const quint32 head[] = {134, 0, 122, 108, 3,        1,      1 | 32 << 16, 3,         12,
                             0,   0, 0,   0,   0xFF0000, 0xFF00, 0xFF,         0xFF000000};
     qToLittleEndian<quint32>(head, 17, bmp.data() + 2);
     folder.Write("alpha.bmp", bmp);
     bmp[125] = bmp[133] = 0; // the alpha of the opaque and the half-transparent pixel
     folder.Write("unset.bmp", bmp);
-    for (const auto &[name, bytes] : {std::pair("alpha.png", "1e c8 0a ff ff ff 7f 7f 7f"),
-                                      {"alpha.bmp", "1e c8 0a ff ff ff 7f 7f 7f"},
-                                      {"unset.bmp", "1e c8 0a 1e c8 0a 00 00 00"}}) {
+    for (const QString name : {"alpha.png", "alpha.bmp", "unset.bmp"}) {
         const QImage laid = LoadPicture(folder.File(name), PictureTypeOf(name).Format, 3);
-        EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(laid.constScanLine(0)), 9).toHex(' '), bytes) << name;
+        const QByteArray got = QByteArray(reinterpret_cast<const char *>(laid.constScanLine(0)), 9).toHex();
+        EXPECT_EQ(got, QByteArray(name[0] == 'u' ? "1ec80a1ec80a000000" : "1ec80affffff7f7f7f")) << qPrintable(name);
     }
 }
 
