@@ -115,6 +115,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
     AskPassword = [this](const QString &host, const QString &user) { return PasswordDialog::Ask(host, user, this); };
+    FindPassword = [](const QString &account) { return PasswordStore::Find(account); };
 
     connect(ui->acSend, &QAction::triggered, this, [this] { RunSend(); });
     connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
@@ -447,11 +448,20 @@ void MainWindow::acSendExecute()
     // The password of the login: the one kelvo knows (keyring or memory), else the user's,
     // kept in memory until kelvo ends. Asked before the footer, so that a cancelled prompt
     // leaves everything as it was.
-    const QString login = Settings.AuthUser.isEmpty() ? Settings.FromAddress : Settings.AuthUser;
+    const QString login = LoginName(Settings);
     const QString account = PasswordStore::Account(Settings.SmtpHost, login);
     std::optional<QString> password;
     if (Settings.Auth) {
-        password = PasswordStore::Find(account);
+        // The status says what the send waits for while the keyring is asked (a locked one
+        // first asks the user to unlock it), then goes back to what it said; a password
+        // already in memory comes back before the window could show it.
+        const QString status = StatusText();
+        SetStatusText(QStringLiteral("キーリングからパスワードを読み込んでいます…"));
+        password = FindPassword ? FindPassword(account) : std::nullopt;
+        SetStatusText(status);
+        // The window was closed while the keyring was asked: nothing is sent.
+        if (closeRequested)
+            return;
         if (!password || password->isEmpty()) {
             password = AskPassword ? AskPassword(Settings.SmtpHost, login) : std::nullopt;
             // Cancelled, or the window was closed meanwhile: nothing is sent.
@@ -522,6 +532,10 @@ void MainWindow::acSendExecute()
     // with RSET) unless the server, its protection or the login changed since; then it is
     // dropped first: a plain connection must not carry a mail meant to go encrypted.
     const Connection wanted{NMSMTP1->Host, NMSMTP1->Port, NMSMTP1->Security, NMSMTP1->Auth, NMSMTP1->AuthUser};
+    // A close that came during any wait so far (a question, the keyring) ends the send
+    // here: connecting would clear the cancel it made, and the mail would go out anyway.
+    if (closeRequested)
+        return;
     if (NMSMTP1->Connected && connectedWith != wanted)
         NMSMTP1->SocketClient::Disconnect();
     try {

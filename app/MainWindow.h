@@ -53,8 +53,9 @@ public:
     // The held picture (the graphic of the picture control PicData) is there.
     bool PicturePresent() const { return !Picture.isNull(); }
 
-    // Takes dropped files in their order: the first with the extension ".JPG",
-    // ".JPEG" or ".BMP" (any case) is loaded and fitted to DotSize.
+    // Takes dropped files in their order: the first whose extension names a picture
+    // kelvo reads (PictureTypeOf: .jpg, .jpeg, .bmp, .png, .webp, .heic, .heif, in any
+    // case) is loaded, upright and fitted to DotSize.
     void DropFiles(const QStringList &paths);
 
     // Asks where the save command writes; the save dialog unless a test replaces it.
@@ -63,6 +64,11 @@ public:
     // Asks for the password of the login user at host: the prompt "SMTPパスワード" unless a
     // test replaces it. Nothing when the user cancelled.
     std::function<std::optional<QString>(const QString &host, const QString &user)> AskPassword;
+
+    // Looks up the password kelvo keeps for an account: PasswordStore::Find unless a test
+    // replaces it. A locked keyring may take a while to answer, and the window stays alive
+    // meanwhile: it may even be closed before the lookup returns.
+    std::function<std::optional<QString>(const QString &account)> FindPassword;
 
     // The send command: the picture, subject, destination and body as one mail.
     void acSendExecute();

@@ -62,6 +62,23 @@ bool CheckBmpHeader(const QByteArray &head, qint64 fileSize)
     }
 }
 
+// Whether every pixel of a picture Qt read with an alpha channel has the alpha 0. Qt takes
+// the alpha of a 32-bit bitmap whenever its header has an alpha mask, but some programs
+// write such a header and leave the alpha bytes 0: the picture is then meant to be opaque,
+// not wholly transparent (which would leave nothing but white to mail).
+bool AlphaNeverSet(const QImage &image)
+{
+    if (image.format() != QImage::Format_ARGB32)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *px = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(px[x]) != 0)
+                return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QImage LoadBmp(const QString &path)
@@ -81,5 +98,8 @@ QImage LoadBmp(const QString &path)
     QImage image = reader.read();
     if (image.isNull())
         throw Exception(unreadable);
-    return To24Bit(image);
+    // Transparent pixels lie on white, as in the other formats that have an alpha channel.
+    if (AlphaNeverSet(image))
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    return LaidOnWhite(image);
 }

@@ -55,5 +55,6 @@ QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr);
 QImage LoadJpeg(const QString &path, Orientation *turn = nullptr);
 
 // Reads a Windows bitmap in any of its forms (1 to 32 bits, RLE, top-down) into
-// Format_BGR888. The content must be a bitmap whatever it looks like.
+// Format_BGR888, the transparent pixels of a 32-bit one with an alpha mask laid on
+// white. The content must be a bitmap whatever it looks like.
 QImage LoadBmp(const QString &path);

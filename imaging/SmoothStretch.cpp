@@ -156,14 +156,8 @@ void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
     const int dn = dest.height();
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
 
-    std::vector<Cubic> weights(dn);
-    for (int p = 0; p < dn; ++p) {
-        int i;
-        long double t;
-        EnlargePosition(sn, dn, p, i, t);
-        weights[p] = LagrangeWeights(t);
-    }
-
+    // A destination row has one position and one set of weights for all its bytes: each
+    // is worked out once, as the row is made.
     for (int p = 0; p < dn; ++p) {
         int i;
         long double t;
@@ -181,7 +175,7 @@ void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
             const uchar *s1 = row(i);
             const uchar *s2 = row(i + 1);
             const uchar *s3 = row(i + 2);
-            const Cubic &w = weights[p];
+            const Cubic w = LagrangeWeights(t);
             for (qsizetype x = 0; x < bytes; ++x)
                 d[x] = CubicByte(s0 + x, s1 + x, s2 + x, s3 + x, w);
         }

@@ -12,15 +12,13 @@ namespace {
 
 const QString KeyringService = QStringLiteral("kelvo");
 
-// How long a keyring may take to answer. One that does not answer in time is not
-// asked again until kelvo ends: a send must not hang on it, nor wait this long at
-// every step.
-constexpr int KeyringTimeoutMs = 5000;
-
 struct Store
 {
     QHash<QString, QString> remembered;
     bool useKeyring = true;
+    // A keyring that does not answer in this time is not asked again until kelvo ends: a
+    // send must not hang on it, nor wait this long at every step.
+    int waitMs = PasswordStore::DefaultKeyringWaitMs;
 };
 
 Store &State()
@@ -30,7 +28,8 @@ Store &State()
 }
 
 // Runs a keyring job to its end, waiting in a local event loop that takes no user
-// input (no command can start meanwhile). True when the keyring did what was asked;
+// input (no command can start meanwhile), though the windows still repaint and the
+// window manager's close still arrives. True when the keyring did what was asked;
 // `done` then sees the finished job.
 bool RunJob(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &done = {})
 {
@@ -57,7 +56,7 @@ bool RunJob(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &do
             State().useKeyring = false;
         loop.quit();
     });
-    QTimer::singleShot(KeyringTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(State().waitMs, &loop, &QEventLoop::quit);
     job->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!answered)
@@ -116,6 +115,11 @@ void Forget(const QString &account)
 void UseKeyring(bool use)
 {
     State().useKeyring = use;
+}
+
+void SetKeyringWait(int milliseconds)
+{
+    State().waitMs = milliseconds;
 }
 
 } // namespace PasswordStore

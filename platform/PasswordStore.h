@@ -11,8 +11,8 @@ namespace PasswordStore {
 // The name a password is kept under: the login name at the server's host.
 QString Account(const QString &host, const QString &user);
 
-// The password known for account: the one in memory, else the keyring's. Empty when
-// neither has one (or no keyring answers).
+// The password known for account: the one in memory, else the keyring's. Nothing
+// (nullopt) when neither has one, or no keyring answers in time.
 std::optional<QString> Find(const QString &account);
 
 // Keeps the password in memory and hands it to the keyring; returns whether the keyring
@@ -29,5 +29,11 @@ void Forget(const QString &account);
 // and tools that are not about the keyring turn it off, so that they never read or
 // write the keyring of whoever runs them.
 void UseKeyring(bool use);
+
+// How long the keyring may take to answer: DefaultKeyringWaitMs, time enough to answer
+// the prompt that unlocks a locked keyring. Tests of a keyring that never answers make
+// it short.
+inline constexpr int DefaultKeyringWaitMs = 30000;
+void SetKeyringWait(int milliseconds);
 
 } // namespace PasswordStore

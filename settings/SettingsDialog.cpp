@@ -274,13 +274,6 @@ void SettingsDialog::FormShow()
     ui->dSendAdd->setText(ReadSetting("smtp", "Dest"));
     ui->txtSMTPPort->setText(ReadSetting("smtp", "Port"));
     ui->txtID->setText(ReadSetting("smtp", "ID"));
-    int security = ui->SecurityCombo->currentIndex();
-    bool auth = false;
-    ReadSubmission(ReadSetting("smtp", "Security"), ReadSetting("smtp", "Auth"), security, auth);
-    ui->SecurityCombo->setCurrentIndex(security);
-    shownSecurity = security;
-    ui->AuthCheck->setChecked(auth);
-    ui->txtAuthUser->setText(ReadSetting("smtp", "AuthUser"));
     SetOptionIndex(GazouSizeButtons, StrToInt(ReadSetting("keitai", "dotsettei")));
     const QString kishu = ReadSetting("keitai", "kishu");
     ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(kishu));
@@ -289,6 +282,15 @@ void SettingsDialog::FormShow()
     SetOptionIndex(SelFileSizeButtons, StrToInt(ReadSetting("keitai", "rfsize")));
     ui->OtSize->setValue(StrToInt(ReadSetting("keitai", "ofsize")));
     ui->CheckBox2->setChecked(StrToInt(ReadSetting("Koukoku", "flg")) == 1);
+    // The submission keys after all the older ones, as the loading reads them. A file
+    // without Security means none, whatever the box showed when it was last closed.
+    int security = 0;
+    bool auth = false;
+    ReadSubmission(ReadSetting("smtp", "Security"), ReadSetting("smtp", "Auth"), security, auth);
+    ui->SecurityCombo->setCurrentIndex(security);
+    shownSecurity = security;
+    ui->AuthCheck->setChecked(auth);
+    ui->txtAuthUser->setText(ReadSetting("smtp", "AuthUser"));
 }
 
 void SettingsDialog::txtMailAddChange()
@@ -465,8 +467,8 @@ void SettingsDialog::SavePassword()
     if (!ui->AuthCheck->isChecked() || password.isEmpty())
         return;
     ui->txtPassword->clear();
-    const QString login = ui->txtAuthUser->text().isEmpty() ? ui->txtMailAdd->text() : ui->txtAuthUser->text();
-    if (!PasswordStore::Save(PasswordStore::Account(ui->txtSMTP->text(), login), password))
+    // The settings in memory already hold what OK took from the boxes.
+    if (!PasswordStore::Save(PasswordStore::Account(settings.SmtpHost, LoginName(settings)), password))
         InformationBox(QStringLiteral(
             "パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
 }

@@ -116,6 +116,11 @@ void ReadSubmission(const QString &securityText, const QString &authText, int &s
     auth = !authText.isEmpty() && StrToInt(authText) == 1;
 }
 
+QString LoginName(const MainSettings &settings)
+{
+    return settings.AuthUser.isEmpty() ? settings.FromAddress : settings.AuthUser;
+}
+
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
 {
     const auto read = [](const char *section, const char *key) {
@@ -129,8 +134,6 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     settings.UserId = read("smtp", "ID");
     if (setDestination)
         setDestination(read("smtp", "Dest"));
-    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
-    settings.AuthUser = read("smtp", "AuthUser");
     const int flg = StrToInt(read("Koukoku", "flg"));
     const int dotsettei = StrToInt(read("keitai", "dotsettei"));
     const int rfsize = StrToInt(read("keitai", "rfsize"));
@@ -145,4 +148,6 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
         rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
     if (flg == 1)
         settings.AdFooter = true;
+    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
+    settings.AuthUser = read("smtp", "AuthUser");
 }

@@ -55,10 +55,15 @@ int DefaultSmtpPort(int security);
 // The submission keys [smtp] Security, Auth and AuthUser. A kelvo.ini written before they
 // existed has none of them: an absent key gives the built-in value and never stops the
 // loading. A present Security or Auth must be a number; a Security other than 0, 1 or 2
-// leaves `security` unchanged, and only Auth 1 turns the login on.
+// leaves `security` unchanged, and only Auth 1 turns the login on. They are read after
+// every older key, so that a bad one cannot keep those from loading.
 void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth);
 
-// Loading at start, in the stored order, up to the derived values (the launch
-// counter is the main window's). A non-number stops it at its key with the keys
-// before applied.
+// The name the SMTP login uses: AuthUser, or the sender's mail address when that is
+// empty. The password is kept under this name, so whatever saves or looks one up asks here.
+QString LoginName(const MainSettings &settings);
+
+// Loading at start, in the stored order, up to the derived values, then the submission
+// keys (the launch counter is the main window's). A non-number stops it at its key with
+// the keys before applied.
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination);

@@ -339,14 +339,19 @@ TEST(SendCommand, SendsAfterFailedOnes)
     EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
 }
 
-// Answers the prompt once it is open, as a user would: types `typed` into the box that
-// has the focus and presses Return, or with nothing to type presses キャンセル.
-void AnswerPrompt(const char *typed)
+// Answers the prompt about to open, as a user would: types `typed` into the box that has
+// the focus and presses Return, or with nothing to type presses キャンセル. The timers end
+// with `prompting`; until then, whatever modal window is open after 3 s is closed, so that
+// a prompt that is not answered fails the test rather than hanging it.
+void AnswerPrompt(const char *typed, QObject *prompting)
 {
-    QTimer::singleShot(100, [typed] {
+    QTimer::singleShot(3000, prompting, [] {
+        if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            open->reject();
+    });
+    QTimer::singleShot(100, prompting, [typed] {
         auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(prompt, nullptr);
-        QTimer::singleShot(3000, prompt, &QDialog::reject); // a prompt that stays open fails, not hangs
         EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
         auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
         ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
@@ -369,9 +374,11 @@ TEST(SendCommand, ThroughAProvider)
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     const auto prompt = w.main.AskPassword;
     int asked = 0;
-    bool driven = false; // a prompt nobody answers would never close
-    w.main.AskPassword = [&](const QString &host, const QString &user) {
-        return ++asked, driven ? prompt(host, user) : std::nullopt;
+    const char *answer = ""; // "": no prompt, which nobody would answer
+    w.main.AskPassword = [&](const QString &host, const QString &user) -> std::optional<QString> {
+        QObject prompting;
+        AnswerPrompt(answer, &prompting);
+        return ++asked, answer && !*answer ? std::nullopt : prompt(host, user);
     };
     QStringList shown;
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
@@ -393,10 +400,9 @@ TEST(SendCommand, ThroughAProvider)
         SCOPED_TRACE(typed ? typed : "cancelled");
         w.main.Settings.Security = security;
         asked = 0;
-        if ((driven = !typed || *typed))
-            AnswerPrompt(typed);
+        answer = typed;
         w.Send("hi", "hanako@example.jp", "body");
-        EXPECT_EQ(asked, driven ? 1 : 0);
+        EXPECT_EQ(asked, !typed || *typed ? 1 : 0);
         EXPECT_EQ(w.boxes.Texts(), *box ? QStringList(QString::fromUtf8(box)) : QStringList());
         EXPECT_EQ(sink.WaitForMessages(mails).size(), mails);
         shown += w.boxes.Texts();
@@ -423,17 +429,33 @@ TEST(SendCommand, ThroughAProvider)
     EXPECT_TRUE(w.main.NMSMTP1->Password.isEmpty());
 }
 
+// Closing the window cancels the send, and the window closes once the send has returned:
+// closed while the server is silent after HELO, or while the keyring is asked (its wait
+// lets the close in), when nothing reaches the server at all.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
-    S server(S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
-    TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes}); // no picture: send anyway
-    QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
-    w.Send("hi", "hanako@example.jp", "body");
-    QTest::qWait(50);
-    EXPECT_FALSE(w.main.isVisible());
-    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
-    EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
-    server.Stop();
+    for (const bool keyring : {false, true}) {
+        SCOPED_TRACE(keyring ? "keyring" : "server");
+        S server(keyring ? S::Script{S::Say("220 hi"), S::ExpectAnyLine(), S::Hangup()}
+                         : S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
+        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});   // no picture: send anyway
+        w.main.Settings.Security = w.main.Settings.Auth = keyring; // STARTTLS with a login
+        QString waiting;
+        w.main.FindPassword = [&](const QString &) -> std::optional<QString> {
+            waiting = w.main.StatusText(); // and the window manager's close comes in
+            return w.main.close(), "secret";
+        };
+        if (!keyring)
+            QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+        w.Send("hi", "hanako@example.jp", "body");
+        QTest::qWait(50);
+        EXPECT_FALSE(w.main.isVisible());
+        EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+        EXPECT_EQ(waiting, keyring ? QStringLiteral("キーリングからパスワードを読み込んでいます…") : QString());
+        EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
+        server.Stop();
+        EXPECT_EQ(server.Lines().size(), keyring ? 0 : 1);
+    }
 }
 
 } // namespace

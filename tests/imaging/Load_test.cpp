@@ -196,14 +196,26 @@ TEST(Intake, EveryFormatToTheMailedFile)
         }
     }
 
-    // Transparent pixels lie on white: opaque, hidden and half-transparent black.
+    // Transparent pixels lie on white: opaque, hidden and half-transparent black, in a PNG
+    // and in a 32-bit bitmap with a V4 header and an alpha mask; such a bitmap whose alpha
+    // bytes are all 0 is opaque.
     QImage rgba(3, 1, QImage::Format_ARGB32);
     for (const int x : {0, 1, 2})
         rgba.setPixel(x, 0, x < 2 ? qRgba(10, 200, 30, x ? 0 : 255) : qRgba(0, 0, 0, 128));
     folder.Write("alpha.png", Saved(rgba, "PNG"));
-    const QImage laid = LoadPng(folder.File("alpha.png"));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(laid.constScanLine(0)), 9).toHex(' '),
-              "1e c8 0a ff ff ff 7f 7f 7f");
+    QByteArray bmp = "BM" + QByteArray(120, 0) + QByteArray(reinterpret_cast<const char *>(rgba.constBits()), 12);
+    // After "BM": sizes, offset, V4 header, 3 x 1, 32 bits, bit fields, the masks of R, G, B, A.
+    const quint32 head[] = {134, 0, 122, 108, 3,        1,      1 | 32 << 16, 3,         12,
+                            0,   0, 0,   0,   0xFF0000, 0xFF00, 0xFF,         0xFF000000};
+    qToLittleEndian<quint32>(head, 17, bmp.data() + 2);
+    folder.Write("alpha.bmp", bmp);
+    bmp[125] = bmp[133] = 0; // the alpha of the opaque and the half-transparent pixel
+    folder.Write("unset.bmp", bmp);
+    for (const QString name : {"alpha.png", "alpha.bmp", "unset.bmp"}) {
+        const QImage laid = LoadPicture(folder.File(name), PictureTypeOf(name).Format, 3);
+        const QByteArray got = QByteArray(reinterpret_cast<const char *>(laid.constScanLine(0)), 9).toHex();
+        EXPECT_EQ(got, QByteArray(name[0] == 'u' ? "1ec80a1ec80a000000" : "1ec80affffff7f7f7f")) << qPrintable(name);
+    }
 }
 
 // Eight files hold one picture turned back as a camera stores it, tagged how to stand it up;

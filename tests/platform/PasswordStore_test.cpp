@@ -54,6 +54,7 @@ TEST(PasswordStore, KeptInTheKeyringElseInMemoryNeverInAFile)
         }
         return;
     }
+    PasswordStore::SetKeyringWait(run == "silent" ? 1000 : PasswordStore::DefaultKeyringWaitMs); // silent: soon
     if (run == "keyring-2") { // a later run finds it in the keyring, and forgetting removes it there
         EXPECT_EQ(PasswordStore::Find(Account), Secret);
         PasswordStore::Forget(Account);

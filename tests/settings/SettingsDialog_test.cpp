@@ -129,16 +129,20 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
 
 // However far the showing gets before a bad or missing number stops it, the boxes that
 // depend on an option follow the options read so far; option indexes out of range are
-// brought to the nearest option or none. Cancel then leaves kelvo.ini alone.
+// brought to the nearest option or none; the submission keys come after all the others,
+// and no Security means none whatever was chosen before. Cancel then leaves kelvo.ini alone.
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
     // The changes to kelvo.ini; the options, the spin values, the ad box, whether KishuIchi,
-    // SiteiGSize and OtSize are enabled; the text that is not a number.
+    // SiteiGSize and OtSize are enabled, the security, the login name, whether the password
+    // box is enabled; the text that is not a number.
     const std::tuple<QList<std::pair<QString, QString>>, const char *, const char *> rows[] = {
-        {{}, "2 3 150 40 1 | 0 1 1", nullptr},
-        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1 0 100 5 0 | 1 0 0", "1x"},
-        {{{"flg", {}}}, "2 3 150 40 0 | 0 1 1", ""}, // [Koukoku] without its key
-        {{{"dotsettei", "7"}, {"rfsize", "-3"}}, "2 -1 150 40 1 | 0 1 0", nullptr},
+        {{}, "2 3 150 40 1 | 0 1 1 | 1 hana 1", nullptr},
+        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1 0 100 5 0 | 1 0 0 | 2 - 0", "1x"},
+        {{{"flg", {}}}, "2 3 150 40 0 | 0 1 1 | 2 - 0", ""}, // [Koukoku] without its key
+        {{{"Security", {}}}, "2 3 150 40 1 | 0 1 1 | 0 hana 1", nullptr},
+        {{{"Auth", "１"}}, "2 3 150 40 1 | 0 1 1 | 2 - 0", "１"},
+        {{{"dotsettei", "7"}, {"rfsize", "-3"}}, "2 -1 150 40 1 | 0 1 0 | 1 hana 1", nullptr},
     };
     for (const auto &[changes, shown, error] : rows) {
         SCOPED_TRACE(shown);
@@ -147,17 +151,18 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         const QByteArray before = folder.Read(SettingsFileName);
         Open(false);
         Get<QCheckBox>("CheckBox2")->setChecked(false);
+        Get<QComboBox>("SecurityCombo")->setCurrentIndex(2); // as a choice cancelled before leaves it
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
                   error ? QStringList{QStringLiteral("'%1' は数値ではありません").arg(error)} : QStringList());
-        EXPECT_EQ(QString::asprintf("%d %d %d %d %d | %d %d %d", Get<QButtonGroup>("GazouSizeButtons")->checkedId(),
-                                    Get<QButtonGroup>("SelFileSizeButtons")->checkedId(),
-                                    Get<QSpinBox>("SiteiGSize")->value(), Get<QSpinBox>("OtSize")->value(),
-                                    Get<QCheckBox>("CheckBox2")->isChecked(), Enabled("KishuIchi"),
-                                    Enabled("SiteiGSize"), Enabled("OtSize")),
+        EXPECT_EQ(QString::asprintf(
+                      "%d %d %d %d %d | %d %d %d | %d %s %d", Get<QButtonGroup>("GazouSizeButtons")->checkedId(),
+                      Get<QButtonGroup>("SelFileSizeButtons")->checkedId(), Get<QSpinBox>("SiteiGSize")->value(),
+                      Get<QSpinBox>("OtSize")->value(), Get<QCheckBox>("CheckBox2")->isChecked(), Enabled("KishuIchi"),
+                      Enabled("SiteiGSize"), Enabled("OtSize"), Get<QComboBox>("SecurityCombo")->currentIndex(),
+                      Text("txtAuthUser").isEmpty() ? "-" : qPrintable(Text("txtAuthUser")), Enabled("txtPassword")),
                   QString(shown));
-        EXPECT_TRUE(Text("txtAuthUser") == "hana" && Text("txtSMTPPort") == "25" && Enabled("txtPassword") &&
-                    Get<QComboBox>("SecurityCombo")->currentIndex() == 1);
+        EXPECT_EQ(Text("txtSMTPPort"), "25");
         Type("txtFromMail", "taro");
         Type("txtPassword", "typed");
         Click("SpeedButton2");

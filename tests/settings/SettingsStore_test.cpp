@@ -46,7 +46,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - ", "b:7"},
         {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y", QString()},
         {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad 0 - ", QString()},
-        {{"Security=1", "Auth=１"}, loaded + "120 4800 - 1 - ", "１"},
+        {{"Security=1", "Auth=１"}, loaded + "220 10800 ad 1 - ", "１"}, // read after the older keys
     };
     for (const auto &[changes, summary, error] : rows) {
         SCOPED_TRACE(changes.join(' ').toStdString());
