@@ -55,6 +55,11 @@ struct TestWindow
     explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
     {
         PasswordStore::UseKeyring(false); // never the keyring of whoever runs the tests
+        // A real modal prompt would wait for ever; a test that expects one puts back Prompt.
+        main.AskPassword = [](const QString &, const QString &) {
+            ADD_FAILURE() << "unexpected password prompt";
+            return std::optional<QString>();
+        };
         if (!ini.isEmpty())
             folder.Write("kelvo.ini", ini);
         for (MsgResult answer : answers)
@@ -90,6 +95,7 @@ struct TestWindow
     MessageRecorder boxes;
     CountingDialog settei, address;
     MainWindow main;
+    const decltype(main.AskPassword) Prompt = main.AskPassword; // the real dialog
     QStringList statuses;
     QList<int> progress;
 };
@@ -372,7 +378,7 @@ TEST(SendCommand, ThroughAProvider)
     w.main.Settings.Auth = true;
     w.main.Settings.AuthUser = "kelvo";
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
-    const auto prompt = w.main.AskPassword;
+    const auto prompt = w.Prompt;
     int asked = 0;
     const char *answer = ""; // "": no prompt, which nobody would answer
     w.main.AskPassword = [&](const QString &host, const QString &user) -> std::optional<QString> {
