@@ -11,9 +11,6 @@ const QByteArray CRLF = "\r\n";
 // Header text goes out through Write, which takes at most this much at a time.
 constexpr qsizetype WriteChunk = 16384;
 
-// A server's reply shown in an error box is cut at the longest reply line SMTP allows.
-constexpr qsizetype MaxShownReply = 512;
-
 bool HasLineBreakOrZero(const QByteArray &text)
 {
     return text.contains('\r') || text.contains('\n') || text.contains('\0');
@@ -58,9 +55,9 @@ SmtpClient::~SmtpClient()
 
 QString SmtpClient::ReplyText(const QByteArray &reply)
 {
-    if (reply.size() <= MaxShownReply)
+    if (reply.size() <= MaxReplyLine)
         return QString::fromUtf8(reply);
-    return QString::fromUtf8(reply.left(MaxShownReply)) + QStringLiteral("...");
+    return QString::fromUtf8(reply.left(MaxReplyLine)) + QStringLiteral("...");
 }
 
 QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
@@ -88,15 +85,21 @@ QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
 
 void SmtpClient::SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
 {
+    // The bounds apply while reading: a server (or anyone on the path before TLS) may send
+    // a thousand lines of a megabyte each.
+    auto keep = [&] {
+        if (lines && lines->size() <= MaxKeptLines)
+            *lines << Reply.left(MaxReplyLine + 1);
+    };
     if (lines)
-        *lines = {Reply};
+        lines->clear();
+    keep();
     int skipped = 0;
     while (!Reply.isEmpty() && (Reply[0] == ' ' || (Reply.size() >= 4 && Reply[3] == '-'))) {
         if (++skipped > MaxContinuationLines)
             throw ESockError(QStringLiteral("Too many continuation lines in the server's reply"));
         Reply = ReadLn();
-        if (lines)
-            *lines << Reply;
+        keep();
     }
 }
 

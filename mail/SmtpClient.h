@@ -51,8 +51,8 @@ public:
 
     // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
     static QByteArray ExtractAddress(const QByteArray &Entry);
-    // Replaces Reply by the following lines while it is a continuation line; every line
-    // read, the first one included, is added to lines when it is given.
+    // Replaces Reply by the following lines while it is a continuation line; the lines read,
+    // the first one included, are kept in lines when it is given, with bounds (below).
     void SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
 
     // The composed text after the header.
@@ -60,6 +60,11 @@ public:
 
     // The longest run of continuation lines read for one reply.
     static constexpr int MaxContinuationLines = 1000;
+    // The longest reply line SMTP allows, CR LF included (RFC 5321).
+    static constexpr qsizetype MaxReplyLine = 512;
+    // What is kept of one reply: the first line and this many more, each cut one byte past
+    // MaxReplyLine, so that a line that was longer is still seen as such.
+    static constexpr int MaxKeptLines = 100;
 
     // Published.
     TNotifyEvent OnConnect;

@@ -9,19 +9,15 @@
 
 namespace {
 
-// EHLO replies are read with bounds: so many capability lines at most, and a line longer
-// than a reply line may be (RFC 5321) names no capability anyone can trust.
-constexpr qsizetype MaxCapabilities = 100;
-constexpr qsizetype MaxCapabilityLine = 512;
-
 // The parameters of keyword in the lines of an EHLO reply (all of them, when the server
 // names it more than once, as in "AUTH LOGIN" beside the old "AUTH=LOGIN"), or nothing
-// when it is not offered. The first line names the server.
+// when it is not offered. The first line names the server; the lines were kept with bounds,
+// and one longer than a reply line may be names no capability anyone can trust.
 std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteArray &keyword)
 {
     std::optional<QByteArray> found;
-    for (qsizetype i = 1; i < lines.size() && i <= MaxCapabilities; ++i) {
-        if (lines[i].size() > MaxCapabilityLine)
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].size() > SmtpClient::MaxReplyLine)
             continue;
         const QByteArray text = lines[i].mid(4).trimmed();
         qsizetype end = 0;

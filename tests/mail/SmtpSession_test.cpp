@@ -278,6 +278,22 @@ TEST_F(Session, ConnectionRequiredAndSendMailWhileBusyAndAbort)
     EXPECT_EQ(server->Problems(), QStringList());
 }
 
+// However long a reply, what is kept of it is bounded: the first line and 100 more, each cut
+// one byte past the longest a reply line may be, so an over-long one is still seen as such.
+TEST_F(Session, ReplyLinesKeptAreBounded)
+{
+    Serve({S::SayRaw(("250-" + QByteArray(4000, 'x') + "\r\n").repeated(300) + "250 end\r\n")});
+    smtp.SocketClient::Connect();
+    QByteArray reply = smtp.ReadLn();
+    QList<QByteArray> lines;
+    smtp.SkipContinuationLines(reply, &lines);
+    EXPECT_EQ(reply, "250 end\r\n");
+    EXPECT_EQ(lines.size(), 101);
+    EXPECT_EQ(
+        std::max_element(lines.begin(), lines.end(), [](auto &a, auto &b) { return a.size() < b.size(); })->size(),
+        513);
+}
+
 // The time-out measures the server's silence: an upload that keeps moving may take longer
 // than it; one that stops fails once the silence has lasted it, not a tick or two later.
 TEST_F(Session, UploadTimeOutMeasuresSilence)
