@@ -21,7 +21,7 @@ using TFileItem = std::function<void(const QString &Filename)>;
 // from the first byte.
 enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
 
-// The server refused the login (535 and the like); the message is the server's reply.
+// The server refused the login's credentials (535); the message gives the server's reply.
 class EAuthError : public ESockError
 {
 public:

@@ -9,6 +9,9 @@
 
 namespace {
 
+// A password as typed is taken out of a server's words only from this length on.
+constexpr qsizetype MinScrubbedPassword = 4;
+
 // The parameters of keyword in the lines of an EHLO reply (all of them, when the server
 // names it more than once, as in "AUTH LOGIN" beside the old "AUTH=LOGIN"), or nothing
 // when it is not offered. The first line names the server; the lines were kept with bounds,
@@ -52,8 +55,12 @@ QString SmtpClient::Scrub(QString text) const
     if (Password.isEmpty())
         return text;
     const QByteArray plain = QByteArray(1, '\0') + AuthUser + QByteArray(1, '\0') + Password;
-    for (const QByteArray &secret : {plain.toBase64(), Password.toBase64(), Password})
+    for (const QByteArray &secret : {plain.toBase64(), Password.toBase64()})
         text.replace(QString::fromUtf8(secret), QStringLiteral("********"));
+    // Only a server that echoes the decoded login shows the password as typed; a very short
+    // one would be found in ordinary words and mangle the message for nothing.
+    if (Password.size() >= MinScrubbedPassword)
+        text.replace(QString::fromUtf8(Password), QStringLiteral("********"));
     return text;
 }
 
@@ -112,10 +119,15 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
             OnAuthenticated(this);
         return;
     }
-    const QString words = Scrub(ReplyText(reply).trimmed());
-    if (ReplyCode > 399) {
+    // Only 535 says the credentials are wrong, and only then is the stored password given
+    // up; a refusal for now (454, 421) or of the mechanism (504, 534, 538) is an ordinary
+    // one: the same password may well do next time.
+    if (ReplyCode == 535) {
         refused = true;
-        throw EAuthError(QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, words));
+        throw EAuthError(
+            QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, Scrub(ReplyText(reply).trimmed())));
     }
-    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + words);
+    if (ReplyCode > 399)
+        Refuse(Scrub(ReplyText(reply)));
+    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + Scrub(ReplyText(reply).trimmed()));
 }

@@ -70,7 +70,13 @@ public:
         server->Stop();
         return server->Problems();
     }
-    template <typename F> QString FailureOf(F f) { return ::FailureOf(f, QStringLiteral("(none)")); }
+    // The message of the failure; a refused login (the password is forgotten) says so first.
+    template <typename F> QString FailureOf(F f)
+    {
+        QString login;
+        const QString other = ::FailureOf([&] { login = ::FailureOf<EAuthError>(f); }, QStringLiteral("(none)"));
+        return login.isEmpty() ? other : "login refused: " + login;
+    }
 
     TestFolder folder;
     SmtpClient smtp;
@@ -129,6 +135,7 @@ TEST_F(Session, DialogueTable)
         S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
         S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
         S::Expect("EHLO kelvo")};
+    const Script toAuth = toTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
     const Script upload = ToData + Script{S::Say("354 go"), S::ReadSome(100000)};
     const Script gone = S::Greeting() + Quit;
@@ -172,8 +179,14 @@ TEST_F(Session, DialogueTable)
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
         {"2 MiB line after STARTTLS", tls(SmtpSecurity::StartTls),
          toTls + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
-        {"AUTH reply that never ends", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"),
-            S::ExpectAnyLine(), S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
+        {"AUTH reply that never ends", tls(SmtpSecurity::StartTls),
+         toAuth + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
+        // Only invalid credentials cost the user the stored password; a short one is not
+        // looked for in the server's words, its encoded forms are.
+        {"login failing for now", tls(SmtpSecurity::StartTls), toAuth + Script{S::Say("454 4.7.0 try later")} + Quit,
+         "454 4.7.0 try later\r\n"},
+        {"login refused", tls(SmtpSecurity::StartTls, "x"), toAuth + Script{S::Say("535 no AGtlbHZvAHg= in box")} + Quit,
+         "login refused: 127.0.0.1 にログインできませんでした（535 no ******** in box）。"},
         // Refused before anything is sent: the server sees no client.
         {"password with a line break", tls(SmtpSecurity::StartTls, "se\r\ncret"), {},
          "ログイン名とパスワードに改行は使えません。"},
