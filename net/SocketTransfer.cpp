@@ -3,6 +3,7 @@
 #include "net/SocketClient.h"
 
 #include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
 
 #include <cstring>
 #include <limits>
@@ -43,7 +44,10 @@ void SocketClient::ReadToStream()
             arrived = true;
             if (n == ChunkSize)
                 WindowHandle->Post(MsgReadMore, 0, qintptr(this));
-        } else {
+        } else if (Winsock::GetLastError() != WsaError::WouldBlock) {
+            // Nothing to read ("would block") is no failure and goes unreported: the try
+            // after a full receive often finds nothing, and over TLS a notification may
+            // carry only the session's own records (the tickets after every handshake).
             LastError = Winsock::GetLastError();
             QString text = LookupErrorText(LastError);
             if (OnError)

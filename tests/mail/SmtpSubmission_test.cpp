@@ -28,6 +28,7 @@ TEST(Submission, RealServer)
     QList<qint32> progress;
     smtp.OnSecured = [&](QObject *) { events << "secured"; };
     smtp.OnAuthenticated = [&](QObject *) { events << "authenticated"; };
+    smtp.OnError = [&](QObject *, quint16, const QString &text) { events << text; }; // none in a good session
     smtp.OnPacketSent = [&](QObject *) { progress << smtp.SentBytes; };
     using M = SmtpSink::Mode;
     using Security = SmtpSecurity;
