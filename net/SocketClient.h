@@ -202,7 +202,9 @@ private:
     // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
     bool Keep(const char *data, int n);
     bool overflowed = false;
+    // The TLS handshake has ended, and how.
     bool tlsDone = false;
+    bool tlsSecured = false;
     bool destroyed = false;
     bool destroying = false;
     bool startedSockets = false;

@@ -36,7 +36,15 @@ public:
         Host = QStringLiteral("127.0.0.1");
         OnConnect = [this](QObject *) { Log << "OnConnect"; };
         TimeOut = 5000;
+        WindowHandle->Handler = [this, pass = WindowHandle->Handler](quint32 message, quintptr word, qintptr value) {
+            if (message != MsgSocketEvent || word != SocketHandle || !Before || !Before(value & 0xFFFF, value))
+                pass(message, word, value);
+        };
     }
+    // Sees each notification of the socket first (kind, whole value); one it takes the
+    // client never sees, unless handed on with Deliver.
+    std::function<bool(long kind, qintptr value)> Before;
+    void Deliver(qintptr value) { HandleSocketMessage(MsgSocketEvent, SocketHandle, value); }
     ~RecordingClient() override { Destroy(); }
     void ConnectTo(quint16 port)
     {
@@ -136,6 +144,22 @@ TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
     client.SendStream(stream);
     client.TimerOn();
     EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
+}
+
+// Over TLS: the handshake's own notification tells how it ended, whatever notification of
+// the socket comes next in the same pass.
+TEST(SocketClient, TlsNotifications)
+{
+    S notTls({S::ReadSome(1), S::Say("220 not TLS"), S::Wait(200)});
+    RecordingClient failed;
+    failed.ConnectTo(notTls.Port());
+    failed.Before = [&](long kind, qintptr value) {
+        if (kind == FdTls)
+            failed.Deliver(value), failed.Deliver(FdWrite);
+        return kind == FdTls;
+    };
+    EXPECT_TRUE(
+        FailureOf<ESockError>([&] { failed.StartTls("127.0.0.1"); }).contains("暗号化した接続を確立できません"));
 }
 
 } // namespace
