@@ -3,6 +3,7 @@
 #include "platform/WinsockErrors.h"
 #include "support/Failure.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -147,7 +148,8 @@ TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
 }
 
 // Over TLS: the handshake's own notification tells how it ended, whatever notification of
-// the socket comes next in the same pass.
+// the socket comes next in the same pass; and a reader that takes one byte at a time still
+// gets the whole record, whose rest waits inside the session where no socket sees it.
 TEST(SocketClient, TlsNotifications)
 {
     S notTls({S::ReadSome(1), S::Say("220 not TLS"), S::Wait(200)});
@@ -160,6 +162,20 @@ TEST(SocketClient, TlsNotifications)
     };
     EXPECT_TRUE(
         FailureOf<ESockError>([&] { failed.StartTls("127.0.0.1"); }).contains("暗号化した接続を確立できません"));
+
+    S server({S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"), S::Say("250 hello"), S::Wait(3000)});
+    RecordingClient reader;
+    reader.ConnectTo(server.Port());
+    reader.StartTls("127.0.0.1");
+    reader.Before = [&](long kind, qintptr) {
+        char byte;
+        if (kind == FdRead && Winsock::Recv(reader.SocketHandle, &byte, 1) == 1)
+            reader.ReceiveBuffer += byte;
+        return kind == FdRead;
+    };
+    reader.TimeOut = 1000;
+    reader.TimerOn();
+    EXPECT_EQ(reader.ReadLn(), "250 hello\r\n");
 }
 
 } // namespace
