@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -33,6 +34,23 @@ bool IsSafeHeaderLine(const QByteArray &line)
         }
     }
     return true;
+}
+
+// No line of the message may be longer than this before its CR LF (RFC 5322); the same
+// holds for each line of a folded header line.
+constexpr qsizetype MaxHeaderLine = 998;
+
+// The longest line between the folds (CR LF) of a header line.
+qsizetype LongestPhysicalLine(const QByteArray &line)
+{
+    qsizetype longest = 0;
+    for (qsizetype start = 0, end = 0; start <= line.size(); start = end + 2) {
+        end = line.indexOf("\r\n", start);
+        if (end < 0)
+            end = line.size();
+        longest = std::max(longest, end - start);
+    }
+    return longest;
 }
 
 } // namespace
@@ -345,9 +363,18 @@ void SmtpClient::CheckInput() const
         for (const QByteArray &entry : *list)
             if (HasLineBreakOrZero(entry))
                 throw Exception(QStringLiteral("Invalid character in address"));
-    for (const QByteArray &line : FinalHeader)
+    for (const QByteArray &line : FinalHeader) {
         if (!IsSafeHeaderLine(line))
             throw Exception(QStringLiteral("Invalid character in header"));
+        if (LongestPhysicalLine(line) > MaxHeaderLine) {
+            // A server may cut such a line or refuse the mail; the user learns which field.
+            const qsizetype colon = line.indexOf(':');
+            const QByteArray field = line.left(colon >= 0 ? qMin<qsizetype>(colon, 40) : 40);
+            throw Exception(QStringLiteral("Header line longer than %1 bytes: %2")
+                                .arg(MaxHeaderLine)
+                                .arg(QString::fromLatin1(field)));
+        }
+    }
 }
 
 void SmtpClient::SendHeader()

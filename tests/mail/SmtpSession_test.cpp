@@ -224,6 +224,8 @@ TEST_F(Session, DialogueTable)
         {"sender with CR LF", spoil([](MailMessage &m) { m.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }), gone, address},
         {"copy with a zero", spoil([](MailMessage &m) { m.ToCarbonCopy = {QByteArray("c@x\0d", 5)}; }), gone, address},
         {"header line added with CR LF", added("X: 1\r\n.\r\nQUIT"), gone, header},
+        {"From line of 999 bytes", spoil([](MailMessage &m) { m.FromAddress = QByteArray(991, 'a'); }), gone,
+         "Header line longer than 998 bytes: From"},
         {"folded subject", spoil([](MailMessage &m) { m.Subject = "=?A?B?Aa==?=\r\n =?A?B?Aa==?="; }),
          S::Greeting() + OneMail + Quit, "(none)"},
         {"attachment missing", spoil([&](MailMessage &m) { m.Attachments = {big, folder.File("gone.jpg")}; }), gone,
