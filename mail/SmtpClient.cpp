@@ -12,11 +12,6 @@ const QByteArray CRLF = "\r\n";
 // Header text goes out through Write, which takes at most this much at a time.
 constexpr qsizetype WriteChunk = 16384;
 
-bool HasLineBreakOrZero(const QByteArray &text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
-
 // A header line may hold CR LF only as folding (CR LF followed by a blank or a tab).
 bool IsSafeHeaderLine(const QByteArray &line)
 {
@@ -69,6 +64,11 @@ SmtpClient::~SmtpClient()
 {
     // Destroy calls Abort, which must still find this class's override.
     Destroy();
+}
+
+bool SmtpClient::HasLineBreakOrZero(const QByteArray &text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
 }
 
 QString SmtpClient::ReplyText(const QByteArray &reply)
@@ -162,11 +162,19 @@ QByteArray SmtpClient::Command(const QByteArray &command, QList<QByteArray> *lin
         throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(unasked).trimmed());
     }
     return Timed([&] {
-        QByteArray reply = Transaction(command);
-        CheckReply(reply);
-        SkipContinuationLines(reply, lines);
-        return reply;
+        Writeln(command);
+        return ReadReply(lines);
     });
+}
+
+QByteArray SmtpClient::ReadReply(QList<QByteArray> *lines)
+{
+    ReplyCode = 0;
+    QByteArray reply = ReadLn();
+    SetReply(reply);
+    CheckReply(reply);
+    SkipContinuationLines(reply, lines);
+    return reply;
 }
 
 QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool upload)
@@ -175,22 +183,22 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
     // large message on a slow line is still moving (see Abort).
     uploading = upload;
     LastProgress.start();
-    struct Unmark
-    {
-        bool &flag;
-        ~Unmark() { flag = false; }
-    } unmark{uploading};
     const bool timed = TimeOut > 0;
     if (timed)
         TimerOn();
+    // Every way out disarms the time-out; that does no harm when none was armed.
+    struct Disarm
+    {
+        SmtpClient &client;
+        ~Disarm()
+        {
+            client.uploading = false;
+            client.TimerOff();
+        }
+    } disarm{*this};
     try {
-        QByteArray result = wait();
-        if (timed)
-            TimerOff();
-        return result;
+        return wait();
     } catch (const EAbortError &) {
-        if (timed)
-            TimerOff();
         if (!TimedOut || !timed)
             throw;
         // The server fell silent: the dialogue is out of step, so the connection is
@@ -201,16 +209,8 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
         throw ESockError(
             upload ? QStringLiteral("The server took no part of the message for %1 seconds").arg(TimeOut / 1000.0)
                    : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
-    } catch (const ESockError &e) {
-        if (timed)
-            TimerOff();
-        if (!Connected && e.Message == ClosedText())
-            ServerGone();
-        throw;
-    } catch (...) {
-        if (timed)
-            TimerOff();
-        throw;
+    } catch (const EClosedError &) {
+        ServerGone();
     }
 }
 
@@ -267,13 +267,7 @@ void SmtpClient::Greet()
 {
     if (Security == SmtpSecurity::Tls)
         Secure();
-    QByteArray greeting = Timed([this] {
-        QByteArray reply = ReadLn();
-        SetReply(reply);
-        CheckReply(reply);
-        SkipContinuationLines(reply);
-        return reply;
-    });
+    QByteArray greeting = Timed([this] { return ReadReply(); });
     if (ReplyCode > 399)
         Refuse(ReplyText(greeting));
     // The plain dialogue says HELO, as it always did; submission needs the extensions.

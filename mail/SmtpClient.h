@@ -110,6 +110,9 @@ private:
     // Runs one wait for the server (a reply, a handshake, or the sending of the message)
     // under the time-out of TimeOut milliseconds, when one is set.
     QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
+    // Reads one whole reply, checks its first line and skips its continuation lines
+    // (keeping them in lines, when given). ReplyCode is 0 while it is awaited.
+    QByteArray ReadReply(QList<QByteArray> *lines = nullptr);
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();
@@ -132,6 +135,8 @@ private:
     void CheckSubmission() const;
     // The text with the password taken out, whatever form it was sent in.
     QString Scrub(QString text) const;
+    // Whether data for a command or header line holds a line break or a zero byte.
+    static bool HasLineBreakOrZero(const QByteArray &text);
 
     QByteArray body;
     QBuffer bodyStream;

@@ -32,11 +32,6 @@ std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteA
     return found;
 }
 
-bool Unsafe(const QByteArray &text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
-
 } // namespace
 
 void SmtpClient::CheckSubmission() const
@@ -46,7 +41,7 @@ void SmtpClient::CheckSubmission() const
     if (Security == SmtpSecurity::None)
         throw Exception(QStringLiteral("パスワードを暗号化せずに送ることはできません。"
                                        "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
-    if (Unsafe(AuthUser) || Unsafe(Password))
+    if (HasLineBreakOrZero(AuthUser) || HasLineBreakOrZero(Password))
         throw Exception(QStringLiteral("ログイン名とパスワードに改行は使えません。"));
 }
 

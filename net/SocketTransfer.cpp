@@ -170,7 +170,7 @@ void SocketClient::SendBuffer(const char *buffer, quint16 length)
         throw EAbortError(QStringLiteral("Socket send aborted"));
     }
     if (!SendComplete)
-        throw ESockError(ClosedText());
+        throw EClosedError(ClosedText());
 }
 
 void SocketClient::Write(const QByteArray &text)
@@ -211,7 +211,7 @@ void SocketClient::SendStream(QIODevice &stream)
                 PollOnce();
             while (!SendComplete && !CancelPending && Connected);
             if (!SendComplete && !CancelPending)
-                throw ESockError(ClosedText());
+                throw EClosedError(ClosedText());
         }
     } catch (...) {
         CountTraffic = false;
@@ -262,7 +262,7 @@ QByteArray SocketClient::ReadLn()
     if (CancelPending)
         throw EAbortError(QStringLiteral("Socket readln aborted"));
     if (lineFeed < 0)
-        throw ESockError(ClosedText());
+        throw EClosedError(ClosedText());
     QByteArray line = ReceiveBuffer.left(lineFeed + 1);
     if (lineFeed + 1 < ReceiveBuffer.size()) {
         ReceiveSpare = ReceiveBuffer.mid(lineFeed + 1);
