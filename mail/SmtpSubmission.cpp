@@ -89,7 +89,11 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
 {
     const std::optional<QByteArray> offered = Extension(capabilities, "AUTH");
     const QList<QByteArray> mechanisms = offered ? offered->toUpper().split(' ') : QList<QByteArray>();
-    // The credentials pass through the text buffer of Write: it is emptied on every way out.
+    // Of the copies the credentials leave on their way out, the one in the text buffer of
+    // Write would last until the client ends (later, shorter lines overwrite only its
+    // start): it is zeroed on every way out. The rest is not wiped: the command lines,
+    // Writeln's copy, the send queue and OpenSSL's buffers are freed as they are, and
+    // Password itself is kept for the next send.
     struct Wipe
     {
         QByteArray &buffer;
