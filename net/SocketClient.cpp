@@ -375,7 +375,7 @@ void SocketClient::Connect()
 void SocketClient::StartTls(const QString &host)
 {
     ReportStatus(QStringLiteral("Start TLS"), 8);
-    tlsDone = false;
+    tlsDone = tlsSecured = false;
     if (Connected) {
         if (Winsock::StartTls(SocketHandle, host) != 0)
             ErrorManager(WsaError::WouldBlock);
