@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -10,14 +11,6 @@ const QByteArray CRLF = "\r\n";
 
 // Header text goes out through Write, which takes at most this much at a time.
 constexpr qsizetype WriteChunk = 16384;
-
-// A server's reply shown in an error box is cut at the longest reply line SMTP allows.
-constexpr qsizetype MaxShownReply = 512;
-
-bool HasLineBreakOrZero(const QByteArray &text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
 
 // A header line may hold CR LF only as folding (CR LF followed by a blank or a tab).
 bool IsSafeHeaderLine(const QByteArray &line)
@@ -38,6 +31,23 @@ bool IsSafeHeaderLine(const QByteArray &line)
     return true;
 }
 
+// No line of the message may be longer than this before its CR LF (RFC 5322); the same
+// holds for each line of a folded header line.
+constexpr qsizetype MaxHeaderLine = 998;
+
+// The longest line between the folds (CR LF) of a header line.
+qsizetype LongestPhysicalLine(const QByteArray &line)
+{
+    qsizetype longest = 0;
+    for (qsizetype start = 0, end = 0; start <= line.size(); start = end + 2) {
+        end = line.indexOf("\r\n", start);
+        if (end < 0)
+            end = line.size();
+        longest = std::max(longest, end - start);
+    }
+    return longest;
+}
+
 } // namespace
 
 SmtpClient::SmtpClient(QObject *owner) : SocketClient(owner)
@@ -56,11 +66,16 @@ SmtpClient::~SmtpClient()
     Destroy();
 }
 
+bool SmtpClient::HasLineBreakOrZero(const QByteArray &text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
 QString SmtpClient::ReplyText(const QByteArray &reply)
 {
-    if (reply.size() <= MaxShownReply)
+    if (reply.size() <= MaxReplyLine)
         return QString::fromUtf8(reply);
-    return QString::fromUtf8(reply.left(MaxShownReply)) + QStringLiteral("...");
+    return QString::fromUtf8(reply.left(MaxReplyLine)) + QStringLiteral("...");
 }
 
 QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
@@ -88,15 +103,21 @@ QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
 
 void SmtpClient::SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
 {
+    // The bounds apply while reading: a server (or anyone on the path before TLS) may send
+    // a thousand lines of a megabyte each.
+    auto keep = [&] {
+        if (lines && lines->size() <= MaxKeptLines)
+            *lines << Reply.left(MaxReplyLine + 1);
+    };
     if (lines)
-        *lines = {Reply};
+        lines->clear();
+    keep();
     int skipped = 0;
     while (!Reply.isEmpty() && (Reply[0] == ' ' || (Reply.size() >= 4 && Reply[3] == '-'))) {
         if (++skipped > MaxContinuationLines)
             throw ESockError(QStringLiteral("Too many continuation lines in the server's reply"));
         Reply = ReadLn();
-        if (lines)
-            *lines << Reply;
+        keep();
     }
 }
 
@@ -141,11 +162,19 @@ QByteArray SmtpClient::Command(const QByteArray &command, QList<QByteArray> *lin
         throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(unasked).trimmed());
     }
     return Timed([&] {
-        QByteArray reply = Transaction(command);
-        CheckReply(reply);
-        SkipContinuationLines(reply, lines);
-        return reply;
+        Writeln(command);
+        return ReadReply(lines);
     });
+}
+
+QByteArray SmtpClient::ReadReply(QList<QByteArray> *lines)
+{
+    ReplyCode = 0;
+    QByteArray reply = ReadLn();
+    SetReply(reply);
+    CheckReply(reply);
+    SkipContinuationLines(reply, lines);
+    return reply;
 }
 
 QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool upload)
@@ -154,22 +183,22 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
     // large message on a slow line is still moving (see Abort).
     uploading = upload;
     LastProgress.start();
-    struct Unmark
-    {
-        bool &flag;
-        ~Unmark() { flag = false; }
-    } unmark{uploading};
     const bool timed = TimeOut > 0;
     if (timed)
         TimerOn();
+    // Every way out disarms the time-out; that does no harm when none was armed.
+    struct Disarm
+    {
+        SmtpClient &client;
+        ~Disarm()
+        {
+            client.uploading = false;
+            client.TimerOff();
+        }
+    } disarm{*this};
     try {
-        QByteArray result = wait();
-        if (timed)
-            TimerOff();
-        return result;
+        return wait();
     } catch (const EAbortError &) {
-        if (timed)
-            TimerOff();
         if (!TimedOut || !timed)
             throw;
         // The server fell silent: the dialogue is out of step, so the connection is
@@ -180,16 +209,8 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
         throw ESockError(
             upload ? QStringLiteral("The server took no part of the message for %1 seconds").arg(TimeOut / 1000.0)
                    : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
-    } catch (const ESockError &e) {
-        if (timed)
-            TimerOff();
-        if (!Connected && e.Message == ClosedText())
-            ServerGone();
-        throw;
-    } catch (...) {
-        if (timed)
-            TimerOff();
-        throw;
+    } catch (const EClosedError &) {
+        ServerGone();
     }
 }
 
@@ -246,13 +267,7 @@ void SmtpClient::Greet()
 {
     if (Security == SmtpSecurity::Tls)
         Secure();
-    QByteArray greeting = Timed([this] {
-        QByteArray reply = ReadLn();
-        SetReply(reply);
-        CheckReply(reply);
-        SkipContinuationLines(reply);
-        return reply;
-    });
+    QByteArray greeting = Timed([this] { return ReadReply(); });
     if (ReplyCode > 399)
         Refuse(ReplyText(greeting));
     // The plain dialogue says HELO, as it always did; submission needs the extensions.
@@ -342,9 +357,18 @@ void SmtpClient::CheckInput() const
         for (const QByteArray &entry : *list)
             if (HasLineBreakOrZero(entry))
                 throw Exception(QStringLiteral("Invalid character in address"));
-    for (const QByteArray &line : FinalHeader)
+    for (const QByteArray &line : FinalHeader) {
         if (!IsSafeHeaderLine(line))
             throw Exception(QStringLiteral("Invalid character in header"));
+        if (LongestPhysicalLine(line) > MaxHeaderLine) {
+            // A server may cut such a line or refuse the mail; the user learns which field.
+            const qsizetype colon = line.indexOf(':');
+            const QByteArray field = line.left(colon >= 0 ? qMin<qsizetype>(colon, 40) : 40);
+            throw Exception(QStringLiteral("Header line longer than %1 bytes: %2")
+                                .arg(MaxHeaderLine)
+                                .arg(QString::fromLatin1(field)));
+        }
+    }
 }
 
 void SmtpClient::SendHeader()

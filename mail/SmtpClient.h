@@ -21,7 +21,7 @@ using TFileItem = std::function<void(const QString &Filename)>;
 // from the first byte.
 enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
 
-// The server refused the login (535 and the like); the message is the server's reply.
+// The server refused the login's credentials (535); the message gives the server's reply.
 class EAuthError : public ESockError
 {
 public:
@@ -51,8 +51,8 @@ public:
 
     // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
     static QByteArray ExtractAddress(const QByteArray &Entry);
-    // Replaces Reply by the following lines while it is a continuation line; every line
-    // read, the first one included, is added to lines when it is given.
+    // Replaces Reply by the following lines while it is a continuation line; the lines read,
+    // the first one included, are kept in lines when it is given, with bounds (below).
     void SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
 
     // The composed text after the header.
@@ -60,6 +60,11 @@ public:
 
     // The longest run of continuation lines read for one reply.
     static constexpr int MaxContinuationLines = 1000;
+    // The longest reply line SMTP allows, CR LF included (RFC 5321).
+    static constexpr qsizetype MaxReplyLine = 512;
+    // What is kept of one reply: the first line and this many more, each cut one byte past
+    // MaxReplyLine, so that a line that was longer is still seen as such.
+    static constexpr int MaxKeptLines = 100;
 
     // Published.
     TNotifyEvent OnConnect;
@@ -105,6 +110,9 @@ private:
     // Runs one wait for the server (a reply, a handshake, or the sending of the message)
     // under the time-out of TimeOut milliseconds, when one is set.
     QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
+    // Reads one whole reply, checks its first line and skips its continuation lines
+    // (keeping them in lines, when given). ReplyCode is 0 while it is awaited.
+    QByteArray ReadReply(QList<QByteArray> *lines = nullptr);
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();
@@ -127,6 +135,8 @@ private:
     void CheckSubmission() const;
     // The text with the password taken out, whatever form it was sent in.
     QString Scrub(QString text) const;
+    // Whether data for a command or header line holds a line break or a zero byte.
+    static bool HasLineBreakOrZero(const QByteArray &text);
 
     QByteArray body;
     QBuffer bodyStream;

@@ -9,19 +9,18 @@
 
 namespace {
 
-// EHLO replies are read with bounds: so many capability lines at most, and a line longer
-// than a reply line may be (RFC 5321) names no capability anyone can trust.
-constexpr qsizetype MaxCapabilities = 100;
-constexpr qsizetype MaxCapabilityLine = 512;
+// A password as typed is taken out of a server's words only from this length on.
+constexpr qsizetype MinScrubbedPassword = 4;
 
 // The parameters of keyword in the lines of an EHLO reply (all of them, when the server
 // names it more than once, as in "AUTH LOGIN" beside the old "AUTH=LOGIN"), or nothing
-// when it is not offered. The first line names the server.
+// when it is not offered. The first line names the server; the lines were kept with bounds,
+// and one longer than a reply line may be names no capability anyone can trust.
 std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteArray &keyword)
 {
     std::optional<QByteArray> found;
-    for (qsizetype i = 1; i < lines.size() && i <= MaxCapabilities; ++i) {
-        if (lines[i].size() > MaxCapabilityLine)
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i].size() > SmtpClient::MaxReplyLine)
             continue;
         const QByteArray text = lines[i].mid(4).trimmed();
         qsizetype end = 0;
@@ -33,11 +32,6 @@ std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteA
     return found;
 }
 
-bool Unsafe(const QByteArray &text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
-
 } // namespace
 
 void SmtpClient::CheckSubmission() const
@@ -47,7 +41,7 @@ void SmtpClient::CheckSubmission() const
     if (Security == SmtpSecurity::None)
         throw Exception(QStringLiteral("パスワードを暗号化せずに送ることはできません。"
                                        "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
-    if (Unsafe(AuthUser) || Unsafe(Password))
+    if (HasLineBreakOrZero(AuthUser) || HasLineBreakOrZero(Password))
         throw Exception(QStringLiteral("ログイン名とパスワードに改行は使えません。"));
 }
 
@@ -56,8 +50,12 @@ QString SmtpClient::Scrub(QString text) const
     if (Password.isEmpty())
         return text;
     const QByteArray plain = QByteArray(1, '\0') + AuthUser + QByteArray(1, '\0') + Password;
-    for (const QByteArray &secret : {plain.toBase64(), Password.toBase64(), Password})
+    for (const QByteArray &secret : {plain.toBase64(), Password.toBase64()})
         text.replace(QString::fromUtf8(secret), QStringLiteral("********"));
+    // Only a server that echoes the decoded login shows the password as typed; a very short
+    // one would be found in ordinary words and mangle the message for nothing.
+    if (Password.size() >= MinScrubbedPassword)
+        text.replace(QString::fromUtf8(Password), QStringLiteral("********"));
     return text;
 }
 
@@ -91,7 +89,11 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
 {
     const std::optional<QByteArray> offered = Extension(capabilities, "AUTH");
     const QList<QByteArray> mechanisms = offered ? offered->toUpper().split(' ') : QList<QByteArray>();
-    // The credentials pass through the text buffer of Write: it is emptied on every way out.
+    // Of the copies the credentials leave on their way out, the one in the text buffer of
+    // Write would last until the client ends (later, shorter lines overwrite only its
+    // start): it is zeroed on every way out. The rest is not wiped: the command lines,
+    // Writeln's copy, the send queue and OpenSSL's buffers are freed as they are, and
+    // Password itself is kept for the next send.
     struct Wipe
     {
         QByteArray &buffer;
@@ -116,10 +118,15 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
             OnAuthenticated(this);
         return;
     }
-    const QString words = Scrub(ReplyText(reply).trimmed());
-    if (ReplyCode > 399) {
+    // Only 535 says the credentials are wrong, and only then is the stored password given
+    // up; a refusal for now (454, 421) or of the mechanism (504, 534, 538) is an ordinary
+    // one: the same password may well do next time.
+    if (ReplyCode == 535) {
         refused = true;
-        throw EAuthError(QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, words));
+        throw EAuthError(
+            QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, Scrub(ReplyText(reply).trimmed())));
     }
-    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + words);
+    if (ReplyCode > 399)
+        Refuse(Scrub(ReplyText(reply)));
+    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + Scrub(ReplyText(reply).trimmed()));
 }

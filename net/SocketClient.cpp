@@ -375,7 +375,7 @@ void SocketClient::Connect()
 void SocketClient::StartTls(const QString &host)
 {
     ReportStatus(QStringLiteral("Start TLS"), 8);
-    tlsDone = false;
+    tlsDone = tlsSecured = false;
     if (Connected) {
         if (Winsock::StartTls(SocketHandle, host) != 0)
             ErrorManager(WsaError::WouldBlock);
@@ -385,7 +385,7 @@ void SocketClient::StartTls(const QString &host)
     }
     if (CancelPending)
         throw EAbortError(QStringLiteral("TLS handshake aborted"));
-    if (tlsDone && LastEventOk)
+    if (tlsDone && tlsSecured)
         return;
     // A server that hangs up before or during the handshake failed it as well.
     bool certificate = false;
@@ -507,7 +507,10 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
                 break;
             }
             case FdTls:
+                // Its own outcome: LastEventOk is the last message's, and another one of the
+                // socket may follow in the same pass (a write notification, say).
                 tlsDone = true;
+                tlsSecured = LastEventOk;
                 break;
             default:
                 break;

@@ -31,6 +31,14 @@ public:
     explicit EAbortError(const QString &message) : ESockError(message) {}
 };
 
+// A wait that ended because the connection was gone: closed by the server, or dropped for
+// sending more than anyone reads. The message says which.
+class EClosedError : public ESockError
+{
+public:
+    explicit EClosedError(const QString &message) : ESockError(message) {}
+};
+
 // A TCP client with blocking-style operations that never block the GUI thread: every wait
 // sleeps 2 ms and runs one pass of the event loop until its condition holds, and all socket
 // activity arrives as posted messages to a hidden window that the client owns.
@@ -68,8 +76,8 @@ public:
 
     // The data operations wait for the network until done or cancelled. A connection that is
     // closed (or was never made) ends the wait too: ReadLn with no whole line left in
-    // ReceiveBuffer, and a send not yet handed over, fail with ESockError "Connection closed
-    // by the server".
+    // ReceiveBuffer, and a send not yet handed over, fail with EClosedError "Connection
+    // closed by the server".
 
     // Sends the text up to its first zero byte, at most 16384 bytes of it.
     void Write(const QByteArray &text);
@@ -202,7 +210,9 @@ private:
     // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
     bool Keep(const char *data, int n);
     bool overflowed = false;
+    // The TLS handshake has ended, and how.
     bool tlsDone = false;
+    bool tlsSecured = false;
     bool destroyed = false;
     bool destroying = false;
     bool startedSockets = false;

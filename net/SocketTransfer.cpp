@@ -3,6 +3,7 @@
 #include "net/SocketClient.h"
 
 #include "platform/SocketWindow.h"
+#include "platform/WinsockErrors.h"
 
 #include <cstring>
 #include <limits>
@@ -43,7 +44,10 @@ void SocketClient::ReadToStream()
             arrived = true;
             if (n == ChunkSize)
                 WindowHandle->Post(MsgReadMore, 0, qintptr(this));
-        } else {
+        } else if (Winsock::GetLastError() != WsaError::WouldBlock) {
+            // Nothing to read ("would block") is no failure and goes unreported: the try
+            // after a full receive often finds nothing, and over TLS a notification may
+            // carry only the session's own records (the tickets after every handshake).
             LastError = Winsock::GetLastError();
             QString text = LookupErrorText(LastError);
             if (OnError)
@@ -166,7 +170,7 @@ void SocketClient::SendBuffer(const char *buffer, quint16 length)
         throw EAbortError(QStringLiteral("Socket send aborted"));
     }
     if (!SendComplete)
-        throw ESockError(ClosedText());
+        throw EClosedError(ClosedText());
 }
 
 void SocketClient::Write(const QByteArray &text)
@@ -207,7 +211,7 @@ void SocketClient::SendStream(QIODevice &stream)
                 PollOnce();
             while (!SendComplete && !CancelPending && Connected);
             if (!SendComplete && !CancelPending)
-                throw ESockError(ClosedText());
+                throw EClosedError(ClosedText());
         }
     } catch (...) {
         CountTraffic = false;
@@ -258,7 +262,7 @@ QByteArray SocketClient::ReadLn()
     if (CancelPending)
         throw EAbortError(QStringLiteral("Socket readln aborted"));
     if (lineFeed < 0)
-        throw ESockError(ClosedText());
+        throw EClosedError(ClosedText());
     QByteArray line = ReceiveBuffer.left(lineFeed + 1);
     if (lineFeed + 1 < ReceiveBuffer.size()) {
         ReceiveSpare = ReceiveBuffer.mid(lineFeed + 1);

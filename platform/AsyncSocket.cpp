@@ -230,8 +230,10 @@ int RecvTls(TSocketState *state, char *buffer, int length)
     TlsSession::Result result;
     int n = state->Tls->Read(buffer, length, result);
     if (n > 0) {
-        // The rest of a record stays inside the session, where the socket cannot see it.
-        if (n < length && state->Tls->Pending())
+        // What the caller did not take of a record waits inside the session, where no
+        // socket notification sees it: it is announced here, whatever the caller reads at
+        // a time.
+        if (state->Tls->Pending())
             state->Post(FdRead, 0);
         state->UpdateNotifiers();
         lastError = 0;

@@ -1,15 +1,16 @@
 #include "platform/TlsSession.h"
 
-#include <QHostAddress>
 #include <QUrl>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -62,6 +63,27 @@ BIO_METHOD *SocketMethod()
     return method;
 }
 
+// Tells the session what the server's certificate must name; false when that cannot be set.
+// The socket client connects to a host written as an address without a look-up, reading it
+// as inet_addr does, which takes "127.1", "2130706433" and "127.0.0.1 x" alike for
+// 127.0.0.1: so the address checked is the one the socket is connected to, whatever the
+// text. A name is checked (and sent as SNI) in its ASCII form, as DNS and certificates hold
+// it; text that has none is no name.
+bool ExpectPeer(SSL *ssl, int fd, const QString &host)
+{
+    if (::inet_addr(host.toLatin1().constData()) != INADDR_NONE) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        char text[INET_ADDRSTRLEN] = {};
+        return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 && peer.sin_family == AF_INET &&
+               ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) &&
+               X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), text) == 1;
+    }
+    const QByteArray name = QUrl::toAce(host);
+    return !name.isEmpty() && SSL_set_tlsext_host_name(ssl, name.constData()) == 1 &&
+           SSL_set1_host(ssl, name.constData()) == 1;
+}
+
 QString LastLibraryError()
 {
     const unsigned long error = ERR_peek_last_error();
@@ -97,13 +119,13 @@ TlsSession::TlsSession(int fd, const QString &host)
     BIO_set_data(bio, reinterpret_cast<void *>(std::intptr_t(fd)));
     BIO_set_init(bio, 1);
     SSL_set_bio(ssl, bio, bio);
-    if (QHostAddress(host).isNull()) {
-        // Names go out in their ASCII form, as DNS and certificates hold them.
-        const QByteArray name = QUrl::toAce(host);
-        SSL_set_tlsext_host_name(ssl, name.constData());
-        SSL_set1_host(ssl, name.constData());
-    } else {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.toLatin1().constData());
+    if (!ExpectPeer(ssl, fd, host)) {
+        // Without a name or an address to check, any certificate of a trusted CA would do.
+        reason = QStringLiteral("no host name or address to check the certificate against");
+        certificateRejected = true;
+        SSL_free(ssl);
+        ssl = nullptr;
+        return;
     }
     SSL_set_connect_state(ssl);
 }

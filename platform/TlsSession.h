@@ -6,8 +6,10 @@ typedef struct ssl_st SSL;
 
 // The client side of TLS on a connected non-blocking socket, with OpenSSL. The server's
 // certificate is verified against the system's store (OpenSSL's default paths, so
-// SSL_CERT_FILE and SSL_CERT_DIR apply), its name checked against the host (sent as SNI),
-// and nothing older than TLS 1.2 is spoken; there is no way to switch any of it off.
+// SSL_CERT_FILE and SSL_CERT_DIR apply) and checked against the host: a name (also sent as
+// SNI), or the address connected to when the host is written as an address. A host that
+// gives neither fails the session before anything is sent. Nothing older than TLS 1.2 is
+// spoken; there is no way to switch any of it off.
 // Every call returns at once: the caller waits for the socket to become readable or
 // writable, as the last result asks, and calls again.
 class TlsSession

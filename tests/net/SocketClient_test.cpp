@@ -3,6 +3,7 @@
 #include "platform/WinsockErrors.h"
 #include "support/Failure.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -36,7 +37,14 @@ public:
         Host = QStringLiteral("127.0.0.1");
         OnConnect = [this](QObject *) { Log << "OnConnect"; };
         TimeOut = 5000;
+        WindowHandle->Handler = [this, pass = WindowHandle->Handler](quint32 message, quintptr word, qintptr value) {
+            if (message != MsgSocketEvent || word != SocketHandle || !Before || !Before(value & 0xFFFF, value))
+                pass(message, word, value);
+        };
     }
+    // Sees each notification of the socket first; one it takes goes no further but by Deliver.
+    std::function<bool(long kind, qintptr value)> Before;
+    void Deliver(qintptr value) { HandleSocketMessage(MsgSocketEvent, SocketHandle, value); }
     ~RecordingClient() override { Destroy(); }
     void ConnectTo(quint16 port)
     {
@@ -136,6 +144,31 @@ TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
     client.SendStream(stream);
     client.TimerOn();
     EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
+}
+
+// Over TLS: the handshake's own notification tells how it ended, whatever follows it in the
+// same pass; a reader that takes a byte at a time still gets all of a record (whose rest waits
+// in the session, where no socket notification sees it).
+TEST(SocketClient, TlsNotifications)
+{
+    S server({S::ReadSome(1), S::Say("220 not TLS"), S::AcceptNext(),
+              S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"), S::Say("250 hello"), S::Wait(6000)});
+    RecordingClient client;
+    client.Before = [&](long kind, qintptr value) {
+        char byte;
+        if (kind == FdTls)
+            client.Deliver(value), client.Deliver(FdWrite);
+        else if (kind == FdRead && Winsock::Recv(client.SocketHandle, &byte, 1) == 1)
+            client.ReceiveBuffer += byte;
+        return kind == FdTls || kind == FdRead;
+    };
+    client.ConnectTo(server.Port());
+    EXPECT_TRUE(FailureOf<ESockError>([&] { client.StartTls("127.0.0.1"); }).contains("暗号化した接続"));
+    client.Disconnect();
+    client.ConnectTo(server.Port());
+    client.StartTls("127.0.0.1");
+    client.TimerOn();
+    EXPECT_EQ(client.ReadLn(), "250 hello\r\n");
 }
 
 } // namespace

@@ -82,14 +82,11 @@ void ScriptedSmtpServer::Stop()
     CloseConnection();
 }
 
-// Logs a line received (when there is one) and a problem (when there is one).
-void ScriptedSmtpServer::Log(const QByteArray &line, const QString &problem)
+void ScriptedSmtpServer::Problem(const QString &text)
 {
     std::lock_guard lock(mutex);
-    if (!line.isNull())
-        lines << Bare(line);
-    if (!problem.isEmpty())
-        problems << problem;
+    if (!text.isEmpty())
+        problems << text;
 }
 
 void ScriptedSmtpServer::CloseConnection()
@@ -149,14 +146,14 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line)
 void ScriptedSmtpServer::Run()
 {
     if (!Accept())
-        return Log({}, QStringLiteral("no client connected"));
+        return Problem(QStringLiteral("no client connected"));
     for (const Step &step : script)
         if (stop || !RunStep(step))
             return;
     // Whatever the client says after the script is unexpected, until it closes.
     QByteArray line;
     while (conn >= 0 && !stop && ReadLine(line))
-        Log(line, QStringLiteral("unexpected line %1").arg(Text(Bare(line))));
+        Problem(QStringLiteral("unexpected line %1").arg(Text(Bare(line))));
 }
 
 bool ScriptedSmtpServer::RunStep(const Step &step)
@@ -164,25 +161,25 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     QByteArray line, text;
     switch (step.kind) {
     case Step::Reply:
-        if (!Send(step.text) && step.amount == 0)
-            Log({}, QStringLiteral("could not send %1").arg(Text(step.text.left(60))));
+        if (!Send(step.text))
+            Problem(QStringLiteral("could not send %1").arg(Text(step.text.left(60))));
         return true;
     case Step::Expect:
     case Step::ExpectAny:
         if (!ReadLine(line)) {
-            Log({}, QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
+            Problem(QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
             return false;
         }
         if (!line.endsWith("\r\n"))
-            Log({}, QStringLiteral("line without CR LF: %1").arg(Text(line)));
-        Log(line, step.kind == Step::Expect && Bare(line) != step.text
-                      ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
-                      : QString());
+            Problem(QStringLiteral("line without CR LF: %1").arg(Text(line)));
+        Problem(step.kind == Step::Expect && Bare(line) != step.text
+                    ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
+                    : QString());
         return true;
     case Step::ReadData:
         while (ReadLine(line) && line != ".\r\n")
             text += line;
-        Log({}, line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
+        Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
         {
             std::lock_guard lock(mutex);
             messages << text;
@@ -191,7 +188,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     case Step::ReadBytes:
         while (pending.size() < step.amount)
             if (!Fill()) {
-                Log({}, QStringLiteral("fewer bytes than %1 came").arg(step.amount));
+                Problem(QStringLiteral("fewer bytes than %1 came").arg(step.amount));
                 return false;
             }
         pending.clear();
@@ -210,7 +207,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Accept:
         if (!Accept())
-            Log({}, QStringLiteral("no second connection"));
+            Problem(QStringLiteral("no second connection"));
         return conn >= 0;
     case Step::Tls: {
         SSL_CTX *context = SSL_CTX_new(TLS_server_method());
@@ -223,7 +220,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
         if (SSL_accept(ssl) == 1)
             return true;
-        Log({}, QStringLiteral("TLS handshake failed"));
+        Problem(QStringLiteral("TLS handshake failed"));
         return false;
     }
     }

@@ -12,8 +12,8 @@ typedef struct ssl_st SSL;
 
 // A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so
 // it never depends on the client pumping the event loop. The steps run in order on one
-// accepted connection (AcceptNext takes the next). Every line received is logged; one that
-// differs from an Expect step is a problem. No step waits more than a few seconds.
+// accepted connection (AcceptNext takes the next). A line received that differs from an
+// Expect step is a problem. No step waits more than a few seconds.
 class ScriptedSmtpServer
 {
 public:
@@ -21,14 +21,12 @@ public:
     {
         enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
-        int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read; Reply: 1 for a flood
+        int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read
     };
     using Script = QList<Step>;
 
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
-    // Bytes the client may rightly hang up on before it has read them all.
-    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
     static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
@@ -56,9 +54,7 @@ public:
     // Ends the server at once, whatever step it is in.
     void Stop();
 
-    // The lines received (without CR LF), message text aside; the message text of each
-    // ReadMessage step, as sent, without the final "."; and what went wrong.
-    QList<QByteArray> Lines() const { return Locked(lines); }
+    // The text of each ReadMessage step as sent, without the final "."; what went wrong.
     QList<QByteArray> Messages() const { return Locked(messages); }
     QStringList Problems() const { return Locked(problems); }
 
@@ -75,7 +71,7 @@ private:
     bool Send(const QByteArray &bytes);
     bool Accept();
     void CloseConnection();
-    void Log(const QByteArray &line, const QString &problem = {});
+    void Problem(const QString &text); // empty: none
 
     Script script;
     int listener = -1;
@@ -85,7 +81,6 @@ private:
     QByteArray pending;
     std::atomic<bool> stop{false};
     mutable std::mutex mutex;
-    QList<QByteArray> lines;
     QList<QByteArray> messages;
     QStringList problems;
     std::thread worker;
