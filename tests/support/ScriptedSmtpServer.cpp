@@ -133,13 +133,16 @@ bool ScriptedSmtpServer::Fill()
     return false;
 }
 
-bool ScriptedSmtpServer::ReadLine(QByteArray &line)
+bool ScriptedSmtpServer::ReadLine(QByteArray &line, bool logged)
 {
     while (!pending.contains('\n'))
         if (!Fill())
             return false;
     line = pending.left(pending.indexOf('\n') + 1);
     pending.remove(0, line.size());
+    std::lock_guard lock(mutex);
+    if (logged)
+        lines.append(Bare(line));
     return true;
 }
 
@@ -177,7 +180,7 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
                     : QString());
         return true;
     case Step::ReadData:
-        while (ReadLine(line) && line != ".\r\n")
+        while (ReadLine(line, false) && line != ".\r\n")
             text += line;
         Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
         {

@@ -54,7 +54,9 @@ public:
     // Ends the server at once, whatever step it is in.
     void Stop();
 
-    // The text of each ReadMessage step as sent, without the final "."; what went wrong.
+    // Every line the client sent (without CR LF), the message text excepted; the text of
+    // each ReadMessage step as sent, without the final "."; what went wrong.
+    QList<QByteArray> Lines() const { return Locked(lines); }
     QList<QByteArray> Messages() const { return Locked(messages); }
     QStringList Problems() const { return Locked(problems); }
 
@@ -66,7 +68,7 @@ private:
     }
     void Run();
     bool RunStep(const Step &step);
-    bool ReadLine(QByteArray &line);
+    bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
     bool Send(const QByteArray &bytes);
     bool Accept();
@@ -81,6 +83,7 @@ private:
     QByteArray pending;
     std::atomic<bool> stop{false};
     mutable std::mutex mutex;
+    QList<QByteArray> lines;
     QList<QByteArray> messages;
     QStringList problems;
     std::thread worker;
