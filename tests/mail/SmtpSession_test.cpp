@@ -161,6 +161,8 @@ TEST_F(Session, DialogueTable)
         {"AUTH LOGIN", tls(SmtpSecurity::StartTls), toTls + Script{S::Say("250-test\r\n250 AUTH LOGIN"),
             S::Expect("AUTH LOGIN"), S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"),
             S::Expect("c2VjcmV0"), S::Say("235 ok")} + OneMail + Quit, "(none)", {"connect", "packet sent", "success"}},
+        {"2 MiB line after STARTTLS", tls(SmtpSecurity::StartTls),
+         toTls + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
         {"AUTH reply that never ends", tls(SmtpSecurity::StartTls),
          toAuth + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.

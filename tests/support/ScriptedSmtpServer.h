@@ -21,12 +21,14 @@ public:
     {
         enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
-        int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read
+        int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read; Reply: 1 for a flood
     };
     using Script = QList<Step>;
 
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
+    // Bytes the client may rightly hang up on before it has read them all.
+    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
     static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
