@@ -5,17 +5,8 @@
 # HEIC file is made here by heif-enc from a generated photo (this takes a while).
 #
 #   bench/imaging-heic.sh [BUILD_DIR] [ROUNDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-rounds=${2:-7}
-
-cmake --build "$build" -j2 --target imaging_bench >/dev/null
-bench=$build/bench/imaging_bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(heif-convert --help 2>&1 | head -1 | sed 's/^ *//')"
+BUILD_ARG=${1:-} ROUNDS_ARG=${2:-}
+. "$(dirname "$0")/imaging-common.sh" "$(heif-convert --help 2>&1 | head -1 | sed 's/^ *//')"
 "$bench" gen 4000 3000 "$work/photo-12mp.jpg"
 heif-enc -q 90 -o "$work/photo-12mp.heic" "$work/photo-12mp.jpg" >/dev/null
 echo "wrote $work/photo-12mp.heic: $(stat -c %s "$work/photo-12mp.heic") bytes"

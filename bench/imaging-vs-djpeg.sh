@@ -6,17 +6,8 @@
 # generated here (nothing big is kept in the tree).
 #
 #   bench/imaging-vs-djpeg.sh [BUILD_DIR] [ROUNDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-rounds=${2:-7}
-
-cmake --build "$build" -j2 --target imaging_bench >/dev/null
-bench=$build/bench/imaging_bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(djpeg -version 2>&1 | head -1)"
+BUILD_ARG=${1:-} ROUNDS_ARG=${2:-}
+. "$(dirname "$0")/imaging-common.sh" "$(djpeg -version 2>&1 | head -1)"
 "$bench" gen 4000 3000 "$work/photo-12mp.jpg"
 "$bench" gen 4000 3000 "$work/photo-12mp-turned.jpg" 6
 "$bench" gen 6000 4000 "$work/photo-24mp.jpg"
