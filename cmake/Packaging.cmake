@@ -4,6 +4,10 @@
 
 include(GNUInstallDirs)
 
+# Installing and packaging build only what they install (the Makefile builds the
+# program first), not the whole tree with its tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(KELVO_APP_ID jp.example.kelvo)
 
 install(TARGETS kelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -46,15 +50,21 @@ set(CPACK_PACKAGE_NAME kelvo)
 set(CPACK_PACKAGE_VENDOR "the kelvo authors")
 set(CPACK_PACKAGE_CONTACT "the kelvo authors <authors@kelvo.example.jp>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "mail pictures to a mobile phone")
-set(CPACK_PACKAGE_DESCRIPTION "kelvo mails one picture at a time to a mobile phone. A JPEG, PNG, \
-WebP, HEIC or BMP picture dropped on its window or opened with it from the file manager \
-is turned upright and smoothly resampled so that its longer side fits the phone's screen. \
-On send it is encoded as a JPEG at the highest quality that fits the carrier's mail size \
-limit and sent through the user's SMTP server (STARTTLS or TLS, with a login), with a \
-Japanese subject and text. The user interface is in Japanese.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# The install scripts above must see the final prefix, not the staging folder.
+set(CPACK_PACKAGE_DESCRIPTION [[kelvo mails one picture at a time to a mobile phone. A JPEG, PNG, WebP,
+HEIC or BMP picture dropped on its window or opened with it from the file
+manager is turned upright and smoothly resampled so that its longer side fits
+the phone's screen, and it can be made grey.
+
+On send the picture is encoded as a JPEG at the highest quality that fits the
+carrier's mail size limit and mailed through the user's own provider, over
+STARTTLS or TLS and with an SMTP login; the password is kept in the desktop's
+keyring. The subject and the text may be written in Japanese, and the user
+interface is in Japanese.]])
+# The install scripts above must see the final prefix, not the staging folder:
+# CPack installs under DESTDIR with CPACK_INSTALL_PREFIX as the prefix.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
@@ -63,13 +73,13 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://kelvo.example.jp/)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries kelvo links are found by dpkg-shlibdeps; these are loaded at run
 # time and no scan sees them: WebP through Qt's image plug-in, the keyring through
-# libsecret (opened by the keychain library when a Secret Service is wanted), the
-# certificate store that every TLS connection is checked against, and the Japanese
-# face the windows ask for.
+# libsecret (the keychain library opens it when the password is stored or read;
+# it recommends a keyring itself), the certificate store that every TLS
+# connection is checked against, and the Japanese face the windows ask for. Qt's
+# X11 platform plug-in comes with libqt6gui6, which the scan finds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-image-formats-plugins, libsecret-1-0, ca-certificates, fonts-ipafont-gothic | fonts-japanese-gothic")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring")
 include(CPack)
 
 # Builds the package and checks it with lintian, desktop-file-validate and
