@@ -7,6 +7,9 @@
 #
 # Set by the caller: KELVO_DESKTOP_TEMPLATE, KELVO_BINDIR, KELVO_APPLICATIONS_DIR.
 
+# Install scripts otherwise run with the policies of CMake 2.x.
+cmake_policy(VERSION 3.25)
+
 if(IS_ABSOLUTE "${KELVO_BINDIR}")
     set(bindir "${KELVO_BINDIR}")
 else()

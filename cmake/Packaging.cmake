@@ -60,10 +60,8 @@ carrier's mail size limit and mailed through the user's own provider, over
 STARTTLS or TLS and with an SMTP login; the password is kept in the desktop's
 keyring. The subject and the text may be written in Japanese, and the user
 interface is in Japanese.]])
-# The install scripts above must see the final prefix, not the staging folder:
-# CPack installs under DESTDIR with CPACK_INSTALL_PREFIX as the prefix.
-set(CPACK_SET_DESTDIR ON)
-set(CPACK_INSTALL_PREFIX /usr)
+# CPack installs into its staging folder through DESTDIR, so the install scripts
+# above see /usr as the prefix (scripts/check-package checks the menu entry).
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
