@@ -4,11 +4,13 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
-# kelvo keeps kelvo.ini beside the program, so it is installed for the user by default.
-PREFIX     ?= $(HOME)/.local
+# `make install` installs for every user; PREFIX=~/.local installs for you alone.
+PREFIX     ?= /usr/local
+# A ~ that the shell left unexpanded (PREFIX=~/.local under sh) is the home folder.
+INSTALL_PREFIX = $(patsubst ~%,$(HOME)%,$(PREFIX))
 CMAKE_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps configure build run test check-sanitizers bench install clean
+.PHONY: all deps configure build run test check-sanitizers bench package install clean
 
 all: build
 
@@ -16,7 +18,7 @@ deps:
 	@scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DCMAKE_INSTALL_PREFIX='$(INSTALL_PREFIX)'
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -36,8 +38,22 @@ check-sanitizers: deps
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *_bench.cpp 2>/dev/null | sed 's/\.cpp$$//')
 
-install: build
-	cmake --install $(BUILD)
+# Only what is installed is built: the program and the compressed manual page and changelog.
+INSTALLED_TARGETS = kelvo compressed_docs
+
+package: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	cd $(BUILD) && cpack -G DEB
+
+# sudo only where it is needed: not for root, nor for a prefix you can write to
+# (the nearest folder of it that exists), so PREFIX=~/.local stays yours.
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALLED_TARGETS)
+	@rm -f $(BUILD)/install_manifest.txt
+	@dir='$(INSTALL_PREFIX)'; while [ ! -d "$$dir" ]; do dir=$$(dirname "$$dir"); done; \
+	sudo=; if [ "$$(id -u)" -ne 0 ] && [ ! -w "$$dir" ]; then sudo=sudo; fi; \
+	echo "$$sudo cmake --install $(BUILD) --prefix '$(INSTALL_PREFIX)'"; \
+	$$sudo cmake --install $(BUILD) --prefix '$(INSTALL_PREFIX)'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
