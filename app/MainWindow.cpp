@@ -362,8 +362,10 @@ void MainWindow::RunSend()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (sending) {
-        // The send is cancelled; the window closes once the send command has returned.
+        // The send is cancelled, whatever it waits for (the keyring, the server); the
+        // window closes once the send command has returned.
         closeRequested = true;
+        PasswordStore::StopWaiting();
         NMSMTP1->Cancel();
         event->ignore();
         return;

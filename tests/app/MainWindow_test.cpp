@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -462,6 +463,54 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
         server.Stop();
         EXPECT_EQ(server.Lines().size(), keyring ? 0 : 1);
     }
+}
+
+// On an X11 desktop the window manager's close is a message the event loop may hold back
+// as input: closed by openbox while a keyring that answers only after 5 s is asked
+// (slow_keyring_desktop.py, under Xvfb), the send ends at once, no password is asked,
+// nothing reaches the server and the window closes. Keys typed meanwhile start nothing.
+TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
+{
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.setProcessEnvironment(env);
+        child.start("dbus-run-session",
+                    {"--", "/usr/bin/python3", KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py",
+                     QCoreApplication::applicationFilePath(), "--gtest_filter=SendCommand.ClosedBy*"});
+        EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
+        return;
+    }
+    SmtpSink sink(SmtpSink::StartTls);
+    TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
+    PasswordStore::UseKeyring(true);
+    w.main.Settings.Security = w.main.Settings.Auth = true;
+    w.main.Settings.AuthUser = "kelvo";
+    int asked = 0;
+    w.main.AskPassword = [&](const QString &host, const QString &user) {
+        QObject prompting;
+        AnswerPrompt("secret", &prompting);
+        return ++asked, w.Prompt(host, user);
+    };
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
+    QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
+        if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))
+            QTimer::singleShot(300, &w.main, [&] { // meanwhile Ctrl+S starts no command
+                QTest::keyClick(&w.main, Qt::Key_S, Qt::ControlModifier);
+                QProcess::execute("wmctrl", {"-i", "-c", QString::number(w.main.winId())});
+            });
+    });
+    QElapsedTimer took;
+    took.start();
+    w.Send("hi", "hanako@example.jp", "body");
+    QTest::qWait(200);
+    EXPECT_LT(took.elapsed(), 3000);
+    EXPECT_FALSE(w.main.isVisible());
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+    EXPECT_EQ(sink.Messages().size(), 0);
 }
 
 } // namespace
