@@ -416,6 +416,14 @@ void MainWindow::acSendExecute()
     MailMessage &message = NMSMTP1->PostMessage;
     // 1.
     message.Body.clear();
+    // A Security the settings file holds but kelvo does not know may have been meant as
+    // protection: no send goes out on it, plain or otherwise, until the settings are saved.
+    if (!Settings.UnknownSecurity.isEmpty()) {
+        WarningBox(QStringLiteral("設定ファイルの [smtp] Security=%1 は 0、1、2 のどれでもないため、送信できません。"
+                                  "「kelvoの設定」で接続の保護を選んで保存してください。")
+                       .arg(Settings.UnknownSecurity));
+        return;
+    }
     // A login is never sent over an unprotected connection: said before anything is asked.
     const SmtpSecurity security = SecurityOf(Settings.Security);
     if (Settings.Auth && security == SmtpSecurity::None) {

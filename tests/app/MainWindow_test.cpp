@@ -305,6 +305,12 @@ TEST(SendCommand, ChecksBeforeSending)
         EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
                   *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter : "body");
     }
+    // A security kelvo does not know stops the send, though an older key stopped the loading.
+    TestWindow w(KelvoIni(1).replace("flg=2", "flg=yes").replace("[smtp]\r\n", "[smtp]\r\nSecurity=STARTTLS\r\n"));
+    w.Send("hi", "hanako@example.jp", "body");
+    EXPECT_EQ(w.boxes.Texts(), QStringList({"'yes' は数値ではありません",
+                                            "設定ファイルの [smtp] Security=STARTTLS は 0、1、2 のどれでもないため、"
+                                            "送信できません。「kelvoの設定」で接続の保護を選んで保存してください。"}));
 }
 
 // After an unknown server, a refused connection and a mail refused at its end (the
