@@ -335,11 +335,16 @@ void MainWindow::BindSmtpEvents()
 void MainWindow::RunSend()
 {
     // The client's waits keep the window alive, so the command could be started again
-    // from inside itself; it is off until this send has returned.
+    // from inside itself; it is off until this send has returned. So are the settings:
+    // their OK may save a new password that a login the server refuses then forgets. The
+    // other commands stay usable: they change the picture, the boxes or the address book,
+    // and the send has taken what it needs of those before it connects (its waits before
+    // that are modal boxes and the keyring's, which takes no input).
     if (sending)
         return;
     sending = true;
     ui->acSend->setEnabled(false);
+    ui->acSettei->setEnabled(false);
     RunCommand([this] {
         // The bar shows this send only: empty while it connects, and emptied again when
         // it fails, so that a full bar always means a mail that went out whole.
@@ -354,6 +359,7 @@ void MainWindow::RunSend()
         }
     });
     ui->acSend->setEnabled(true);
+    ui->acSettei->setEnabled(true);
     sending = false;
     if (closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);

@@ -444,7 +444,8 @@ TEST(SendCommand, ThroughAProvider)
 
 // Closing the window cancels the send, and the window closes once the send has returned:
 // closed while the server is silent after HELO, or while the keyring is asked (its wait
-// lets the close in), when nothing reaches the server at all.
+// lets the close in), when nothing reaches the server at all. Meanwhile the settings,
+// which could change the login under the send, wait for its end; other commands do not.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
     for (const bool keyring : {false, true}) {
@@ -459,9 +460,15 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
             return w.main.close(), "secret";
         };
         if (!keyring)
-            QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+            QTimer::singleShot(200, &w.main, [&] {
+                w.Trigger("acSettei"); // waits for the send's end, while the address book opens
+                w.Trigger("mnuAddress");
+                w.main.close();
+            });
         w.Send("hi", "hanako@example.jp", "body");
         QTest::qWait(50);
+        EXPECT_EQ(std::pair(w.settei.Shown, w.address.Shown), std::pair(0, keyring ? 0 : 1));
+        EXPECT_TRUE(w.Child<QAction>("acSettei")->isEnabled());
         EXPECT_FALSE(w.main.isVisible());
         EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
         EXPECT_EQ(waiting, keyring ? QStringLiteral("キーリングからパスワードを読み込んでいます…") : QString());
