@@ -11,7 +11,7 @@ import time
 
 from gi.repository import Gio, GLib
 
-DELAY_MS = 5000
+DELAY_MS = 10000
 SERVICE = """<node><interface name="org.freedesktop.Secret.Service">
 <method name="OpenSession"><arg type="s" direction="in"/><arg type="v" direction="in"/>
 <arg type="v" direction="out"/><arg type="o" direction="out"/></method>
