@@ -32,8 +32,9 @@ Store &State()
     return store;
 }
 
-// Keeps the user's clicks, keys, shortcuts and drops from every window while the keyring
-// is waited for, so that no command starts and nothing the send is about to read changes.
+// Keeps the user's clicks, keys, shortcuts, typing and drops from every window while the
+// keyring is waited for, so that no command starts and nothing the send is about to read
+// (the boxes, the picture) changes.
 // An event loop told to exclude user input would do the same on most platforms, but X11
 // counts the window manager's close as input: it would be held back, and then dropped
 // when the password prompt opens. A close passes here.
@@ -47,6 +48,7 @@ protected:
     {
         switch (event->type()) {
         case QEvent::Shortcut:
+        case QEvent::InputMethod:
         case QEvent::DragEnter:
         case QEvent::DragMove:
         case QEvent::Drop:

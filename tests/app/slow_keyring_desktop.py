@@ -3,7 +3,7 @@
 (dbus-run-session), it starts an X server (Xvfb, on a display it finds free itself) with a
 window manager (openbox), puts a Secret Service on the session bus that answers every call
 only after DELAY_MS and then with an error (as a locked keyring nobody unlocks), runs the
-command given in its arguments there and exits with the command's code."""
+command given in its arguments there (for 50 s at most) and exits with the command's code."""
 import os
 import subprocess
 import sys
@@ -47,8 +47,11 @@ def main():
 
     def run_command(*_):
         process = subprocess.Popen(sys.argv[1:])
+        started = time.monotonic()
 
         def ended():
+            if time.monotonic() - started > 50:
+                process.kill()
             result["code"] = process.poll()
             if result["code"] is None:
                 return GLib.SOURCE_CONTINUE
@@ -56,7 +59,8 @@ def main():
             return GLib.SOURCE_REMOVE
         GLib.timeout_add(100, ended)
 
-    Gio.bus_own_name_on_connection(bus, "org.freedesktop.secrets", Gio.BusNameOwnerFlags.NONE, run_command, None)
+    Gio.bus_own_name_on_connection(bus, "org.freedesktop.secrets", Gio.BusNameOwnerFlags.NONE, run_command,
+                                   lambda *_: loop.quit())
     loop.run()
     window_manager.terminate()
     server.terminate()
