@@ -335,11 +335,16 @@ void MainWindow::BindSmtpEvents()
 void MainWindow::RunSend()
 {
     // The client's waits keep the window alive, so the command could be started again
-    // from inside itself; it is off until this send has returned.
+    // from inside itself; it is off until this send has returned. So are the settings:
+    // their OK may save a new password that a login the server refuses then forgets. The
+    // other commands stay usable: they change the picture, the boxes or the address book,
+    // and the send has taken what it needs of those before it connects (its waits before
+    // that are modal boxes and the keyring's, which takes no input).
     if (sending)
         return;
     sending = true;
     ui->acSend->setEnabled(false);
+    ui->acSettei->setEnabled(false);
     RunCommand([this] {
         // The bar shows this send only: empty while it connects, and emptied again when
         // it fails, so that a full bar always means a mail that went out whole.
@@ -354,6 +359,7 @@ void MainWindow::RunSend()
         }
     });
     ui->acSend->setEnabled(true);
+    ui->acSettei->setEnabled(true);
     sending = false;
     if (closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);
@@ -362,8 +368,10 @@ void MainWindow::RunSend()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (sending) {
-        // The send is cancelled; the window closes once the send command has returned.
+        // The send is cancelled, whatever it waits for (the keyring, the server); the
+        // window closes once the send command has returned.
         closeRequested = true;
+        PasswordStore::StopWaiting();
         NMSMTP1->Cancel();
         event->ignore();
         return;
@@ -414,6 +422,14 @@ void MainWindow::acSendExecute()
     MailMessage &message = NMSMTP1->PostMessage;
     // 1.
     message.Body.clear();
+    // A Security the settings file holds but kelvo does not know may have been meant as
+    // protection: no send goes out on it, plain or otherwise, until the settings are saved.
+    if (!Settings.UnknownSecurity.isEmpty()) {
+        WarningBox(QStringLiteral("設定ファイルの [smtp] Security=%1 は 0、1、2 のどれでもないため、送信できません。"
+                                  "「kelvoの設定」で接続の保護を選んで保存してください。")
+                       .arg(Settings.UnknownSecurity));
+        return;
+    }
     // A login is never sent over an unprotected connection: said before anything is asked.
     const SmtpSecurity security = SecurityOf(Settings.Security);
     if (Settings.Auth && security == SmtpSecurity::None) {

@@ -1,5 +1,6 @@
 #include "platform/PasswordStore.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QHash>
 #include <QTimer>
@@ -7,6 +8,7 @@
 #include <qt6keychain/keychain.h>
 
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -19,6 +21,9 @@ struct Store
     // A keyring that does not answer in this time is not asked again until kelvo ends: a
     // send must not hang on it, nor wait this long at every step.
     int waitMs = PasswordStore::DefaultKeyringWaitMs;
+    // The wait under way, if any, so that StopWaiting can end it.
+    QEventLoop *waiting = nullptr;
+    bool stopped = false;
 };
 
 Store &State()
@@ -27,10 +32,36 @@ Store &State()
     return store;
 }
 
-// Runs a keyring job to its end, waiting in a local event loop that takes no user
-// input (no command can start meanwhile), though the windows still repaint and the
-// window manager's close still arrives. True when the keyring did what was asked;
-// `done` then sees the finished job.
+// Keeps the user's clicks, keys, shortcuts, typing and drops from every window while the
+// keyring is waited for, so that no command starts and nothing the send is about to read
+// (the boxes, the picture) changes.
+// An event loop told to exclude user input would do the same on most platforms, but X11
+// counts the window manager's close as input: it would be held back, and then dropped
+// when the password prompt opens. A close passes here.
+class InputBlock : public QObject
+{
+public:
+    InputBlock() { QCoreApplication::instance()->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        default:
+            return event->isInputEvent();
+        }
+    }
+};
+
+// Runs a keyring job to its end, waiting in a local event loop while the windows take
+// no input (InputBlock) but still repaint and take the window manager's close. True when
+// the keyring did what was asked; `done` then sees the finished job.
 bool RunJob(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &done = {})
 {
     if (!State().useKeyring) {
@@ -58,8 +89,15 @@ bool RunJob(QKeychain::Job *job, const std::function<void(QKeychain::Job *)> &do
     });
     QTimer::singleShot(State().waitMs, &loop, &QEventLoop::quit);
     job->start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!answered)
+    {
+        const InputBlock block;
+        QEventLoop *const outer = std::exchange(State().waiting, &loop);
+        State().stopped = false;
+        loop.exec();
+        State().waiting = outer;
+    }
+    // A keyring too slow to answer is given up on; one whose wait was stopped is not.
+    if (!answered && !std::exchange(State().stopped, false))
         State().useKeyring = false;
     return succeeded;
 }
@@ -120,6 +158,14 @@ void UseKeyring(bool use)
 void SetKeyringWait(int milliseconds)
 {
     State().waitMs = milliseconds;
+}
+
+void StopWaiting()
+{
+    if (State().waiting) {
+        State().stopped = true;
+        State().waiting->quit();
+    }
 }
 
 } // namespace PasswordStore

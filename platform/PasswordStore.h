@@ -30,6 +30,10 @@ void Forget(const QString &account);
 // write the keyring of whoever runs them.
 void UseKeyring(bool use);
 
+// Ends the wait for the keyring under way at once, as though it had not answered, though
+// it is asked again next time: closing the window must not wait for a locked keyring.
+void StopWaiting();
+
 // How long the keyring may take to answer: DefaultKeyringWaitMs, time enough to answer
 // the prompt that unlocks a locked keyring. Tests of a keyring that never answers make
 // it short.

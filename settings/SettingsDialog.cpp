@@ -248,8 +248,15 @@ bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
 
 void SettingsDialog::FormShow()
 {
-    // The box never shows a password, a stored one or one typed before a Cancel.
+    // The box never shows a password, a stored one or one typed before a Cancel; nor do
+    // the other submission boxes keep a change that was cancelled: they show the file, or
+    // the built-in values where it says nothing.
     ui->txtPassword->clear();
+    ui->SecurityCombo->setCurrentIndex(0);
+    shownSecurity = 0;
+    ui->AuthCheck->setChecked(false);
+    ui->txtAuthUser->clear();
+    AuthCheckClick();
     if (!SettingsFileExists()) {
         ui->CheckBox2->setChecked(true);
         return;
@@ -266,7 +273,11 @@ void SettingsDialog::FormShow()
             dialog->AuthCheckClick();
         }
     } enabledStates{this};
+    ReadSubmissionKeysToo([this] { ShowOlderKeys(); }, [this] { ShowSubmissionKeys(); });
+}
 
+void SettingsDialog::ShowOlderKeys()
+{
     // In this order; a number that does not convert stops the showing at its key.
     ui->txtSMTP->setText(ReadSetting("smtp", "SMTP"));
     ui->txtMailAdd->setText(ReadSetting("smtp", "FromAddress"));
@@ -282,15 +293,17 @@ void SettingsDialog::FormShow()
     SetOptionIndex(SelFileSizeButtons, StrToInt(ReadSetting("keitai", "rfsize")));
     ui->OtSize->setValue(StrToInt(ReadSetting("keitai", "ofsize")));
     ui->CheckBox2->setChecked(StrToInt(ReadSetting("Koukoku", "flg")) == 1);
-    // The submission keys after all the older ones, as the loading reads them. A file
-    // without Security means none, whatever the box showed when it was last closed.
-    int security = 0;
-    bool auth = false;
-    ReadSubmission(ReadSetting("smtp", "Security"), ReadSetting("smtp", "Auth"), security, auth);
-    ui->SecurityCombo->setCurrentIndex(security);
-    shownSecurity = security;
-    ui->AuthCheck->setChecked(auth);
+}
+
+void SettingsDialog::ShowSubmissionKeys()
+{
+    // A Security kelvo does not know shows no choice, so that OK cannot turn it into none
+    // unseen.
+    const std::optional<int> security = StoredSecurity(ReadSetting("smtp", "Security"));
+    ui->SecurityCombo->setCurrentIndex(security.value_or(-1));
+    shownSecurity = security.value_or(-1);
     ui->txtAuthUser->setText(ReadSetting("smtp", "AuthUser"));
+    ui->AuthCheck->setChecked(StoredAuth(ReadSetting("smtp", "Auth")));
 }
 
 void SettingsDialog::txtMailAddChange()
@@ -395,6 +408,10 @@ void SettingsDialog::SpeedButton1Click()
     }
     const int security = ui->SecurityCombo->currentIndex();
     const bool auth = ui->AuthCheck->isChecked();
+    if (security < 0) {
+        WarningBox(QStringLiteral("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
+        return;
+    }
     if (auth && security == 0) {
         // A login name and password never go over a connection anyone can read.
         WarningBox(QStringLiteral("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
@@ -423,6 +440,7 @@ void SettingsDialog::SpeedButton1Click()
     settings.SmtpHost = ui->txtSMTP->text();
     settings.UserId = ui->txtID->text();
     settings.Security = security;
+    settings.UnknownSecurity.clear();
     settings.Auth = auth;
     settings.AuthUser = ui->txtAuthUser->text();
     if (setDestination)

@@ -66,6 +66,8 @@ protected:
 
 private:
     void FormShow();
+    void ShowOlderKeys();
+    void ShowSubmissionKeys();
     void SpeedButton1Click();
     void SpeedButton2Click();
     void txtMailAddChange();

@@ -106,14 +106,36 @@ int DefaultSmtpPort(int security)
     }
 }
 
-void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth)
+std::optional<int> StoredSecurity(const QString &text)
 {
-    if (!securityText.isEmpty()) {
-        const int stored = StrToInt(securityText);
-        if (stored >= 0 && stored <= 2)
-            security = stored;
+    if (text.isEmpty())
+        return 0;
+    try {
+        const int security = StrToInt(text);
+        if (security >= 0 && security <= 2)
+            return security;
+    } catch (const Exception &) {
     }
-    auth = !authText.isEmpty() && StrToInt(authText) == 1;
+    return std::nullopt;
+}
+
+bool StoredAuth(const QString &text)
+{
+    return !text.isEmpty() && StrToInt(text) == 1;
+}
+
+void ReadSubmissionKeysToo(const std::function<void()> &readOlderKeys, const std::function<void()> &readSubmissionKeys)
+{
+    try {
+        readOlderKeys();
+    } catch (...) {
+        try {
+            readSubmissionKeys();
+        } catch (...) {
+        }
+        throw;
+    }
+    readSubmissionKeys();
 }
 
 QString LoginName(const MainSettings &settings)
@@ -126,28 +148,35 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
     const auto read = [](const char *section, const char *key) {
         return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
     };
-    settings.SmtpHost = read("smtp", "SMTP");
-    settings.FromAddress = read("smtp", "FromAddress");
-    settings.FromName = read("smtp", "name");
-    settings.DestAddress = read("smtp", "Dest");
-    settings.SmtpPort = StrToInt(read("smtp", "Port"));
-    settings.UserId = read("smtp", "ID");
-    if (setDestination)
-        setDestination(read("smtp", "Dest"));
-    const int flg = StrToInt(read("Koukoku", "flg"));
-    const int dotsettei = StrToInt(read("keitai", "dotsettei"));
-    const int rfsize = StrToInt(read("keitai", "rfsize"));
-    const QString kishu = read("keitai", "kishu");
-    // The own sizes are read (when their option needs them) before anything is derived,
-    // so that a bad one leaves both sizes as they were.
-    const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
-    const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
-    DeriveDotSize(
-        dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
-    DeriveSizeLimit(
-        rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
-    if (flg == 1)
-        settings.AdFooter = true;
-    ReadSubmission(read("smtp", "Security"), read("smtp", "Auth"), settings.Security, settings.Auth);
-    settings.AuthUser = read("smtp", "AuthUser");
+    const auto readOlderKeys = [&] {
+        settings.SmtpHost = read("smtp", "SMTP");
+        settings.FromAddress = read("smtp", "FromAddress");
+        settings.FromName = read("smtp", "name");
+        settings.DestAddress = read("smtp", "Dest");
+        settings.SmtpPort = StrToInt(read("smtp", "Port"));
+        settings.UserId = read("smtp", "ID");
+        if (setDestination)
+            setDestination(read("smtp", "Dest"));
+        const int flg = StrToInt(read("Koukoku", "flg"));
+        const int dotsettei = StrToInt(read("keitai", "dotsettei"));
+        const int rfsize = StrToInt(read("keitai", "rfsize"));
+        const QString kishu = read("keitai", "kishu");
+        // The own sizes are read (when their option needs them) before anything is derived,
+        // so that a bad one leaves both sizes as they were.
+        const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
+        const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
+        DeriveDotSize(
+            dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
+        DeriveSizeLimit(
+            rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
+        if (flg == 1)
+            settings.AdFooter = true;
+    };
+    ReadSubmissionKeysToo(readOlderKeys, [&] {
+        const QString security = read("smtp", "Security");
+        settings.Security = StoredSecurity(security).value_or(settings.Security);
+        settings.UnknownSecurity = StoredSecurity(security) ? QString() : security;
+        settings.AuthUser = read("smtp", "AuthUser");
+        settings.Auth = StoredAuth(read("smtp", "Auth"));
+    });
 }

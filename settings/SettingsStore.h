@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The settings in memory. The main window owns one of these for the whole run; the
 // settings dialog writes into it on OK. Built-in values stand until kelvo.ini is read.
@@ -22,6 +23,10 @@ struct MainSettings
     // Submission through a provider ([smtp] Security, Auth, AuthUser); a kelvo.ini without
     // these keys means the plain dialogue of a relay of one's own.
     int Security = 0; // 0 none, 1 STARTTLS, 2 TLS from the start
+    // A Security that kelvo.ini holds but that is none of 0, 1 and 2 ("7", "STARTTLS"), as it
+    // stands; empty when it is one of them or absent. It may have been meant as protection,
+    // so no send goes out on it until the settings are saved again.
+    QString UnknownSecurity;
     bool Auth = false;
     QString AuthUser; // the login name; empty means the sender's mail address
 };
@@ -54,16 +59,21 @@ int DefaultSmtpPort(int security);
 
 // The submission keys [smtp] Security, Auth and AuthUser. A kelvo.ini written before they
 // existed has none of them: an absent key gives the built-in value and never stops the
-// loading. A present Security or Auth must be a number; a Security other than 0, 1 or 2
-// leaves `security` unchanged, and only Auth 1 turns the login on. They are read after
-// every older key, so that a bad one cannot keep those from loading.
-void ReadSubmission(const QString &securityText, const QString &authText, int &security, bool &auth);
+// loading. StoredSecurity gives 0, 1 or 2 as stored, 0 when absent, and nothing for any
+// other text; only Auth 1 turns the login on, and a present Auth must be a number.
+std::optional<int> StoredSecurity(const QString &text);
+bool StoredAuth(const QString &text);
+
+// Runs `readOlderKeys`, then `readSubmissionKeys` however the first ended: a file that asks
+// for protection must never give a plain send because an older key does not convert. The
+// first error is the one thrown.
+void ReadSubmissionKeysToo(const std::function<void()> &readOlderKeys, const std::function<void()> &readSubmissionKeys);
 
 // The name the SMTP login uses: AuthUser, or the sender's mail address when that is
 // empty. The password is kept under this name, so whatever saves or looks one up asks here.
 QString LoginName(const MainSettings &settings);
 
-// Loading at start, in the stored order, up to the derived values, then the submission
-// keys (the launch counter is the main window's). A non-number stops it at its key with
-// the keys before applied.
+// Loading at start, in the stored order, up to the derived values (the launch counter is
+// the main window's). A non-number stops it at its key with the keys before applied; the
+// submission keys are read all the same.
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination);

@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -304,6 +305,12 @@ TEST(SendCommand, ChecksBeforeSending)
         EXPECT_EQ(w.Child<QPlainTextEdit>("txtBody")->toPlainText(),
                   *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter : "body");
     }
+    // A security kelvo does not know stops the send, though an older key stopped the loading.
+    TestWindow w(KelvoIni(1).replace("flg=2", "flg=yes").replace("[smtp]\r\n", "[smtp]\r\nSecurity=STARTTLS\r\n"));
+    w.Send("hi", "hanako@example.jp", "body");
+    EXPECT_EQ(w.boxes.Texts(), QStringList({"'yes' は数値ではありません",
+                                            "設定ファイルの [smtp] Security=STARTTLS は 0、1、2 のどれでもないため、"
+                                            "送信できません。「kelvoの設定」で接続の保護を選んで保存してください。"}));
 }
 
 // After an unknown server, a refused connection and a mail refused at its end (the
@@ -437,7 +444,8 @@ TEST(SendCommand, ThroughAProvider)
 
 // Closing the window cancels the send, and the window closes once the send has returned:
 // closed while the server is silent after HELO, or while the keyring is asked (its wait
-// lets the close in), when nothing reaches the server at all.
+// lets the close in), when nothing reaches the server at all. Meanwhile the settings,
+// which could change the login under the send, wait for its end; other commands do not.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
     for (const bool keyring : {false, true}) {
@@ -452,9 +460,15 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
             return w.main.close(), "secret";
         };
         if (!keyring)
-            QTimer::singleShot(200, &w.main, [&] { w.main.close(); });
+            QTimer::singleShot(200, &w.main, [&] {
+                w.Trigger("acSettei"); // waits for the send's end, while the address book opens
+                w.Trigger("mnuAddress");
+                w.main.close();
+            });
         w.Send("hi", "hanako@example.jp", "body");
         QTest::qWait(50);
+        EXPECT_EQ(std::pair(w.settei.Shown, w.address.Shown), std::pair(0, keyring ? 0 : 1));
+        EXPECT_TRUE(w.Child<QAction>("acSettei")->isEnabled());
         EXPECT_FALSE(w.main.isVisible());
         EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
         EXPECT_EQ(waiting, keyring ? QStringLiteral("キーリングからパスワードを読み込んでいます…") : QString());
@@ -462,6 +476,54 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
         server.Stop();
         EXPECT_EQ(server.Lines().size(), keyring ? 0 : 1);
     }
+}
+
+// On an X11 desktop the window manager's close is a message the event loop may hold back
+// as input: closed by openbox while a keyring that answers only after 10 s is asked
+// (slow_keyring_desktop.py, under Xvfb), the send ends at once, no password is asked,
+// nothing reaches the server and the window closes. Keys typed meanwhile start nothing.
+TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
+{
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.setProcessEnvironment(env);
+        child.start("dbus-run-session",
+                    {"--", "/usr/bin/python3", KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py",
+                     QCoreApplication::applicationFilePath(), "--gtest_filter=SendCommand.ClosedBy*"});
+        EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
+        return;
+    }
+    SmtpSink sink(SmtpSink::StartTls);
+    TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
+    PasswordStore::UseKeyring(true);
+    w.main.Settings.Security = w.main.Settings.Auth = true;
+    w.main.Settings.AuthUser = "kelvo";
+    int asked = 0;
+    w.main.AskPassword = [&](const QString &host, const QString &user) {
+        QObject prompting;
+        AnswerPrompt("secret", &prompting);
+        return ++asked, w.Prompt(host, user);
+    };
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
+    QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
+        if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))
+            QTimer::singleShot(300, &w.main, [&] { // meanwhile Ctrl+S starts no command
+                QTest::keyClick(&w.main, Qt::Key_S, Qt::ControlModifier);
+                QProcess::execute("wmctrl", {"-i", "-c", QString::number(w.main.winId())});
+            });
+    });
+    QElapsedTimer took;
+    took.start();
+    w.Send("hi", "hanako@example.jp", "body");
+    QTest::qWait(200);
+    EXPECT_LT(took.elapsed(), 5000);
+    EXPECT_FALSE(w.main.isVisible());
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
+    EXPECT_EQ(sink.Messages().size(), 0);
 }
 
 } // namespace

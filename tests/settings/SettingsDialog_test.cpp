@@ -129,8 +129,9 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
 
 // However far the showing gets before a bad or missing number stops it, the boxes that
 // depend on an option follow the options read so far; option indexes out of range are
-// brought to the nearest option or none; the submission keys come after all the others,
-// and no Security means none whatever was chosen before. Cancel then leaves kelvo.ini alone.
+// brought to the nearest option or none; the submission keys are read all the same, and
+// show the file, not what was chosen before, whatever is missing. Cancel then leaves
+// kelvo.ini alone.
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
     // The changes to kelvo.ini; the options, the spin values, the ad box, whether KishuIchi,
@@ -138,10 +139,11 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     // box is enabled; the text that is not a number.
     const std::tuple<QList<std::pair<QString, QString>>, const char *, const char *> rows[] = {
         {{}, "2 3 150 40 1 | 0 1 1 | 1 hana 1", nullptr},
-        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1 0 100 5 0 | 1 0 0 | 2 - 0", "1x"},
-        {{{"flg", {}}}, "2 3 150 40 0 | 0 1 1 | 2 - 0", ""}, // [Koukoku] without its key
-        {{{"Security", {}}}, "2 3 150 40 1 | 0 1 1 | 0 hana 1", nullptr},
-        {{{"Auth", "１"}}, "2 3 150 40 1 | 0 1 1 | 2 - 0", "１"},
+        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1 0 100 5 0 | 1 0 0 | 1 hana 1", "1x"},
+        {{{"flg", {}}}, "2 3 150 40 0 | 0 1 1 | 1 hana 1", ""}, // [Koukoku] without its key
+        {{{"Security", {}}, {"AuthUser", {}}}, "2 3 150 40 1 | 0 1 1 | 0 - 1", nullptr},
+        {{{"Auth", "１"}}, "2 3 150 40 1 | 0 1 1 | 1 hana 0", "１"},
+        {{{"Security", "STARTTLS"}, {"dotsettei", "x"}}, "0 0 100 5 0 | 0 0 0 | -1 hana 1", "x"},
         {{{"dotsettei", "7"}, {"rfsize", "-3"}}, "2 -1 150 40 1 | 0 1 0 | 1 hana 1", nullptr},
     };
     for (const auto &[changes, shown, error] : rows) {
@@ -151,7 +153,9 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         const QByteArray before = folder.Read(SettingsFileName);
         Open(false);
         Get<QCheckBox>("CheckBox2")->setChecked(false);
-        Get<QComboBox>("SecurityCombo")->setCurrentIndex(2); // as a choice cancelled before leaves it
+        Get<QComboBox>("SecurityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
+        Get<QCheckBox>("AuthCheck")->setChecked(true);
+        Get<QLineEdit>("txtAuthUser")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
                   error ? QStringList{QStringLiteral("'%1' は数値ではありません").arg(error)} : QStringList());
@@ -178,6 +182,15 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     Click("GazouSize0");
     Get("GazouSize")->setFocus(Qt::TabFocusReason);
     EXPECT_TRUE(Get("GazouSize")->hasFocus() || Get("SelFileSize")->hasFocus());
+    recorder.Clear(); // OK waits for a choice of a security kelvo does not know, then saves it
+    WriteIni({{"Security", "STARTTLS"}});
+    settings.UnknownSecurity = "STARTTLS";
+    Open();
+    Click("SpeedButton1");
+    Get<QComboBox>("SecurityCombo")->setCurrentIndex(1);
+    Click("SpeedButton1");
+    EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
+    EXPECT_EQ(ProfileRead(SettingsFileName, "smtp", "Security") + settings.UnknownSecurity, "1");
     // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
     folder.Write("keitai.txt", QByteArray(2 * ModelFileMaxBytes, 'z'));
     EXPECT_EQ(ReadModelList(folder.File("keitai.txt")), QStringList());

@@ -25,7 +25,8 @@ const QString Ini =
 
 // Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
 // stops it at its key with the keys before applied; an own size is read only when its option
-// needs it, both before either size is derived. The submission keys are absent from this file.
+// needs it, both before either size is derived. The submission keys (absent from this file)
+// are read whatever the older keys hold; an unknown Security is kept as it stands.
 TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
 {
     const QString smtp = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp "),
@@ -45,8 +46,11 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         {{"kishu=J-Phone"}, loaded + "120 4800 - 0 - ", "J-Phone"},
         {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - ", "b:7"},
         {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y", QString()},
-        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad 0 - ", QString()},
+        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad ?7 - ", QString()},
         {{"Security=1", "Auth=１"}, loaded + "220 10800 ad 1 - ", "１"}, // read after the older keys
+        // and read however the older keys end, whose error comes first
+        {{"flg=yes", "Security=1", "Auth=1", "AuthUser=taro.y"}, loaded + "120 4800 - 1 auth taro.y", "yes"},
+        {{"Port=ab", "Security=STARTTLS", "Auth=x"}, smtp + "25 kelvo  120 4800 - ?STARTTLS - ", "ab"},
     };
     for (const auto &[changes, summary, error] : rows) {
         SCOPED_TRACE(changes.join(' ').toStdString());
@@ -64,11 +68,13 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         QString dest;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
-        EXPECT_EQ(QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort),
-                               s.UserId, dest, QString::number(s.DotSize), QString::number(s.SizeLimit),
-                               s.AdFooter ? "ad" : "-", QString::number(s.Security), s.Auth ? "auth" : "-", s.AuthUser})
-                      .join(' '),
-                  summary);
+        EXPECT_EQ(
+            QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.UserId,
+                         dest, QString::number(s.DotSize), QString::number(s.SizeLimit), s.AdFooter ? "ad" : "-",
+                         s.UnknownSecurity.isEmpty() ? QString::number(s.Security) : "?" + s.UnknownSecurity,
+                         s.Auth ? "auth" : "-", s.AuthUser})
+                .join(' '),
+            summary);
     }
 }
 
