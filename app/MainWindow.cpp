@@ -74,6 +74,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     NMSMTP1->SubType = mtPlain;
     NMSMTP1->TimeOut = SmtpTimeOut;
     NMSMTP1->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
+    // A picture's name outside ASCII: encoded words as in the headers, for mail programs that
+    // read no other form. The word stands after ' filename="' on a line of its own.
+    NMSMTP1->EncodeAttachmentName = [](const QString &name) { return EncodeWords(name, 11).toLatin1(); };
     BindSmtpEvents();
 
     // 1. Version text, mailer name and caption.

@@ -87,6 +87,10 @@ public:
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
     QByteArray BodyCharset = "us-ascii";
+    // An attachment's name outside ASCII as its plain name and filename parameters carry it
+    // for readers that lack the extended form beside them: the sender gives encoded words
+    // in the headers' charset. Unset, each character outside ASCII becomes "_".
+    std::function<QByteArray(const QString &name)> EncodeAttachmentName;
 
     // Submission. With Security None and Auth off the dialogue is the plain one (HELO).
     // Credentials are never sent over an unprotected connection.

@@ -250,6 +250,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_TRUE(text.startsWith(QStringLiteral("こんにちは\n.aaa"))) << text.left(20).toStdString();
     // The attachment: the file beside the program.
     EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    EXPECT_EQ(mail["plain_filename"].toString(), QStringLiteral("写真.jpg"));
     const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
     EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
     // The status bar followed the send; the bar was full at its end, empty as the next one connected.
