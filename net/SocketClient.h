@@ -94,6 +94,10 @@ public:
     // handshake throws ESockError with the reason and the host.
     void StartTls(const QString &host);
 
+    // Zeroes the bytes, then lets them go. Whatever is sent goes through buffers wiped so,
+    // since a command may carry a login: no memory given back holds it.
+    static void Wipe(QByteArray &bytes);
+
     // "number:text", "Unknown Error No. number", or empty for 0.
     QString LookupErrorText(int errorNumber);
 

@@ -19,7 +19,7 @@ class ScriptedSmtpServer
 public:
     struct Step
     {
-        enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
+        enum Kind { Reply, Expect, ExpectAny, ExpectClose, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
         int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read; Reply: 1 for a flood
     };
@@ -31,6 +31,7 @@ public:
     static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
+    static Step ExpectHangup() { return {Step::ExpectClose, {}}; } // without a word
     static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
