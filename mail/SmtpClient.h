@@ -187,7 +187,7 @@ private:
     bool refused = false;   // the last failure was a refusal in good order
     bool delivered = false; // the server accepted the last message
     QByteArray boundary;
-    QList<QByteArray> replyLines;  // the kept lines of the last reply
-    QString refusedRecipient;      // why the first recipient of this mail was refused
-    QElapsedTimer sinceLastMail;   // valid once the connection has carried a mail
+    QList<QByteArray> replyLines; // the kept lines of the last reply
+    QString refusedRecipient;     // why the first recipient of this mail was refused
+    QElapsedTimer sinceLastMail;  // valid once the connection has carried a mail
 };

@@ -32,13 +32,6 @@ std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteA
     return found;
 }
 
-// Bytes that held credentials: zeroed before they are let go.
-struct Secret
-{
-    QByteArray bytes;
-    ~Secret() { SocketClient::Wipe(bytes); }
-};
-
 } // namespace
 
 void SmtpClient::CheckSubmission() const
@@ -56,8 +49,9 @@ void SmtpClient::CheckSubmission() const
     // read more of it than that; what it cut off would leave it waiting for the rest.
     const qsizetype plainLine = 11 + (2 + AuthUser.size() + Password.size() + 2) / 3 * 4 + 2;
     if (plainLine > MaxAuthLine)
-        throw Exception(QStringLiteral("ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。")
-                            .arg(MaxAuthLine));
+        throw Exception(
+            QStringLiteral("ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。")
+                .arg(MaxAuthLine));
 }
 
 QString SmtpClient::Scrub(QString text) const

@@ -196,11 +196,7 @@ void SocketClient::Write(const QByteArray &text)
 void SocketClient::Writeln(const QByteArray &text)
 {
     ReportStatus(QStringLiteral("Writeln"), 8);
-    struct Line
-    {
-        QByteArray bytes;
-        ~Line() { Wipe(bytes); }
-    } line{text + "\r\n"};
+    const Secret line{text + "\r\n"};
     Write(line.bytes);
 }
 

@@ -352,7 +352,8 @@ TEST(SendCommand, ShowsTheServersOwnWords)
 {
     S server(S::Greeting() + Mail("hanako@example.jp") +
              S::Script{S::Expect("QUIT"), S::Say("554 5.7.1 rejected as spam"), S::AcceptNext(), S::Say("220 hi"),
-                       S::Expect("HELO kelvo"), S::Say("554 5.7.1 not from here"), S::Expect("QUIT"), S::Say("221 bye")});
+                       S::Expect("HELO kelvo"), S::Say("554 5.7.1 not from here"), S::Expect("QUIT"),
+                       S::Say("221 bye")});
     TestWindow w(KelvoIni(server.Port()));
     w.main.DropFiles({w.Picture("photo.jpg", 64, 48)});
     w.Send("hi", "hanako@example.jp", "body");
@@ -360,9 +361,10 @@ TEST(SendCommand, ShowsTheServersOwnWords)
     w.Trigger("acSend");
     server.Finish();
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
-    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
-                                                           "サーバの応答：\n554 5.7.1 rejected as spam"),
-                                            QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
+                                          "サーバの応答：\n554 5.7.1 rejected as spam"),
+                           QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
     EXPECT_EQ(w.boxes.Messages[0].Kind, MsgKind::Warning);
 }
 

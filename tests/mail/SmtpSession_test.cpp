@@ -75,9 +75,9 @@ public:
     // that may not have been accepted say so first.
     template <typename F> QString FailureOf(F f)
     {
-        QString login, doubt, other = ::FailureOf(
-                                  [&] { doubt = ::FailureOf<EDeliveryInDoubt>([&] { login = ::FailureOf<EAuthError>(f); }); },
-                                  QStringLiteral("(none)"));
+        QString login, doubt;
+        const QString other = ::FailureOf(
+            [&] { doubt = ::FailureOf<EDeliveryInDoubt>([&] { login = ::FailureOf<EAuthError>(f); }); }, "(none)");
         return !login.isEmpty() ? "login refused: " + login : !doubt.isEmpty() ? "in doubt: " + doubt : other;
     }
 

@@ -53,7 +53,8 @@ TEST(Submission, RealServer)
         {M::StartTls, "unknown", Security::StartTls, "kelvo", "secret",
          "localhost の証明書を確認できません（unable to get local issuer certificate）。"},
         // The subject's CN names no host: only the certificate's names count.
-        {M::Tls, "cnonly", Security::Tls, "kelvo", "secret", "localhost の証明書を確認できません（hostname mismatch）。"},
+        {M::Tls, "cnonly", Security::Tls, "kelvo", "secret",
+         "localhost の証明書を確認できません（hostname mismatch）。"},
         {M::Plain, "good", Security::StartTls, "kelvo", "secret",
          "localhost は STARTTLS に対応していません。セキュリティの設定を確認してください。"},
         {M::Plain, "good", Security::None, "", "", ""}, // after the refusals, the same client goes on

@@ -31,8 +31,9 @@ public:
     static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; }
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
-    static Step ExpectHangup() { return {Step::ExpectClose, {}}; } // without a word
     static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
+    // The client closes the connection without a word.
+    static Step ExpectHangup() { return {Step::ExpectClose, {}}; }
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
     static Step Hangup() { return {Step::Close, {}}; }
