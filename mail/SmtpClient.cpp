@@ -475,8 +475,10 @@ void SmtpClient::Reset()
 bool SmtpClient::KeptConnectionAnswers()
 {
     // A server that said anything while the connection was idle has given up on it (421)
-    // or is out of step; one idle for long has likely dropped it without a word.
-    if (!ReceiveBuffer.isEmpty() || sinceLastMail.elapsed() >= MaxIdleForReuse)
+    // or is out of step; one idle for long has likely dropped it without a word. What came
+    // while the mail was being prepared is taken in first.
+    PollOnce();
+    if (!Connected || !ReceiveBuffer.isEmpty() || sinceLastMail.elapsed() >= MaxIdleForReuse)
         return false;
     try {
         Command("RSET");
