@@ -558,7 +558,7 @@ void MainWindow::acSendExecute()
     } catch (const EDeliveryInDoubt &e) {
         // The server took the mail, then said something else than goodbye: no success.
         ProgressBar->setValue(0);
-        WarningBox(QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。サーバの応答：\n%1")
+        WarningBox(QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。\nサーバの応答：\n%1")
                        .arg(e.Message));
     }
 }

@@ -363,7 +363,7 @@ TEST(SendCommand, ShowsTheServersOwnWords)
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
     EXPECT_EQ(w.boxes.Texts(),
               QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
-                                          "サーバの応答：\n554 5.7.1 rejected as spam"),
+                                          "\nサーバの応答：\n554 5.7.1 rejected as spam"),
                            QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
     EXPECT_EQ(w.boxes.Messages[0].Kind, MsgKind::Warning);
 }
