@@ -74,6 +74,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     NMSMTP1->SubType = mtPlain;
     NMSMTP1->TimeOut = SmtpTimeOut;
     NMSMTP1->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
+    // A picture's name outside ASCII: encoded words as in the headers, for mail programs that
+    // read no other form. The word stands after ' filename="' on a line of its own.
+    NMSMTP1->EncodeAttachmentName = [](const QString &name) { return EncodeWords(name, 11).toLatin1(); };
     BindSmtpEvents();
 
     // 1. Version text, mailer name and caption.
@@ -320,7 +323,8 @@ void MainWindow::BindSmtpEvents()
     NMSMTP1->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
     NMSMTP1->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
     NMSMTP1->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
-    NMSMTP1->OnAuthenticationFailed = [](bool &) { WarningBox(QStringLiteral("認証に失敗しました")); };
+    // HELO refused: the error box that follows gives the server's own words.
+    NMSMTP1->OnAuthenticationFailed = [](bool &) { WarningBox(QStringLiteral("サーバに接続を断られました。")); };
     NMSMTP1->OnAttachmentNotFound = [](const QString &) {
         WarningBox(QStringLiteral("添付すべきファイルが削除されました。"));
     };
@@ -565,5 +569,12 @@ void MainWindow::acSendExecute()
         PasswordStore::Forget(account);
         throw Exception(e.Message + QStringLiteral("\nパスワードは消去しました。次の送信で入力してください。"));
     }
-    NMSMTP1->Disconnect();
+    try {
+        NMSMTP1->Disconnect();
+    } catch (const EDeliveryInDoubt &e) {
+        // The server took the mail, then said something else than goodbye: no success.
+        ProgressBar->setValue(0);
+        WarningBox(QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。\nサーバの応答：\n%1")
+                       .arg(e.Message));
+    }
 }

@@ -48,6 +48,23 @@ qsizetype LongestPhysicalLine(const QByteArray &line)
     return longest;
 }
 
+// The first size bytes of the UTF-8 text, or fewer, so that no character is split.
+QByteArray CutBetweenCharacters(const QByteArray &text, qsizetype size)
+{
+    while (size > 0 && size < text.size() && (uchar(text[size]) & 0xC0) == 0x80)
+        --size;
+    return text.left(size);
+}
+
+// Whether the line begins with a reply code, three digits followed by a blank, a dash or the
+// line end; and, when code is given, with that one.
+bool HasReplyCode(const QByteArray &line, const QByteArray &code = {})
+{
+    auto digit = [&](qsizetype i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+    return digit(0) && digit(1) && digit(2) && (code.isEmpty() || line.startsWith(code)) &&
+           (line.size() == 3 || line[3] == ' ' || line[3] == '-' || line[3] == '\r' || line[3] == '\n');
+}
+
 } // namespace
 
 SmtpClient::SmtpClient(QObject *owner) : SocketClient(owner)
@@ -71,11 +88,22 @@ bool SmtpClient::HasLineBreakOrZero(const QByteArray &text)
     return text.contains('\r') || text.contains('\n') || text.contains('\0');
 }
 
-QString SmtpClient::ReplyText(const QByteArray &reply)
+QString SmtpClient::ReplyText(const QList<QByteArray> &lines)
 {
-    if (reply.size() <= MaxReplyLine)
-        return QString::fromUtf8(reply);
-    return QString::fromUtf8(reply.left(MaxReplyLine)) + QStringLiteral("...");
+    QByteArray text;
+    for (const QByteArray &line : lines) {
+        QByteArray shown = line.trimmed();
+        if (shown.isEmpty())
+            continue;
+        if (shown.size() > MaxReplyLine)
+            shown = CutBetweenCharacters(shown, MaxReplyLine) + "...";
+        if (!text.isEmpty())
+            text += '\n';
+        text += shown;
+    }
+    if (text.size() > MaxShownReply)
+        text = CutBetweenCharacters(text, MaxShownReply) + "...";
+    return QString::fromUtf8(text);
 }
 
 QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
@@ -105,31 +133,33 @@ void SmtpClient::SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lin
 {
     // The bounds apply while reading: a server (or anyone on the path before TLS) may send
     // a thousand lines of a megabyte each.
+    QList<QByteArray> kept;
     auto keep = [&] {
-        if (lines && lines->size() <= MaxKeptLines)
-            *lines << Reply.left(MaxReplyLine + 1);
+        if (kept.size() <= MaxKeptLines)
+            kept << Reply.left(MaxReplyLine + 1);
     };
-    if (lines)
-        lines->clear();
     keep();
+    const QByteArray code = Reply.left(3);
     int skipped = 0;
     while (!Reply.isEmpty() && (Reply[0] == ' ' || (Reply.size() >= 4 && Reply[3] == '-'))) {
         if (++skipped > MaxContinuationLines)
             throw ESockError(QStringLiteral("Too many continuation lines in the server's reply"));
         Reply = ReadLn();
         keep();
+        // Each line of a reply carries its code: "250-ok" and then "554 rejected" are no
+        // acceptance, nor any answer to trust.
+        if (!Reply.startsWith(' ') && !HasReplyCode(Reply, code))
+            throw ESockError(QStringLiteral("Invalid reply from the server: ") + ReplyText(kept));
     }
+    if (lines)
+        *lines = kept;
 }
 
-// A reply must begin with a three-digit code followed by a blank, a dash or the line end;
-// anything else (an empty line, a long run of digits, text) is not a reply to act on.
 void SmtpClient::CheckReply(const QByteArray &reply) const
 {
-    auto digit = [&](qsizetype i) { return i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; };
-    const bool ok = digit(0) && digit(1) && digit(2) &&
-                    (reply.size() == 3 || reply[3] == ' ' || reply[3] == '-' || reply[3] == '\r' || reply[3] == '\n');
-    if (!ok) {
-        const QString shown = ReplyText(reply).trimmed();
+    // Anything but a code (an empty line, a long run of digits, text) is no reply to act on.
+    if (!HasReplyCode(reply)) {
+        const QString shown = ReplyText({reply.left(MaxReplyLine + 1)});
         throw ESockError(shown.isEmpty() ? QStringLiteral("Invalid reply from the server")
                                          : QStringLiteral("Invalid reply from the server: ") + shown);
     }
@@ -141,39 +171,48 @@ void SmtpClient::Refuse(const QString &message)
     throw ESockError(message);
 }
 
-void SmtpClient::ServerGone()
+QList<QByteArray> SmtpClient::Unread() const
 {
-    // A server that hangs up usually says why first; that reply may still be unread.
-    const qsizetype end = ReceiveBuffer.lastIndexOf('\n');
-    if (end < 0)
-        throw ESockError(ClosedText());
-    const QByteArray last = ReceiveBuffer.left(end + 1).mid(ReceiveBuffer.lastIndexOf('\n', end - 1) + 1);
-    ReceiveBuffer.clear();
-    throw ESockError(ReplyText(last));
+    QList<QByteArray> lines;
+    for (qsizetype start = 0; start < ReceiveBuffer.size() && lines.size() <= MaxKeptLines;) {
+        qsizetype end = ReceiveBuffer.indexOf('\n', start);
+        end = end < 0 ? ReceiveBuffer.size() : end + 1;
+        lines << ReceiveBuffer.mid(start, qMin(end - start, MaxReplyLine + 1));
+        start = end;
+    }
+    return lines;
 }
 
-QByteArray SmtpClient::Command(const QByteArray &command, QList<QByteArray> *lines)
+void SmtpClient::ServerGone()
+{
+    // A server that hangs up usually says why first; its words may still be unread.
+    const QString said = ReplyText(Unread());
+    ReceiveBuffer.clear();
+    if (said.isEmpty())
+        throw EClosedError(ClosedText());
+    throw ESockError(said);
+}
+
+QByteArray SmtpClient::Command(const QByteArray &command)
 {
     // A server that hung up cannot answer; writing into the fresh socket would wait for ever.
     if (!Connected)
         ServerGone();
-    if (ReceiveBuffer.contains('\n')) {
-        const QByteArray unasked = ReceiveBuffer.left(ReceiveBuffer.indexOf('\n') + 1);
-        throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(unasked).trimmed());
-    }
+    if (!ReceiveBuffer.isEmpty())
+        throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(Unread()));
     return Timed([&] {
         Writeln(command);
-        return ReadReply(lines);
+        return ReadReply();
     });
 }
 
-QByteArray SmtpClient::ReadReply(QList<QByteArray> *lines)
+QByteArray SmtpClient::ReadReply()
 {
     ReplyCode = 0;
     QByteArray reply = ReadLn();
     SetReply(reply);
     CheckReply(reply);
-    SkipContinuationLines(reply, lines);
+    SkipContinuationLines(reply, &replyLines);
     return reply;
 }
 
@@ -222,8 +261,7 @@ void SmtpClient::Connect()
     if (HasLineBreakOrZero(UserID))
         throw Exception(QStringLiteral("Invalid character in user ID"));
     CheckSubmission();
-    const bool wasBusy = Busy;
-    Busy = true;
+    const bool wasBusy = std::exchange(Busy, true);
     refused = false;
     delivered = false;
     try {
@@ -252,13 +290,16 @@ void SmtpClient::Connect()
             }
             throw;
         }
+    } catch (Exception &e) {
+        Busy = wasBusy;
+        e.Message = Scrub(e.Message);
+        throw;
     } catch (...) {
-        if (!wasBusy)
-            Busy = false;
+        Busy = wasBusy;
         throw;
     }
-    if (!wasBusy)
-        Busy = false;
+    Busy = wasBusy;
+    sinceLastMail.invalidate();
     if (OnConnect)
         OnConnect(this);
 }
@@ -267,9 +308,9 @@ void SmtpClient::Greet()
 {
     if (Security == SmtpSecurity::Tls)
         Secure();
-    QByteArray greeting = Timed([this] { return ReadReply(); });
+    Timed([this] { return ReadReply(); });
     if (ReplyCode > 399)
-        Refuse(ReplyText(greeting));
+        Refuse(ShownReply());
     // The plain dialogue says HELO, as it always did; submission needs the extensions.
     const bool extended = Security != SmtpSecurity::None || Auth;
     QList<QByteArray> capabilities = Hello(extended ? "EHLO" : "HELO");
@@ -283,17 +324,17 @@ void SmtpClient::Greet()
 
 QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
 {
-    QList<QByteArray> lines;
     for (int attempts = 0;; ++attempts) {
-        Command(verb + ' ' + UserID, &lines);
+        Command(verb + ' ' + UserID);
         if (ReplyCode <= 299)
-            return lines;
+            return replyLines;
+        // The server's own words say why; the owner may still mend the name once.
+        const QString refusal = ShownReply();
         bool handled = false;
-        if (attempts > 0 || !OnAuthenticationFailed)
-            Refuse(QStringLiteral("Authentication failed"));
-        OnAuthenticationFailed(handled);
+        if (attempts == 0 && OnAuthenticationFailed)
+            OnAuthenticationFailed(handled);
         if (!handled)
-            Refuse(QStringLiteral("Authentication failed"));
+            Refuse(refusal);
         if (HasLineBreakOrZero(UserID))
             throw Exception(QStringLiteral("Invalid character in user ID"));
     }
@@ -302,25 +343,45 @@ QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
 void SmtpClient::Disconnect()
 {
     CancelPending = false;
-    // Once the server has taken the mail, a goodbye that goes wrong changes nothing for the
-    // user: reporting it would only make them send the mail again.
-    const bool accepted = std::exchange(delivered, false);
-    if (!Connected) {
-        // Nobody to say QUIT to (the server hung up, or there never was a connection).
-        SocketClient::Disconnect();
-        return;
-    }
     try {
-        const QByteArray reply = Command("QUIT");
-        if (ReplyCode > 339)
-            throw ESockError(ReplyText(reply));
+        Quit(std::exchange(delivered, false));
+    } catch (Exception &e) {
+        e.Message = Scrub(e.Message);
+        throw;
+    }
+}
+
+void SmtpClient::Quit(bool accepted)
+{
+    // Once the server has taken the mail, its goodbye, a hang-up or silence changes nothing
+    // for the user: reporting them would only make them send the mail again. Anything else
+    // it says may take the acceptance back (a refusal that came late, after a stray line
+    // was taken for the acceptance), and is reported as such.
+    QString doubt = accepted ? ReplyText(Unread()) : QString(); // unasked: no QUIT then
+    try {
+        if (Connected && doubt.isEmpty()) {
+            TimedOut = false;
+            Command("QUIT");
+            if (accepted && ReplyCode != 221)
+                doubt = ShownReply();
+            else if (ReplyCode > 339)
+                throw ESockError(ShownReply());
+        }
+    } catch (const ESockError &e) {
+        const bool quiet = dynamic_cast<const EClosedError *>(&e) || dynamic_cast<const EAbortError *>(&e) || TimedOut;
+        if (!accepted) {
+            SocketClient::Disconnect();
+            throw;
+        }
+        if (!quiet)
+            doubt = e.Message;
     } catch (...) {
         SocketClient::Disconnect();
-        if (accepted)
-            return;
         throw;
     }
     SocketClient::Disconnect();
+    if (!doubt.isEmpty())
+        throw EDeliveryInDoubt(doubt);
 }
 
 void SmtpClient::Abort()
@@ -381,6 +442,110 @@ void SmtpClient::SendHeader()
         Write(text.mid(at, WriteChunk));
 }
 
+void SmtpClient::CheckComplete()
+{
+    MailMessage &m = PostMessage;
+    auto complete = [&] {
+        return !m.FromAddress.isEmpty() &&
+               (!m.ToAddress.isEmpty() || !m.ToCarbonCopy.isEmpty() || !m.ToBlindCarbonCopy.isEmpty());
+    };
+    if (complete())
+        return;
+    bool handled = false;
+    if (OnHeaderIncomplete)
+        OnHeaderIncomplete(handled, m.FromAddress.isEmpty() ? 1 : 2);
+    if (!handled || !complete())
+        throw Exception(QStringLiteral("Incomplete Header"));
+}
+
+void SmtpClient::Reset()
+{
+    if (sinceLastMail.isValid() && !KeptConnectionAnswers()) {
+        SocketClient::Disconnect();
+        ReceiveBuffer.clear();
+        Connect();
+    }
+    if (!sinceLastMail.isValid()) {
+        Command("RSET");
+        if (ReplyCode > 399)
+            Refuse(ShownReply());
+    }
+}
+
+bool SmtpClient::KeptConnectionAnswers()
+{
+    // A server that said anything while the connection was idle has given up on it (421)
+    // or is out of step; one idle for long has likely dropped it without a word. What came
+    // while the mail was being prepared is taken in first.
+    PollOnce();
+    if (!Connected || !ReceiveBuffer.isEmpty() || sinceLastMail.elapsed() >= MaxIdleForReuse)
+        return false;
+    try {
+        Command("RSET");
+        return ReplyCode <= 399;
+    } catch (const EAbortError &) {
+        throw;
+    } catch (const ESockError &) {
+        return false; // closed, reset, or no answer
+    }
+}
+
+void SmtpClient::Envelope()
+{
+    MailMessage &m = PostMessage;
+    Command("MAIL FROM:<" + m.FromAddress + ">");
+    if (ReplyCode > 399)
+        Refuse(ShownReply());
+    for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
+        const QList<QByteArray> entries = *list; // a handler may change the list
+        for (const QByteArray &entry : entries) {
+            const QByteArray address = ExtractAddress(entry);
+            if (address.isEmpty())
+                continue;
+            Command("RCPT TO:<" + address + ">");
+            if (ReplyCode <= 300)
+                continue;
+            // A server that then refuses the mail ("no valid recipients") rarely says why.
+            if (refusedRecipient.isEmpty())
+                refusedRecipient = QStringLiteral("サーバが送信先 %1 を受け付けませんでした。\n%2")
+                                       .arg(QString::fromUtf8(address), ShownReply());
+            if (OnRecipientNotFound)
+                OnRecipientNotFound(entry);
+        }
+    }
+}
+
+void SmtpClient::Transfer()
+{
+    Command("DATA");
+    if (ReplyCode > 399)
+        Refuse(ShownReply());
+    // Only 354 invites the message: after any other answer the text would be read as
+    // commands, or the replies belong to other commands than we think.
+    if (ReplyCode != 354)
+        throw ESockError(QStringLiteral("Unexpected reply to DATA: ") + ShownReply());
+    bodyStream.open(QIODevice::ReadOnly);
+    try {
+        Timed(
+            [this] {
+                SendHeader();
+                SendStream(bodyStream);
+                return QByteArray();
+            },
+            true);
+    } catch (...) {
+        bodyStream.close();
+        throw;
+    }
+    bodyStream.close();
+    Command(".");
+    if (ReplyCode > 399) {
+        if (OnFailure)
+            OnFailure(this);
+        Refuse(ShownReply());
+    }
+}
+
 void SmtpClient::SendMail()
 {
     if (Busy)
@@ -388,93 +553,51 @@ void SmtpClient::SendMail()
     Busy = true;
     refused = false;
     delivered = false;
+    refusedRecipient.clear();
     try {
         ComposeMessage();
         CheckInput();
         RequireConnection();
-
-        MailMessage &m = PostMessage;
-        auto complete = [&] {
-            return !m.FromAddress.isEmpty() &&
-                   (!m.ToAddress.isEmpty() || !m.ToCarbonCopy.isEmpty() || !m.ToBlindCarbonCopy.isEmpty());
-        };
-        if (!complete()) {
-            bool handled = false;
-            if (OnHeaderIncomplete)
-                OnHeaderIncomplete(handled, m.FromAddress.isEmpty() ? 1 : 2);
-            if (!handled || !complete())
-                throw Exception(QStringLiteral("Incomplete Header"));
-        }
-
+        CheckComplete();
         if (OnSendStart)
             OnSendStart(this);
         CheckInput(); // the handler may have changed the header or the lists
-
-        QByteArray reply = Command("RSET");
-        if (ReplyCode > 399)
-            Refuse(ReplyText(reply));
-        reply = Command("MAIL FROM:<" + m.FromAddress + ">");
-        if (ReplyCode > 399)
-            Refuse(ReplyText(reply));
-        for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
-            const QList<QByteArray> entries = *list; // a handler may change the list
-            for (const QByteArray &entry : entries) {
-                const QByteArray address = ExtractAddress(entry);
-                if (address.isEmpty())
-                    continue;
-                Command("RCPT TO:<" + address + ">");
-                if (ReplyCode > 300 && OnRecipientNotFound)
-                    OnRecipientNotFound(entry);
-            }
-        }
-        reply = Command("DATA");
-        if (ReplyCode > 399)
-            Refuse(ReplyText(reply));
-        // Only 354 invites the message: after any other answer the text would be read as
-        // commands, or the replies belong to other commands than we think.
-        if (ReplyCode != 354)
-            throw ESockError(QStringLiteral("Unexpected reply to DATA: ") + ReplyText(reply).trimmed());
-        bodyStream.open(QIODevice::ReadOnly);
-        try {
-            Timed(
-                [this] {
-                    SendHeader();
-                    SendStream(bodyStream);
-                    return QByteArray();
-                },
-                true);
-        } catch (...) {
-            bodyStream.close();
-            throw;
-        }
-        bodyStream.close();
-        reply = Command(".");
-        if (ReplyCode > 399) {
-            if (OnFailure)
-                OnFailure(this);
-            Refuse(ReplyText(reply));
-        }
+        Reset();
+        Envelope();
+        Transfer();
         delivered = true;
         if (ClearParams) {
-            m.ToAddress.clear();
-            m.ToCarbonCopy.clear();
-            m.ToBlindCarbonCopy.clear();
-            m.Attachments.clear();
+            PostMessage.ToAddress.clear();
+            PostMessage.ToCarbonCopy.clear();
+            PostMessage.ToBlindCarbonCopy.clear();
+            PostMessage.Attachments.clear();
         }
-    } catch (const ESockError &e) {
+    } catch (Exception &e) {
+        const auto *failure = dynamic_cast<const ESockError *>(&e);
+        const bool aborted = dynamic_cast<const EAbortError *>(&e);
         // Out of step with the server (a broken reply, an unasked one, a hang-up): the
         // connection is of no more use. A refusal leaves it as it was.
-        if (!refused && !dynamic_cast<const EAbortError *>(&e) && Connected) {
+        if (failure && !refused && !aborted && Connected) {
             SocketClient::Disconnect();
             ReceiveBuffer.clear();
         }
-        Busy = false;
+        if (failure && !aborted && !refusedRecipient.isEmpty())
+            e.Message += QLatin1Char('\n') + refusedRecipient;
+        e.Message = Scrub(e.Message);
+        EndMail();
         throw;
     } catch (...) {
-        Busy = false;
+        EndMail();
         throw;
     }
-    Busy = false;
+    EndMail();
     if (OnSuccess)
         OnSuccess(this);
+}
+
+void SmtpClient::EndMail()
+{
+    Busy = false;
+    if (Connected)
+        sinceLastMail.start();
 }

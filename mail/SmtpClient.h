@@ -28,6 +28,15 @@ public:
     explicit EAuthError(const QString &message) : ESockError(message) {}
 };
 
+// The server took the message, then said something else than goodbye: a refusal that came
+// late, while what was taken for the acceptance was a stray line. The mail may not have been
+// accepted; the message gives the server's words.
+class EDeliveryInDoubt : public ESockError
+{
+public:
+    explicit EDeliveryInDoubt(const QString &message) : ESockError(message) {}
+};
+
 enum TSubType { mtPlain = 0, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
 
 // The SMTP client: greeting and HELO on Connect, one mail transaction per SendMail
@@ -52,7 +61,8 @@ public:
     // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
     static QByteArray ExtractAddress(const QByteArray &Entry);
     // Replaces Reply by the following lines while it is a continuation line; the lines read,
-    // the first one included, are kept in lines when it is given, with bounds (below).
+    // the first one included, are kept in lines when it is given, with bounds (below). A line
+    // that carries another code than the first makes the reply invalid.
     void SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
 
     // The composed text after the header.
@@ -65,6 +75,10 @@ public:
     // What is kept of one reply: the first line and this many more, each cut one byte past
     // MaxReplyLine, so that a line that was longer is still seen as such.
     static constexpr int MaxKeptLines = 100;
+    // The most of a server's words a failure's text shows.
+    static constexpr qsizetype MaxShownReply = 1024;
+    // The longest AUTH line, CR LF included, that a server must take (RFC 4954).
+    static constexpr qsizetype MaxAuthLine = 12288;
 
     // Published.
     TNotifyEvent OnConnect;
@@ -87,6 +101,10 @@ public:
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
     QByteArray BodyCharset = "us-ascii";
+    // An attachment's name outside ASCII as its plain name and filename parameters carry it
+    // for readers that lack the extended form beside them: the sender gives encoded words
+    // in the headers' charset. Unset, each character outside ASCII becomes "_".
+    std::function<QByteArray(const QString &name)> EncodeAttachmentName;
 
     // Submission. With Security None and Auth off the dialogue is the plain one (HELO).
     // Credentials are never sent over an unprotected connection.
@@ -100,23 +118,45 @@ public:
     // A Connect or SendMail is running.
     bool Busy = false;
 
+    // A connection kept open from an earlier mail is used again only while it has been idle
+    // for less than this many milliseconds; an older one is replaced by a fresh one.
+    qint32 MaxIdleForReuse = 60000;
+
 private:
-    // A server's reply as the user reads it: cut at the longest reply line SMTP allows.
-    static QString ReplyText(const QByteArray &reply);
-    // Sends a command and reads its whole reply (all its lines into lines, when given),
-    // under one time-out. A reply that came before the command was sent is no answer to
-    // it: the dialogue is out of step, and the connection is dropped.
-    QByteArray Command(const QByteArray &command, QList<QByteArray> *lines = nullptr);
+    // A server's words as the user reads them: the lines, first line first, each trimmed and
+    // cut at the longest reply line SMTP allows, the whole cut at MaxShownReply; cuts fall
+    // between characters.
+    static QString ReplyText(const QList<QByteArray> &lines);
+    // The last reply's kept lines as the user reads them.
+    QString ShownReply() const { return ReplyText(replyLines); }
+    // The received bytes nobody has read, as lines with the bounds of a kept reply.
+    QList<QByteArray> Unread() const;
+    // Sends a command and reads its whole reply under one time-out. Bytes that came before
+    // the command was sent answer nothing it asked: the dialogue is out of step.
+    QByteArray Command(const QByteArray &command);
     // Runs one wait for the server (a reply, a handshake, or the sending of the message)
     // under the time-out of TimeOut milliseconds, when one is set.
     QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
-    // Reads one whole reply, checks its first line and skips its continuation lines
-    // (keeping them in lines, when given). ReplyCode is 0 while it is awaited.
-    QByteArray ReadReply(QList<QByteArray> *lines = nullptr);
+    // Reads one whole reply into replyLines, checks its lines and returns the last.
+    // ReplyCode is 0 while it is awaited.
+    QByteArray ReadReply();
     void CheckReply(const QByteArray &reply) const;
     void CheckInput() const;
     void WriteBodyLines();
     void SendHeader();
+    void CheckComplete();
+    // RSET, on a connection kept from an earlier mail only while it is fit to be used again;
+    // else once more on a fresh one, which costs nothing: none of the mail has gone out yet.
+    void Reset();
+    bool KeptConnectionAnswers();
+    // MAIL FROM and RCPT TO; the first refused recipient's reason is kept for the failure.
+    void Envelope();
+    // DATA, the message and ".".
+    void Transfer();
+    // Busy ends; a connection that stays open starts its idle time.
+    void EndMail();
+    // The QUIT of Disconnect, before the connection is closed.
+    void Quit(bool accepted);
     // The server refused what was asked in good order: the reply is the message, and the
     // connection stays usable (a QUIT may still be said).
     [[noreturn]] void Refuse(const QString &message);
@@ -133,8 +173,11 @@ private:
     void Login(const QList<QByteArray> &capabilities);
     // Refuses, before anything is sent, a login that could not be sent safely.
     void CheckSubmission() const;
-    // The text with the password taken out, whatever form it was sent in.
+    // The text with the password taken out, whatever form it was sent in. Every failure of
+    // Connect, SendMail and Disconnect leaves with its text scrubbed.
     QString Scrub(QString text) const;
+    // "\0" user "\0" password, as AUTH PLAIN sends them in base64.
+    QByteArray PlainCredentials() const;
     // Whether data for a command or header line holds a line break or a zero byte.
     static bool HasLineBreakOrZero(const QByteArray &text);
 
@@ -144,4 +187,7 @@ private:
     bool refused = false;   // the last failure was a refusal in good order
     bool delivered = false; // the server accepted the last message
     QByteArray boundary;
+    QList<QByteArray> replyLines; // the kept lines of the last reply
+    QString refusedRecipient;     // why the first recipient of this mail was refused
+    QElapsedTimer sinceLastMail;  // valid once the connection has carried a mail
 };

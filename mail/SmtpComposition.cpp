@@ -21,20 +21,24 @@ const QByteArray DispositionLine = "Content-Disposition: attachment;" + QByteArr
 
 // The value of a name parameter: the quoted name as it stands when it is ASCII; else the
 // UTF-8 name in the extended form (RFC 2231), folded onto a line of its own, then the
-// quoted name with "_" for each character outside ASCII for readers of the plain form.
-QByteArray NameParameter(const QByteArray &attribute, const QString &name)
+// quoted plain form for readers that lack the extended one: what plain gives for the
+// name, or the name with "_" for each character outside ASCII.
+QByteArray NameParameter(const QByteArray &attribute, const QString &name,
+                         const std::function<QByteArray(const QString &)> &plain)
 {
-    QByteArray plain;
+    QByteArray quoted;
     bool ascii = true;
     for (char32_t c : name.toUcs4()) {
         ascii = ascii && c < 0x80;
-        plain += c < 0x80 ? char(c) : '_';
+        quoted += c < 0x80 ? char(c) : '_';
     }
-    plain = '"' + plain.replace('\\', "\\\\").replace('"', "\\\"") + '"';
+    if (!ascii && plain)
+        quoted = plain(name);
+    quoted = '"' + quoted.replace('\\', "\\\\").replace('"', "\\\"") + '"';
     if (ascii)
-        return attribute + '=' + plain;
+        return attribute + '=' + quoted;
     return attribute + "*=UTF-8''" + name.toUtf8().toPercentEncoding("!#$&+^`|") + ";" + CRLF + ' ' + attribute + '=' +
-           plain;
+           quoted;
 }
 
 } // namespace
@@ -111,9 +115,9 @@ void SmtpClient::WriteAttachmentPart(int Index)
         throw Exception(QStringLiteral("Invalid character in file name"));
 
     body += "--" + boundary + CRLF;
-    body += OctetStreamLine + NameParameter("name", name) + CRLF;
+    body += OctetStreamLine + NameParameter("name", name, EncodeAttachmentName) + CRLF;
     body += "Content-Transfer-Encoding: base64" + CRLF;
-    body += DispositionLine + NameParameter("filename", name) + CRLF;
+    body += DispositionLine + NameParameter("filename", name, EncodeAttachmentName) + CRLF;
     body += CRLF;
 
     AttachmentEncoder encoder;

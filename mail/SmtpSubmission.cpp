@@ -41,22 +41,38 @@ void SmtpClient::CheckSubmission() const
     if (Security == SmtpSecurity::None)
         throw Exception(QStringLiteral("パスワードを暗号化せずに送ることはできません。"
                                        "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
+    if (AuthUser.contains('\0') || Password.contains('\0'))
+        throw Exception(QStringLiteral("ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"));
     if (HasLineBreakOrZero(AuthUser) || HasLineBreakOrZero(Password))
         throw Exception(QStringLiteral("ログイン名とパスワードに改行は使えません。"));
+    // The longest form the login takes: AUTH PLAIN with both in base64. A server need not
+    // read more of it than that; what it cut off would leave it waiting for the rest.
+    const qsizetype plainLine = 11 + (2 + AuthUser.size() + Password.size() + 2) / 3 * 4 + 2;
+    if (plainLine > MaxAuthLine)
+        throw Exception(
+            QStringLiteral("ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。")
+                .arg(MaxAuthLine));
 }
 
 QString SmtpClient::Scrub(QString text) const
 {
     if (Password.isEmpty())
         return text;
-    const QByteArray plain = QByteArray(1, '\0') + AuthUser + QByteArray(1, '\0') + Password;
-    for (const QByteArray &secret : {plain.toBase64(), Password.toBase64()})
-        text.replace(QString::fromUtf8(secret), QStringLiteral("********"));
+    Secret plain{PlainCredentials()}, both{plain.bytes.toBase64()}, alone{Password.toBase64()};
+    for (const QByteArray *secret : {&both.bytes, &alone.bytes})
+        text.replace(QString::fromUtf8(*secret), QStringLiteral("********"));
     // Only a server that echoes the decoded login shows the password as typed; a very short
     // one would be found in ordinary words and mangle the message for nothing.
     if (Password.size() >= MinScrubbedPassword)
         text.replace(QString::fromUtf8(Password), QStringLiteral("********"));
     return text;
+}
+
+QByteArray SmtpClient::PlainCredentials() const
+{
+    QByteArray plain;
+    plain.reserve(2 + AuthUser.size() + Password.size()); // no copy left behind by growing
+    return plain.append('\0').append(AuthUser).append('\0').append(Password);
 }
 
 void SmtpClient::Secure()
@@ -73,11 +89,11 @@ void SmtpClient::StartTlsAfter(const QList<QByteArray> &capabilities)
 {
     if (!Extension(capabilities, "STARTTLS"))
         Refuse(QStringLiteral("%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。").arg(Host));
-    const QByteArray reply = Command("STARTTLS");
+    Command("STARTTLS");
     if (ReplyCode > 399)
-        Refuse(QStringLiteral("%1 が STARTTLS を断りました（%2）。").arg(Host, ReplyText(reply).trimmed()));
+        Refuse(QStringLiteral("%1 が STARTTLS を断りました（%2）。").arg(Host, ShownReply()));
     if (ReplyCode != 220)
-        throw ESockError(QStringLiteral("Unexpected reply to STARTTLS: ") + ReplyText(reply).trimmed());
+        throw ESockError(QStringLiteral("Unexpected reply to STARTTLS: ") + ShownReply());
     // Bytes behind the 220 came in the clear: read after the handshake they would pass for
     // words of the protected server.
     if (!ReceiveBuffer.isEmpty())
@@ -89,25 +105,25 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
 {
     const std::optional<QByteArray> offered = Extension(capabilities, "AUTH");
     const QList<QByteArray> mechanisms = offered ? offered->toUpper().split(' ') : QList<QByteArray>();
-    // Of the copies the credentials leave on their way out, the one in the text buffer of
-    // Write would last until the client ends (later, shorter lines overwrite only its
-    // start): it is zeroed on every way out. The rest is not wiped: the command lines,
-    // Writeln's copy, the send queue and OpenSSL's buffers are freed as they are, and
-    // Password itself is kept for the next send.
+    // Every copy the credentials take on their way out is zeroed on every way out: the
+    // command lines here, and below them Writeln's line, the text buffer of Write and the
+    // send queue. OpenSSL keeps only the encrypted records.
     struct Wipe
     {
         QByteArray &buffer;
         ~Wipe() { buffer.fill('\0'); }
     } wipe{TextBuffer};
-    QByteArray reply;
     if (mechanisms.contains("PLAIN")) {
-        reply = Command("AUTH PLAIN " + (QByteArray(1, '\0') + AuthUser + QByteArray(1, '\0') + Password).toBase64());
+        Secret plain{PlainCredentials()}, encoded{plain.bytes.toBase64()}, line{"AUTH PLAIN " + encoded.bytes};
+        Command(line.bytes);
     } else if (mechanisms.contains("LOGIN")) {
-        reply = Command("AUTH LOGIN");
+        Command("AUTH LOGIN");
         if (ReplyCode == 334)
-            reply = Command(AuthUser.toBase64());
-        if (ReplyCode == 334)
-            reply = Command(Password.toBase64());
+            Command(AuthUser.toBase64());
+        if (ReplyCode == 334) {
+            Secret encoded{Password.toBase64()};
+            Command(encoded.bytes);
+        }
     } else {
         Refuse(offered
                    ? QStringLiteral("%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。").arg(Host)
@@ -123,10 +139,9 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
     // one: the same password may well do next time.
     if (ReplyCode == 535) {
         refused = true;
-        throw EAuthError(
-            QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, Scrub(ReplyText(reply).trimmed())));
+        throw EAuthError(QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, ShownReply()));
     }
     if (ReplyCode > 399)
-        Refuse(Scrub(ReplyText(reply)));
-    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + Scrub(ReplyText(reply).trimmed()));
+        Refuse(ShownReply());
+    throw ESockError(QStringLiteral("Unexpected reply to the login: ") + ShownReply());
 }

@@ -158,15 +158,15 @@ void SocketClient::Destroy()
         Winsock::CancelAsyncRequest(LookupHandle);
         LookupHandle = 0;
     }
-    TextBuffer.clear();
+    Wipe(TextBuffer);
     HostEntryBuffer = {};
     delete WindowHandle;
     WindowHandle = nullptr;
     ReceiveBuffer.clear();
     ReceiveSpare.clear();
-    SendQueue.clear();
+    Wipe(SendQueue);
     SendPosition = 0;
-    SendSpare.clear();
+    Wipe(SendSpare);
     ShuttingDown = true;
     step([this] { RequestCloseSocket(); });
     if (startedSockets) {
@@ -315,9 +315,9 @@ void SocketClient::Connect()
         throw ESockError(QStringLiteral("Already connected"));
     // Bytes a cancelled send left behind belong to an earlier conversation; they must not
     // go out ahead of this connection's first command.
-    SendQueue.clear();
+    Wipe(SendQueue);
     SendPosition = 0;
-    SendSpare.clear();
+    Wipe(SendSpare);
     // Likewise the last words of a server that closed an earlier connection: they would
     // be read as this server's greeting.
     ReceiveBuffer.clear();

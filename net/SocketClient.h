@@ -94,6 +94,16 @@ public:
     // handshake throws ESockError with the reason and the host.
     void StartTls(const QString &host);
 
+    // Zeroes the bytes, then lets them go. Whatever is sent goes through buffers wiped so,
+    // since a command may carry a login: no memory given back holds it.
+    static void Wipe(QByteArray &bytes);
+    // Bytes that may hold a login, wiped when they go out of scope.
+    struct Secret
+    {
+        QByteArray bytes;
+        ~Secret() { Wipe(bytes); }
+    };
+
     // "number:text", "Unknown Error No. number", or empty for 0.
     QString LookupErrorText(int errorNumber);
 

@@ -128,11 +128,17 @@ void SocketClient::WriteFromStream()
     finish();
 }
 
+void SocketClient::Wipe(QByteArray &bytes)
+{
+    bytes.fill('\0');
+    bytes.clear();
+}
+
 void SocketClient::TakeSent(qsizetype n)
 {
     SendPosition += n;
     if (SendPosition >= SendQueue.size()) {
-        SendQueue.clear();
+        Wipe(SendQueue);
         SendPosition = 0;
     }
 }
@@ -143,8 +149,9 @@ namespace {
 void AppendToQueue(QByteArray &queue, qsizetype &position, QByteArray &spare, const char *data, qsizetype size)
 {
     if (position > 0) {
+        SocketClient::Wipe(spare);
         spare = queue.mid(position);
-        queue.clear();
+        SocketClient::Wipe(queue);
         std::swap(queue, spare);
         position = 0;
     }
@@ -189,7 +196,8 @@ void SocketClient::Write(const QByteArray &text)
 void SocketClient::Writeln(const QByteArray &text)
 {
     ReportStatus(QStringLiteral("Writeln"), 8);
-    Write(text + "\r\n");
+    const Secret line{text + "\r\n"};
+    Write(line.bytes);
 }
 
 void SocketClient::SendStream(QIODevice &stream)

@@ -10,12 +10,21 @@
 class Exception : public std::exception
 {
 public:
-    explicit Exception(const QString &message) : Message(message), utf8(message.toStdString()) {}
+    explicit Exception(const QString &message) : Message(message) {}
 
-    const char *what() const noexcept override { return utf8.c_str(); }
+    // Made when asked: a message reworded on its way up (the server's words added, a
+    // password taken out) is the one every reader gets.
+    const char *what() const noexcept override
+    {
+        try {
+            utf8 = Message.toStdString();
+        } catch (...) {
+        }
+        return utf8.c_str();
+    }
 
     QString Message;
 
 private:
-    std::string utf8;
+    mutable std::string utf8;
 };

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -68,7 +69,9 @@ BIO_METHOD *SocketMethod()
 // as inet_addr does, which takes "127.1", "2130706433" and "127.0.0.1 x" alike for
 // 127.0.0.1: so the address checked is the one the socket is connected to, whatever the
 // text. A name is checked (and sent as SNI) in its ASCII form, as DNS and certificates hold
-// it; text that has none is no name.
+// it; text that has none is no name. Only the names the certificate lists count, and a
+// wildcard only as a whole label: a CN is no statement about a host, and "m*.example.jp"
+// would cover far more than its owner may have meant.
 bool ExpectPeer(SSL *ssl, int fd, const QString &host)
 {
     if (::inet_addr(host.toLatin1().constData()) != INADDR_NONE) {
@@ -80,6 +83,7 @@ bool ExpectPeer(SSL *ssl, int fd, const QString &host)
                X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), text) == 1;
     }
     const QByteArray name = QUrl::toAce(host);
+    SSL_set_hostflags(ssl, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     return !name.isEmpty() && SSL_set_tlsext_host_name(ssl, name.constData()) == 1 &&
            SSL_set1_host(ssl, name.constData()) == 1;
 }

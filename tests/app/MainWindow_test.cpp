@@ -251,6 +251,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_TRUE(text.startsWith(QStringLiteral("こんにちは\n.aaa"))) << text.left(20).toStdString();
     // The attachment: the file beside the program.
     EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    EXPECT_EQ(mail["plain_filename"].toString(), QStringLiteral("写真.jpg"));
     const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
     EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
     // The status bar followed the send; the bar was full at its end, empty as the next one connected.
@@ -342,7 +343,7 @@ TEST(SendCommand, SendsAfterFailedOnes)
     w.Trigger("acSend");
     w.Send("hi", "second@example.jp", "body");
     server.Finish();
-    const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks\r\n"};
+    const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks"};
     EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
                                             QStringLiteral("接続に失敗しました"), "Connection Failed"}) +
                                    refused + refused);
@@ -350,6 +351,28 @@ TEST(SendCommand, SendsAfterFailedOnes)
     const QByteArray second = server.Messages().value(2);
     EXPECT_TRUE(second.startsWith("From: kelvo<taro@example.jp>\r\nTo: second@example.jp\r\n"));
     EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
+}
+
+// The server's own words: a mail it took and then refused at QUIT is no success, and a
+// refused HELO is no failed login.
+TEST(SendCommand, ShowsTheServersOwnWords)
+{
+    S server(S::Greeting() + Mail("hanako@example.jp") +
+             S::Script{S::Expect("QUIT"), S::Say("554 5.7.1 rejected as spam"), S::AcceptNext(), S::Say("220 hi"),
+                       S::Expect("HELO kelvo"), S::Say("554 5.7.1 not from here"), S::Expect("QUIT"),
+                       S::Say("221 bye")});
+    TestWindow w(KelvoIni(server.Port()));
+    w.main.DropFiles({w.Picture("photo.jpg", 64, 48)});
+    w.Send("hi", "hanako@example.jp", "body");
+    EXPECT_EQ(w.main.ProgressBar->value(), 0);
+    w.Trigger("acSend");
+    server.Finish();
+    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
+                                          "\nサーバの応答：\n554 5.7.1 rejected as spam"),
+                           QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
+    EXPECT_EQ(w.boxes.Messages[0].Kind, MsgKind::Warning);
 }
 
 // Answers the prompt about to open, as a user would: types `typed` into the box that has

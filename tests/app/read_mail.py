@@ -6,6 +6,7 @@ import base64
 import email
 import email.policy
 import json
+import re
 import sys
 from email.header import decode_header, make_header
 
@@ -25,7 +26,10 @@ for part in msg.walk():
 #RFC 2047(6.2)says to drop; decode_header follows the RFC.
 names = email.message_from_bytes(raw)
 from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
+#The first plain filename parameter, as a reader that knows no RFC 2231 reads it.
+plain = re.search(rb'[\s;]filename="([^"]*)"', raw)
 json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
+           "plain_filename": plain and str(make_header(decode_header(plain.group(1).decode("ascii")))),
            "parts": parts, "longest": max(len(line) for line in raw.split(b"\r\n")),
            "header_ascii": raw.split(b"\r\n\r\n")[0].isascii(),
            "defects": [type(d).__name__ for p in msg.walk() for d in p.defects]}, sys.stdout)

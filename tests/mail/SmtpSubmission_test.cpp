@@ -52,6 +52,9 @@ TEST(Submission, RealServer)
          "127.1"},
         {M::StartTls, "unknown", Security::StartTls, "kelvo", "secret",
          "localhost の証明書を確認できません（unable to get local issuer certificate）。"},
+        // The subject's CN names no host: only the certificate's names count.
+        {M::Tls, "cnonly", Security::Tls, "kelvo", "secret",
+         "localhost の証明書を確認できません（hostname mismatch）。"},
         {M::Plain, "good", Security::StartTls, "kelvo", "secret",
          "localhost は STARTTLS に対応していません。セキュリティの設定を確認してください。"},
         {M::Plain, "good", Security::None, "", "", ""}, // after the refusals, the same client goes on
@@ -103,6 +106,15 @@ TEST(Submission, RealServer)
         EXPECT_EQ(parts[1]["defects"].toArray().size(), 0);
         EXPECT_EQ(SmtpSink::PartData(parsed, 1), picture);
     }
+    // A partial wildcard (m*.kelvo.test) covers no name. Only the handshake is tried, with
+    // the name given: no name of three labels resolves on a test machine.
+    SmtpSink partial(M::Tls, "partial");
+    smtp.Host = "127.0.0.1";
+    smtp.Port = partial.Port();
+    smtp.SocketClient::Connect();
+    EXPECT_EQ(FailureOf([&] { smtp.StartTls("mail.kelvo.test"); }),
+              "mail.kelvo.test の証明書を確認できません（hostname mismatch）。");
+    smtp.SocketClient::Disconnect();
 }
 
 } // namespace

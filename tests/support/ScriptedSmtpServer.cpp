@@ -179,6 +179,10 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
                     ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
                     : QString());
         return true;
+    case Step::ExpectClose:
+        if (ReadLine(line))
+            Problem(QStringLiteral("expected a hang-up, got %1").arg(Text(Bare(line))));
+        return true;
     case Step::ReadData:
         while (ReadLine(line, false) && line != ".\r\n")
             text += line;

@@ -19,7 +19,7 @@ class ScriptedSmtpServer
 public:
     struct Step
     {
-        enum Kind { Reply, Expect, ExpectAny, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
+        enum Kind { Reply, Expect, ExpectAny, ExpectClose, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
         int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read; Reply: 1 for a flood
     };
@@ -32,6 +32,8 @@ public:
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
     static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
+    // The client closes the connection without a word.
+    static Step ExpectHangup() { return {Step::ExpectClose, {}}; }
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
     static Step Hangup() { return {Step::Close, {}}; }

@@ -14,7 +14,9 @@
                            (base64), file names as a mail program of today reads them.
   smtp_sink.py certs DIR   make a test CA (DIR/ca.pem) and server certificates signed by
                            it: good (localhost, 127.0.0.1), other (other.example only),
-                           and unknown (localhost, signed by a CA nobody trusts).
+                           unknown (localhost, signed by a CA nobody trusts), cnonly
+                           (localhost only as the subject's CN) and partial (the
+                           partial wildcard m*.kelvo.test).
 """
 import asyncio
 import base64
@@ -132,11 +134,14 @@ def certs(folder):
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-out", ca + ".pem")
     for stem, ca, names in (("good", "ca", "DNS:localhost,IP:127.0.0.1"),
                             ("other", "ca", "DNS:other.example"),
-                            ("unknown", "rogue", "DNS:localhost,IP:127.0.0.1")):
+                            ("unknown", "rogue", "DNS:localhost,IP:127.0.0.1"),
+                            ("cnonly", "ca", ""),
+                            ("partial", "ca", "DNS:m*.kelvo.test")):
         key(stem)
         with open(os.path.join(folder, stem + ".ext"), "w") as f:
-            f.write("subjectAltName=%s\nextendedKeyUsage=serverAuth\n" % names)
-        openssl("req", "-new", "-key", stem + ".key", "-subj", "/CN=" + stem, "-out", stem + ".csr")
+            f.write(("subjectAltName=%s\n" % names if names else "") + "extendedKeyUsage=serverAuth\n")
+        openssl("req", "-new", "-key", stem + ".key", "-subj", "/CN=" + ("localhost" if stem == "cnonly" else stem),
+                "-out", stem + ".csr")
         openssl("x509", "-req", "-in", stem + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key",
                 "-CAcreateserial", "-days", "2", "-extfile", stem + ".ext", "-out", stem + ".pem")
 
