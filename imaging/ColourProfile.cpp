@@ -25,9 +25,9 @@ QColorSpace ColourSpaceFromCodePoints(int primaries, int transfer)
     auto function = QColorSpace::TransferFunction::SRgb;
     float gamma = 0;
     switch (transfer) {
-    case 1: // BT.709
-    case 2: // unspecified
-    case 6: // BT.601
+    case 1:  // BT.709
+    case 2:  // unspecified
+    case 6:  // BT.601
     case 13: // sRGB
     case 14: // BT.2020, 10 bits
     case 15: // BT.2020, 12 bits

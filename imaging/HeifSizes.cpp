@@ -281,7 +281,7 @@ bool SequencePictureSize(const uchar *nal, qsizetype size, qint64 &width, qint64
         r.Bits(2 * (8 - subLayers));
     for (int i = 0; i < subLayers; ++i)
         r.Bits((profile[i] ? 88 : 0) + (level[i] ? 8 : 0));
-    r.Golomb(); // its own number
+    r.Golomb();          // its own number
     if (r.Golomb() == 3) // chroma 4:4:4: whether its planes are coded apart
         r.Bits(1);
     width = r.Golomb();

@@ -12,7 +12,6 @@
 
 #include "platform/Exception.h"
 
-
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -277,9 +276,8 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn)
         // skipped bytes when more of the file comes after it (a cut file with a trailer;
         // a whole one's last scan ends right at its marker, with or without a trailer
         // such as a CR LF, a vendor block or a video after it).
-        if (job.multipleScans &&
-            (job.consumed > static_cast<unsigned long>(fileSize) ||
-             (job.consumed < static_cast<unsigned long>(fileSize) && job.errors.junkBeforeEnd)))
+        if (job.multipleScans && (job.consumed > static_cast<unsigned long>(fileSize) ||
+                                  (job.consumed < static_cast<unsigned long>(fileSize) && job.errors.junkBeforeEnd)))
             ThrowJpegError(JWRN_JPEG_EOF);
         if (turn)
             *turn = FromExif(job.exifOrientation);
