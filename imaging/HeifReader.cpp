@@ -6,7 +6,6 @@
 #include "imaging/Picture.h"
 #include "platform/Exception.h"
 
-#include <limits>
 #include <memory>
 
 #include <libheif/heif.h>
@@ -78,9 +77,9 @@ QImage LoadHeif(const QString &path)
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context)
         ThrowNoMemory(0, 0);
-    // The sizes are checked here, below, against kelvo's own limit; libheif's is set once
-    // they are known.
-    heif_context_set_maximum_image_size_limit(context.get(), std::numeric_limits<int>::max());
+    // Until the sizes are checked below against kelvo's own limit, libheif's lets through
+    // any side that a picture within it may have.
+    heif_context_set_maximum_image_size_limit(context.get(), int(MaxPicturePixels));
     if (heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()), nullptr)
             .code != heif_error_Ok)
         throw unreadable;

@@ -94,7 +94,7 @@ struct ItemTable
     quint32 Primary = 0;
     QHash<quint32, Item> Items;
     QList<QPair<quint32, Reader>> Properties;
-    QList<quint32> Auxiliaries; // the alpha and depth images of the primary one
+    QList<QPair<quint32, quint32>> Auxiliaries; // alpha and depth images, and the image each serves
     qsizetype IdatAt = 0, IdatEnd = 0;
 };
 
@@ -145,8 +145,8 @@ bool ReadReferences(ItemTable &table, Reader &r)
             const quint32 to = quint32(reference.Read(idSize));
             if (type == FourCc("dimg"))
                 table.Items[from].Parts.append(to);
-            else if (type == FourCc("auxl") && to == table.Primary)
-                table.Auxiliaries.append(from);
+            else if (type == FourCc("auxl"))
+                table.Auxiliaries.append({from, to});
         }
         return !reference.failed;
     });
@@ -174,8 +174,7 @@ bool ReadProperties(ItemTable &table, Reader &r)
     });
 }
 
-// The meta box's children that say what the items are and where their data lies. The
-// primary item is read first: the references to it are recognised by its number.
+// The meta box's children that say what the items are and where their data lies.
 bool ReadItemTable(const QByteArray &file, ItemTable &table)
 {
     bool found = false;
@@ -184,27 +183,21 @@ bool ReadItemTable(const QByteArray &file, ItemTable &table)
             return true;
         found = true;
         meta.U32(); // version and flags
-        const auto children = [&](const std::function<bool(quint32, Reader &)> &visit) {
-            return ForEachBox(file, meta.at, meta.end, visit);
-        };
-        return children([&](quint32 child, Reader &r) {
-                   if (child == FourCc("pitm"))
-                       table.Primary = quint32(r.Read(r.U32() >> 24 == 0 ? 2 : 4));
-                   return !r.failed;
-               }) &&
-               children([&](quint32 child, Reader &r) {
-                   if (child == FourCc("iinf"))
-                       return ReadItemInfo(table, r);
-                   if (child == FourCc("iloc"))
-                       return ReadLocations(table, r);
-                   if (child == FourCc("iref"))
-                       return ReadReferences(table, r);
-                   if (child == FourCc("iprp"))
-                       return ReadProperties(table, r);
-                   if (child == FourCc("idat"))
-                       table.IdatAt = r.at, table.IdatEnd = r.end;
-                   return true;
-               });
+        return ForEachBox(file, meta.at, meta.end, [&](quint32 child, Reader &r) {
+            if (child == FourCc("iinf"))
+                return ReadItemInfo(table, r);
+            if (child == FourCc("iloc"))
+                return ReadLocations(table, r);
+            if (child == FourCc("iref"))
+                return ReadReferences(table, r);
+            if (child == FourCc("iprp"))
+                return ReadProperties(table, r);
+            if (child == FourCc("pitm"))
+                table.Primary = quint32(r.Read(r.U32() >> 24 == 0 ? 2 : 4));
+            else if (child == FourCc("idat"))
+                table.IdatAt = r.at, table.IdatEnd = r.end;
+            return !r.failed;
+        });
     });
     return read && found && table.Items.contains(table.Primary);
 }
@@ -218,13 +211,17 @@ bool ItemData(const QByteArray &file, const ItemTable &table, const Item &item, 
         return false;
     data.clear();
     for (const Extent &e : item.Extents) {
-        if (e.Offset > quint64(end - at) || e.Length > quint64(end - at) - e.Offset)
+        if (e.Offset > quint64(end - at))
+            return false;
+        // A length of 0 stands for all the rest.
+        const quint64 length = e.Length ? e.Length : quint64(end - at) - e.Offset;
+        if (length > quint64(end - at) - e.Offset)
             return false;
         const char *from = file.constData() + at + e.Offset;
         if (item.Extents.size() == 1)
-            data = QByteArray::fromRawData(from, qsizetype(e.Length));
+            data = QByteArray::fromRawData(from, qsizetype(length));
         else
-            data.append(from, qsizetype(e.Length));
+            data.append(from, qsizetype(length));
     }
     return true;
 }
@@ -422,8 +419,8 @@ bool HeifSizesHold(const QByteArray &file)
     SizeCheck check(file, table, width, height);
     if (!check.Check(table.Primary, 0))
         return false;
-    for (const quint32 id : table.Auxiliaries)
-        if (!check.Check(id, 0))
+    for (const auto &[auxiliary, image] : table.Auxiliaries)
+        if (image == table.Primary && !check.Check(auxiliary, 0))
             return false;
     return true;
 }

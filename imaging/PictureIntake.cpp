@@ -177,6 +177,7 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
     const QColorSpace colours = picture.colorSpace();
     FitToSize(picture, dotSize, turn);
     ConvertToSrgb(picture, colours);
-    picture.setColorSpace(QColorSpace());
+    picture.setColorSpace(QColorSpace()); // its bytes are sRGB now, as an untagged picture's are
+
     return picture;
 }
