@@ -174,6 +174,15 @@ bool ReadProperties(ItemTable &table, Reader &r)
     });
 }
 
+// The body of the item's property of the given type; null when it has none.
+const Reader *PropertyOf(const ItemTable &table, const Item &item, quint32 type)
+{
+    for (const int index : item.Properties)
+        if (index >= 1 && index <= table.Properties.size() && table.Properties[index - 1].first == type)
+            return &table.Properties[index - 1].second;
+    return nullptr;
+}
+
 // The meta box's children that say what the items are and where their data lies.
 bool ReadItemTable(const QByteArray &file, ItemTable &table)
 {
@@ -347,10 +356,7 @@ private:
     // of the configuration's size).
     bool CodedPicturesFit(const Item &item) const
     {
-        const Reader *configuration = nullptr;
-        for (const int index : item.Properties)
-            if (index >= 1 && index <= table.Properties.size() && table.Properties[index - 1].first == FourCc("hvcC"))
-                configuration = &table.Properties[index - 1].second;
+        const Reader *configuration = PropertyOf(table, item, FourCc("hvcC"));
         if (!configuration)
             return false;
         Reader r = *configuration;
@@ -403,17 +409,13 @@ bool HeifSizesHold(const QByteArray &file)
     if (!ReadItemTable(file, table))
         return false;
     // The size the primary image claims, before it is turned or cropped.
-    qint64 width = -1, height = -1;
-    for (const int index : table.Items[table.Primary].Properties)
-        if (index >= 1 && index <= table.Properties.size() && table.Properties[index - 1].first == FourCc("ispe")) {
-            Reader r = table.Properties[index - 1].second;
-            r.U32(); // version and flags
-            width = r.U32();
-            height = r.U32();
-            if (r.failed)
-                return false;
-        }
-    if (width < 0)
+    const Reader *size = PropertyOf(table, table.Items[table.Primary], FourCc("ispe"));
+    if (!size)
+        return false;
+    Reader r = *size;
+    r.U32(); // version and flags
+    const qint64 width = r.U32(), height = r.U32();
+    if (r.failed)
         return false;
     CheckPictureSize(width, height);
     SizeCheck check(file, table, width, height);
