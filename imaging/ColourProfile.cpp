@@ -26,7 +26,7 @@ QColorSpace ColourSpaceFromCodePoints(int primaries, int transfer)
     float gamma = 0;
     switch (transfer) {
     case 1:  // BT.709
-    case 2:  // unspecified
+    case 2:  // not stated
     case 6:  // BT.601
     case 13: // sRGB
     case 14: // BT.2020, 10 bits
@@ -46,7 +46,7 @@ QColorSpace ColourSpaceFromCodePoints(int primaries, int transfer)
     const QPointF d65(0.3127, 0.3290);
     switch (primaries) {
     case 1: // BT.709, the primaries of sRGB
-    case 2: // unspecified
+    case 2: // not stated
         return QColorSpace(QColorSpace::Primaries::SRgb, function, gamma);
     case 9: // BT.2020
         return QColorSpace(d65, {0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, function, gamma);
