@@ -19,12 +19,27 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
+
+namespace {
+
+// Runs work under a busy cursor (a large HEIC photo takes a second or more to read, all of
+// it on this thread); the cursor is put back however the work ends, by an exception too.
+template <typename Work> auto WhileBusy(Work work)
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    return work();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
@@ -269,7 +284,7 @@ void MainWindow::DropFiles(const QStringList &paths)
             ClearPicture();
         // Fitted before it is shown, so a huge photo is never drawn at full size and a
         // fit that fails keeps the previous picture as a failed load does.
-        const QImage loaded = LoadPicture(path, type.Format, Settings.DotSize);
+        const QImage loaded = WhileBusy([&] { return LoadPicture(path, type.Format, Settings.DotSize); });
         ClearPicture();
         SetPicture(loaded);
         return;
@@ -299,7 +314,7 @@ void MainWindow::acSaveExecute()
     const QString path = AskSavePath ? AskSavePath() : QString();
     if (path.isEmpty())
         return;
-    EncodeUnderLimit(Picture, path, Settings.SizeLimit);
+    WhileBusy([&] { return EncodeUnderLimit(Picture, path, Settings.SizeLimit); });
 }
 
 void MainWindow::BindSmtpEvents()
@@ -536,7 +551,7 @@ void MainWindow::acSendExecute()
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
         throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
     const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
-    EncodeUnderLimit(Picture, attachment, Settings.SizeLimit);
+    WhileBusy([&] { return EncodeUnderLimit(Picture, attachment, Settings.SizeLimit); });
     // Even the lowest quality can be over the limit (a large dot size with a small
     // limit); the carrier would then refuse or cut the mail, so the user decides.
     if (PicturePresent() && QFileInfo(attachment).size() > Settings.SizeLimit &&

@@ -2,19 +2,24 @@
 // to be encoded under the carriers' limits, beside djpeg or heif-convert decoding the
 // same file.
 //
-//   imaging_bench gen WIDTH HEIGHT OUT.jpg [ORIENTATION]
+//   imaging_bench gen WIDTH HEIGHT OUT.jpg [ORIENTATION [p3]]
 //                                          writes a photo-like test JPEG (quality 90), with
-//                                          an EXIF orientation tag when one is given
+//                                          an EXIF orientation tag when one is given, and
+//                                          tagged with a Display P3 profile with "p3"
 //   imaging_bench run [-r ROUNDS] FILE...  times the pipeline on each file
+//   imaging_bench compare [-r ROUNDS] A B  times the drops of two files, interleaved; a
+//                                          drop that is refused is timed to its refusal
 //
 // "run" interleaves its own drop (LoadPicture: decode, turn upright, fit to 95 dots) with
 // `djpeg -bmp -outfile /dev/null FILE` for a JPEG, or with `heif-convert FILE OUT.y4m`
 // and `heif-convert FILE OUT.jpg` for a HEIC file, one after the other in every round,
 // and reports the median of each and their ratio. The tools' times are measured around
 // the whole process, start-up included (about a millisecond).
-#include "imaging/Pipeline.h"
+#include "imaging/ColourProfile.h"
 #include "imaging/PictureIntake.h"
+#include "imaging/Pipeline.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -103,16 +108,27 @@ QByteArray WithOrientation(const QByteArray &jpeg, int orientation)
     return QByteArray(jpeg).insert(4 + (uchar(jpeg[4]) << 8 | uchar(jpeg[5])), block);
 }
 
-int Generate(int w, int h, const QString &path, int orientation)
+// The profile in an APP2 segment after the first segment.
+QByteArray WithProfile(const QByteArray &jpeg, const QByteArray &profile)
+{
+    const QByteArray block = "ICC_PROFILE" + QByteArray("\0\1\1", 3) + profile;
+    const QByteArray segment =
+        QByteArray("\xFF\xE2", 2) + char((block.size() + 2) >> 8) + char(block.size() + 2) + block;
+    return QByteArray(jpeg).insert(4 + (uchar(jpeg[4]) << 8 | uchar(jpeg[5])), segment);
+}
+
+int Generate(int w, int h, const QString &path, int orientation, bool p3)
 {
     QByteArray jpeg = EncodeJpeg(PhotoLike(w, h), 90);
     if (orientation > 1)
         jpeg = WithOrientation(jpeg, orientation);
+    if (p3)
+        jpeg = WithProfile(jpeg, QColorSpace(QColorSpace::DisplayP3).iccProfile());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size())
         return 1;
-    std::printf("wrote %s: %dx%d, orientation %d, %lld bytes\n", qPrintable(path), w, h, orientation,
-                qint64(jpeg.size()));
+    std::printf("wrote %s: %dx%d, orientation %d%s, %lld bytes\n", qPrintable(path), w, h, orientation,
+                p3 ? ", Display P3" : "", qint64(jpeg.size()));
     return 0;
 }
 
@@ -164,8 +180,8 @@ void Bench(const QString &path, int rounds)
 
     const bool heif = FormatOf(path) == PictureFormat::Heif;
     QTemporaryDir scratch;
-    const QStringList outputs = heif ? QStringList{scratch.filePath("out.y4m"), scratch.filePath("out.jpg")}
-                                     : QStringList{QString()};
+    const QStringList outputs =
+        heif ? QStringList{scratch.filePath("out.y4m"), scratch.filePath("out.jpg")} : QStringList{QString()};
     std::vector<double> ours, oursCpu, decodeOnly;
     std::vector<std::vector<double>> tools(outputs.size()), toolsCpu(outputs.size());
     QImage preview;
@@ -217,6 +233,15 @@ void Bench(const QString &path, int rounds)
         greyMs.push_back(Milliseconds([&] { ConvertToGrey(preview, grey); }));
     std::printf("ConvertToGrey       %8.3f ms\n", Median(greyMs));
 
+    // What a tagged photo adds to its drop: its profile read and the preview converted.
+    const QByteArray p3 = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    std::vector<double> colourMs;
+    for (int round = 0; round < std::max(rounds, 9); ++round) {
+        QImage converted = preview;
+        colourMs.push_back(Milliseconds([&] { ConvertToSrgb(converted, ColourSpaceFromIcc(p3)); }));
+    }
+    std::printf("to sRGB from P3     %8.3f ms   (the profile read, the preview converted)\n", Median(colourMs));
+
     const QString out = scratch.filePath("kelvo.jpg");
     for (const int limit : {4800, 10800, 100000}) {
         int quality = 0;
@@ -263,6 +288,34 @@ void At640(const QString &path)
     }
 }
 
+// The drops of two files, one after the other in every round, with the peak memory after
+// the first file's first drop alone (before the second is touched).
+void Compare(const QString &a, const QString &b, int rounds)
+{
+    QString outcome[2];
+    const auto drop = [&](int which) {
+        try {
+            const QImage preview = Drop(which ? b : a, 95);
+            outcome[which] = QStringLiteral("%1x%2").arg(preview.width()).arg(preview.height());
+        } catch (const std::exception &e) {
+            outcome[which] = QString::fromUtf8(e.what());
+        }
+    };
+    drop(0);
+    const long firstPeak = PeakMegabytes();
+    std::vector<double> wall[2], cpu[2];
+    for (int round = 0; round < rounds; ++round)
+        for (const int which : {0, 1})
+            cpu[which].push_back(CpuMilliseconds([&] { wall[which].push_back(Milliseconds([&] { drop(which); })); }));
+    for (const int which : {0, 1})
+        std::printf("%-24s %9.2f ms (CPU %.2f ms, medians of %d): %s\n",
+                    qPrintable(QFileInfo(which ? b : a).fileName()), Median(wall[which]), Median(cpu[which]), rounds,
+                    qPrintable(outcome[which]));
+    std::printf("ratio                    %9.4f       (CPU time ratio %.4f)\n", Median(wall[0]) / Median(wall[1]),
+                Median(cpu[0]) / Median(cpu[1]));
+    std::printf("peak memory after the first file's drop alone: %ld MB\n", firstPeak);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -270,15 +323,21 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     try {
-        if ((args.size() == 4 || args.size() == 5) && args[0] == "gen")
-            return Generate(args[1].toInt(), args[2].toInt(), args[3], args.value(4, "1").toInt());
-        if (!args.isEmpty() && args[0] == "run") {
-            args.removeFirst();
-            int rounds = 5;
-            if (args.size() >= 2 && args[0] == "-r") {
-                rounds = std::max(1, args[1].toInt());
-                args = args.mid(2);
-            }
+        if (args.size() >= 4 && args.size() <= 6 && args[0] == "gen")
+            return Generate(args[1].toInt(), args[2].toInt(), args[3], args.value(4, "1").toInt(),
+                            args.value(5) == "p3");
+        const QString command = args.value(0);
+        args = args.mid(1);
+        int rounds = 5;
+        if (args.size() >= 2 && args[0] == "-r") {
+            rounds = std::max(1, args[1].toInt());
+            args = args.mid(2);
+        }
+        if (command == "compare" && args.size() == 2) {
+            Compare(args[0], args[1], rounds);
+            return 0;
+        }
+        if (command == "run") {
             for (const QString &path : args)
                 Bench(path, rounds);
             if (!args.isEmpty())
@@ -290,6 +349,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::fprintf(stderr,
-                 "usage: imaging_bench gen WIDTH HEIGHT OUT.jpg [ORIENTATION] | imaging_bench run [-r ROUNDS] FILE...\n");
+                 "usage: imaging_bench gen WIDTH HEIGHT OUT.jpg [ORIENTATION [p3]] | imaging_bench run [-r ROUNDS] "
+                 "FILE... | imaging_bench compare [-r ROUNDS] A B\n");
     return 2;
 }

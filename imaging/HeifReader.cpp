@@ -1,10 +1,10 @@
 // HEIF and HEIC pictures (the photos of today's phones) through libheif.
 #include "imaging/PictureIntake.h"
 
+#include "imaging/ColourProfile.h"
+#include "imaging/HeifSizes.h"
 #include "imaging/Picture.h"
 #include "platform/Exception.h"
-
-#include <QFile>
 
 #include <memory>
 
@@ -28,6 +28,10 @@ struct OptionsFree
 {
     void operator()(heif_decoding_options *o) const { heif_decoding_options_free(o); }
 };
+struct ColourCodesFree
+{
+    void operator()(heif_color_profile_nclx *n) const { heif_nclx_color_profile_free(n); }
+};
 
 // libheif's decoder plugins are registered once for the program's life.
 void InitialiseOnce()
@@ -39,22 +43,43 @@ void InitialiseOnce()
     (void)done;
 }
 
+// The colours the file describes: its ICC profile, or else its colour description by
+// code points. Either may be missing or of no use; the picture is then taken as sRGB.
+QColorSpace ColourSpaceOf(const heif_image_handle *handle)
+{
+    const size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle);
+    if (profileSize > 0 && profileSize <= size_t(LargestProfileBytes)) {
+        QByteArray profile(qsizetype(profileSize), Qt::Uninitialized);
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
+            const QColorSpace colours = ColourSpaceFromIcc(profile);
+            if (colours.isValid())
+                return colours;
+        }
+    }
+    heif_color_profile_nclx *codes = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &codes).code != heif_error_Ok)
+        return {};
+    const std::unique_ptr<heif_color_profile_nclx, ColourCodesFree> owned(codes);
+    return ColourSpaceFromCodePoints(codes->color_primaries, codes->transfer_characteristics);
+}
+
 } // namespace
 
 QImage LoadHeif(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
-    const Exception unreadable(QStringLiteral("HEIF ファイル %1 を読み込めません。").arg(path));
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size() || bytes.isEmpty())
+    const QString unreadableText = QStringLiteral("HEIF ファイル %1 を読み込めません。").arg(path);
+    const Exception unreadable(unreadableText);
+    const QByteArray bytes = ReadPictureFile(path, unreadableText);
+    if (bytes.isEmpty())
         throw unreadable;
 
     InitialiseOnce();
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
     if (!context)
         ThrowNoMemory(0, 0);
+    // Until the sizes are checked below against kelvo's own limit, libheif's lets through
+    // any side that a picture within it may have.
+    heif_context_set_maximum_image_size_limit(context.get(), int(MaxPicturePixels));
     if (heif_context_read_from_memory_without_copy(context.get(), bytes.constData(), size_t(bytes.size()), nullptr)
             .code != heif_error_Ok)
         throw unreadable;
@@ -62,14 +87,24 @@ QImage LoadHeif(const QString &path)
     if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
         throw unreadable;
     const std::unique_ptr<heif_image_handle, HandleRelease> handle(rawHandle);
-    // The size in the file is checked before anything of the picture is decoded.
+    // The sizes in the file are checked before anything of the picture is decoded: the
+    // image's, and those of what libheif would really make of it.
     CheckPictureSize(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    if (!HeifSizesHold(bytes))
+        throw unreadable;
+    // libheif's own limit, on each side of every picture it makes, holds it to the image's
+    // size also where the check above reads nothing (codecs other than HEVC).
+    const int longerSide =
+        std::max(heif_image_handle_get_ispe_width(handle.get()), heif_image_handle_get_ispe_height(handle.get()));
+    heif_context_set_maximum_image_size_limit(context.get(), longerSide + HevcCodingPadding + 1);
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
     if (!options)
         ThrowNoMemory(0, 0);
-    // A damaged file fails instead of giving a half picture; ten-bit photos come as 8 bits.
+    // A file cut short, or with a picture missing, fails instead of giving a half picture;
+    // ten-bit photos come as 8 bits. Damage inside the HEVC stream is not seen: libde265
+    // decodes flipped or zeroed bytes without a word, and the preview shows the damage.
     options->strict_decoding = 1;
     options->convert_hdr_to_8bit = 1;
     heif_image *rawImage = nullptr;
@@ -86,7 +121,12 @@ QImage LoadHeif(const QString &path)
     if (!plane || width < 1 || height < 1)
         throw unreadable;
     CheckPictureSize(width, height);
-    const QImage decoded(plane, width, height, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    const QImage::Format withAlpha = heif_image_is_premultiplied_alpha(image.get())
+                                         ? QImage::Format_RGBA8888_Premultiplied
+                                         : QImage::Format_RGBA8888;
+    const QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888);
     // Both make a copy of their own before libheif's image is released.
-    return alpha ? LaidOnWhite(decoded) : To24Bit(decoded);
+    QImage picture = alpha ? LaidOnWhite(decoded) : To24Bit(decoded);
+    picture.setColorSpace(ColourSpaceOf(handle.get()));
+    return picture;
 }

@@ -6,12 +6,11 @@
 // after the jump.
 #include "imaging/Pipeline.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Orientation.h"
 #include "imaging/Picture.h"
 
 #include "platform/Exception.h"
-
-#include <QFile>
 
 #include <csetjmp>
 #include <cstdio>
@@ -28,6 +27,7 @@ struct JpegErrors
     jpeg_error_mgr pub; // first: libjpeg hands us a pointer to it
     std::jmp_buf jump;
     int code;
+    bool junkBeforeEnd; // bytes were skipped right before the end-of-image marker
 };
 
 [[noreturn]] void JumpBack(j_common_ptr cinfo)
@@ -64,6 +64,8 @@ void OnMessage(j_common_ptr cinfo, int level)
         return; // trace messages
     if (LosesPictureData(cinfo->err->msg_code))
         JumpBack(cinfo);
+    if (cinfo->err->msg_code == JWRN_EXTRANEOUS_DATA && cinfo->err->msg_parm.i[1] == JPEG_EOI)
+        reinterpret_cast<JpegErrors *>(cinfo->err)->junkBeforeEnd = true;
     cinfo->err->num_warnings++;
 }
 
@@ -77,6 +79,7 @@ void InstallErrors(JpegErrors &errors)
     errors.pub.emit_message = OnMessage;
     errors.pub.output_message = Silent;
     errors.code = 0;
+    errors.junkBeforeEnd = false;
 }
 
 // Rows handed to libjpeg per call: enough for its widest row group.
@@ -89,11 +92,14 @@ struct DecodeJob
     jpeg_decompress_struct cinfo;
     JpegErrors errors;
     const unsigned char *data;
-    unsigned long size;
-    bool unended;    // the file lacked its end-of-image marker, which was put back
-    QImage *picture; // made by Allocate once the size is known
+    unsigned long size; // the file and an end-of-image marker put after it
+    QImage *picture;    // made by Allocate once the size is known
     unsigned width, height;
     int exifOrientation;
+    JOCTET *icc; // the colour profile, malloc'ed by libjpeg; the caller frees it
+    unsigned iccSize;
+    bool multipleScans;
+    unsigned long consumed; // up to and with the end-of-image marker the decoder stopped at
 };
 
 // Runs outside the jump's reach: it returns before libjpeg is called again.
@@ -139,21 +145,21 @@ Outcome RunDecode(DecodeJob *job)
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, job->data, job->size);
-    // The EXIF block is kept whole (a segment holds at most 64 KB) for its orientation.
+    // The EXIF block is kept whole (a segment holds at most 64 KB) for its orientation,
+    // and the colour profile, which may span several segments.
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
-    // Without its end marker, only a file of one sequential scan can be known to be
-    // whole: that scan meets the marker put back too soon if it was cut. A progressive
-    // file cut between two scans would decode as a picture with less detail, and a
-    // sequential one cut between the scans of its components with some left grey.
-    if (job->unended && jpeg_has_multiple_scans(&cinfo))
-        WARNMS(&cinfo, JWRN_JPEG_EOF);
+    job->multipleScans = jpeg_has_multiple_scans(&cinfo);
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
         if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
             job->exifOrientation = ReadExifOrientation(m->data, m->data_length);
             break;
         }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // Only a colour picture's profile is of use: grey and CMYK pictures are taken as they are.
+    if (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB)
+        jpeg_read_icc_profile(&cinfo, &job->icc, &job->iccSize);
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_calc_output_dimensions(&cinfo);
     job->width = cinfo.output_width;
@@ -191,6 +197,7 @@ Outcome RunDecode(DecodeJob *job)
         }
     }
     jpeg_finish_decompress(&cinfo);
+    job->consumed = static_cast<unsigned long>(cinfo.src->next_input_byte - job->data);
     jpeg_destroy_decompress(&cinfo);
     return Outcome::Done;
 }
@@ -243,19 +250,38 @@ bool RunEncode(EncodeJob *job)
     throw Exception(QStringLiteral("JPEG エラー #%1").arg(code));
 }
 
-QImage Decode(const QByteArray &bytes, bool unended, Orientation *turn)
+// Some writers leave out the end-of-image marker after complete picture data, and libjpeg
+// would report the missing marker as data ending early; so one is always put after the
+// file, in the two bytes of room that withRoom has after its fileSize bytes, and where
+// the decoder stopped then tells a whole file from one cut short.
+QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn)
 {
+    withRoom[fileSize] = char(0xFF);
+    withRoom[fileSize + 1] = char(JPEG_EOI);
     QImage picture;
     DecodeJob job{};
-    job.data = reinterpret_cast<const uchar *>(bytes.constData());
-    job.size = static_cast<unsigned long>(bytes.size());
-    job.unended = unended;
+    job.data = reinterpret_cast<const uchar *>(withRoom.constData());
+    job.size = fileSize > 0 ? static_cast<unsigned long>(fileSize + 2) : 0;
     job.picture = &picture;
     job.exifOrientation = 1;
-    switch (RunDecode(&job)) {
+    const Outcome outcome = RunDecode(&job);
+    const QByteArray icc(reinterpret_cast<const char *>(job.icc), job.icc ? job.iccSize : 0);
+    std::free(job.icc);
+    switch (outcome) {
     case Outcome::Done:
+        // A file of one sequential scan is whole when that scan is: it meets the marker
+        // put back too soon if it was cut. One of several scans (progressive) cut between
+        // two of them decodes as a picture with less detail or with components left grey,
+        // so it must end at its own marker: not the one put back, nor one that follows
+        // skipped bytes when more of the file comes after it (a cut file with a trailer;
+        // a whole one's last scan ends right at its marker, with or without a trailer
+        // such as a CR LF, a vendor block or a video after it).
+        if (job.multipleScans && (job.consumed > static_cast<unsigned long>(fileSize) ||
+                                  (job.consumed < static_cast<unsigned long>(fileSize) && job.errors.junkBeforeEnd)))
+            ThrowJpegError(JWRN_JPEG_EOF);
         if (turn)
             *turn = FromExif(job.exifOrientation);
+        picture.setColorSpace(ColourSpaceFromIcc(icc));
         return picture;
     case Outcome::LibraryError:
         ThrowJpegError(job.errors.code);
@@ -272,25 +298,14 @@ QImage Decode(const QByteArray &bytes, bool unended, Orientation *turn)
 
 QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
 {
-    // Some writers leave out the end-of-image marker after complete picture data; libjpeg
-    // would report the missing marker as data ending early, so it is put back, and the
-    // decode then tells a whole picture from one cut short.
-    if (bytes.size() > 2 && !bytes.endsWith("\xFF\xD9"))
-        return Decode(bytes + QByteArray("\xFF\xD9", 2), true, turn);
-    return Decode(bytes, false, turn);
+    QByteArray withRoom = bytes + QByteArray(2, '\0');
+    return Decode(withRoom, bytes.size(), turn);
 }
 
 QImage LoadJpeg(const QString &path, Orientation *turn)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
-    // Read whole rather than mapped: a mapped file cut short by someone else while it is
-    // decoded would kill the program with SIGBUS instead of giving an error.
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size())
-        throw Exception(QStringLiteral("ファイル %1 を読み込めません。").arg(path));
-    return DecodeJpeg(bytes, turn);
+    QByteArray withRoom = ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+    return Decode(withRoom, withRoom.size() - 2, turn);
 }
 
 QByteArray EncodeJpeg(const QImage &picture, int quality)

@@ -49,6 +49,12 @@ int ReadExifOrientation(const uchar *data, qsizetype size)
     return value >= 1 && value <= 8 ? value : 1;
 }
 
+int ReadExifOrientation(const QByteArray &block)
+{
+    const QByteArray prefixed = block.startsWith("Exif") ? block : QByteArray("Exif\0\0", 6) + block;
+    return ReadExifOrientation(reinterpret_cast<const uchar *>(prefixed.constData()), prefixed.size());
+}
+
 QImage Turned(const QImage &picture, Orientation turn)
 {
     if (picture.isNull() || turn.IsUpright())

@@ -21,6 +21,10 @@ Orientation FromExif(int value);
 // with "Exif\0\0"), read with libexif; 1 when the block has none or is broken.
 int ReadExifOrientation(const uchar *data, qsizetype size);
 
+// The same for a block as a PNG or WebP chunk holds it: mostly the TIFF structure alone,
+// sometimes with "Exif\0\0" before it. An empty block gives 1.
+int ReadExifOrientation(const QByteArray &block);
+
 // The picture turned, pixel by pixel, as Format_BGR888. Meant for pictures of phone-screen
 // size: a large picture is turned inside the resampling passes instead.
 QImage Turned(const QImage &picture, Orientation turn);

@@ -2,6 +2,8 @@
 
 #include "platform/Exception.h"
 
+#include <QFile>
+
 namespace {
 
 QString SizeText(qint64 width, qint64 height)
@@ -23,6 +25,30 @@ void CheckPictureSize(qint64 width, qint64 height)
 void ThrowNoMemory(qint64 width, qint64 height)
 {
     throw Exception(QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(width, height)));
+}
+
+QByteArray ReadPictureFile(const QString &path, const QString &unreadable, qsizetype room)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+    const qint64 size = file.size();
+    if (size > MaxPictureFileBytes)
+        throw Exception(QStringLiteral("ファイル %1 は画像として大きすぎます (%2 MB)。扱えるのは 2 億画素までです。")
+                            .arg(path)
+                            .arg(size / (1024 * 1024)));
+    // Read whole rather than mapped: a mapped file cut short by someone else while it is
+    // decoded would kill the program with SIGBUS instead of giving an error. One buffer,
+    // read into directly, so that the file is never held twice.
+    QByteArray bytes(size + room, Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = file.read(bytes.data() + done, size - done);
+        if (got <= 0)
+            throw Exception(unreadable);
+        done += got;
+    }
+    return bytes;
 }
 
 QImage NewPicture(int width, int height, QImage::Format format)
@@ -68,9 +94,10 @@ QImage LaidOnWhite(const QImage &picture)
 {
     if (!picture.hasAlphaChannel())
         return To24Bit(picture);
-    // Straight (not premultiplied) alpha: libheif gives bytes red, green, blue, alpha, and
-    // anything else is read as Qt's 32-bit ARGB values.
-    const bool bytes = picture.format() == QImage::Format_RGBA8888;
+    // libheif gives bytes red, green, blue, alpha, with the colours multiplied by the alpha
+    // or not, as the file says; anything else is read as Qt's 32-bit ARGB values.
+    const bool premultiplied = picture.format() == QImage::Format_RGBA8888_Premultiplied;
+    const bool bytes = premultiplied || picture.format() == QImage::Format_RGBA8888;
     const QImage argb = bytes ? picture : picture.convertToFormat(QImage::Format_ARGB32);
     if (argb.isNull())
         ThrowNoMemory(picture.width(), picture.height());
@@ -82,9 +109,13 @@ QImage LaidOnWhite(const QImage &picture)
         for (int x = 0; x < argb.width(); ++x, d += 3) {
             const QRgb c = bytes ? qRgba(s[4 * x], s[4 * x + 1], s[4 * x + 2], s[4 * x + 3]) : px[x];
             const unsigned a = qAlpha(c), white = 255 * (255 - a) + 127;
-            d[0] = uchar((qBlue(c) * a + white) / 255);
-            d[1] = uchar((qGreen(c) * a + white) / 255);
-            d[2] = uchar((qRed(c) * a + white) / 255);
+            // A premultiplied colour is c a / 255 already: only the white is added.
+            const auto laid = [&](unsigned colour) {
+                return uchar(premultiplied ? std::min(255u, colour + 255 - a) : (colour * a + white) / 255);
+            };
+            d[0] = laid(qBlue(c));
+            d[1] = laid(qGreen(c));
+            d[2] = laid(qRed(c));
         }
     }
     return result;

@@ -12,12 +12,23 @@
 // larger is far more likely a damaged or hostile header than a photo.
 constexpr qint64 MaxPicturePixels = 200'000'000;
 
+// The largest file read whole into memory (JPEG and HEIF): four bytes for every pixel of
+// the largest picture. Photos take well under one byte a pixel even at the highest
+// quality, so this leaves room for what phones append (a short video, a vendor trailer)
+// while a file of gigabytes is refused before a byte of it is read.
+constexpr qint64 MaxPictureFileBytes = MaxPicturePixels * 4;
+
 // Throws the "too large" message when width x height exceeds MaxPicturePixels or a side
 // is below 1.
 void CheckPictureSize(qint64 width, qint64 height);
 
 // Throws the message that the memory for a picture of this size cannot be had.
 [[noreturn]] void ThrowNoMemory(qint64 width, qint64 height);
+
+// The whole file in one read, followed by room spare bytes for the caller. Throws the
+// "cannot open" message, a clear one for a file larger than MaxPictureFileBytes, and
+// unreadable when the file cannot be read whole.
+QByteArray ReadPictureFile(const QString &path, const QString &unreadable, qsizetype room = 0);
 
 // A fresh picture of the given size; throws a clear message instead of returning a null
 // image when the memory cannot be had.
@@ -28,6 +39,7 @@ QImage NewPicture(int width, int height, QImage::Format format = QImage::Format_
 QImage To24Bit(const QImage &picture);
 
 // The picture in Format_BGR888 with any transparent pixels laid on white: each colour
-// byte c of a pixel with alpha a becomes (c a + 255 (255 - a)) / 255, rounded. A picture
-// without an alpha channel is only widened.
+// byte c of a pixel with alpha a becomes (c a + 255 (255 - a)) / 255, rounded. For a
+// picture whose colours are premultiplied (Format_RGBA8888_Premultiplied, as libheif may
+// give), c a / 255 is what it holds. A picture without an alpha channel is only widened.
 QImage LaidOnWhite(const QImage &picture);

@@ -1,5 +1,6 @@
 #include "imaging/PictureIntake.h"
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Picture.h"
 #include "imaging/Pipeline.h"
 #include "platform/Exception.h"
@@ -7,23 +8,83 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
 
 namespace {
+
+// What a PNG or WebP file says beside its pixels, found by walking its chunks: the EXIF
+// block (eXIf in a PNG, EXIF in a WebP) and, for a PNG, whether an ICC profile (iCCP)
+// gives its colours.
+struct FileTags
+{
+    QByteArray Exif;
+    bool HasIccProfile = false;
+};
+
+// The orientation sits at the start of an EXIF block, and libexif reads no more than a
+// JPEG segment's worth.
+constexpr qint64 ExifBytesRead = 65535 - 6;
+
+// A PNG's chunks before its image data (where eXIf and iCCP must stand), each found
+// by its length, without reading what lies between.
+FileTags ReadPngTags(QIODevice &file)
+{
+    FileTags tags;
+    for (qint64 at = 8; file.seek(at);) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            break;
+        const quint32 length = qFromBigEndian<quint32>(head.constData());
+        const QByteArray type = head.mid(4);
+        if (length > 0x7FFFFFFF || type == "IDAT" || type == "IEND")
+            break;
+        tags.HasIccProfile |= type == "iCCP";
+        if (type == "eXIf")
+            tags.Exif = file.read(std::min<qint64>(length, ExifBytesRead));
+        at += 12 + qint64(length); // length, type, data, CRC
+    }
+    return tags;
+}
+
+// The chunks of a WebP file after "RIFF", its size and "WEBP"; the EXIF chunk of an
+// extended file comes after the image data.
+FileTags ReadWebPTags(QIODevice &file)
+{
+    FileTags tags;
+    for (qint64 at = 12; file.seek(at);) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8)
+            break;
+        const quint32 size = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (head.startsWith("EXIF")) {
+            tags.Exif = file.read(std::min<qint64>(size, ExifBytesRead));
+            break;
+        }
+        at += 8 + qint64(size) + (size & 1); // chunks are padded to an even length
+    }
+    return tags;
+}
 
 QString Unopenable(const QString &path)
 {
     return QStringLiteral("ファイル %1 を開けません。").arg(path);
 }
 
-// PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins).
-QImage LoadWithQt(const QString &path, const char *format, const QString &name)
+// PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
+// picture as stored, with the turn that stands it upright from its EXIF block, and the
+// colour space of its ICC profile.
+QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(Unopenable(path));
-    const Exception unreadable(QStringLiteral("%1 ファイル %2 を読み込めません。").arg(name, path));
+    const bool png = format == PictureFormat::Png;
+    const Exception unreadable(QStringLiteral("%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
+    const FileTags tags = png ? ReadPngTags(file) : ReadWebPTags(file);
+    if (!file.seek(0))
+        throw unreadable;
     // The format is forced: a file holding anything else must fail, not be guessed.
-    QImageReader reader(&file, format);
+    QImageReader reader(&file, png ? "png" : "webp");
     reader.setAutoDetectImageFormat(false);
     if (!reader.canRead())
         throw unreadable;
@@ -32,13 +93,23 @@ QImage LoadWithQt(const QString &path, const char *format, const QString &name)
     if (!size.isValid())
         throw unreadable;
     CheckPictureSize(size.width(), size.height());
-    // Qt's readers make 32-bit pixels; let them go up to what the largest picture needs.
-    reader.setAllocationLimit(int(MaxPicturePixels * 4 / (1024 * 1024) + 64));
-    reader.setAutoTransform(true);
+    // Qt's readers allocate the picture in a form of their own choosing: let them go up to
+    // what the largest picture takes in it (a 16-bit PNG takes 8 bytes a pixel).
+    const qint64 bytesPerPixel = std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8);
+    reader.setAllocationLimit(int(MaxPicturePixels * bytesPerPixel / (1024 * 1024) + 64));
+    // Turned inside the fit, as a JPEG is; Qt 6.4 reads neither eXIf nor EXIF chunks.
+    reader.setAutoTransform(false);
     const QImage image = reader.read();
     if (image.isNull())
         throw unreadable;
-    return LaidOnWhite(image);
+    if (turn)
+        *turn = FromExif(ReadExifOrientation(tags.Exif));
+    // Qt's PNG reader also makes a colour space of gAMA and cHRM chunks alone; files that
+    // carry nothing more are mostly plain sRGB pictures of older tools, and keep their bytes.
+    const QByteArray profile = !png || tags.HasIccProfile ? image.colorSpace().iccProfile() : QByteArray();
+    QImage picture = LaidOnWhite(image);
+    picture.setColorSpace(ColourSpaceFromIcc(profile));
+    return picture;
 }
 
 } // namespace
@@ -66,14 +137,14 @@ PictureType PictureTypeOf(const QString &path)
     return {};
 }
 
-QImage LoadPng(const QString &path)
+QImage LoadPng(const QString &path, Orientation *turn)
 {
-    return LoadWithQt(path, "png", QStringLiteral("PNG"));
+    return LoadWithQt(path, PictureFormat::Png, turn);
 }
 
-QImage LoadWebP(const QString &path)
+QImage LoadWebP(const QString &path, Orientation *turn)
 {
-    return LoadWithQt(path, "webp", QStringLiteral("WebP"));
+    return LoadWithQt(path, PictureFormat::WebP, turn);
 }
 
 QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
@@ -82,17 +153,18 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
     Orientation turn;
     switch (format) {
     case PictureFormat::Jpeg:
-        // Turned inside the fit: the full-size photo is never turned.
+        // Turned inside the fit: the full-size photo is never turned. HEIF files are
+        // turned by libheif as it decodes them.
         picture = LoadJpeg(path, &turn);
         break;
     case PictureFormat::Bmp:
         picture = LoadBmp(path);
         break;
     case PictureFormat::Png:
-        picture = LoadPng(path);
+        picture = LoadPng(path, &turn);
         break;
     case PictureFormat::WebP:
-        picture = LoadWebP(path);
+        picture = LoadWebP(path, &turn);
         break;
     case PictureFormat::Heif:
         picture = LoadHeif(path);
@@ -100,6 +172,12 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
     case PictureFormat::None:
         throw Exception(QStringLiteral("このファイルタイプには対応しておりません。"));
     }
+    // The colours are converted once the picture is small: the fit works on the bytes as
+    // stored, and the conversion then touches a few thousand pixels instead of millions.
+    const QColorSpace colours = picture.colorSpace();
     FitToSize(picture, dotSize, turn);
+    ConvertToSrgb(picture, colours);
+    picture.setColorSpace(QColorSpace()); // its bytes are sRGB now, as an untagged picture's are
+
     return picture;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/Orientation.h"
+
 #include <QImage>
 #include <QString>
 
@@ -22,12 +24,16 @@ struct PictureType
 PictureType PictureTypeOf(const QString &path);
 
 // Reads the file as the format it claims and as nothing else, turns it upright (the EXIF
-// orientation of a JPEG, the rotation and mirror of a HEIF file), lays transparent pixels
-// on white and fits it so that its longer side is dotSize. A file that cannot be opened,
-// is not of that format or cannot be read throws the format's message; nothing is kept.
+// orientation of a JPEG, PNG or WebP, the rotation and mirror of a HEIF file), lays
+// transparent pixels on white, fits it so that its longer side is dotSize and converts
+// its colours to sRGB when its file describes them otherwise (ColourProfile.h). A file
+// that cannot be opened, is not of that format or cannot be read throws the format's
+// message; nothing is kept.
 QImage LoadPicture(const QString &path, PictureFormat format, int dotSize);
 
-// The readers of the newer formats, at full size, upright, in Format_BGR888.
-QImage LoadPng(const QString &path);
-QImage LoadWebP(const QString &path);
+// The readers of the newer formats, at full size, in Format_BGR888, tagged with the
+// colour space their file describes (QImage::colorSpace). PNG and WebP pictures come as
+// stored, turn receiving what stands them upright; HEIF pictures come upright.
+QImage LoadPng(const QString &path, Orientation *turn = nullptr);
+QImage LoadWebP(const QString &path, Orientation *turn = nullptr);
 QImage LoadHeif(const QString &path);

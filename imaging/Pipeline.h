@@ -48,9 +48,12 @@ void SaveJpeg(const QImage &picture, const QString &path, int quality);
 int EncodeUnderLimit(const QImage &picture, const QString &path, int limit);
 
 // Decodes any JPEG that libjpeg reads (baseline, progressive, greyscale, CMYK, YCCK) at
-// full size into Format_BGR888, as stored; turn, when given, receives the turn that makes
-// it stand upright, from the orientation of its EXIF block. A file without its end marker
-// is whole only when it has a single sequential scan that the data completes.
+// full size into Format_BGR888, as stored, tagged with the colour space of a colour
+// picture's ICC profile (ColourProfile.h); turn, when given, receives the turn that makes
+// it stand upright, from the orientation of its EXIF block. Bytes after the picture (a
+// trailer, a video) are passed over. A file without its end marker is whole only when it
+// has a single sequential scan that the data completes; one of several scans must reach
+// its own end marker.
 QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr);
 QImage LoadJpeg(const QString &path, Orientation *turn = nullptr);
 

@@ -200,6 +200,7 @@ TEST(MainWindow, PictureIntake)
     }
     EXPECT_EQ(w.boxes.Messages.size(), 5);
     EXPECT_EQ(w.boxes.Messages[4].Kind, MsgKind::Error);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the busy cursor of a failed load stayed";
 }
 
 // A mail as Python's email package reads it (see read_mail.py).

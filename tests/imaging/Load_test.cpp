@@ -1,17 +1,24 @@
+#include "imaging/Picture.h"
 #include "imaging/Pipeline.h"
 
 #include "TestPictures.h"
 #include "support/TestFolder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <cstring>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -81,21 +88,109 @@ QByteArray ExifBlock(int orientation)
     return b;
 }
 
-// The JPEG with an APP1 segment holding the block put in after its first segment.
-QByteArray WithApp1(const QByteArray &jpeg, const QByteArray &block)
+// The JPEG with an APP1 (or another) segment holding the block put in after its first segment.
+QByteArray WithApp1(const QByteArray &jpeg, const QByteArray &block, char marker = '\xE1')
 {
-    QByteArray segment("\xFF\xE1", 2);
+    QByteArray segment = QByteArray(1, '\xFF') + marker;
     segment.append(char((block.size() + 2) >> 8)).append(char(block.size() + 2)).append(block);
     return QByteArray(jpeg).insert(4 + (uchar(jpeg[4]) << 8 | uchar(jpeg[5])), segment);
 }
 
+// The JPEG with a colour profile in as many APP2 segments as it takes.
+QByteArray WithIcc(QByteArray jpeg, const QByteArray &profile)
+{
+    const int count = int(profile.size() + 65518) / 65519;
+    for (int i = count; i >= 1; --i)
+        jpeg = WithApp1(jpeg,
+                        "ICC_PROFILE" + QByteArray(1, 0) + char(i) + char(count) + profile.mid((i - 1) * 65519, 65519),
+                        '\xE2');
+    return jpeg;
+}
+
+QByteArray BigEndian(quint64 value, int bytes)
+{
+    QByteArray b;
+    for (int i = bytes - 1; i >= 0; --i)
+        b += char(value >> 8 * i);
+    return b;
+}
+
+// A box of a HEIF file; a full box (version and flags) when a version is given.
+QByteArray Box(const char *type, const QByteArray &body, int version = -1)
+{
+    const QByteArray full = version < 0 ? body : BigEndian(quint32(version) << 24, 4) + body;
+    return BigEndian(8 + full.size(), 4) + type + full;
+}
+
+QByteArray BoxIn(const QByteArray &file, const char *type)
+{
+    const qsizetype at = file.indexOf(type) - 4;
+    return file.mid(at, qFromBigEndian<quint32>(file.constData() + at));
+}
+
+// A HEIF file made around the HEVC picture of a heif-enc file (item 1): the picture itself
+// claiming to be claim x claim, with a property more, or a grid of 2 x 2 copies of it (item
+// 2) whose canvas is grid x grid and that claims claim x claim.
+QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {})
+{
+    const QByteArray canvas = grid ? QByteArray::fromHex("00000101") + BigEndian(grid, 2) + BigEndian(grid, 2) : "";
+    const QByteArray hevc = BoxIn(heic, "mdat").mid(8);
+    const QByteArray properties = BoxIn(heic, "hvcC") + BoxIn(heic, "ispe") +
+                                  Box("ispe", BigEndian(claim, 4) + BigEndian(claim, 4), 0) + property;
+    // Item 1: the configuration (1, essential) and its own size (2) or the claim (3) and the
+    // property (4); item 2: the claim.
+    const char *associations =
+        grid ? "00000002 0001028102 00020103" : (property.isEmpty() ? "00000001 0001028103" : "00000001 000103810304");
+    const auto location = [](int id, qint64 at, qint64 size) {
+        return BigEndian(id, 2) + BigEndian(1, 4) + BigEndian(at, 4) + BigEndian(size, 4);
+    };
+    const auto meta = [&](qint64 data) {
+        const QByteArray items = Box("infe", QByteArray::fromHex("00010000") + "hvc1" + '\0', 2) +
+                                 (grid ? Box("infe", QByteArray::fromHex("00020000") + "grid" + '\0', 2) : "");
+        const QByteArray tiles =
+            grid ? Box("iref", Box("dimg", QByteArray::fromHex("0002 0004 0001000100010001")), 0) : "";
+        const QByteArray locations =
+            location(1, data + canvas.size(), hevc.size()) + (grid ? location(2, data, canvas.size()) : "");
+        return Box("meta",
+                   Box("hdlr", QByteArray(4, 0) + "pict" + QByteArray(13, 0), 0) +
+                       Box("pitm", BigEndian(grid ? 2 : 1, 2), 0) + Box("iinf", BigEndian(grid ? 2 : 1, 2) + items, 0) +
+                       tiles + Box("iloc", QByteArray::fromHex("4400") + BigEndian(grid ? 2 : 1, 2) + locations, 0) +
+                       Box("iprp", Box("ipco", properties) + Box("ipma", QByteArray::fromHex(associations), 0)),
+                   0);
+    };
+    const QByteArray ftyp = Box("ftyp", "heic" + BigEndian(0, 4) + "mif1heic");
+    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", canvas + hevc);
+}
+
+// The PNG with an eXIf chunk holding the block before its image data.
+QByteArray WithPngExif(QByteArray png, const QByteArray &block)
+{
+    const QByteArray typed = "eXIf" + block;
+    quint32 crc = ~0u;
+    for (const char c : typed) {
+        crc ^= uchar(c);
+        for (int k = 0; k < 8; ++k)
+            crc = crc >> 1 ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return png.insert(png.indexOf("IDAT") - 4, BigEndian(block.size(), 4) + typed + BigEndian(~crc, 4));
+}
+
+// A chunk of a RIFF file (a WebP): its type, then its length, little-endian, before the data.
+QByteArray RiffChunk(const QByteArray &typed)
+{
+    QByteArray size(4, 0);
+    qToLittleEndian<quint32>(quint32(typed.size() - 4), size.data());
+    return typed.left(4) + size + typed.mid(4) + QByteArray(typed.size() % 2, 0);
+}
+
 // A HEIC file of the picture, made by libheif's heif-enc; empty when that fails.
-QByteArray WriteTestHeic(const QImage &picture)
+QByteArray WriteTestHeic(const QImage &picture, const QStringList &options = {})
 {
     QTemporaryDir dir;
     QProcess encoder;
     if (picture.save(dir.filePath("in.png")))
-        encoder.start("heif-enc", {"-q", "95", "-o", dir.filePath("out.heic"), dir.filePath("in.png")});
+        encoder.start("heif-enc",
+                      options + QStringList{"-q", "95", "-o", dir.filePath("out.heic"), dir.filePath("in.png")});
     QFile file(dir.filePath("out.heic"));
     return encoder.waitForFinished(60000) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -218,6 +313,70 @@ TEST(Intake, EveryFormatToTheMailedFile)
     }
 }
 
+// A Display P3 red, (200, 40, 50) in P3, is (218, 0, 41) in sRGB: tagged with a P3 profile
+// in each format, or a HEIF colour description, it is mailed so, as an sRGB JPEG without a
+// profile. Untagged, sRGB-tagged or with a profile that cannot serve (damaged, cut short,
+// of another colour model, huge), it keeps the very bytes of the untagged file.
+TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
+{
+    TestFolder folder;
+    QImage patch(16, 16, QImage::Format_RGB32);
+    patch.fill(qRgb(200, 40, 50));
+    const QByteArray jpeg = WriteTestJpeg(patch.convertToFormat(QImage::Format_BGR888), JpegForm::Baseline, 100);
+    const QByteArray nclx = Box("colr", "nclx" + QByteArray::fromHex("000c000d000680")); // P3, sRGB curve
+    const QByteArray p3 = QColorSpace(QColorSpace::DisplayP3).iccProfile(), untaggedHeic = WriteTestHeic(patch);
+    const QImage noise = RandomPicture(700, 1, 9);
+    QByteArray junk(reinterpret_cast<const char *>(noise.constBits()), 2100);
+    patch.setColorSpace(QColorSpace::DisplayP3);
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+        bool converted;
+    } cases[] = {
+        {"plain.jpg", jpeg, false},
+        {"p3.jpg", WithIcc(jpeg, p3), true},
+        {"p3.png", Saved(patch, "PNG"), true},
+        {"p3.webp", Saved(patch, "WEBP", 100), true},
+        {"p3.heic", WriteTestHeic(patch), true},
+        {"nclx.heic", RebuiltHeif(untaggedHeic, 16, 0, nclx), true},
+        {"srgb.jpg", WithIcc(jpeg, QColorSpace(QColorSpace::SRgb).iccProfile()), false},
+        {"cut.jpg", WithIcc(jpeg, p3.left(300)), false},
+        {"cmyk.jpg", WithIcc(jpeg, QByteArray(p3).replace(16, 4, "CMYK")), false},
+        {"grey.jpg", WithIcc(jpeg, QByteArray(p3).replace(16, 4, "GRAY")), false},
+        {"huge.jpg", WithIcc(jpeg, p3 + QByteArray(5 << 20, 0)), false},
+        {"junk.jpg", WithIcc(jpeg, junk.replace(16, 4, "RGB ")), false},
+    };
+    folder.Write("plain.jpg", jpeg);
+    const QImage plain = Drop(folder.File("plain.jpg"), 16);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.Write(c.name, c.bytes);
+        const QImage dropped = Drop(folder.File(c.name), 16);
+        if (!c.converted) {
+            EXPECT_EQ(dropped, plain);
+        }
+        EncodeUnderLimit(dropped, folder.File("kelvo.jpg"), 100000);
+        QString markers;
+        const QRgb mailed = DecodeWithDjpeg(folder.File("kelvo.jpg"), &markers).pixel(8, 8);
+        EXPECT_FALSE(markers.contains("marker 0xe2")) << "a colour profile went out";
+        const QRgb expected = c.converted ? qRgb(218, 0, 41) : qRgb(200, 40, 50);
+        EXPECT_NEAR(qRed(mailed), qRed(expected), 2);
+        EXPECT_NEAR(qGreen(mailed), qGreen(expected), 2);
+        EXPECT_NEAR(qBlue(mailed), qBlue(expected), 2);
+    }
+
+    // Premultiplied alpha (the file holds (100, 50, 25) at alpha 128) lies on white as the
+    // straight (200, 100, 50) at alpha 128 does.
+    QImage premultiplied(16, 16, QImage::Format_ARGB32);
+    premultiplied.fill(qRgba(100, 50, 25, 128));
+    folder.Write("alpha.heic", WriteTestHeic(premultiplied, {"--premultiplied-alpha"}));
+    const QRgb laid = Drop(folder.File("alpha.heic"), 16).pixel(8, 8);
+    EXPECT_NEAR(qRed(laid), 227, 3);
+    EXPECT_NEAR(qGreen(laid), 177, 3);
+    EXPECT_NEAR(qBlue(laid), 152, 3);
+}
+
 // Eight files hold one picture turned back as a camera stores it, tagged how to stand it up;
 // all must stand alike at its own size, shrunk and enlarged. Blocks of 8 x 8 in one colour
 // come back alike wherever they lie (quality 100, no subsampling): byte for byte.
@@ -236,6 +395,17 @@ TEST(Intake, EightOrientationsStandAlike)
         }
         EXPECT_EQ(first.width(), dots);
     }
+
+    // PNG (an eXIf chunk before the image data, the TIFF structure alone) and lossless WebP
+    // (an EXIF chunk after it, in an extended file, as in a JPEG) stand up alike.
+    const QImage six = TurnedByQt(upright, 6, true); // stored 24 x 40
+    folder.Write("six.png", WithPngExif(Saved(six, "PNG"), ExifBlock(6).mid(6)));
+    folder.Write("six.webp",
+                 RiffChunk("RIFF" + ("WEBP" + RiffChunk("VP8X" + QByteArray::fromHex("08000000 170000 270000")) +
+                                     Saved(six, "WEBP", 100).mid(12) + RiffChunk("EXIF" + ExifBlock(6)))));
+    folder.Write("upright.png", Saved(upright, "PNG"));
+    for (const char *name : {"six.png", "six.webp"})
+        EXPECT_EQ(Drop(folder.File(name), 23), Drop(folder.File("upright.png"), 23)) << name;
 
     // A broken EXIF block is passed over: the picture loads as if it had none.
     const QByteArray plain = WriteTestJpeg(SmoothPicture(40, 24), JpegForm::Baseline), good = ExifBlock(6);
@@ -313,10 +483,25 @@ TEST(Load, PictureOrClearMessage)
         EXPECT_EQ(FailureOf([&] { Drop(path); }), c.message.contains("%2") ? c.message.arg(path) : c.message);
     }
 
-    // A progressive file cut between any two scans; a complete baseline file without its end.
-    for (qsizetype at = progressive.indexOf("\xFF\xDA") + 2; (at = progressive.indexOf("\xFF\xDA", at)) > 0; at += 2) {
-        folder.Write("cut.jpg", progressive.left(at));
-        EXPECT_EQ(FailureOf([&] { LoadJpeg(folder.File("cut.jpg")); }), jpegError(JWRN_JPEG_EOF)) << at;
+    // A progressive file cut between any two scans fails, also with bytes after it (a CR LF,
+    // a trailer with an end marker in it); a whole one with them reads as itself, as does a
+    // complete baseline file without its end.
+    for (const QByteArray &trailer : {QByteArray(), QByteArray("\r\n"), QByteArray("\r\nSEFT\xFF\xD9\0\0ftyp", 14)}) {
+        for (qsizetype at = progressive.indexOf("\xFF\xDA") + 2; (at = progressive.indexOf("\xFF\xDA", at)) > 0;
+             at += 2) {
+            folder.Write("cut.jpg", progressive.left(at) + trailer);
+            EXPECT_EQ(FailureOf([&] { LoadJpeg(folder.File("cut.jpg")); }), jpegError(JWRN_JPEG_EOF)) << at;
+        }
+        folder.Write("whole.jpg", progressive + trailer);
+        EXPECT_EQ(LoadJpeg(folder.File("whole.jpg")), DecodeJpeg(progressive)) << trailer.size();
+    }
+    // A file too large to be a picture within the limit is refused unread.
+    for (const char *name : {"huge.jpg", "huge.heic"}) {
+        QFile file(folder.File(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(MaxPictureFileBytes + 1));
+        EXPECT_EQ(FailureOf([&] { Drop(file.fileName()); }),
+                  QStringLiteral("ファイル %1 は画像として大きすぎます (762 MB)。扱えるのは 2 億画素までです。")
+                      .arg(file.fileName()));
     }
     folder.Write("unended.jpg", jpeg.chopped(2));
     EXPECT_EQ(LoadJpeg(folder.File("unended.jpg")), DecodeJpeg(jpeg));
@@ -325,6 +510,98 @@ TEST(Load, PictureOrClearMessage)
     for (const char *name : {"x.jpg", "missing.jpg", "missing.bmp", "missing.png", "missing.heic"})
         EXPECT_EQ(FailureOf([&] { Drop(folder.File(name)); }),
                   QStringLiteral("ファイル %1 を開けません。").arg(folder.File(name)));
+}
+
+// Damaged copies of a file of every kind (bytes flipped or zeroed, half of them among the
+// headers, or the file cut short) each give a picture or a message, never a crash; under the
+// sanitizers this watches the readers of headers, chunks, boxes and colour profiles.
+TEST(Load, DamagedFilesGiveAPictureOrAMessage)
+{
+    TestFolder folder;
+    QImage picture = SmoothPicture(48, 32);
+    picture.setColorSpace(QColorSpace::DisplayP3);
+    const QByteArray p3 = picture.colorSpace().iccProfile();
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+    } files[] = {
+        {"a.jpg", WithIcc(WithApp1(WriteTestJpeg(picture, JpegForm::Baseline), ExifBlock(6)), p3)},
+        {"b.jpg", WriteTestJpeg(picture, JpegForm::Progressive) + "\r\n"},
+        {"c.png", WithPngExif(Saved(picture, "PNG"), ExifBlock(3).mid(6))},
+        {"d.webp", Saved(picture, "WEBP")},
+        {"e.heic", WriteTestHeic(picture)},
+        {"f.heic", RebuiltHeif(WriteTestHeic(SmoothPicture(32, 32)), 64, 64)},
+        {"g.bmp", Saved(picture, "BMP")},
+    };
+    QRandomGenerator random(18);
+    for (const auto &file : files)
+        for (int round = 0; round < 60; ++round) {
+            QByteArray bytes = file.bytes;
+            const qsizetype at = random.bounded(round % 2 ? bytes.size() : std::min<qsizetype>(bytes.size(), 400));
+            if (round % 3 == 0)
+                bytes[at] = char(bytes[at] ^ (1 << random.bounded(8)));
+            else if (round % 3 == 1)
+                bytes.replace(at, 3, QByteArray(3, round % 4 ? '\0' : '\xFF'));
+            else
+                bytes.truncate(at);
+            folder.Write(file.name, bytes);
+            try {
+                Drop(folder.File(file.name));
+            } catch (const Exception &) {
+            }
+        }
+}
+
+// libheif makes a grid as large as its canvas and an HEVC picture as large as its stream
+// says, whatever size the image claims; larger than the claim, the file is refused before
+// anything is decoded: as too large beyond the limit, else as unreadable. Dropped in a child
+// process, whose peak memory must stay far below the gigabytes such a file would take.
+TEST(Load, HeifSizesAreCheckedBeforeDecoding)
+{
+    TestFolder folder;
+    const QByteArray tile = WriteTestHeic(SmoothPicture(64, 64));
+    const auto unreadable = [&](const char *name) {
+        return QStringLiteral("HEIF ファイル %1 を読み込めません。").arg(folder.File(name));
+    };
+    const struct
+    {
+        const char *name;
+        QByteArray bytes;
+        QString message;
+    } cases[] = {
+        {"grid.heic", RebuiltHeif(tile, 128, 128), "loaded"},
+        {"lying-grid.heic", RebuiltHeif(tile, 512, 20000),
+         QStringLiteral("画像が大きすぎます (20000 × 20000 ドット)。扱えるのは 2 億画素までです。")},
+        {"stretched-grid.heic", RebuiltHeif(tile, 512, 10000), unreadable("stretched-grid.heic")},
+        {"lying-picture.heic", RebuiltHeif(WriteTestHeic(SmoothPicture(256, 256)), 64),
+         unreadable("lying-picture.heic")},
+    };
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    for (const auto &c : cases)
+        folder.Write(c.name, c.bytes);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long before = usage.ru_maxrss;
+    const pid_t child = fork();
+    if (child == 0) {
+        for (const auto &c : cases) {
+            const QByteArray line = FailureOf([&] { Drop(folder.File(c.name)); }, "loaded").toUtf8() + '\n';
+            if (write(out[1], line.constData(), size_t(line.size())) != line.size())
+                _exit(1);
+        }
+        _exit(0);
+    }
+    close(out[1]);
+    QFile messages;
+    ASSERT_TRUE(messages.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    for (const auto &c : cases)
+        EXPECT_EQ(QString::fromUtf8(messages.readLine()).trimmed(), c.message) << c.name;
+    int status = 0;
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(usage.ru_maxrss, before + 100 * 1024) << "kilobytes at the child's peak";
 }
 
 } // namespace
