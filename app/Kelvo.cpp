@@ -12,11 +12,11 @@ int RunKelvo()
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kelvo/kelvo.png")));
     // Created in this order and kept for the whole run: the settings dialog reads
     // keitai.txt and the address book reads address.dat as they are made.
-    MainWindow frmMain;
-    const DestinationSetter setDestination = [&frmMain](const QString &text) { frmMain.SetDestinationText(text); };
-    SettingsDialog frmSettei(frmMain.Settings, setDestination, &frmMain);
-    AddressBookDialog frmAddress(setDestination, &frmMain);
-    frmMain.SetDialogs(&frmSettei, &frmAddress);
-    frmMain.show();
+    MainWindow mainWindow;
+    const DestinationSetter setDestination = [&mainWindow](const QString &text) { mainWindow.SetDestinationText(text); };
+    SettingsDialog settingsDialog(mainWindow.Settings, setDestination, &mainWindow);
+    AddressBookDialog addressBookDialog(setDestination, &mainWindow);
+    mainWindow.SetDialogs(&settingsDialog, &addressBookDialog);
+    mainWindow.show();
     return QApplication::exec();
 }

@@ -45,7 +45,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
 {
     ui->setupUi(this);
     setFont(FormFont());
-    setObjectName(QStringLiteral("frmMain"));
+    setObjectName(QStringLiteral("mainWindow"));
 
     // Fixed single border, minimise box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -80,23 +80,23 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
 
     // The SMTP client and its stored properties. The header line put in FinalHeader
     // here is never sent: composition clears the list first.
-    NMSMTP1 = new SmtpClient(this);
-    NMSMTP1->setObjectName(QStringLiteral("NMSMTP1"));
-    NMSMTP1->Port = 25;
-    NMSMTP1->ReportLevel = 0;
-    NMSMTP1->EncodeType = uuMime;
-    NMSMTP1->ClearParams = true;
-    NMSMTP1->SubType = mtPlain;
-    NMSMTP1->TimeOut = SmtpTimeOut;
-    NMSMTP1->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
+    smtpClient = new SmtpClient(this);
+    smtpClient->setObjectName(QStringLiteral("smtpClient"));
+    smtpClient->Port = 25;
+    smtpClient->ReportLevel = 0;
+    smtpClient->EncodeType = uuMime;
+    smtpClient->ClearParams = true;
+    smtpClient->SubType = mtPlain;
+    smtpClient->TimeOut = SmtpTimeOut;
+    smtpClient->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
     // A picture's name outside ASCII: encoded words as in the headers, for mail programs that
     // read no other form. The word stands after ' filename="' on a line of its own.
-    NMSMTP1->EncodeAttachmentName = [](const QString &name) { return EncodeWords(name, 11).toLatin1(); };
+    smtpClient->EncodeAttachmentName = [](const QString &name) { return EncodeWords(name, 11).toLatin1(); };
     BindSmtpEvents();
 
     // 1. Version text, mailer name and caption.
     VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
-    NMSMTP1->PostMessage.LocalProgram = VersionText.toUtf8();
+    smtpClient->Mail.LocalProgram = VersionText.toUtf8();
     setWindowTitle(VersionText);
     // 2. The subject box.
     ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
@@ -147,10 +147,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::SetDialogs(QDialog *settei, QDialog *address)
+void MainWindow::SetDialogs(QDialog *settings, QDialog *addressBook)
 {
-    frmSettei = settei;
-    frmAddress = address;
+    settingsDialog = settings;
+    addressBookDialog = addressBook;
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -168,8 +168,8 @@ void MainWindow::FormShow()
 {
     if (!QFileInfo(ProfilePath(SettingsFileName)).isFile()) {
         // First run: the settings dialog instead of the loading; the counter is left alone.
-        if (frmSettei)
-            frmSettei->exec();
+        if (settingsDialog)
+            settingsDialog->exec();
         return;
     }
     LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
@@ -221,14 +221,14 @@ void MainWindow::ShowVersion()
 
 void MainWindow::ShowSettings()
 {
-    if (frmSettei)
-        frmSettei->exec();
+    if (settingsDialog)
+        settingsDialog->exec();
 }
 
 void MainWindow::ShowAddressBook()
 {
-    if (frmAddress)
-        frmAddress->exec();
+    if (addressBookDialog)
+        addressBookDialog->exec();
 }
 
 void MainWindow::SetPicture(const QImage &picture)
@@ -319,34 +319,34 @@ void MainWindow::acSaveExecute()
 
 void MainWindow::BindSmtpEvents()
 {
-    NMSMTP1->OnSecured = [this](QObject *) { SetStatusText(QStringLiteral("暗号化通信を開始しました。")); };
-    NMSMTP1->OnAuthenticated = [this](QObject *) { SetStatusText(QStringLiteral("認証に成功しました。")); };
-    NMSMTP1->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
-    NMSMTP1->OnSendStart = [this](QObject *) {
+    smtpClient->OnSecured = [this](QObject *) { SetStatusText(QStringLiteral("暗号化通信を開始しました。")); };
+    smtpClient->OnAuthenticated = [this](QObject *) { SetStatusText(QStringLiteral("認証に成功しました。")); };
+    smtpClient->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
+    smtpClient->OnSendStart = [this](QObject *) {
         SetStatusText(QStringLiteral("送信開始"));
         ProgressBar->setValue(0);
     };
-    NMSMTP1->OnPacketSent = [this](QObject *) {
-        SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(NMSMTP1->TotalBytes).arg(NMSMTP1->SentBytes));
-        const qint64 total = NMSMTP1->TotalBytes;
+    smtpClient->OnPacketSent = [this](QObject *) {
+        SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(smtpClient->TotalBytes).arg(smtpClient->SentBytes));
+        const qint64 total = smtpClient->TotalBytes;
         ProgressBar->setValue(
-            total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(NMSMTP1->SentBytes) * 100 / total)) : 100);
+            total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(smtpClient->SentBytes) * 100 / total)) : 100);
     };
-    NMSMTP1->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
-    NMSMTP1->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
-    NMSMTP1->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
-    NMSMTP1->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
-    NMSMTP1->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
-    NMSMTP1->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
+    smtpClient->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
+    smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
+    smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
+    smtpClient->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
+    smtpClient->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
+    smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
     // HELO refused: the error box that follows gives the server's own words.
-    NMSMTP1->OnAuthenticationFailed = [](bool &) { WarningBox(QStringLiteral("サーバに接続を断られました。")); };
-    NMSMTP1->OnAttachmentNotFound = [](const QString &) {
+    smtpClient->OnHeloRefused = [](bool &) { WarningBox(QStringLiteral("サーバに接続を断られました。")); };
+    smtpClient->OnAttachmentNotFound = [](const QString &) {
         WarningBox(QStringLiteral("添付すべきファイルが削除されました。"));
     };
-    NMSMTP1->OnConnectionRequired = [this](bool &handled) {
+    smtpClient->OnConnectionRequired = [this](bool &handled) {
         if (ConfirmBox(QStringLiteral("Connection Required. Connect?"), MsgButtons::OkCancel) == MsgResult::Ok) {
             handled = true;
-            NMSMTP1->Connect();
+            smtpClient->Connect();
         }
     };
 }
@@ -391,7 +391,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // window closes once the send command has returned.
         closeRequested = true;
         PasswordStore::StopWaiting();
-        NMSMTP1->Cancel();
+        smtpClient->Cancel();
         event->ignore();
         return;
     }
@@ -438,7 +438,7 @@ SmtpSecurity SecurityOf(int stored)
 
 void MainWindow::acSendExecute()
 {
-    MailMessage &message = NMSMTP1->PostMessage;
+    MailMessage &message = smtpClient->Mail;
     // 1.
     message.Body.clear();
     // A Security the settings file holds but kelvo does not know may have been meant as
@@ -514,13 +514,13 @@ void MainWindow::acSendExecute()
     Settings.SubjectText = EncodeSubject(Settings.SubjectText);
     // 8. The mail layer takes bytes: names outside ASCII become encoded words, a body
     // outside ASCII ISO-2022-JP lines.
-    NMSMTP1->Host = Settings.SmtpHost;
-    NMSMTP1->Port = Settings.SmtpPort;
-    NMSMTP1->UserID = Settings.UserId.toUtf8();
-    NMSMTP1->Security = security;
-    NMSMTP1->Auth = Settings.Auth;
-    NMSMTP1->AuthUser = Settings.Auth ? login.toUtf8() : QByteArray();
-    NMSMTP1->Password = password ? password->toUtf8() : QByteArray();
+    smtpClient->Host = Settings.SmtpHost;
+    smtpClient->Port = Settings.SmtpPort;
+    smtpClient->HeloName = Settings.UserId.toUtf8();
+    smtpClient->Security = security;
+    smtpClient->Auth = Settings.Auth;
+    smtpClient->AuthUser = Settings.Auth ? login.toUtf8() : QByteArray();
+    smtpClient->Password = password ? password->toUtf8() : QByteArray();
     // The client keeps no copy of the password once this send is over.
     struct Wipe
     {
@@ -530,7 +530,7 @@ void MainWindow::acSendExecute()
             secret.fill('\0');
             secret.clear();
         }
-    } wipe{NMSMTP1->Password};
+    } wipe{smtpClient->Password};
     message.FromAddress = Settings.FromAddress.toUtf8();
     // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
@@ -544,7 +544,7 @@ void MainWindow::acSendExecute()
     if (lines.last().isEmpty())
         lines.removeLast();
     message.Body = EncodeBodyLines(lines, ascii);
-    NMSMTP1->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
+    smtpClient->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
     // 9. The attachment file beside the program, at the best quality within the limit.
     // The name names a file there and nowhere else.
     const QString name = ui->txtFilemei->text();
@@ -566,26 +566,26 @@ void MainWindow::acSendExecute()
     // 11. A connection left open by a failed send is used again (its next mail starts
     // with RSET) unless the server, its protection or the login changed since; then it is
     // dropped first: a plain connection must not carry a mail meant to go encrypted.
-    const Connection wanted{NMSMTP1->Host, NMSMTP1->Port, NMSMTP1->Security, NMSMTP1->Auth, NMSMTP1->AuthUser};
+    const Connection wanted{smtpClient->Host, smtpClient->Port, smtpClient->Security, smtpClient->Auth, smtpClient->AuthUser};
     // A close that came during any wait so far (a question, the keyring) ends the send
     // here: connecting would clear the cancel it made, and the mail would go out anyway.
     if (closeRequested)
         return;
-    if (NMSMTP1->Connected && connectedWith != wanted)
-        NMSMTP1->SocketClient::Disconnect();
+    if (smtpClient->Connected && connectedWith != wanted)
+        smtpClient->SocketClient::Disconnect();
     try {
-        if (!NMSMTP1->Connected) {
+        if (!smtpClient->Connected) {
             connectedWith = wanted;
-            NMSMTP1->Connect();
+            smtpClient->Connect();
         }
-        NMSMTP1->SendMail();
+        smtpClient->SendMail();
     } catch (const EAuthError &e) {
         // A refused password is not tried again: the next send asks for it.
         PasswordStore::Forget(account);
         throw Exception(e.Message + QStringLiteral("\nパスワードは消去しました。次の送信で入力してください。"));
     }
     try {
-        NMSMTP1->Disconnect();
+        smtpClient->Disconnect();
     } catch (const EDeliveryInDoubt &e) {
         // The server took the mail, then said something else than goodbye: no success.
         ProgressBar->setValue(0);

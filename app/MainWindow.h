@@ -37,7 +37,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    void SetDialogs(QDialog *settei, QDialog *address);
+    void SetDialogs(QDialog *settings, QDialog *addressBook);
 
     // The first showing: settings loading or the first-run dialog, and the launch
     // counter with its question.
@@ -74,12 +74,12 @@ public:
     void acSendExecute();
 
     // The SMTP client of the window, with its handlers bound.
-    SmtpClient *NMSMTP1 = nullptr;
+    SmtpClient *smtpClient = nullptr;
 
     QString VersionText;
     MainSettings Settings;
-    QDialog *frmSettei = nullptr;
-    QDialog *frmAddress = nullptr;
+    QDialog *settingsDialog = nullptr;
+    QDialog *addressBookDialog = nullptr;
     QProgressBar *ProgressBar = nullptr;
 
 signals:

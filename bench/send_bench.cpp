@@ -97,7 +97,7 @@ int main(int argc, char **argv)
             main.show();
             for (int i = 0; i < 10; ++i)
                 QCoreApplication::processEvents();
-            main.NMSMTP1->ReportLevel = 8; // "Connecting" marks the end of the preparation
+            main.smtpClient->ReportLevel = 8; // "Connecting" marks the end of the preparation
             QElapsedTimer clock;
             std::vector<std::pair<double, QString>> marks;
             QObject::connect(&main, &MainWindow::StatusChanged,
@@ -124,7 +124,7 @@ int main(int argc, char **argv)
                 times[s].push_back(points[s + 1] - points[s]);
             times[6].push_back(end - dropped);
             size = int(QFileInfo(work.filePath("kelvo.jpg")).size());
-            total = main.NMSMTP1->TotalBytes;
+            total = main.smtpClient->TotalBytes;
             if (!boxes.Messages.isEmpty()) {
                 std::fprintf(stderr, "a box came up: %s\n", qPrintable(boxes.Texts().join(" | ")));
                 return 1;

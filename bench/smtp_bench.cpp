@@ -62,7 +62,7 @@ int main(int argc, char **argv)
     SmtpClient smtp;
     smtp.Host = "127.0.0.1";
     smtp.Port = port;
-    smtp.UserID = "bench";
+    smtp.HeloName = "bench";
     smtp.ClearParams = false;
     smtp.TimeOut = 60000; // as the window sets it
     const QByteArray security = argc > 5 ? QByteArray(argv[5]) : QByteArray("none");
@@ -72,7 +72,7 @@ int main(int argc, char **argv)
     smtp.Auth = argc > 7;
     smtp.AuthUser = argc > 7 ? QByteArray(argv[6]) : QByteArray();
     smtp.Password = argc > 7 ? QByteArray(argv[7]) : QByteArray();
-    MailMessage &m = smtp.PostMessage;
+    MailMessage &m = smtp.Mail;
     m.FromAddress = "sender@example.com";
     m.ToAddress = {"phone@example.jp"};
     m.Subject = "bench";

@@ -258,7 +258,7 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
 
 void SmtpClient::Connect()
 {
-    if (HasLineBreakOrZero(UserID))
+    if (HasLineBreakOrZero(HeloName))
         throw Exception(QStringLiteral("Invalid character in user ID"));
     CheckSubmission();
     const bool wasBusy = std::exchange(Busy, true);
@@ -325,17 +325,17 @@ void SmtpClient::Greet()
 QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
 {
     for (int attempts = 0;; ++attempts) {
-        Command(verb + ' ' + UserID);
+        Command(verb + ' ' + HeloName);
         if (ReplyCode <= 299)
             return replyLines;
         // The server's own words say why; the owner may still mend the name once.
         const QString refusal = ShownReply();
         bool handled = false;
-        if (attempts == 0 && OnAuthenticationFailed)
-            OnAuthenticationFailed(handled);
+        if (attempts == 0 && OnHeloRefused)
+            OnHeloRefused(handled);
         if (!handled)
             Refuse(refusal);
-        if (HasLineBreakOrZero(UserID))
+        if (HasLineBreakOrZero(HeloName))
             throw Exception(QStringLiteral("Invalid character in user ID"));
     }
 }
@@ -411,7 +411,7 @@ void SmtpClient::Abort()
 
 void SmtpClient::CheckInput() const
 {
-    const MailMessage &m = PostMessage;
+    const MailMessage &m = Mail;
     if (HasLineBreakOrZero(m.FromAddress))
         throw Exception(QStringLiteral("Invalid character in address"));
     for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy})
@@ -444,7 +444,7 @@ void SmtpClient::SendHeader()
 
 void SmtpClient::CheckComplete()
 {
-    MailMessage &m = PostMessage;
+    MailMessage &m = Mail;
     auto complete = [&] {
         return !m.FromAddress.isEmpty() &&
                (!m.ToAddress.isEmpty() || !m.ToCarbonCopy.isEmpty() || !m.ToBlindCarbonCopy.isEmpty());
@@ -492,7 +492,7 @@ bool SmtpClient::KeptConnectionAnswers()
 
 void SmtpClient::Envelope()
 {
-    MailMessage &m = PostMessage;
+    MailMessage &m = Mail;
     Command("MAIL FROM:<" + m.FromAddress + ">");
     if (ReplyCode > 399)
         Refuse(ShownReply());
@@ -567,10 +567,10 @@ void SmtpClient::SendMail()
         Transfer();
         delivered = true;
         if (ClearParams) {
-            PostMessage.ToAddress.clear();
-            PostMessage.ToCarbonCopy.clear();
-            PostMessage.ToBlindCarbonCopy.clear();
-            PostMessage.Attachments.clear();
+            Mail.ToAddress.clear();
+            Mail.ToCarbonCopy.clear();
+            Mail.ToBlindCarbonCopy.clear();
+            Mail.Attachments.clear();
         }
     } catch (Exception &e) {
         const auto *failure = dynamic_cast<const ESockError *>(&e);

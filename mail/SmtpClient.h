@@ -53,7 +53,7 @@ public:
     void Abort() override;
     void SendMail();
 
-    // Builds FinalHeader and the message body from PostMessage.
+    // Builds FinalHeader and the message body from Mail.
     void ComposeMessage();
     // Appends the MIME part of attachment Index (1-based) to the message body.
     void WriteAttachmentPart(int Index);
@@ -82,8 +82,8 @@ public:
 
     // Published.
     TNotifyEvent OnConnect;
-    QByteArray UserID;
-    MailMessage PostMessage;
+    QByteArray HeloName;
+    MailMessage Mail;
     HeaderList FinalHeader;
     UUMethods EncodeType = uuMime;
     bool ClearParams = true;
@@ -96,7 +96,7 @@ public:
     TFileItem OnEncodeStart;
     TFileItem OnEncodeEnd;
     TFileItem OnAttachmentNotFound;
-    THandlerEvent OnAuthenticationFailed;
+    THandlerEvent OnHeloRefused;
 
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
@@ -165,7 +165,7 @@ private:
 
     // The part of Connect after the socket's: TLS, greeting, HELO or EHLO, STARTTLS, login.
     void Greet();
-    // HELO or EHLO, with one more try when OnAuthenticationFailed asks for it; gives the
+    // HELO or EHLO, with one more try when OnHeloRefused asks for it; gives the
     // lines of the accepted reply.
     QList<QByteArray> Hello(const QByteArray &verb);
     void Secure();

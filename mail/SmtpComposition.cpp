@@ -45,7 +45,7 @@ QByteArray NameParameter(const QByteArray &attribute, const QString &name,
 
 void SmtpClient::ComposeMessage()
 {
-    const MailMessage &m = PostMessage;
+    const MailMessage &m = Mail;
     FinalHeader.clear();
     FinalHeader.append("From: " + m.FromName + "<" + m.FromAddress + ">");
     if (!m.ToAddress.isEmpty())
@@ -82,7 +82,7 @@ void SmtpClient::ComposeMessage()
 
 void SmtpClient::WriteBodyLines()
 {
-    for (const QByteArray &entry : PostMessage.Body) {
+    for (const QByteArray &entry : Mail.Body) {
         // A body line holds no line end; one that does anyway is split there, so that
         // every line that goes out is dot-stuffed and a "." inside can never end the
         // message early.
@@ -107,7 +107,7 @@ void SmtpClient::WriteBodyLines()
 
 void SmtpClient::WriteAttachmentPart(int Index)
 {
-    const QString path = PostMessage.Attachments.at(Index - 1);
+    const QString path = Mail.Attachments.at(Index - 1);
     const qsizetype cut = std::max(
         {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
     const QString name = path.mid(cut + 1);

@@ -106,8 +106,8 @@ int main(int argc, char **argv)
         ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
 
     int packets = 0;
-    const TNotifyEvent shown = main.NMSMTP1->OnPacketSent;
-    main.NMSMTP1->OnPacketSent = [&](QObject *sender) {
+    const TNotifyEvent shown = main.smtpClient->OnPacketSent;
+    main.smtpClient->OnPacketSent = [&](QObject *sender) {
         shown(sender);
         if (++packets == 1)
             saved = Save(main, out + QStringLiteral("/send-in-progress.png")) && saved;

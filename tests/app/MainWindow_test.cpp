@@ -330,7 +330,7 @@ TEST(SendCommand, SendsAfterFailedOnes)
                  Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
              << S::Expect("QUIT") << S::Say("221 bye"));
     TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
-    w.main.NMSMTP1->TimeOut = 3000;                    // a connection used when it should not be falls silent
+    w.main.smtpClient->TimeOut = 3000;                    // a connection used when it should not be falls silent
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
     w.Send("hi", "first@example.jp", "body");
     w.main.Settings.SmtpHost = "127.0.0.1";
@@ -463,7 +463,7 @@ TEST(SendCommand, ThroughAProvider)
     for (const QByteArray secret : {"secret", "wrong", "AGtlbHZvAHNlY3JldA", "c2VjcmV0", "d3Jvbmc"}) {
         EXPECT_FALSE(files.contains(secret) || (shown + w.statuses).join('|').contains(secret)) << secret.data();
     }
-    EXPECT_TRUE(w.main.NMSMTP1->Password.isEmpty());
+    EXPECT_TRUE(w.main.smtpClient->Password.isEmpty());
 }
 
 // Closing the window cancels the send, and the window closes once the send has returned:
@@ -496,7 +496,7 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
         EXPECT_FALSE(w.main.isVisible());
         EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
         EXPECT_EQ(waiting, keyring ? QStringLiteral("キーリングからパスワードを読み込んでいます…") : QString());
-        EXPECT_GT(w.main.NMSMTP1->TimeOut, 0); // a server that never answers is given up on
+        EXPECT_GT(w.main.smtpClient->TimeOut, 0); // a server that never answers is given up on
         server.Stop();
         EXPECT_EQ(server.Lines().size(), keyring ? 0 : 1);
     }

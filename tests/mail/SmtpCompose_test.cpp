@@ -50,7 +50,7 @@ TEST(SmtpCompose, TheWholeMultipartText)
     for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
         folder.Write(QString::fromUtf8(name), "abc");
     SmtpClient smtp;
-    MailMessage &m = smtp.PostMessage;
+    MailMessage &m = smtp.Mail;
     m.FromName = "Taro";
     m.FromAddress = "taro@example.com";
     m.ToAddress = {"a@example.jp", "Hanako <b@example.jp>"};
@@ -92,14 +92,14 @@ TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
 {
     SmtpClient smtp;
     // Lines that hold line ends of their own are split there and each piece dot-stuffed.
-    smtp.PostMessage.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
+    smtp.Mail.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
     smtp.ComposeMessage();
     EXPECT_EQ(smtp.MessageBody(), "a\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n");
     // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
     TestFolder folder;
     folder.Write("fourteen", QByteArray(14, 'z'));
     smtp.EncodeType = uuCode;
-    smtp.PostMessage.Attachments = {folder.File("fourteen")};
+    smtp.Mail.Attachments = {folder.File("fourteen")};
     smtp.ComposeMessage();
     EXPECT_TRUE(smtp.MessageBody().contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--"));
 }

@@ -46,13 +46,13 @@ public:
     void Reset()
     {
         events.clear();
-        smtp.UserID = "kelvo";
-        smtp.PostMessage = MailMessage();
-        smtp.PostMessage.FromAddress = "me@example.com";
-        smtp.PostMessage.ToAddress = {"you@example.jp"};
-        smtp.PostMessage.Body = {"hi"};
+        smtp.HeloName = "kelvo";
+        smtp.Mail = MailMessage();
+        smtp.Mail.FromAddress = "me@example.com";
+        smtp.Mail.ToAddress = {"you@example.jp"};
+        smtp.Mail.Body = {"hi"};
         smtp.OnSendStart = nullptr;
-        smtp.OnAuthenticationFailed = nullptr;
+        smtp.OnHeloRefused = nullptr;
         smtp.OnHeaderIncomplete = nullptr;
         smtp.Security = SmtpSecurity::None;
         smtp.Auth = false;
@@ -99,10 +99,10 @@ TEST_F(Session, DialogueTable)
     auto rset = [](const QByteArray &bytes) { return S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(bytes)}; };
     auto handler = [](bool handled) {
         return Setup([handled](Session &t) {
-            t.smtp.OnAuthenticationFailed = [&t, handled](bool &h) { t.smtp.UserID = "second", h = handled; };
+            t.smtp.OnHeloRefused = [&t, handled](bool &h) { t.smtp.HeloName = "second", h = handled; };
         });
     };
-    auto spoil = [](std::function<void(MailMessage &)> f) { return Setup([f](Session &t) { f(t.smtp.PostMessage); }); };
+    auto spoil = [](std::function<void(MailMessage &)> f) { return Setup([f](Session &t) { f(t.smtp.Mail); }); };
     const QString big = folder.File("big.jpg");
     auto withBig = spoil([big](MailMessage &m) { m.Attachments = {big}; });
     auto tls = [](SmtpSecurity security, QByteArray password = "secret", int timeOut = 5000) {
@@ -137,9 +137,9 @@ TEST_F(Session, DialogueTable)
         // clang-format off
         {"multi-line replies, every kind of recipient, a header line added at the start of the send",
          [](Session &t) {
-             t.smtp.PostMessage.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
-             t.smtp.PostMessage.ToCarbonCopy = {"copy:cc@example.jp"};
-             t.smtp.PostMessage.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
+             t.smtp.Mail.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
+             t.smtp.Mail.ToCarbonCopy = {"copy:cc@example.jp"};
+             t.smtp.Mail.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
              t.smtp.FinalHeader = {"X-Before: gone"};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
@@ -193,10 +193,10 @@ TEST_F(Session, DialogueTable)
         {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away"},
         {"no sender, no handler", spoil([](MailMessage &m) { m.FromAddress = ""; }), gone, "Incomplete Header"},
         {"no sender, repaired", [](Session &t) {
-             t.smtp.PostMessage.FromAddress = "";
+             t.smtp.Mail.FromAddress = "";
              t.smtp.OnHeaderIncomplete = [&t](bool &h, int type) {
                  t.events << QStringLiteral("incomplete %1").arg(type);
-                 t.smtp.PostMessage.FromAddress = "me@example.com", h = true;
+                 t.smtp.Mail.FromAddress = "me@example.com", h = true;
              };
          }, S::Greeting() + OneMail + Quit, "(none)",
          {"connect", "incomplete 1", "packet sent", "success"}},
@@ -281,7 +281,7 @@ TEST_F(Session, DialogueTable)
         EXPECT_EQ(row.events.isEmpty() ? row.events : events, row.events); // when given
         EXPECT_EQ(row.sent.isEmpty() ? row.sent : server->Messages().value(0), row.sent);
         // ClearParams: after a delivered mail the recipients and attachments go, not before.
-        EXPECT_EQ(smtp.PostMessage.ToAddress.isEmpty() && smtp.PostMessage.Attachments.isEmpty(),
+        EXPECT_EQ(smtp.Mail.ToAddress.isEmpty() && smtp.Mail.Attachments.isEmpty(),
                   events.endsWith("success"));
         EXPECT_FALSE(smtp.Busy);
         EXPECT_FALSE(smtp.Connected);
@@ -306,7 +306,7 @@ TEST_F(Session, ConnectionRequiredAndSendMailWhileBusyAndAbort)
     smtp.SendMail();
     EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
     // Abort while busy ends the wait.
-    smtp.PostMessage.ToAddress = {"you@example.jp"};
+    smtp.Mail.ToAddress = {"you@example.jp"};
     QTimer::singleShot(100, [&] { smtp.Abort(); });
     EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
     EXPECT_FALSE(smtp.Busy);
@@ -346,8 +346,8 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
     for (const Script &script : {ToData + Script{S::Say("354 go"), S::ReadSome(256 * 1024), S::Wait(3000)},
                                  slow + Script{S::ReadMessage(), S::Say("250 ok")} + Quit}) {
         const bool stalls = script.size() < slow.size();
-        smtp.PostMessage.ToAddress = {"you@example.jp"};
-        smtp.PostMessage.Attachments = {folder.File("big.jpg")};
+        smtp.Mail.ToAddress = {"you@example.jp"};
+        smtp.Mail.Attachments = {folder.File("big.jpg")};
         Serve(script, 4096); // the upload moves only as fast as the server reads
         smtp.Connect();
         clock.start();

@@ -22,7 +22,7 @@ TEST(Submission, RealServer)
         picture[i] = char((i * 7919) >> 5);
     folder.Write(QStringLiteral("写真.jpg"), picture);
     SmtpClient smtp;
-    smtp.UserID = "kelvo-host";
+    smtp.HeloName = "kelvo-host";
     smtp.TimeOut = 5000; // a wait that never ends fails the test instead of hanging it
     QStringList events;
     QList<qint32> progress;
@@ -69,7 +69,7 @@ TEST(Submission, RealServer)
         smtp.Auth = !row.user.isEmpty();
         smtp.AuthUser = row.user;
         smtp.Password = row.password;
-        MailMessage &m = smtp.PostMessage;
+        MailMessage &m = smtp.Mail;
         m.FromAddress = "sender@example.com";
         m.ToAddress = {"Phone <phone@example.jp>"};
         m.ToBlindCarbonCopy = {"bcc@example.jp"};
