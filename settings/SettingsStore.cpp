@@ -1,7 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "platform/Exception.h"
-#include "platform/ProfileFile.h"
+#include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 
 #include <algorithm>
@@ -14,12 +14,12 @@ QString ProfilePath(const QString &fileName)
 
 QString ProfileRead(const QString &fileName, const QString &section, const QString &key)
 {
-    return ProfileFile(ProfilePath(fileName)).ReadString(section, key, QString());
+    return IniFile(ProfilePath(fileName)).ReadString(section, key, QString());
 }
 
 void ProfileWrite(const QString &fileName, const QString &section, const QString &key, const QString &value)
 {
-    ProfileFile(ProfilePath(fileName)).WriteString(section, key, value);
+    IniFile(ProfilePath(fileName)).WriteString(section, key, value);
 }
 
 int StrToInt(const QString &text)
