@@ -44,39 +44,39 @@ template <typename Work> auto WhileBusy(Work work)
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
-    setFont(FormFont());
+    setFont(WindowFont());
     setObjectName(QStringLiteral("mainWindow"));
 
     // Fixed single border, minimise box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    ui->ClientArea->setFixedSize(421, 324);
-    setCentralWidget(ui->ClientArea);
+    ui->contentArea->setFixedSize(421, 324);
+    setCentralWidget(ui->contentArea);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     move(247, 121);
 
     // Icons of the image list: new mail 0, open 1, save 2, web 9.
-    ui->acNEW->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
-    ui->mnuOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    ui->acOpen->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    ui->acSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    ui->acWeb->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    ui->newMailAction->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    ui->openPictureItem->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->openPictureAction->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->savePictureAction->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->homePageAction->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
 
-    ui->SpeedButton2->setDefaultAction(ui->acSend);
-    ui->txtFilemei->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui->DestCombo->setAttribute(Qt::WA_InputMethodEnabled, false);
-    if (ui->DestCombo->lineEdit())
-        ui->DestCombo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui->txtBody->MaxLength = 1000;
+    ui->sendButton->setDefaultAction(ui->sendAction);
+    ui->pictureNameEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->destinationCombo->setAttribute(Qt::WA_InputMethodEnabled, false);
+    if (ui->destinationCombo->lineEdit())
+        ui->destinationCombo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->bodyEdit->MaxLength = 1000;
 
     // The preview box's background is the system's grey-text colour; the picture is
     // drawn over the hint label.
-    ui->ImgScroll->setBackgroundRole(QPalette::Dark);
-    QPalette grey = ui->ImgScroll->palette();
+    ui->previewScroll->setBackgroundRole(QPalette::Dark);
+    QPalette grey = ui->previewScroll->palette();
     grey.setColor(QPalette::Window, palette().color(QPalette::Disabled, QPalette::WindowText));
-    ui->ImgScrollContents->setAutoFillBackground(true);
-    ui->ImgScrollContents->setPalette(grey);
-    ui->PicData->raise();
+    ui->previewContents->setAutoFillBackground(true);
+    ui->previewContents->setPalette(grey);
+    ui->previewPicture->raise();
 
     // The SMTP client and its stored properties. The header line put in FinalHeader
     // here is never sent: composition clears the list first.
@@ -99,25 +99,25 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     smtpClient->Mail.LocalProgram = VersionText.toUtf8();
     setWindowTitle(VersionText);
     // 2. The subject box.
-    ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
+    ui->subjectEdit->setText(QStringLiteral("Message from ") + VersionText);
     // 3. Dropped files are taken by the window, wherever they land: the edit boxes would
     // otherwise take a dropped file as the text of its address.
     setAcceptDrops(true);
     for (QWidget *box :
-         {static_cast<QWidget *>(ui->txtSubject), static_cast<QWidget *>(ui->txtFilemei),
-          static_cast<QWidget *>(ui->DestCombo), static_cast<QWidget *>(ui->txtBody), ui->txtBody->viewport()})
+         {static_cast<QWidget *>(ui->subjectEdit), static_cast<QWidget *>(ui->pictureNameEdit),
+          static_cast<QWidget *>(ui->destinationCombo), static_cast<QWidget *>(ui->bodyEdit), ui->bodyEdit->viewport()})
         box->setAcceptDrops(false);
-    if (ui->DestCombo->lineEdit())
-        ui->DestCombo->lineEdit()->setAcceptDrops(false);
+    if (ui->destinationCombo->lineEdit())
+        ui->destinationCombo->lineEdit()->setAcceptDrops(false);
     // 4. Built-in settings (MainSettings holds them: DotSize 120, SizeLimit 4800, ...).
     Settings = MainSettings();
     // 5. The preview's hint.
-    ui->PicSetu->setText(QStringLiteral(
+    ui->dropHintLabel->setText(QStringLiteral(
         "ここに画像ファイル\r\n[bmp,jpeg,jpg,png,\r\nwebp,heic,heif]を\r\nドラッグ＆ドロップ\r\nしてください。"));
-    ui->PicSetu->adjustSize();
+    ui->dropHintLabel->adjustSize();
     // 6. The progress bar over status panel 1.
-    ProgressBar = new QProgressBar(ui->StatusBar);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar = new QProgressBar(ui->statusArea);
+    ProgressBar->setObjectName(QStringLiteral("progressBar"));
     ProgressBar->setGeometry(302, 2, 98, 22);
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
@@ -135,14 +135,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     AskPassword = [this](const QString &host, const QString &user) { return PasswordDialog::Ask(host, user, this); };
     FindPassword = [](const QString &account) { return PasswordStore::Find(account); };
 
-    connect(ui->acSend, &QAction::triggered, this, [this] { RunSend(); });
-    connect(ui->acGray, &QAction::triggered, this, [this] { RunCommand([this] { acGrayExecute(); }); });
-    connect(ui->acSave, &QAction::triggered, this, [this] { RunCommand([this] { acSaveExecute(); }); });
-    connect(ui->acWeb, &QAction::triggered, this, [this] { RunCommand([this] { acWebExecute(); }); });
-    connect(ui->mnuVersion, &QAction::triggered, this, [this] { RunCommand([this] { ShowVersion(); }); });
-    connect(ui->acSettei, &QAction::triggered, this, [this] { RunCommand([this] { ShowSettings(); }); });
-    connect(ui->mnuAddress, &QAction::triggered, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
-    connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+    connect(ui->sendAction, &QAction::triggered, this, [this] { RunSend(); });
+    connect(ui->greyAction, &QAction::triggered, this, [this] { RunCommand([this] { MakeGrey(); }); });
+    connect(ui->savePictureAction, &QAction::triggered, this, [this] { RunCommand([this] { SavePicture(); }); });
+    connect(ui->homePageAction, &QAction::triggered, this, [this] { RunCommand([this] { OpenHomePage(); }); });
+    connect(ui->versionAction, &QAction::triggered, this, [this] { RunCommand([this] { ShowVersion(); }); });
+    connect(ui->settingsAction, &QAction::triggered, this, [this] { RunCommand([this] { ShowSettings(); }); });
+    connect(ui->addressBookAction, &QAction::triggered, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
+    connect(ui->addressBookButton, &QToolButton::clicked, this, [this] { RunCommand([this] { ShowAddressBook(); }); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -161,10 +161,10 @@ void MainWindow::showEvent(QShowEvent *event)
     shownOnce = true;
     // Runs once the window is on screen, from the event loop, so that a dialog it
     // opens is modal over a visible main window.
-    QTimer::singleShot(0, this, [this] { RunCommand([this] { FormShow(); }); });
+    QTimer::singleShot(0, this, [this] { RunCommand([this] { StartUp(); }); });
 }
 
-void MainWindow::FormShow()
+void MainWindow::StartUp()
 {
     if (!QFileInfo(ProfilePath(SettingsFileName)).isFile()) {
         // First run: the settings dialog instead of the loading; the counter is left alone.
@@ -175,7 +175,7 @@ void MainWindow::FormShow()
     LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
 
     const qint64 next =
-        qint64(StrToInt(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
+        qint64(StrictNumber(ProfileRead(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai")))) + 1;
     Settings.LaunchCount = static_cast<int>(std::min<qint64>(next, std::numeric_limits<int>::max()));
     if (Settings.LaunchCount != 5) {
         ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"),
@@ -184,31 +184,31 @@ void MainWindow::FormShow()
     }
     ProfileWrite(SettingsFileName, QStringLiteral("web"), QStringLiteral("kai"), QStringLiteral("1"));
     if (PlainBox(QStringLiteral("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
-        acWebExecute();
+        OpenHomePage();
 }
 
 void MainWindow::SetDestinationText(const QString &text)
 {
-    ui->DestCombo->setEditText(text);
+    ui->destinationCombo->setEditText(text);
 }
 
 QString MainWindow::DestinationText() const
 {
-    return ui->DestCombo->currentText();
+    return ui->destinationCombo->currentText();
 }
 
 void MainWindow::SetStatusText(const QString &text)
 {
-    ui->StatusPanel0->setText(text);
+    ui->statusText->setText(text);
     emit StatusChanged(text);
 }
 
 QString MainWindow::StatusText() const
 {
-    return ui->StatusPanel0->text();
+    return ui->statusText->text();
 }
 
-void MainWindow::acWebExecute()
+void MainWindow::OpenHomePage()
 {
     // Whether a browser opened is not reported.
     QDesktopServices::openUrl(QUrl(HomePageAddress));
@@ -234,18 +234,18 @@ void MainWindow::ShowAddressBook()
 void MainWindow::SetPicture(const QImage &picture)
 {
     Picture = picture;
-    ui->PicData->setPixmap(QPixmap::fromImage(Picture));
-    ui->PicData->resize(Picture.size());
+    ui->previewPicture->setPixmap(QPixmap::fromImage(Picture));
+    ui->previewPicture->resize(Picture.size());
     // The box scrolls when the picture is larger than it; the grey fills the rest.
-    ui->ImgScrollContents->resize(Picture.size().expandedTo(ui->ImgScroll->viewport()->size()));
+    ui->previewContents->resize(Picture.size().expandedTo(ui->previewScroll->viewport()->size()));
 }
 
 void MainWindow::ClearPicture()
 {
     Picture = QImage();
-    ui->PicData->clear();
-    ui->PicData->resize(0, 0);
-    ui->ImgScrollContents->resize(ui->ImgScroll->viewport()->size());
+    ui->previewPicture->clear();
+    ui->previewPicture->resize(0, 0);
+    ui->previewContents->resize(ui->previewScroll->viewport()->size());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -292,7 +292,7 @@ void MainWindow::DropFiles(const QStringList &paths)
     WarningBox(QStringLiteral("このファイルタイプには対応しておりません。"));
 }
 
-void MainWindow::acGrayExecute()
+void MainWindow::MakeGrey()
 {
     if (!PicturePresent()) {
         InformationBox(QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"));
@@ -303,7 +303,7 @@ void MainWindow::acGrayExecute()
     SetPicture(grey);
 }
 
-void MainWindow::acSaveExecute()
+void MainWindow::SavePicture()
 {
     if (!PicturePresent()) {
         InformationBox(QStringLiteral("画像が読み込まれていないので保存できません。"));
@@ -362,14 +362,14 @@ void MainWindow::RunSend()
     if (sending)
         return;
     sending = true;
-    ui->acSend->setEnabled(false);
-    ui->acSettei->setEnabled(false);
+    ui->sendAction->setEnabled(false);
+    ui->settingsAction->setEnabled(false);
     RunCommand([this] {
         // The bar shows this send only: empty while it connects, and emptied again when
         // it fails, so that a full bar always means a mail that went out whole.
         ProgressBar->setValue(0);
         try {
-            acSendExecute();
+            ComposeAndSend();
         } catch (...) {
             ProgressBar->setValue(0);
             // A send cancelled by closing the window ends without an error box.
@@ -377,8 +377,8 @@ void MainWindow::RunSend()
                 throw;
         }
     });
-    ui->acSend->setEnabled(true);
-    ui->acSettei->setEnabled(true);
+    ui->sendAction->setEnabled(true);
+    ui->settingsAction->setEnabled(true);
     sending = false;
     if (closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);
@@ -436,7 +436,7 @@ SmtpSecurity SecurityOf(int stored)
 
 } // namespace
 
-void MainWindow::acSendExecute()
+void MainWindow::ComposeAndSend()
 {
     MailMessage &message = smtpClient->Mail;
     // 1.
@@ -461,8 +461,8 @@ void MainWindow::acSendExecute()
         ConfirmBox(QStringLiteral("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) == MsgResult::No)
         return;
     // 3.
-    if (ui->txtFilemei->text().isEmpty())
-        ui->txtFilemei->setText(QStringLiteral("kelvo"));
+    if (ui->pictureNameEdit->text().isEmpty())
+        ui->pictureNameEdit->setText(QStringLiteral("kelvo"));
     // 4.
     if (!DestinationText().contains(QLatin1Char('@'))) {
         WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
@@ -507,16 +507,16 @@ void MainWindow::acSendExecute()
     }
     // 5. The footer becomes part of the body the user sees.
     if (Settings.AdFooter)
-        ui->txtBody->setPlainText(ui->txtBody->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
+        ui->bodyEdit->setPlainText(ui->bodyEdit->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
     // 6, 7.
     Settings.DestAddress = DestinationText();
-    Settings.SubjectText = ui->txtSubject->text();
+    Settings.SubjectText = ui->subjectEdit->text();
     Settings.SubjectText = EncodeSubject(Settings.SubjectText);
     // 8. The mail layer takes bytes: names outside ASCII become encoded words, a body
     // outside ASCII ISO-2022-JP lines.
     smtpClient->Host = Settings.SmtpHost;
     smtpClient->Port = Settings.SmtpPort;
-    smtpClient->HeloName = Settings.UserId.toUtf8();
+    smtpClient->HeloName = Settings.HeloName.toUtf8();
     smtpClient->Security = security;
     smtpClient->Auth = Settings.Auth;
     smtpClient->AuthUser = Settings.Auth ? login.toUtf8() : QByteArray();
@@ -540,17 +540,17 @@ void MainWindow::acSendExecute()
     message.ToAddress.append(toEntry);
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
-    QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));
+    QStringList lines = ui->bodyEdit->toPlainText().split(QLatin1Char('\n'));
     if (lines.last().isEmpty())
         lines.removeLast();
     message.Body = EncodeBodyLines(lines, ascii);
     smtpClient->BodyCharset = ascii ? QByteArray("us-ascii") : QByteArray("iso-2022-jp");
     // 9. The attachment file beside the program, at the best quality within the limit.
     // The name names a file there and nowhere else.
-    const QString name = ui->txtFilemei->text();
+    const QString name = ui->pictureNameEdit->text();
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
         throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
-    const QString attachment = ProgramFolder() + ui->txtFilemei->text() + QStringLiteral(".jpg");
+    const QString attachment = ProgramFolder() + ui->pictureNameEdit->text() + QStringLiteral(".jpg");
     WhileBusy([&] { return EncodeUnderLimit(Picture, attachment, Settings.SizeLimit); });
     // Even the lowest quality can be over the limit (a large dot size with a small
     // limit); the carrier would then refuse or cut the mail, so the user decides.
@@ -566,7 +566,8 @@ void MainWindow::acSendExecute()
     // 11. A connection left open by a failed send is used again (its next mail starts
     // with RSET) unless the server, its protection or the login changed since; then it is
     // dropped first: a plain connection must not carry a mail meant to go encrypted.
-    const Connection wanted{smtpClient->Host, smtpClient->Port, smtpClient->Security, smtpClient->Auth, smtpClient->AuthUser};
+    const Connection wanted{smtpClient->Host, smtpClient->Port, smtpClient->Security, smtpClient->Auth,
+                            smtpClient->AuthUser};
     // A close that came during any wait so far (a question, the keyring) ends the send
     // here: connecting would clear the cancel it made, and the mail would go out anyway.
     if (closeRequested)

@@ -28,7 +28,7 @@ constexpr int SmtpTimeOut = 60000;
 // the held picture and the SMTP client.
 //
 // In tests: construct it, set the dialogs with SetDialogs (any QDialog will do), and
-// show() it; the first showing step (FormShow) runs from the event loop right after
+// show() it; the first showing step (StartUp) runs from the event loop right after
 // the window is shown, so process events (QTest::qWait) before looking at its effects.
 class MainWindow : public QMainWindow
 {
@@ -41,7 +41,7 @@ public:
 
     // The first showing: settings loading or the first-run dialog, and the launch
     // counter with its question.
-    void FormShow();
+    void StartUp();
 
     // Text of the destination box; the dialogs set it through this.
     void SetDestinationText(const QString &text);
@@ -50,7 +50,7 @@ public:
     void SetStatusText(const QString &text);
     QString StatusText() const;
 
-    // The held picture (the graphic of the picture control PicData) is there.
+    // The held picture (the graphic of the picture control previewPicture) is there.
     bool PicturePresent() const { return !Picture.isNull(); }
 
     // Takes dropped files in their order: the first whose extension names a picture
@@ -71,7 +71,7 @@ public:
     std::function<std::optional<QString>(const QString &account)> FindPassword;
 
     // The send command: the picture, subject, destination and body as one mail.
-    void acSendExecute();
+    void ComposeAndSend();
 
     // The SMTP client of the window, with its handlers bound.
     SmtpClient *smtpClient = nullptr;
@@ -96,10 +96,10 @@ protected:
 private:
     void SetPicture(const QImage &picture);
     void ClearPicture();
-    void acGrayExecute();
-    void acSaveExecute();
+    void MakeGrey();
+    void SavePicture();
 
-    void acWebExecute();
+    void OpenHomePage();
     void ShowVersion();
     void ShowSettings();
     void ShowAddressBook();

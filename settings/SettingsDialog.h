@@ -65,18 +65,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void FormShow();
+    void ShowStoredSettings();
     void ShowOlderKeys();
     void ShowSubmissionKeys();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void txtMailAddChange();
-    void txtSMTPEnter();
-    void CheckBox1Click();
-    void GazouSizeClick();
-    void SelFileSizeClick();
-    void SecurityComboChoose();
-    void AuthCheckClick();
+    void AcceptSettings();
+    void CancelSettings();
+    void SenderAddressEdited();
+    void ProposeServer();
+    void EnableAdvancedBoxes();
+    void EnablePictureSizeBoxes();
+    void EnableOwnLimitBox();
+    void ProposePortForSecurity();
+    void EnableLoginBoxes();
     void SavePassword();
     void PassFocusOn(QWidget *group);
     void CloseByButton(int result);
@@ -84,8 +84,8 @@ private:
     std::unique_ptr<Ui::SettingsDialog> ui;
     MainSettings &settings;
     DestinationSetter setDestination;
-    QButtonGroup *GazouSizeButtons;
-    QButtonGroup *SelFileSizeButtons;
+    QButtonGroup *pictureSizeOptions;
+    QButtonGroup *sizeLimitOptions;
     bool closingByButton = false;
     // The security whose default port the port box was last measured against.
     int shownSecurity = 0;

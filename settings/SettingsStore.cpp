@@ -22,7 +22,7 @@ void ProfileWrite(const QString &fileName, const QString &section, const QString
     IniFile(ProfilePath(fileName)).WriteString(section, key, value);
 }
 
-int StrToInt(const QString &text)
+int StrictNumber(const QString &text)
 {
     const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
     qsizetype i = 0;
@@ -59,7 +59,7 @@ void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int(
         // The dot size is everything after the first ":"; a line without one is
         // taken whole (and so fails the conversion).
         const qsizetype colon = kishu.indexOf(QLatin1Char(':'));
-        dotSize = StrToInt(kishu.mid(colon + 1));
+        dotSize = StrictNumber(kishu.mid(colon + 1));
         break;
     }
     case 2:
@@ -111,7 +111,7 @@ std::optional<int> StoredSecurity(const QString &text)
     if (text.isEmpty())
         return 0;
     try {
-        const int security = StrToInt(text);
+        const int security = StrictNumber(text);
         if (security >= 0 && security <= 2)
             return security;
     } catch (const Exception &) {
@@ -121,7 +121,7 @@ std::optional<int> StoredSecurity(const QString &text)
 
 bool StoredAuth(const QString &text)
 {
-    return !text.isEmpty() && StrToInt(text) == 1;
+    return !text.isEmpty() && StrictNumber(text) == 1;
 }
 
 void ReadSubmissionKeysToo(const std::function<void()> &readOlderKeys, const std::function<void()> &readSubmissionKeys)
@@ -153,18 +153,18 @@ void LoadSettings(MainSettings &settings, const DestinationSetter &setDestinatio
         settings.FromAddress = read("smtp", "FromAddress");
         settings.FromName = read("smtp", "name");
         settings.DestAddress = read("smtp", "Dest");
-        settings.SmtpPort = StrToInt(read("smtp", "Port"));
-        settings.UserId = read("smtp", "ID");
+        settings.SmtpPort = StrictNumber(read("smtp", "Port"));
+        settings.HeloName = read("smtp", "ID");
         if (setDestination)
             setDestination(read("smtp", "Dest"));
-        const int flg = StrToInt(read("Koukoku", "flg"));
-        const int dotsettei = StrToInt(read("keitai", "dotsettei"));
-        const int rfsize = StrToInt(read("keitai", "rfsize"));
+        const int flg = StrictNumber(read("Koukoku", "flg"));
+        const int dotsettei = StrictNumber(read("keitai", "dotsettei"));
+        const int rfsize = StrictNumber(read("keitai", "rfsize"));
         const QString kishu = read("keitai", "kishu");
         // The own sizes are read (when their option needs them) before anything is derived,
         // so that a bad one leaves both sizes as they were.
-        const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
-        const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
+        const int siteidot = dotsettei == 2 ? StrictNumber(read("keitai", "siteidot")) : 0;
+        const int ofsize = rfsize == 3 ? StrictNumber(read("keitai", "ofsize")) : 0;
         DeriveDotSize(
             dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
         DeriveSizeLimit(

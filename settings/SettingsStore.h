@@ -11,7 +11,7 @@ struct MainSettings
 {
     QString SmtpHost = QStringLiteral("192.168.0.1");
     int SmtpPort = 25;
-    QString UserId = QStringLiteral("kelvo");
+    QString HeloName = QStringLiteral("kelvo");
     QString FromAddress = QStringLiteral("kelvo@example.jp");
     QString FromName = QStringLiteral("kelvo");
     QString DestAddress = QStringLiteral("kelvo@example.jp");
@@ -46,7 +46,7 @@ void ProfileWrite(const QString &fileName, const QString &section, const QString
 
 // Strict whole-number conversion: optional sign and decimal digits, nothing else, and
 // the value must fit 32 bits. Anything else throws "'<text>' は数値ではありません".
-int StrToInt(const QString &text);
+int StrictNumber(const QString &text);
 
 // The derived values. `own` is asked for only when the option needs it (the loading
 // reads siteidot / ofsize lazily). Other options leave the value unchanged.

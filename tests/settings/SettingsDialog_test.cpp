@@ -70,42 +70,42 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
     Open();
     QTest::keyClick(dialog.get(), Qt::Key_Escape); // only its buttons close it
     EXPECT_FALSE(dialog->close());
-    Click("SpeedButton1");
-    QTest::keyClicks(Get("txtMailAdd"), "taro@mail");
-    EXPECT_EQ(Text("txtID"), "taro"); // "default" replaced once, at the "@"
-    QTest::keyClicks(Get("txtMailAdd"), ".example.jp");
-    Get("txtSMTP")->setFocus(Qt::MouseFocusReason); // entering the empty server box proposes the domain
-    EXPECT_EQ(Text("txtSMTP"), "mail.example.jp");
-    Type("txtMailAdd", "");
-    Click("SpeedButton1");
-    Type("txtMailAdd", "taro@mail.example.jp");
-    Click("AuthCheck");
-    Click("SpeedButton1");
+    Click("okButton");
+    QTest::keyClicks(Get("senderAddressEdit"), "taro@mail");
+    EXPECT_EQ(Text("heloNameEdit"), "taro"); // "default" replaced once, at the "@"
+    QTest::keyClicks(Get("senderAddressEdit"), ".example.jp");
+    Get("serverEdit")->setFocus(Qt::MouseFocusReason); // entering the empty server box proposes the domain
+    EXPECT_EQ(Text("serverEdit"), "mail.example.jp");
+    Type("senderAddressEdit", "");
+    Click("okButton");
+    Type("senderAddressEdit", "taro@mail.example.jp");
+    Click("authCheck");
+    Click("okButton");
     EXPECT_EQ(recorder.Texts(),
               QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。",
                            "SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"}));
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
 
     for (const auto &[key, port] : {std::pair(Qt::Key_End, "465"), {Qt::Key_Home, "25"}, {Qt::Key_Down, "587"}}) {
-        QTest::keyClick(Get("SecurityCombo"), key); // the previous mode's default gives way
-        EXPECT_EQ(Text("txtSMTPPort"), port);
+        QTest::keyClick(Get("securityCombo"), key); // the previous mode's default gives way
+        EXPECT_EQ(Text("portEdit"), port);
     }
-    Click("CheckBox1");
-    Type("txtSMTPPort", "655361"); // five digits at most, and no port above 65535
-    Type("txtPassword", "s3cret!");
-    Type("dSendAdd", "jiro@example.com");
-    Click("GazouSize1");
-    Get<QComboBox>("KishuIchi")->setEditText("Docomo,N503"); // a model line without a size
-    Click("SpeedButton1");
+    Click("advancedCheck");
+    Type("portEdit", "655361"); // five digits at most, and no port above 65535
+    Type("passwordEdit", "s3cret!");
+    Type("defaultDestinationEdit", "jiro@example.com");
+    Click("modelSizeOption");
+    Get<QComboBox>("modelCombo")->setEditText("Docomo,N503"); // a model line without a size
+    Click("okButton");
     EXPECT_EQ(recorder.Texts().value(3), "'Docomo,N503' は数値ではありません");
     EXPECT_EQ(ProfileRead(SettingsFileName, "keitai", "ofsize") + ProfileRead(SettingsFileName, "Koukoku", "flg"), "5");
-    Click("GazouSize2");
-    Click("SelFileSize3");
-    for (const auto &[spin, typed] : {std::pair("SiteiGSize", "5"), {"OtSize", "1000"}}) {
+    Click("ownSizeOption");
+    Click("ownLimitOption");
+    for (const auto &[spin, typed] : {std::pair("ownSizeSpin", "5"), {"ownLimitSpin", "1000"}}) {
         Get<QSpinBox>(spin)->selectAll();
         QTest::keyClicks(Get(spin), typed);
     }
-    Click("SpeedButton1");
+    Click("okButton");
     EXPECT_EQ(std::pair(recorder.Messages.value(2).Kind, recorder.Messages.value(4).Kind),
               std::pair(MsgKind::Warning, MsgKind::Information)); // no keyring here: kept in memory
     EXPECT_EQ(folder.Read(SettingsFileName),
@@ -115,15 +115,15 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
               "[Koukoku]\r\nflg=1\r\n");
     EXPECT_EQ(PasswordStore::Find(PasswordStore::Account("mail.example.jp", "taro@mail.example.jp")), "s3cret!");
     EXPECT_EQ(QString::asprintf("%s %s %s %s %d %d %d %d %d %d %d", qPrintable(settings.FromAddress),
-                                qPrintable(settings.SmtpHost), qPrintable(settings.UserId), qPrintable(destination),
+                                qPrintable(settings.SmtpHost), qPrintable(settings.HeloName), qPrintable(destination),
                                 settings.LaunchCount, settings.SmtpPort, settings.DotSize, settings.SizeLimit,
                                 settings.AdFooter, settings.Security, settings.Auth),
               "taro@mail.example.jp mail.example.jp taro jiro@example.com 0 587 50 998800 1 1 1");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
-    EXPECT_EQ(Text("txtPassword"), "");
-    Type("txtAuthUser", "taro.y");
-    Click("SpeedButton1");
+    EXPECT_EQ(Text("passwordEdit"), "");
+    Type("loginNameEdit", "taro.y");
+    Click("okButton");
     EXPECT_EQ(std::pair(settings.AuthUser, recorder.Messages.size()), std::pair(QString("taro.y"), qsizetype(5)));
 }
 
@@ -134,8 +134,8 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
 // kelvo.ini alone.
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
-    // The changes to kelvo.ini; the options, the spin values, the ad box, whether KishuIchi,
-    // SiteiGSize and OtSize are enabled, the security, the login name, whether the password
+    // The changes to kelvo.ini; the options, the spin values, the ad box, whether modelCombo,
+    // ownSizeSpin and ownLimitSpin are enabled, the security, the login name, whether the password
     // box is enabled; the text that is not a number.
     const std::tuple<QList<std::pair<QString, QString>>, const char *, const char *> rows[] = {
         {{}, "2 3 150 40 1 | 0 1 1 | 1 hana 1", nullptr},
@@ -152,43 +152,45 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         WriteIni(changes);
         const QByteArray before = folder.Read(SettingsFileName);
         Open(false);
-        Get<QCheckBox>("CheckBox2")->setChecked(false);
-        Get<QComboBox>("SecurityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
-        Get<QCheckBox>("AuthCheck")->setChecked(true);
-        Get<QLineEdit>("txtAuthUser")->setText("cancelled");
+        Get<QCheckBox>("adFooterCheck")->setChecked(false);
+        Get<QComboBox>("securityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
+        Get<QCheckBox>("authCheck")->setChecked(true);
+        Get<QLineEdit>("loginNameEdit")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
                   error ? QStringList{QStringLiteral("'%1' は数値ではありません").arg(error)} : QStringList());
         EXPECT_EQ(QString::asprintf(
-                      "%d %d %d %d %d | %d %d %d | %d %s %d", Get<QButtonGroup>("GazouSizeButtons")->checkedId(),
-                      Get<QButtonGroup>("SelFileSizeButtons")->checkedId(), Get<QSpinBox>("SiteiGSize")->value(),
-                      Get<QSpinBox>("OtSize")->value(), Get<QCheckBox>("CheckBox2")->isChecked(), Enabled("KishuIchi"),
-                      Enabled("SiteiGSize"), Enabled("OtSize"), Get<QComboBox>("SecurityCombo")->currentIndex(),
-                      Text("txtAuthUser").isEmpty() ? "-" : qPrintable(Text("txtAuthUser")), Enabled("txtPassword")),
+                      "%d %d %d %d %d | %d %d %d | %d %s %d", Get<QButtonGroup>("pictureSizeOptions")->checkedId(),
+                      Get<QButtonGroup>("sizeLimitOptions")->checkedId(), Get<QSpinBox>("ownSizeSpin")->value(),
+                      Get<QSpinBox>("ownLimitSpin")->value(), Get<QCheckBox>("adFooterCheck")->isChecked(),
+                      Enabled("modelCombo"), Enabled("ownSizeSpin"), Enabled("ownLimitSpin"),
+                      Get<QComboBox>("securityCombo")->currentIndex(),
+                      Text("loginNameEdit").isEmpty() ? "-" : qPrintable(Text("loginNameEdit")),
+                      Enabled("passwordEdit")),
                   QString(shown));
-        EXPECT_EQ(Text("txtSMTPPort"), "25");
-        Type("txtFromMail", "taro");
-        Type("txtPassword", "typed");
-        Click("SpeedButton2");
+        EXPECT_EQ(Text("portEdit"), "25");
+        Type("senderNameEdit", "taro");
+        Type("passwordEdit", "typed");
+        Click("cancelButton");
         EXPECT_EQ(std::pair(dialog->isVisible(), folder.Read(SettingsFileName)), std::pair(false, before));
     }
     dialog->show();
-    EXPECT_EQ(Text("txtPassword"), ""); // what was typed before Cancel is gone
+    EXPECT_EQ(Text("passwordEdit"), ""); // what was typed before Cancel is gone
     Open(); // entering a radio group passes the focus on, not back and forth between the two
 
-    Click("TabButton2");
-    Get("SelFileSize")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("SiteiGSize")->hasFocus());
-    Click("GazouSize0");
-    Get("GazouSize")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("GazouSize")->hasFocus() || Get("SelFileSize")->hasFocus());
+    Click("phonePageButton");
+    Get("sizeLimitGroup")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get("ownSizeSpin")->hasFocus());
+    Click("recommendedSizeOption");
+    Get("pictureSizeGroup")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get("pictureSizeGroup")->hasFocus() || Get("sizeLimitGroup")->hasFocus());
     recorder.Clear(); // OK waits for a choice of a security kelvo does not know, then saves it
     WriteIni({{"Security", "STARTTLS"}});
     settings.UnknownSecurity = "STARTTLS";
     Open();
-    Click("SpeedButton1");
-    Get<QComboBox>("SecurityCombo")->setCurrentIndex(1);
-    Click("SpeedButton1");
+    Click("okButton");
+    Get<QComboBox>("securityCombo")->setCurrentIndex(1);
+    Click("okButton");
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
     EXPECT_EQ(ProfileRead(SettingsFileName, "smtp", "Security") + settings.UnknownSecurity, "1");
     // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.

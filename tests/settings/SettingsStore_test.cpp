@@ -69,7 +69,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
         EXPECT_EQ(
-            QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.UserId,
+            QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.HeloName,
                          dest, QString::number(s.DotSize), QString::number(s.SizeLimit), s.AdFooter ? "ad" : "-",
                          s.UnknownSecurity.isEmpty() ? QString::number(s.Security) : "?" + s.UnknownSecurity,
                          s.Auth ? "auth" : "-", s.AuthUser})
