@@ -81,7 +81,7 @@ int main(int argc, char **argv)
     main.show();
     QTest::qWait(200);
     // STARTTLS and the login "kelvo"; no password is known yet, so the send asks for it.
-    main.Settings.Security = 1;
+    main.Settings.Security = SmtpSecurity::StartTls;
     main.Settings.Auth = true;
     main.Settings.AuthUser = QStringLiteral("kelvo");
     const auto ask = main.AskPassword;

@@ -262,19 +262,10 @@ void ReadStream(Reader &in, QList<AddressEntry> &entries)
         FormatError();
 }
 
-// CP932 bytes of a text, cut to at most 255 bytes before the first character that would
-// not fit whole: half a double-byte character would come back as garbage.
+// A text as a short string's bytes: CP932, at most 255 of them.
 QByteArray ShortStringBytes(const QString &text)
 {
-    const QByteArray bytes = ToCP932(text);
-    qsizetype end = 0;
-    while (end < bytes.size()) {
-        const qsizetype next = end + CP932CharLength(static_cast<unsigned char>(bytes[end]));
-        if (next > 255)
-            break;
-        end = next;
-    }
-    return bytes.left(std::min(end, bytes.size()));
+    return CutCP932(ToCP932(text), 255);
 }
 
 class Writer

@@ -28,21 +28,6 @@ namespace {
 const QString OwnModelLine = QStringLiteral("J-Phone,J-SH010:220");
 const QString ModelListFileName = QStringLiteral("keitai.txt");
 
-// A line cut to ModelLineMaxBytes without splitting a double-byte character.
-QByteArray CutModelLine(const QByteArray &line)
-{
-    if (line.size() <= ModelLineMaxBytes)
-        return line;
-    qsizetype end = 0;
-    while (end < line.size()) {
-        const int length = CP932CharLength(static_cast<unsigned char>(line[end]));
-        if (end + length > ModelLineMaxBytes)
-            break;
-        end += length;
-    }
-    return line.left(end);
-}
-
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
 // would also cut a longer value put in from the settings file (a hand-edited
 // "123456" would come back cut on the next OK); this limit only refuses typing.
@@ -56,21 +41,6 @@ public:
 private:
     int limit;
 };
-
-bool SettingsFileExists()
-{
-    return QFileInfo(ProfilePath(SettingsFileName)).isFile();
-}
-
-QString ReadSetting(const char *section, const char *key)
-{
-    return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
-}
-
-void WriteSetting(const char *section, const char *key, const QString &value)
-{
-    ProfileWrite(SettingsFileName, QLatin1String(section), QLatin1String(key), value);
-}
 
 // Choosing an option by index the way the stored index is taken: below the first
 // option no option is chosen, past the last one the last is.
@@ -120,7 +90,7 @@ QStringList SplitModelLines(const QByteArray &bytes, bool complete)
         qsizetype length = end - start;
         if (length > 0 && bytes[start + length - 1] == '\r')
             --length;
-        lines.append(FromCP932(CutModelLine(bytes.mid(start, length))));
+        lines.append(FromCP932(CutCP932(bytes.mid(start, length), ModelLineMaxBytes)));
         start = end + 1;
     }
     return lines;
@@ -257,8 +227,7 @@ void SettingsDialog::ShowStoredSettings()
     // the other submission boxes keep a change that was cancelled: they show the file, or
     // the built-in values where it says nothing.
     ui->passwordEdit->clear();
-    ui->securityCombo->setCurrentIndex(0);
-    shownSecurity = 0;
+    ShowSecurity(SmtpSecurity::None);
     ui->authCheck->setChecked(false);
     ui->loginNameEdit->clear();
     EnableLoginBoxes();
@@ -284,31 +253,43 @@ void SettingsDialog::ShowStoredSettings()
 void SettingsDialog::ShowOlderKeys()
 {
     // In this order; a number that does not convert stops the showing at its key.
-    ui->serverEdit->setText(ReadSetting("smtp", "SMTP"));
-    ui->senderAddressEdit->setText(ReadSetting("smtp", "FromAddress"));
-    ui->senderNameEdit->setText(ReadSetting("smtp", "name"));
-    ui->defaultDestinationEdit->setText(ReadSetting("smtp", "Dest"));
-    ui->portEdit->setText(ReadSetting("smtp", "Port"));
-    ui->heloNameEdit->setText(ReadSetting("smtp", "ID"));
-    SetOptionIndex(pictureSizeOptions, StrictNumber(ReadSetting("keitai", "dotsettei")));
-    const QString kishu = ReadSetting("keitai", "kishu");
-    ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(kishu));
-    ui->modelCombo->setEditText(kishu);
-    ui->ownSizeSpin->setValue(StrictNumber(ReadSetting("keitai", "siteidot")));
-    SetOptionIndex(sizeLimitOptions, StrictNumber(ReadSetting("keitai", "rfsize")));
-    ui->ownLimitSpin->setValue(StrictNumber(ReadSetting("keitai", "ofsize")));
-    ui->adFooterCheck->setChecked(StrictNumber(ReadSetting("Koukoku", "flg")) == 1);
+    ui->serverEdit->setText(ReadSetting(Setting::Server));
+    ui->senderAddressEdit->setText(ReadSetting(Setting::SenderAddress));
+    ui->senderNameEdit->setText(ReadSetting(Setting::SenderName));
+    ui->defaultDestinationEdit->setText(ReadSetting(Setting::Destination));
+    ui->portEdit->setText(ReadSetting(Setting::ServerPort));
+    ui->heloNameEdit->setText(ReadSetting(Setting::HeloName));
+    SetOptionIndex(pictureSizeOptions, ReadNumber(Setting::PictureSizeChoice));
+    const QString modelLine = ReadSetting(Setting::ModelLine);
+    ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(modelLine));
+    ui->modelCombo->setEditText(modelLine);
+    ui->ownSizeSpin->setValue(ReadNumber(Setting::OwnPictureSize));
+    SetOptionIndex(sizeLimitOptions, ReadNumber(Setting::SizeLimitChoice));
+    ui->ownLimitSpin->setValue(ReadNumber(Setting::OwnSizeLimit));
+    ui->adFooterCheck->setChecked(ReadFlag(Setting::AdFooter));
 }
 
 void SettingsDialog::ShowSubmissionKeys()
 {
     // A Security kelvo does not know shows no choice, so that OK cannot turn it into none
     // unseen.
-    const std::optional<int> security = StoredSecurity(ReadSetting("smtp", "Security"));
-    ui->securityCombo->setCurrentIndex(security.value_or(-1));
-    shownSecurity = security.value_or(-1);
-    ui->loginNameEdit->setText(ReadSetting("smtp", "AuthUser"));
-    ui->authCheck->setChecked(StoredAuth(ReadSetting("smtp", "Auth")));
+    ShowSecurity(SecurityFromText(ReadSetting(Setting::Security)));
+    ui->loginNameEdit->setText(ReadSetting(Setting::LoginName));
+    ui->authCheck->setChecked(ReadFlag(Setting::Auth));
+}
+
+void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
+{
+    // The choices are listed in the order of SmtpSecurity's numbers.
+    ui->securityCombo->setCurrentIndex(security ? static_cast<int>(*security) : -1);
+    // No choice proposes the port of a plain connection, as none does.
+    shownSecurity = security.value_or(SmtpSecurity::None);
+}
+
+std::optional<SmtpSecurity> SettingsDialog::ChosenSecurity() const
+{
+    const int index = ui->securityCombo->currentIndex();
+    return index < 0 ? std::nullopt : std::optional(static_cast<SmtpSecurity>(index));
 }
 
 void SettingsDialog::SenderAddressEdited()
@@ -351,19 +332,20 @@ void SettingsDialog::EnableAdvancedBoxes()
 void SettingsDialog::EnablePictureSizeBoxes()
 {
     const int option = pictureSizeOptions->checkedId();
-    ui->modelCombo->setEnabled(option == 1);
-    ui->ownSizeSpin->setEnabled(option != 0 && option != 1);
+    ui->modelCombo->setEnabled(option == PictureSizeOption::FromModel);
+    // Also when no option is chosen: a stored option past the list.
+    ui->ownSizeSpin->setEnabled(option != PictureSizeOption::Recommended && option != PictureSizeOption::FromModel);
 }
 
 void SettingsDialog::EnableOwnLimitBox()
 {
-    ui->ownLimitSpin->setEnabled(sizeLimitOptions->checkedId() == 3);
+    ui->ownLimitSpin->setEnabled(sizeLimitOptions->checkedId() == SizeLimitOption::Own);
 }
 
 void SettingsDialog::ProposePortForSecurity()
 {
     // A port the user set stays; the previous mode's default gives way to the new one's.
-    const int chosen = ui->securityCombo->currentIndex();
+    const SmtpSecurity chosen = ChosenSecurity().value_or(SmtpSecurity::None);
     if (ui->portEdit->text() == QString::number(DefaultSmtpPort(shownSecurity)))
         ui->portEdit->setText(QString::number(DefaultSmtpPort(chosen)));
     shownSecurity = chosen;
@@ -395,6 +377,33 @@ void SettingsDialog::PassFocusOn(QWidget *group)
 
 void SettingsDialog::AcceptSettings()
 {
+    TakeTypedSpinValues();
+    const std::optional<SmtpSecurity> security = CheckBeforeSaving();
+    if (!security)
+        return;
+    const int port = CompleteHeloNameAndPort(*security);
+    if (!SettingsFileExists()) {
+        WriteNumber(Setting::LaunchCount, 0);
+        settings.LaunchCount = 0;
+    }
+    ApplyServerBoxes(*security, port);
+    WriteServerBoxes(*security);
+    WritePhoneBoxes();
+    // A model line whose size does not convert ends OK here, the keys above written.
+    DeriveDotSize(
+        pictureSizeOptions->checkedId(), ui->modelCombo->currentText(), [this] { return ui->ownSizeSpin->value(); },
+        settings.DotSize);
+    DeriveSizeLimit(
+        sizeLimitOptions->checkedId(), [this] { return ui->ownLimitSpin->value(); }, settings.SizeLimit);
+    const bool adFooter = ui->adFooterCheck->isChecked();
+    WriteFlag(Setting::AdFooter, adFooter);
+    settings.AdFooter = adFooter;
+    SavePassword();
+    CloseByButton(QDialog::Accepted);
+}
+
+void SettingsDialog::TakeTypedSpinValues()
+{
     // What a spin box shows is what is saved: a number typed but not yet taken (OK does
     // not take the focus from the box) counts, brought into the box's range.
     for (QSpinBox *box : {ui->ownSizeSpin, ui->ownLimitSpin}) {
@@ -403,25 +412,32 @@ void SettingsDialog::AcceptSettings()
         if (number)
             box->setValue(typed);
     }
+}
+
+std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
+{
     if (ui->serverEdit->text().isEmpty()) {
         PlainBox(QStringLiteral("SMTPサーバを入力してください。"));
-        return;
+        return std::nullopt;
     }
     if (ui->senderAddressEdit->text().isEmpty()) {
         PlainBox(QStringLiteral("メールアドレスを入力してください。"));
-        return;
+        return std::nullopt;
     }
-    const int security = ui->securityCombo->currentIndex();
-    const bool auth = ui->authCheck->isChecked();
-    if (security < 0) {
+    const std::optional<SmtpSecurity> security = ChosenSecurity();
+    if (!security) {
         WarningBox(QStringLiteral("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
-        return;
+        return std::nullopt;
     }
-    if (auth && security == 0) {
-        // A login name and password never go over a connection anyone can read.
+    if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
         WarningBox(QStringLiteral("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
-        return;
+        return std::nullopt;
     }
+    return security;
+}
+
+int SettingsDialog::CompleteHeloNameAndPort(SmtpSecurity security)
+{
     if (ui->heloNameEdit->text().isEmpty())
         ui->heloNameEdit->setText(LocalPart(ui->senderAddressEdit->text()));
     // Not a number, or no port at all: the chosen security's default (25 without one).
@@ -433,12 +449,11 @@ void SettingsDialog::AcceptSettings()
     } catch (const Exception &) {
     }
     ui->portEdit->setText(QString::number(port));
+    return port;
+}
 
-    if (!SettingsFileExists()) {
-        WriteSetting("web", "kai", QStringLiteral("0"));
-        settings.LaunchCount = 0;
-    }
-
+void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
+{
     settings.FromName = ui->senderNameEdit->text();
     settings.FromAddress = ui->senderAddressEdit->text();
     settings.SmtpPort = port;
@@ -446,41 +461,32 @@ void SettingsDialog::AcceptSettings()
     settings.HeloName = ui->heloNameEdit->text();
     settings.Security = security;
     settings.UnknownSecurity.clear();
-    settings.Auth = auth;
+    settings.Auth = ui->authCheck->isChecked();
     settings.AuthUser = ui->loginNameEdit->text();
     if (setDestination)
         setDestination(ui->defaultDestinationEdit->text());
+}
 
-    const int dotsettei = pictureSizeOptions->checkedId();
-    const int rfsize = sizeLimitOptions->checkedId();
-    const QString kishu = ui->modelCombo->currentText();
-    WriteSetting("smtp", "name", ui->senderNameEdit->text());
-    WriteSetting("smtp", "FromAddress", ui->senderAddressEdit->text());
-    WriteSetting("smtp", "Port", ui->portEdit->text());
-    WriteSetting("smtp", "SMTP", ui->serverEdit->text());
-    WriteSetting("smtp", "ID", ui->heloNameEdit->text());
-    WriteSetting("smtp", "Dest", ui->defaultDestinationEdit->text());
-    WriteSetting("smtp", "Security", QString::number(security));
-    WriteSetting("smtp", "Auth", auth ? QStringLiteral("1") : QStringLiteral("0"));
-    WriteSetting("smtp", "AuthUser", ui->loginNameEdit->text());
-    WriteSetting("keitai", "dotsettei", QString::number(dotsettei));
-    WriteSetting("keitai", "kishu", kishu);
-    WriteSetting("keitai", "siteidot", QString::number(ui->ownSizeSpin->value()));
-    WriteSetting("keitai", "rfsize", QString::number(rfsize));
-    WriteSetting("keitai", "ofsize", QString::number(ui->ownLimitSpin->value()));
+void SettingsDialog::WriteServerBoxes(SmtpSecurity security)
+{
+    WriteSetting(Setting::SenderName, ui->senderNameEdit->text());
+    WriteSetting(Setting::SenderAddress, ui->senderAddressEdit->text());
+    WriteSetting(Setting::ServerPort, ui->portEdit->text());
+    WriteSetting(Setting::Server, ui->serverEdit->text());
+    WriteSetting(Setting::HeloName, ui->heloNameEdit->text());
+    WriteSetting(Setting::Destination, ui->defaultDestinationEdit->text());
+    WriteNumber(Setting::Security, static_cast<int>(security));
+    WriteFlag(Setting::Auth, ui->authCheck->isChecked());
+    WriteSetting(Setting::LoginName, ui->loginNameEdit->text());
+}
 
-    // A model line whose size does not convert ends OK here, the keys above written.
-    DeriveDotSize(
-        dotsettei, kishu, [this] { return ui->ownSizeSpin->value(); }, settings.DotSize);
-    DeriveSizeLimit(
-        rfsize, [this] { return ui->ownLimitSpin->value(); }, settings.SizeLimit);
-
-    const bool ad = ui->adFooterCheck->isChecked();
-    WriteSetting("Koukoku", "flg", ad ? QStringLiteral("1") : QStringLiteral("2"));
-    settings.AdFooter = ad;
-
-    SavePassword();
-    CloseByButton(QDialog::Accepted);
+void SettingsDialog::WritePhoneBoxes()
+{
+    WriteNumber(Setting::PictureSizeChoice, pictureSizeOptions->checkedId());
+    WriteSetting(Setting::ModelLine, ui->modelCombo->currentText());
+    WriteNumber(Setting::OwnPictureSize, ui->ownSizeSpin->value());
+    WriteNumber(Setting::SizeLimitChoice, sizeLimitOptions->checkedId());
+    WriteNumber(Setting::OwnSizeLimit, ui->ownLimitSpin->value());
 }
 
 void SettingsDialog::SavePassword()

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QButtonGroup;
 class QCloseEvent;
@@ -65,19 +66,34 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Each showing: the boxes as kelvo.ini has them, or the first run's.
     void ShowStoredSettings();
     void ShowOlderKeys();
     void ShowSubmissionKeys();
+    void ShowSecurity(std::optional<SmtpSecurity> security);
+    std::optional<SmtpSecurity> ChosenSecurity() const;
+
+    // OK: checks the boxes, then puts them into the settings in memory and kelvo.ini.
     void AcceptSettings();
+    void TakeTypedSpinValues();
+    // The security chosen, or nothing when a box is missing or wrong (the user was told).
+    std::optional<SmtpSecurity> CheckBeforeSaving();
+    // Fills an empty HELO name box and settles the port box; the port it holds then.
+    int CompleteHeloNameAndPort(SmtpSecurity security);
+    void ApplyServerBoxes(SmtpSecurity security, int port);
+    void WriteServerBoxes(SmtpSecurity security);
+    void WritePhoneBoxes();
+    void SavePassword();
+    // Cancel: on the first run, the user may end kelvo instead.
     void CancelSettings();
+
     void SenderAddressEdited();
     void ProposeServer();
+    void ProposePortForSecurity();
     void EnableAdvancedBoxes();
     void EnablePictureSizeBoxes();
     void EnableOwnLimitBox();
-    void ProposePortForSecurity();
     void EnableLoginBoxes();
-    void SavePassword();
     void PassFocusOn(QWidget *group);
     void CloseByButton(int result);
 
@@ -88,5 +104,5 @@ private:
     QButtonGroup *sizeLimitOptions;
     bool closingByButton = false;
     // The security whose default port the port box was last measured against.
-    int shownSecurity = 0;
+    SmtpSecurity shownSecurity = SmtpSecurity::None;
 };

@@ -338,7 +338,7 @@ TEST(SendCommand, SendsAfterFailedOnes)
     w.main.Settings.SmtpPort = server.Port();
     w.Trigger("sendAction");
     EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
-    w.main.Settings.Security = 1;
+    w.main.Settings.Security = SmtpSecurity::StartTls;
     w.main.Settings.Auth = true; // no login name: the sender's address
     PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
     w.Trigger("sendAction");
@@ -435,7 +435,7 @@ TEST(SendCommand, ThroughAProvider)
     };
     for (const auto &[security, typed, box, mails] : rows) {
         SCOPED_TRACE(typed ? typed : "cancelled");
-        w.main.Settings.Security = security;
+        w.main.Settings.Security = SmtpSecurity(security);
         asked = 0;
         answer = typed;
         w.Send("hi", "hanako@example.jp", "body");
@@ -476,8 +476,9 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
         SCOPED_TRACE(keyring ? "keyring" : "server");
         S server(keyring ? S::Script{S::Say("220 hi"), S::ExpectAnyLine(), S::Hangup()}
                          : S::Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
-        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});   // no picture: send anyway
-        w.main.Settings.Security = w.main.Settings.Auth = keyring; // STARTTLS with a login
+        TestWindow w(KelvoIni(server.Port()), {MsgResult::Yes});                          // no picture: send anyway
+        w.main.Settings.Security = keyring ? SmtpSecurity::StartTls : SmtpSecurity::None; // with a login
+        w.main.Settings.Auth = keyring;
         QString waiting;
         w.main.FindPassword = [&](const QString &) -> std::optional<QString> {
             waiting = w.main.StatusText(); // and the window manager's close comes in
@@ -523,7 +524,8 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     SmtpSink sink(SmtpSink::StartTls);
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
-    w.main.Settings.Security = w.main.Settings.Auth = true;
+    w.main.Settings.Security = SmtpSecurity::StartTls;
+    w.main.Settings.Auth = true;
     w.main.Settings.AuthUser = "kelvo";
     int asked = 0;
     w.main.AskPassword = [&](const QString &host, const QString &user) {

@@ -98,7 +98,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
     Get<QComboBox>("modelCombo")->setEditText("Docomo,N503"); // a model line without a size
     Click("okButton");
     EXPECT_EQ(recorder.Texts().value(3), "'Docomo,N503' は数値ではありません");
-    EXPECT_EQ(ProfileRead(SettingsFileName, "keitai", "ofsize") + ProfileRead(SettingsFileName, "Koukoku", "flg"), "5");
+    EXPECT_EQ(ReadSetting(Setting::OwnSizeLimit) + ReadSetting(Setting::AdFooter), "5");
     Click("ownSizeOption");
     Click("ownLimitOption");
     for (const auto &[spin, typed] : {std::pair("ownSizeSpin", "5"), {"ownLimitSpin", "1000"}}) {
@@ -117,7 +117,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
     EXPECT_EQ(QString::asprintf("%s %s %s %s %d %d %d %d %d %d %d", qPrintable(settings.FromAddress),
                                 qPrintable(settings.SmtpHost), qPrintable(settings.HeloName), qPrintable(destination),
                                 settings.LaunchCount, settings.SmtpPort, settings.DotSize, settings.SizeLimit,
-                                settings.AdFooter, settings.Security, settings.Auth),
+                                settings.AdFooter, int(settings.Security), settings.Auth),
               "taro@mail.example.jp mail.example.jp taro jiro@example.com 0 587 50 998800 1 1 1");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
@@ -192,7 +192,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     Get<QComboBox>("securityCombo")->setCurrentIndex(1);
     Click("okButton");
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
-    EXPECT_EQ(ProfileRead(SettingsFileName, "smtp", "Security") + settings.UnknownSecurity, "1");
+    EXPECT_EQ(ReadSetting(Setting::Security) + settings.UnknownSecurity, "1");
     // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
     folder.Write("keitai.txt", QByteArray(2 * ModelFileMaxBytes, 'z'));
     EXPECT_EQ(ReadModelList(folder.File("keitai.txt")), QStringList());

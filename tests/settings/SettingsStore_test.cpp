@@ -71,7 +71,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         EXPECT_EQ(
             QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.HeloName,
                          dest, QString::number(s.DotSize), QString::number(s.SizeLimit), s.AdFooter ? "ad" : "-",
-                         s.UnknownSecurity.isEmpty() ? QString::number(s.Security) : "?" + s.UnknownSecurity,
+                         s.UnknownSecurity.isEmpty() ? QString::number(int(s.Security)) : "?" + s.UnknownSecurity,
                          s.Auth ? "auth" : "-", s.AuthUser})
                 .join(' '),
             summary);
@@ -103,7 +103,7 @@ TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
     TestFolder folder;
     const QList<AddressEntry> book{{QStringLiteral("山田"), {QStringLiteral("taro@example.jp")}}};
     const std::tuple<QString, QByteArray, std::function<void()>, QString> rows[] = {
-        {SettingsFileName, ToCP932(Ini), [] { ProfileWrite(SettingsFileName, "web", "kai", "4"); },
+        {SettingsFileName, ToCP932(Ini), [] { WriteNumber(Setting::LaunchCount, 4); },
          folder.File(SettingsFileName) + QStringLiteral(" に書き込めません")},
         {AddressFileName, WriteAddressStream(book), [&] { WriteAddressFile(AddressFileName, book + book + book); },
          QStringLiteral("ファイル address.dat を作成できません")},
