@@ -139,35 +139,57 @@ void SkipProperties(Reader &in, int depth)
         SkipValue(in, in.NextTag(), depth);
 }
 
-void SkipValue(Reader &in, Tag tag, int depth)
+// The size of a value that its tag alone tells; -1 for the others.
+int FixedSize(Tag tag)
 {
-    if (depth > MaxNesting)
-        FormatError();
     switch (tag) {
     case Tag::Null:
     case Tag::False:
     case Tag::True:
     case Tag::Nil:
-        break;
+        return 0;
     case Tag::Int8:
-        in.Skip(1);
-        break;
+        return 1;
     case Tag::Int16:
-        in.Skip(2);
-        break;
+        return 2;
     case Tag::Int32:
     case Tag::Single:
-        in.Skip(4);
-        break;
+        return 4;
     case Tag::Currency:
     case Tag::Date:
     case Tag::Int64:
     case Tag::Double:
-        in.Skip(8);
-        break;
+        return 8;
     case Tag::Extended:
-        in.Skip(10);
-        break;
+        return 10;
+    default:
+        return -1;
+    }
+}
+
+void SkipCollection(Reader &in, int depth)
+{
+    while (in.PeekTag() != Tag::Null) {
+        // An item may be preceded by its order as an integer.
+        const Tag next = in.PeekTag();
+        if (next == Tag::Int8 || next == Tag::Int16 || next == Tag::Int32)
+            SkipValue(in, in.NextTag(), depth + 1);
+        if (in.NextTag() != Tag::List)
+            FormatError();
+        SkipProperties(in, depth + 1);
+    }
+    in.Byte();
+}
+
+void SkipValue(Reader &in, Tag tag, int depth)
+{
+    if (depth > MaxNesting)
+        FormatError();
+    if (const int size = FixedSize(tag); size >= 0) {
+        in.Skip(size);
+        return;
+    }
+    switch (tag) {
     case Tag::String:
     case Tag::Ident:
         in.ShortString();
@@ -191,16 +213,7 @@ void SkipValue(Reader &in, Tag tag, int depth)
         in.Byte();
         break;
     case Tag::Collection:
-        while (in.PeekTag() != Tag::Null) {
-            // An item may be preceded by its order as an integer.
-            const Tag next = in.PeekTag();
-            if (next == Tag::Int8 || next == Tag::Int16 || next == Tag::Int32)
-                SkipValue(in, in.NextTag(), depth + 1);
-            if (in.NextTag() != Tag::List)
-                FormatError();
-            SkipProperties(in, depth + 1);
-        }
-        in.Byte();
+        SkipCollection(in, depth);
         break;
     default:
         FormatError();

@@ -25,7 +25,7 @@
 
 namespace {
 
-const QString OwnModelLine = QStringLiteral("J-Phone,J-SH010:220");
+const QString BuiltInModelLine = QStringLiteral("J-Phone,J-SH010:220");
 const QString ModelListFileName = QStringLiteral("keitai.txt");
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
@@ -128,6 +128,7 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     // No close box in the title bar; Escape and the window manager's close are
     // refused by reject() and closeEvent().
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Placed by coordinates, at the size and position the dialog has always had.
     setFixedSize(380, 301);
     move(198, 137);
     setFont(WindowFont());
@@ -148,6 +149,12 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
         OptionGroup(this, {ui->smtpPageButton, ui->phonePageButton, ui->optionPageButton, ui->securityPageButton});
     connect(tabs, &QButtonGroup::idClicked, ui->pages, &QStackedWidget::setCurrentIndex);
 
+    ConnectBoxes();
+    FillModelList();
+}
+
+void SettingsDialog::ConnectBoxes()
+{
     connect(ui->okButton, &QToolButton::clicked, this, [this] { RunCommand([this] { AcceptSettings(); }); });
     connect(ui->cancelButton, &QToolButton::clicked, this, [this] { RunCommand([this] { CancelSettings(); }); });
     // Like the edit's change event, this runs for the showing's own filling too.
@@ -164,18 +171,23 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     ui->serverEdit->installEventFilter(this);
     ui->pictureSizeGroup->installEventFilter(this);
     ui->sizeLimitGroup->installEventFilter(this);
+}
 
-    // The form's own entry is sorted in with the file's lines.
-    if (QFileInfo(QDir::current().filePath(ModelListFileName)).isFile()) {
-        QStringList lines = ReadModelList(QDir::current().filePath(ModelListFileName));
-        lines.prepend(OwnModelLine);
-        SortModelLines(lines);
-        const QString text = ui->modelCombo->currentText();
-        ui->modelCombo->clear();
-        ui->modelCombo->addItems(lines);
-        ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(text));
-        ui->modelCombo->setEditText(text);
-    }
+void SettingsDialog::FillModelList()
+{
+    // The list keeps its one built-in line unless keitai.txt is in the working folder; the
+    // built-in line is then sorted in with the file's.
+    const QString path = QDir::current().filePath(ModelListFileName);
+    if (!QFileInfo(path).isFile())
+        return;
+    QStringList lines = ReadModelList(path);
+    lines.prepend(BuiltInModelLine);
+    SortModelLines(lines);
+    const QString text = ui->modelCombo->currentText();
+    ui->modelCombo->clear();
+    ui->modelCombo->addItems(lines);
+    ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(text));
+    ui->modelCombo->setEditText(text);
 }
 
 SettingsDialog::~SettingsDialog() = default;

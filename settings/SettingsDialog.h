@@ -66,6 +66,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void ConnectBoxes();
+    void FillModelList();
+
     // Each showing: the boxes as kelvo.ini has them, or the first run's.
     void ShowStoredSettings();
     void ShowOlderKeys();
