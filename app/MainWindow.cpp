@@ -7,24 +7,18 @@
 #include "app/PasswordDialog.h"
 #include "imaging/Pipeline.h"
 #include "platform/Command.h"
-#include "platform/Exception.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
-#include "platform/ProgramFolder.h"
 
-#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLayout>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QScopeGuard>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -35,7 +29,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     setFont(WindowFont());
     setObjectName(QStringLiteral("mainWindow"));
     FixFrame();
-    SetUpBoxes();
+    SetUpMenusAndBoxes();
     SetUpPreview();
     SetUpSmtpClient();
     VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
@@ -60,7 +54,7 @@ void MainWindow::FixFrame()
     move(247, 121);
 }
 
-void MainWindow::SetUpBoxes()
+void MainWindow::SetUpMenusAndBoxes()
 {
     ui->newMailAction->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
     ui->openPictureItem->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));

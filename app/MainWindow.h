@@ -92,7 +92,7 @@ protected:
 
 private:
     void FixFrame();
-    void SetUpBoxes();
+    void SetUpMenusAndBoxes();
     void SetUpPreview();
     void SetUpSmtpClient();
     void BindSmtpEvents();

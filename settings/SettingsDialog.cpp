@@ -25,7 +25,6 @@
 
 namespace {
 
-const QString BuiltInModelLine = QStringLiteral("J-Phone,J-SH010:220");
 const QString ModelListFileName = QStringLiteral("keitai.txt");
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
@@ -181,7 +180,7 @@ void SettingsDialog::FillModelList()
     if (!QFileInfo(path).isFile())
         return;
     QStringList lines = ReadModelList(path);
-    lines.prepend(BuiltInModelLine);
+    lines.prepend(ui->modelCombo->itemText(0));
     SortModelLines(lines);
     const QString text = ui->modelCombo->currentText();
     ui->modelCombo->clear();
