@@ -40,6 +40,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // address.dat from the working folder, as far as it reads.
     void ReadBook();
     void ShowEntries(const QList<AddressEntry> &entries);
     void AppendEntry(const AddressEntry &entry);
