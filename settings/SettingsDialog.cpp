@@ -293,7 +293,7 @@ void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
 {
     // The choices are listed in the order of SmtpSecurity's numbers.
     ui->securityCombo->setCurrentIndex(security ? static_cast<int>(*security) : -1);
-    // No choice proposes the port of a plain connection, as none does.
+    // With nothing chosen, the port box is measured against a plain connection's port.
     shownSecurity = security.value_or(SmtpSecurity::None);
 }
 
