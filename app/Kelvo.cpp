@@ -13,7 +13,9 @@ int RunKelvo()
     // Created in this order and kept for the whole run: the settings dialog reads
     // keitai.txt and the address book reads address.dat as they are made.
     MainWindow mainWindow;
-    const DestinationSetter setDestination = [&mainWindow](const QString &text) { mainWindow.SetDestinationText(text); };
+    const DestinationSetter setDestination = [&mainWindow](const QString &text) {
+        mainWindow.SetDestinationText(text);
+    };
     SettingsDialog settingsDialog(mainWindow.Settings, setDestination, &mainWindow);
     AddressBookDialog addressBookDialog(setDestination, &mainWindow);
     mainWindow.SetDialogs(&settingsDialog, &addressBookDialog);

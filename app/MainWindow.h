@@ -28,8 +28,8 @@ constexpr int SmtpTimeOut = 60000;
 // the held picture and the SMTP client.
 //
 // In tests: construct it, set the dialogs with SetDialogs (any QDialog will do), and
-// show() it; the first showing step (FormShow) runs from the event loop right after
-// the window is shown, so process events (QTest::qWait) before looking at its effects.
+// show() it; the start-up step (StartUp) runs from the event loop right after the window
+// is first shown, so process events (QTest::qWait) before looking at its effects.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -39,9 +39,9 @@ public:
 
     void SetDialogs(QDialog *settings, QDialog *addressBook);
 
-    // The first showing: settings loading or the first-run dialog, and the launch
-    // counter with its question.
-    void FormShow();
+    // At the first showing: the settings loaded, or the first run's settings dialog; then
+    // the launch counter with its question.
+    void StartUp();
 
     // Text of the destination box; the dialogs set it through this.
     void SetDestinationText(const QString &text);
@@ -50,7 +50,7 @@ public:
     void SetStatusText(const QString &text);
     QString StatusText() const;
 
-    // The held picture (the graphic of the picture control PicData) is there.
+    // A picture is held (and shown in the preview).
     bool PicturePresent() const { return !Picture.isNull(); }
 
     // Takes dropped files in their order: the first whose extension names a picture
@@ -69,9 +69,6 @@ public:
     // replaces it. A locked keyring may take a while to answer, and the window stays alive
     // meanwhile: it may even be closed before the lookup returns.
     std::function<std::optional<QString>(const QString &account)> FindPassword;
-
-    // The send command: the picture, subject, destination and body as one mail.
-    void acSendExecute();
 
     // The SMTP client of the window, with its handlers bound.
     SmtpClient *smtpClient = nullptr;
@@ -94,17 +91,42 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    void FixFrame();
+    void SetUpMenusAndBoxes();
+    void SetUpPreview();
+    void SetUpSmtpClient();
+    void BindSmtpEvents();
+    void TakeDropsOnTheWindow();
+    void SetUpProgressBar();
+    void SetUpAskers();
+    void ConnectCommands();
+    void CountLaunch();
+
     void SetPicture(const QImage &picture);
     void ClearPicture();
-    void acGrayExecute();
-    void acSaveExecute();
-
-    void acWebExecute();
+    void MakeGrey();
+    void SavePicture();
+    void OpenHomePage();
     void ShowVersion();
     void ShowSettings();
     void ShowAddressBook();
-    void BindSmtpEvents();
+
+    // The send command (SendCommand.cpp): one send at a time, then the picture, subject,
+    // destination and body as one mail, in these steps. A step that returns nothing or
+    // false has ended the send, having told the user why.
     void RunSend();
+    void ComposeAndSend();
+    bool SettingsAllowSending();
+    bool PictureOrConsent();
+    std::optional<QByteArray> CheckedToEntry();
+    std::optional<QString> PasswordFor(const QString &account, const QString &login);
+    void AppendFooter();
+    void FillClient(const QString &login, const QString &password);
+    void ComposeMessage(const QByteArray &toEntry);
+    QString WriteAttachment();
+    bool AttachmentFitsOrConsent(const QString &attachment);
+    void ConnectAndSend(const QString &account);
+    void DisconnectAfterSending();
 
     std::unique_ptr<Ui::MainWindow> ui;
     bool shownOnce = false;

@@ -10,18 +10,18 @@ PasswordDialog::PasswordDialog(const QString &host, const QString &user, QWidget
     : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>())
 {
     ui->setupUi(this);
-    setFont(FormFont());
+    setFont(WindowFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    ui->lblPrompt->setText(
+    ui->promptLabel->setText(
         QStringLiteral("%1 に %2 としてログインします。\nパスワードを入力してください。").arg(host, user));
     // A password is never empty: OK waits for one, so an early Return does not try the
     // server with nothing.
-    ui->btnOK->setEnabled(false);
-    connect(ui->txtPassword, &QLineEdit::textChanged, this,
-            [this](const QString &text) { ui->btnOK->setEnabled(!text.isEmpty()); });
-    connect(ui->btnOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    ui->txtPassword->setFocus();
+    ui->okButton->setEnabled(false);
+    connect(ui->passwordEdit, &QLineEdit::textChanged, this,
+            [this](const QString &text) { ui->okButton->setEnabled(!text.isEmpty()); });
+    connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    ui->passwordEdit->setFocus();
 }
 
 PasswordDialog::~PasswordDialog() = default;
@@ -31,7 +31,7 @@ std::optional<QString> PasswordDialog::Ask(const QString &host, const QString &u
     PasswordDialog dialog(host, user, parent);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    const QString password = dialog.ui->txtPassword->text();
-    dialog.ui->txtPassword->clear();
+    const QString password = dialog.ui->passwordEdit->text();
+    dialog.ui->passwordEdit->clear();
     return password;
 }

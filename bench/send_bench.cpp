@@ -105,7 +105,7 @@ int main(int argc, char **argv)
             clock.start();
             main.DropFiles({photo});
             const double dropped = clock.nsecsElapsed() / 1e6;
-            main.findChild<QAction *>("acSend")->trigger();
+            main.findChild<QAction *>("sendAction")->trigger();
             const double end = clock.nsecsElapsed() / 1e6;
             const auto at = [&](const QString &text) {
                 for (const auto &[t, s] : marks)

@@ -4,6 +4,7 @@
 #include "mail/HeaderList.h"
 #include "mail/MailMessage.h"
 #include "net/SocketClient.h"
+#include "platform/SmtpSecurity.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -16,10 +17,6 @@
 using THeaderInComplete = std::function<void(bool &handled, int hiType)>;
 using TRecipientNotFound = std::function<void(const QByteArray &Recipient)>;
 using TFileItem = std::function<void(const QString &Filename)>;
-
-// How the connection is protected: not at all, by STARTTLS after the greeting, or by TLS
-// from the first byte.
-enum class SmtpSecurity { None = 0, StartTls = 1, Tls = 2 };
 
 // The server refused the login's credentials (535); the message gives the server's reply.
 class EAuthError : public ESockError

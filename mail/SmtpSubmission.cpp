@@ -38,7 +38,7 @@ void SmtpClient::CheckSubmission() const
 {
     if (!Auth)
         return;
-    if (Security == SmtpSecurity::None)
+    if (!ProtectsLogin(Security))
         throw Exception(QStringLiteral("パスワードを暗号化せずに送ることはできません。"
                                        "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
     if (AuthUser.contains('\0') || Password.contains('\0'))

@@ -106,3 +106,17 @@ QByteArray ToCodePage(const QString &text, const char *charset, char replacement
         *lossless = ok;
     return out;
 }
+
+QByteArray CutCP932(const QByteArray &bytes, qsizetype maxBytes)
+{
+    if (bytes.size() <= maxBytes)
+        return bytes;
+    qsizetype end = 0;
+    while (end < bytes.size()) {
+        const int length = CP932CharLength(static_cast<unsigned char>(bytes[end]));
+        if (end + length > maxBytes)
+            break;
+        end += length;
+    }
+    return bytes.left(end);
+}

@@ -28,3 +28,8 @@ inline int CP932CharLength(unsigned char lead)
 {
     return ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) ? 2 : 1;
 }
+
+// CP932 bytes cut to at most `maxBytes`, before the first character that would not fit
+// whole: half a double-byte character would read back as garbage. Bytes that fit are
+// kept as they are.
+QByteArray CutCP932(const QByteArray &bytes, qsizetype maxBytes);

@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-QFont FormFont()
+QFont WindowFont()
 {
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});

@@ -81,14 +81,14 @@ int main(int argc, char **argv)
     main.show();
     QTest::qWait(200);
     // STARTTLS and the login "kelvo"; no password is known yet, so the send asks for it.
-    main.Settings.Security = 1;
+    main.Settings.Security = SmtpSecurity::StartTls;
     main.Settings.Auth = true;
     main.Settings.AuthUser = QStringLiteral("kelvo");
     const auto ask = main.AskPassword;
     main.AskPassword = [&](const QString &host, const QString &user) {
         QTimer::singleShot(300, &main, [&] {
             QWidget *prompt = QApplication::activeModalWidget();
-            auto *box = prompt ? prompt->findChild<QLineEdit *>(QStringLiteral("txtPassword")) : nullptr;
+            auto *box = prompt ? prompt->findChild<QLineEdit *>(QStringLiteral("passwordEdit")) : nullptr;
             if (!box) {
                 saved = false;
                 return;
@@ -101,8 +101,8 @@ int main(int argc, char **argv)
     };
     SaveJpeg(Landscape(), work.filePath(QStringLiteral("photo.jpg")), 95);
     main.DropFiles({work.filePath(QStringLiteral("photo.jpg"))});
-    main.findChild<QLineEdit *>(QStringLiteral("txtSubject"))->setText(QStringLiteral("週末の写真"));
-    main.findChild<QPlainTextEdit *>(QStringLiteral("txtBody"))
+    main.findChild<QLineEdit *>(QStringLiteral("subjectEdit"))->setText(QStringLiteral("週末の写真"));
+    main.findChild<QPlainTextEdit *>(QStringLiteral("bodyEdit"))
         ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
 
     int packets = 0;
@@ -112,7 +112,7 @@ int main(int argc, char **argv)
         if (++packets == 1)
             saved = Save(main, out + QStringLiteral("/send-in-progress.png")) && saved;
     };
-    main.findChild<QAction *>(QStringLiteral("acSend"))->trigger();
+    main.findChild<QAction *>(QStringLiteral("sendAction"))->trigger();
     if (!boxes.Messages.isEmpty() || packets < 2) {
         std::fprintf(stderr, "the send did not go as planned (%d packets): %s\n", packets,
                      qPrintable(boxes.Texts().join(QLatin1Char('|'))));

@@ -48,24 +48,24 @@ AddressBookDialog::AddressBookDialog(DestinationSetter setDestination, QWidget *
     : QDialog(parent), ui(std::make_unique<Ui::AddressBookDialog>()), setDestination(std::move(setDestination))
 {
     ui->setupUi(this);
-    setFont(FormFont());
+    setFont(WindowFont());
     setFixedSize(400, 393);
     // No close button in the title bar: the dialog is left only through its buttons.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    ui->AddressList->header()->setSectionResizeMode(QHeaderView::Stretch);
-    ui->AddressList->header()->setSectionsMovable(false);
+    ui->addressList->header()->setSectionResizeMode(QHeaderView::Stretch);
+    ui->addressList->header()->setSectionsMovable(false);
 
-    connect(ui->SpeedButton1, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton1Click(); }); });
-    connect(ui->SpeedButton2, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton2Click(); }); });
-    connect(ui->SpeedButton3, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton3Click(); }); });
-    connect(ui->SpeedButton4, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SpeedButton4Click(); }); });
+    connect(ui->pasteButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { PasteSelected(); }); });
+    connect(ui->addButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { AddTyped(); }); });
+    connect(ui->closeButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SaveAndClose(); }); });
+    connect(ui->deleteButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { DeleteSelected(); }); });
 
-    RunCommand([this] { FormCreate(); });
+    RunCommand([this] { ReadBook(); });
 }
 
 AddressBookDialog::~AddressBookDialog() = default;
 
-void AddressBookDialog::FormCreate()
+void AddressBookDialog::ReadBook()
 {
     // The book is looked up in the working folder, not beside the program.
     if (!QFileInfo(AddressFileName).isFile())
@@ -81,21 +81,21 @@ void AddressBookDialog::FormCreate()
 QList<AddressEntry> AddressBookDialog::Entries() const
 {
     QList<AddressEntry> entries;
-    for (int i = 0; i < ui->AddressList->topLevelItemCount(); ++i)
-        entries.append(ui->AddressList->topLevelItem(i)->data(0, EntryRole).value<AddressEntry>());
+    for (int i = 0; i < ui->addressList->topLevelItemCount(); ++i)
+        entries.append(ui->addressList->topLevelItem(i)->data(0, EntryRole).value<AddressEntry>());
     return entries;
 }
 
 void AddressBookDialog::ShowEntries(const QList<AddressEntry> &entries)
 {
-    ui->AddressList->clear();
+    ui->addressList->clear();
     for (const AddressEntry &entry : entries)
         AppendEntry(entry);
 }
 
 void AddressBookDialog::AppendEntry(const AddressEntry &entry)
 {
-    auto *item = new QTreeWidgetItem(ui->AddressList);
+    auto *item = new QTreeWidgetItem(ui->addressList);
     item->setText(0, entry.Caption);
     item->setText(1, entry.SubItems.value(0));
     item->setData(0, EntryRole, QVariant::fromValue(entry));
@@ -109,10 +109,10 @@ void AddressBookDialog::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
-void AddressBookDialog::SpeedButton2Click()
+void AddressBookDialog::AddTyped()
 {
-    const QString name = ui->AddNameText->text();
-    const QString address = ui->AddTelText->text();
+    const QString name = ui->nameEdit->text();
+    const QString address = ui->addressEdit->text();
     if (name.isEmpty() || address.isEmpty())
         return;
     if (!address.contains(u'@')) {
@@ -125,9 +125,9 @@ void AddressBookDialog::SpeedButton2Click()
     AppendEntry(entry);
 }
 
-void AddressBookDialog::SpeedButton4Click()
+void AddressBookDialog::DeleteSelected()
 {
-    const QList<QTreeWidgetItem *> selected = ui->AddressList->selectedItems();
+    const QList<QTreeWidgetItem *> selected = ui->addressList->selectedItems();
     if (selected.isEmpty()) {
         PlainBox(QStringLiteral("削除したいアドレスを選択してください。"));
         return;
@@ -135,16 +135,16 @@ void AddressBookDialog::SpeedButton4Click()
     delete selected.first();
     // The selection does not move on to a neighbour: a second click must not delete
     // an entry the user never chose.
-    ui->AddressList->clearSelection();
+    ui->addressList->clearSelection();
 }
 
-void AddressBookDialog::SpeedButton1Click()
+void AddressBookDialog::PasteSelected()
 {
-    if (ui->AddressList->topLevelItemCount() == 0) {
+    if (ui->addressList->topLevelItemCount() == 0) {
         PlainBox(QStringLiteral("メールアドレスが登録されていません。"));
         return;
     }
-    const QList<QTreeWidgetItem *> selected = ui->AddressList->selectedItems();
+    const QList<QTreeWidgetItem *> selected = ui->addressList->selectedItems();
     if (selected.isEmpty()) {
         PlainBox(QStringLiteral("アドレスを選択してください。"));
         return;
@@ -152,10 +152,10 @@ void AddressBookDialog::SpeedButton1Click()
     const AddressEntry entry = selected.first()->data(0, EntryRole).value<AddressEntry>();
     if (setDestination)
         setDestination(CommaText(entry.SubItems));
-    SpeedButton3Click();
+    SaveAndClose();
 }
 
-void AddressBookDialog::SpeedButton3Click()
+void AddressBookDialog::SaveAndClose()
 {
     // A failed write throws before the dialog closes, so the user can try again.
     WriteAddressFile(AddressFileName, Entries());

@@ -40,15 +40,16 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void FormCreate();
+    // address.dat from the working folder, as far as it reads.
+    void ReadBook();
     void ShowEntries(const QList<AddressEntry> &entries);
     void AppendEntry(const AddressEntry &entry);
 
-    // Button handlers.
-    void SpeedButton1Click(); // paste
-    void SpeedButton2Click(); // add
-    void SpeedButton3Click(); // close
-    void SpeedButton4Click(); // delete
+    // The buttons.
+    void AddTyped(); // the name and address typed below the list, as a new entry
+    void DeleteSelected();
+    void PasteSelected(); // into the main window's destination box, then closes
+    void SaveAndClose();  // writes address.dat first
 
     std::unique_ptr<Ui::AddressBookDialog> ui;
     DestinationSetter setDestination;

@@ -10,30 +10,30 @@
 
 namespace {
 
-// Value tags of the component stream.
-enum Tag : quint8 {
-    vaNull = 0x00,
-    vaList = 0x01,
-    vaInt8 = 0x02,
-    vaInt16 = 0x03,
-    vaInt32 = 0x04,
-    vaExtended = 0x05,
-    vaString = 0x06,
-    vaIdent = 0x07,
-    vaFalse = 0x08,
-    vaTrue = 0x09,
-    vaBinary = 0x0A,
-    vaSet = 0x0B,
-    vaLString = 0x0C,
-    vaNil = 0x0D,
-    vaCollection = 0x0E,
-    vaSingle = 0x0F,
-    vaCurrency = 0x10,
-    vaDate = 0x11,
-    vaWString = 0x12,
-    vaInt64 = 0x13,
-    vaUTF8String = 0x14,
-    vaDouble = 0x15,
+// The tag byte before each value of the stream, saying what kind of value follows.
+enum class Tag : quint8 {
+    Null = 0x00, // also ends a list, a collection or an object's properties
+    List = 0x01,
+    Int8 = 0x02,
+    Int16 = 0x03,
+    Int32 = 0x04,
+    Extended = 0x05, // 10-byte floating point
+    String = 0x06,   // short string
+    Ident = 0x07,    // short string
+    False = 0x08,
+    True = 0x09,
+    Binary = 0x0A,  // 32-bit length, then the bytes
+    Set = 0x0B,     // names, then an empty one
+    LString = 0x0C, // 32-bit length, then the bytes
+    Nil = 0x0D,
+    Collection = 0x0E,
+    Single = 0x0F,
+    Currency = 0x10,
+    Date = 0x11,
+    WString = 0x12, // 32-bit length in UTF-16 units
+    Int64 = 0x13,
+    Utf8String = 0x14,
+    Double = 0x15,
 };
 
 const char Signature[] = "TPF0";
@@ -96,6 +96,9 @@ public:
 
     qint32 Int32() { return static_cast<qint32>(UInt32()); }
 
+    Tag PeekTag() const { return static_cast<Tag>(Peek()); }
+    Tag NextTag() { return static_cast<Tag>(Byte()); }
+
     void Skip(qint64 count)
     {
         Need(count);
@@ -127,77 +130,90 @@ private:
     qsizetype pos = 0;
 };
 
-void SkipValue(Reader &in, quint8 tag, int depth);
+void SkipValue(Reader &in, Tag tag, int depth);
 
 // The properties of one object or collection item, up to the empty name that ends them.
 void SkipProperties(Reader &in, int depth)
 {
     while (in.ShortString().size() > 0)
-        SkipValue(in, in.Byte(), depth);
+        SkipValue(in, in.NextTag(), depth);
 }
 
-void SkipValue(Reader &in, quint8 tag, int depth)
+// The size of a value that its tag alone tells; -1 for the others.
+int FixedSize(Tag tag)
+{
+    switch (tag) {
+    case Tag::Null:
+    case Tag::False:
+    case Tag::True:
+    case Tag::Nil:
+        return 0;
+    case Tag::Int8:
+        return 1;
+    case Tag::Int16:
+        return 2;
+    case Tag::Int32:
+    case Tag::Single:
+        return 4;
+    case Tag::Currency:
+    case Tag::Date:
+    case Tag::Int64:
+    case Tag::Double:
+        return 8;
+    case Tag::Extended:
+        return 10;
+    default:
+        return -1;
+    }
+}
+
+void SkipCollection(Reader &in, int depth)
+{
+    while (in.PeekTag() != Tag::Null) {
+        // An item may be preceded by its order as an integer.
+        const Tag next = in.PeekTag();
+        if (next == Tag::Int8 || next == Tag::Int16 || next == Tag::Int32)
+            SkipValue(in, in.NextTag(), depth + 1);
+        if (in.NextTag() != Tag::List)
+            FormatError();
+        SkipProperties(in, depth + 1);
+    }
+    in.Byte();
+}
+
+void SkipValue(Reader &in, Tag tag, int depth)
 {
     if (depth > MaxNesting)
         FormatError();
+    if (const int size = FixedSize(tag); size >= 0) {
+        in.Skip(size);
+        return;
+    }
     switch (tag) {
-    case vaNull:
-    case vaFalse:
-    case vaTrue:
-    case vaNil:
-        break;
-    case vaInt8:
-        in.Skip(1);
-        break;
-    case vaInt16:
-        in.Skip(2);
-        break;
-    case vaInt32:
-    case vaSingle:
-        in.Skip(4);
-        break;
-    case vaCurrency:
-    case vaDate:
-    case vaInt64:
-    case vaDouble:
-        in.Skip(8);
-        break;
-    case vaExtended:
-        in.Skip(10);
-        break;
-    case vaString:
-    case vaIdent:
+    case Tag::String:
+    case Tag::Ident:
         in.ShortString();
         break;
-    case vaBinary:
-    case vaLString:
-    case vaUTF8String:
+    case Tag::Binary:
+    case Tag::LString:
+    case Tag::Utf8String:
         in.Skip(in.UInt32());
         break;
-    case vaWString:
+    case Tag::WString:
         // The length counts UTF-16 code units.
         in.Skip(qint64(in.UInt32()) * 2);
         break;
-    case vaSet:
+    case Tag::Set:
         while (in.ShortString().size() > 0) {
         }
         break;
-    case vaList:
-        while (in.Peek() != vaNull)
-            SkipValue(in, in.Byte(), depth + 1);
+    case Tag::List:
+        while (in.PeekTag() != Tag::Null)
+            SkipValue(in, in.NextTag(), depth + 1);
         in.Byte();
         break;
-    case vaCollection:
-        while (in.Peek() != vaNull) {
-            // An item may be preceded by its order as an integer.
-            const quint8 next = in.Peek();
-            if (next == vaInt8 || next == vaInt16 || next == vaInt32)
-                SkipValue(in, in.Byte(), depth + 1);
-            if (in.Byte() != vaList)
-                FormatError();
-            SkipProperties(in, depth + 1);
-        }
-        in.Byte();
+    case Tag::Collection:
+        SkipCollection(in, depth);
         break;
     default:
         FormatError();
@@ -244,9 +260,9 @@ void ReadStream(Reader &in, QList<AddressEntry> &entries)
         const QByteArray name = in.ShortString();
         if (name.isEmpty())
             break;
-        const quint8 tag = in.Byte();
+        const Tag tag = in.NextTag();
         if (name.compare(ItemsDataName, Qt::CaseInsensitive) == 0) {
-            if (tag != vaBinary)
+            if (tag != Tag::Binary)
                 FormatError();
             Reader block = in.Sub(in.UInt32());
             ReadItems(block, entries);
@@ -255,23 +271,14 @@ void ReadStream(Reader &in, QList<AddressEntry> &entries)
         }
     }
     // The list owns no child objects.
-    if (in.Byte() != vaNull)
+    if (in.NextTag() != Tag::Null)
         FormatError();
 }
 
-// CP932 bytes of a text, cut to at most 255 bytes before the first character that would
-// not fit whole: half a double-byte character would come back as garbage.
+// A text as a short string's bytes: CP932, at most 255 of them.
 QByteArray ShortStringBytes(const QString &text)
 {
-    const QByteArray bytes = ToCP932(text);
-    qsizetype end = 0;
-    while (end < bytes.size()) {
-        const qsizetype next = end + CP932CharLength(static_cast<unsigned char>(bytes[end]));
-        if (next > 255)
-            break;
-        end = next;
-    }
-    return bytes.left(std::min(end, bytes.size()));
+    return CutCP932(ToCP932(text), 255);
 }
 
 class Writer
@@ -280,6 +287,7 @@ public:
     QByteArray Out;
 
     void Byte(quint8 b) { Out.append(static_cast<char>(b)); }
+    void Put(Tag tag) { Byte(static_cast<quint8>(tag)); }
 
     void UInt32(quint32 v)
     {
@@ -300,27 +308,27 @@ public:
     void Integer(qint32 v)
     {
         if (v >= -128 && v <= 127) {
-            Byte(vaInt8);
+            Put(Tag::Int8);
             Byte(static_cast<quint8>(v));
         } else if (v >= -32768 && v <= 32767) {
-            Byte(vaInt16);
+            Put(Tag::Int16);
             Byte(static_cast<quint8>(v));
             Byte(static_cast<quint8>(v >> 8));
         } else {
-            Byte(vaInt32);
+            Put(Tag::Int32);
             UInt32(static_cast<quint32>(v));
         }
     }
 
     void Ident(const char *ident)
     {
-        Byte(vaIdent);
+        Put(Tag::Ident);
         Name(ident);
     }
 
     void String(const QString &text)
     {
-        Byte(vaString);
+        Put(Tag::String);
         ShortString(ShortStringBytes(text));
     }
 };
@@ -381,19 +389,19 @@ QByteArray WriteAddressStream(const QList<AddressEntry> &entries)
     w.Ident("alTop");
 
     w.Name("Columns");
-    w.Byte(vaCollection);
+    w.Put(Tag::Collection);
     for (const QString &caption : {QStringLiteral("名前"), QStringLiteral("メールアドレス")}) {
-        w.Byte(vaList);
+        w.Put(Tag::List);
         w.Name("AutoSize");
-        w.Byte(vaTrue);
+        w.Put(Tag::True);
         w.Name("Caption");
         w.String(caption);
-        w.Byte(vaNull);
+        w.Put(Tag::Null);
     }
-    w.Byte(vaNull);
+    w.Put(Tag::Null);
 
     w.Name("HotTrackStyles");
-    w.Byte(vaSet);
+    w.Put(Tag::Set);
     w.Name("htUnderlineCold");
     w.Name("htUnderlineHot");
     w.Byte(0);
@@ -401,7 +409,7 @@ QByteArray WriteAddressStream(const QList<AddressEntry> &entries)
     if (!entries.isEmpty()) {
         const QByteArray block = ItemsBlock(entries);
         w.Name(ItemsDataName);
-        w.Byte(vaBinary);
+        w.Put(Tag::Binary);
         w.UInt32(static_cast<quint32>(block.size()));
         w.Out.append(block);
     }

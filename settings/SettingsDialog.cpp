@@ -25,23 +25,7 @@
 
 namespace {
 
-const QString OwnModelLine = QStringLiteral("J-Phone,J-SH010:220");
 const QString ModelListFileName = QStringLiteral("keitai.txt");
-
-// A line cut to ModelLineMaxBytes without splitting a double-byte character.
-QByteArray CutModelLine(const QByteArray &line)
-{
-    if (line.size() <= ModelLineMaxBytes)
-        return line;
-    qsizetype end = 0;
-    while (end < line.size()) {
-        const int length = CP932CharLength(static_cast<unsigned char>(line[end]));
-        if (end + length > ModelLineMaxBytes)
-            break;
-        end += length;
-    }
-    return line.left(end);
-}
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
 // would also cut a longer value put in from the settings file (a hand-edited
@@ -56,21 +40,6 @@ public:
 private:
     int limit;
 };
-
-bool SettingsFileExists()
-{
-    return QFileInfo(ProfilePath(SettingsFileName)).isFile();
-}
-
-QString ReadSetting(const char *section, const char *key)
-{
-    return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
-}
-
-void WriteSetting(const char *section, const char *key, const QString &value)
-{
-    ProfileWrite(SettingsFileName, QLatin1String(section), QLatin1String(key), value);
-}
 
 // Choosing an option by index the way the stored index is taken: below the first
 // option no option is chosen, past the last one the last is.
@@ -120,7 +89,7 @@ QStringList SplitModelLines(const QByteArray &bytes, bool complete)
         qsizetype length = end - start;
         if (length > 0 && bytes[start + length - 1] == '\r')
             --length;
-        lines.append(FromCP932(CutModelLine(bytes.mid(start, length))));
+        lines.append(FromCP932(CutCP932(bytes.mid(start, length), ModelLineMaxBytes)));
         start = end + 1;
     }
     return lines;
@@ -158,49 +127,66 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     // No close box in the title bar; Escape and the window manager's close are
     // refused by reject() and closeEvent().
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Placed by coordinates, at the size and position the dialog has always had.
     setFixedSize(380, 301);
     move(198, 137);
-    setFont(FormFont());
-    ui->SelFileSize->setFont(FixedFont());
+    setFont(WindowFont());
+    ui->sizeLimitGroup->setFont(FixedFont());
 
-    ui->txtMailAdd->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui->txtSMTPPort->setValidator(new TypedLengthLimit(5, ui->txtSMTPPort));
-    for (QSpinBox *spin : {ui->SiteiGSize, ui->OtSize})
+    ui->senderAddressEdit->setAttribute(Qt::WA_InputMethodEnabled, false);
+    ui->portEdit->setValidator(new TypedLengthLimit(5, ui->portEdit));
+    for (QSpinBox *spin : {ui->ownSizeSpin, ui->ownLimitSpin})
         if (auto *edit = spin->findChild<QLineEdit *>())
             edit->setMaxLength(4);
 
-    GazouSizeButtons = OptionGroup(this, {ui->GazouSize0, ui->GazouSize1, ui->GazouSize2});
-    GazouSizeButtons->setObjectName(QStringLiteral("GazouSizeButtons"));
-    SelFileSizeButtons = OptionGroup(this, {ui->SelFileSize0, ui->SelFileSize1, ui->SelFileSize2, ui->SelFileSize3});
-    SelFileSizeButtons->setObjectName(QStringLiteral("SelFileSizeButtons"));
-    QButtonGroup *tabs = OptionGroup(this, {ui->TabButton1, ui->TabButton2, ui->TabButton3, ui->TabButton4});
-    connect(tabs, &QButtonGroup::idClicked, ui->PageControl1, &QStackedWidget::setCurrentIndex);
+    pictureSizeOptions = OptionGroup(this, {ui->recommendedSizeOption, ui->modelSizeOption, ui->ownSizeOption});
+    pictureSizeOptions->setObjectName(QStringLiteral("pictureSizeOptions"));
+    sizeLimitOptions =
+        OptionGroup(this, {ui->longMailLimitOption, ui->superMailLimitOption, ui->auLimitOption, ui->ownLimitOption});
+    sizeLimitOptions->setObjectName(QStringLiteral("sizeLimitOptions"));
+    QButtonGroup *tabs =
+        OptionGroup(this, {ui->smtpPageButton, ui->phonePageButton, ui->optionPageButton, ui->securityPageButton});
+    connect(tabs, &QButtonGroup::idClicked, ui->pages, &QStackedWidget::setCurrentIndex);
 
-    connect(ui->SpeedButton1, &QToolButton::clicked, this, [this] { RunCommand([this] { SpeedButton1Click(); }); });
-    connect(ui->SpeedButton2, &QToolButton::clicked, this, [this] { RunCommand([this] { SpeedButton2Click(); }); });
+    ConnectBoxes();
+    FillModelList();
+}
+
+void SettingsDialog::ConnectBoxes()
+{
+    connect(ui->okButton, &QToolButton::clicked, this, [this] { RunCommand([this] { AcceptSettings(); }); });
+    connect(ui->cancelButton, &QToolButton::clicked, this, [this] { RunCommand([this] { CancelSettings(); }); });
     // Like the edit's change event, this runs for the showing's own filling too.
-    connect(ui->txtMailAdd, &QLineEdit::textChanged, this, [this] { RunCommand([this] { txtMailAddChange(); }); });
-    connect(ui->CheckBox1, &QCheckBox::clicked, this, [this] { RunCommand([this] { CheckBox1Click(); }); });
-    connect(GazouSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { GazouSizeClick(); }); });
-    connect(SelFileSizeButtons, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { SelFileSizeClick(); }); });
+    connect(ui->senderAddressEdit, &QLineEdit::textChanged, this,
+            [this] { RunCommand([this] { SenderAddressEdited(); }); });
+    connect(ui->advancedCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableAdvancedBoxes(); }); });
+    connect(pictureSizeOptions, &QButtonGroup::idClicked, this,
+            [this] { RunCommand([this] { EnablePictureSizeBoxes(); }); });
+    connect(sizeLimitOptions, &QButtonGroup::idClicked, this, [this] { RunCommand([this] { EnableOwnLimitBox(); }); });
     // Only the user's choice proposes a port, not the showing's own filling.
-    connect(ui->SecurityCombo, &QComboBox::activated, this, [this] { RunCommand([this] { SecurityComboChoose(); }); });
-    connect(ui->AuthCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { AuthCheckClick(); }); });
-    ui->txtSMTP->installEventFilter(this);
-    ui->GazouSize->installEventFilter(this);
-    ui->SelFileSize->installEventFilter(this);
+    connect(ui->securityCombo, &QComboBox::activated, this,
+            [this] { RunCommand([this] { ProposePortForSecurity(); }); });
+    connect(ui->authCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableLoginBoxes(); }); });
+    ui->serverEdit->installEventFilter(this);
+    ui->pictureSizeGroup->installEventFilter(this);
+    ui->sizeLimitGroup->installEventFilter(this);
+}
 
-    // The form's own entry is sorted in with the file's lines.
-    if (QFileInfo(QDir::current().filePath(ModelListFileName)).isFile()) {
-        QStringList lines = ReadModelList(QDir::current().filePath(ModelListFileName));
-        lines.prepend(OwnModelLine);
-        SortModelLines(lines);
-        const QString text = ui->KishuIchi->currentText();
-        ui->KishuIchi->clear();
-        ui->KishuIchi->addItems(lines);
-        ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(text));
-        ui->KishuIchi->setEditText(text);
-    }
+void SettingsDialog::FillModelList()
+{
+    // The list keeps its one built-in line unless keitai.txt is in the working folder; the
+    // built-in line is then sorted in with the file's.
+    const QString path = QDir::current().filePath(ModelListFileName);
+    if (!QFileInfo(path).isFile())
+        return;
+    QStringList lines = ReadModelList(path);
+    lines.prepend(ui->modelCombo->itemText(0));
+    SortModelLines(lines);
+    const QString text = ui->modelCombo->currentText();
+    ui->modelCombo->clear();
+    ui->modelCombo->addItems(lines);
+    ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(text));
+    ui->modelCombo->setEditText(text);
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -228,7 +214,7 @@ void SettingsDialog::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     // Restoring a minimised dialog is no new showing.
     if (!event->spontaneous())
-        RunCommand([this] { FormShow(); });
+        RunCommand([this] { ShowStoredSettings(); });
 }
 
 bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
@@ -237,28 +223,27 @@ bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
         // Focus that comes back with the window (after a message box, say) is no entry.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-            if (watched == ui->txtSMTP)
-                RunCommand([this] { txtSMTPEnter(); });
-            else if (watched == ui->GazouSize || watched == ui->SelFileSize)
+            if (watched == ui->serverEdit)
+                RunCommand([this] { ProposeServer(); });
+            else if (watched == ui->pictureSizeGroup || watched == ui->sizeLimitGroup)
                 PassFocusOn(static_cast<QWidget *>(watched));
         }
     }
     return QDialog::eventFilter(watched, event);
 }
 
-void SettingsDialog::FormShow()
+void SettingsDialog::ShowStoredSettings()
 {
     // The box never shows a password, a stored one or one typed before a Cancel; nor do
     // the other submission boxes keep a change that was cancelled: they show the file, or
     // the built-in values where it says nothing.
-    ui->txtPassword->clear();
-    ui->SecurityCombo->setCurrentIndex(0);
-    shownSecurity = 0;
-    ui->AuthCheck->setChecked(false);
-    ui->txtAuthUser->clear();
-    AuthCheckClick();
+    ui->passwordEdit->clear();
+    ShowSecurity(SmtpSecurity::None);
+    ui->authCheck->setChecked(false);
+    ui->loginNameEdit->clear();
+    EnableLoginBoxes();
     if (!SettingsFileExists()) {
-        ui->CheckBox2->setChecked(true);
+        ui->adFooterCheck->setChecked(true);
         return;
     }
     // However far the reading gets, the boxes that depend on an option follow the
@@ -268,9 +253,9 @@ void SettingsDialog::FormShow()
         SettingsDialog *dialog;
         ~EnabledStates()
         {
-            dialog->GazouSizeClick();
-            dialog->SelFileSizeClick();
-            dialog->AuthCheckClick();
+            dialog->EnablePictureSizeBoxes();
+            dialog->EnableOwnLimitBox();
+            dialog->EnableLoginBoxes();
         }
     } enabledStates{this};
     ReadSubmissionKeysToo([this] { ShowOlderKeys(); }, [this] { ShowSubmissionKeys(); });
@@ -279,96 +264,109 @@ void SettingsDialog::FormShow()
 void SettingsDialog::ShowOlderKeys()
 {
     // In this order; a number that does not convert stops the showing at its key.
-    ui->txtSMTP->setText(ReadSetting("smtp", "SMTP"));
-    ui->txtMailAdd->setText(ReadSetting("smtp", "FromAddress"));
-    ui->txtFromMail->setText(ReadSetting("smtp", "name"));
-    ui->dSendAdd->setText(ReadSetting("smtp", "Dest"));
-    ui->txtSMTPPort->setText(ReadSetting("smtp", "Port"));
-    ui->txtID->setText(ReadSetting("smtp", "ID"));
-    SetOptionIndex(GazouSizeButtons, StrToInt(ReadSetting("keitai", "dotsettei")));
-    const QString kishu = ReadSetting("keitai", "kishu");
-    ui->KishuIchi->setCurrentIndex(ui->KishuIchi->findText(kishu));
-    ui->KishuIchi->setEditText(kishu);
-    ui->SiteiGSize->setValue(StrToInt(ReadSetting("keitai", "siteidot")));
-    SetOptionIndex(SelFileSizeButtons, StrToInt(ReadSetting("keitai", "rfsize")));
-    ui->OtSize->setValue(StrToInt(ReadSetting("keitai", "ofsize")));
-    ui->CheckBox2->setChecked(StrToInt(ReadSetting("Koukoku", "flg")) == 1);
+    ui->serverEdit->setText(ReadSetting(Setting::Server));
+    ui->senderAddressEdit->setText(ReadSetting(Setting::SenderAddress));
+    ui->senderNameEdit->setText(ReadSetting(Setting::SenderName));
+    ui->defaultDestinationEdit->setText(ReadSetting(Setting::Destination));
+    ui->portEdit->setText(ReadSetting(Setting::ServerPort));
+    ui->heloNameEdit->setText(ReadSetting(Setting::HeloName));
+    SetOptionIndex(pictureSizeOptions, ReadNumber(Setting::PictureSizeChoice));
+    const QString modelLine = ReadSetting(Setting::ModelLine);
+    ui->modelCombo->setCurrentIndex(ui->modelCombo->findText(modelLine));
+    ui->modelCombo->setEditText(modelLine);
+    ui->ownSizeSpin->setValue(ReadNumber(Setting::OwnPictureSize));
+    SetOptionIndex(sizeLimitOptions, ReadNumber(Setting::SizeLimitChoice));
+    ui->ownLimitSpin->setValue(ReadNumber(Setting::OwnSizeLimit));
+    ui->adFooterCheck->setChecked(ReadFlag(Setting::AdFooter));
 }
 
 void SettingsDialog::ShowSubmissionKeys()
 {
     // A Security kelvo does not know shows no choice, so that OK cannot turn it into none
     // unseen.
-    const std::optional<int> security = StoredSecurity(ReadSetting("smtp", "Security"));
-    ui->SecurityCombo->setCurrentIndex(security.value_or(-1));
-    shownSecurity = security.value_or(-1);
-    ui->txtAuthUser->setText(ReadSetting("smtp", "AuthUser"));
-    ui->AuthCheck->setChecked(StoredAuth(ReadSetting("smtp", "Auth")));
+    ShowSecurity(SecurityFromText(ReadSetting(Setting::Security)));
+    ui->loginNameEdit->setText(ReadSetting(Setting::LoginName));
+    ui->authCheck->setChecked(ReadFlag(Setting::Auth));
 }
 
-void SettingsDialog::txtMailAddChange()
+void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
 {
-    const QString address = ui->txtMailAdd->text();
+    // The choices are listed in the order of SmtpSecurity's numbers.
+    ui->securityCombo->setCurrentIndex(security ? static_cast<int>(*security) : -1);
+    // With nothing chosen, the port box is measured against a plain connection's port.
+    shownSecurity = security.value_or(SmtpSecurity::None);
+}
+
+std::optional<SmtpSecurity> SettingsDialog::ChosenSecurity() const
+{
+    const int index = ui->securityCombo->currentIndex();
+    return index < 0 ? std::nullopt : std::optional(static_cast<SmtpSecurity>(index));
+}
+
+void SettingsDialog::SenderAddressEdited()
+{
+    const QString address = ui->senderAddressEdit->text();
     if (!address.contains(QLatin1Char('@')))
         return;
-    if (ui->txtID->text() == QLatin1String("default"))
-        ui->txtID->setText(LocalPart(address));
+    if (ui->heloNameEdit->text() == QLatin1String("default"))
+        ui->heloNameEdit->setText(LocalPart(address));
     if (address.contains(QLatin1Char('.'))) {
-        ui->txtSMTP->setEnabled(true);
-        ui->lblSMTP->setEnabled(true);
+        ui->serverEdit->setEnabled(true);
+        ui->serverLabel->setEnabled(true);
     }
 }
 
-void SettingsDialog::txtSMTPEnter()
+void SettingsDialog::ProposeServer()
 {
-    if (!ui->txtSMTP->text().isEmpty())
+    if (!ui->serverEdit->text().isEmpty())
         return;
-    const QString address = ui->txtMailAdd->text();
+    const QString address = ui->senderAddressEdit->text();
     if (!address.contains(QLatin1Char('.'))) {
         PlainBox(QStringLiteral("正しいメールアドレスを最初に入力してください。"));
         return;
     }
     // The domain; the whole address when it has no "@".
-    ui->txtSMTP->setText(address.mid(address.indexOf(QLatin1Char('@')) + 1));
+    ui->serverEdit->setText(address.mid(address.indexOf(QLatin1Char('@')) + 1));
 }
 
-void SettingsDialog::CheckBox1Click()
+void SettingsDialog::EnableAdvancedBoxes()
 {
-    const bool on = ui->CheckBox1->isChecked();
-    ui->Group2->setEnabled(on);
+    const bool on = ui->advancedCheck->isChecked();
+    ui->advancedGroup->setEnabled(on);
     // The boxes and labels inside carry their own state as well.
-    ui->txtID->setEnabled(on);
-    ui->txtSMTPPort->setEnabled(on);
-    ui->lblPort->setEnabled(on);
-    ui->lblID->setEnabled(on);
+    ui->heloNameEdit->setEnabled(on);
+    ui->portEdit->setEnabled(on);
+    ui->portLabel->setEnabled(on);
+    ui->heloNameLabel->setEnabled(on);
 }
 
-void SettingsDialog::GazouSizeClick()
+void SettingsDialog::EnablePictureSizeBoxes()
 {
-    const int option = GazouSizeButtons->checkedId();
-    ui->KishuIchi->setEnabled(option == 1);
-    ui->SiteiGSize->setEnabled(option != 0 && option != 1);
+    const int option = pictureSizeOptions->checkedId();
+    ui->modelCombo->setEnabled(option == PictureSizeOption::FromModel);
+    // Also when no option is chosen: a stored option past the list.
+    ui->ownSizeSpin->setEnabled(option != PictureSizeOption::Recommended && option != PictureSizeOption::FromModel);
 }
 
-void SettingsDialog::SelFileSizeClick()
+void SettingsDialog::EnableOwnLimitBox()
 {
-    ui->OtSize->setEnabled(SelFileSizeButtons->checkedId() == 3);
+    ui->ownLimitSpin->setEnabled(sizeLimitOptions->checkedId() == SizeLimitOption::Own);
 }
 
-void SettingsDialog::SecurityComboChoose()
+void SettingsDialog::ProposePortForSecurity()
 {
     // A port the user set stays; the previous mode's default gives way to the new one's.
-    const int chosen = ui->SecurityCombo->currentIndex();
-    if (ui->txtSMTPPort->text() == QString::number(DefaultSmtpPort(shownSecurity)))
-        ui->txtSMTPPort->setText(QString::number(DefaultSmtpPort(chosen)));
+    const SmtpSecurity chosen = ChosenSecurity().value_or(SmtpSecurity::None);
+    if (ui->portEdit->text() == QString::number(DefaultSmtpPort(shownSecurity)))
+        ui->portEdit->setText(QString::number(DefaultSmtpPort(chosen)));
     shownSecurity = chosen;
 }
 
-void SettingsDialog::AuthCheckClick()
+void SettingsDialog::EnableLoginBoxes()
 {
-    const bool on = ui->AuthCheck->isChecked();
+    const bool on = ui->authCheck->isChecked();
     for (QWidget *w :
-         std::initializer_list<QWidget *>{ui->txtAuthUser, ui->lblAuthUser, ui->txtPassword, ui->lblPassword})
+         std::initializer_list<QWidget *>{ui->loginNameEdit, ui->loginNameLabel, ui->passwordEdit, ui->passwordLabel})
         w->setEnabled(on);
 }
 
@@ -378,8 +376,8 @@ void SettingsDialog::PassFocusOn(QWidget *group)
     // two groups are never a target, so two groups with nothing usable between them
     // cannot pass the focus back and forth.
     for (QWidget *w = group->nextInFocusChain(); w && w != group; w = w->nextInFocusChain()) {
-        if (group->isAncestorOf(w) || w == ui->GazouSize || w == ui->SelFileSize || ui->GazouSize->isAncestorOf(w) ||
-            ui->SelFileSize->isAncestorOf(w))
+        if (group->isAncestorOf(w) || w == ui->pictureSizeGroup || w == ui->sizeLimitGroup ||
+            ui->pictureSizeGroup->isAncestorOf(w) || ui->sizeLimitGroup->isAncestorOf(w))
             continue;
         if (w->window() != this || !(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisible())
             continue;
@@ -388,110 +386,134 @@ void SettingsDialog::PassFocusOn(QWidget *group)
     }
 }
 
-void SettingsDialog::SpeedButton1Click()
+void SettingsDialog::AcceptSettings()
+{
+    TakeTypedSpinValues();
+    const std::optional<SmtpSecurity> security = CheckBeforeSaving();
+    if (!security)
+        return;
+    const int port = CompleteHeloNameAndPort(*security);
+    if (!SettingsFileExists()) {
+        WriteNumber(Setting::LaunchCount, 0);
+        settings.LaunchCount = 0;
+    }
+    ApplyServerBoxes(*security, port);
+    WriteServerBoxes(*security);
+    WritePhoneBoxes();
+    // A model line whose size does not convert ends OK here, the keys above written.
+    DeriveDotSize(
+        pictureSizeOptions->checkedId(), ui->modelCombo->currentText(), [this] { return ui->ownSizeSpin->value(); },
+        settings.DotSize);
+    DeriveSizeLimit(
+        sizeLimitOptions->checkedId(), [this] { return ui->ownLimitSpin->value(); }, settings.SizeLimit);
+    const bool adFooter = ui->adFooterCheck->isChecked();
+    WriteFlag(Setting::AdFooter, adFooter);
+    settings.AdFooter = adFooter;
+    SavePassword();
+    CloseByButton(QDialog::Accepted);
+}
+
+void SettingsDialog::TakeTypedSpinValues()
 {
     // What a spin box shows is what is saved: a number typed but not yet taken (OK does
     // not take the focus from the box) counts, brought into the box's range.
-    for (QSpinBox *box : {ui->SiteiGSize, ui->OtSize}) {
+    for (QSpinBox *box : {ui->ownSizeSpin, ui->ownLimitSpin}) {
         bool number = false;
         const int typed = box->cleanText().toInt(&number);
         if (number)
             box->setValue(typed);
     }
-    if (ui->txtSMTP->text().isEmpty()) {
+}
+
+std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
+{
+    if (ui->serverEdit->text().isEmpty()) {
         PlainBox(QStringLiteral("SMTPサーバを入力してください。"));
-        return;
+        return std::nullopt;
     }
-    if (ui->txtMailAdd->text().isEmpty()) {
+    if (ui->senderAddressEdit->text().isEmpty()) {
         PlainBox(QStringLiteral("メールアドレスを入力してください。"));
-        return;
+        return std::nullopt;
     }
-    const int security = ui->SecurityCombo->currentIndex();
-    const bool auth = ui->AuthCheck->isChecked();
-    if (security < 0) {
+    const std::optional<SmtpSecurity> security = ChosenSecurity();
+    if (!security) {
         WarningBox(QStringLiteral("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
-        return;
+        return std::nullopt;
     }
-    if (auth && security == 0) {
-        // A login name and password never go over a connection anyone can read.
+    if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
         WarningBox(QStringLiteral("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
-        return;
+        return std::nullopt;
     }
-    if (ui->txtID->text().isEmpty())
-        ui->txtID->setText(LocalPart(ui->txtMailAdd->text()));
+    return security;
+}
+
+int SettingsDialog::CompleteHeloNameAndPort(SmtpSecurity security)
+{
+    if (ui->heloNameEdit->text().isEmpty())
+        ui->heloNameEdit->setText(LocalPart(ui->senderAddressEdit->text()));
     // Not a number, or no port at all: the chosen security's default (25 without one).
     int port = DefaultSmtpPort(security);
     try {
-        const int typed = StrToInt(ui->txtSMTPPort->text());
+        const int typed = StrictNumber(ui->portEdit->text());
         if (typed >= 1 && typed <= 65535)
             port = typed;
     } catch (const Exception &) {
     }
-    ui->txtSMTPPort->setText(QString::number(port));
+    ui->portEdit->setText(QString::number(port));
+    return port;
+}
 
-    if (!SettingsFileExists()) {
-        WriteSetting("web", "kai", QStringLiteral("0"));
-        settings.LaunchCount = 0;
-    }
-
-    settings.FromName = ui->txtFromMail->text();
-    settings.FromAddress = ui->txtMailAdd->text();
+void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
+{
+    settings.FromName = ui->senderNameEdit->text();
+    settings.FromAddress = ui->senderAddressEdit->text();
     settings.SmtpPort = port;
-    settings.SmtpHost = ui->txtSMTP->text();
-    settings.UserId = ui->txtID->text();
+    settings.SmtpHost = ui->serverEdit->text();
+    settings.HeloName = ui->heloNameEdit->text();
     settings.Security = security;
     settings.UnknownSecurity.clear();
-    settings.Auth = auth;
-    settings.AuthUser = ui->txtAuthUser->text();
+    settings.Auth = ui->authCheck->isChecked();
+    settings.AuthUser = ui->loginNameEdit->text();
     if (setDestination)
-        setDestination(ui->dSendAdd->text());
+        setDestination(ui->defaultDestinationEdit->text());
+}
 
-    const int dotsettei = GazouSizeButtons->checkedId();
-    const int rfsize = SelFileSizeButtons->checkedId();
-    const QString kishu = ui->KishuIchi->currentText();
-    WriteSetting("smtp", "name", ui->txtFromMail->text());
-    WriteSetting("smtp", "FromAddress", ui->txtMailAdd->text());
-    WriteSetting("smtp", "Port", ui->txtSMTPPort->text());
-    WriteSetting("smtp", "SMTP", ui->txtSMTP->text());
-    WriteSetting("smtp", "ID", ui->txtID->text());
-    WriteSetting("smtp", "Dest", ui->dSendAdd->text());
-    WriteSetting("smtp", "Security", QString::number(security));
-    WriteSetting("smtp", "Auth", auth ? QStringLiteral("1") : QStringLiteral("0"));
-    WriteSetting("smtp", "AuthUser", ui->txtAuthUser->text());
-    WriteSetting("keitai", "dotsettei", QString::number(dotsettei));
-    WriteSetting("keitai", "kishu", kishu);
-    WriteSetting("keitai", "siteidot", QString::number(ui->SiteiGSize->value()));
-    WriteSetting("keitai", "rfsize", QString::number(rfsize));
-    WriteSetting("keitai", "ofsize", QString::number(ui->OtSize->value()));
+void SettingsDialog::WriteServerBoxes(SmtpSecurity security)
+{
+    WriteSetting(Setting::SenderName, ui->senderNameEdit->text());
+    WriteSetting(Setting::SenderAddress, ui->senderAddressEdit->text());
+    WriteSetting(Setting::ServerPort, ui->portEdit->text());
+    WriteSetting(Setting::Server, ui->serverEdit->text());
+    WriteSetting(Setting::HeloName, ui->heloNameEdit->text());
+    WriteSetting(Setting::Destination, ui->defaultDestinationEdit->text());
+    WriteNumber(Setting::Security, static_cast<int>(security));
+    WriteFlag(Setting::Auth, ui->authCheck->isChecked());
+    WriteSetting(Setting::LoginName, ui->loginNameEdit->text());
+}
 
-    // A model line whose size does not convert ends OK here, the keys above written.
-    DeriveDotSize(
-        dotsettei, kishu, [this] { return ui->SiteiGSize->value(); }, settings.DotSize);
-    DeriveSizeLimit(
-        rfsize, [this] { return ui->OtSize->value(); }, settings.SizeLimit);
-
-    const bool ad = ui->CheckBox2->isChecked();
-    WriteSetting("Koukoku", "flg", ad ? QStringLiteral("1") : QStringLiteral("2"));
-    settings.AdFooter = ad;
-
-    SavePassword();
-    CloseByButton(QDialog::Accepted);
+void SettingsDialog::WritePhoneBoxes()
+{
+    WriteNumber(Setting::PictureSizeChoice, pictureSizeOptions->checkedId());
+    WriteSetting(Setting::ModelLine, ui->modelCombo->currentText());
+    WriteNumber(Setting::OwnPictureSize, ui->ownSizeSpin->value());
+    WriteNumber(Setting::SizeLimitChoice, sizeLimitOptions->checkedId());
+    WriteNumber(Setting::OwnSizeLimit, ui->ownLimitSpin->value());
 }
 
 void SettingsDialog::SavePassword()
 {
-    const QString password = ui->txtPassword->text();
+    const QString password = ui->passwordEdit->text();
     // An empty box keeps the password stored before.
-    if (!ui->AuthCheck->isChecked() || password.isEmpty())
+    if (!ui->authCheck->isChecked() || password.isEmpty())
         return;
-    ui->txtPassword->clear();
+    ui->passwordEdit->clear();
     // The settings in memory already hold what OK took from the boxes.
     if (!PasswordStore::Save(PasswordStore::Account(settings.SmtpHost, LoginName(settings)), password))
         InformationBox(QStringLiteral(
             "パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
 }
 
-void SettingsDialog::SpeedButton2Click()
+void SettingsDialog::CancelSettings()
 {
     if (!SettingsFileExists()) {
         const MsgResult answer =

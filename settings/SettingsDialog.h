@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QButtonGroup;
 class QCloseEvent;
@@ -65,28 +66,46 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void FormShow();
+    void ConnectBoxes();
+    void FillModelList();
+
+    // Each showing: the boxes as kelvo.ini has them, or the first run's.
+    void ShowStoredSettings();
     void ShowOlderKeys();
     void ShowSubmissionKeys();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void txtMailAddChange();
-    void txtSMTPEnter();
-    void CheckBox1Click();
-    void GazouSizeClick();
-    void SelFileSizeClick();
-    void SecurityComboChoose();
-    void AuthCheckClick();
+    void ShowSecurity(std::optional<SmtpSecurity> security);
+    std::optional<SmtpSecurity> ChosenSecurity() const;
+
+    // OK: checks the boxes, then puts them into the settings in memory and kelvo.ini.
+    void AcceptSettings();
+    void TakeTypedSpinValues();
+    // The security chosen, or nothing when a box is missing or wrong (the user was told).
+    std::optional<SmtpSecurity> CheckBeforeSaving();
+    // Fills an empty HELO name box and settles the port box; the port it holds then.
+    int CompleteHeloNameAndPort(SmtpSecurity security);
+    void ApplyServerBoxes(SmtpSecurity security, int port);
+    void WriteServerBoxes(SmtpSecurity security);
+    void WritePhoneBoxes();
     void SavePassword();
+    // Cancel: on the first run, the user may end kelvo instead.
+    void CancelSettings();
+
+    void SenderAddressEdited();
+    void ProposeServer();
+    void ProposePortForSecurity();
+    void EnableAdvancedBoxes();
+    void EnablePictureSizeBoxes();
+    void EnableOwnLimitBox();
+    void EnableLoginBoxes();
     void PassFocusOn(QWidget *group);
     void CloseByButton(int result);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
     MainSettings &settings;
     DestinationSetter setDestination;
-    QButtonGroup *GazouSizeButtons;
-    QButtonGroup *SelFileSizeButtons;
+    QButtonGroup *pictureSizeOptions;
+    QButtonGroup *sizeLimitOptions;
     bool closingByButton = false;
     // The security whose default port the port box was last measured against.
-    int shownSecurity = 0;
+    SmtpSecurity shownSecurity = SmtpSecurity::None;
 };

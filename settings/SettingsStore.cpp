@@ -1,68 +1,20 @@
 #include "settings/SettingsStore.h"
 
 #include "platform/Exception.h"
-#include "platform/ProfileFile.h"
-#include "platform/ProgramFolder.h"
 
 #include <algorithm>
 #include <limits>
 
-QString ProfilePath(const QString &fileName)
+void DeriveDotSize(int option, const QString &modelLine, const std::function<int()> &own, int &dotSize)
 {
-    return ProgramFolder() + fileName;
-}
-
-QString ProfileRead(const QString &fileName, const QString &section, const QString &key)
-{
-    return ProfileFile(ProfilePath(fileName)).ReadString(section, key, QString());
-}
-
-void ProfileWrite(const QString &fileName, const QString &section, const QString &key, const QString &value)
-{
-    ProfileFile(ProfilePath(fileName)).WriteString(section, key, value);
-}
-
-int StrToInt(const QString &text)
-{
-    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    if (i == text.size())
-        throw fail();
-    qint64 value = 0;
-    for (; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            throw fail();
-        value = value * 10 + (c.unicode() - '0');
-        if (value > qint64(std::numeric_limits<int>::max()) + 1)
-            throw fail();
-    }
-    if (negative)
-        value = -value;
-    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
-        throw fail();
-    return static_cast<int>(value);
-}
-
-void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int()> &own, int &dotSize)
-{
-    switch (dotsettei) {
-    case 0:
+    switch (option) {
+    case PictureSizeOption::Recommended:
         dotSize = 95;
         break;
-    case 1: {
-        // The dot size is everything after the first ":"; a line without one is
-        // taken whole (and so fails the conversion).
-        const qsizetype colon = kishu.indexOf(QLatin1Char(':'));
-        dotSize = StrToInt(kishu.mid(colon + 1));
+    case PictureSizeOption::FromModel:
+        dotSize = StrictNumber(modelLine.mid(modelLine.indexOf(QLatin1Char(':')) + 1));
         break;
-    }
-    case 2:
+    case PictureSizeOption::Own:
         dotSize = own();
         break;
     default:
@@ -70,19 +22,19 @@ void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int(
     }
 }
 
-void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &sizeLimit)
+void DeriveSizeLimit(int option, const std::function<int()> &ownKilobytes, int &sizeLimit)
 {
-    switch (rfsize) {
-    case 0:
+    switch (option) {
+    case SizeLimitOption::LongMail:
         sizeLimit = 4800;
         break;
-    case 1:
+    case SizeLimitOption::SuperMail:
         sizeLimit = 10800;
         break;
-    case 2:
+    case SizeLimitOption::Au:
         sizeLimit = 100000;
         break;
-    case 3: {
+    case SizeLimitOption::Own: {
         // Worked out in 64 bits: a hand-edited file may hold any number of kilobytes.
         const qint64 bytes = qint64(ownKilobytes()) * 1000 - 1200;
         sizeLimit = static_cast<int>(
@@ -94,34 +46,28 @@ void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &
     }
 }
 
-int DefaultSmtpPort(int security)
+int DefaultSmtpPort(SmtpSecurity security)
 {
     switch (security) {
-    case 1:
+    case SmtpSecurity::StartTls:
         return 587;
-    case 2:
+    case SmtpSecurity::Tls:
         return 465;
-    default:
-        return 25;
+    case SmtpSecurity::None:
+        break;
     }
+    return 25;
 }
 
-std::optional<int> StoredSecurity(const QString &text)
+std::optional<SmtpSecurity> SecurityFromText(const QString &text)
 {
-    if (text.isEmpty())
-        return 0;
     try {
-        const int security = StrToInt(text);
-        if (security >= 0 && security <= 2)
-            return security;
+        const int security = StrictNumber(text);
+        if (security >= static_cast<int>(SmtpSecurity::None) && security <= static_cast<int>(SmtpSecurity::Tls))
+            return static_cast<SmtpSecurity>(security);
     } catch (const Exception &) {
     }
     return std::nullopt;
-}
-
-bool StoredAuth(const QString &text)
-{
-    return !text.isEmpty() && StrToInt(text) == 1;
 }
 
 void ReadSubmissionKeysToo(const std::function<void()> &readOlderKeys, const std::function<void()> &readSubmissionKeys)
@@ -143,40 +89,48 @@ QString LoginName(const MainSettings &settings)
     return settings.AuthUser.isEmpty() ? settings.FromAddress : settings.AuthUser;
 }
 
+namespace {
+
+void LoadOlderKeys(MainSettings &settings, const DestinationSetter &setDestination)
+{
+    settings.SmtpHost = ReadSetting(Setting::Server);
+    settings.FromAddress = ReadSetting(Setting::SenderAddress);
+    settings.FromName = ReadSetting(Setting::SenderName);
+    settings.DestAddress = ReadSetting(Setting::Destination);
+    settings.SmtpPort = ReadNumber(Setting::ServerPort);
+    settings.HeloName = ReadSetting(Setting::HeloName);
+    if (setDestination)
+        setDestination(ReadSetting(Setting::Destination));
+    const bool adFooter = ReadFlag(Setting::AdFooter);
+    const int pictureSizeChoice = ReadNumber(Setting::PictureSizeChoice);
+    const int sizeLimitChoice = ReadNumber(Setting::SizeLimitChoice);
+    const QString modelLine = ReadSetting(Setting::ModelLine);
+    // The own sizes are read (when their option needs them) before anything is derived,
+    // so that a bad one leaves both sizes as they were.
+    const int ownDotSize = pictureSizeChoice == PictureSizeOption::Own ? ReadNumber(Setting::OwnPictureSize) : 0;
+    const int ownKilobytes = sizeLimitChoice == SizeLimitOption::Own ? ReadNumber(Setting::OwnSizeLimit) : 0;
+    DeriveDotSize(
+        pictureSizeChoice, modelLine, [ownDotSize] { return ownDotSize; }, settings.DotSize);
+    DeriveSizeLimit(
+        sizeLimitChoice, [ownKilobytes] { return ownKilobytes; }, settings.SizeLimit);
+    // Off leaves the footer as it was: only the dialog's OK turns it off.
+    if (adFooter)
+        settings.AdFooter = true;
+}
+
+void LoadSubmissionKeys(MainSettings &settings)
+{
+    const QString stored = ReadSetting(Setting::Security);
+    const std::optional<SmtpSecurity> security = SecurityFromText(stored);
+    settings.Security = security.value_or(settings.Security);
+    settings.UnknownSecurity = security ? QString() : stored;
+    settings.AuthUser = ReadSetting(Setting::LoginName);
+    settings.Auth = ReadFlag(Setting::Auth);
+}
+
+} // namespace
+
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
 {
-    const auto read = [](const char *section, const char *key) {
-        return ProfileRead(SettingsFileName, QLatin1String(section), QLatin1String(key));
-    };
-    const auto readOlderKeys = [&] {
-        settings.SmtpHost = read("smtp", "SMTP");
-        settings.FromAddress = read("smtp", "FromAddress");
-        settings.FromName = read("smtp", "name");
-        settings.DestAddress = read("smtp", "Dest");
-        settings.SmtpPort = StrToInt(read("smtp", "Port"));
-        settings.UserId = read("smtp", "ID");
-        if (setDestination)
-            setDestination(read("smtp", "Dest"));
-        const int flg = StrToInt(read("Koukoku", "flg"));
-        const int dotsettei = StrToInt(read("keitai", "dotsettei"));
-        const int rfsize = StrToInt(read("keitai", "rfsize"));
-        const QString kishu = read("keitai", "kishu");
-        // The own sizes are read (when their option needs them) before anything is derived,
-        // so that a bad one leaves both sizes as they were.
-        const int siteidot = dotsettei == 2 ? StrToInt(read("keitai", "siteidot")) : 0;
-        const int ofsize = rfsize == 3 ? StrToInt(read("keitai", "ofsize")) : 0;
-        DeriveDotSize(
-            dotsettei, kishu, [siteidot] { return siteidot; }, settings.DotSize);
-        DeriveSizeLimit(
-            rfsize, [ofsize] { return ofsize; }, settings.SizeLimit);
-        if (flg == 1)
-            settings.AdFooter = true;
-    };
-    ReadSubmissionKeysToo(readOlderKeys, [&] {
-        const QString security = read("smtp", "Security");
-        settings.Security = StoredSecurity(security).value_or(settings.Security);
-        settings.UnknownSecurity = StoredSecurity(security) ? QString() : security;
-        settings.AuthUser = read("smtp", "AuthUser");
-        settings.Auth = StoredAuth(read("smtp", "Auth"));
-    });
+    ReadSubmissionKeysToo([&] { LoadOlderKeys(settings, setDestination); }, [&] { LoadSubmissionKeys(settings); });
 }

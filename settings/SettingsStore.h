@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/SmtpSecurity.h"
+#include "settings/SettingKeys.h"
+
 #include <QString>
 
 #include <functional>
@@ -11,18 +14,17 @@ struct MainSettings
 {
     QString SmtpHost = QStringLiteral("192.168.0.1");
     int SmtpPort = 25;
-    QString UserId = QStringLiteral("kelvo");
+    QString HeloName = QStringLiteral("kelvo");
     QString FromAddress = QStringLiteral("kelvo@example.jp");
     QString FromName = QStringLiteral("kelvo");
     QString DestAddress = QStringLiteral("kelvo@example.jp");
-    QString SubjectText = QStringLiteral("test");
-    int DotSize = 120;
-    int SizeLimit = 4800;
+    int DotSize = 120;    // the length in pixels of a dropped picture's longer side, once fitted
+    int SizeLimit = 4800; // the largest JPEG file a send attaches, in bytes
     bool AdFooter = false;
     int LaunchCount = 0;
     // Submission through a provider ([smtp] Security, Auth, AuthUser); a kelvo.ini without
     // these keys means the plain dialogue of a relay of one's own.
-    int Security = 0; // 0 none, 1 STARTTLS, 2 TLS from the start
+    SmtpSecurity Security = SmtpSecurity::None;
     // A Security that kelvo.ini holds but that is none of 0, 1 and 2 ("7", "STARTTLS"), as it
     // stands; empty when it is one of them or absent. It may have been meant as protection,
     // so no send goes out on it until the settings are saved again.
@@ -34,35 +36,33 @@ struct MainSettings
 // Sets the text of the main window's destination box.
 using DestinationSetter = std::function<void(const QString &)>;
 
-inline const QString SettingsFileName = QStringLiteral("kelvo.ini");
+// The options of the picture size ([keitai] dotsettei) and of the size limit ([keitai]
+// rfsize), numbered as they are stored and as the settings dialog's radio buttons are.
+namespace PictureSizeOption {
+constexpr int Recommended = 0; // 95 dots
+constexpr int FromModel = 1;   // the size on the chosen line of the phone model list
+constexpr int Own = 2;
+} // namespace PictureSizeOption
+namespace SizeLimitOption {
+constexpr int LongMail = 0;  // 6 KB, of which 4800 bytes for the picture
+constexpr int SuperMail = 1; // 12 KB, 10800 bytes
+constexpr int Au = 2;        // 100 KB, 100000 bytes
+constexpr int Own = 3;       // kilobytes of one's own, less 1200 bytes
+} // namespace SizeLimitOption
 
-// The folder of the program file followed by `fileName`.
-QString ProfilePath(const QString &fileName);
+// The values the options give. `own` is asked for only when the option needs it; an option
+// outside the list leaves the value as it was. A model line's size is the text after its
+// first ":" (the whole line when it has none), and must be a number.
+void DeriveDotSize(int option, const QString &modelLine, const std::function<int()> &own, int &dotSize);
+void DeriveSizeLimit(int option, const std::function<int()> &ownKilobytes, int &sizeLimit);
 
-// One key of the settings file: a missing file or key reads as the empty text.
-QString ProfileRead(const QString &fileName, const QString &section, const QString &key);
-// Writes one key; a refused write throws "<path> に書き込めません".
-void ProfileWrite(const QString &fileName, const QString &section, const QString &key, const QString &value);
+// The port a connection of the given security uses unless told otherwise: 25, 587 for
+// STARTTLS, 465 for TLS from the start.
+int DefaultSmtpPort(SmtpSecurity security);
 
-// Strict whole-number conversion: optional sign and decimal digits, nothing else, and
-// the value must fit 32 bits. Anything else throws "'<text>' は数値ではありません".
-int StrToInt(const QString &text);
-
-// The derived values. `own` is asked for only when the option needs it (the loading
-// reads siteidot / ofsize lazily). Other options leave the value unchanged.
-void DeriveDotSize(int dotsettei, const QString &kishu, const std::function<int()> &own, int &dotSize);
-void DeriveSizeLimit(int rfsize, const std::function<int()> &ownKilobytes, int &sizeLimit);
-
-// The port a connection of the given security ([smtp] Security) uses unless told
-// otherwise: 25, 587 for STARTTLS, 465 for TLS from the start.
-int DefaultSmtpPort(int security);
-
-// The submission keys [smtp] Security, Auth and AuthUser. A kelvo.ini written before they
-// existed has none of them: an absent key gives the built-in value and never stops the
-// loading. StoredSecurity gives 0, 1 or 2 as stored, 0 when absent, and nothing for any
-// other text; only Auth 1 turns the login on, and a present Auth must be a number.
-std::optional<int> StoredSecurity(const QString &text);
-bool StoredAuth(const QString &text);
+// [smtp] Security as kelvo knows it: 0, 1 or 2 as a strict number. Nothing for any other
+// text, which the caller keeps as it stands.
+std::optional<SmtpSecurity> SecurityFromText(const QString &text);
 
 // Runs `readOlderKeys`, then `readSubmissionKeys` however the first ended: a file that asks
 // for protection must never give a plain send because an older key does not convert. The

@@ -25,18 +25,18 @@ TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
     AddressBookDialog dialog([&](const QString &text) { pasted.append(text); });
     dialog.show();
     const auto click = [&](const char *button) { dialog.findChild<QAbstractButton *>(button)->click(); };
-    QTreeWidget *list = dialog.findChild<QTreeWidget *>("AddressList");
+    QTreeWidget *list = dialog.findChild<QTreeWidget *>("addressList");
     ASSERT_EQ(list->topLevelItemCount(), 2);
     for (const auto &[name, address] : {std::pair("", "c@x"), {"n", "no-at-sign"}, {"山田", "b x,\"y\"@x"}}) {
-        dialog.findChild<QLineEdit *>("AddNameText")->setText(QString::fromUtf8(name));
-        dialog.findChild<QLineEdit *>("AddTelText")->setText(address);
-        click("SpeedButton2");
+        dialog.findChild<QLineEdit *>("nameEdit")->setText(QString::fromUtf8(name));
+        dialog.findChild<QLineEdit *>("addressEdit")->setText(address);
+        click("addButton");
     }
-    click("SpeedButton4");
-    click("SpeedButton1");
+    click("deleteButton");
+    click("pasteButton");
     list->topLevelItem(1)->setSelected(true);
-    click("SpeedButton4");
-    click("SpeedButton4"); // the selection does not slide onto a neighbour
+    click("deleteButton");
+    click("deleteButton"); // the selection does not slide onto a neighbour
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_FALSE(dialog.close());
     EXPECT_EQ(boxes.Texts(), QStringList({"ストリームの読み込みエラー", "不適切なメールアドレスの形式です。",
@@ -47,11 +47,11 @@ TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
     QDir(folder.Path()).rename(AddressFileName, "old.dat");
     QDir(folder.Path()).mkdir(AddressFileName);
     list->topLevelItem(1)->setSelected(true);
-    click("SpeedButton1");
+    click("pasteButton");
     EXPECT_EQ(boxes.Texts().last(), "ファイル address.dat を作成できません");
     EXPECT_TRUE(dialog.isVisible());
     QDir(folder.Path()).rmdir(AddressFileName);
-    click("SpeedButton1");
+    click("pasteButton");
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(pasted, QStringList(2, "\"b x,\"\"y\"\"@x\"")); // comma text: quoted, quotes doubled
     EXPECT_EQ(ReadAddressFile(AddressFileName), QList<AddressEntry>({{"a", {"a@x"}}, {"山田", {"b x,\"y\"@x"}}}));

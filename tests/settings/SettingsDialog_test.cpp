@@ -7,6 +7,8 @@
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
+#include "NamedFields.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,7 +47,7 @@ protected:
     }
     template <class T = QWidget> T *Get(const QString &name) { return dialog->findChild<T *>(name); }
     QString Text(const char *name) { return Get<QLineEdit>(name)->text(); }
-    int Enabled(const char *name) { return Get(name)->isEnabled(); }
+    QString Enabled(const char *name) { return Get(name)->isEnabled() ? "on" : "off"; }
     void Type(const char *name, const QString &text)
     {
         Get<QLineEdit>(name)->clear();
@@ -60,138 +62,188 @@ protected:
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-// The first run: OK refuses what is missing and a login over a plain connection, takes a port
-// out of range as the security's default and typed spin values though not yet taken, and
-// stops at a model line without a size after the keys before the flag. The password goes to
-// the password store, never into kelvo.ini, and is never shown.
-TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTypedThenWritesItInOrder)
+// The first run: the sender's address gives the HELO name once, at its "@", and with a "."
+// proposes the server; OK refuses what is missing and a login over a plain connection, and
+// writes nothing then. Only the dialog's buttons close it.
+TEST_F(SettingsDialogTest, FirstRunChecksWhatIsTyped)
 {
-    settings.LaunchCount = 7;
     Open();
-    QTest::keyClick(dialog.get(), Qt::Key_Escape); // only its buttons close it
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
     EXPECT_FALSE(dialog->close());
-    Click("SpeedButton1");
-    QTest::keyClicks(Get("txtMailAdd"), "taro@mail");
-    EXPECT_EQ(Text("txtID"), "taro"); // "default" replaced once, at the "@"
-    QTest::keyClicks(Get("txtMailAdd"), ".example.jp");
-    Get("txtSMTP")->setFocus(Qt::MouseFocusReason); // entering the empty server box proposes the domain
-    EXPECT_EQ(Text("txtSMTP"), "mail.example.jp");
-    Type("txtMailAdd", "");
-    Click("SpeedButton1");
-    Type("txtMailAdd", "taro@mail.example.jp");
-    Click("AuthCheck");
-    Click("SpeedButton1");
+    Click("okButton");
+    QTest::keyClicks(Get("senderAddressEdit"), "taro@mail");
+    EXPECT_EQ(Text("heloNameEdit"), "taro"); // "default" replaced
+    QTest::keyClicks(Get("senderAddressEdit"), ".example.jp");
+    Get("serverEdit")->setFocus(Qt::MouseFocusReason); // entering the empty server box proposes the domain
+    EXPECT_EQ(Text("serverEdit"), "mail.example.jp");
+    Type("senderAddressEdit", "");
+    Click("okButton");
+    Type("senderAddressEdit", "taro@mail.example.jp");
+    Click("authCheck");
+    Click("okButton");
     EXPECT_EQ(recorder.Texts(),
               QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。",
                            "SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"}));
+    EXPECT_EQ(recorder.Messages.value(2).Kind, MsgKind::Warning);
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+}
 
+// The port box follows the chosen security while it holds the previous one's default.
+TEST_F(SettingsDialogTest, ChoosingASecurityProposesItsPort)
+{
+    Open();
     for (const auto &[key, port] : {std::pair(Qt::Key_End, "465"), {Qt::Key_Home, "25"}, {Qt::Key_Down, "587"}}) {
-        QTest::keyClick(Get("SecurityCombo"), key); // the previous mode's default gives way
-        EXPECT_EQ(Text("txtSMTPPort"), port);
+        QTest::keyClick(Get("securityCombo"), key);
+        EXPECT_EQ(Text("portEdit"), port);
     }
-    Click("CheckBox1");
-    Type("txtSMTPPort", "655361"); // five digits at most, and no port above 65535
-    Type("txtPassword", "s3cret!");
-    Type("dSendAdd", "jiro@example.com");
-    Click("GazouSize1");
-    Get<QComboBox>("KishuIchi")->setEditText("Docomo,N503"); // a model line without a size
-    Click("SpeedButton1");
-    EXPECT_EQ(recorder.Texts().value(3), "'Docomo,N503' は数値ではありません");
-    EXPECT_EQ(ProfileRead(SettingsFileName, "keitai", "ofsize") + ProfileRead(SettingsFileName, "Koukoku", "flg"), "5");
-    Click("GazouSize2");
-    Click("SelFileSize3");
-    for (const auto &[spin, typed] : {std::pair("SiteiGSize", "5"), {"OtSize", "1000"}}) {
+}
+
+// OK on the first run takes a port out of range as the security's default and typed spin
+// values though not yet taken; a model line without a size stops it after the keys before
+// the flag. Then the file is written in order and the settings in memory follow. The
+// password goes to the password store, never into kelvo.ini, and is never shown again.
+TEST_F(SettingsDialogTest, FirstRunWritesEverySettingInOrder)
+{
+    settings.LaunchCount = 7;
+    Open();
+    Type("senderAddressEdit", "taro@mail.example.jp");
+    Type("serverEdit", "mail.example.jp");
+    Get<QComboBox>("securityCombo")->setCurrentIndex(int(SmtpSecurity::StartTls));
+    Click("authCheck");
+    Click("advancedCheck");
+    Type("portEdit", "655361"); // five digits at most, and no port above 65535
+    Type("passwordEdit", "s3cret!");
+    Type("defaultDestinationEdit", "jiro@example.com");
+    Click("modelSizeOption");
+    Get<QComboBox>("modelCombo")->setEditText("Docomo,N503");
+    Click("okButton");
+    EXPECT_EQ(recorder.Texts(), QStringList{"'Docomo,N503' は数値ではありません"});
+    EXPECT_EQ(ReadSetting(Setting::OwnSizeLimit) + ReadSetting(Setting::AdFooter), "5");
+    Click("ownSizeOption");
+    Click("ownLimitOption");
+    for (const auto &[spin, typed] : {std::pair("ownSizeSpin", "5"), {"ownLimitSpin", "1000"}}) {
         Get<QSpinBox>(spin)->selectAll();
         QTest::keyClicks(Get(spin), typed);
     }
-    Click("SpeedButton1");
-    EXPECT_EQ(std::pair(recorder.Messages.value(2).Kind, recorder.Messages.value(4).Kind),
-              std::pair(MsgKind::Warning, MsgKind::Information)); // no keyring here: kept in memory
+    Click("okButton");
+    EXPECT_EQ(recorder.Messages.value(1).Kind, MsgKind::Information); // no keyring here: kept in memory
     EXPECT_EQ(folder.Read(SettingsFileName),
               "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@mail.example.jp\r\nPort=587\r\n"
               "SMTP=mail.example.jp\r\nID=taro\r\nDest=jiro@example.com\r\nSecurity=1\r\nAuth=1\r\nAuthUser=\r\n"
               "[keitai]\r\ndotsettei=2\r\nkishu=Docomo,N503\r\nsiteidot=50\r\nrfsize=3\r\nofsize=1000\r\n"
               "[Koukoku]\r\nflg=1\r\n");
     EXPECT_EQ(PasswordStore::Find(PasswordStore::Account("mail.example.jp", "taro@mail.example.jp")), "s3cret!");
-    EXPECT_EQ(QString::asprintf("%s %s %s %s %d %d %d %d %d %d %d", qPrintable(settings.FromAddress),
-                                qPrintable(settings.SmtpHost), qPrintable(settings.UserId), qPrintable(destination),
-                                settings.LaunchCount, settings.SmtpPort, settings.DotSize, settings.SizeLimit,
-                                settings.AdFooter, settings.Security, settings.Auth),
-              "taro@mail.example.jp mail.example.jp taro jiro@example.com 0 587 50 998800 1 1 1");
+    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
+    EXPECT_EQ(settings.SmtpHost, "mail.example.jp");
+    EXPECT_EQ(settings.HeloName, "taro");
+    EXPECT_EQ(destination, "jiro@example.com");
+    EXPECT_EQ(settings.LaunchCount, 0);
+    EXPECT_EQ(settings.SmtpPort, 587);
+    EXPECT_EQ(settings.DotSize, 50);
+    EXPECT_EQ(settings.SizeLimit, 998800);
+    EXPECT_TRUE(settings.AdFooter);
+    EXPECT_EQ(settings.Security, SmtpSecurity::StartTls);
+    EXPECT_TRUE(settings.Auth);
 
     Open(); // the box is empty again, and left empty it keeps what is stored
-    EXPECT_EQ(Text("txtPassword"), "");
-    Type("txtAuthUser", "taro.y");
-    Click("SpeedButton1");
-    EXPECT_EQ(std::pair(settings.AuthUser, recorder.Messages.size()), std::pair(QString("taro.y"), qsizetype(5)));
+    EXPECT_EQ(Text("passwordEdit"), "");
+    Type("loginNameEdit", "taro.y");
+    Click("okButton");
+    EXPECT_EQ(settings.AuthUser, "taro.y");
+    EXPECT_EQ(recorder.Messages.size(), 2);
 }
 
 // However far the showing gets before a bad or missing number stops it, the boxes that
 // depend on an option follow the options read so far; option indexes out of range are
 // brought to the nearest option or none; the submission keys are read all the same, and
 // show the file, not what was chosen before, whatever is missing. Cancel then leaves
-// kelvo.ini alone.
+// kelvo.ini alone, and what was typed into the password box is gone at the next showing.
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
-    // The changes to kelvo.ini; the options, the spin values, the ad box, whether KishuIchi,
-    // SiteiGSize and OtSize are enabled, the security, the login name, whether the password
-    // box is enabled; the text that is not a number.
-    const std::tuple<QList<std::pair<QString, QString>>, const char *, const char *> rows[] = {
-        {{}, "2 3 150 40 1 | 0 1 1 | 1 hana 1", nullptr},
-        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1 0 100 5 0 | 1 0 0 | 1 hana 1", "1x"},
-        {{{"flg", {}}}, "2 3 150 40 0 | 0 1 1 | 1 hana 1", ""}, // [Koukoku] without its key
-        {{{"Security", {}}, {"AuthUser", {}}}, "2 3 150 40 1 | 0 1 1 | 0 - 1", nullptr},
-        {{{"Auth", "１"}}, "2 3 150 40 1 | 0 1 1 | 1 hana 0", "１"},
-        {{{"Security", "STARTTLS"}, {"dotsettei", "x"}}, "0 0 100 5 0 | 0 0 0 | -1 hana 1", "x"},
-        {{{"dotsettei", "7"}, {"rfsize", "-3"}}, "2 -1 150 40 1 | 0 1 0 | 1 hana 1", nullptr},
+    const QString whole = "picture size option=2; size limit option=3; own size=150; own limit=40; footer=on; "
+                          "model box=off; own size box=on; own limit box=on; security=1; login=hana; password box=on";
+    // Stopped at the first option, the phone's boxes keep the dialog's own values.
+    const QString stoppedEarly = "; picture size option=0; size limit option=0; own size=100; own limit=5; "
+                                 "footer=off; own size box=off; own limit box=off";
+    // The changes to kelvo.ini; the text that is not a number (null: none); what differs
+    // from the whole file shown.
+    const std::tuple<QList<std::pair<QString, QString>>, const char *, QString> rows[] = {
+        {{}, nullptr, ""},
+        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1x", stoppedEarly + "; picture size option=1; model box=on"},
+        {{{"flg", {}}}, "", "; footer=off"}, // [Koukoku] without its key
+        {{{"Security", {}}, {"AuthUser", {}}}, nullptr, "; security=0; login="},
+        {{{"Auth", "１"}}, "１", "; password box=off"},
+        {{{"Security", "STARTTLS"}, {"dotsettei", "x"}}, "x", stoppedEarly + "; security=none chosen"},
+        {{{"dotsettei", "7"}, {"rfsize", "-3"}}, nullptr, "; size limit option=-1; own limit box=off"},
     };
-    for (const auto &[changes, shown, error] : rows) {
-        SCOPED_TRACE(shown);
+    for (const auto &[changes, error, differences] : rows) {
+        SCOPED_TRACE(error ? error : "no error");
         recorder.Clear();
         WriteIni(changes);
         const QByteArray before = folder.Read(SettingsFileName);
         Open(false);
-        Get<QCheckBox>("CheckBox2")->setChecked(false);
-        Get<QComboBox>("SecurityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
-        Get<QCheckBox>("AuthCheck")->setChecked(true);
-        Get<QLineEdit>("txtAuthUser")->setText("cancelled");
+        Get<QCheckBox>("adFooterCheck")->setChecked(false);
+        Get<QComboBox>("securityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
+        Get<QCheckBox>("authCheck")->setChecked(true);
+        Get<QLineEdit>("loginNameEdit")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
                   error ? QStringList{QStringLiteral("'%1' は数値ではありません").arg(error)} : QStringList());
-        EXPECT_EQ(QString::asprintf(
-                      "%d %d %d %d %d | %d %d %d | %d %s %d", Get<QButtonGroup>("GazouSizeButtons")->checkedId(),
-                      Get<QButtonGroup>("SelFileSizeButtons")->checkedId(), Get<QSpinBox>("SiteiGSize")->value(),
-                      Get<QSpinBox>("OtSize")->value(), Get<QCheckBox>("CheckBox2")->isChecked(), Enabled("KishuIchi"),
-                      Enabled("SiteiGSize"), Enabled("OtSize"), Get<QComboBox>("SecurityCombo")->currentIndex(),
-                      Text("txtAuthUser").isEmpty() ? "-" : qPrintable(Text("txtAuthUser")), Enabled("txtPassword")),
-                  QString(shown));
-        EXPECT_EQ(Text("txtSMTPPort"), "25");
-        Type("txtFromMail", "taro");
-        Type("txtPassword", "typed");
-        Click("SpeedButton2");
-        EXPECT_EQ(std::pair(dialog->isVisible(), folder.Read(SettingsFileName)), std::pair(false, before));
+        const int security = Get<QComboBox>("securityCombo")->currentIndex();
+        ExpectFields({{"picture size option", QString::number(Get<QButtonGroup>("pictureSizeOptions")->checkedId())},
+                      {"size limit option", QString::number(Get<QButtonGroup>("sizeLimitOptions")->checkedId())},
+                      {"own size", QString::number(Get<QSpinBox>("ownSizeSpin")->value())},
+                      {"own limit", QString::number(Get<QSpinBox>("ownLimitSpin")->value())},
+                      {"footer", Get<QCheckBox>("adFooterCheck")->isChecked() ? "on" : "off"},
+                      {"model box", Enabled("modelCombo")},
+                      {"own size box", Enabled("ownSizeSpin")},
+                      {"own limit box", Enabled("ownLimitSpin")},
+                      {"security", security < 0 ? "none chosen" : QString::number(security)},
+                      {"login", Text("loginNameEdit")},
+                      {"password box", Enabled("passwordEdit")}},
+                     Fields(whole + differences));
+        EXPECT_EQ(Text("portEdit"), "25");
+        Type("senderNameEdit", "taro");
+        Type("passwordEdit", "typed");
+        Click("cancelButton");
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(folder.Read(SettingsFileName), before);
     }
     dialog->show();
-    EXPECT_EQ(Text("txtPassword"), ""); // what was typed before Cancel is gone
-    Open(); // entering a radio group passes the focus on, not back and forth between the two
+    EXPECT_EQ(Text("passwordEdit"), "");
+}
 
-    Click("TabButton2");
-    Get("SelFileSize")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("SiteiGSize")->hasFocus());
-    Click("GazouSize0");
-    Get("GazouSize")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("GazouSize")->hasFocus() || Get("SelFileSize")->hasFocus());
-    recorder.Clear(); // OK waits for a choice of a security kelvo does not know, then saves it
+// Entering a radio group passes the focus on to the next box that takes it, round the
+// page if need be, and not back and forth between the two groups when no box does.
+TEST_F(SettingsDialogTest, EnteringARadioGroupPassesTheFocusOn)
+{
+    WriteIni({{"rfsize", "-3"}}); // no size limit option: its own box is off
+    Open();
+    Click("phonePageButton");
+    Get("sizeLimitGroup")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get("ownSizeSpin")->hasFocus());
+    Click("recommendedSizeOption");
+    Get("pictureSizeGroup")->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(Get("pictureSizeGroup")->hasFocus() || Get("sizeLimitGroup")->hasFocus());
+}
+
+// A Security kelvo does not know shows no choice: OK waits for one, then saves it.
+TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
+{
     WriteIni({{"Security", "STARTTLS"}});
     settings.UnknownSecurity = "STARTTLS";
     Open();
-    Click("SpeedButton1");
-    Get<QComboBox>("SecurityCombo")->setCurrentIndex(1);
-    Click("SpeedButton1");
+    Click("okButton");
+    Get<QComboBox>("securityCombo")->setCurrentIndex(int(SmtpSecurity::StartTls));
+    Click("okButton");
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
-    EXPECT_EQ(ProfileRead(SettingsFileName, "smtp", "Security") + settings.UnknownSecurity, "1");
-    // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
+    EXPECT_EQ(ReadSetting(Setting::Security), "1");
+    EXPECT_EQ(settings.UnknownSecurity, "");
+}
+
+// keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
+TEST_F(SettingsDialogTest, ModelListIsReadWithinItsBounds)
+{
     folder.Write("keitai.txt", QByteArray(2 * ModelFileMaxBytes, 'z'));
     EXPECT_EQ(ReadModelList(folder.File("keitai.txt")), QStringList());
     EXPECT_EQ(SplitModelLines(QByteArray(20000, '\n')).size(), ModelListMaxLines);

@@ -7,6 +7,8 @@
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
+#include "NamedFields.h"
+
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -23,36 +25,63 @@ const QString Ini =
                    "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
                    "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
+// The settings loaded, and the text the destination box was given.
+NamedFields Loaded(const MainSettings &s, const QString &destinationBox)
+{
+    return {
+        {"host", s.SmtpHost},
+        {"from address", s.FromAddress},
+        {"from name", s.FromName},
+        {"destination", s.DestAddress},
+        {"port", QString::number(s.SmtpPort)},
+        {"helo name", s.HeloName},
+        {"destination box", destinationBox},
+        {"dot size", QString::number(s.DotSize)},
+        {"size limit", QString::number(s.SizeLimit)},
+        {"footer", s.AdFooter ? "on" : "off"},
+        {"security", s.UnknownSecurity.isEmpty() ? QString::number(int(s.Security)) : "unknown " + s.UnknownSecurity},
+        {"auth", s.Auth ? "on" : "off"},
+        {"login", s.AuthUser}};
+}
+
 // Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
 // stops it at its key with the keys before applied; an own size is read only when its option
 // needs it, both before either size is derived. The submission keys (absent from this file)
 // are read whatever the older keys hold; an unknown Security is kept as it stands.
 TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
 {
-    const QString smtp = QStringLiteral("mail.example.jp taro@example.jp 山田 hanako@example.jp "),
-                  loaded = smtp + "2525 taro hanako@example.jp ";
-    // Key=value lines in place of the file's (new keys go to [smtp]); the settings with the
-    // destination box after the ID; the text that is not a number (null: none).
+    const QString whole = QStringLiteral(
+        "host=mail.example.jp; from address=taro@example.jp; from name=山田; destination=hanako@example.jp; "
+        "port=2525; helo name=taro; destination box=hanako@example.jp; dot size=220; size limit=10800; footer=on; "
+        "security=0; auth=off; login=");
+    // Stopped before anything is derived, the sizes and the footer stay built in; stopped
+    // at the port, so does every key after it.
+    const QString notDerived = "; dot size=120; size limit=4800; footer=off",
+                  stoppedAtPort = notDerived + "; port=25; helo name=kelvo; destination box=";
+    // Key=value lines in place of the file's (new keys go to [smtp]); the text that is not a
+    // number (null: none); what differs from the whole file loaded.
     const std::tuple<QStringList, QString, QString> rows[] = {
-        {{}, loaded + "220 10800 ad 0 - ", QString()},
-        {{"Port=ab"}, smtp + "25 kelvo  120 4800 - 0 - ", "ab"},
-        {{"Port=2147483648"}, smtp + "25 kelvo  120 4800 - 0 - ", "2147483648"},
-        {{"Port=+7", "rfsize=-1", "ID= 5"}, smtp + "7 5 hanako@example.jp 220 4800 ad 0 - ", QString()},
-        {{"flg="}, loaded + "120 4800 - 0 - ", ""},
-        {{"flg=2", "dotsettei=0", "rfsize=2"}, loaded + "95 100000 - 0 - ", QString()},
-        {{"dotsettei=3", "rfsize=1", "ofsize=y"}, loaded + "120 10800 ad 0 - ", QString()},
-        {{"dotsettei=2", "siteidot=640", "ofsize=2147483647"}, loaded + "640 2147483647 ad 0 - ", QString()},
-        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, loaded + "120 4800 - 0 - ", "y"},
-        {{"kishu=J-Phone"}, loaded + "120 4800 - 0 - ", "J-Phone"},
-        {{"kishu=a:b:7"}, loaded + "120 4800 - 0 - ", "b:7"},
-        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, loaded + "220 10800 ad 2 auth taro.y", QString()},
-        {{"Security=7", "Auth=2", "AuthUser="}, loaded + "220 10800 ad ?7 - ", QString()},
-        {{"Security=1", "Auth=１"}, loaded + "220 10800 ad 1 - ", "１"}, // read after the older keys
+        {{}, QString(), ""},
+        {{"Port=ab"}, "ab", stoppedAtPort},
+        {{"Port=2147483648"}, "2147483648", stoppedAtPort},
+        {{"Port=+7", "rfsize=-1", "ID= 5"}, QString(), "; port=7; helo name=5; size limit=4800"},
+        {{"flg="}, "", notDerived},
+        {{"flg=2", "dotsettei=0", "rfsize=2"}, QString(), "; dot size=95; size limit=100000; footer=off"},
+        {{"dotsettei=3", "rfsize=1", "ofsize=y"}, QString(), "; dot size=120"},
+        {{"dotsettei=2", "siteidot=640", "ofsize=2147483647"}, QString(), "; dot size=640; size limit=2147483647"},
+        {{"dotsettei=2", "siteidot=640", "ofsize=y"}, "y", notDerived},
+        {{"kishu=J-Phone"}, "J-Phone", notDerived},
+        {{"kishu=a:b:7"}, "b:7", notDerived},
+        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, QString(), "; security=2; auth=on; login=taro.y"},
+        {{"Security=7", "Auth=2", "AuthUser="}, QString(), "; security=unknown 7"},
+        {{"Security=1", "Auth=１"}, "１", "; security=1"}, // read after the older keys
         // and read however the older keys end, whose error comes first
-        {{"flg=yes", "Security=1", "Auth=1", "AuthUser=taro.y"}, loaded + "120 4800 - 1 auth taro.y", "yes"},
-        {{"Port=ab", "Security=STARTTLS", "Auth=x"}, smtp + "25 kelvo  120 4800 - ?STARTTLS - ", "ab"},
+        {{"flg=yes", "Security=1", "Auth=1", "AuthUser=taro.y"},
+         "yes",
+         notDerived + "; security=1; auth=on; login=taro.y"},
+        {{"Port=ab", "Security=STARTTLS", "Auth=x"}, "ab", stoppedAtPort + "; security=unknown STARTTLS"},
     };
-    for (const auto &[changes, summary, error] : rows) {
+    for (const auto &[changes, error, differences] : rows) {
         SCOPED_TRACE(changes.join(' ').toStdString());
         QString text = Ini;
         for (const QString &change : changes) {
@@ -65,16 +94,10 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         TestFolder folder;
         folder.Write(SettingsFileName, ToCP932(text));
         MainSettings s;
-        QString dest;
-        EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { dest = t; }); }),
+        QString destinationBox;
+        EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
-        EXPECT_EQ(
-            QStringList({s.SmtpHost, s.FromAddress, s.FromName, s.DestAddress, QString::number(s.SmtpPort), s.UserId,
-                         dest, QString::number(s.DotSize), QString::number(s.SizeLimit), s.AdFooter ? "ad" : "-",
-                         s.UnknownSecurity.isEmpty() ? QString::number(s.Security) : "?" + s.UnknownSecurity,
-                         s.Auth ? "auth" : "-", s.AuthUser})
-                .join(' '),
-            summary);
+        ExpectFields(Loaded(s, destinationBox), Fields(whole + differences));
     }
 }
 
@@ -103,7 +126,7 @@ TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
     TestFolder folder;
     const QList<AddressEntry> book{{QStringLiteral("山田"), {QStringLiteral("taro@example.jp")}}};
     const std::tuple<QString, QByteArray, std::function<void()>, QString> rows[] = {
-        {SettingsFileName, ToCP932(Ini), [] { ProfileWrite(SettingsFileName, "web", "kai", "4"); },
+        {SettingsFileName, ToCP932(Ini), [] { WriteNumber(Setting::LaunchCount, 4); },
          folder.File(SettingsFileName) + QStringLiteral(" に書き込めません")},
         {AddressFileName, WriteAddressStream(book), [&] { WriteAddressFile(AddressFileName, book + book + book); },
          QStringLiteral("ファイル address.dat を作成できません")},

@@ -1,4 +1,4 @@
-#include "platform/ProfileFile.h"
+#include "platform/IniFile.h"
 
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
@@ -145,10 +145,10 @@ QByteArray StoredValue(const QString &value)
 
 } // namespace
 
-ProfileFile::ProfileFile(const QString &path) : path(path)
+IniFile::IniFile(const QString &path) : path(path)
 {}
 
-QString ProfileFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
+QString IniFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
                               const QString &defaultValue)
 {
     const QList<Line> lines = SplitLines(content);
@@ -161,7 +161,7 @@ QString ProfileFile::ReadFrom(const QByteArray &content, const QString &section,
     return FromCP932(Unquoted(v)).left(MaxValueLength);
 }
 
-QByteArray ProfileFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
+QByteArray IniFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
                                   const QString &value)
 {
     const QList<Line> lines = SplitLines(content);
@@ -186,7 +186,7 @@ QByteArray ProfileFile::WriteInto(const QByteArray &content, const QString &sect
     return out;
 }
 
-QString ProfileFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -194,7 +194,7 @@ QString ProfileFile::ReadString(const QString &section, const QString &key, cons
     return ReadFrom(file.readAll(), section, key, defaultValue);
 }
 
-void ProfileFile::WriteString(const QString &section, const QString &key, const QString &value)
+void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
     const QString refused = QStringLiteral("%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.

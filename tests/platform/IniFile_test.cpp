@@ -1,5 +1,5 @@
 #include "platform/CodePage.h"
-#include "platform/ProfileFile.h"
+#include "platform/IniFile.h"
 
 #include "support/Printers.h"
 
@@ -11,7 +11,7 @@ namespace {
 const QByteArray WindowsFile = "[web]\r\nkai=3\r\n[smtp]\r\nname=" + ToCP932(QStringLiteral("山田太郎")) +
                                "\r\nFromAddress=taro@example.jp\r\nPort=25\r\n[keitai]\r\ndotsettei=1\r\n";
 
-TEST(ProfileFile, ReadsByTheWindowsRules)
+TEST(IniFile, ReadsByTheWindowsRules)
 {
     const std::tuple<QByteArray, const char *, const char *, QString> rows[] = {
         {WindowsFile, "smtp", "name", QStringLiteral("山田太郎")},
@@ -29,10 +29,10 @@ TEST(ProfileFile, ReadsByTheWindowsRules)
         {"[a]\r\nk=\"\"x\"\"\r\n", "a", "k", "\"x\""},
     };
     for (const auto &[file, section, key, value] : rows)
-        EXPECT_EQ(ProfileFile::ReadFrom(file, section, key), value) << file.left(40).data();
+        EXPECT_EQ(IniFile::ReadFrom(file, section, key), value) << file.left(40).data();
 }
 
-TEST(ProfileFile, WritesOneKeyAndKeepsEveryOtherByte)
+TEST(IniFile, WritesOneKeyAndKeepsEveryOtherByte)
 {
     const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\n";
     const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> rows[] = {
@@ -45,21 +45,21 @@ TEST(ProfileFile, WritesOneKeyAndKeepsEveryOtherByte)
         {"[a]\r\nk=\x81\xFF\r\nj=1\r\n", "a", "j", "2", "[a]\r\nk=\x81\xFF\r\nj=2\r\n"},
     };
     for (const auto &[file, section, key, value, written] : rows)
-        EXPECT_EQ(ProfileFile::WriteInto(file, section, key, value), written) << key;
+        EXPECT_EQ(IniFile::WriteInto(file, section, key, value), written) << key;
 }
 
 // Whatever is written reads back as it was given, on one line of the file.
-TEST(ProfileFile, ValuesReadBackAsWritten)
+TEST(IniFile, ValuesReadBackAsWritten)
 {
     const QString values[] = {"\"Taro\"", "'x'", " a ", "\t", "\"", "\"\"", "a\"b\"", QStringLiteral("名前")};
     for (const QString &value : values) {
-        const QByteArray file = ProfileFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);
-        EXPECT_EQ(ProfileFile::ReadFrom(file, "a", "k"), value) << file.data();
+        const QByteArray file = IniFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);
+        EXPECT_EQ(IniFile::ReadFrom(file, "a", "k"), value) << file.data();
     }
     // A line break cannot start a key or section of its own.
-    const QByteArray out = ProfileFile::WriteInto("", "a", "k", "x\r\n[b]\r\nj=1");
-    EXPECT_EQ(ProfileFile::ReadFrom(out, "b", "j"), "");
-    EXPECT_EQ(ProfileFile::ReadFrom(out, "a", "k"), "x  [b]  j=1");
+    const QByteArray out = IniFile::WriteInto("", "a", "k", "x\r\n[b]\r\nj=1");
+    EXPECT_EQ(IniFile::ReadFrom(out, "b", "j"), "");
+    EXPECT_EQ(IniFile::ReadFrom(out, "a", "k"), "x  [b]  j=1");
 }
 
 } // namespace

@@ -11,10 +11,10 @@
 // or with blanks at its ends) is written in a pair of quotes. The text is CP932 with
 // CR LF line ends, so a file written on Windows reads unchanged; the file is worked on
 // as bytes, so lines other than the one written keep their bytes exactly.
-class ProfileFile
+class IniFile
 {
 public:
-    explicit ProfileFile(const QString &path);
+    explicit IniFile(const QString &path);
 
     // The empty text or `defaultValue` when the file, the section or the key is missing.
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue = QString()) const;

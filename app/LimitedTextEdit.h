@@ -5,11 +5,11 @@
 // A multi-line edit whose length limit stops what the user types (tabs and line breaks
 // included), pastes or commits from an input method, as a Windows memo's does, without
 // ever cutting a character in two; text set by the program is not cut.
-class MemoEdit : public QPlainTextEdit
+class LimitedTextEdit : public QPlainTextEdit
 {
     Q_OBJECT
 public:
-    explicit MemoEdit(QWidget *parent = nullptr) : QPlainTextEdit(parent) {}
+    explicit LimitedTextEdit(QWidget *parent = nullptr) : QPlainTextEdit(parent) {}
 
     int MaxLength = 0; // 0: no limit
 

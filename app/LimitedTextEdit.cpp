@@ -1,4 +1,4 @@
-#include "app/MemoEdit.h"
+#include "app/LimitedTextEdit.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -27,7 +27,7 @@ QString Fit(const QString &text, int room)
 
 } // namespace
 
-int MemoEdit::Room() const
+int LimitedTextEdit::Room() const
 {
     if (MaxLength <= 0)
         return INT_MAX;
@@ -36,7 +36,7 @@ int MemoEdit::Room() const
     return MaxLength - (static_cast<int>(toPlainText().size()) - selected);
 }
 
-void MemoEdit::keyPressEvent(QKeyEvent *event)
+void LimitedTextEdit::keyPressEvent(QKeyEvent *event)
 {
     // A key inserts its text unless that is a control character other than a tab or a
     // line break (Backspace, Delete, Ctrl+V and the like edit in other ways). A tab
@@ -54,7 +54,7 @@ void MemoEdit::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void MemoEdit::insertFromMimeData(const QMimeData *source)
+void LimitedTextEdit::insertFromMimeData(const QMimeData *source)
 {
     if (!source->hasText())
         return;
@@ -66,7 +66,7 @@ void MemoEdit::insertFromMimeData(const QMimeData *source)
         insertPlainText(text);
 }
 
-void MemoEdit::inputMethodEvent(QInputMethodEvent *event)
+void LimitedTextEdit::inputMethodEvent(QInputMethodEvent *event)
 {
     const int room = Room();
     if (!event->commitString().isEmpty() && room < static_cast<int>(event->commitString().size())) {

@@ -1,0 +1,107 @@
+#include "settings/SettingKeys.h"
+
+#include "platform/Exception.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
+
+#include <QFileInfo>
+
+#include <iterator>
+#include <limits>
+
+namespace {
+
+using enum SettingKind;
+
+// In the order of Setting.
+const SettingKey Keys[] = {
+    {"smtp", "name", "", Text},          {"smtp", "FromAddress", "", Text}, {"smtp", "Port", "", Number},
+    {"smtp", "SMTP", "", Text},          {"smtp", "ID", "", Text},          {"smtp", "Dest", "", Text},
+    {"smtp", "Security", "0", Number},   {"smtp", "Auth", "0", Flag, "0"},  {"smtp", "AuthUser", "", Text},
+    {"keitai", "dotsettei", "", Number}, {"keitai", "kishu", "", Text},     {"keitai", "siteidot", "", Number},
+    {"keitai", "rfsize", "", Number},    {"keitai", "ofsize", "", Number},  {"Koukoku", "flg", "", Flag, "2"},
+    {"web", "kai", "", Number},
+};
+static_assert(std::size(Keys) == static_cast<size_t>(Setting::LaunchCount) + 1);
+
+} // namespace
+
+const SettingKey &KeyOf(Setting setting)
+{
+    return Keys[static_cast<int>(setting)];
+}
+
+QString SettingsFilePath()
+{
+    return ProgramFolder() + SettingsFileName;
+}
+
+bool SettingsFileExists()
+{
+    return QFileInfo(SettingsFilePath()).isFile();
+}
+
+int StrictNumber(const QString &text)
+{
+    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i == text.size())
+        throw fail();
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            throw fail();
+        value = value * 10 + (c.unicode() - '0');
+        if (value > qint64(std::numeric_limits<int>::max()) + 1)
+            throw fail();
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
+        throw fail();
+    return static_cast<int>(value);
+}
+
+QString ReadSetting(Setting setting)
+{
+    const SettingKey &key = KeyOf(setting);
+    const QString value =
+        IniFile(SettingsFilePath()).ReadString(QLatin1String(key.Section), QLatin1String(key.Key), QString());
+    return value.isEmpty() ? QString::fromLatin1(key.Default) : value;
+}
+
+int ReadNumber(Setting setting)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Number);
+    return StrictNumber(ReadSetting(setting));
+}
+
+bool ReadFlag(Setting setting)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
+    return StrictNumber(ReadSetting(setting)) == 1;
+}
+
+void WriteSetting(Setting setting, const QString &value)
+{
+    const SettingKey &key = KeyOf(setting);
+    IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
+}
+
+void WriteNumber(Setting setting, int value)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Number);
+    WriteSetting(setting, QString::number(value));
+}
+
+void WriteFlag(Setting setting, bool on)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
+    WriteSetting(setting, on ? QStringLiteral("1") : QString::fromLatin1(KeyOf(setting).Off));
+}
