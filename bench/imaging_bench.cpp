@@ -34,6 +34,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +65,16 @@ double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The pages this process holds now, from /proc/self/statm.
+long ResidentKilobytes()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 long PeakMegabytes()
@@ -316,6 +327,33 @@ void Compare(const QString &a, const QString &b, int rounds)
     std::printf("peak memory after the first file's drop alone: %ld MB\n", firstPeak);
 }
 
+// One drop in this process, which does nothing else: its peak memory above what the
+// process held before it, the file's own bytes included. With "whole", the drop as it was
+// before rows were streamed: the picture decoded whole, then fitted.
+int Peak(const QString &path, bool whole)
+{
+    const long before = ResidentKilobytes();
+    QImage preview;
+    const double ms = Milliseconds([&] {
+        if (!whole) {
+            preview = Drop(path, 95);
+            return;
+        }
+        Orientation turn;
+        preview = LoadJpeg(path, &turn);
+        const QColorSpace colours = preview.colorSpace();
+        FitToSize(preview, 95, turn);
+        ConvertToSrgb(preview, colours);
+    });
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%-26s %s drop to %dx%d: %.1f ms, peak %.1f MB above the %.1f MB held before (file %.1f MB)\n",
+                qPrintable(QFileInfo(path).fileName()), whole ? "whole-picture" : "streamed     ", preview.width(),
+                preview.height(), ms, (usage.ru_maxrss - before) / 1024.0, before / 1024.0,
+                QFileInfo(path).size() / 1048576.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -333,6 +371,10 @@ int main(int argc, char **argv)
             rounds = std::max(1, args[1].toInt());
             args = args.mid(2);
         }
+        if (command == "peak" && args.size() == 1)
+            return Peak(args[0], false);
+        if (command == "peak" && args.size() == 2 && args[0] == "whole")
+            return Peak(args[1], true);
         if (command == "compare" && args.size() == 2) {
             Compare(args[0], args[1], rounds);
             return 0;
