@@ -147,16 +147,19 @@ QImage LoadWebP(const QString &path, Orientation *turn)
     return LoadWithQt(path, PictureFormat::WebP, turn);
 }
 
-QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
+namespace {
+
+// The picture upright, fitted to the dot size and tagged with the colour space its file
+// describes.
+QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
 {
     QImage picture;
     Orientation turn;
     switch (format) {
     case PictureFormat::Jpeg:
-        // Turned inside the fit: the full-size photo is never turned. HEIF files are
-        // turned by libheif as it decodes them.
-        picture = LoadJpeg(path, &turn);
-        break;
+        // Fitted as it is decoded, and turned inside the fit: the full-size photo is
+        // neither held nor turned. HEIF files are turned by libheif as it decodes them.
+        return LoadFittedJpeg(path, dotSize);
     case PictureFormat::Bmp:
         picture = LoadBmp(path);
         break;
@@ -172,12 +175,22 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
     case PictureFormat::None:
         throw Exception(QStringLiteral("このファイルタイプには対応しておりません。"));
     }
+    // These readers give whole pictures, so there is nothing to stream.
+    const QColorSpace colours = picture.colorSpace();
+    FitToSize(picture, dotSize, turn);
+    picture.setColorSpace(colours);
+    return picture;
+}
+
+} // namespace
+
+QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
+{
+    QImage picture = FittedPicture(path, format, dotSize);
     // The colours are converted once the picture is small: the fit works on the bytes as
     // stored, and the conversion then touches a few thousand pixels instead of millions.
     const QColorSpace colours = picture.colorSpace();
-    FitToSize(picture, dotSize, turn);
+    picture.setColorSpace(QColorSpace());
     ConvertToSrgb(picture, colours);
-    picture.setColorSpace(QColorSpace()); // its bytes are sRGB now, as an untagged picture's are
-
-    return picture;
+    return picture; // its bytes are sRGB now, as an untagged picture's are
 }
