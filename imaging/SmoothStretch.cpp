@@ -272,8 +272,8 @@ template <typename Whole> class HeightShrinkBy final : public HeightShrink
 {
 public:
     HeightShrinkBy(qint64 sn, int dn, uchar *dest, qsizetype stride, qsizetype bytes, bool mirrored)
-        : sn(sn), dn(dn), dest(dest), stride(stride), bytes(bytes), mirrored(mirrored),
-          areaByte(ShrinkScale(sn, dn)), full(bytes), held(bytes)
+        : sn(sn), dn(dn), dest(dest), stride(stride), bytes(bytes), mirrored(mirrored), areaByte(ShrinkScale(sn, dn)),
+          full(bytes), held(bytes)
     {
         Span(mirrored ? dn - 1 : 0);
     }
@@ -366,8 +366,8 @@ void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored)
 void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored)
 {
     const qsizetype bytes = 3 * static_cast<qsizetype>(std::min(source.width(), dest.width()));
-    const auto shrink = HeightShrink::Make(source.height(), dest.height(), dest.bits(), dest.bytesPerLine(), bytes,
-                                           mirrored);
+    const auto shrink =
+        HeightShrink::Make(source.height(), dest.height(), dest.bits(), dest.bytesPerLine(), bytes, mirrored);
     for (int y = 0; y < source.height(); ++y)
         shrink->Add(source.constScanLine(y));
 }
@@ -489,8 +489,7 @@ struct StreamingStretch::FirstPassState
     QSize upright;
 };
 
-std::unique_ptr<StreamingStretch> StreamingStretch::Start(QSize stored, int newWidth, int newHeight,
-                                                          Orientation turn)
+std::unique_ptr<StreamingStretch> StreamingStretch::Start(QSize stored, int newWidth, int newHeight, Orientation turn)
 {
     if (stored.width() < 1 || stored.height() < 1)
         return nullptr;
