@@ -475,18 +475,17 @@ void SmoothStretchTurned(QImage &picture, int newWidth, int newHeight, Orientati
 struct StreamingStretch::FirstPassState
 {
     FirstPassState(QSize stored, int newWidth, int newHeight, Orientation turn)
-        : fit(newWidth, newHeight, turn), rows(stored.height())
+        : fit(newWidth, newHeight, turn), newSize(newWidth, newHeight), rows(stored.height())
     {}
 
-    StoredFit fit;
-    int rows;
-    int rowsIn = 0;
-    QImage reduced;
+    StoredFit fit; // the passes still to do
+    QSize newSize;
+    int rows, rowsIn = 0;
+    QImage reduced; // what the first pass makes, and its rows
     uchar *bits = nullptr;
     qsizetype stride = 0;
-    std::optional<WidthShrink> width;
+    std::optional<WidthShrink> width; // the first pass: one of the two
     std::unique_ptr<HeightShrink> height;
-    QSize upright;
 };
 
 std::unique_ptr<StreamingStretch> StreamingStretch::Start(QSize stored, int newWidth, int newHeight, Orientation turn)
@@ -494,27 +493,25 @@ std::unique_ptr<StreamingStretch> StreamingStretch::Start(QSize stored, int newW
     if (stored.width() < 1 || stored.height() < 1)
         return nullptr;
     CheckPictureSize(newWidth, newHeight);
-    const StoredFit fit(newWidth, newHeight, turn);
-    const FirstPass first = FirstShrink(stored, fit);
+    const FirstPass first = FirstShrink(stored, StoredFit(newWidth, newHeight, turn));
     if (first == FirstPass::Enlarges)
         return nullptr;
     try {
         std::unique_ptr<StreamingStretch> stretch(new StreamingStretch);
-        auto state = std::make_unique<FirstPassState>(stored, newWidth, newHeight, turn);
-        FirstPassState &s = *state;
+        stretch->state = std::make_unique<FirstPassState>(stored, newWidth, newHeight, turn);
+        FirstPassState &s = *stretch->state;
         if (first == FirstPass::Width) {
-            s.reduced = NewPicture(fit.width, stored.height());
-            s.width.emplace(stored.width(), fit.width, s.fit.mirrorX);
+            s.reduced = NewPicture(s.fit.width, stored.height());
+            s.width.emplace(stored.width(), s.fit.width, s.fit.mirrorX);
             s.fit.mirrorX = false;
         } else {
-            s.reduced = NewPicture(stored.width(), fit.height);
-            s.height = HeightShrink::Make(stored.height(), fit.height, s.reduced.bits(), s.reduced.bytesPerLine(),
+            s.reduced = NewPicture(stored.width(), s.fit.height);
+            s.height = HeightShrink::Make(stored.height(), s.fit.height, s.reduced.bits(), s.reduced.bytesPerLine(),
                                           3 * qsizetype(stored.width()), s.fit.mirrorY);
             s.fit.mirrorY = false;
         }
         s.bits = s.reduced.bits();
         s.stride = s.reduced.bytesPerLine();
-        stretch->state = std::move(state);
         return stretch;
     } catch (const std::bad_alloc &) {
         ThrowNoMemory(newWidth, newHeight);
@@ -543,7 +540,7 @@ QImage StreamingStretch::Finish()
     try {
         Complete(picture, s.fit);
     } catch (const std::bad_alloc &) {
-        ThrowNoMemory(s.fit.transpose ? s.fit.height : s.fit.width, s.fit.transpose ? s.fit.width : s.fit.height);
+        ThrowNoMemory(s.newSize.width(), s.newSize.height());
     }
     return picture;
 }
