@@ -46,6 +46,6 @@ for photo in 12mp 12mp-turned 24mp; do
     whole=$(instructions --toggle-collect='LoadJpeg*' --toggle-collect='FitToSize*' \
         --toggle-collect='ConvertToSrgb*' "$bench" peak whole "$file")
     tool=$(instructions djpeg -bmp -outfile /dev/null "$file")
-    echo "$photo: streamed $streamed, whole $whole, djpeg $tool;" \
-        "ratio $(echo "scale=3; $streamed / $tool" | bc) (whole $(echo "scale=3; $whole / $tool" | bc))"
+    awk -v p="$photo" -v s="$streamed" -v w="$whole" -v t="$tool" 'BEGIN {
+        printf "%s: streamed %d, whole %d, djpeg %d; ratio %.3f (whole %.3f)\n", p, s, w, t, s / t, w / t }' 
 done
