@@ -13,7 +13,8 @@
 #
 #   bench/imaging-vs-djpeg.sh [BUILD_DIR] [ROUNDS]
 BUILD_ARG=${1:-} ROUNDS_ARG=${2:-}
-. "$(dirname "$0")/imaging-common.sh" "$(djpeg -version 2>&1 | head -1)"
+TOOL_VERSION=$(djpeg -version 2>&1 | head -1)
+. "$(dirname "$0")/imaging-common.sh"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$bench" gen 4000 3000 "$work/photo-12mp.jpg"
 "$bench" gen 4000 3000 "$work/photo-12mp-turned.jpg" 6

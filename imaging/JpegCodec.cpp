@@ -328,6 +328,12 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::
     ThrowNoMemory(job.width, job.height);
 }
 
+// The file followed by the two bytes of room that Decode needs.
+QByteArray ReadWithRoom(const QString &path)
+{
+    return ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+}
+
 } // namespace
 
 QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
@@ -338,13 +344,13 @@ QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
 
 QImage LoadJpeg(const QString &path, Orientation *turn)
 {
-    QByteArray withRoom = ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+    QByteArray withRoom = ReadWithRoom(path);
     return Decode(withRoom, withRoom.size() - 2, turn);
 }
 
 QImage LoadFittedJpeg(const QString &path, int n)
 {
-    QByteArray withRoom = ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+    QByteArray withRoom = ReadWithRoom(path);
     return Decode(withRoom, withRoom.size() - 2, nullptr, n);
 }
 

@@ -65,11 +65,6 @@ FileTags ReadWebPTags(QIODevice &file)
     return tags;
 }
 
-QString Unopenable(const QString &path)
-{
-    return QStringLiteral("ファイル %1 を開けません。").arg(path);
-}
-
 // PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
 // picture as stored, with the turn that stands it upright from its EXIF block, and the
 // colour space of its ICC profile.
@@ -77,7 +72,7 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(Unopenable(path));
+        ThrowCannotOpen(path);
     const bool png = format == PictureFormat::Png;
     const Exception unreadable(QStringLiteral("%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
     const FileTags tags = png ? ReadPngTags(file) : ReadWebPTags(file);
@@ -93,10 +88,7 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
     if (!size.isValid())
         throw unreadable;
     CheckPictureSize(size.width(), size.height());
-    // Qt's readers allocate the picture in a form of their own choosing: let them go up to
-    // what the largest picture takes in it (a 16-bit PNG takes 8 bytes a pixel).
-    const qint64 bytesPerPixel = std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8);
-    reader.setAllocationLimit(int(MaxPicturePixels * bytesPerPixel / (1024 * 1024) + 64));
+    LimitReaderAllocation(reader, std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8));
     // Turned inside the fit, as a JPEG is; Qt 6.4 reads neither eXIf nor EXIF chunks.
     reader.setAutoTransform(false);
     const QImage image = reader.read();
