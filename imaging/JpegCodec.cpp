@@ -279,8 +279,8 @@ bool RunEncode(EncodeJob *job)
 // Some writers leave out the end-of-image marker after complete picture data, and libjpeg
 // would report the missing marker as data ending early; so one is always put after the
 // file, in the two bytes of room that withRoom has after its fileSize bytes, and where
-// the decoder stopped then tells a whole file from one cut short.
-// With fitTo, the picture is fitted to that many dots.
+// the decoder stopped then tells a whole file from one cut short. With fitTo, the picture
+// comes fitted to that many dots, upright.
 QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::optional<int> fitTo = {})
 {
     withRoom[fileSize] = char(0xFF);
