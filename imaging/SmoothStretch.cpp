@@ -8,6 +8,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Fixed point: 65536 stands for 1.0.
 //
 // Headroom. The cubic sum of four bytes with weights whose magnitudes add up to at most
@@ -182,6 +186,60 @@ void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
     }
 }
 
+#if defined(__SSE2__)
+// Masks that pick the bytes of one channel out of 16 bytes of pixels, by the channel of the
+// first of the 16 bytes: Masks.bytes[first][channel].
+struct ChannelMasks
+{
+    alignas(16) uchar bytes[3][3][16];
+
+    constexpr ChannelMasks() : bytes{}
+    {
+        for (int first = 0; first < 3; ++first)
+            for (int channel = 0; channel < 3; ++channel)
+                for (int i = 0; i < 16; ++i)
+                    bytes[first][channel][i] = (first + i) % 3 == channel ? 0xFF : 0;
+    }
+};
+constexpr ChannelMasks Masks;
+#endif
+
+// The bytes of the pixels from px to end added up by channel into sums: most of the work of
+// a fit that shrinks a photo's width. The sums are exact, so the order does not matter.
+inline void AddPixels(const uchar *px, const uchar *end, quint64 *sums)
+{
+#if defined(__SSE2__)
+    int channel = 0; // of the byte at px
+    // 16 bytes at a time: each channel's bytes picked out by a mask and added up by psadbw
+    // (the sum of their distances from 0, in each half). The next 16 bytes start one
+    // channel on, as 16 = 5 x 3 + 1.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total0 = zero, total1 = zero, total2 = zero;
+    for (; end - px >= 16; px += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(px));
+        const auto *mask = reinterpret_cast<const __m128i *>(Masks.bytes[channel]);
+        total0 = _mm_add_epi64(total0, _mm_sad_epu8(_mm_and_si128(bytes, mask[0]), zero));
+        total1 = _mm_add_epi64(total1, _mm_sad_epu8(_mm_and_si128(bytes, mask[1]), zero));
+        total2 = _mm_add_epi64(total2, _mm_sad_epu8(_mm_and_si128(bytes, mask[2]), zero));
+        channel = channel == 2 ? 0 : channel + 1;
+    }
+    const auto halves = [](__m128i t) {
+        return quint64(_mm_cvtsi128_si64(t)) + quint64(_mm_cvtsi128_si64(_mm_unpackhi_epi64(t, t)));
+    };
+    sums[0] += halves(total0);
+    sums[1] += halves(total1);
+    sums[2] += halves(total2);
+    // The rest of a pixel cut by the last 16 bytes.
+    for (; channel != 0 && px < end; ++px, channel = channel == 2 ? 0 : channel + 1)
+        sums[channel] += *px;
+#endif
+    for (; px < end; px += 3) {
+        sums[0] += px[0];
+        sums[1] += px[1];
+        sums[2] += px[2];
+    }
+}
+
 // The width pass of a reduction: the boundary table made once, then any row on its own.
 class WidthShrink
 {
@@ -209,15 +267,11 @@ public:
             qint64 sum0 = qint64(s[3 * first]) * wf, sum1 = qint64(s[3 * first + 1]) * wf,
                    sum2 = qint64(s[3 * first + 2]) * wf;
             // Whole pixels weigh 65536 each: add the bytes, then scale once.
-            quint64 full0 = 0, full1 = 0, full2 = 0;
-            for (const uchar *px = s + 3 * from, *end = s + 3 * to; px < end; px += 3) {
-                full0 += px[0];
-                full1 += px[1];
-                full2 += px[2];
-            }
-            sum0 += qint64(full0) << 16;
-            sum1 += qint64(full1) << 16;
-            sum2 += qint64(full2) << 16;
+            quint64 full[3] = {0, 0, 0};
+            AddPixels(s + 3 * from, s + 3 * to, full);
+            sum0 += qint64(full[0]) << 16;
+            sum1 += qint64(full[1]) << 16;
+            sum2 += qint64(full[2]) << 16;
             if (wl != 0) {
                 sum0 += qint64(s[3 * last]) * wl;
                 sum1 += qint64(s[3 * last + 1]) * wl;
