@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) // where SSE2 is always there
 #include <emmintrin.h>
 #endif
 
@@ -186,7 +186,7 @@ void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored)
     }
 }
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 // Masks that pick the bytes of one channel out of 16 bytes of pixels, by the channel of the
 // first of the 16 bytes: Masks.bytes[first][channel].
 struct ChannelMasks
@@ -208,7 +208,7 @@ constexpr ChannelMasks Masks;
 // a fit that shrinks a photo's width. The sums are exact, so the order does not matter.
 inline void AddPixels(const uchar *px, const uchar *end, quint64 *sums)
 {
-#if defined(__SSE2__)
+#if defined(__x86_64__)
     int channel = 0; // of the byte at px
     // 16 bytes at a time: each channel's bytes picked out by a mask and added up by psadbw
     // (the sum of their distances from 0, in each half). The next 16 bytes start one
