@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 
 #include <QFile>
+#include <QImageReader>
 
 namespace {
 
@@ -27,11 +28,22 @@ void ThrowNoMemory(qint64 width, qint64 height)
     throw Exception(QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(width, height)));
 }
 
+void ThrowCannotOpen(const QString &path)
+{
+    throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+}
+
+void LimitReaderAllocation(QImageReader &reader, int bytesPerPixel)
+{
+    // In megabytes, with room for the reader's own buffers.
+    reader.setAllocationLimit(int(MaxPicturePixels * bytesPerPixel / (1024 * 1024) + 64));
+}
+
 QByteArray ReadPictureFile(const QString &path, const QString &unreadable, qsizetype room)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+        ThrowCannotOpen(path);
     const qint64 size = file.size();
     if (size > MaxPictureFileBytes)
         throw Exception(QStringLiteral("ファイル %1 は画像として大きすぎます (%2 MB)。扱えるのは 2 億画素までです。")
