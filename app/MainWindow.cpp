@@ -335,7 +335,7 @@ void MainWindow::BindSmtpEvents()
     smtpClient->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
     smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
     smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
-    smtpClient->OnFailure = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
+    smtpClient->OnMessageRefused = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
     smtpClient->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
     smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
     // HELO refused: the error box that follows gives the server's own words.

@@ -71,7 +71,7 @@ SmtpClient::SmtpClient(QObject *owner) : SocketClient(owner)
 {
     Port = 25;
     bodyStream.setBuffer(&body);
-    AbortHook = [this](QObject *) {
+    OnReceiveAfterCancel = [this](QObject *) {
         SocketClient::Disconnect();
         ReceiveBuffer.clear();
     };
@@ -453,7 +453,7 @@ void SmtpClient::CheckComplete()
         return;
     bool handled = false;
     if (OnHeaderIncomplete)
-        OnHeaderIncomplete(handled, m.FromAddress.isEmpty() ? 1 : 2);
+        OnHeaderIncomplete(handled, m.FromAddress.isEmpty() ? MissingHeader::Sender : MissingHeader::Recipients);
     if (!handled || !complete())
         throw Exception(QStringLiteral("Incomplete Header"));
 }
@@ -509,8 +509,8 @@ void SmtpClient::Envelope()
             if (refusedRecipient.isEmpty())
                 refusedRecipient = QStringLiteral("サーバが送信先 %1 を受け付けませんでした。\n%2")
                                        .arg(QString::fromUtf8(address), ShownReply());
-            if (OnRecipientNotFound)
-                OnRecipientNotFound(entry);
+            if (OnRecipientRefused)
+                OnRecipientRefused(entry);
         }
     }
 }
@@ -540,8 +540,8 @@ void SmtpClient::Transfer()
     bodyStream.close();
     Command(".");
     if (ReplyCode > 399) {
-        if (OnFailure)
-            OnFailure(this);
+        if (OnMessageRefused)
+            OnMessageRefused(this);
         Refuse(ShownReply());
     }
 }

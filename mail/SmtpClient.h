@@ -12,10 +12,13 @@
 
 #include <functional>
 
-// Event types of the SMTP client (only TNotifyEvent passes the sender).
-using THeaderInComplete = std::function<void(bool &handled, int hiType)>;
-using TRecipientNotFound = std::function<void(const QByteArray &Recipient)>;
-using TFileItem = std::function<void(const QString &Filename)>;
+// What a mail lacks when OnHeaderIncomplete fires.
+enum class MissingHeader { Sender = 1, Recipients = 2 };
+
+// Handler types of the SMTP client's own events (see net/SocketEvents.h for the others).
+using IncompleteHeaderEvent = std::function<void(bool &retry, MissingHeader missing)>;
+using RecipientEvent = std::function<void(const QByteArray &entry)>; // the entry as listed
+using FileEvent = std::function<void(const QString &path)>;
 
 // How the connection is protected: not at all, by STARTTLS after the greeting, or by TLS
 // from the first byte.
@@ -81,22 +84,22 @@ public:
     static constexpr qsizetype MaxAuthLine = 12288;
 
     // Published.
-    TNotifyEvent OnConnect;
+    NotifyEvent OnConnect;
     QByteArray HeloName;
     MailMessage Mail;
     HeaderList FinalHeader;
     UUMethods EncodeType = uuMime;
     bool ClearParams = true;
     TSubType SubType = mtPlain;
-    TRecipientNotFound OnRecipientNotFound;
-    THeaderInComplete OnHeaderIncomplete;
-    TNotifyEvent OnSendStart;
-    TNotifyEvent OnSuccess;
-    TNotifyEvent OnFailure;
-    TFileItem OnEncodeStart;
-    TFileItem OnEncodeEnd;
-    TFileItem OnAttachmentNotFound;
-    THandlerEvent OnHeloRefused;
+    RecipientEvent OnRecipientRefused;
+    IncompleteHeaderEvent OnHeaderIncomplete;
+    NotifyEvent OnSendStart;
+    NotifyEvent OnSuccess;
+    NotifyEvent OnMessageRefused;
+    FileEvent OnEncodeStart;
+    FileEvent OnEncodeEnd;
+    FileEvent OnAttachmentNotFound;
+    RetryEvent OnHeloRefused;
 
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
@@ -112,8 +115,8 @@ public:
     bool Auth = false;
     QByteArray AuthUser;          // UTF-8, used as given
     QByteArray Password;          // UTF-8; never shown or written anywhere
-    TNotifyEvent OnSecured;       // TLS is up and the server's certificate verified
-    TNotifyEvent OnAuthenticated; // the server accepted the login
+    NotifyEvent OnSecured;       // TLS is up and the server's certificate verified
+    NotifyEvent OnAuthenticated; // the server accepted the login
 
     // A Connect or SendMail is running.
     bool Busy = false;

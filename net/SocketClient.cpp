@@ -486,8 +486,8 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
             case FdConnect:
                 if (LastEventOk) {
                     Connected = true;
-                    if (OnConnect)
-                        OnConnect(this);
+                    if (OnSocketConnected)
+                        OnSocketConnected(this);
                 }
                 break;
             case FdClose: {

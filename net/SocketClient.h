@@ -115,19 +115,19 @@ public:
     static constexpr qsizetype MaxReceiveBuffer = 4 * 1024 * 1024;
 
     // Events.
-    TNotifyEvent OnDataArrived;
-    TNotifyEvent OnConnect;
-    TNotifyEvent OnDisconnect;
-    TOnErrorEvent OnError;
-    THandlerEvent OnInvalidHost;
-    TOnHostResolved OnHostResolved;
-    THandlerEvent OnConnectionRequired;
-    TOnStatus OnStatus;
-    TNotifyEvent OnConnectionFailed;
-    TNotifyEvent OnPacketReceived;
-    TNotifyEvent OnPacketSent;
+    NotifyEvent OnDataArrived;
+    NotifyEvent OnSocketConnected;
+    NotifyEvent OnDisconnect;
+    ErrorEvent OnError;
+    RetryEvent OnInvalidHost;
+    NotifyEvent OnHostResolved;
+    RetryEvent OnConnectionRequired;
+    StatusEvent OnStatus;
+    NotifyEvent OnConnectionFailed;
+    NotifyEvent OnPacketReceived;
+    NotifyEvent OnPacketSent;
     // Called when a receive notification finds CancelPending set.
-    TNotifyEvent AbortHook;
+    NotifyEvent OnReceiveAfterCancel;
 
     // Published properties.
     QString Host;

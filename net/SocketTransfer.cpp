@@ -13,8 +13,8 @@ void SocketClient::ReadToStream()
 {
     if (CancelPending) {
         Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, 0);
-        if (AbortHook)
-            AbortHook(this);
+        if (OnReceiveAfterCancel)
+            OnReceiveAfterCancel(this);
     }
     if (HandlerBusy) {
         // Dropping it would leave the bytes unread for good: no new read notification

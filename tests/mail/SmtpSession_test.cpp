@@ -32,14 +32,14 @@ public:
         auto note = [this](const char *event) { return [this, event](QObject *) { events << event; }; };
         smtp.OnConnect = note("connect");
         smtp.OnSuccess = note("success");
-        smtp.OnFailure = note("failure");
+        smtp.OnMessageRefused = note("failure");
         smtp.OnPacketSent = [this](QObject *) {
             if (!events.endsWith("packet sent"))
                 events << "packet sent";
         };
         smtp.OnEncodeStart = [this](const QString &f) { events << "encode " + f; };
         smtp.OnAttachmentNotFound = [this](const QString &f) { events << "not found " + f; };
-        smtp.OnRecipientNotFound = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
+        smtp.OnRecipientRefused = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
         Reset();
     }
 
@@ -194,8 +194,8 @@ TEST_F(Session, DialogueTable)
         {"no sender, no handler", spoil([](MailMessage &m) { m.FromAddress = ""; }), gone, "Incomplete Header"},
         {"no sender, repaired", [](Session &t) {
              t.smtp.Mail.FromAddress = "";
-             t.smtp.OnHeaderIncomplete = [&t](bool &h, int type) {
-                 t.events << QStringLiteral("incomplete %1").arg(type);
+             t.smtp.OnHeaderIncomplete = [&t](bool &h, MissingHeader missing) {
+                 t.events << QStringLiteral("incomplete %1").arg(int(missing));
                  t.smtp.Mail.FromAddress = "me@example.com", h = true;
              };
          }, S::Greeting() + OneMail + Quit, "(none)",

@@ -35,7 +35,7 @@ public:
     RecordingClient()
     {
         Host = QStringLiteral("127.0.0.1");
-        OnConnect = [this](QObject *) { Log << "OnConnect"; };
+        OnSocketConnected = [this](QObject *) { Log << "connected"; };
         TimeOut = 5000;
         WindowHandle->Handler = [this, pass = WindowHandle->Handler](quint32 message, quintptr word, qintptr value) {
             if (message != MsgSocketEvent || word != SocketHandle || !Before || !Before(value & 0xFFFF, value))
@@ -64,7 +64,7 @@ TEST(SocketClient, HostsAndAddresses)
 {
     const std::pair<QString, QStringList> rows[] = {
         // 127.0.0.1 with 140 leading zeros in its octal first part: cut short it would be 0.
-        {QString(140, '0') + "177.0.0.1", {"OnConnect"}},
+        {QString(140, '0') + "177.0.0.1", {"connected"}},
         // No address: a name under the reserved TLD, an IPv6 answer.
         {"nohost.invalid", {}},
         {"::1", {}},
