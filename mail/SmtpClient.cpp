@@ -392,8 +392,8 @@ void SmtpClient::Abort()
         // The message is still moving: the silence is measured from its last bytes, so the
         // time-out fires once it has lasted TimeOut, not at the next whole tick.
         TimedOut = false;
-        Timer->SetInterval(quint32(TimeOut - LastProgress.elapsed()));
-        Timer->SetEnabled(true);
+        TimeOutTimer->SetInterval(quint32(TimeOut - LastProgress.elapsed()));
+        TimeOutTimer->SetEnabled(true);
         return;
     }
     // A time-out cancels the wait, also the wait for the reply to QUIT (not Busy):

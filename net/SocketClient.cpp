@@ -2,7 +2,7 @@
 
 #include "platform/Command.h"
 #include "platform/MessagePump.h"
-#include "platform/SocketWindow.h"
+#include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 
 #include <cstring>
@@ -20,7 +20,7 @@ constexpr int SockStream = 1;
 constexpr int IpProtoTcp = 6;
 // The notifications the client asks for: the six kinds of the socket layer and the end of
 // a TLS handshake.
-constexpr long Notifications = FdAll | FdTls;
+constexpr long Notifications = Notify::AllSocketKinds | Notify::TlsDone;
 
 // The texts of the socket layer's error numbers.
 const struct
@@ -107,15 +107,15 @@ void SocketClient::PollOnce()
 
 SocketClient::SocketClient(QObject *owner) : QObject(owner)
 {
-    WindowHandle = new SocketWindow;
-    WindowHandle->Handler = [this](quint32 message, quintptr word, qintptr value) {
+    Target = new MessageTarget;
+    Target->Handler = [this](quint32 message, quintptr word, qintptr value) {
         HandleSocketMessage(message, word, value);
     };
     RelayHost.clear();
     TextBuffer = QByteArray(TextBufferSize, '\0');
-    Timer = new SocketTimer(this);
-    Timer->SetEnabled(false);
-    Timer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
+    TimeOutTimer = new SocketTimer(this);
+    TimeOutTimer->SetEnabled(false);
+    TimeOutTimer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
     SocketInfo.clear();
     CancelPending = false;
     CountTraffic = false;
@@ -124,8 +124,8 @@ SocketClient::SocketClient(QObject *owner) : QObject(owner)
     try {
         InitializeSockets();
     } catch (...) {
-        delete WindowHandle;
-        WindowHandle = nullptr;
+        delete Target;
+        Target = nullptr;
         throw;
     }
 }
@@ -152,23 +152,23 @@ void SocketClient::Destroy()
     step([this] { Abort(); });
     step([this] { Cancel(); });
     SocketInfo.clear();
-    delete Timer;
-    Timer = nullptr;
+    delete TimeOutTimer;
+    TimeOutTimer = nullptr;
     if (LookupHandle != 0) {
         Winsock::CancelAsyncRequest(LookupHandle);
         LookupHandle = 0;
     }
     Wipe(TextBuffer);
-    HostEntryBuffer = {};
-    delete WindowHandle;
-    WindowHandle = nullptr;
+    LookupResult = {};
+    delete Target;
+    Target = nullptr;
     ReceiveBuffer.clear();
     ReceiveSpare.clear();
     Wipe(SendQueue);
     SendPosition = 0;
     Wipe(SendSpare);
     ShuttingDown = true;
-    step([this] { RequestCloseSocket(); });
+    step([this] { CloseSocket(); });
     if (startedSockets) {
         startedSockets = false;
         if (--socketsInUse == 0)
@@ -180,21 +180,22 @@ void SocketClient::InitializeSockets()
 {
     ReportStatus(QStringLiteral("Initializing Winsock"), 8);
     if (++socketsInUse == 1) {
-        Winsock::Startup(0x0101, WSAData);
-        SocketInfo << QStringLiteral("Version= ") + VersionText(WSAData.Version)
-                   << QStringLiteral("High Version= ") + VersionText(WSAData.HighVersion)
-                   << QStringLiteral("Description= ") + WSAData.Description
-                   << QStringLiteral("System= ") + WSAData.SystemStatus
-                   << QStringLiteral("Max Sockets= ") + QString::number(WSAData.MaxSockets)
-                   << QStringLiteral("Max Udp pack size= ") + QString::number(WSAData.MaxUdpDg);
+        SocketLayerInfo info;
+        Winsock::Startup(0x0101, info);
+        SocketInfo << QStringLiteral("Version= ") + VersionText(info.Version)
+                   << QStringLiteral("High Version= ") + VersionText(info.HighVersion)
+                   << QStringLiteral("Description= ") + info.Description
+                   << QStringLiteral("System= ") + info.SystemStatus
+                   << QStringLiteral("Max Sockets= ") + QString::number(info.MaxSockets)
+                   << QStringLiteral("Max Udp pack size= ") + QString::number(info.MaxUdpDg);
     }
     startedSockets = true;
     try {
         SocketHandle = Winsock::Socket(AfInet, SockStream, IpProtoTcp);
         if (SocketHandle == InvalidSocket)
-            ErrorManager(WsaError::WouldBlock);
+            ThrowLastErrorUnless(WsaError::WouldBlock);
         if (SocketHandle == InvalidSocket || Winsock::SetLinger(SocketHandle, true, 0) != 0 ||
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications) != 0)
+            Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications) != 0)
             throw ESockError(QString());
     } catch (...) {
         if (SocketHandle != InvalidSocket) {
@@ -230,11 +231,11 @@ QString SocketClient::LookupErrorText(int errorNumber)
     return QStringLiteral("Unknown Error No. ") + QString::number(errorNumber);
 }
 
-void SocketClient::ErrorManager(int ignore)
+void SocketClient::ThrowLastErrorUnless(int expected)
 {
     ReportStatus(QStringLiteral("Checking Error In Error Manager"), 16);
     LastError = Winsock::GetLastError();
-    if (LastError == ignore)
+    if (LastError == expected)
         return;
     QString text = LookupErrorText(LastError);
     if (OnError)
@@ -251,14 +252,14 @@ void SocketClient::TimerOn()
     TimedOut = false;
     if (TimeOut < 0)
         throw Exception(QStringLiteral("TimeOut out of range: %1").arg(TimeOut));
-    Timer->SetInterval(quint32(TimeOut));
-    Timer->SetEnabled(true);
+    TimeOutTimer->SetInterval(quint32(TimeOut));
+    TimeOutTimer->SetEnabled(true);
 }
 
 void SocketClient::TimerOff()
 {
     ReportStatus(QStringLiteral("Timer Off"), 8);
-    Timer->SetEnabled(false);
+    TimeOutTimer->SetEnabled(false);
 }
 
 void SocketClient::TimerExpired(QObject *)
@@ -278,7 +279,7 @@ void SocketClient::ResolveHost()
     // The whole name is looked up, however long: cutting it would ask for another host.
     const QString name = RelayHost.isEmpty() ? Host : RelayHost;
     quint32 address = Winsock::InetAddr(name.toLatin1());
-    if (address != InaddrNone) {
+    if (address != NotAnAddress) {
         RemoteAddress.Address = address;
         return;
     }
@@ -287,8 +288,8 @@ void SocketClient::ResolveHost()
     LookupDone = false;
     if (LookupHandle != 0)
         Winsock::CancelAsyncRequest(LookupHandle);
-    HostEntryBuffer = {};
-    LookupHandle = Winsock::AsyncGetHostByName(WindowHandle, MsgLookupDone, name, &HostEntryBuffer);
+    LookupResult = {};
+    LookupHandle = Winsock::AsyncGetHostByName(Target, LookupFinished, name, &LookupResult);
     do
         PollOnce();
     while (!LookupDone && !TimedOut && !CancelPending);
@@ -300,9 +301,9 @@ void SocketClient::ResolveHost()
         throw ESockError(QStringLiteral("Host Lookup Timed Out"));
     if (CancelPending)
         throw ESockError(QStringLiteral("Host Lookup Canceled"));
-    if (!LastEventOk || HostEntryBuffer.Addresses.isEmpty())
+    if (!LastEventOk || LookupResult.Addresses.isEmpty())
         throw ESockError(QStringLiteral("Host Lookup Failed"));
-    RemoteAddress.Address = HostEntryBuffer.Addresses.first();
+    RemoteAddress.Address = LookupResult.Addresses.first();
     if (OnHostResolved)
         OnHostResolved(this);
 }
@@ -350,7 +351,7 @@ void SocketClient::Connect()
     LookupDone = false;
     LastEventOk = true;
     if (Winsock::Connect(SocketHandle, RemoteAddress) != 0)
-        ErrorManager(WsaError::WouldBlock);
+        ThrowLastErrorUnless(WsaError::WouldBlock);
 
     TimerOn();
     do
@@ -378,7 +379,7 @@ void SocketClient::StartTls(const QString &host)
     tlsDone = tlsSecured = false;
     if (Connected) {
         if (Winsock::StartTls(SocketHandle, host) != 0)
-            ErrorManager(WsaError::WouldBlock);
+            ThrowLastErrorUnless(WsaError::WouldBlock);
         do
             PollOnce();
         while (!tlsDone && !CancelPending && Connected);
@@ -406,7 +407,7 @@ QString SocketClient::ClosedText() const
 void SocketClient::Disconnect()
 {
     ReportStatus(QStringLiteral("Disconnecting"), 8);
-    RequestCloseSocket();
+    CloseSocket();
 }
 
 void SocketClient::Abort()
@@ -438,17 +439,17 @@ void SocketClient::RenewSocket()
         Winsock::CloseSocket(SocketHandle);
     SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
     if (SocketHandle != InvalidSocket)
-        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
+        Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications);
 }
 
-void SocketClient::RequestCloseSocket()
+void SocketClient::CloseSocket()
 {
     ReportStatus(QStringLiteral("Request Close Socket"), 4);
     Connected = false;
     if (SocketHandle == InvalidSocket)
         return;
     if (Winsock::CloseSocket(SocketHandle) != 0) {
-        ErrorManager(WsaError::WouldBlock);
+        ThrowLastErrorUnless(WsaError::WouldBlock);
         return;
     }
     SocketHandle = InvalidSocket;
@@ -457,7 +458,7 @@ void SocketClient::RequestCloseSocket()
     if (!ShuttingDown) {
         SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
         if (SocketHandle != InvalidSocket)
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
+            Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications);
     }
 }
 
@@ -468,29 +469,29 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
 {
     try {
         // Messages about a socket or a look-up that is no longer ours are stale.
-        if (message == MsgSocketEvent && word != SocketHandle)
+        if (message == SocketNotification && word != SocketHandle)
             return;
-        if (message == MsgLookupDone && word != LookupHandle)
+        if (message == LookupFinished && word != LookupHandle)
             return;
-        if (message == MsgSocketEvent || message == MsgLookupDone)
+        if (message == SocketNotification || message == LookupFinished)
             LastEventOk = ((quintptr(value) >> 16) & 0xFFFF) == 0;
         switch (message) {
-        case MsgSocketEvent:
+        case SocketNotification:
             switch (value & 0xFFFF) {
-            case FdRead:
-                ReadToStream();
+            case Notify::Read:
+                ReceiveWaitingBytes();
                 break;
-            case FdWrite:
-                WriteFromStream();
+            case Notify::Write:
+                SendQueuedBytes();
                 break;
-            case FdConnect:
+            case Notify::Connect:
                 if (LastEventOk) {
                     Connected = true;
                     if (OnSocketConnected)
                         OnSocketConnected(this);
                 }
                 break;
-            case FdClose: {
+            case Notify::Close: {
                 // What the peer sent before it closed still belongs to the reader.
                 char buffer[ChunkSize + 1];
                 bool kept = true;
@@ -498,15 +499,15 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
                     int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
                     if (n <= 0)
                         break;
-                    kept = Keep(buffer, n);
+                    kept = KeepReceived(buffer, n);
                 }
                 if (kept) {
                     Connected = false;
-                    RequestCloseSocket();
+                    CloseSocket();
                 }
                 break;
             }
-            case FdTls:
+            case Notify::TlsDone:
                 // Its own outcome: LastEventOk is the last message's, and another one of the
                 // socket may follow in the same pass (a write notification, say).
                 tlsDone = true;
@@ -516,14 +517,14 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
                 break;
             }
             break;
-        case MsgLookupDone:
+        case LookupFinished:
             LookupDone = true;
             break;
-        case MsgWriteMore:
-            WriteFromStream();
+        case SendMore:
+            SendQueuedBytes();
             break;
-        case MsgReadMore:
-            ReadToStream();
+        case ReceiveMore:
+            ReceiveWaitingBytes();
             break;
         default:
             break;

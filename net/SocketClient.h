@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-class SocketWindow;
+class MessageTarget;
 
 // A failure of the socket layer; the message is the text the user reads.
 class ESockError : public Exception
@@ -41,7 +41,7 @@ public:
 
 // A TCP client with blocking-style operations that never block the GUI thread: every wait
 // sleeps 2 ms and runs one pass of the event loop until its condition holds, and all socket
-// activity arrives as posted messages to a hidden window that the client owns.
+// activity arrives as messages posted to a MessageTarget that the client owns.
 //
 // Destruction: the shutdown step Destroy() calls the virtual Abort() first. A base-class
 // destructor cannot reach a derived override, so a derived class that overrides Abort() must
@@ -72,7 +72,7 @@ public:
 
     void Cancel();
     void RequireConnection();
-    void RequestCloseSocket();
+    void CloseSocket();
 
     // The data operations wait for the network until done or cancelled. A connection that is
     // closed (or was never made) ends the wait too: ReadLn with no whole line left in
@@ -151,21 +151,19 @@ public:
     qint32 TotalBytes = 0;
     qint32 ReceivedBytes = 0;
     bool LookupDone = false;
-    TWSAData WSAData{};
-    TSockAddrIn RemoteAddress{};
+    Ipv4SocketAddress RemoteAddress{};
     QByteArray LastReply;
     qint16 ReplyCode = 0;
     bool SendComplete = false;
-    TSocket SocketHandle = InvalidSocket;
+    SocketId SocketHandle = InvalidSocket;
     // Received bytes not yet taken by ReadLn.
     QByteArray ReceiveBuffer;
     bool Connected = false;
 
-    // The window messages of the client.
-    static constexpr quint32 MsgSocketEvent = 1125;
-    static constexpr quint32 MsgLookupDone = 1126;
-    static constexpr quint32 MsgWriteMore = 1127;
-    static constexpr quint32 MsgReadMore = 1128;
+    // What the client's MessageTarget receives: the socket layer's notifications about the
+    // socket and the end of a host look-up, and the client's own reminders to go on sending or
+    // receiving after a full chunk, which let the event loop run between chunks.
+    enum PostedMessage : quint32 { SocketNotification = 1, LookupFinished, SendMore, ReceiveMore };
 
 protected:
     // One platform send or receive moves at most this many bytes; Write takes at most
@@ -191,11 +189,11 @@ protected:
 
     void ReportStatus(const QString &text, int level);
     // Raises the platform's last error unless it is the one passed (always "would block").
-    void ErrorManager(int ignore);
+    void ThrowLastErrorUnless(int expected);
     void ResolveHost();
     void HandleSocketMessage(quint32 message, quintptr word, qintptr value);
-    void ReadToStream();
-    void WriteFromStream();
+    void ReceiveWaitingBytes();
+    void SendQueuedBytes();
     void InitializeSockets();
 
     // Bytes waiting to be sent start at SendPosition; the send handler moves the position
@@ -205,9 +203,9 @@ protected:
     QByteArray SendSpare;
     QByteArray ReceiveSpare;
     QByteArray TextBuffer;
-    SocketTimer *Timer = nullptr;
-    SocketWindow *WindowHandle = nullptr;
-    THostEntry HostEntryBuffer;
+    SocketTimer *TimeOutTimer = nullptr;
+    MessageTarget *Target = nullptr;
+    HostAddresses LookupResult;
     quintptr LookupHandle = 0;
 
 private:
@@ -218,7 +216,7 @@ private:
 
     void TakeSent(qsizetype n);
     // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
-    bool Keep(const char *data, int n);
+    bool KeepReceived(const char *data, int n);
     bool overflowed = false;
     // The TLS handshake has ended, and how.
     bool tlsDone = false;
