@@ -84,9 +84,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     smtpClient->setObjectName(QStringLiteral("smtpClient"));
     smtpClient->Port = 25;
     smtpClient->ReportLevel = 0;
-    smtpClient->EncodeType = uuMime;
-    smtpClient->ClearParams = true;
-    smtpClient->SubType = mtPlain;
+    smtpClient->AttachmentEncoding = EncodingMethod::Base64;
+    smtpClient->ClearRecipientsAfterSend = true;
     smtpClient->TimeOut = SmtpTimeOut;
     smtpClient->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
     // A picture's name outside ASCII: encoded words as in the headers, for mail programs that
@@ -96,7 +95,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
 
     // 1. Version text, mailer name and caption.
     VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
-    smtpClient->Mail.LocalProgram = VersionText.toUtf8();
+    smtpClient->Mail.Mailer = VersionText.toUtf8();
     setWindowTitle(VersionText);
     // 2. The subject box.
     ui->txtSubject->setText(QStringLiteral("Message from ") + VersionText);
@@ -536,8 +535,8 @@ void MainWindow::acSendExecute()
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
     message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
     message.Subject = Settings.SubjectText.toLatin1();
-    message.ToAddress.clear();
-    message.ToAddress.append(toEntry);
+    message.To.clear();
+    message.To.append(toEntry);
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
     QStringList lines = ui->txtBody->toPlainText().split(QLatin1Char('\n'));

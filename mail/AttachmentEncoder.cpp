@@ -6,7 +6,7 @@ namespace {
 
 const char MimeAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// 45 input bytes make one line: 60 characters, plus the length character with uuCode.
+// 45 input bytes make one line: 60 characters, and the length character of a uuencoded line.
 constexpr int BytesPerLine = 45;
 
 } // namespace
@@ -41,7 +41,7 @@ void AttachmentEncoder::Encode()
 void AttachmentEncoder::EncodeLines()
 {
     for (int v = 0; v < 64; ++v)
-        alphabet[v] = Method == uuMime ? MimeAlphabet[v] : (v == 0 ? '`' : char(32 + v));
+        alphabet[v] = Method == EncodingMethod::Base64 ? MimeAlphabet[v] : (v == 0 ? '`' : char(32 + v));
 
     auto writeLine = [this](const char *line, qint64 length) {
         if (OutputStream->write(line, length) != length)
@@ -57,7 +57,7 @@ void AttachmentEncoder::EncodeLines()
         if (n <= 0)
             throw Exception(QStringLiteral("Stream read error"));
         int len = 0;
-        if (Method == uuCode)
+        if (Method == EncodingMethod::Uuencode)
             line[len++] = alphabet[n];
         qint64 i = 0;
         for (; n - i >= 3; i += 3) {
@@ -71,7 +71,7 @@ void AttachmentEncoder::EncodeLines()
             const unsigned b1 = in[i];
             line[len++] = alphabet[b1 >> 2];
             line[len++] = alphabet[(b1 & 3) << 4];
-            if (Method == uuMime) {
+            if (Method == EncodingMethod::Base64) {
                 line[len++] = '=';
                 line[len++] = '=';
             }
@@ -80,13 +80,13 @@ void AttachmentEncoder::EncodeLines()
             line[len++] = alphabet[b1 >> 2];
             line[len++] = alphabet[((b1 & 3) << 4) | (b2 >> 4)];
             line[len++] = alphabet[(b2 & 15) << 2];
-            if (Method == uuMime)
+            if (Method == EncodingMethod::Base64)
                 line[len++] = '=';
         }
         line[len++] = '\r';
         line[len++] = '\n';
         writeLine(line, len);
     }
-    if (Method == uuCode)
+    if (Method == EncodingMethod::Uuencode)
         writeLine("`\r\n", 3);
 }

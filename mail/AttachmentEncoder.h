@@ -6,7 +6,7 @@
 #include <QObject>
 
 // How an attachment's bytes become text: base64 as MIME has it, or uuencode lines.
-enum UUMethods { uuMime = 0, uuCode = 1 };
+enum class EncodingMethod { Base64, Uuencode };
 
 // Turns the bytes of InputStream into lines of printable text (CR LF ended) written to
 // OutputStream. Only encoding exists. The streams belong to the caller.
@@ -24,7 +24,7 @@ public:
     NotifyEvent OnEndEncode;
     QIODevice *InputStream = nullptr;
     QIODevice *OutputStream = nullptr;
-    UUMethods Method = uuMime;
+    EncodingMethod Method = EncodingMethod::Base64;
 
 private:
     void EncodeLines();

@@ -129,7 +129,7 @@ QByteArray SmtpClient::ExtractAddress(const QByteArray &Entry)
 // ---------------------------------------------------------------------------------------------
 // Replies
 
-void SmtpClient::SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
+void SmtpClient::ReadContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
 {
     // The bounds apply while reading: a server (or anyone on the path before TLS) may send
     // a thousand lines of a megabyte each.
@@ -165,13 +165,13 @@ void SmtpClient::CheckReply(const QByteArray &reply) const
     }
 }
 
-void SmtpClient::Refuse(const QString &message)
+void SmtpClient::ThrowRefusal(const QString &message)
 {
     refused = true;
     throw ESockError(message);
 }
 
-QList<QByteArray> SmtpClient::Unread() const
+QList<QByteArray> SmtpClient::UnreadLines() const
 {
     QList<QByteArray> lines;
     for (qsizetype start = 0; start < ReceiveBuffer.size() && lines.size() <= MaxKeptLines;) {
@@ -183,10 +183,10 @@ QList<QByteArray> SmtpClient::Unread() const
     return lines;
 }
 
-void SmtpClient::ServerGone()
+void SmtpClient::ThrowServerGone()
 {
     // A server that hangs up usually says why first; its words may still be unread.
-    const QString said = ReplyText(Unread());
+    const QString said = ReplyText(UnreadLines());
     ReceiveBuffer.clear();
     if (said.isEmpty())
         throw EClosedError(ClosedText());
@@ -197,10 +197,10 @@ QByteArray SmtpClient::Command(const QByteArray &command)
 {
     // A server that hung up cannot answer; writing into the fresh socket would wait for ever.
     if (!Connected)
-        ServerGone();
+        ThrowServerGone();
     if (!ReceiveBuffer.isEmpty())
-        throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(Unread()));
-    return Timed([&] {
+        throw ESockError(QStringLiteral("The server sent a reply nobody asked for: ") + ReplyText(UnreadLines()));
+    return UnderTimeOut([&] {
         Writeln(command);
         return ReadReply();
     });
@@ -212,11 +212,11 @@ QByteArray SmtpClient::ReadReply()
     QByteArray reply = ReadLn();
     SetReply(reply);
     CheckReply(reply);
-    SkipContinuationLines(reply, &replyLines);
+    ReadContinuationLines(reply, &replyLines);
     return reply;
 }
 
-QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool upload)
+QByteArray SmtpClient::UnderTimeOut(const std::function<QByteArray()> &wait, bool upload)
 {
     // While the message goes out the time-out measures silence, not the whole upload: a
     // large message on a slow line is still moving (see Abort).
@@ -249,7 +249,7 @@ QByteArray SmtpClient::Timed(const std::function<QByteArray()> &wait, bool uploa
             upload ? QStringLiteral("The server took no part of the message for %1 seconds").arg(TimeOut / 1000.0)
                    : QStringLiteral("The server did not answer within %1 seconds").arg(TimeOut / 1000.0));
     } catch (const EClosedError &) {
-        ServerGone();
+        ThrowServerGone();
     }
 }
 
@@ -267,7 +267,7 @@ void SmtpClient::Connect()
     try {
         SocketClient::Connect();
         try {
-            Greet();
+            OpenSession();
         } catch (const ESockError &) {
             // Only a server that refused in good order still gets its QUIT. One that broke
             // the protocol, fell silent or was cancelled is left at once: its answer would
@@ -304,18 +304,18 @@ void SmtpClient::Connect()
         OnConnect(this);
 }
 
-void SmtpClient::Greet()
+void SmtpClient::OpenSession()
 {
     if (Security == SmtpSecurity::Tls)
-        Secure();
-    Timed([this] { return ReadReply(); });
+        HandshakeTls();
+    UnderTimeOut([this] { return ReadReply(); });
     if (ReplyCode > 399)
-        Refuse(ShownReply());
+        ThrowRefusal(ShownReply());
     // The plain dialogue says HELO, as it always did; submission needs the extensions.
     const bool extended = Security != SmtpSecurity::None || Auth;
     QList<QByteArray> capabilities = Hello(extended ? "EHLO" : "HELO");
     if (Security == SmtpSecurity::StartTls) {
-        StartTlsAfter(capabilities);
+        UpgradeWithStartTls(capabilities);
         capabilities = Hello("EHLO"); // what was offered in the clear counts no more
     }
     if (Auth)
@@ -334,7 +334,7 @@ QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
         if (attempts == 0 && OnHeloRefused)
             OnHeloRefused(handled);
         if (!handled)
-            Refuse(refusal);
+            ThrowRefusal(refusal);
         if (HasLineBreakOrZero(HeloName))
             throw Exception(QStringLiteral("Invalid character in user ID"));
     }
@@ -357,7 +357,7 @@ void SmtpClient::Quit(bool accepted)
     // for the user: reporting them would only make them send the mail again. Anything else
     // it says may take the acceptance back (a refusal that came late, after a stray line
     // was taken for the acceptance), and is reported as such.
-    QString doubt = accepted ? ReplyText(Unread()) : QString(); // unasked: no QUIT then
+    QString doubt = accepted ? ReplyText(UnreadLines()) : QString(); // unasked: no QUIT then
     try {
         if (Connected && doubt.isEmpty()) {
             TimedOut = false;
@@ -409,12 +409,12 @@ void SmtpClient::Abort()
 // ---------------------------------------------------------------------------------------------
 // One mail
 
-void SmtpClient::CheckInput() const
+void SmtpClient::CheckLinesAreSafe() const
 {
     const MailMessage &m = Mail;
     if (HasLineBreakOrZero(m.FromAddress))
         throw Exception(QStringLiteral("Invalid character in address"));
-    for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy})
+    for (const auto *list : {&m.To, &m.Cc, &m.Bcc})
         for (const QByteArray &entry : *list)
             if (HasLineBreakOrZero(entry))
                 throw Exception(QStringLiteral("Invalid character in address"));
@@ -446,8 +446,7 @@ void SmtpClient::CheckComplete()
 {
     MailMessage &m = Mail;
     auto complete = [&] {
-        return !m.FromAddress.isEmpty() &&
-               (!m.ToAddress.isEmpty() || !m.ToCarbonCopy.isEmpty() || !m.ToBlindCarbonCopy.isEmpty());
+        return !m.FromAddress.isEmpty() && (!m.To.isEmpty() || !m.Cc.isEmpty() || !m.Bcc.isEmpty());
     };
     if (complete())
         return;
@@ -458,7 +457,7 @@ void SmtpClient::CheckComplete()
         throw Exception(QStringLiteral("Incomplete Header"));
 }
 
-void SmtpClient::Reset()
+void SmtpClient::ResetOrReconnect()
 {
     if (sinceLastMail.isValid() && !KeptConnectionAnswers()) {
         SocketClient::Disconnect();
@@ -468,7 +467,7 @@ void SmtpClient::Reset()
     if (!sinceLastMail.isValid()) {
         Command("RSET");
         if (ReplyCode > 399)
-            Refuse(ShownReply());
+            ThrowRefusal(ShownReply());
     }
 }
 
@@ -490,13 +489,13 @@ bool SmtpClient::KeptConnectionAnswers()
     }
 }
 
-void SmtpClient::Envelope()
+void SmtpClient::SendEnvelope()
 {
     MailMessage &m = Mail;
     Command("MAIL FROM:<" + m.FromAddress + ">");
     if (ReplyCode > 399)
-        Refuse(ShownReply());
-    for (const auto *list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
+        ThrowRefusal(ShownReply());
+    for (const auto *list : {&m.To, &m.Cc, &m.Bcc}) {
         const QList<QByteArray> entries = *list; // a handler may change the list
         for (const QByteArray &entry : entries) {
             const QByteArray address = ExtractAddress(entry);
@@ -515,18 +514,18 @@ void SmtpClient::Envelope()
     }
 }
 
-void SmtpClient::Transfer()
+void SmtpClient::SendData()
 {
     Command("DATA");
     if (ReplyCode > 399)
-        Refuse(ShownReply());
+        ThrowRefusal(ShownReply());
     // Only 354 invites the message: after any other answer the text would be read as
     // commands, or the replies belong to other commands than we think.
     if (ReplyCode != 354)
         throw ESockError(QStringLiteral("Unexpected reply to DATA: ") + ShownReply());
     bodyStream.open(QIODevice::ReadOnly);
     try {
-        Timed(
+        UnderTimeOut(
             [this] {
                 SendHeader();
                 SendStream(bodyStream);
@@ -542,7 +541,7 @@ void SmtpClient::Transfer()
     if (ReplyCode > 399) {
         if (OnMessageRefused)
             OnMessageRefused(this);
-        Refuse(ShownReply());
+        ThrowRefusal(ShownReply());
     }
 }
 
@@ -556,20 +555,20 @@ void SmtpClient::SendMail()
     refusedRecipient.clear();
     try {
         ComposeMessage();
-        CheckInput();
+        CheckLinesAreSafe();
         RequireConnection();
         CheckComplete();
         if (OnSendStart)
             OnSendStart(this);
-        CheckInput(); // the handler may have changed the header or the lists
-        Reset();
-        Envelope();
-        Transfer();
+        CheckLinesAreSafe(); // the handler may have changed the header or the lists
+        ResetOrReconnect();
+        SendEnvelope();
+        SendData();
         delivered = true;
-        if (ClearParams) {
-            Mail.ToAddress.clear();
-            Mail.ToCarbonCopy.clear();
-            Mail.ToBlindCarbonCopy.clear();
+        if (ClearRecipientsAfterSend) {
+            Mail.To.clear();
+            Mail.Cc.clear();
+            Mail.Bcc.clear();
             Mail.Attachments.clear();
         }
     } catch (Exception &e) {

@@ -40,8 +40,6 @@ public:
     explicit EDeliveryInDoubt(const QString &message) : ESockError(message) {}
 };
 
-enum TSubType { mtPlain = 0, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
-
 // The SMTP client: greeting and HELO on Connect, one mail transaction per SendMail
 // (RSET, MAIL FROM, RCPT TO, DATA, the message, "."), QUIT on Disconnect. Every
 // failure throws; events let the owner follow and steer the dialogue.
@@ -66,7 +64,7 @@ public:
     // Replaces Reply by the following lines while it is a continuation line; the lines read,
     // the first one included, are kept in lines when it is given, with bounds (below). A line
     // that carries another code than the first makes the reply invalid.
-    void SkipContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
+    void ReadContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
 
     // The composed text after the header.
     const QByteArray &MessageBody() const { return body; }
@@ -83,23 +81,29 @@ public:
     // The longest AUTH line, CR LF included, that a server must take (RFC 4954).
     static constexpr qsizetype MaxAuthLine = 12288;
 
-    // Published.
-    NotifyEvent OnConnect;
-    QByteArray HeloName;
+    QByteArray HeloName; // the name HELO or EHLO gives
     MailMessage Mail;
+    // The composed header lines as they go out; OnSendStart may still change them.
     HeaderList FinalHeader;
-    UUMethods EncodeType = uuMime;
-    bool ClearParams = true;
-    TSubType SubType = mtPlain;
-    RecipientEvent OnRecipientRefused;
-    IncompleteHeaderEvent OnHeaderIncomplete;
-    NotifyEvent OnSendStart;
-    NotifyEvent OnSuccess;
-    NotifyEvent OnMessageRefused;
+    EncodingMethod AttachmentEncoding = EncodingMethod::Base64;
+    // Once a mail was accepted, its recipient lists and attachments are emptied.
+    bool ClearRecipientsAfterSend = true;
+
+    // The dialogue's events, in the order they come: OnEncodeStart and OnEncodeEnd for each
+    // attachment (or OnAttachmentNotFound), OnConnectionRequired, OnHeaderIncomplete,
+    // OnSendStart, OnRecipientRefused for each recipient refused, OnPacketSent while the
+    // message goes out, then OnMessageRefused or OnSuccess. OnConnect ends a Connect, once
+    // HELO or EHLO and any login have been accepted.
+    NotifyEvent OnConnect;
+    RetryEvent OnHeloRefused;
     FileEvent OnEncodeStart;
     FileEvent OnEncodeEnd;
     FileEvent OnAttachmentNotFound;
-    RetryEvent OnHeloRefused;
+    IncompleteHeaderEvent OnHeaderIncomplete;
+    NotifyEvent OnSendStart;
+    RecipientEvent OnRecipientRefused;
+    NotifyEvent OnMessageRefused; // the server refused the message after "."
+    NotifyEvent OnSuccess;
 
     // The charset named by the text part's Content-Type line; the sender relabels it
     // when the body lines are not plain ASCII.
@@ -113,8 +117,8 @@ public:
     // Credentials are never sent over an unprotected connection.
     SmtpSecurity Security = SmtpSecurity::None;
     bool Auth = false;
-    QByteArray AuthUser;          // UTF-8, used as given
-    QByteArray Password;          // UTF-8; never shown or written anywhere
+    QByteArray AuthUser;         // UTF-8, used as given
+    QByteArray Password;         // UTF-8; never shown or written anywhere
     NotifyEvent OnSecured;       // TLS is up and the server's certificate verified
     NotifyEvent OnAuthenticated; // the server accepted the login
 
@@ -133,46 +137,46 @@ private:
     // The last reply's kept lines as the user reads them.
     QString ShownReply() const { return ReplyText(replyLines); }
     // The received bytes nobody has read, as lines with the bounds of a kept reply.
-    QList<QByteArray> Unread() const;
+    QList<QByteArray> UnreadLines() const;
     // Sends a command and reads its whole reply under one time-out. Bytes that came before
     // the command was sent answer nothing it asked: the dialogue is out of step.
     QByteArray Command(const QByteArray &command);
     // Runs one wait for the server (a reply, a handshake, or the sending of the message)
     // under the time-out of TimeOut milliseconds, when one is set.
-    QByteArray Timed(const std::function<QByteArray()> &wait, bool upload = false);
+    QByteArray UnderTimeOut(const std::function<QByteArray()> &wait, bool upload = false);
     // Reads one whole reply into replyLines, checks its lines and returns the last.
     // ReplyCode is 0 while it is awaited.
     QByteArray ReadReply();
     void CheckReply(const QByteArray &reply) const;
-    void CheckInput() const;
+    void CheckLinesAreSafe() const;
     void WriteBodyLines();
     void SendHeader();
     void CheckComplete();
     // RSET, on a connection kept from an earlier mail only while it is fit to be used again;
     // else once more on a fresh one, which costs nothing: none of the mail has gone out yet.
-    void Reset();
+    void ResetOrReconnect();
     bool KeptConnectionAnswers();
     // MAIL FROM and RCPT TO; the first refused recipient's reason is kept for the failure.
-    void Envelope();
+    void SendEnvelope();
     // DATA, the message and ".".
-    void Transfer();
+    void SendData();
     // Busy ends; a connection that stays open starts its idle time.
     void EndMail();
     // The QUIT of Disconnect, before the connection is closed.
     void Quit(bool accepted);
     // The server refused what was asked in good order: the reply is the message, and the
     // connection stays usable (a QUIT may still be said).
-    [[noreturn]] void Refuse(const QString &message);
+    [[noreturn]] void ThrowRefusal(const QString &message);
     // The server has gone: its last reply tells why, when it sent one.
-    [[noreturn]] void ServerGone();
+    [[noreturn]] void ThrowServerGone();
 
     // The part of Connect after the socket's: TLS, greeting, HELO or EHLO, STARTTLS, login.
-    void Greet();
+    void OpenSession();
     // HELO or EHLO, with one more try when OnHeloRefused asks for it; gives the
     // lines of the accepted reply.
     QList<QByteArray> Hello(const QByteArray &verb);
-    void Secure();
-    void StartTlsAfter(const QList<QByteArray> &capabilities);
+    void HandshakeTls();
+    void UpgradeWithStartTls(const QList<QByteArray> &capabilities);
     void Login(const QList<QByteArray> &capabilities);
     // Refuses, before anything is sent, a login that could not be sent safely.
     void CheckSubmission() const;

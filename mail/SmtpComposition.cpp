@@ -48,12 +48,12 @@ void SmtpClient::ComposeMessage()
     const MailMessage &m = Mail;
     FinalHeader.clear();
     FinalHeader.append("From: " + m.FromName + "<" + m.FromAddress + ">");
-    if (!m.ToAddress.isEmpty())
-        FinalHeader.append("To: " + m.ToAddress.join(','));
-    if (!m.ToCarbonCopy.isEmpty())
-        FinalHeader.append("CC: " + m.ToCarbonCopy.join(','));
+    if (!m.To.isEmpty())
+        FinalHeader.append("To: " + m.To.join(','));
+    if (!m.Cc.isEmpty())
+        FinalHeader.append("CC: " + m.Cc.join(','));
     FinalHeader.SetHeaderValue("Subject", m.Subject);
-    FinalHeader.SetHeaderValue("X-Mailer", m.LocalProgram);
+    FinalHeader.SetHeaderValue("X-Mailer", m.Mailer);
     if (!m.ReplyTo.isEmpty())
         FinalHeader.SetHeaderValue("Reply-To", m.ReplyTo);
     if (!m.Date.isEmpty())
@@ -121,7 +121,7 @@ void SmtpClient::WriteAttachmentPart(int Index)
     body += CRLF;
 
     AttachmentEncoder encoder;
-    encoder.Method = EncodeType;
+    encoder.Method = AttachmentEncoding;
     QByteArray encoded;
     QBuffer output(&encoded);
     output.open(QIODevice::ReadWrite);
@@ -139,7 +139,7 @@ void SmtpClient::WriteAttachmentPart(int Index)
     if (OnEncodeEnd)
         OnEncodeEnd(path);
 
-    if (EncodeType == uuMime) {
+    if (AttachmentEncoding == EncodingMethod::Base64) {
         body += encoded; // base64 lines never begin with "."
         return;
     }

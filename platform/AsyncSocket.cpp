@@ -471,7 +471,8 @@ quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QStrin
     quintptr handle = nextLookup++;
     LiveLookups().insert(handle);
     QPointer<MessageTarget> targetIfAlive(target);
-    auto finish = [handle, targetIfAlive, message, entry](int error, const QString &hostName, const QList<quint32> &list) {
+    auto finish = [handle, targetIfAlive, message, entry](int error, const QString &hostName,
+                                                          const QList<quint32> &list) {
         if (!LiveLookups().remove(handle))
             return;
         if (error == 0) {

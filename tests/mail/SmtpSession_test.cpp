@@ -49,7 +49,7 @@ public:
         smtp.HeloName = "kelvo";
         smtp.Mail = MailMessage();
         smtp.Mail.FromAddress = "me@example.com";
-        smtp.Mail.ToAddress = {"you@example.jp"};
+        smtp.Mail.To = {"you@example.jp"};
         smtp.Mail.Body = {"hi"};
         smtp.OnSendStart = nullptr;
         smtp.OnHeloRefused = nullptr;
@@ -137,9 +137,9 @@ TEST_F(Session, DialogueTable)
         // clang-format off
         {"multi-line replies, every kind of recipient, a header line added at the start of the send",
          [](Session &t) {
-             t.smtp.Mail.ToAddress = {"you@example.jp", "Hanako <hanako@example.jp>"};
-             t.smtp.Mail.ToCarbonCopy = {"copy:cc@example.jp"};
-             t.smtp.Mail.ToBlindCarbonCopy = {"hidden@example.jp", "<>"};
+             t.smtp.Mail.To = {"you@example.jp", "Hanako <hanako@example.jp>"};
+             t.smtp.Mail.Cc = {"copy:cc@example.jp"};
+             t.smtp.Mail.Bcc = {"hidden@example.jp", "<>"};
              t.smtp.FinalHeader = {"X-Before: gone"};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
@@ -200,10 +200,10 @@ TEST_F(Session, DialogueTable)
              };
          }, S::Greeting() + OneMail + Quit, "(none)",
          {"connect", "incomplete 1", "packet sent", "success"}},
-        {"only a blind copy", spoil([](MailMessage &m) { m.ToAddress = {}, m.ToBlindCarbonCopy = {"you@example.jp"}; }),
+        {"only a blind copy", spoil([](MailMessage &m) { m.To = {}, m.Bcc = {"you@example.jp"}; }),
          S::Greeting() + OneMail + Quit, "(none)"},
         {"DATA refused after RCPT 300 and 550, then a good send",
-         spoil([](MailMessage &m) { m.ToAddress = {"ok@x", "Bad <bad@x>"}; }),
+         spoil([](MailMessage &m) { m.To = {"ok@x", "Bad <bad@x>"}; }),
          S::Greeting() + Script{S::Expect("RSET"), S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
             S::Expect("RCPT TO:<ok@x>"), S::Say("300 fine, oddly"), S::Expect("RCPT TO:<bad@x>"),
             S::SayRaw("550-5.1.1 No such user here.\r\n550-5.1.1 Check the address\r\n550 5.1.1 https://help.x/550\r\n"),
@@ -240,7 +240,7 @@ TEST_F(Session, DialogueTable)
         {"silence at QUIT after the mail", [](Session &t) { t.smtp.TimeOut = 300; },
          S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Wait(1000)}, "(none)"},
         {"sender with CR LF", spoil([](MailMessage &m) { m.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }), gone, address},
-        {"copy with a zero", spoil([](MailMessage &m) { m.ToCarbonCopy = {QByteArray("c@x\0d", 5)}; }), gone, address},
+        {"copy with a zero", spoil([](MailMessage &m) { m.Cc = {QByteArray("c@x\0d", 5)}; }), gone, address},
         {"header line added with CR LF", [](Session &t) {
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader << "X: 1\r\n.\r\nQUIT"; }; }, gone, header},
         {"From line of 999 bytes", spoil([](MailMessage &m) { m.FromAddress = QByteArray(991, 'a'); }), gone,
@@ -280,8 +280,8 @@ TEST_F(Session, DialogueTable)
         EXPECT_LE(failure.size(), 600);
         EXPECT_EQ(row.events.isEmpty() ? row.events : events, row.events); // when given
         EXPECT_EQ(row.sent.isEmpty() ? row.sent : server->Messages().value(0), row.sent);
-        // ClearParams: after a delivered mail the recipients and attachments go, not before.
-        EXPECT_EQ(smtp.Mail.ToAddress.isEmpty() && smtp.Mail.Attachments.isEmpty(),
+        // ClearRecipientsAfterSend: after a delivered mail the recipients and attachments go, not before.
+        EXPECT_EQ(smtp.Mail.To.isEmpty() && smtp.Mail.Attachments.isEmpty(),
                   events.endsWith("success"));
         EXPECT_FALSE(smtp.Busy);
         EXPECT_FALSE(smtp.Connected);
@@ -306,7 +306,7 @@ TEST_F(Session, ConnectionRequiredAndSendMailWhileBusyAndAbort)
     smtp.SendMail();
     EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
     // Abort while busy ends the wait.
-    smtp.Mail.ToAddress = {"you@example.jp"};
+    smtp.Mail.To = {"you@example.jp"};
     QTimer::singleShot(100, [&] { smtp.Abort(); });
     EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
     EXPECT_FALSE(smtp.Busy);
@@ -321,7 +321,7 @@ TEST_F(Session, ReplyLinesKeptAreBounded)
     smtp.SocketClient::Connect();
     QByteArray reply = smtp.ReadLn();
     QList<QByteArray> lines;
-    smtp.SkipContinuationLines(reply, &lines);
+    smtp.ReadContinuationLines(reply, &lines);
     EXPECT_EQ(reply, "250 end\r\n"); // every line was read
     EXPECT_EQ(lines.size(), 101);
     EXPECT_EQ(lines.last().size(), 513);
@@ -346,7 +346,7 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
     for (const Script &script : {ToData + Script{S::Say("354 go"), S::ReadSome(256 * 1024), S::Wait(3000)},
                                  slow + Script{S::ReadMessage(), S::Say("250 ok")} + Quit}) {
         const bool stalls = script.size() < slow.size();
-        smtp.Mail.ToAddress = {"you@example.jp"};
+        smtp.Mail.To = {"you@example.jp"};
         smtp.Mail.Attachments = {folder.File("big.jpg")};
         Serve(script, 4096); // the upload moves only as fast as the server reads
         smtp.Connect();

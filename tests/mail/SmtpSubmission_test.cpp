@@ -71,8 +71,8 @@ TEST(Submission, RealServer)
         smtp.Password = row.password;
         MailMessage &m = smtp.Mail;
         m.FromAddress = "sender@example.com";
-        m.ToAddress = {"Phone <phone@example.jp>"};
-        m.ToBlindCarbonCopy = {"bcc@example.jp"};
+        m.To = {"Phone <phone@example.jp>"};
+        m.Bcc = {"bcc@example.jp"};
         m.Body = {"Hello.", ".", "", "Bye."};
         m.Attachments = {folder.File(QStringLiteral("写真.jpg"))};
         events.clear();
