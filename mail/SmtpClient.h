@@ -130,6 +130,66 @@ public:
     qint32 MaxIdleForReuse = 60000;
 
 private:
+    // Closes the connection without a QUIT (nobody would answer it, or the answer would mean
+    // nothing) and forgets what it received.
+    void DropConnection();
+
+    // Connecting (SmtpClient.cpp).
+    void CheckHeloName() const;
+    // OpenSession; when it fails, the connection is left: with a QUIT after a refusal in
+    // good order, at once otherwise.
+    void OpenSessionOrLeave();
+    // The part of Connect after the socket's: TLS, greeting, HELO or EHLO, STARTTLS, login.
+    void OpenSession();
+    // HELO or EHLO, with one more try when OnHeloRefused asks for it; gives the
+    // lines of the accepted reply.
+    QList<QByteArray> Hello(const QByteArray &verb);
+    // Disconnect, whatever it says: the failure that led there is the one to report.
+    void QuitQuietly();
+    // The QUIT of Disconnect, before the connection is closed.
+    void Quit(bool accepted);
+
+    // Submission (SmtpSubmission.cpp).
+    void HandshakeTls();
+    void UpgradeWithStartTls(const QList<QByteArray> &capabilities);
+    void Login(const QList<QByteArray> &capabilities);
+    // Refuses, before anything is sent, a login that could not be sent safely.
+    void CheckSubmission() const;
+    // The text with the password taken out, whatever form it was sent in. Every failure of
+    // Connect, SendMail and Disconnect leaves with its text scrubbed.
+    QString Scrub(QString text) const;
+    // "\0" user "\0" password, as AUTH PLAIN sends them in base64.
+    QByteArray PlainCredentials() const;
+
+    // One mail (SmtpMailTransaction.cpp).
+    void BeginMail();
+    // Composition, the checks and OnSendStart: all that comes before the first command.
+    void PrepareMail();
+    // Addresses and header lines that would break the lines they go into are refused.
+    void CheckLinesAreSafe() const;
+    void CheckComplete();
+    // RSET, on a connection kept from an earlier mail only while it is fit to be used again;
+    // else once more on a fresh one, which costs nothing: none of the mail has gone out yet.
+    void ResetOrReconnect();
+    bool KeptConnectionAnswers();
+    // MAIL FROM and RCPT TO; the first refused recipient's reason is kept for the failure.
+    void SendEnvelope();
+    void SendRecipient(const QByteArray &entry);
+    // DATA, the message and ".".
+    void SendData();
+    // The header and the body, under a time-out that measures the upload's silence.
+    void SendMessageText();
+    void SendHeader();
+    void ClearRecipientsAndAttachments();
+    // The connection after a failure, and the failure's text as the user reads it.
+    void AfterFailedMail(Exception &failure);
+    // Busy ends; a connection that stays open starts its idle time.
+    void EndMail();
+
+    // Composition (SmtpComposition.cpp).
+    void WriteBodyLines();
+
+    // Replies (SmtpReplies.cpp).
     // A server's words as the user reads them: the lines, first line first, each trimmed and
     // cut at the longest reply line SMTP allows, the whole cut at MaxShownReply; cuts fall
     // between characters.
@@ -148,43 +208,12 @@ private:
     // ReplyCode is 0 while it is awaited.
     QByteArray ReadReply();
     void CheckReply(const QByteArray &reply) const;
-    void CheckLinesAreSafe() const;
-    void WriteBodyLines();
-    void SendHeader();
-    void CheckComplete();
-    // RSET, on a connection kept from an earlier mail only while it is fit to be used again;
-    // else once more on a fresh one, which costs nothing: none of the mail has gone out yet.
-    void ResetOrReconnect();
-    bool KeptConnectionAnswers();
-    // MAIL FROM and RCPT TO; the first refused recipient's reason is kept for the failure.
-    void SendEnvelope();
-    // DATA, the message and ".".
-    void SendData();
-    // Busy ends; a connection that stays open starts its idle time.
-    void EndMail();
-    // The QUIT of Disconnect, before the connection is closed.
-    void Quit(bool accepted);
     // The server refused what was asked in good order: the reply is the message, and the
     // connection stays usable (a QUIT may still be said).
     [[noreturn]] void ThrowRefusal(const QString &message);
     // The server has gone: its last reply tells why, when it sent one.
     [[noreturn]] void ThrowServerGone();
 
-    // The part of Connect after the socket's: TLS, greeting, HELO or EHLO, STARTTLS, login.
-    void OpenSession();
-    // HELO or EHLO, with one more try when OnHeloRefused asks for it; gives the
-    // lines of the accepted reply.
-    QList<QByteArray> Hello(const QByteArray &verb);
-    void HandshakeTls();
-    void UpgradeWithStartTls(const QList<QByteArray> &capabilities);
-    void Login(const QList<QByteArray> &capabilities);
-    // Refuses, before anything is sent, a login that could not be sent safely.
-    void CheckSubmission() const;
-    // The text with the password taken out, whatever form it was sent in. Every failure of
-    // Connect, SendMail and Disconnect leaves with its text scrubbed.
-    QString Scrub(QString text) const;
-    // "\0" user "\0" password, as AUTH PLAIN sends them in base64.
-    QByteArray PlainCredentials() const;
     // Whether data for a command or header line holds a line break or a zero byte.
     static bool HasLineBreakOrZero(const QByteArray &text);
 
