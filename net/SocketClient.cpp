@@ -1,13 +1,8 @@
 #include "net/SocketClient.h"
 
-#include "platform/Command.h"
 #include "platform/MessagePump.h"
 #include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
-
-#include <cstring>
-#include <limits>
-#include <utility>
 
 namespace {
 
@@ -21,72 +16,6 @@ constexpr int IpProtoTcp = 6;
 // The notifications the client asks for: the six kinds of the socket layer and the end of
 // a TLS handshake.
 constexpr long Notifications = Notify::AllSocketKinds | Notify::TlsDone;
-
-// The texts of the socket layer's error numbers.
-const struct
-{
-    int Number;
-    const char *Text;
-} ErrorTexts[] = {
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Wrong protocol type for socket"},
-    {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Can't assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection or reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references, can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"},
-    {10064, "Host is down"},
-    {10065, "No route to Host"},
-    {10066, "Directory not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disc quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network subsystem is unavailable"},
-    {10092, "Incompatible version of WINSOCK.DLL"},
-    {10093, "Successful WSAStartup not yet performed"},
-    {11001, "Host not found"},
-    {11002, "Non-Authoritative Host not found"},
-    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
-    {11004, "Valid name, no data record of requested type"},
-};
-
-const char *ErrorText(int number)
-{
-    for (const auto &row : ErrorTexts)
-        if (row.Number == number)
-            return row.Text;
-    return nullptr;
-}
 
 // "1.1" from a version word: the high byte, a point, the low byte.
 QString VersionText(quint16 version)
@@ -111,16 +40,10 @@ SocketClient::SocketClient(QObject *owner) : QObject(owner)
     Target->Handler = [this](quint32 message, quintptr word, qintptr value) {
         HandleSocketMessage(message, word, value);
     };
-    RelayHost.clear();
     TextBuffer = QByteArray(TextBufferSize, '\0');
     TimeOutTimer = new SocketTimer(this);
     TimeOutTimer->SetEnabled(false);
     TimeOutTimer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
-    SocketInfo.clear();
-    CancelPending = false;
-    CountTraffic = false;
-    ShuttingDown = false;
-    Connected = false;
     try {
         InitializeSockets();
     } catch (...) {
@@ -226,7 +149,7 @@ QString SocketClient::LookupErrorText(int errorNumber)
     ReportStatus(QStringLiteral("Looking Up Error Message"), 8);
     if (errorNumber == 0)
         return QString();
-    if (const char *text = ErrorText(errorNumber))
+    if (const char *text = WinsockErrorText(errorNumber))
         return QString::number(errorNumber) + QLatin1Char(':') + QLatin1String(text);
     return QStringLiteral("Unknown Error No. ") + QString::number(errorNumber);
 }
@@ -273,15 +196,52 @@ void SocketClient::TimerExpired(QObject *)
 // ---------------------------------------------------------------------------------------------
 // Resolving and connecting
 
-void SocketClient::ResolveHost()
+void SocketClient::Connect()
+{
+    ReportStatus(QStringLiteral("Connecting"), 8);
+    CancelPending = false;
+    if (Connected)
+        throw ESockError(QStringLiteral("Already connected"));
+    ForgetEarlierConnection();
+    ResolveRemoteAddress();
+    StartConnecting();
+    WaitUntilConnected();
+}
+
+void SocketClient::ForgetEarlierConnection()
+{
+    // Bytes a cancelled send left behind belong to an earlier conversation; they must not
+    // go out ahead of this connection's first command.
+    Wipe(SendQueue);
+    SendPosition = 0;
+    Wipe(SendSpare);
+    // Likewise the last words of a server that closed an earlier connection: they would
+    // be read as this server's greeting.
+    ReceiveBuffer.clear();
+    ReceiveSpare.clear();
+    overflowed = false;
+}
+
+void SocketClient::ResolveRemoteAddress()
+{
+    for (int attempts = 0; !ResolveHost(); ++attempts) {
+        bool retry = false;
+        if (attempts == 0 && OnInvalidHost)
+            OnInvalidHost(retry);
+        if (!retry)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+    }
+}
+
+bool SocketClient::ResolveHost()
 {
     ReportStatus(QStringLiteral("Resolve Host"), 8);
     // The whole name is looked up, however long: cutting it would ask for another host.
     const QString name = RelayHost.isEmpty() ? Host : RelayHost;
-    quint32 address = Winsock::InetAddr(name.toLatin1());
+    const quint32 address = Winsock::InetAddr(name.toLatin1());
     if (address != NotAnAddress) {
         RemoteAddress.Address = address;
-        return;
+        return address != 0;
     }
     RemoteAddress.Address = 0;
     TimerOn();
@@ -302,57 +262,25 @@ void SocketClient::ResolveHost()
     if (CancelPending)
         throw ESockError(QStringLiteral("Host Lookup Canceled"));
     if (!LastEventOk || LookupResult.Addresses.isEmpty())
-        throw ESockError(QStringLiteral("Host Lookup Failed"));
+        return false;
     RemoteAddress.Address = LookupResult.Addresses.first();
     if (OnHostResolved)
         OnHostResolved(this);
+    return RemoteAddress.Address != 0;
 }
 
-void SocketClient::Connect()
+void SocketClient::StartConnecting()
 {
-    ReportStatus(QStringLiteral("Connecting"), 8);
-    CancelPending = false;
-    if (Connected)
-        throw ESockError(QStringLiteral("Already connected"));
-    // Bytes a cancelled send left behind belong to an earlier conversation; they must not
-    // go out ahead of this connection's first command.
-    Wipe(SendQueue);
-    SendPosition = 0;
-    Wipe(SendSpare);
-    // Likewise the last words of a server that closed an earlier connection: they would
-    // be read as this server's greeting.
-    ReceiveBuffer.clear();
-    ReceiveSpare.clear();
-    overflowed = false;
-
-    int attempts = 0;
-    for (;;) {
-        try {
-            ResolveHost();
-        } catch (const ESockError &e) {
-            if (e.Message == QLatin1String("Host Lookup Timed Out") ||
-                e.Message == QLatin1String("Host Lookup Canceled"))
-                throw;
-            // A failed look-up leaves no address: the invalid-host path below.
-        }
-        if (RemoteAddress.Address != 0)
-            break;
-        if (attempts > 0 || !OnInvalidHost)
-            throw ESockError(QStringLiteral("Null Remote Address"));
-        bool handled = false;
-        OnInvalidHost(handled);
-        if (!handled)
-            throw ESockError(QStringLiteral("Null Remote Address"));
-        ++attempts;
-    }
-
     RemoteAddress.Family = AfInet;
     RemoteAddress.Port = Winsock::Htons(quint16(RelayHost.isEmpty() ? Port : RelayPort));
     LookupDone = false;
     LastEventOk = true;
     if (Winsock::Connect(SocketHandle, RemoteAddress) != 0)
         ThrowLastErrorUnless(WsaError::WouldBlock);
+}
 
+void SocketClient::WaitUntilConnected()
+{
     TimerOn();
     do
         PollOnce();
@@ -477,45 +405,7 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
             LastEventOk = ((quintptr(value) >> 16) & 0xFFFF) == 0;
         switch (message) {
         case SocketNotification:
-            switch (value & 0xFFFF) {
-            case Notify::Read:
-                ReceiveWaitingBytes();
-                break;
-            case Notify::Write:
-                SendQueuedBytes();
-                break;
-            case Notify::Connect:
-                if (LastEventOk) {
-                    Connected = true;
-                    if (OnSocketConnected)
-                        OnSocketConnected(this);
-                }
-                break;
-            case Notify::Close: {
-                // What the peer sent before it closed still belongs to the reader.
-                char buffer[ChunkSize + 1];
-                bool kept = true;
-                while (kept && !CancelPending) {
-                    int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
-                    if (n <= 0)
-                        break;
-                    kept = KeepReceived(buffer, n);
-                }
-                if (kept) {
-                    Connected = false;
-                    CloseSocket();
-                }
-                break;
-            }
-            case Notify::TlsDone:
-                // Its own outcome: LastEventOk is the last message's, and another one of the
-                // socket may follow in the same pass (a write notification, say).
-                tlsDone = true;
-                tlsSecured = LastEventOk;
-                break;
-            default:
-                break;
-            }
+            HandleNotification(value & 0xFFFF);
             break;
         case LookupFinished:
             LookupDone = true;
@@ -531,5 +421,52 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
         }
     } catch (...) {
         // Nobody waits for a message: its failure has nowhere to go.
+    }
+}
+
+void SocketClient::HandleNotification(long kind)
+{
+    switch (kind) {
+    case Notify::Read:
+        ReceiveWaitingBytes();
+        break;
+    case Notify::Write:
+        SendQueuedBytes();
+        break;
+    case Notify::Connect:
+        if (LastEventOk) {
+            Connected = true;
+            if (OnSocketConnected)
+                OnSocketConnected(this);
+        }
+        break;
+    case Notify::Close:
+        HandlePeerClosed();
+        break;
+    case Notify::TlsDone:
+        // Its own outcome: LastEventOk is the last message's, and another one of the
+        // socket may follow in the same pass (a write notification, say).
+        tlsDone = true;
+        tlsSecured = LastEventOk;
+        break;
+    default:
+        break;
+    }
+}
+
+void SocketClient::HandlePeerClosed()
+{
+    // What the peer sent before it closed still belongs to the reader.
+    char buffer[ChunkSize + 1];
+    bool kept = true;
+    while (kept && !CancelPending) {
+        const int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
+        if (n <= 0)
+            break;
+        kept = KeepReceived(buffer, n);
+    }
+    if (kept) {
+        Connected = false;
+        CloseSocket();
     }
 }

@@ -114,51 +114,49 @@ public:
     // flood during an upload, or while the connection is idle) loses the connection.
     static constexpr qsizetype MaxReceiveBuffer = 4 * 1024 * 1024;
 
-    // Events.
-    NotifyEvent OnDataArrived;
-    NotifyEvent OnSocketConnected;
-    NotifyEvent OnDisconnect;
-    ErrorEvent OnError;
-    RetryEvent OnInvalidHost;
-    NotifyEvent OnHostResolved;
-    RetryEvent OnConnectionRequired;
-    StatusEvent OnStatus;
-    NotifyEvent OnConnectionFailed;
-    NotifyEvent OnPacketReceived;
-    NotifyEvent OnPacketSent;
-    // Called when a receive notification finds CancelPending set.
-    NotifyEvent OnReceiveAfterCancel;
+    // The events, run on the GUI thread from inside whichever call is waiting.
+    NotifyEvent OnSocketConnected;    // the TCP connection is up
+    NotifyEvent OnDisconnect;         // CloseSocket closed the socket
+    NotifyEvent OnConnectionFailed;   // Connect could not connect, timed out or was cancelled
+    RetryEvent OnInvalidHost;         // the host gave no address; the handler may mend Host
+    NotifyEvent OnHostResolved;       // a host name was looked up
+    RetryEvent OnConnectionRequired;  // RequireConnection found none; the handler may connect
+    NotifyEvent OnDataArrived;        // received bytes were added to ReceiveBuffer
+    NotifyEvent OnPacketReceived;     // the same, while SendStream runs
+    NotifyEvent OnPacketSent;         // a chunk went out while SendStream runs
+    ErrorEvent OnError;               // a receive failed
+    StatusEvent OnStatus;             // a status text within ReportLevel
+    NotifyEvent OnReceiveAfterCancel; // a receive notification came while a cancel was pending
 
-    // Published properties.
-    QString Host;
+    QString Host; // a name, or an IPv4 address in any form inet_addr reads
     qint32 Port = 0;
     qint32 TimeOut = 0; // milliseconds; 0 waits without limit
+    // Status texts up to this level reach OnStatus: 1 the server's replies, up to 16 every step.
     qint32 ReportLevel = 0;
-
-    // State.
-    bool CountTraffic = false;
-    bool HandlerBusy = false;
-    QStringList SocketInfo;
-    qint32 SentBytes = 0;
-    bool CancelPending = false;
-    bool ShuttingDown = false;
-    qint32 LastError = 0;
-    QString StatusText;
+    // Connected to instead of Host and Port when set.
     QString RelayHost;
     qint32 RelayPort = 0;
-    bool LastEventOk = false;
-    bool TimedOut = false;
-    qint32 TotalBytes = 0;
-    qint32 ReceivedBytes = 0;
-    bool LookupDone = false;
-    Ipv4SocketAddress RemoteAddress{};
-    QByteArray LastReply;
-    qint16 ReplyCode = 0;
-    bool SendComplete = false;
-    SocketId SocketHandle = InvalidSocket;
-    // Received bytes not yet taken by ReadLn.
-    QByteArray ReceiveBuffer;
+
     bool Connected = false;
+    SocketId SocketHandle = InvalidSocket;
+    Ipv4SocketAddress RemoteAddress{};
+    QByteArray ReceiveBuffer;   // received bytes not yet taken by ReadLn
+    QByteArray LastReply;       // the last reply line, line end included
+    qint16 ReplyCode = 0;       // the number the reply's leading digits make
+    bool CancelPending = false; // Cancel was called: every wait ends
+    bool TimedOut = false;      // the time-out fired during the current wait
+    bool LastEventOk = false;   // the last notification or look-up carried no error
+    bool LookupDone = false;
+    bool SendComplete = false; // the send queue was handed to the socket whole
+    bool HandlerBusy = false;  // the receive or send handler runs
+    bool ShuttingDown = false; // the next close makes no fresh socket
+    bool CountTraffic = false; // SendStream runs: bytes are counted, packet events fire
+    qint32 SentBytes = 0;      // since SendStream began, commands included
+    qint32 TotalBytes = 0;     // the size of what SendStream sends
+    qint32 ReceivedBytes = 0;  // while CountTraffic is on
+    qint32 LastError = 0;      // the socket layer's last error number
+    QString StatusText;        // the last status text reported
+    QStringList SocketInfo;    // what the socket layer told of itself at start-up
 
     // What the client's MessageTarget receives: the socket layer's notifications about the
     // socket and the end of a host look-up, and the client's own reminders to go on sending or
@@ -190,7 +188,9 @@ protected:
     void ReportStatus(const QString &text, int level);
     // Raises the platform's last error unless it is the one passed (always "would block").
     void ThrowLastErrorUnless(int expected);
-    void ResolveHost();
+    // Looks Host (or RelayHost) up into RemoteAddress; false when it gives no address. A
+    // look-up that times out or is cancelled throws.
+    bool ResolveHost();
     void HandleSocketMessage(quint32 message, quintptr word, qintptr value);
     void ReceiveWaitingBytes();
     void SendQueuedBytes();
@@ -209,6 +209,16 @@ protected:
     quintptr LookupHandle = 0;
 
 private:
+    // The steps of Connect.
+    void ForgetEarlierConnection();
+    // ResolveHost, with one more try when OnInvalidHost asks for it.
+    void ResolveRemoteAddress();
+    void StartConnecting();
+    void WaitUntilConnected();
+    // A notification of the socket layer: data, space, the end of a connection attempt or
+    // of a TLS handshake, or the peer's close.
+    void HandleNotification(long kind);
+    void HandlePeerClosed();
     // Closes the socket of a failed connection attempt and makes a fresh one, quietly.
     void RenewSocket();
     // Ends the run of the receive or send handler.
