@@ -28,6 +28,5 @@ public:
 
 private:
     void EncodeLines();
-
-    char alphabet[64] = {};
+    void WriteText(const QByteArray &text);
 };
