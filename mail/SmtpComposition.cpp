@@ -13,6 +13,11 @@ namespace {
 
 const QByteArray CRLF = "\r\n";
 
+// The boundary between the parts: BoundaryStart, the time of day, BoundaryEnd. Twenty "="
+// never occur in base64 or quoted-printable text, so no line of a part can pass for it.
+const QByteArray BoundaryStart = QByteArray(20, '=') + "54535";
+const QByteArray BoundaryEnd = "====";
+
 // The parameters of these lines begin at the 50th character.
 const QByteArray MultipartLine = "Content-Type: multipart/mixed;" + QByteArray(19, ' ') + "boundary=";
 const QByteArray TextPlainLine = "Content-Type: text/plain;" + QByteArray(24, ' ') + "charset=";
@@ -61,8 +66,7 @@ void SmtpClient::ComposeMessage()
     FinalHeader.append("Mime-Version: 1.0");
     if (!m.Attachments.isEmpty()) {
         // The time of day always in the same ASCII form, whatever the locale says.
-        boundary = QByteArray(20, '=') + "54535" +
-                   QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "====";
+        boundary = BoundaryStart + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + BoundaryEnd;
         FinalHeader.append(MultipartLine + '"' + boundary + '"');
     } else {
         FinalHeader.append(TextPlainLine + BodyCharset);
