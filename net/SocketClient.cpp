@@ -27,8 +27,8 @@ QString VersionText(quint16 version)
 
 void SocketClient::PollOnce()
 {
-    Sleep(2);
-    ProcessMessages();
+    WaitForEvents(2);
+    ProcessPendingEvents();
 }
 
 // ---------------------------------------------------------------------------------------------
