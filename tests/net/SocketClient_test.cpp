@@ -84,7 +84,12 @@ TEST(SocketClient, HostsAndAddresses)
     client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
     EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
     EXPECT_EQ(calls, 1);
-    // Destroy reaches the override of Abort, which a base destructor could not.
+}
+
+// Destroy reaches the override of Abort, which a base destructor could not.
+TEST(SocketClient, DestroyRunsTheOverrideOfAbort)
+{
+    RecordingClient client;
     client.Destroy();
     EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
