@@ -188,6 +188,9 @@ private:
 
     // Composition (SmtpComposition.cpp).
     void WriteBodyLines();
+    // The encoded lines of the file, with OnEncodeStart and OnEncodeEnd around them, or
+    // OnAttachmentNotFound and the failure to open it.
+    QByteArray EncodeAttachment(const QString &path);
 
     // Replies (SmtpReplies.cpp).
     // A server's words as the user reads them: the lines, first line first, each trimmed and

@@ -46,6 +46,17 @@ QByteArray NameParameter(const QByteArray &attribute, const QString &name,
            quoted;
 }
 
+// The name the part's header lines give: the path after its last "/", "\\" or ":".
+QString AttachmentName(const QString &path)
+{
+    const qsizetype cut = std::max(
+        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
+    const QString name = path.mid(cut + 1);
+    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
+        throw Exception(QStringLiteral("Invalid character in file name"));
+    return name;
+}
+
 } // namespace
 
 void SmtpClient::ComposeMessage()
@@ -112,37 +123,14 @@ void SmtpClient::WriteBodyLines()
 void SmtpClient::WriteAttachmentPart(int Index)
 {
     const QString path = Mail.Attachments.at(Index - 1);
-    const qsizetype cut = std::max(
-        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
-    const QString name = path.mid(cut + 1);
-    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
-        throw Exception(QStringLiteral("Invalid character in file name"));
-
+    const QString name = AttachmentName(path);
     body += "--" + boundary + CRLF;
     body += OctetStreamLine + NameParameter("name", name, EncodeAttachmentName) + CRLF;
     body += "Content-Transfer-Encoding: base64" + CRLF;
     body += DispositionLine + NameParameter("filename", name, EncodeAttachmentName) + CRLF;
     body += CRLF;
 
-    AttachmentEncoder encoder;
-    encoder.Method = AttachmentEncoding;
-    QByteArray encoded;
-    QBuffer output(&encoded);
-    output.open(QIODevice::ReadWrite);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (OnAttachmentNotFound)
-            OnAttachmentNotFound(path);
-        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    }
-    if (OnEncodeStart)
-        OnEncodeStart(path);
-    encoder.InputStream = &file;
-    encoder.OutputStream = &output;
-    encoder.Encode();
-    if (OnEncodeEnd)
-        OnEncodeEnd(path);
-
+    const QByteArray encoded = EncodeAttachment(path);
     if (AttachmentEncoding == EncodingMethod::Base64) {
         body += encoded; // base64 lines never begin with "."
         return;
@@ -156,4 +144,27 @@ void SmtpClient::WriteAttachmentPart(int Index)
         body += QByteArrayView(encoded.constData() + start, end - start);
         start = end;
     }
+}
+
+QByteArray SmtpClient::EncodeAttachment(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (OnAttachmentNotFound)
+            OnAttachmentNotFound(path);
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    }
+    if (OnEncodeStart)
+        OnEncodeStart(path);
+    QByteArray encoded;
+    QBuffer output(&encoded);
+    output.open(QIODevice::ReadWrite);
+    AttachmentEncoder encoder;
+    encoder.Method = AttachmentEncoding;
+    encoder.InputStream = &file;
+    encoder.OutputStream = &output;
+    encoder.Encode();
+    if (OnEncodeEnd)
+        OnEncodeEnd(path);
+    return encoded;
 }
