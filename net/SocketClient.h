@@ -40,11 +40,11 @@ public:
 };
 
 // A TCP client with blocking-style operations that never block the GUI thread: every wait
-// sleeps 2 ms and runs one pass of the event loop until its condition holds, and all socket
-// activity arrives as messages posted to a MessageTarget that the client owns. The window
-// stays live, so clicks, timers and this client's own events run inside any wait: whatever a
-// caller read before a call may have changed after it, and a command that must not run twice
-// keeps a flag of its own (the SMTP client's Busy).
+// pauses up to 2 ms for events and runs one pass of the event loop until its condition
+// holds, and all socket activity arrives as messages posted to a MessageTarget that the
+// client owns. The window stays live, so clicks, timers and this client's own events run
+// inside any wait: whatever a caller read before a call may have changed after it, and a
+// command that must not run twice keeps a flag of its own (the SMTP client's Busy).
 //
 // Destruction: the shutdown step Destroy() calls the virtual Abort() first. A base-class
 // destructor cannot reach a derived override, so a derived class that overrides Abort() must
