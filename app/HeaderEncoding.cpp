@@ -37,12 +37,12 @@ public:
     JisEncoder &operator=(const JisEncoder &) = delete;
 
     // False when ISO-2022-JP cannot carry the character.
-    bool Encode(char32_t c, JisCharacter &piece)
+    bool Encode(char32_t c, JisCharacter &character)
     {
         const auto cached = cache.constFind(c);
         if (cached != cache.constEnd()) {
-            piece = *cached;
-            return !piece.bytes.isEmpty();
+            character = *cached;
+            return !character.bytes.isEmpty();
         }
         QByteArray in = QString::fromUcs4(&c, 1).toUtf8();
         char out[32];
@@ -66,7 +66,7 @@ public:
             result.bytes = all;
         }
         cache.insert(c, result);
-        piece = result;
+        character = result;
         return !result.bytes.isEmpty();
     }
 
@@ -131,6 +131,7 @@ char32_t MapCp932(char32_t c)
 }
 
 const char32_t Geta = 0x3013; // 〓
+
 // The characters of the text as ISO-2022-JP has them, each one the code can carry.
 QList<JisCharacter> JisCharacters(const QString &text)
 {
