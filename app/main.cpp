@@ -1,3 +1,4 @@
+#include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
@@ -10,5 +11,6 @@ int main(int argc, char **argv)
     // carry it off, and no other process of the user may read it.
     prctl(PR_SET_DUMPABLE, 0);
     QApplication app(argc, argv);
+    UseLanguage(DesktopLanguage());
     return RunKelvo();
 }

@@ -5,6 +5,7 @@
 #include "imaging/Picture.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
@@ -85,8 +86,9 @@ QImage LoadBmp(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
-    const QString unreadable = QStringLiteral("ビットマップ ファイル %1 を読み込めません。").arg(path);
+        throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path));
+    const QString unreadable =
+        QCoreApplication::translate("Picture", "ビットマップ ファイル %1 を読み込めません。").arg(path);
     const QByteArray head = file.peek(54);
     if (!CheckBmpHeader(head, file.size()))
         throw Exception(unreadable);

@@ -12,6 +12,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -247,7 +249,7 @@ bool RunEncode(EncodeJob *job)
 
 [[noreturn]] void ThrowJpegError(int code)
 {
-    throw Exception(QStringLiteral("JPEG エラー #%1").arg(code));
+    throw Exception(QCoreApplication::translate("Picture", "JPEG エラー #%1").arg(code));
 }
 
 // Some writers leave out the end-of-image marker after complete picture data, and libjpeg
@@ -304,7 +306,8 @@ QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
 
 QImage LoadJpeg(const QString &path, Orientation *turn)
 {
-    QByteArray withRoom = ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+    QByteArray withRoom =
+        ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
     return Decode(withRoom, withRoom.size() - 2, turn);
 }
 

@@ -5,6 +5,7 @@
 #include "imaging/Pipeline.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -67,7 +68,7 @@ FileTags ReadWebPTags(QIODevice &file)
 
 QString Unopenable(const QString &path)
 {
-    return QStringLiteral("ファイル %1 を開けません。").arg(path);
+    return QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path);
 }
 
 // PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
@@ -79,7 +80,8 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(Unopenable(path));
     const bool png = format == PictureFormat::Png;
-    const Exception unreadable(QStringLiteral("%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
+    const Exception unreadable(
+        QCoreApplication::translate("Picture", "%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
     const FileTags tags = png ? ReadPngTags(file) : ReadWebPTags(file);
     if (!file.seek(0))
         throw unreadable;
@@ -170,7 +172,7 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
         picture = LoadHeif(path);
         break;
     case PictureFormat::None:
-        throw Exception(QStringLiteral("このファイルタイプには対応しておりません。"));
+        throw Exception(QCoreApplication::translate("Picture", "このファイルタイプには対応しておりません。"));
     }
     // The colours are converted once the picture is small: the fit works on the bytes as
     // stored, and the conversion then touches a few thousand pixels instead of millions.

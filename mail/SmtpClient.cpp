@@ -2,6 +2,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <utility>
 
@@ -507,7 +509,7 @@ void SmtpClient::Envelope()
                 continue;
             // A server that then refuses the mail ("no valid recipients") rarely says why.
             if (refusedRecipient.isEmpty())
-                refusedRecipient = QStringLiteral("サーバが送信先 %1 を受け付けませんでした。\n%2")
+                refusedRecipient = QCoreApplication::translate("Mail", "サーバが送信先 %1 を受け付けませんでした。\n%2")
                                        .arg(QString::fromUtf8(address), ShownReply());
             if (OnRecipientNotFound)
                 OnRecipientNotFound(entry);

@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -149,7 +150,7 @@ IniFile::IniFile(const QString &path) : path(path)
 {}
 
 QString IniFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
-                              const QString &defaultValue)
+                          const QString &defaultValue)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
@@ -162,7 +163,7 @@ QString IniFile::ReadFrom(const QByteArray &content, const QString &section, con
 }
 
 QByteArray IniFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
-                                  const QString &value)
+                              const QString &value)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
@@ -196,7 +197,7 @@ QString IniFile::ReadString(const QString &section, const QString &key, const QS
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
-    const QString refused = QStringLiteral("%1 に書き込めません").arg(path);
+    const QString refused = QCoreApplication::translate("IniFile", "%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
     if (QFileInfo(path).isFile()) {

@@ -4,6 +4,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <iterator>
@@ -43,7 +44,9 @@ bool SettingsFileExists()
 
 int StrictNumber(const QString &text)
 {
-    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
+    const auto fail = [&text]() {
+        return Exception(QCoreApplication::translate("Settings", "'%1' は数値ではありません").arg(text));
+    };
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
