@@ -353,11 +353,10 @@ The server&apos;s reply:
 webp,heic,heif]を
 ドラッグ＆ドロップ
 してください。</source>
-        <translation>Drag and drop
-a picture file
+        <translation>Drag and drop a
+picture file here
 [bmp,jpeg,jpg,png,
-webp,heic,heif]
-here.</translation>
+webp,heic,heif]</translation>
     </message>
 </context>
 <context>
