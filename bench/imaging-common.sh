@@ -1,7 +1,7 @@
 # Sourced by the imaging benchmark scripts: builds imaging_bench in BUILD_DIR (the
 # script's first argument, build/ by default), takes ROUNDS (its second, 7 by default)
-# and makes a scratch folder $work that is removed on exit. $1 is the compared tool's
-# version line for the machine line.
+# and makes a scratch folder $work that is removed on exit. TOOL_VERSION is the compared
+# tool's version line for the machine line (a sourced file sees no arguments of its own).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_ARG:-$root/build}
@@ -12,4 +12,4 @@ bench=$build/bench/imaging_bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $1"
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $TOOL_VERSION"

@@ -8,7 +8,8 @@
 #
 #   bench/imaging-heic.sh [BUILD_DIR] [ROUNDS]
 BUILD_ARG=${1:-} ROUNDS_ARG=${2:-}
-. "$(dirname "$0")/imaging-common.sh" "$(heif-convert --help 2>&1 | head -1 | sed 's/^ *//')"
+TOOL_VERSION=$(heif-convert --help 2>&1 | head -1 | sed 's/^ *//')
+. "$(dirname "$0")/imaging-common.sh"
 "$bench" gen 4000 3000 "$work/photo-12mp.jpg"
 heif-enc -q 90 -o "$work/photo-12mp.heic" "$work/photo-12mp.jpg" >/dev/null
 echo "wrote $work/photo-12mp.heic: $(stat -c %s "$work/photo-12mp.heic") bytes"

@@ -86,7 +86,7 @@ QImage LoadBmp(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path));
+        ThrowCannotOpen(path);
     const QString unreadable =
         QCoreApplication::translate("Picture", "ビットマップ ファイル %1 を読み込めません。").arg(path);
     const QByteArray head = file.peek(54);
@@ -95,8 +95,8 @@ QImage LoadBmp(const QString &path)
     // The format is forced: a .bmp holding anything else must fail, not be guessed.
     QImageReader reader(&file, "bmp");
     reader.setAutoDetectImageFormat(false);
-    // Qt's reader makes 32-bit pixels; let it go up to what the largest picture needs.
-    reader.setAllocationLimit(int(MaxPicturePixels * 4 / (1024 * 1024) + 64));
+    // Qt's reader makes 32-bit pixels.
+    LimitReaderAllocation(reader, 4);
     QImage image = reader.read();
     if (image.isNull())
         throw Exception(unreadable);

@@ -65,6 +65,40 @@ QColorSpace ColourSpaceOf(const heif_image_handle *handle)
     return ColourSpaceFromCodePoints(codes->color_primaries, codes->transfer_characteristics);
 }
 
+// The picture of the handle, upright, transparent pixels laid on white, in Format_BGR888.
+QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
+{
+    const bool alpha = heif_image_handle_has_alpha_channel(handle);
+    const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+    if (!options)
+        ThrowNoMemory(0, 0);
+    // A file cut short, or with a picture missing, fails instead of giving a half picture;
+    // ten-bit photos come as 8 bits. Damage inside the HEVC stream is not seen: libde265
+    // decodes flipped or zeroed bytes without a word, and the preview shows the damage.
+    options->strict_decoding = 1;
+    options->convert_hdr_to_8bit = 1;
+    heif_image *rawImage = nullptr;
+    // libheif applies the file's rotation, mirror and crop as it decodes.
+    if (heif_decode_image(handle, &rawImage, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
+            .code != heif_error_Ok)
+        throw unreadable;
+    const std::unique_ptr<heif_image, ImageRelease> image(rawImage);
+    int stride = 0;
+    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!plane || width < 1 || height < 1)
+        throw unreadable;
+    CheckPictureSize(width, height);
+    const QImage::Format withAlpha = heif_image_is_premultiplied_alpha(image.get())
+                                         ? QImage::Format_RGBA8888_Premultiplied
+                                         : QImage::Format_RGBA8888;
+    const QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888);
+    // Both make a copy of their own before libheif's image is released.
+    return alpha ? LaidOnWhite(decoded) : To24Bit(decoded);
+}
+
 } // namespace
 
 QImage LoadHeif(const QString &path)
@@ -101,35 +135,7 @@ QImage LoadHeif(const QString &path)
         std::max(heif_image_handle_get_ispe_width(handle.get()), heif_image_handle_get_ispe_height(handle.get()));
     heif_context_set_maximum_image_size_limit(context.get(), longerSide + HevcCodingPadding + 1);
 
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
-    const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
-    if (!options)
-        ThrowNoMemory(0, 0);
-    // A file cut short, or with a picture missing, fails instead of giving a half picture;
-    // ten-bit photos come as 8 bits. Damage inside the HEVC stream is not seen: libde265
-    // decodes flipped or zeroed bytes without a word, and the preview shows the damage.
-    options->strict_decoding = 1;
-    options->convert_hdr_to_8bit = 1;
-    heif_image *rawImage = nullptr;
-    // libheif applies the file's rotation, mirror and crop as it decodes.
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
-            .code != heif_error_Ok)
-        throw unreadable;
-    const std::unique_ptr<heif_image, ImageRelease> image(rawImage);
-    int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!plane || width < 1 || height < 1)
-        throw unreadable;
-    CheckPictureSize(width, height);
-    const QImage::Format withAlpha = heif_image_is_premultiplied_alpha(image.get())
-                                         ? QImage::Format_RGBA8888_Premultiplied
-                                         : QImage::Format_RGBA8888;
-    const QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888);
-    // Both make a copy of their own before libheif's image is released.
-    QImage picture = alpha ? LaidOnWhite(decoded) : To24Bit(decoded);
+    QImage picture = Decoded(handle.get(), unreadable);
     picture.setColorSpace(ColourSpaceOf(handle.get()));
     return picture;
 }

@@ -9,6 +9,7 @@
 #include "imaging/ColourProfile.h"
 #include "imaging/Orientation.h"
 #include "imaging/Picture.h"
+#include "imaging/SmoothStretch.h"
 
 #include "platform/Exception.h"
 
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -95,7 +98,9 @@ struct DecodeJob
     JpegErrors errors;
     const unsigned char *data;
     unsigned long size; // the file and an end-of-image marker put after it
-    QImage *picture;    // made by Allocate once the size is known
+    QImage *picture;    // made by Allocate once the size is known, unless the rows are streamed
+    int fitTo;          // the dots of the fit that the rows may be streamed into, or 0
+    std::unique_ptr<StreamingStretch> *streamed; // set up by Allocate when they are
     unsigned width, height;
     int exifOrientation;
     JOCTET *icc; // the colour profile, malloc'ed by libjpeg; the caller frees it
@@ -104,13 +109,25 @@ struct DecodeJob
     unsigned long consumed; // up to and with the end-of-image marker the decoder stopped at
 };
 
-// Runs outside the jump's reach: it returns before libjpeg is called again.
+// Runs outside the jump's reach: it returns before libjpeg is called again. A fit that
+// shrinks a file of one scan takes its rows as they are decoded. A file of several scans
+// (progressive) is not streamed: libjpeg holds every coefficient of the picture until its
+// last scan, so streaming would save little, and its rows are only known to be whole once
+// the decoder has stopped. A fit that enlarges needs the whole picture.
 Outcome Allocate(DecodeJob *job)
 {
     const qint64 w = job->width, h = job->height;
     if (w < 1 || h < 1 || w * h > MaxPicturePixels)
         return Outcome::TooLarge;
     try {
+        if (job->fitTo > 0 && !job->multipleScans) {
+            const Orientation turn = FromExif(job->exifOrientation);
+            const QSize stored{int(w), int(h)};
+            const QSize fitted = FittedSize(stored, job->fitTo, turn);
+            *job->streamed = StreamingStretch::Start(stored, fitted.width(), fitted.height(), turn);
+            if (*job->streamed)
+                return Outcome::Done;
+        }
         *job->picture = QImage(int(w), int(h), QImage::Format_BGR888);
     } catch (...) {
         return Outcome::NoMemory;
@@ -133,6 +150,39 @@ void CmykRowToBgr(const JSAMPLE *cmyk, uchar *bgr, unsigned width, bool inverted
         bgr[0] = uchar((y * k + 127) / 255);
         bgr[1] = uchar((m * k + 127) / 255);
         bgr[2] = uchar((c * k + 127) / 255);
+    }
+}
+
+// Rows straight into the picture, top row first; or a band at a time into a buffer of
+// libjpeg's (freed with the decoder, also when it fails) and from there into the fit.
+void ReadRows(DecodeJob *job, bool cmyk)
+{
+    jpeg_decompress_struct &cinfo = job->cinfo;
+    StreamingStretch *streamed = job->streamed->get();
+    const unsigned width = cinfo.output_width;
+    const auto rowsOf = [&](unsigned bytes) {
+        return (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, bytes, RowBatch);
+    };
+    const JSAMPARRAY band = streamed ? rowsOf(width * 3) : nullptr;
+    const JSAMPARRAY inks = cmyk ? rowsOf(width * 4) : nullptr;
+    uchar *bits = streamed ? nullptr : job->picture->bits();
+    const qsizetype stride = streamed ? 0 : job->picture->bytesPerLine();
+    const auto bgrRow = [&](unsigned y, unsigned k) { return streamed ? band[k] : bits + (y + k) * stride; };
+    JSAMPROW rows[RowBatch];
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const unsigned y = cinfo.output_scanline;
+        const unsigned count = std::min<unsigned>(RowBatch, cinfo.output_height - y);
+        for (unsigned k = 0; k < count; ++k)
+            rows[k] = cmyk ? inks[k] : bgrRow(y, k);
+        const unsigned got = jpeg_read_scanlines(&cinfo, rows, count);
+        if (got == 0)
+            ERREXIT(&cinfo, JERR_BAD_STATE);
+        for (unsigned k = 0; k < got; ++k) {
+            if (cmyk)
+                CmykRowToBgr(inks[k], bgrRow(y, k), width, cinfo.saw_Adobe_marker);
+            if (streamed)
+                streamed->AddRow(band[k]);
+        }
     }
 }
 
@@ -173,31 +223,7 @@ Outcome RunDecode(DecodeJob *job)
         return allocated;
     }
     jpeg_start_decompress(&cinfo);
-
-    uchar *bits = job->picture->bits();
-    const qsizetype stride = job->picture->bytesPerLine();
-    if (cmyk) {
-        const bool inverted = cinfo.saw_Adobe_marker;
-        JSAMPARRAY row =
-            (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, cinfo.output_width * 4, 1);
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const unsigned y = cinfo.output_scanline;
-            if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
-                ERREXIT(&cinfo, JERR_BAD_STATE);
-            CmykRowToBgr(row[0], bits + y * stride, cinfo.output_width, inverted);
-        }
-    } else {
-        // Straight into the picture's rows, top row first.
-        JSAMPROW rows[RowBatch];
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const unsigned y = cinfo.output_scanline;
-            const unsigned count = std::min<unsigned>(RowBatch, cinfo.output_height - y);
-            for (unsigned k = 0; k < count; ++k)
-                rows[k] = bits + (y + k) * stride;
-            if (jpeg_read_scanlines(&cinfo, rows, count) == 0)
-                ERREXIT(&cinfo, JERR_BAD_STATE);
-        }
-    }
+    ReadRows(job, cmyk);
     jpeg_finish_decompress(&cinfo);
     job->consumed = static_cast<unsigned long>(cinfo.src->next_input_byte - job->data);
     jpeg_destroy_decompress(&cinfo);
@@ -255,16 +281,20 @@ bool RunEncode(EncodeJob *job)
 // Some writers leave out the end-of-image marker after complete picture data, and libjpeg
 // would report the missing marker as data ending early; so one is always put after the
 // file, in the two bytes of room that withRoom has after its fileSize bytes, and where
-// the decoder stopped then tells a whole file from one cut short.
-QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn)
+// the decoder stopped then tells a whole file from one cut short. With fitTo, the picture
+// comes fitted to that many dots, upright.
+QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::optional<int> fitTo = {})
 {
     withRoom[fileSize] = char(0xFF);
     withRoom[fileSize + 1] = char(JPEG_EOI);
     QImage picture;
+    std::unique_ptr<StreamingStretch> streamed;
     DecodeJob job{};
     job.data = reinterpret_cast<const uchar *>(withRoom.constData());
     job.size = fileSize > 0 ? static_cast<unsigned long>(fileSize + 2) : 0;
     job.picture = &picture;
+    job.fitTo = std::max(fitTo.value_or(0), 0);
+    job.streamed = &streamed;
     job.exifOrientation = 1;
     const Outcome outcome = RunDecode(&job);
     const QByteArray icc(reinterpret_cast<const char *>(job.icc), job.icc ? job.iccSize : 0);
@@ -281,6 +311,10 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn)
         if (job.multipleScans && (job.consumed > static_cast<unsigned long>(fileSize) ||
                                   (job.consumed < static_cast<unsigned long>(fileSize) && job.errors.junkBeforeEnd)))
             ThrowJpegError(JWRN_JPEG_EOF);
+        if (streamed)
+            picture = streamed->Finish();
+        else if (fitTo)
+            FitToSize(picture, *fitTo, FromExif(job.exifOrientation));
         if (turn)
             *turn = FromExif(job.exifOrientation);
         picture.setColorSpace(ColourSpaceFromIcc(icc));
@@ -296,6 +330,12 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn)
     ThrowNoMemory(job.width, job.height);
 }
 
+// The file followed by the two bytes of room that Decode needs.
+QByteArray ReadWithRoom(const QString &path)
+{
+    return ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
+}
+
 } // namespace
 
 QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
@@ -306,9 +346,14 @@ QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
 
 QImage LoadJpeg(const QString &path, Orientation *turn)
 {
-    QByteArray withRoom =
-        ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
+    QByteArray withRoom = ReadWithRoom(path);
     return Decode(withRoom, withRoom.size() - 2, turn);
+}
+
+QImage LoadFittedJpeg(const QString &path, int n)
+{
+    QByteArray withRoom = ReadWithRoom(path);
+    return Decode(withRoom, withRoom.size() - 2, nullptr, n);
 }
 
 QByteArray EncodeJpeg(const QImage &picture, int quality)

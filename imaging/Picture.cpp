@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QImageReader>
 
 namespace {
 
@@ -31,11 +32,22 @@ void ThrowNoMemory(qint64 width, qint64 height)
                         .arg(SizeText(width, height)));
 }
 
+void ThrowCannotOpen(const QString &path)
+{
+    throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path));
+}
+
+void LimitReaderAllocation(QImageReader &reader, int bytesPerPixel)
+{
+    // In megabytes, with room for the reader's own buffers.
+    reader.setAllocationLimit(int(MaxPicturePixels * bytesPerPixel / (1024 * 1024) + 64));
+}
+
 QByteArray ReadPictureFile(const QString &path, const QString &unreadable, qsizetype room)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path));
+        ThrowCannotOpen(path);
     const qint64 size = file.size();
     if (size > MaxPictureFileBytes)
         throw Exception(QCoreApplication::translate(

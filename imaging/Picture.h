@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+class QImageReader;
+
 // What every step of the pipeline needs of a picture: the size kelvo takes at most, a
 // fresh picture, and the 24-bit form the steps work on. Each throws Exception with the
 // sentence the user reads.
@@ -24,6 +26,14 @@ void CheckPictureSize(qint64 width, qint64 height);
 
 // Throws the message that the memory for a picture of this size cannot be had.
 [[noreturn]] void ThrowNoMemory(qint64 width, qint64 height);
+
+// Throws the message that the file cannot be opened.
+[[noreturn]] void ThrowCannotOpen(const QString &path);
+
+// Lets Qt's reader allocate what the largest picture takes at bytesPerPixel, and no more:
+// Qt's readers make the picture in a form of their own choosing, 32-bit pixels mostly, 8
+// bytes a pixel for a 16-bit PNG.
+void LimitReaderAllocation(QImageReader &reader, int bytesPerPixel);
 
 // The whole file in one read, followed by room spare bytes for the caller. Throws the
 // "cannot open" message, a clear one for a file larger than MaxPictureFileBytes, and

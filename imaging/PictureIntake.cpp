@@ -66,11 +66,6 @@ FileTags ReadWebPTags(QIODevice &file)
     return tags;
 }
 
-QString Unopenable(const QString &path)
-{
-    return QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path);
-}
-
 // PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
 // picture as stored, with the turn that stands it upright from its EXIF block, and the
 // colour space of its ICC profile.
@@ -78,7 +73,7 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Exception(Unopenable(path));
+        ThrowCannotOpen(path);
     const bool png = format == PictureFormat::Png;
     const Exception unreadable(
         QCoreApplication::translate("Picture", "%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
@@ -95,10 +90,7 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
     if (!size.isValid())
         throw unreadable;
     CheckPictureSize(size.width(), size.height());
-    // Qt's readers allocate the picture in a form of their own choosing: let them go up to
-    // what the largest picture takes in it (a 16-bit PNG takes 8 bytes a pixel).
-    const qint64 bytesPerPixel = std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8);
-    reader.setAllocationLimit(int(MaxPicturePixels * bytesPerPixel / (1024 * 1024) + 64));
+    LimitReaderAllocation(reader, std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8));
     // Turned inside the fit, as a JPEG is; Qt 6.4 reads neither eXIf nor EXIF chunks.
     reader.setAutoTransform(false);
     const QImage image = reader.read();
@@ -149,16 +141,19 @@ QImage LoadWebP(const QString &path, Orientation *turn)
     return LoadWithQt(path, PictureFormat::WebP, turn);
 }
 
-QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
+namespace {
+
+// The picture upright, fitted to the dot size and tagged with the colour space its file
+// describes.
+QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
 {
     QImage picture;
     Orientation turn;
     switch (format) {
     case PictureFormat::Jpeg:
-        // Turned inside the fit: the full-size photo is never turned. HEIF files are
-        // turned by libheif as it decodes them.
-        picture = LoadJpeg(path, &turn);
-        break;
+        // Fitted as it is decoded, and turned inside the fit: the full-size photo is
+        // neither held nor turned. HEIF files are turned by libheif as it decodes them.
+        return LoadFittedJpeg(path, dotSize);
     case PictureFormat::Bmp:
         picture = LoadBmp(path);
         break;
@@ -174,12 +169,22 @@ QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
     case PictureFormat::None:
         throw Exception(QCoreApplication::translate("Picture", "このファイルタイプには対応しておりません。"));
     }
+    // These readers give whole pictures, so there is nothing to stream.
+    const QColorSpace colours = picture.colorSpace();
+    FitToSize(picture, dotSize, turn);
+    picture.setColorSpace(colours);
+    return picture;
+}
+
+} // namespace
+
+QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
+{
+    QImage picture = FittedPicture(path, format, dotSize);
     // The colours are converted once the picture is small: the fit works on the bytes as
     // stored, and the conversion then touches a few thousand pixels instead of millions.
     const QColorSpace colours = picture.colorSpace();
-    FitToSize(picture, dotSize, turn);
+    picture.setColorSpace(QColorSpace());
     ConvertToSrgb(picture, colours);
-    picture.setColorSpace(QColorSpace()); // its bytes are sRGB now, as an untagged picture's are
-
-    return picture;
+    return picture; // its bytes are sRGB now, as an untagged picture's are
 }

@@ -72,16 +72,14 @@ void FitToSize(QImage &picture, int n)
     FitToSize(picture, n, Orientation());
 }
 
-void FitToSize(QImage &picture, int n, Orientation turn)
+QSize FittedSize(QSize stored, int n, Orientation turn)
 {
-    if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
-        return;
     if (n < 1)
         throw Exception(
             QCoreApplication::translate("Picture", "ドット数 %1 は不正です。1 以上を指定してください。").arg(n));
     // The sides of the picture as it will stand.
-    const long double w = turn.Transpose ? picture.height() : picture.width();
-    const long double h = turn.Transpose ? picture.width() : picture.height();
+    const long double w = turn.Transpose ? stored.height() : stored.width();
+    const long double h = turn.Transpose ? stored.width() : stored.height();
     // The ratio and the quotient are each rounded to a double before the shorter side is
     // truncated: 300 x 150 at 90 dots is 90 x 45, where an unrounded quotient gives 44.
     int newWidth, newHeight;
@@ -95,7 +93,15 @@ void FitToSize(QImage &picture, int n, Orientation turn)
         newHeight = static_cast<int>(static_cast<double>(h / r));
     }
     // Sides that differ by a factor above n would give a shorter side of 0 dots.
-    SmoothStretchTurned(picture, std::max(newWidth, 1), std::max(newHeight, 1), turn);
+    return QSize(std::max(newWidth, 1), std::max(newHeight, 1));
+}
+
+void FitToSize(QImage &picture, int n, Orientation turn)
+{
+    if (picture.isNull() || picture.width() < 1 || picture.height() < 1)
+        return;
+    const QSize size = FittedSize(picture.size(), n, turn);
+    SmoothStretchTurned(picture, size.width(), size.height(), turn);
 }
 
 QList<QRgb> MakeGreyPalette(uchar levels)

@@ -26,6 +26,10 @@ void FitToSize(QImage &picture, int n);
 // picture first and fitting it then, at the cost of turning only the fitted one.
 void FitToSize(QImage &picture, int n, Orientation turn);
 
+// The size FitToSize gives a picture of the stored size that the turn stands upright: its
+// longer side n, its shorter side at least 1. Throws for n below 1.
+QSize FittedSize(QSize stored, int n, Orientation turn);
+
 // levels + 1 entries; entry i is the grey levels - i (entry 0 white).
 QList<QRgb> MakeGreyPalette(uchar levels);
 
@@ -56,6 +60,11 @@ int EncodeUnderLimit(const QImage &picture, const QString &path, int limit);
 // its own end marker.
 QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr);
 QImage LoadJpeg(const QString &path, Orientation *turn = nullptr);
+
+// LoadJpeg, then FitToSize(picture, n, turn), with the same bytes, tagged with the colour
+// space of the file's profile. A baseline file is fitted as its rows are decoded, a band
+// at a time, so that the full-size picture is never held; see StreamingStretch.
+QImage LoadFittedJpeg(const QString &path, int n);
 
 // Reads a Windows bitmap in any of its forms (1 to 32 bits, RLE, top-down) into
 // Format_BGR888, the transparent pixels of a 32-bit one with an alpha mask laid on

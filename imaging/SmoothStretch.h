@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <memory>
+
 // Smooth resampling of a picture in place: the width first, then the height. A longer
 // line is made by 4-point cubic (Lagrange) interpolation, linear in the first and last
 // source interval and a copy at the last position; a shorter one by area averaging.
@@ -23,11 +25,30 @@ void SmoothStretch(QImage &picture, int newWidth, int newHeight);
 // is done on the result.
 void SmoothStretchTurned(QImage &picture, int newWidth, int newHeight, Orientation turn);
 
-// The four passes. Both pictures are Format_BGR888; source has the current size and dest
-// already has the new length on the pass's axis (the other axis equal). Every pixel of
-// dest is written. With mirrored, the source line is read from its far end, as if the
-// picture had been mirrored along the pass's axis first.
-void EnlargeHorizontal(const QImage &source, QImage &dest, bool mirrored = false);
-void ShrinkHorizontal(const QImage &source, QImage &dest, bool mirrored = false);
-void EnlargeVertical(const QImage &source, QImage &dest, bool mirrored = false);
-void ShrinkVertical(const QImage &source, QImage &dest, bool mirrored = false);
+// SmoothStretchTurned for a picture that comes a few rows at a time, top row first, as a
+// decoder gives them. When the first pass shrinks the picture (the width's, or the height's
+// for a transposed one), each row goes into that pass as it comes, and only the
+// once-reduced picture is ever held whole: new width x stored height, or stored width x new
+// height. The result has the very bytes of SmoothStretchTurned on the whole picture.
+class StreamingStretch
+{
+public:
+    // Ready for the rows of a picture of the stored size, Format_BGR888's bytes; null when
+    // the first pass enlarges it or no pass changes it, which needs the whole picture.
+    // Throws as SmoothStretchTurned does.
+    static std::unique_ptr<StreamingStretch> Start(QSize stored, int newWidth, int newHeight, Orientation turn);
+    ~StreamingStretch();
+
+    // The next row, three bytes a pixel. It allocates nothing and cannot fail, so that a
+    // decoder can call it between the calls of its own sequence; rows past the last are
+    // passed over.
+    void AddRow(const uchar *row) noexcept;
+
+    // Once every row is in: the picture at the new size, upright.
+    QImage Finish();
+
+private:
+    StreamingStretch();
+    struct FirstPassState;
+    std::unique_ptr<FirstPassState> state;
+};

@@ -21,80 +21,8 @@
 #include <unistd.h>
 
 #include <jerror.h>
-#include <jpeglib.h>
 
 namespace {
-
-// Smooth, with some colour, so that lossy formats keep it close.
-QImage SmoothPicture(int w, int h)
-{
-    const QImage corners = RandomPicture(2, 2, 5);
-    return corners.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_BGR888);
-}
-
-// JPEG files in the forms the decoder must take: CMYK without black ink, Full444 unsubsampled.
-enum class JpegForm { Baseline, Progressive, Greyscale, AdobeCmyk, AdobeYcck, PlainCmyk, Full444 };
-
-QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality = 95)
-{
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char *out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = bgr.width();
-    cinfo.image_height = bgr.height();
-    const bool cmyk = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
-    cinfo.input_components = cmyk ? 4 : 3;
-    cinfo.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    if (form == JpegForm::Progressive)
-        jpeg_simple_progression(&cinfo);
-    if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
-        jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
-    if (form == JpegForm::Full444)
-        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
-    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
-    jpeg_start_compress(&cinfo, TRUE);
-    QByteArray row(4 * bgr.width(), 0);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uchar *s = bgr.constScanLine(int(cinfo.next_scanline));
-        JSAMPROW rowPointer = const_cast<uchar *>(s);
-        // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
-        for (int x = 0; cmyk && x < bgr.width(); ++x)
-            for (int c = 0; c < 4; ++c)
-                row[4 * x + c] = char((c < 3 ? s[3 * x + 2 - c] : 255) ^ (form == JpegForm::PlainCmyk ? 255 : 0));
-        if (cmyk)
-            rowPointer = reinterpret_cast<uchar *>(row.data());
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(size));
-    std::free(out);
-    return bytes;
-}
-
-// An EXIF block, big-endian: the orientation in IFD0 and a GPS IFD (version, hemisphere).
-QByteArray ExifBlock(int orientation)
-{
-    QByteArray b = QByteArray::fromHex("457869660000 4d4d002a 00000008 0002 0112 0003 00000001 00000000"
-                                       "8825 0004 00000001 00000026 00000000"
-                                       "0002 0000 0001 00000004 02020000 0001 0002 00000002 4e000000 00000000");
-    b[25] = char(orientation);
-    return b;
-}
-
-// The JPEG with an APP1 (or another) segment holding the block put in after its first segment.
-QByteArray WithApp1(const QByteArray &jpeg, const QByteArray &block, char marker = '\xE1')
-{
-    QByteArray segment = QByteArray(1, '\xFF') + marker;
-    segment.append(char((block.size() + 2) >> 8)).append(char(block.size() + 2)).append(block);
-    return QByteArray(jpeg).insert(4 + (uchar(jpeg[4]) << 8 | uchar(jpeg[5])), segment);
-}
 
 // The JPEG with a colour profile in as many APP2 segments as it takes.
 QByteArray WithIcc(QByteArray jpeg, const QByteArray &profile)

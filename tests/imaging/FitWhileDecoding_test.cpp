@@ -1,0 +1,108 @@
+#include "imaging/PictureIntake.h"
+#include "imaging/Pipeline.h"
+
+#include "TestPictures.h"
+#include "support/TestFolder.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// What a drop did before the rows were fitted as they came: the picture decoded whole, then
+// fitted.
+QImage DecodedWholeThenFitted(const QString &path, int n)
+{
+    Orientation turn;
+    QImage picture = LoadJpeg(path, &turn);
+    FitToSize(picture, n, turn);
+    return picture;
+}
+
+// Spans of one to sixty rows that cross libjpeg's bands of 8 or 16 rows, a row or a column
+// alone, odd widths, and sizes that are enlarged (decoded whole), in the forms libjpeg
+// decodes differently and in every orientation.
+TEST(FitWhileDecoding, SameBytesAsTheWholePicture)
+{
+    TestFolder folder;
+    const struct
+    {
+        int w, h, n;
+    } sizes[] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
+                 {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
+    for (const auto &s : sizes)
+        for (const JpegForm form :
+             {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
+            for (int exif = 1; exif <= 8; ++exif) {
+                const QImage picture = RandomPicture(s.w, s.h, quint32(exif));
+                folder.Write("p.jpg", WithApp1(WriteTestJpeg(picture, form), ExifBlock(exif)));
+                const QString path = folder.File("p.jpg");
+                ASSERT_EQ(LoadFittedJpeg(path, s.n), DecodedWholeThenFitted(path, s.n))
+                    << s.w << "x" << s.h << " at " << s.n << ", form " << int(form) << ", orientation " << exif;
+            }
+}
+
+// A file cut, or with an end marker, anywhere in its rows fails with the message it gave
+// when it was decoded whole.
+TEST(FitWhileDecoding, BrokenRowsFailAsBefore)
+{
+    TestFolder folder;
+    const QByteArray jpeg = WriteTestJpeg(RandomPicture(300, 200, 4), JpegForm::Baseline);
+    const qsizetype scan = jpeg.indexOf("\xFF\xDA");
+    for (int eighth = 1; eighth < 8; ++eighth) {
+        const qsizetype at = scan + (jpeg.size() - scan) * eighth / 8;
+        for (const QByteArray &bytes : {jpeg.left(at), QByteArray(jpeg).insert(at, "\xFF\xD9")}) {
+            folder.Write("p.jpg", bytes);
+            const QString path = folder.File("p.jpg");
+            const QString message = FailureOf([&] { LoadFittedJpeg(path, 20); });
+            EXPECT_TRUE(message.startsWith("JPEG エラー #")) << at << ": " << message.toStdString();
+            EXPECT_EQ(message, FailureOf([&] { DecodedWholeThenFitted(path, 20); })) << at;
+        }
+    }
+}
+
+qint64 HeapBytes()
+{
+    const struct mallinfo2 heap = mallinfo2();
+    return qint64(heap.uordblks + heap.hblkhd);
+}
+
+// A 16000 x 2000 photo would take 96 MB decoded whole: dropped in a child process, its peak
+// stays far below that. Cut in the middle of its rows, its drop fails and leaves nothing of
+// what the fit had taken.
+TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
+{
+    TestFolder folder;
+    const QByteArray jpeg = WriteTestJpeg(SmoothPicture(16000, 16), JpegForm::Baseline, 90, 2000);
+    folder.Write("big.jpg", jpeg);
+    folder.Write("cut.jpg", jpeg.left(jpeg.size() / 2));
+
+    QFile statm("/proc/self/statm");
+    ASSERT_TRUE(statm.open(QIODevice::ReadOnly));
+    const qint64 residentKilobytes = statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(LoadPicture(folder.File("big.jpg"), PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
+    int status = -1;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(usage.ru_maxrss, residentKilobytes + 32 * 1024) << "kilobytes at the child's peak";
+
+    const auto dropCut = [&] {
+        return FailureOf([&] { LoadPicture(folder.File("cut.jpg"), PictureFormat::Jpeg, 95); });
+    };
+    EXPECT_FALSE(dropCut().isEmpty());
+    const qint64 before = HeapBytes();
+    for (int round = 0; round < 3; ++round)
+        dropCut();
+    EXPECT_LT(HeapBytes() - before, 256 * 1024);
+}
+
+} // namespace
