@@ -34,17 +34,13 @@ void InstallQtTranslation(const QLocale &locale)
 
 } // namespace
 
-InterfaceLanguage LanguageFor(const QStringList &uiLanguages)
+InterfaceLanguage DesktopLanguage()
 {
-    const QLocale::Language first = QLocale(uiLanguages.value(0)).language();
+    // A name Qt cannot read gives the C locale.
+    const QLocale::Language first = QLocale(QLocale::system().uiLanguages().value(0)).language();
     if (first == QLocale::Japanese || first == QLocale::C || first == QLocale::AnyLanguage)
         return InterfaceLanguage::Japanese;
     return InterfaceLanguage::English;
-}
-
-InterfaceLanguage DesktopLanguage()
-{
-    return LanguageFor(QLocale::system().uiLanguages());
 }
 
 InterfaceLanguage UseLanguage(InterfaceLanguage language, const QString &englishFile)
