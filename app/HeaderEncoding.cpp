@@ -6,18 +6,18 @@
 #include <QHash>
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 
 #include <cerrno>
 #include <iconv.h>
 
 namespace {
 
-const char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
-
 const QByteArray EscAscii("\x1B(B");
 
 // One character of ISO-2022-JP: the escape that designates its set and its bytes.
-struct Piece
+struct JisCharacter
 {
     QByteArray escape;
     QByteArray bytes;
@@ -38,12 +38,12 @@ public:
     JisEncoder &operator=(const JisEncoder &) = delete;
 
     // False when ISO-2022-JP cannot carry the character.
-    bool Encode(char32_t c, Piece &piece)
+    bool Encode(char32_t c, JisCharacter &character)
     {
         const auto cached = cache.constFind(c);
         if (cached != cache.constEnd()) {
-            piece = *cached;
-            return !piece.bytes.isEmpty();
+            character = *cached;
+            return !character.bytes.isEmpty();
         }
         QByteArray in = QString::fromUcs4(&c, 1).toUtf8();
         char out[32];
@@ -51,7 +51,7 @@ public:
         size_t il = static_cast<size_t>(in.size()), ol = sizeof out;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         const size_t r = iconv(cd, &ip, &il, &op, &ol);
-        Piece result;
+        JisCharacter result;
         if (r != static_cast<size_t>(-1)) {
             iconv(cd, nullptr, nullptr, &op, &ol); // back to ASCII
             QByteArray all(out, static_cast<qsizetype>(op - out));
@@ -67,13 +67,13 @@ public:
             result.bytes = all;
         }
         cache.insert(c, result);
-        piece = result;
+        character = result;
         return !result.bytes.isEmpty();
     }
 
 private:
     iconv_t cd;
-    QHash<char32_t, Piece> cache;
+    QHash<char32_t, JisCharacter> cache;
 };
 
 JisEncoder &Encoder()
@@ -133,90 +133,74 @@ char32_t MapCp932(char32_t c)
 
 const char32_t Geta = 0x3013; // 〓
 
-// The characters of the text as pieces, each one the code can carry.
-QList<Piece> Pieces(const QString &text)
+// The characters of the text as ISO-2022-JP has them, each one the code can carry.
+QList<JisCharacter> JisCharacters(const QString &text)
 {
-    QList<Piece> pieces;
-    QList<uint> characters = WidenKana(text).toUcs4();
-    for (qsizetype i = 0; i < characters.size(); ++i) {
-        char32_t c = MapCp932(characters[i]);
+    QList<JisCharacter> characters;
+    QList<uint> codes = WidenKana(text).toUcs4();
+    for (qsizetype i = 0; i < codes.size(); ++i) {
+        char32_t c = MapCp932(codes[i]);
         // ヷ ヸ ヹ ヺ (what ﾜﾞ and ｦﾞ widen to) are not in JIS X 0208: ワ ヰ ヱ ヲ and a
         // voiced mark say the same.
         if (c >= 0x30F7 && c <= 0x30FA) {
-            characters.insert(i + 1, 0x309B);
+            codes.insert(i + 1, 0x309B);
             c += 0x30EF - 0x30F7;
         }
-        Piece piece;
-        if (c == '\r' || c == '\n' || !Encoder().Encode(c, piece)) {
+        JisCharacter character;
+        if (c == '\r' || c == '\n' || !Encoder().Encode(c, character)) {
             c = Geta;
-            Encoder().Encode(c, piece);
+            Encoder().Encode(c, character);
         }
-        pieces.append(piece);
+        characters.append(character);
     }
-    return pieces;
+    return characters;
+}
+
+// The characters as ISO-2022-JP texts that each start and end in ASCII: an escape where the
+// character set changes, and the escape back to ASCII at the end. A text ends where the next
+// character, with its escapes, would make it longer than roomFor(the number of texts before
+// it, whether it begins with "."). There is always one text, empty for no characters.
+QList<QByteArray> JisTexts(const QList<JisCharacter> &characters,
+                           const std::function<qsizetype(qsizetype index, bool dot)> &roomFor)
+{
+    QList<QByteArray> texts;
+    QByteArray text;
+    QByteArray current = EscAscii;
+    const auto close = [&] {
+        if (current != EscAscii)
+            text.append(EscAscii);
+        texts.append(text);
+        text.clear();
+        current = EscAscii;
+    };
+    for (const JisCharacter &c : characters) {
+        const qsizetype needed = text.size() + (c.escape != current ? c.escape.size() : 0) + c.bytes.size() +
+                                 (c.escape != EscAscii ? EscAscii.size() : 0);
+        if (!text.isEmpty() && needed > roomFor(texts.size(), text.startsWith('.')))
+            close();
+        if (c.escape != current) {
+            text.append(c.escape);
+            current = c.escape;
+        }
+        text.append(c.bytes);
+    }
+    close();
+    return texts;
 }
 
 } // namespace
-
-QString EncodeBase64Text(const QByteArray &bytes)
-{
-    QString out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    const auto digit = [&out](int v) { out.append(QLatin1Char(Base64Alphabet[v])); };
-    qsizetype i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const uchar b0 = uchar(bytes[i]), b1 = uchar(bytes[i + 1]), b2 = uchar(bytes[i + 2]);
-        digit(b0 >> 2);
-        digit(((b0 & 3) << 4) | (b1 >> 4));
-        digit(((b1 & 15) << 2) | (b2 >> 6));
-        digit(b2 & 63);
-    }
-    const qsizetype rest = bytes.size() - i;
-    if (rest == 1) {
-        const uchar b0 = uchar(bytes[i]);
-        digit(b0 >> 2);
-        digit((b0 & 3) << 4);
-    } else if (rest == 2) {
-        const uchar b0 = uchar(bytes[i]), b1 = uchar(bytes[i + 1]);
-        digit(b0 >> 2);
-        digit(((b0 & 3) << 4) | (b1 >> 4));
-        digit((b1 & 15) << 2);
-    }
-    while (out.size() % 4 != 0)
-        out.append(QLatin1Char(Base64Alphabet[64]));
-    return out;
-}
 
 QString EncodeWords(const QString &text, int used)
 {
     // A word is "=?ISO-2022-JP?B?", 4 base64 characters for every 3 bytes, and "?=":
     // the bytes that fit in a word of at most `length` characters. Even the shortest
-    // room holds one character with its escapes (8 bytes).
+    // room holds one character with its escapes (8 bytes). The words after the first
+    // begin folded lines, after their blank.
     const auto bytesFor = [](int length) { return std::max(9, (std::min(75, length) - 18) / 4 * 3); };
+    const auto roomFor = [&](qsizetype index, bool) { return bytesFor(index == 0 ? 76 - used : 75); };
     QStringList words;
-    QByteArray word;
-    QByteArray current = EscAscii;
-    int room = bytesFor(76 - used);
-    const auto close = [&] {
-        if (current != EscAscii)
-            word.append(EscAscii);
-        words.append(QStringLiteral("=?ISO-2022-JP?B?") + EncodeBase64Text(word) + QStringLiteral("?="));
-        word.clear();
-        current = EscAscii;
-        room = bytesFor(75); // after the blank that starts a folded line
-    };
-    for (const Piece &piece : Pieces(text)) {
-        const qsizetype needed = word.size() + (piece.escape != current ? piece.escape.size() : 0) +
-                                 piece.bytes.size() + (piece.escape != EscAscii ? EscAscii.size() : 0);
-        if (!word.isEmpty() && needed > room)
-            close();
-        if (piece.escape != current) {
-            word.append(piece.escape);
-            current = piece.escape;
-        }
-        word.append(piece.bytes);
-    }
-    close();
+    for (const QByteArray &bytes : JisTexts(JisCharacters(text), roomFor))
+        words.append(QStringLiteral("=?ISO-2022-JP?B?") + QString::fromLatin1(bytes.toBase64()) + QStringLiteral("?="));
     return words.join(QStringLiteral("\r\n "));
 }
 
@@ -257,18 +241,8 @@ bool IsAscii(const QString &text)
 
 QByteArray ToIso2022Jp(const QString &text)
 {
-    QByteArray out;
-    QByteArray current = EscAscii;
-    for (const Piece &piece : Pieces(text)) {
-        if (piece.escape != current) {
-            out.append(piece.escape);
-            current = piece.escape;
-        }
-        out.append(piece.bytes);
-    }
-    if (current != EscAscii)
-        out.append(EscAscii);
-    return out;
+    const auto unlimited = [](qsizetype, bool) { return std::numeric_limits<qsizetype>::max(); };
+    return JisTexts(JisCharacters(text), unlimited).first();
 }
 
 QList<QByteArray> EncodeBodyLines(const QStringList &lines, bool &allAscii, int limit)
@@ -277,44 +251,21 @@ QList<QByteArray> EncodeBodyLines(const QStringList &lines, bool &allAscii, int 
     for (const QString &line : lines)
         allAscii = allAscii && IsAscii(line);
 
+    // A piece that starts with "." keeps a byte for the dot the SMTP client puts in front.
+    const auto roomFor = [limit](qsizetype, bool dot) { return dot ? limit - 1 : limit; };
     QList<QByteArray> out;
     for (const QString &line : lines) {
-        if (allAscii) {
-            // ASCII as it is, only cut where it would pass the limit.
-            QByteArray bytes = line.toLatin1();
-            do {
-                const int room = bytes.startsWith('.') ? limit - 1 : limit;
-                out.append(bytes.left(room));
-                bytes.remove(0, room);
-            } while (!bytes.isEmpty());
+        if (!allAscii) {
+            out.append(JisTexts(JisCharacters(line), roomFor));
             continue;
         }
-        QByteArray piece;
-        QByteArray current = EscAscii;
-        bool started = false;
-        const auto finish = [&] {
-            if (current != EscAscii)
-                piece.append(EscAscii);
-            out.append(piece);
-            piece.clear();
-            current = EscAscii;
-        };
-        for (const Piece &p : Pieces(line)) {
-            const bool switches = p.escape != current;
-            const int closing = p.escape != EscAscii ? 3 : 0;
-            const qsizetype needed = piece.size() + (switches ? p.escape.size() : 0) + p.bytes.size() + closing;
-            const int room =
-                piece.startsWith('.') || (piece.isEmpty() && p.bytes.startsWith('.') && !switches) ? limit - 1 : limit;
-            if (started && needed > room)
-                finish();
-            if (p.escape != current) {
-                piece.append(p.escape);
-                current = p.escape;
-            }
-            piece.append(p.bytes);
-            started = true;
-        }
-        finish();
+        // ASCII as it is, only cut where it would pass the limit.
+        QByteArray bytes = line.toLatin1();
+        do {
+            const int room = roomFor(0, bytes.startsWith('.'));
+            out.append(bytes.left(room));
+            bytes.remove(0, room);
+        } while (!bytes.isEmpty());
     }
     return out;
 }

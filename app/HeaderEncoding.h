@@ -4,9 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-// Base64 of the bytes, with "=" padding and no line breaks. Empty input, empty output.
-QString EncodeBase64Text(const QByteArray &bytes);
-
 // The text as encoded words "=?ISO-2022-JP?B?" + base64 + "?=" for a header line that
 // holds `used` characters before it. Each word is a whole ISO-2022-JP text (it starts
 // in ASCII and is back in ASCII at its end, and no character is split between words),

@@ -33,7 +33,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     SetUpPreview();
     SetUpSmtpClient();
     VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
-    smtpClient->Mail.LocalProgram = VersionText.toUtf8(); // the X-Mailer
+    smtpClient->Mail.Mailer = VersionText.toUtf8(); // the X-Mailer
     setWindowTitle(VersionText);
     ui->subjectEdit->setText(QStringLiteral("Message from ") + VersionText);
     TakeDropsOnTheWindow();
@@ -92,9 +92,8 @@ void MainWindow::SetUpSmtpClient()
     smtpClient->setObjectName(QStringLiteral("smtpClient"));
     smtpClient->Port = 25;
     smtpClient->ReportLevel = 0;
-    smtpClient->EncodeType = uuMime;
-    smtpClient->ClearParams = true;
-    smtpClient->SubType = mtPlain;
+    smtpClient->AttachmentEncoding = EncodingMethod::Base64;
+    smtpClient->ClearRecipientsAfterSend = true;
     smtpClient->TimeOut = SmtpTimeOut;
     smtpClient->FinalHeader = HeaderList({QByteArray("Content-Type: text/plain; charset=iso-2022-jp")});
     // A picture's name outside ASCII: encoded words as in the headers, for mail programs that

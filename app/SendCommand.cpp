@@ -78,7 +78,7 @@ void MainWindow::BindSmtpEvents()
     smtpClient->OnSuccess = [this](QObject *) { SetStatusText(tr("送信成功")); };
     smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(tr("サーバから切断しました。")); };
     smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
-    smtpClient->OnFailure = [](QObject *) { WarningBox(tr("問題が発生しました。")); };
+    smtpClient->OnMessageRefused = [](QObject *) { WarningBox(tr("問題が発生しました。")); };
     smtpClient->OnInvalidHost = [](bool &) { WarningBox(tr("サーバの設定が間違っています。")); };
     smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(tr("接続に失敗しました")); };
     // HELO refused: the error box that follows gives the server's own words.
@@ -271,8 +271,8 @@ void MainWindow::ComposeMessage(const QByteArray &toEntry)
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
     message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
     message.Subject = EncodeSubject(ui->subjectEdit->text()).toLatin1();
-    message.ToAddress.clear();
-    message.ToAddress.append(toEntry);
+    message.To.clear();
+    message.To.append(toEntry);
     bool ascii = true;
     // The lines of the box: a final line break ends the last line, it starts no new one.
     QStringList lines = ui->bodyEdit->toPlainText().split(QLatin1Char('\n'));

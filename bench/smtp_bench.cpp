@@ -63,7 +63,7 @@ int main(int argc, char **argv)
     smtp.Host = "127.0.0.1";
     smtp.Port = port;
     smtp.HeloName = "bench";
-    smtp.ClearParams = false;
+    smtp.ClearRecipientsAfterSend = false;
     smtp.TimeOut = 60000; // as the window sets it
     const QByteArray security = argc > 5 ? QByteArray(argv[5]) : QByteArray("none");
     smtp.Security = security == "tls"        ? SmtpSecurity::Tls
@@ -74,9 +74,9 @@ int main(int argc, char **argv)
     smtp.Password = argc > 7 ? QByteArray(argv[7]) : QByteArray();
     MailMessage &m = smtp.Mail;
     m.FromAddress = "sender@example.com";
-    m.ToAddress = {"phone@example.jp"};
+    m.To = {"phone@example.jp"};
     m.Subject = "bench";
-    m.LocalProgram = "kelvo bench";
+    m.Mailer = "kelvo bench";
     m.Body = {"A picture."};
     m.Attachments = {path};
     int packets = 0;

@@ -2,12 +2,39 @@
 
 #include "platform/Exception.h"
 
+#include <algorithm>
+
 namespace {
 
-const char MimeAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// 45 input bytes make one line: 60 characters, plus the length character with uuCode.
+// 45 input bytes make one line: 60 characters, and the length character of a uuencoded line.
 constexpr int BytesPerLine = 45;
+// Read and written a block of lines at a time: line by line, the calls cost more than the
+// encoding.
+constexpr int LinesPerBlock = 1024;
+
+// Appends one uuencoded line: its length, then each 6 bits as the character 32 + the value (a
+// grave accent for 0, so that no line holds a blank), without padding. Written out here
+// because Qt has no uuencoder; base64 lines are Qt's.
+void AppendUuencodedLine(QByteArray &text, QByteArrayView bytes)
+{
+    const auto digit = [](unsigned value) { return value == 0 ? '`' : char(32 + value); };
+    char line[1 + BytesPerLine / 3 * 4];
+    int length = 0;
+    line[length++] = digit(unsigned(bytes.size()));
+    for (qsizetype i = 0; i < bytes.size(); i += 3) {
+        const qsizetype group = std::min<qsizetype>(3, bytes.size() - i);
+        const unsigned b1 = uchar(bytes[i]);
+        const unsigned b2 = group > 1 ? uchar(bytes[i + 1]) : 0;
+        const unsigned b3 = group > 2 ? uchar(bytes[i + 2]) : 0;
+        line[length++] = digit(b1 >> 2);
+        line[length++] = digit(((b1 & 3) << 4) | (b2 >> 4));
+        if (group > 1)
+            line[length++] = digit(((b2 & 15) << 2) | (b3 >> 6));
+        if (group > 2)
+            line[length++] = digit(b3 & 63);
+    }
+    text.append(line, length);
+}
 
 } // namespace
 
@@ -40,53 +67,32 @@ void AttachmentEncoder::Encode()
 
 void AttachmentEncoder::EncodeLines()
 {
-    for (int v = 0; v < 64; ++v)
-        alphabet[v] = Method == uuMime ? MimeAlphabet[v] : (v == 0 ? '`' : char(32 + v));
-
-    auto writeLine = [this](const char *line, qint64 length) {
-        if (OutputStream->write(line, length) != length)
-            throw Exception(QStringLiteral("Stream write error"));
-    };
-
-    unsigned char in[BytesPerLine];
-    char line[BytesPerLine / 3 * 4 + 3];
     // The size is taken once: asking a file for it stats the file every time.
     const qint64 size = InputStream->size();
     while (InputStream->pos() < size) {
-        const qint64 n = InputStream->read(reinterpret_cast<char *>(in), BytesPerLine);
-        if (n <= 0)
+        const QByteArray block = InputStream->read(BytesPerLine * LinesPerBlock);
+        if (block.isEmpty())
             throw Exception(QStringLiteral("Stream read error"));
-        int len = 0;
-        if (Method == uuCode)
-            line[len++] = alphabet[n];
-        qint64 i = 0;
-        for (; n - i >= 3; i += 3) {
-            const unsigned b1 = in[i], b2 = in[i + 1], b3 = in[i + 2];
-            line[len++] = alphabet[b1 >> 2];
-            line[len++] = alphabet[((b1 & 3) << 4) | (b2 >> 4)];
-            line[len++] = alphabet[((b2 & 15) << 2) | (b3 >> 6)];
-            line[len++] = alphabet[b3 & 63];
+        // Whole lines of input make whole base64 lines, so the block is encoded at once.
+        const QByteArray base64 = Method == EncodingMethod::Base64 ? block.toBase64() : QByteArray();
+        QByteArray text;
+        text.reserve(block.size() / BytesPerLine * 64 + 64);
+        for (qsizetype at = 0; at < block.size(); at += BytesPerLine) {
+            const qsizetype bytes = std::min<qsizetype>(BytesPerLine, block.size() - at);
+            if (Method == EncodingMethod::Base64)
+                text.append(QByteArrayView(base64).sliced(at / 3 * 4, (bytes + 2) / 3 * 4));
+            else
+                AppendUuencodedLine(text, QByteArrayView(block).sliced(at, bytes));
+            text.append("\r\n");
         }
-        if (n - i == 1) {
-            const unsigned b1 = in[i];
-            line[len++] = alphabet[b1 >> 2];
-            line[len++] = alphabet[(b1 & 3) << 4];
-            if (Method == uuMime) {
-                line[len++] = '=';
-                line[len++] = '=';
-            }
-        } else if (n - i == 2) {
-            const unsigned b1 = in[i], b2 = in[i + 1];
-            line[len++] = alphabet[b1 >> 2];
-            line[len++] = alphabet[((b1 & 3) << 4) | (b2 >> 4)];
-            line[len++] = alphabet[(b2 & 15) << 2];
-            if (Method == uuMime)
-                line[len++] = '=';
-        }
-        line[len++] = '\r';
-        line[len++] = '\n';
-        writeLine(line, len);
+        WriteText(text);
     }
-    if (Method == uuCode)
-        writeLine("`\r\n", 3);
+    if (Method == EncodingMethod::Uuencode)
+        WriteText("`\r\n");
+}
+
+void AttachmentEncoder::WriteText(const QByteArray &text)
+{
+    if (OutputStream->write(text) != text.size())
+        throw Exception(QStringLiteral("Stream write error"));
 }

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "net/SocketEvents.h"
+
 #include <QIODevice>
 #include <QObject>
 
-#include <functional>
-
 // How an attachment's bytes become text: base64 as MIME has it, or uuencode lines.
-enum UUMethods { uuMime = 0, uuCode = 1 };
-
-using TNotifyEvent = std::function<void(QObject *Sender)>;
+enum class EncodingMethod { Base64, Uuencode };
 
 // Turns the bytes of InputStream into lines of printable text (CR LF ended) written to
 // OutputStream. Only encoding exists. The streams belong to the caller.
@@ -22,14 +20,13 @@ public:
     // Exception; OnEndEncode fires on every path.
     void Encode();
 
-    TNotifyEvent OnBeginEncode;
-    TNotifyEvent OnEndEncode;
+    NotifyEvent OnBeginEncode;
+    NotifyEvent OnEndEncode;
     QIODevice *InputStream = nullptr;
     QIODevice *OutputStream = nullptr;
-    UUMethods Method = uuMime;
+    EncodingMethod Method = EncodingMethod::Base64;
 
 private:
     void EncodeLines();
-
-    char alphabet[64] = {};
+    void WriteText(const QByteArray &text);
 };

@@ -13,12 +13,12 @@ public:
     QByteArray FromName;
     QByteArray FromAddress;
     QByteArray Subject;
-    QByteArray LocalProgram; // the X-Mailer value
+    QByteArray Mailer; // the X-Mailer value
     QByteArray Date;
     QByteArray ReplyTo;
     QStringList Attachments;
-    QList<QByteArray> ToAddress;
-    QList<QByteArray> ToCarbonCopy;
-    QList<QByteArray> ToBlindCarbonCopy; // never written into the header
-    QList<QByteArray> Body;              // text lines without line ends
+    QList<QByteArray> To;
+    QList<QByteArray> Cc;
+    QList<QByteArray> Bcc;  // never written into the header
+    QList<QByteArray> Body; // text lines without line ends
 };

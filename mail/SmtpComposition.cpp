@@ -13,6 +13,11 @@ namespace {
 
 const QByteArray CRLF = "\r\n";
 
+// The boundary between the parts: BoundaryStart, the time of day, BoundaryEnd. Twenty "="
+// never occur in base64 or quoted-printable text, so no line of a part can pass for it.
+const QByteArray BoundaryStart = QByteArray(20, '=') + "54535";
+const QByteArray BoundaryEnd = "====";
+
 // The parameters of these lines begin at the 50th character.
 const QByteArray MultipartLine = "Content-Type: multipart/mixed;" + QByteArray(19, ' ') + "boundary=";
 const QByteArray TextPlainLine = "Content-Type: text/plain;" + QByteArray(24, ' ') + "charset=";
@@ -41,6 +46,17 @@ QByteArray NameParameter(const QByteArray &attribute, const QString &name,
            quoted;
 }
 
+// The name the part's header lines give: the path after its last "/", "\\" or ":".
+QString AttachmentName(const QString &path)
+{
+    const qsizetype cut = std::max(
+        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
+    const QString name = path.mid(cut + 1);
+    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
+        throw Exception(QStringLiteral("Invalid character in file name"));
+    return name;
+}
+
 } // namespace
 
 void SmtpClient::ComposeMessage()
@@ -48,12 +64,12 @@ void SmtpClient::ComposeMessage()
     const MailMessage &m = Mail;
     FinalHeader.clear();
     FinalHeader.append("From: " + m.FromName + "<" + m.FromAddress + ">");
-    if (!m.ToAddress.isEmpty())
-        FinalHeader.append("To: " + m.ToAddress.join(','));
-    if (!m.ToCarbonCopy.isEmpty())
-        FinalHeader.append("CC: " + m.ToCarbonCopy.join(','));
+    if (!m.To.isEmpty())
+        FinalHeader.append("To: " + m.To.join(','));
+    if (!m.Cc.isEmpty())
+        FinalHeader.append("CC: " + m.Cc.join(','));
     FinalHeader.SetHeaderValue("Subject", m.Subject);
-    FinalHeader.SetHeaderValue("X-Mailer", m.LocalProgram);
+    FinalHeader.SetHeaderValue("X-Mailer", m.Mailer);
     if (!m.ReplyTo.isEmpty())
         FinalHeader.SetHeaderValue("Reply-To", m.ReplyTo);
     if (!m.Date.isEmpty())
@@ -61,8 +77,7 @@ void SmtpClient::ComposeMessage()
     FinalHeader.append("Mime-Version: 1.0");
     if (!m.Attachments.isEmpty()) {
         // The time of day always in the same ASCII form, whatever the locale says.
-        boundary = QByteArray(20, '=') + "54535" +
-                   QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "====";
+        boundary = BoundaryStart + QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1() + BoundaryEnd;
         FinalHeader.append(MultipartLine + '"' + boundary + '"');
     } else {
         FinalHeader.append(TextPlainLine + BodyCharset);
@@ -108,38 +123,15 @@ void SmtpClient::WriteBodyLines()
 void SmtpClient::WriteAttachmentPart(int Index)
 {
     const QString path = Mail.Attachments.at(Index - 1);
-    const qsizetype cut = std::max(
-        {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
-    const QString name = path.mid(cut + 1);
-    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
-        throw Exception(QStringLiteral("Invalid character in file name"));
-
+    const QString name = AttachmentName(path);
     body += "--" + boundary + CRLF;
     body += OctetStreamLine + NameParameter("name", name, EncodeAttachmentName) + CRLF;
     body += "Content-Transfer-Encoding: base64" + CRLF;
     body += DispositionLine + NameParameter("filename", name, EncodeAttachmentName) + CRLF;
     body += CRLF;
 
-    AttachmentEncoder encoder;
-    encoder.Method = EncodeType;
-    QByteArray encoded;
-    QBuffer output(&encoded);
-    output.open(QIODevice::ReadWrite);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (OnAttachmentNotFound)
-            OnAttachmentNotFound(path);
-        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
-    }
-    if (OnEncodeStart)
-        OnEncodeStart(path);
-    encoder.InputStream = &file;
-    encoder.OutputStream = &output;
-    encoder.Encode();
-    if (OnEncodeEnd)
-        OnEncodeEnd(path);
-
-    if (EncodeType == uuMime) {
+    const QByteArray encoded = EncodeAttachment(path);
+    if (AttachmentEncoding == EncodingMethod::Base64) {
         body += encoded; // base64 lines never begin with "."
         return;
     }
@@ -152,4 +144,27 @@ void SmtpClient::WriteAttachmentPart(int Index)
         body += QByteArrayView(encoded.constData() + start, end - start);
         start = end;
     }
+}
+
+QByteArray SmtpClient::EncodeAttachment(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (OnAttachmentNotFound)
+            OnAttachmentNotFound(path);
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    }
+    if (OnEncodeStart)
+        OnEncodeStart(path);
+    QByteArray encoded;
+    QBuffer output(&encoded);
+    output.open(QIODevice::ReadWrite);
+    AttachmentEncoder encoder;
+    encoder.Method = AttachmentEncoding;
+    encoder.InputStream = &file;
+    encoder.OutputStream = &output;
+    encoder.Encode();
+    if (OnEncodeEnd)
+        OnEncodeEnd(path);
+    return encoded;
 }

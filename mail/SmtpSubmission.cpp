@@ -79,9 +79,9 @@ QByteArray SmtpClient::PlainCredentials() const
     return plain.append('\0').append(AuthUser).append('\0').append(Password);
 }
 
-void SmtpClient::Secure()
+void SmtpClient::HandshakeTls()
 {
-    Timed([this] {
+    UnderTimeOut([this] {
         StartTls(RelayHost.isEmpty() ? Host : RelayHost);
         return QByteArray();
     });
@@ -89,22 +89,23 @@ void SmtpClient::Secure()
         OnSecured(this);
 }
 
-void SmtpClient::StartTlsAfter(const QList<QByteArray> &capabilities)
+void SmtpClient::UpgradeWithStartTls(const QList<QByteArray> &capabilities)
 {
     if (!Extension(capabilities, "STARTTLS"))
-        Refuse(QCoreApplication::translate("Mail",
-                                           "%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。")
-                   .arg(Host));
+        ThrowRefusal(QCoreApplication::translate(
+                         "Mail", "%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。")
+                         .arg(Host));
     Command("STARTTLS");
     if (ReplyCode > 399)
-        Refuse(QCoreApplication::translate("Mail", "%1 が STARTTLS を断りました（%2）。").arg(Host, ShownReply()));
+        ThrowRefusal(
+            QCoreApplication::translate("Mail", "%1 が STARTTLS を断りました（%2）。").arg(Host, ShownReply()));
     if (ReplyCode != 220)
         throw ESockError(QStringLiteral("Unexpected reply to STARTTLS: ") + ShownReply());
     // Bytes behind the 220 came in the clear: read after the handshake they would pass for
     // words of the protected server.
     if (!ReceiveBuffer.isEmpty())
         throw ESockError(QStringLiteral("The server sent data before TLS began"));
-    Secure();
+    HandshakeTls();
 }
 
 void SmtpClient::Login(const QList<QByteArray> &capabilities)
@@ -131,11 +132,11 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
             Command(encoded.bytes);
         }
     } else {
-        Refuse(offered
-                   ? QCoreApplication::translate("Mail",
-                                                 "%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。")
-                         .arg(Host)
-                   : QCoreApplication::translate("Mail", "%1 はログイン（SMTP AUTH）に対応していません。").arg(Host));
+        ThrowRefusal(
+            offered ? QCoreApplication::translate(
+                          "Mail", "%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。")
+                          .arg(Host)
+                    : QCoreApplication::translate("Mail", "%1 はログイン（SMTP AUTH）に対応していません。").arg(Host));
     }
     if (ReplyCode == 235) {
         if (OnAuthenticated)
@@ -151,6 +152,6 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
             QCoreApplication::translate("Mail", "%1 にログインできませんでした（%2）。").arg(Host, ShownReply()));
     }
     if (ReplyCode > 399)
-        Refuse(ShownReply());
+        ThrowRefusal(ShownReply());
     throw ESockError(QStringLiteral("Unexpected reply to the login: ") + ShownReply());
 }

@@ -1,15 +1,10 @@
 #include "net/SocketClient.h"
 
-#include "platform/Command.h"
 #include "platform/MessagePump.h"
-#include "platform/SocketWindow.h"
+#include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 
 #include <QCoreApplication>
-
-#include <cstring>
-#include <limits>
-#include <utility>
 
 namespace {
 
@@ -22,73 +17,7 @@ constexpr int SockStream = 1;
 constexpr int IpProtoTcp = 6;
 // The notifications the client asks for: the six kinds of the socket layer and the end of
 // a TLS handshake.
-constexpr long Notifications = FdAll | FdTls;
-
-// The texts of the socket layer's error numbers.
-const struct
-{
-    int Number;
-    const char *Text;
-} ErrorTexts[] = {
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Wrong protocol type for socket"},
-    {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Can't assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection or reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references, can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"},
-    {10064, "Host is down"},
-    {10065, "No route to Host"},
-    {10066, "Directory not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disc quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network subsystem is unavailable"},
-    {10092, "Incompatible version of WINSOCK.DLL"},
-    {10093, "Successful WSAStartup not yet performed"},
-    {11001, "Host not found"},
-    {11002, "Non-Authoritative Host not found"},
-    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
-    {11004, "Valid name, no data record of requested type"},
-};
-
-const char *ErrorText(int number)
-{
-    for (const auto &row : ErrorTexts)
-        if (row.Number == number)
-            return row.Text;
-    return nullptr;
-}
+constexpr long Notifications = Notify::AllSocketKinds | Notify::TlsDone;
 
 // "1.1" from a version word: the high byte, a point, the low byte.
 QString VersionText(quint16 version)
@@ -100,8 +29,8 @@ QString VersionText(quint16 version)
 
 void SocketClient::PollOnce()
 {
-    Sleep(2);
-    ProcessMessages();
+    WaitForEvents(2);
+    ProcessPendingEvents();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -109,25 +38,19 @@ void SocketClient::PollOnce()
 
 SocketClient::SocketClient(QObject *owner) : QObject(owner)
 {
-    WindowHandle = new SocketWindow;
-    WindowHandle->Handler = [this](quint32 message, quintptr word, qintptr value) {
+    Target = new MessageTarget;
+    Target->Handler = [this](quint32 message, quintptr word, qintptr value) {
         HandleSocketMessage(message, word, value);
     };
-    RelayHost.clear();
     TextBuffer = QByteArray(TextBufferSize, '\0');
-    Timer = new SocketTimer(this);
-    Timer->SetEnabled(false);
-    Timer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
-    SocketInfo.clear();
-    CancelPending = false;
-    CountTraffic = false;
-    ShuttingDown = false;
-    Connected = false;
+    TimeOutTimer = new SocketTimer(this);
+    TimeOutTimer->SetEnabled(false);
+    TimeOutTimer->SetOnTimer([this](QObject *sender) { TimerExpired(sender); });
     try {
         InitializeSockets();
     } catch (...) {
-        delete WindowHandle;
-        WindowHandle = nullptr;
+        delete Target;
+        Target = nullptr;
         throw;
     }
 }
@@ -154,23 +77,23 @@ void SocketClient::Destroy()
     step([this] { Abort(); });
     step([this] { Cancel(); });
     SocketInfo.clear();
-    delete Timer;
-    Timer = nullptr;
+    delete TimeOutTimer;
+    TimeOutTimer = nullptr;
     if (LookupHandle != 0) {
         Winsock::CancelAsyncRequest(LookupHandle);
         LookupHandle = 0;
     }
     Wipe(TextBuffer);
-    HostEntryBuffer = {};
-    delete WindowHandle;
-    WindowHandle = nullptr;
+    LookupResult = {};
+    delete Target;
+    Target = nullptr;
     ReceiveBuffer.clear();
     ReceiveSpare.clear();
     Wipe(SendQueue);
     SendPosition = 0;
     Wipe(SendSpare);
     ShuttingDown = true;
-    step([this] { RequestCloseSocket(); });
+    step([this] { CloseSocket(); });
     if (startedSockets) {
         startedSockets = false;
         if (--socketsInUse == 0)
@@ -182,21 +105,22 @@ void SocketClient::InitializeSockets()
 {
     ReportStatus(QStringLiteral("Initializing Winsock"), 8);
     if (++socketsInUse == 1) {
-        Winsock::Startup(0x0101, WSAData);
-        SocketInfo << QStringLiteral("Version= ") + VersionText(WSAData.Version)
-                   << QStringLiteral("High Version= ") + VersionText(WSAData.HighVersion)
-                   << QStringLiteral("Description= ") + WSAData.Description
-                   << QStringLiteral("System= ") + WSAData.SystemStatus
-                   << QStringLiteral("Max Sockets= ") + QString::number(WSAData.MaxSockets)
-                   << QStringLiteral("Max Udp pack size= ") + QString::number(WSAData.MaxUdpDg);
+        SocketLayerInfo info;
+        Winsock::Startup(0x0101, info);
+        SocketInfo << QStringLiteral("Version= ") + VersionText(info.Version)
+                   << QStringLiteral("High Version= ") + VersionText(info.HighVersion)
+                   << QStringLiteral("Description= ") + info.Description
+                   << QStringLiteral("System= ") + info.SystemStatus
+                   << QStringLiteral("Max Sockets= ") + QString::number(info.MaxSockets)
+                   << QStringLiteral("Max Udp pack size= ") + QString::number(info.MaxUdpDg);
     }
     startedSockets = true;
     try {
         SocketHandle = Winsock::Socket(AfInet, SockStream, IpProtoTcp);
         if (SocketHandle == InvalidSocket)
-            ErrorManager(WsaError::WouldBlock);
+            ThrowLastErrorUnless(WsaError::WouldBlock);
         if (SocketHandle == InvalidSocket || Winsock::SetLinger(SocketHandle, true, 0) != 0 ||
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications) != 0)
+            Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications) != 0)
             throw ESockError(QString());
     } catch (...) {
         if (SocketHandle != InvalidSocket) {
@@ -227,16 +151,16 @@ QString SocketClient::LookupErrorText(int errorNumber)
     ReportStatus(QStringLiteral("Looking Up Error Message"), 8);
     if (errorNumber == 0)
         return QString();
-    if (const char *text = ErrorText(errorNumber))
+    if (const char *text = WinsockErrorText(errorNumber))
         return QString::number(errorNumber) + QLatin1Char(':') + QLatin1String(text);
     return QStringLiteral("Unknown Error No. ") + QString::number(errorNumber);
 }
 
-void SocketClient::ErrorManager(int ignore)
+void SocketClient::ThrowLastErrorUnless(int expected)
 {
     ReportStatus(QStringLiteral("Checking Error In Error Manager"), 16);
     LastError = Winsock::GetLastError();
-    if (LastError == ignore)
+    if (LastError == expected)
         return;
     QString text = LookupErrorText(LastError);
     if (OnError)
@@ -253,14 +177,14 @@ void SocketClient::TimerOn()
     TimedOut = false;
     if (TimeOut < 0)
         throw Exception(QStringLiteral("TimeOut out of range: %1").arg(TimeOut));
-    Timer->SetInterval(quint32(TimeOut));
-    Timer->SetEnabled(true);
+    TimeOutTimer->SetInterval(quint32(TimeOut));
+    TimeOutTimer->SetEnabled(true);
 }
 
 void SocketClient::TimerOff()
 {
     ReportStatus(QStringLiteral("Timer Off"), 8);
-    Timer->SetEnabled(false);
+    TimeOutTimer->SetEnabled(false);
 }
 
 void SocketClient::TimerExpired(QObject *)
@@ -274,23 +198,60 @@ void SocketClient::TimerExpired(QObject *)
 // ---------------------------------------------------------------------------------------------
 // Resolving and connecting
 
-void SocketClient::ResolveHost()
+void SocketClient::Connect()
+{
+    ReportStatus(QStringLiteral("Connecting"), 8);
+    CancelPending = false;
+    if (Connected)
+        throw ESockError(QStringLiteral("Already connected"));
+    ForgetEarlierConnection();
+    ResolveRemoteAddress();
+    StartConnecting();
+    WaitUntilConnected();
+}
+
+void SocketClient::ForgetEarlierConnection()
+{
+    // Bytes a cancelled send left behind belong to an earlier conversation; they must not
+    // go out ahead of this connection's first command.
+    Wipe(SendQueue);
+    SendPosition = 0;
+    Wipe(SendSpare);
+    // Likewise the last words of a server that closed an earlier connection: they would
+    // be read as this server's greeting.
+    ReceiveBuffer.clear();
+    ReceiveSpare.clear();
+    overflowed = false;
+}
+
+void SocketClient::ResolveRemoteAddress()
+{
+    for (int attempts = 0; !ResolveHost(); ++attempts) {
+        bool retry = false;
+        if (attempts == 0 && OnInvalidHost)
+            OnInvalidHost(retry);
+        if (!retry)
+            throw ESockError(QStringLiteral("Null Remote Address"));
+    }
+}
+
+bool SocketClient::ResolveHost()
 {
     ReportStatus(QStringLiteral("Resolve Host"), 8);
     // The whole name is looked up, however long: cutting it would ask for another host.
     const QString name = RelayHost.isEmpty() ? Host : RelayHost;
-    quint32 address = Winsock::InetAddr(name.toLatin1());
-    if (address != InaddrNone) {
+    const quint32 address = Winsock::InetAddr(name.toLatin1());
+    if (address != NotAnAddress) {
         RemoteAddress.Address = address;
-        return;
+        return address != 0;
     }
     RemoteAddress.Address = 0;
     TimerOn();
     LookupDone = false;
     if (LookupHandle != 0)
         Winsock::CancelAsyncRequest(LookupHandle);
-    HostEntryBuffer = {};
-    LookupHandle = Winsock::AsyncGetHostByName(WindowHandle, MsgLookupDone, name, &HostEntryBuffer);
+    LookupResult = {};
+    LookupHandle = Winsock::AsyncGetHostByName(Target, LookupFinished, name, &LookupResult);
     do
         PollOnce();
     while (!LookupDone && !TimedOut && !CancelPending);
@@ -302,58 +263,26 @@ void SocketClient::ResolveHost()
         throw ESockError(QStringLiteral("Host Lookup Timed Out"));
     if (CancelPending)
         throw ESockError(QStringLiteral("Host Lookup Canceled"));
-    if (!LastEventOk || HostEntryBuffer.Addresses.isEmpty())
-        throw ESockError(QStringLiteral("Host Lookup Failed"));
-    RemoteAddress.Address = HostEntryBuffer.Addresses.first();
+    if (!LastEventOk || LookupResult.Addresses.isEmpty())
+        return false;
+    RemoteAddress.Address = LookupResult.Addresses.first();
     if (OnHostResolved)
         OnHostResolved(this);
+    return RemoteAddress.Address != 0;
 }
 
-void SocketClient::Connect()
+void SocketClient::StartConnecting()
 {
-    ReportStatus(QStringLiteral("Connecting"), 8);
-    CancelPending = false;
-    if (Connected)
-        throw ESockError(QStringLiteral("Already connected"));
-    // Bytes a cancelled send left behind belong to an earlier conversation; they must not
-    // go out ahead of this connection's first command.
-    Wipe(SendQueue);
-    SendPosition = 0;
-    Wipe(SendSpare);
-    // Likewise the last words of a server that closed an earlier connection: they would
-    // be read as this server's greeting.
-    ReceiveBuffer.clear();
-    ReceiveSpare.clear();
-    overflowed = false;
-
-    int attempts = 0;
-    for (;;) {
-        try {
-            ResolveHost();
-        } catch (const ESockError &e) {
-            if (e.Message == QLatin1String("Host Lookup Timed Out") ||
-                e.Message == QLatin1String("Host Lookup Canceled"))
-                throw;
-            // A failed look-up leaves no address: the invalid-host path below.
-        }
-        if (RemoteAddress.Address != 0)
-            break;
-        if (attempts > 0 || !OnInvalidHost)
-            throw ESockError(QStringLiteral("Null Remote Address"));
-        bool handled = false;
-        OnInvalidHost(handled);
-        if (!handled)
-            throw ESockError(QStringLiteral("Null Remote Address"));
-        ++attempts;
-    }
-
     RemoteAddress.Family = AfInet;
     RemoteAddress.Port = Winsock::Htons(quint16(RelayHost.isEmpty() ? Port : RelayPort));
     LookupDone = false;
     LastEventOk = true;
     if (Winsock::Connect(SocketHandle, RemoteAddress) != 0)
-        ErrorManager(WsaError::WouldBlock);
+        ThrowLastErrorUnless(WsaError::WouldBlock);
+}
 
+void SocketClient::WaitUntilConnected()
+{
     TimerOn();
     do
         PollOnce();
@@ -380,7 +309,7 @@ void SocketClient::StartTls(const QString &host)
     tlsDone = tlsSecured = false;
     if (Connected) {
         if (Winsock::StartTls(SocketHandle, host) != 0)
-            ErrorManager(WsaError::WouldBlock);
+            ThrowLastErrorUnless(WsaError::WouldBlock);
         do
             PollOnce();
         while (!tlsDone && !CancelPending && Connected);
@@ -410,7 +339,7 @@ QString SocketClient::ClosedText() const
 void SocketClient::Disconnect()
 {
     ReportStatus(QStringLiteral("Disconnecting"), 8);
-    RequestCloseSocket();
+    CloseSocket();
 }
 
 void SocketClient::Abort()
@@ -442,17 +371,17 @@ void SocketClient::RenewSocket()
         Winsock::CloseSocket(SocketHandle);
     SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
     if (SocketHandle != InvalidSocket)
-        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
+        Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications);
 }
 
-void SocketClient::RequestCloseSocket()
+void SocketClient::CloseSocket()
 {
     ReportStatus(QStringLiteral("Request Close Socket"), 4);
     Connected = false;
     if (SocketHandle == InvalidSocket)
         return;
     if (Winsock::CloseSocket(SocketHandle) != 0) {
-        ErrorManager(WsaError::WouldBlock);
+        ThrowLastErrorUnless(WsaError::WouldBlock);
         return;
     }
     SocketHandle = InvalidSocket;
@@ -461,7 +390,7 @@ void SocketClient::RequestCloseSocket()
     if (!ShuttingDown) {
         SocketHandle = Winsock::Socket(AfInet, SockStream, 0);
         if (SocketHandle != InvalidSocket)
-            Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, Notifications);
+            Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, Notifications);
     }
 }
 
@@ -472,67 +401,76 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
 {
     try {
         // Messages about a socket or a look-up that is no longer ours are stale.
-        if (message == MsgSocketEvent && word != SocketHandle)
+        if (message == SocketNotification && word != SocketHandle)
             return;
-        if (message == MsgLookupDone && word != LookupHandle)
+        if (message == LookupFinished && word != LookupHandle)
             return;
-        if (message == MsgSocketEvent || message == MsgLookupDone)
+        if (message == SocketNotification || message == LookupFinished)
             LastEventOk = ((quintptr(value) >> 16) & 0xFFFF) == 0;
         switch (message) {
-        case MsgSocketEvent:
-            switch (value & 0xFFFF) {
-            case FdRead:
-                ReadToStream();
-                break;
-            case FdWrite:
-                WriteFromStream();
-                break;
-            case FdConnect:
-                if (LastEventOk) {
-                    Connected = true;
-                    if (OnConnect)
-                        OnConnect(this);
-                }
-                break;
-            case FdClose: {
-                // What the peer sent before it closed still belongs to the reader.
-                char buffer[ChunkSize + 1];
-                bool kept = true;
-                while (kept && !CancelPending) {
-                    int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
-                    if (n <= 0)
-                        break;
-                    kept = Keep(buffer, n);
-                }
-                if (kept) {
-                    Connected = false;
-                    RequestCloseSocket();
-                }
-                break;
-            }
-            case FdTls:
-                // Its own outcome: LastEventOk is the last message's, and another one of the
-                // socket may follow in the same pass (a write notification, say).
-                tlsDone = true;
-                tlsSecured = LastEventOk;
-                break;
-            default:
-                break;
-            }
+        case SocketNotification:
+            HandleNotification(value & 0xFFFF);
             break;
-        case MsgLookupDone:
+        case LookupFinished:
             LookupDone = true;
             break;
-        case MsgWriteMore:
-            WriteFromStream();
+        case SendMore:
+            SendQueuedBytes();
             break;
-        case MsgReadMore:
-            ReadToStream();
+        case ReceiveMore:
+            ReceiveWaitingBytes();
             break;
         default:
             break;
         }
     } catch (...) {
         // Nobody waits for a message: its failure has nowhere to go.
+    }
+}
+
+void SocketClient::HandleNotification(long kind)
+{
+    switch (kind) {
+    case Notify::Read:
+        ReceiveWaitingBytes();
+        break;
+    case Notify::Write:
+        SendQueuedBytes();
+        break;
+    case Notify::Connect:
+        if (LastEventOk) {
+            Connected = true;
+            if (OnSocketConnected)
+                OnSocketConnected(this);
+        }
+        break;
+    case Notify::Close:
+        HandlePeerClosed();
+        break;
+    case Notify::TlsDone:
+        // Its own outcome: LastEventOk is the last message's, and another one of the
+        // socket may follow in the same pass (a write notification, say).
+        tlsDone = true;
+        tlsSecured = LastEventOk;
+        break;
+    default:
+        break;
+    }
+}
+
+void SocketClient::HandlePeerClosed()
+{
+    // What the peer sent before it closed still belongs to the reader.
+    char buffer[ChunkSize + 1];
+    bool kept = true;
+    while (kept && !CancelPending) {
+        const int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
+        if (n <= 0)
+            break;
+        kept = KeepReceived(buffer, n);
+    }
+    if (kept) {
+        Connected = false;
+        CloseSocket();
     }
 }

@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-class SocketWindow;
+class MessageTarget;
 
 // A failure of the socket layer; the message is the text the user reads.
 class ESockError : public Exception
@@ -40,8 +40,11 @@ public:
 };
 
 // A TCP client with blocking-style operations that never block the GUI thread: every wait
-// sleeps 2 ms and runs one pass of the event loop until its condition holds, and all socket
-// activity arrives as posted messages to a hidden window that the client owns.
+// pauses up to 2 ms for events and runs one pass of the event loop until its condition
+// holds, and all socket activity arrives as messages posted to a MessageTarget that the
+// client owns. The window stays live, so clicks, timers and this client's own events run
+// inside any wait: whatever a caller read before a call may have changed after it, and a
+// command that must not run twice keeps a flag of its own (the SMTP client's Busy).
 //
 // Destruction: the shutdown step Destroy() calls the virtual Abort() first. A base-class
 // destructor cannot reach a derived override, so a derived class that overrides Abort() must
@@ -70,9 +73,12 @@ public:
     // Called when the time-out fires and when the client is destroyed; empty here.
     virtual void Abort();
 
+    // Ends the wait under way (and every later one until the flag is cleared) with EAbortError.
     void Cancel();
+    // Returns once connected: OnConnectionRequired may connect, once; else "Not Connected".
     void RequireConnection();
-    void RequestCloseSocket();
+    // Closes the socket, fires OnDisconnect, and makes a fresh socket unless shutting down.
+    void CloseSocket();
 
     // The data operations wait for the network until done or cancelled. A connection that is
     // closed (or was never made) ends the wait too: ReadLn with no whole line left in
@@ -114,58 +120,54 @@ public:
     // flood during an upload, or while the connection is idle) loses the connection.
     static constexpr qsizetype MaxReceiveBuffer = 4 * 1024 * 1024;
 
-    // Events.
-    TNotifyEvent OnDataArrived;
-    TNotifyEvent OnConnect;
-    TNotifyEvent OnDisconnect;
-    TOnErrorEvent OnError;
-    THandlerEvent OnInvalidHost;
-    TOnHostResolved OnHostResolved;
-    THandlerEvent OnConnectionRequired;
-    TOnStatus OnStatus;
-    TNotifyEvent OnConnectionFailed;
-    TNotifyEvent OnPacketReceived;
-    TNotifyEvent OnPacketSent;
-    // Called when a receive notification finds CancelPending set.
-    TNotifyEvent AbortHook;
+    // The events, run on the GUI thread from inside whichever call is waiting.
+    NotifyEvent OnSocketConnected;    // the TCP connection is up
+    NotifyEvent OnDisconnect;         // CloseSocket closed the socket
+    NotifyEvent OnConnectionFailed;   // Connect could not connect, timed out or was cancelled
+    RetryEvent OnInvalidHost;         // the host gave no address; the handler may mend Host
+    NotifyEvent OnHostResolved;       // a host name was looked up
+    RetryEvent OnConnectionRequired;  // RequireConnection found none; the handler may connect
+    NotifyEvent OnDataArrived;        // received bytes were added to ReceiveBuffer
+    NotifyEvent OnPacketReceived;     // the same, while SendStream runs
+    NotifyEvent OnPacketSent;         // a chunk went out while SendStream runs
+    ErrorEvent OnError;               // a receive failed
+    StatusEvent OnStatus;             // a status text within ReportLevel
+    NotifyEvent OnReceiveAfterCancel; // a receive notification came while a cancel was pending
 
-    // Published properties.
-    QString Host;
+    QString Host; // a name, or an IPv4 address in any form inet_addr reads
     qint32 Port = 0;
     qint32 TimeOut = 0; // milliseconds; 0 waits without limit
+    // Status texts up to this level reach OnStatus: 1 the server's replies, up to 16 every step.
     qint32 ReportLevel = 0;
-
-    // State.
-    bool CountTraffic = false;
-    bool HandlerBusy = false;
-    QStringList SocketInfo;
-    qint32 SentBytes = 0;
-    bool CancelPending = false;
-    bool ShuttingDown = false;
-    qint32 LastError = 0;
-    QString StatusText;
+    // Connected to instead of Host and Port when set.
     QString RelayHost;
     qint32 RelayPort = 0;
-    bool LastEventOk = false;
-    bool TimedOut = false;
-    qint32 TotalBytes = 0;
-    qint32 ReceivedBytes = 0;
-    bool LookupDone = false;
-    TWSAData WSAData{};
-    TSockAddrIn RemoteAddress{};
-    QByteArray LastReply;
-    qint16 ReplyCode = 0;
-    bool SendComplete = false;
-    TSocket SocketHandle = InvalidSocket;
-    // Received bytes not yet taken by ReadLn.
-    QByteArray ReceiveBuffer;
-    bool Connected = false;
 
-    // The window messages of the client.
-    static constexpr quint32 MsgSocketEvent = 1125;
-    static constexpr quint32 MsgLookupDone = 1126;
-    static constexpr quint32 MsgWriteMore = 1127;
-    static constexpr quint32 MsgReadMore = 1128;
+    bool Connected = false;
+    SocketId SocketHandle = InvalidSocket;
+    Ipv4SocketAddress RemoteAddress{};
+    QByteArray ReceiveBuffer;   // received bytes not yet taken by ReadLn
+    QByteArray LastReply;       // the last reply line, line end included
+    qint16 ReplyCode = 0;       // the number the reply's leading digits make
+    bool CancelPending = false; // Cancel was called: every wait ends
+    bool TimedOut = false;      // the time-out fired during the current wait
+    bool LastEventOk = false;   // the last notification or look-up carried no error
+    bool LookupDone = false;
+    bool SendComplete = false; // the send queue was handed to the socket whole
+    bool HandlerBusy = false;  // the receive or send handler runs
+    bool ShuttingDown = false; // the next close makes no fresh socket
+    bool CountTraffic = false; // SendStream runs: bytes are counted, packet events fire
+    qint32 SentBytes = 0;      // since SendStream began, commands included
+    qint32 TotalBytes = 0;     // the size of what SendStream sends
+    qint32 ReceivedBytes = 0;  // while CountTraffic is on
+    qint32 LastError = 0;      // the socket layer's last error number
+    QString StatusText;        // the last status text reported
+    QStringList SocketInfo;    // what the socket layer told of itself at start-up
+
+    // What the client's MessageTarget receives: the socket layer's notifications about the
+    // socket and the end of a host look-up, and the client's own reminders to go on sending or
+    // receiving after a full chunk, which let the event loop run between chunks.
+    enum PostedMessage : quint32 { SocketNotification = 1, LookupFinished, SendMore, ReceiveMore };
 
 protected:
     // One platform send or receive moves at most this many bytes; Write takes at most
@@ -191,11 +193,13 @@ protected:
 
     void ReportStatus(const QString &text, int level);
     // Raises the platform's last error unless it is the one passed (always "would block").
-    void ErrorManager(int ignore);
-    void ResolveHost();
+    void ThrowLastErrorUnless(int expected);
+    // Looks Host (or RelayHost) up into RemoteAddress; false when it gives no address. A
+    // look-up that times out or is cancelled throws.
+    bool ResolveHost();
     void HandleSocketMessage(quint32 message, quintptr word, qintptr value);
-    void ReadToStream();
-    void WriteFromStream();
+    void ReceiveWaitingBytes();
+    void SendQueuedBytes();
     void InitializeSockets();
 
     // Bytes waiting to be sent start at SendPosition; the send handler moves the position
@@ -205,12 +209,22 @@ protected:
     QByteArray SendSpare;
     QByteArray ReceiveSpare;
     QByteArray TextBuffer;
-    SocketTimer *Timer = nullptr;
-    SocketWindow *WindowHandle = nullptr;
-    THostEntry HostEntryBuffer;
+    SocketTimer *TimeOutTimer = nullptr;
+    MessageTarget *Target = nullptr;
+    HostAddresses LookupResult;
     quintptr LookupHandle = 0;
 
 private:
+    // The steps of Connect.
+    void ForgetEarlierConnection();
+    // ResolveHost, with one more try when OnInvalidHost asks for it.
+    void ResolveRemoteAddress();
+    void StartConnecting();
+    void WaitUntilConnected();
+    // A notification of the socket layer: data, space, the end of a connection attempt or
+    // of a TLS handshake, or the peer's close.
+    void HandleNotification(long kind);
+    void HandlePeerClosed();
     // Closes the socket of a failed connection attempt and makes a fresh one, quietly.
     void RenewSocket();
     // Ends the run of the receive or send handler.
@@ -218,7 +232,7 @@ private:
 
     void TakeSent(qsizetype n);
     // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
-    bool Keep(const char *data, int n);
+    bool KeepReceived(const char *data, int n);
     bool overflowed = false;
     // The TLS handshake has ended, and how.
     bool tlsDone = false;

@@ -5,9 +5,15 @@
 
 #include <functional>
 
-// Event types of the socket client. An empty function is an unset handler and is skipped.
-using TNotifyEvent = std::function<void(QObject *Sender)>;
-using THandlerEvent = std::function<void(bool &Handled)>;
-using TOnStatus = std::function<void(QObject *Sender, const QString &Status)>;
-using TOnHostResolved = std::function<void(QObject *Sender)>;
-using TOnErrorEvent = std::function<void(QObject *Sender, quint16 Errno, const QString &Errmsg)>;
+// The handler types of the socket client's events. An empty function is an unset handler
+// and is skipped.
+
+// Something happened to the sender.
+using NotifyEvent = std::function<void(QObject *sender)>;
+// Something stands in the way: the handler may mend it (connect, change the host or the
+// name) and set retry to have it tried once more. Left false, the caller fails.
+using RetryEvent = std::function<void(bool &retry)>;
+// A status text passed the client's ReportLevel.
+using StatusEvent = std::function<void(QObject *sender, const QString &status)>;
+// A socket call failed: its error number and the text LookupErrorText gives for it.
+using ErrorEvent = std::function<void(QObject *sender, quint16 error, const QString &text)>;

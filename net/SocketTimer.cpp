@@ -34,7 +34,7 @@ void SocketTimer::SetInterval(quint32 value)
     UpdateTimer();
 }
 
-void SocketTimer::SetOnTimer(TNotifyEvent value)
+void SocketTimer::SetOnTimer(NotifyEvent value)
 {
     onTimer = std::move(value);
     UpdateTimer();
@@ -60,6 +60,6 @@ void SocketTimer::timerEvent(QTimerEvent *event)
     if (event->timerId() != timerId || !onTimer)
         return;
     // Nobody called us, so a failure goes to the standard error box.
-    TNotifyEvent handler = onTimer;
+    NotifyEvent handler = onTimer;
     RunCommand([&] { handler(this); });
 }

@@ -18,8 +18,8 @@ public:
     void SetEnabled(bool value);
     quint32 Interval() const { return interval; }
     void SetInterval(quint32 value);
-    const TNotifyEvent &OnTimer() const { return onTimer; }
-    void SetOnTimer(TNotifyEvent value);
+    const NotifyEvent &OnTimer() const { return onTimer; }
+    void SetOnTimer(NotifyEvent value);
 
     // True while a platform timer is running.
     bool Running() const { return timerId != 0; }
@@ -32,6 +32,6 @@ private:
 
     bool enabled = true;
     quint32 interval = 1000;
-    TNotifyEvent onTimer;
+    NotifyEvent onTimer;
     int timerId = 0;
 };

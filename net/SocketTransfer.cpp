@@ -2,19 +2,19 @@
 // buffers and streams, and reading lines.
 #include "net/SocketClient.h"
 
-#include "platform/SocketWindow.h"
+#include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 
 #include <cstring>
 #include <limits>
 #include <utility>
 
-void SocketClient::ReadToStream()
+void SocketClient::ReceiveWaitingBytes()
 {
     if (CancelPending) {
-        Winsock::AsyncSelect(SocketHandle, WindowHandle, MsgSocketEvent, 0);
-        if (AbortHook)
-            AbortHook(this);
+        Winsock::AsyncSelect(SocketHandle, Target, SocketNotification, 0);
+        if (OnReceiveAfterCancel)
+            OnReceiveAfterCancel(this);
     }
     if (HandlerBusy) {
         // Dropping it would leave the bytes unread for good: no new read notification
@@ -33,7 +33,7 @@ void SocketClient::ReadToStream()
         ReportStatus(QStringLiteral("ReadToStream"), 8);
         char buffer[ChunkSize + 1];
         int n = Winsock::Recv(SocketHandle, buffer, ChunkSize);
-        if (n >= 0 && !Keep(buffer, n)) {
+        if (n >= 0 && !KeepReceived(buffer, n)) {
             // The connection is gone; nothing of it is reported any more.
         } else if (n >= 0) {
             if (CountTraffic) {
@@ -43,7 +43,7 @@ void SocketClient::ReadToStream()
             }
             arrived = true;
             if (n == ChunkSize)
-                WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+                Target->Post(ReceiveMore, 0, qintptr(this));
         } else if (Winsock::GetLastError() != WsaError::WouldBlock) {
             // Nothing to read ("would block") is no failure and goes unreported: the try
             // after a full receive often finds nothing, and over TLS a notification may
@@ -60,7 +60,7 @@ void SocketClient::ReadToStream()
     finish();
 }
 
-bool SocketClient::Keep(const char *data, int n)
+bool SocketClient::KeepReceived(const char *data, int n)
 {
     if (ReceiveBuffer.size() + n <= MaxReceiveBuffer) {
         ReceiveBuffer.append(data, n);
@@ -70,7 +70,7 @@ bool SocketClient::Keep(const char *data, int n)
     overflowed = true;
     ReceiveBuffer.clear();
     ReceiveSpare.clear();
-    RequestCloseSocket();
+    CloseSocket();
     return false;
 }
 
@@ -78,17 +78,17 @@ void SocketClient::EndHandler()
 {
     HandlerBusy = false;
     // A notification that came while the handler ran is handled now, as a posted message.
-    if (readDeferred && WindowHandle) {
+    if (readDeferred && Target) {
         readDeferred = false;
-        WindowHandle->Post(MsgReadMore, 0, qintptr(this));
+        Target->Post(ReceiveMore, 0, qintptr(this));
     }
-    if (writeDeferred && WindowHandle) {
+    if (writeDeferred && Target) {
         writeDeferred = false;
-        WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+        Target->Post(SendMore, 0, qintptr(this));
     }
 }
 
-void SocketClient::WriteFromStream()
+void SocketClient::SendQueuedBytes()
 {
     if (HandlerBusy) {
         writeDeferred = true;
@@ -112,7 +112,7 @@ void SocketClient::WriteFromStream()
                 LastProgress.start();
                 TakeSent(n);
                 if (n < waiting) {
-                    WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+                    Target->Post(SendMore, 0, qintptr(this));
                 } else {
                     SendComplete = true;
                 }
@@ -168,7 +168,7 @@ void SocketClient::SendBuffer(const char *buffer, quint16 length)
     qsizetype size = length != 0 ? length : qsizetype(std::strlen(buffer));
     AppendToQueue(SendQueue, SendPosition, SendSpare, buffer, size);
     SendComplete = false;
-    WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+    Target->Post(SendMore, 0, qintptr(this));
     do
         PollOnce();
     while (!SendComplete && !CancelPending && Connected);
@@ -214,7 +214,7 @@ void SocketClient::SendStream(QIODevice &stream)
             const QByteArray bytes = stream.readAll();
             AppendToQueue(SendQueue, SendPosition, SendSpare, bytes.constData(), bytes.size());
             SendComplete = false;
-            WindowHandle->Post(MsgWriteMore, 0, qintptr(this));
+            Target->Post(SendMore, 0, qintptr(this));
             do
                 PollOnce();
             while (!SendComplete && !CancelPending && Connected);

@@ -1,6 +1,6 @@
 #include "platform/AsyncSocket.h"
 
-#include "platform/SocketWindow.h"
+#include "platform/MessageTarget.h"
 #include "platform/TlsSession.h"
 #include "platform/WinsockErrors.h"
 
@@ -38,13 +38,13 @@ int FailErrno()
 }
 
 // One open socket and the notifiers that turn its readiness into the notifications.
-struct TSocketState
+struct SocketState
 {
-    TSocket Handle = InvalidSocket;
+    SocketId Handle = InvalidSocket;
     int Fd = -1;
     std::unique_ptr<QSocketNotifier> ReadNotifier;
     std::unique_ptr<QSocketNotifier> WriteNotifier;
-    QPointer<SocketWindow> Window;
+    QPointer<MessageTarget> Target;
     quint32 Message = 0;
     long Events = 0;
     bool Connecting = false;
@@ -60,7 +60,7 @@ struct TSocketState
     TlsSession::Result HandshakeWaits = TlsSession::WantWrite;
     bool WriteWantsRead = false;
 
-    ~TSocketState()
+    ~SocketState()
     {
         ReadNotifier.reset();
         WriteNotifier.reset();
@@ -71,8 +71,8 @@ struct TSocketState
 
     void Post(long kind, int error)
     {
-        if (Window && (Events & kind))
-            Window->Post(Message, Handle, qintptr(kind & 0xFFFF) | (qintptr(error & 0xFFFF) << 16));
+        if (Target && (Events & kind))
+            Target->Post(Message, Handle, qintptr(kind & 0xFFFF) | (qintptr(error & 0xFFFF) << 16));
     }
 
     // The read notifier watches for data or the peer's close once connected; the write
@@ -96,9 +96,9 @@ struct TSocketState
             Handshaking = false;
             // A failed session carries nothing more: no data or close is announced for it.
             ClosePosted = result != TlsSession::Done;
-            Post(FdTls, result == TlsSession::Done ? 0 : WsaError::TlsFailed);
+            Post(Notify::TlsDone, result == TlsSession::Done ? 0 : WsaError::TlsFailed);
             if (result == TlsSession::Done && Tls->Pending())
-                Post(FdRead, 0);
+                Post(Notify::Read, 0);
         }
         UpdateNotifiers();
     }
@@ -108,7 +108,7 @@ struct TSocketState
     {
         if (!ClosePosted) {
             ClosePosted = true;
-            Post(FdClose, result == TlsSession::Closed ? 0 : WsaError::ConnAborted);
+            Post(Notify::Close, result == TlsSession::Closed ? 0 : WsaError::ConnAborted);
         }
         UpdateNotifiers();
     }
@@ -122,21 +122,21 @@ struct TSocketState
         }
         if (WriteWantsRead) {
             WriteWantsRead = false;
-            Post(FdWrite, 0);
+            Post(Notify::Write, 0);
         }
         char byte;
         ssize_t n = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {
             // Announced once; the next Recv watches again.
-            Post(FdRead, 0);
+            Post(Notify::Read, 0);
         } else if (n == 0) {
             ClosePosted = true;
-            Post(FdClose, 0);
+            Post(Notify::Close, 0);
         } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             ReadNotifier->setEnabled(true);
         } else {
             ClosePosted = true;
-            Post(FdClose, WinsockError(errno));
+            Post(Notify::Close, WinsockError(errno));
         }
     }
 
@@ -151,12 +151,12 @@ struct TSocketState
             socklen_t size = sizeof error;
             if (::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
                 error = errno;
-            Post(FdConnect, WinsockError(error));
+            Post(Notify::Connect, WinsockError(error));
             if (error == 0)
                 Established();
         } else if (WantWrite) {
             WantWrite = false;
-            Post(FdWrite, 0);
+            Post(Notify::Write, 0);
         }
         UpdateNotifiers();
     }
@@ -164,22 +164,22 @@ struct TSocketState
     void Established()
     {
         Connected = true;
-        Post(FdWrite, 0);
+        Post(Notify::Write, 0);
     }
 };
 
-QHash<TSocket, TSocketState *> &Sockets()
+QHash<SocketId, SocketState *> &Sockets()
 {
-    static QHash<TSocket, TSocketState *> sockets;
+    static QHash<SocketId, SocketState *> sockets;
     return sockets;
 }
 
-TSocket nextSocket = 1;
+SocketId nextSocket = 1;
 int startups = 0;
 
-TSocketState *Find(TSocket s)
+SocketState *Find(SocketId s)
 {
-    TSocketState *state = Sockets().value(s, nullptr);
+    SocketState *state = Sockets().value(s, nullptr);
     if (!state)
         lastError = WsaError::NotSocket;
     return state;
@@ -201,7 +201,7 @@ bool IsReservedInvalidName(QString name)
            name.endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive);
 }
 
-int SendTls(TSocketState *state, const char *buffer, int length)
+int SendTls(SocketState *state, const char *buffer, int length)
 {
     if (state->Handshaking)
         return Fail(WsaError::WouldBlock);
@@ -223,7 +223,7 @@ int SendTls(TSocketState *state, const char *buffer, int length)
     return Fail(WsaError::WouldBlock);
 }
 
-int RecvTls(TSocketState *state, char *buffer, int length)
+int RecvTls(SocketState *state, char *buffer, int length)
 {
     if (state->Handshaking)
         return Fail(WsaError::WouldBlock);
@@ -234,7 +234,7 @@ int RecvTls(TSocketState *state, char *buffer, int length)
         // socket notification sees it: it is announced here, whatever the caller reads at
         // a time.
         if (state->Tls->Pending())
-            state->Post(FdRead, 0);
+            state->Post(Notify::Read, 0);
         state->UpdateNotifiers();
         lastError = 0;
         return n;
@@ -255,7 +255,7 @@ int RecvTls(TSocketState *state, char *buffer, int length)
 
 namespace Winsock {
 
-int Startup(quint16 version, TWSAData &data)
+int Startup(quint16 version, SocketLayerInfo &data)
 {
     ++startups;
     data.Version = version;
@@ -278,7 +278,7 @@ int Cleanup()
     return 0;
 }
 
-TSocket Socket(int family, int type, int protocol)
+SocketId Socket(int family, int type, int protocol)
 {
     if (family != AF_INET || type != SOCK_STREAM || (protocol != 0 && protocol != IPPROTO_TCP)) {
         Fail(family != AF_INET ? WsaError::AddressFamily : 10044);
@@ -301,22 +301,22 @@ TSocket Socket(int family, int type, int protocol)
     // goes over.
     const int sendBuffer = 256 * 1024;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    auto *state = new TSocketState;
+    auto *state = new SocketState;
     state->Handle = nextSocket++;
     state->Fd = fd;
     state->ReadNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     state->WriteNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
     state->ReadNotifier->setEnabled(false);
     state->WriteNotifier->setEnabled(false);
-    TSocket handle = state->Handle;
+    SocketId handle = state->Handle;
     // The notifiers outlive no state: they are destroyed with it, so the handle look-up
     // only guards against a state closed by an earlier notification of the same pass.
     QObject::connect(state->ReadNotifier.get(), &QSocketNotifier::activated, [handle] {
-        if (TSocketState *s = Sockets().value(handle, nullptr))
+        if (SocketState *s = Sockets().value(handle, nullptr))
             s->OnReadable();
     });
     QObject::connect(state->WriteNotifier.get(), &QSocketNotifier::activated, [handle] {
-        if (TSocketState *s = Sockets().value(handle, nullptr))
+        if (SocketState *s = Sockets().value(handle, nullptr))
             s->OnWritable();
     });
     Sockets().insert(handle, state);
@@ -324,9 +324,9 @@ TSocket Socket(int family, int type, int protocol)
     return handle;
 }
 
-int SetLinger(TSocket s, bool on, int seconds)
+int SetLinger(SocketId s, bool on, int seconds)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     linger value{on ? 1 : 0, seconds};
@@ -335,21 +335,21 @@ int SetLinger(TSocket s, bool on, int seconds)
     return 0;
 }
 
-int AsyncSelect(TSocket s, SocketWindow *window, quint32 message, long events)
+int AsyncSelect(SocketId s, MessageTarget *target, quint32 message, long events)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
-    state->Window = window;
+    state->Target = target;
     state->Message = message;
-    state->Events = window ? events : 0;
+    state->Events = target ? events : 0;
     state->UpdateNotifiers();
     return 0;
 }
 
-int Connect(TSocket s, const TSockAddrIn &address)
+int Connect(SocketId s, const Ipv4SocketAddress &address)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     if (state->Connected)
@@ -361,7 +361,7 @@ int Connect(TSocket s, const TSockAddrIn &address)
     peer.sin_port = address.Port;
     peer.sin_addr.s_addr = address.Address;
     if (::connect(state->Fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
-        state->Post(FdConnect, 0);
+        state->Post(Notify::Connect, 0);
         state->Established();
         state->UpdateNotifiers();
         lastError = 0;
@@ -375,9 +375,9 @@ int Connect(TSocket s, const TSockAddrIn &address)
     return FailErrno();
 }
 
-int Send(TSocket s, const char *buffer, int length)
+int Send(SocketId s, const char *buffer, int length)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     if (length < 0)
@@ -396,9 +396,9 @@ int Send(TSocket s, const char *buffer, int length)
     return int(n);
 }
 
-int Recv(TSocket s, char *buffer, int length)
+int Recv(SocketId s, char *buffer, int length)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     if (length < 0)
@@ -415,9 +415,9 @@ int Recv(TSocket s, char *buffer, int length)
     return int(n);
 }
 
-int CloseSocket(TSocket s)
+int CloseSocket(SocketId s)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     Sockets().remove(s);
@@ -426,9 +426,9 @@ int CloseSocket(TSocket s)
     return 0;
 }
 
-int StartTls(TSocket s, const QString &host)
+int StartTls(SocketId s, const QString &host)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     if (!state)
         return SocketError;
     if (!state->Connected || state->Tls)
@@ -442,9 +442,9 @@ int StartTls(TSocket s, const QString &host)
     return 0;
 }
 
-QString TlsFailure(TSocket s, bool *certificate)
+QString TlsFailure(SocketId s, bool *certificate)
 {
-    TSocketState *state = Find(s);
+    SocketState *state = Find(s);
     const bool rejected = state && state->Tls && state->Tls->CertificateRejected();
     if (certificate)
         *certificate = rejected;
@@ -466,28 +466,29 @@ quint16 Htons(quint16 value)
     return htons(value);
 }
 
-quintptr AsyncGetHostByName(SocketWindow *window, quint32 message, const QString &name, THostEntry *entry)
+quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QString &name, HostAddresses *entry)
 {
     quintptr handle = nextLookup++;
     LiveLookups().insert(handle);
-    QPointer<SocketWindow> target(window);
-    auto finish = [handle, target, message, entry](int error, const QString &hostName, const QList<quint32> &list) {
+    QPointer<MessageTarget> targetIfAlive(target);
+    auto finish = [handle, targetIfAlive, message, entry](int error, const QString &hostName,
+                                                          const QList<quint32> &list) {
         if (!LiveLookups().remove(handle))
             return;
         if (error == 0) {
             entry->Name = hostName;
             entry->Addresses = list;
         }
-        if (target)
-            target->Post(message, handle, qintptr(error & 0xFFFF) << 16);
+        if (targetIfAlive)
+            targetIfAlive->Post(message, handle, qintptr(error & 0xFFFF) << 16);
     };
     if (IsReservedInvalidName(name)) {
         // RFC 6761: such names never resolve, so no resolver is asked.
         QMetaObject::invokeMethod(
-            window, [finish, name] { finish(WsaError::HostNotFound, name, {}); }, Qt::QueuedConnection);
+            target, [finish, name] { finish(WsaError::HostNotFound, name, {}); }, Qt::QueuedConnection);
         return handle;
     }
-    QHostInfo::lookupHost(name, window, [finish](const QHostInfo &info) {
+    QHostInfo::lookupHost(name, target, [finish](const QHostInfo &info) {
         if (info.error() != QHostInfo::NoError) {
             finish(info.error() == QHostInfo::HostNotFound ? WsaError::HostNotFound : WsaError::NoRecovery,
                    info.hostName(), {});

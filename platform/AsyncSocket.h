@@ -4,10 +4,12 @@
 #include <QList>
 #include <QString>
 
-class SocketWindow;
+class MessageTarget;
 
-// Non-blocking IPv4 TCP sockets whose activity is posted as messages to a hidden window, with
-// the meaning of the asynchronous socket notifications the socket client is written against:
+// Non-blocking IPv4 TCP sockets whose activity is posted as messages to a MessageTarget.
+// The interface keeps the shape of Winsock's asynchronous sockets (its calls, its error
+// numbers, its notification kinds), which the socket client is written against: the error
+// numbers reach the texts users read ("10061:Connection refused"). The notifications:
 //   read (1)     data waits; posted once, and again after the next Recv if more waits;
 //   write (2)    once after connecting, then again only after a Send that would have blocked,
 //                when space has freed up;
@@ -15,27 +17,30 @@ class SocketWindow;
 //   close (32)   the peer closed (orderly: error 0) or reset the connection (error 10054);
 //                over TLS also when the session ended (error 0) or broke (10053);
 //   TLS (64)     the TLS handshake that StartTls began has ended; 0 = secured and verified.
-// The message's word is the socket handle; its long holds the kind in the low 16 bits and the
-// error in the high 16 bits. Handles are never reused, so a message about a socket that has
+// The message's word is the socket's id; its long holds the kind in the low 16 bits and the
+// error in the high 16 bits. Ids are never reused, so a message about a socket that has
 // since been closed can be told apart. Every call sets the thread's last error (GetLastError).
 
-using TSocket = quintptr;
-constexpr TSocket InvalidSocket = ~TSocket(0);
+using SocketId = quintptr;
+constexpr SocketId InvalidSocket = ~SocketId(0);
 constexpr int SocketError = -1;
 
+// The kinds of notification, one bit each, as AsyncSelect asks for them.
+namespace Notify {
 enum : long {
-    FdRead = 1,
-    FdWrite = 2,
-    FdOob = 4,
-    FdAccept = 8,
-    FdConnect = 16,
-    FdClose = 32,
-    FdAll = 63,
-    FdTls = 64,
+    Read = 1,
+    Write = 2,
+    OutOfBand = 4,
+    Accept = 8,
+    Connect = 16,
+    Close = 32,
+    AllSocketKinds = 63,
+    TlsDone = 64,
 };
+} // namespace Notify
 
 // An IPv4 socket address: family 2, port and address in network order, 8 zero bytes.
-struct TSockAddrIn
+struct Ipv4SocketAddress
 {
     quint16 Family = 0;
     quint16 Port = 0;
@@ -44,7 +49,7 @@ struct TSockAddrIn
 };
 
 // What the start-up tells about the socket layer.
-struct TWSAData
+struct SocketLayerInfo
 {
     quint16 Version = 0;
     quint16 HighVersion = 0;
@@ -55,53 +60,53 @@ struct TWSAData
 };
 
 // The result of a host look-up: the IPv4 addresses in network order, first one first.
-struct THostEntry
+struct HostAddresses
 {
     QString Name;
     QList<quint32> Addresses;
 };
 
-constexpr quint32 InaddrNone = 0xFFFFFFFFu;
+constexpr quint32 NotAnAddress = 0xFFFFFFFFu;
 
 namespace Winsock {
 
-int Startup(quint16 version, TWSAData &data);
+int Startup(quint16 version, SocketLayerInfo &data);
 int Cleanup();
 
 // family 2, type 1 (stream); protocol 0 or 6 (TCP). InvalidSocket on failure.
-TSocket Socket(int family, int type, int protocol);
+SocketId Socket(int family, int type, int protocol);
 // Linger on with a zero time: closing resets the connection at once.
-int SetLinger(TSocket s, bool on, int seconds);
-// Asks for the notifications in events (0 switches them off), posted as message to window.
-int AsyncSelect(TSocket s, SocketWindow *window, quint32 message, long events);
+int SetLinger(SocketId s, bool on, int seconds);
+// Asks for the notifications in events (0 switches them off), posted as message to target.
+int AsyncSelect(SocketId s, MessageTarget *target, quint32 message, long events);
 // Starts a connection; fails with "would block" (10035) while it is under way.
-int Connect(TSocket s, const TSockAddrIn &address);
+int Connect(SocketId s, const Ipv4SocketAddress &address);
 // Moves up to length bytes; never raises SIGPIPE. Send gives the count taken, Recv the
 // count read (0 when the peer closed), or SocketError.
-int Send(TSocket s, const char *buffer, int length);
-int Recv(TSocket s, char *buffer, int length);
+int Send(SocketId s, const char *buffer, int length);
+int Recv(SocketId s, char *buffer, int length);
 // Closes the socket, and with it its TLS session.
-int CloseSocket(TSocket s);
+int CloseSocket(SocketId s);
 
 // Begins TLS on a connected socket, verifying the certificate for host; the end of the
 // handshake is posted as notification 64. From then on Send and Recv carry the plain text
 // of the session; until then they would block.
-int StartTls(TSocket s, const QString &host);
+int StartTls(SocketId s, const QString &host);
 // Why the handshake failed, and whether the certificate was the reason.
-QString TlsFailure(TSocket s, bool *certificate);
+QString TlsFailure(SocketId s, bool *certificate);
 
 int GetLastError();
 
-// A dotted IPv4 address in network order, or InaddrNone when the text is none.
+// A dotted IPv4 address in network order, or NotAnAddress when the text is none.
 quint32 InetAddr(const QByteArray &text);
 quint16 Htons(quint16 value);
 
 // Looks name up in the background; when done, entry is filled (first IPv4 address first)
-// and message is posted to window with the request handle as word and the error (0, or
+// and message is posted to target with the request handle as word and the error (0, or
 // 11001 and up) in the high half of the long. A name with no IPv4 address fails. Names under
 // the reserved top-level domain "invalid" fail without asking any resolver. Returns the
 // request handle.
-quintptr AsyncGetHostByName(SocketWindow *window, quint32 message, const QString &name, THostEntry *entry);
+quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QString &name, HostAddresses *entry);
 // Forgets a running look-up: its completion is never posted and its entry never written.
 int CancelAsyncRequest(quintptr handle);
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-void Sleep(unsigned milliseconds)
+void WaitForEvents(unsigned milliseconds)
 {
     // The timer bounds the wait: the event loop returns after handling whatever came
     // first, the timer's own event at the latest.
@@ -13,7 +13,7 @@ void Sleep(unsigned milliseconds)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void ProcessMessages()
+void ProcessPendingEvents()
 {
     QCoreApplication::processEvents();
 }

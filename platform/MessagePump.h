@@ -8,5 +8,5 @@
 // (a socket notification, a posted message, a timer, user input) has arrived and been
 // handled. Waiting on the event loop instead of sleeping blindly keeps the 2 ms rhythm of
 // the waits without adding 2 ms to every reply and to every 16 KB chunk of a send.
-void Sleep(unsigned milliseconds);
-void ProcessMessages();
+void WaitForEvents(unsigned milliseconds);
+void ProcessPendingEvents();

@@ -42,3 +42,6 @@ constexpr int UnknownBase = 20000;
 
 // The socket layer's number for a POSIX errno value; 0 for 0.
 int WinsockError(int errnoValue);
+
+// The text users read for an error number, or nullptr for a number without one.
+const char *WinsockErrorText(int number);

@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
 
     int packets = 0;
-    const TNotifyEvent shown = main.smtpClient->OnPacketSent;
+    const NotifyEvent shown = main.smtpClient->OnPacketSent;
     main.smtpClient->OnPacketSent = [&](QObject *sender) {
         shown(sender);
         if (++packets == 1)

@@ -46,7 +46,11 @@ TEST(HeaderEncoding, LongTextsFoldIntoEncodedWords)
         used = 1;
     }
     EXPECT_EQ(back, QStringLiteral("ガ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x'));
-    // Names: ASCII as typed, quoted when a character would end the name, else words.
+}
+
+// Names: ASCII as typed, quoted when a character would end the name, else words.
+TEST(HeaderEncoding, DisplayNames)
+{
     EXPECT_EQ(DisplayName("kelvo", 6) + DisplayName("\"Yamada, Taro\"", 4), "kelvo\"Yamada, Taro\"");
     EXPECT_EQ(DisplayName("Yamada, \"T\" Taro", 4), "\"Yamada, \\\"T\\\" Taro\"");
     EXPECT_EQ(DisplayName(QString(80, 'a'), 6), EncodeWords(QString(80, 'a'), 6));

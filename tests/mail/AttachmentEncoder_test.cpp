@@ -9,7 +9,7 @@
 
 namespace {
 
-QByteArray Encode(const QByteArray &input, UUMethods method)
+QByteArray Encode(const QByteArray &input, EncodingMethod method)
 {
     AttachmentEncoder enc;
     QBuffer in, out;
@@ -31,21 +31,22 @@ TEST(AttachmentEncoder, LinesPaddingAndAlphabets)
     const struct
     {
         QByteArray input;
-        UUMethods method;
+        EncodingMethod method;
         QByteArray output;
     } rows[] = {
-        {"Man", uuMime, "TWFu\r\n"},
-        {a45 + "a", uuMime, line + "YQ==\r\n"},
-        {"", uuCode, "`\r\n"},
-        {"Ca", uuCode, "\"0V$\r\n`\r\n"},                // no padding
-        {QByteArray(3, '\0'), uuCode, "#````\r\n`\r\n"}, // zero is the grave accent, never a blank
-        {a45, uuCode, "M" + QByteArray("86%A").repeated(15) + "\r\n`\r\n"},
+        {"Man", EncodingMethod::Base64, "TWFu\r\n"},
+        {a45 + "a", EncodingMethod::Base64, line + "YQ==\r\n"},
+        {"", EncodingMethod::Uuencode, "`\r\n"},
+        {"Ca", EncodingMethod::Uuencode, "\"0V$\r\n`\r\n"},                // no padding
+        {QByteArray(3, '\0'), EncodingMethod::Uuencode, "#````\r\n`\r\n"}, // zero is the grave accent, never a blank
+        {a45, EncodingMethod::Uuencode, "M" + QByteArray("86%A").repeated(15) + "\r\n`\r\n"},
     };
     for (const auto &row : rows)
-        EXPECT_EQ(Encode(row.input, row.method), row.output) << row.input.size() << " bytes, method " << row.method;
+        EXPECT_EQ(Encode(row.input, row.method), row.output)
+            << row.input.size() << " bytes, method " << int(row.method);
     // Whatever the size, base64 lines join to what Qt's encoder makes of the same bytes.
     for (QByteArray bytes; bytes.size() < 200; bytes += char(bytes.size() * 7919 >> 3))
-        EXPECT_EQ(Encode(bytes, uuMime).replace("\r\n", ""), bytes.toBase64()) << bytes.size();
+        EXPECT_EQ(Encode(bytes, EncodingMethod::Base64).replace("\r\n", ""), bytes.toBase64()) << bytes.size();
 }
 
 TEST(AttachmentEncoder, EndEventOnEveryPathAndItsFailureReachesTheCaller)

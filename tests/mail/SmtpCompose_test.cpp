@@ -53,11 +53,11 @@ TEST(SmtpCompose, TheWholeMultipartText)
     MailMessage &m = smtp.Mail;
     m.FromName = "Taro";
     m.FromAddress = "taro@example.com";
-    m.ToAddress = {"a@example.jp", "Hanako <b@example.jp>"};
-    m.ToCarbonCopy = {"cc:c@example.jp"};
-    m.ToBlindCarbonCopy = {"hidden@example.jp"};
+    m.To = {"a@example.jp", "Hanako <b@example.jp>"};
+    m.Cc = {"cc:c@example.jp"};
+    m.Bcc = {"hidden@example.jp"};
     m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
-    m.LocalProgram = "kelvo 0.32";
+    m.Mailer = "kelvo 0.32";
     m.ReplyTo = "r@example.com";
     m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
     m.Body = {"hello", ".", "..", " .", "", "end"};
@@ -98,7 +98,7 @@ TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
     // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
     TestFolder folder;
     folder.Write("fourteen", QByteArray(14, 'z'));
-    smtp.EncodeType = uuCode;
+    smtp.AttachmentEncoding = EncodingMethod::Uuencode;
     smtp.Mail.Attachments = {folder.File("fourteen")};
     smtp.ComposeMessage();
     EXPECT_TRUE(smtp.MessageBody().contains("\r\n\r\n..>GIZ>GIZ>GIZ>GIZ>GH\r\n`\r\n--"));

@@ -1,5 +1,5 @@
 #include "net/SocketClient.h"
-#include "platform/SocketWindow.h"
+#include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 #include "support/Failure.h"
 #include "support/ScriptedSmtpServer.h"
@@ -35,16 +35,16 @@ public:
     RecordingClient()
     {
         Host = QStringLiteral("127.0.0.1");
-        OnConnect = [this](QObject *) { Log << "OnConnect"; };
+        OnSocketConnected = [this](QObject *) { Log << "connected"; };
         TimeOut = 5000;
-        WindowHandle->Handler = [this, pass = WindowHandle->Handler](quint32 message, quintptr word, qintptr value) {
-            if (message != MsgSocketEvent || word != SocketHandle || !Before || !Before(value & 0xFFFF, value))
+        Target->Handler = [this, pass = Target->Handler](quint32 message, quintptr word, qintptr value) {
+            if (message != SocketNotification || word != SocketHandle || !Before || !Before(value & 0xFFFF, value))
                 pass(message, word, value);
         };
     }
     // Sees each notification of the socket first; one it takes goes no further but by Deliver.
     std::function<bool(long kind, qintptr value)> Before;
-    void Deliver(qintptr value) { HandleSocketMessage(MsgSocketEvent, SocketHandle, value); }
+    void Deliver(qintptr value) { HandleSocketMessage(SocketNotification, SocketHandle, value); }
     ~RecordingClient() override { Destroy(); }
     void ConnectTo(quint16 port)
     {
@@ -64,7 +64,7 @@ TEST(SocketClient, HostsAndAddresses)
 {
     const std::pair<QString, QStringList> rows[] = {
         // 127.0.0.1 with 140 leading zeros in its octal first part: cut short it would be 0.
-        {QString(140, '0') + "177.0.0.1", {"OnConnect"}},
+        {QString(140, '0') + "177.0.0.1", {"connected"}},
         // No address: a name under the reserved TLD, an IPv6 answer.
         {"nohost.invalid", {}},
         {"::1", {}},
@@ -84,7 +84,12 @@ TEST(SocketClient, HostsAndAddresses)
     client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
     EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
     EXPECT_EQ(calls, 1);
-    // Destroy reaches the override of Abort, which a base destructor could not.
+}
+
+// Destroy reaches the override of Abort, which a base destructor could not.
+TEST(SocketClient, DestroyRunsTheOverrideOfAbort)
+{
+    RecordingClient client;
     client.Destroy();
     EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
@@ -116,9 +121,9 @@ TEST(SocketClient, SendToResetPeerRaisesNoSignal)
     // Straight at the platform: after the peer's reset, sends fail (the second one with the
     // error that would raise SIGPIPE) and the process lives on.
     S server({S::Abort()});
-    SocketWindow window;
-    const TSocket s = Winsock::Socket(2, 1, 6);
-    Winsock::AsyncSelect(s, &window, 1125, FdAll);
+    MessageTarget target;
+    const SocketId s = Winsock::Socket(2, 1, 6);
+    Winsock::AsyncSelect(s, &target, SocketClient::SocketNotification, Notify::AllSocketKinds);
     Winsock::Connect(s, {2, Winsock::Htons(server.Port()), Winsock::InetAddr("127.0.0.1")}); // IPv4
     server.Finish();
     ASSERT_TRUE(WaitFor([&] { return Winsock::Send(s, "x", 1) == SocketError; }));
@@ -156,11 +161,11 @@ TEST(SocketClient, TlsNotifications)
     RecordingClient client;
     client.Before = [&](long kind, qintptr value) {
         char byte;
-        if (kind == FdTls)
-            client.Deliver(value), client.Deliver(FdWrite);
-        else if (kind == FdRead && Winsock::Recv(client.SocketHandle, &byte, 1) == 1)
+        if (kind == Notify::TlsDone)
+            client.Deliver(value), client.Deliver(Notify::Write);
+        else if (kind == Notify::Read && Winsock::Recv(client.SocketHandle, &byte, 1) == 1)
             client.ReceiveBuffer += byte;
-        return kind == FdTls || kind == FdRead;
+        return kind == Notify::TlsDone || kind == Notify::Read;
     };
     client.ConnectTo(server.Port());
     EXPECT_TRUE(FailureOf<ESockError>([&] { client.StartTls("127.0.0.1"); }).contains("暗号化した接続"));
