@@ -150,7 +150,7 @@ IniFile::IniFile(const QString &path) : path(path)
 {}
 
 QString IniFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
-                          const QString &defaultValue)
+                              const QString &defaultValue)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
@@ -163,7 +163,7 @@ QString IniFile::ReadFrom(const QByteArray &content, const QString &section, con
 }
 
 QByteArray IniFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
-                              const QString &value)
+                                  const QString &value)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
