@@ -11,7 +11,6 @@
 #include "support/TestFolder.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,10 +19,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
-#include <QStyleOption>
+#include <QStyle>
 #include <QTest>
-#include <QToolButton>
-#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -124,7 +121,7 @@ TEST(InterfaceLanguage, EveryTextHasItsEnglish)
     const QRegularExpression entry("<name>(.*?)</name>|<source>(.*?)</source>\\s*<translation( type=\"\\w+\")?>(.*?)<",
                                    QRegularExpression::DotMatchesEverythingOption);
     QString context;
-    QStringList untranslated, unused, wrong;
+    QStringList problems;
     int texts = 0;
     for (const QRegularExpressionMatch &m : entry.globalMatch(QString::fromUtf8(folder.Read("kelvo_en.ts")))) {
         if (!m.captured(1).isEmpty()) {
@@ -134,17 +131,14 @@ TEST(InterfaceLanguage, EveryTextHasItsEnglish)
         const QString source = context + ": " + m.captured(2), type = m.captured(3), english = m.captured(4);
         ++texts;
         if (type.contains("vanished") || type.contains("obsolete"))
-            unused.append(source);
+            problems.append("no longer used: " + source);
         else if (!type.isEmpty() || english.isEmpty())
-            untranslated.append(source);
+            problems.append("no English: " + source);
         else if (english.contains(Japanese) || Placeholders(english) != Placeholders(source))
-            wrong.append(source + " -> " + english);
+            problems.append("wrong English: " + source + " -> " + english);
     }
     EXPECT_GT(texts, 100);
-    EXPECT_TRUE(untranslated.isEmpty()) << "no English in translations/kelvo_en.ts for:\n"
-                                        << untranslated.join('\n').toStdString();
-    EXPECT_TRUE(unused.isEmpty()) << "no longer used:\n" << unused.join('\n').toStdString();
-    EXPECT_TRUE(wrong.isEmpty()) << wrong.join('\n').toStdString();
+    EXPECT_EQ(problems.join('\n').toStdString(), "") << "in translations/kelvo_en.ts";
 }
 
 // A text the user reads, and for a text that must fit, how much room it takes and has.
@@ -157,16 +151,12 @@ struct ShownText
 void AddButtonTexts(QAbstractButton *button, QList<ShownText> &texts)
 {
     const QString text = QString(button->text()).remove('&'); // a mnemonic's mark
-    QStyleOptionButton option;
-    option.initFrom(button);
-    option.text = text;
-    const QStyle::SubElement contents = qobject_cast<QCheckBox *>(button)      ? QStyle::SE_CheckBoxContents
-                                        : qobject_cast<QRadioButton *>(button) ? QStyle::SE_RadioButtonContents
-                                                                               : QStyle::SE_PushButtonContents;
-    // A tool button draws its text inside its frame.
-    const int room = qobject_cast<QToolButton *>(button)
-                         ? button->width() - 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth)
-                         : button->style()->subElementRect(contents, &option, button).width();
+    const QStyle *style = button->style();
+    // A check box's text stands beside its box; a button's inside its frame.
+    const int room = qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button)
+                         ? button->width() - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+                               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
+                         : button->width() - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
     texts.append({button->objectName(), text, button->fontMetrics().horizontalAdvance(text), room});
 }
 
@@ -206,12 +196,6 @@ QList<ShownText> ShownTexts(QWidget *window)
             const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
             texts.append({edit->objectName(), edit->placeholderText(),
                           metrics.horizontalAdvance(edit->placeholderText()), edit->width() - 2 * frame - 4});
-        } else if (auto *combo = qobject_cast<QComboBox *>(w); combo && !combo->isEditable()) {
-            for (int i = 0; i < combo->count(); ++i)
-                texts.append({combo->objectName(), combo->itemText(i)});
-        } else if (auto *list = qobject_cast<QTreeWidget *>(w)) {
-            for (int i = 0; i < list->columnCount(); ++i)
-                texts.append({list->objectName(), list->headerItem()->text(i)});
         } else if (auto *bar = qobject_cast<QMenuBar *>(w)) {
             for (QAction *menu : bar->actions()) {
                 texts.append({bar->objectName(), menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});
