@@ -19,6 +19,8 @@
 namespace {
 
 constexpr char Magic[] = "KLVO";
+constexpr int HeaderBytes = 8;      // the magic and the length
+constexpr int MaxPathBytes = 16384; // four times the longest path Linux opens
 constexpr QByteArrayView Answer = "OK";
 constexpr int ConnectWaitMs = 2000;
 constexpr int AnswerWaitMs = 10000; // the running kelvo may be busy fitting a large picture
@@ -43,8 +45,6 @@ QString StablePath(const QString &path)
     return info.canonicalFilePath() + rest;
 }
 
-} // namespace
-
 QByteArray HandoverMessage(const QString &picture)
 {
     const QByteArray path = QFile::encodeName(picture);
@@ -52,6 +52,8 @@ QByteArray HandoverMessage(const QString &picture)
     qToBigEndian<quint32>(quint32(path.size()), length);
     return QByteArray(Magic) + QByteArray(length, sizeof length) + path;
 }
+
+} // namespace
 
 QStringList InstanceSocketPaths(const QStringList &files)
 {
@@ -62,7 +64,7 @@ QStringList InstanceSocketPaths(const QStringList &files)
     for (const QString &file : files) {
         const QByteArray hash =
             QCryptographicHash::hash(StablePath(file).toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-        sockets.append(QStringLiteral("%1/kelvo-%2-%3").arg(folder).arg(getuid()).arg(QLatin1String(hash)));
+        sockets.append(QStringLiteral("%1/kelvo-%2-%3").arg(folder, QString::number(getuid()), QLatin1String(hash)));
     }
     return sockets;
 }
@@ -72,7 +74,7 @@ std::unique_ptr<QLockFile> LockStart()
     const QString folder = RuntimeFolder();
     if (folder.isEmpty())
         return nullptr;
-    auto lock = std::make_unique<QLockFile>(QStringLiteral("%1/kelvo-%2.lock").arg(folder).arg(getuid()));
+    auto lock = std::make_unique<QLockFile>(QStringLiteral("%1/kelvo-%2.lock").arg(folder, QString::number(getuid())));
     return lock->tryLock(10000) ? std::move(lock) : nullptr;
 }
 
@@ -133,7 +135,7 @@ void InstanceServer::Accept(QLocalServer *server)
         }
         ++openConnections;
         connect(connection, &QObject::destroyed, this, [this] { --openConnections; });
-        connection->setReadBufferSize(HandoverHeaderBytes + HandoverMaxPathBytes);
+        connection->setReadBufferSize(HeaderBytes + MaxPathBytes);
         connect(connection, &QLocalSocket::readyRead, this, [this, connection] { ReadMessage(connection); });
         QTimer::singleShot(MessageWaitMs, connection, [connection] {
             connection->abort();
@@ -145,18 +147,18 @@ void InstanceServer::Accept(QLocalServer *server)
 
 void InstanceServer::ReadMessage(QLocalSocket *connection)
 {
-    if (connection->state() != QLocalSocket::ConnectedState || connection->bytesAvailable() < HandoverHeaderBytes)
+    if (connection->state() != QLocalSocket::ConnectedState || connection->bytesAvailable() < HeaderBytes)
         return;
-    const QByteArray header = connection->peek(HandoverHeaderBytes);
+    const QByteArray header = connection->peek(HeaderBytes);
     const quint32 length = qFromBigEndian<quint32>(header.constData() + 4);
-    if (!header.startsWith(Magic) || length > quint32(HandoverMaxPathBytes)) {
+    if (!header.startsWith(Magic) || length > quint32(MaxPathBytes)) {
         connection->abort();
         connection->deleteLater();
         return;
     }
-    if (connection->bytesAvailable() < HandoverHeaderBytes + qint64(length))
+    if (connection->bytesAvailable() < HeaderBytes + qint64(length))
         return;
-    connection->skip(HandoverHeaderBytes);
+    connection->skip(HeaderBytes);
     const QString picture = QFile::decodeName(connection->read(length));
     connection->write(Answer.data(), Answer.size());
     connection->disconnectFromServer();

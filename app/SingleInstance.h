@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -21,11 +20,6 @@ class QLockFile;
 // The message: "KLVO", the length of the path in 4 bytes (big-endian), then the path as the
 // file system spells it. The kelvo that takes it answers "OK" and closes; anything else is
 // dropped, unanswered.
-
-inline constexpr int HandoverHeaderBytes = 8;
-inline constexpr int HandoverMaxPathBytes = 16384; // four times the longest path Linux opens
-
-QByteArray HandoverMessage(const QString &picture);
 
 // The sockets of a kelvo that writes `files`; none when the user has no runtime folder.
 QStringList InstanceSocketPaths(const QStringList &files);
