@@ -33,11 +33,6 @@ void UseFileLayout(FileLayout chosen)
     layout = chosen;
 }
 
-FileLayout CurrentFileLayout()
-{
-    return layout;
-}
-
 QString SettingsFilePath()
 {
     if (layout == FileLayout::Portable)

@@ -26,7 +26,6 @@ FileLayout LayoutFoundBesideProgram();
 // The layout the paths below follow. Program start sets it once; until then (and in tools
 // that build on the libraries) it is Portable.
 void UseFileLayout(FileLayout layout);
-FileLayout CurrentFileLayout();
 
 QString SettingsFilePath();
 // Portable: the bare name, looked up in the working folder when it is used.
