@@ -37,8 +37,6 @@ public:
     QList<AddressEntry> Entries;
 };
 
-inline const QString AddressFileName = QStringLiteral("address.dat");
-
 // Texts of the read errors.
 inline const QString InvalidStreamFormatText = QStringLiteral("不正なストリーム フォーマット");
 inline const QString StreamReadErrorText = QStringLiteral("ストリームの読み込みエラー");
