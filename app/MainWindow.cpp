@@ -11,6 +11,7 @@
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -170,7 +171,10 @@ void MainWindow::showEvent(QShowEvent *event)
     shownOnce = true;
     // Runs once the window is on screen, from the event loop, so that a dialog it
     // opens is modal over a visible main window.
-    QTimer::singleShot(0, this, [this] { RunCommand([this] { StartUp(); }); });
+    QTimer::singleShot(0, this, [this] {
+        RunCommand([this] { StartUp(); });
+        OpenPictureAfterStartUp();
+    });
 }
 
 void MainWindow::StartUp()
@@ -198,6 +202,35 @@ void MainWindow::CountLaunch()
     WriteNumber(Setting::LaunchCount, 1);
     if (PlainBox(tr("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
         OpenHomePage();
+}
+
+void MainWindow::OpenPictureAfterStartUp()
+{
+    startedUp = true;
+    // A first run the user refused ends kelvo: no picture then.
+    if (!pictureAfterStartUp.isEmpty() && SettingsFileExists())
+        OpenPicture(std::exchange(pictureAfterStartUp, QString()));
+}
+
+void MainWindow::OpenPicture(const QString &path)
+{
+    if (!startedUp) {
+        pictureAfterStartUp = path;
+        return;
+    }
+    RunCommand([this, path] { DropFiles({path}); });
+}
+
+void MainWindow::BringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    // A dialog open over the window is what the user has to answer first.
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 void MainWindow::SetDestinationText(const QString &text)

@@ -59,6 +59,14 @@ public:
     // case) is loaded, upright and fitted to DotSize.
     void DropFiles(const QStringList &paths);
 
+    // A picture given on the command line or handed over by a later start, opened as a drop.
+    // One that comes before the start-up step has loaded the settings waits for it, so that
+    // it is fitted to the dot size they give.
+    void OpenPicture(const QString &path);
+
+    // Shows the window (or the dialog open over it) in front of the others.
+    void BringToFront();
+
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;
 
@@ -102,6 +110,7 @@ private:
     void SetUpAskers();
     void ConnectCommands();
     void CountLaunch();
+    void OpenPictureAfterStartUp();
 
     void SetPicture(const QImage &picture);
     void ClearPicture();
@@ -131,6 +140,8 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     bool shownOnce = false;
+    bool startedUp = false;
+    QString pictureAfterStartUp;
     bool sending = false;
     bool closeRequested = false;
     // What the open connection was made with: a connection left open by a failed send is
@@ -147,7 +158,3 @@ private:
     Connection connectedWith;
     QImage Picture;
 };
-
-// Program start: the main window, then the settings dialog, then the address book;
-// runs the event loop until the main window closes.
-int RunKelvo();

@@ -11,7 +11,7 @@
 #include "platform/Exception.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
-#include "platform/ProgramFolder.h"
+#include "settings/FileLocations.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -284,12 +284,14 @@ void MainWindow::ComposeMessage(const QByteArray &toEntry)
 
 QString MainWindow::WriteAttachment()
 {
-    // Beside the program, at the best quality within the limit; written even without a
-    // picture. The name names a file there and nowhere else.
+    // In the attachment folder (beside the program, or kelvo's cache folder), at the best
+    // quality within the limit; written even without a picture. The name names a file
+    // there and nowhere else.
     const QString name = ui->pictureNameEdit->text();
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
         throw Exception(tr("画像名「%1」はファイル名に使えません。").arg(name));
-    const QString attachment = ProgramFolder() + name + QStringLiteral(".jpg");
+    const QString attachment = AttachmentFolder() + name + QStringLiteral(".jpg");
+    MakeFolderFor(attachment);
     WhileBusy([&] { return EncodeUnderLimit(Picture, attachment, Settings.SizeLimit); });
     return attachment;
 }

@@ -67,11 +67,11 @@ AddressBookDialog::~AddressBookDialog() = default;
 
 void AddressBookDialog::ReadBook()
 {
-    // The book is looked up in the working folder, not beside the program.
-    if (!QFileInfo(AddressFileName).isFile())
+    const QString path = AddressBookPath();
+    if (!QFileInfo(path).isFile())
         return;
     try {
-        ShowEntries(ReadAddressFile(AddressFileName));
+        ShowEntries(ReadAddressFile(path));
     } catch (const EAddressReadError &e) {
         ShowEntries(e.Entries);
         throw;
@@ -158,6 +158,8 @@ void AddressBookDialog::PasteSelected()
 void AddressBookDialog::SaveAndClose()
 {
     // A failed write throws before the dialog closes, so the user can try again.
-    WriteAddressFile(AddressFileName, Entries());
+    const QString path = AddressBookPath();
+    MakeFolderFor(path);
+    WriteAddressFile(path, Entries());
     accept();
 }

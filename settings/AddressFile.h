@@ -37,8 +37,6 @@ public:
     QList<AddressEntry> Entries;
 };
 
-inline const QString AddressFileName = QStringLiteral("address.dat");
-
 // Texts of the read errors.
 QString InvalidStreamFormatText();
 QString StreamReadErrorText();

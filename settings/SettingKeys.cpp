@@ -2,7 +2,6 @@
 
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -30,11 +29,6 @@ static_assert(std::size(Keys) == static_cast<size_t>(Setting::LaunchCount) + 1);
 const SettingKey &KeyOf(Setting setting)
 {
     return Keys[static_cast<int>(setting)];
-}
-
-QString SettingsFilePath()
-{
-    return ProgramFolder() + SettingsFileName;
 }
 
 bool SettingsFileExists()
@@ -94,6 +88,7 @@ bool ReadFlag(Setting setting)
 void WriteSetting(Setting setting, const QString &value)
 {
     const SettingKey &key = KeyOf(setting);
+    MakeFolderFor(SettingsFilePath());
     IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
 }
 

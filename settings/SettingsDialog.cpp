@@ -12,9 +12,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QShowEvent>
@@ -24,8 +22,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString ModelListFileName = QStringLiteral("keitai.txt");
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
 // would also cut a longer value put in from the settings file (a hand-edited
@@ -174,10 +170,10 @@ void SettingsDialog::ConnectBoxes()
 
 void SettingsDialog::FillModelList()
 {
-    // The list keeps its one built-in line unless keitai.txt is in the working folder; the
-    // built-in line is then sorted in with the file's.
-    const QString path = QDir::current().filePath(ModelListFileName);
-    if (!QFileInfo(path).isFile())
+    // The list keeps its one built-in line unless there is a keitai.txt; the built-in line is
+    // then sorted in with the file's.
+    const QString path = ModelListPath();
+    if (path.isEmpty())
         return;
     QStringList lines = ReadModelList(path);
     lines.prepend(ui->modelCombo->itemText(0));

@@ -86,6 +86,37 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>kelvo は画像を一枚ずつ、携帯電話の画面に合わせてメールで送ります。</source>
+        <translation>kelvo mails one picture at a time to a mobile phone, fitted to its screen.</translation>
+    </message>
+    <message>
+        <source>この説明を表示して終わります。</source>
+        <translation>Shows this help and ends.</translation>
+    </message>
+    <message>
+        <source>バージョンを表示して終わります。</source>
+        <translation>Shows the version and ends.</translation>
+    </message>
+    <message>
+        <source>開く画像（JPEG、PNG、WebP、HEIC、BMP）。同じ設定ファイルの kelvo が動いていれば、その kelvo で開きます。</source>
+        <translation>The picture to open (JPEG, PNG, WebP, HEIC, BMP). When a kelvo with the same settings file is running, that kelvo opens it.</translation>
+    </message>
+    <message>
+        <source>画像は一つだけ指定できます。</source>
+        <translation>Only one picture can be given.</translation>
+    </message>
+    <message>
+        <source>kelvo: 動いている kelvo が応答しません。</source>
+        <translation>kelvo: The running kelvo does not answer.</translation>
+    </message>
+    <message>
+        <source>kelvo: %1 で待ち受けできません（%2）。別の kelvo が同じファイルに書き込むおそれがあります。</source>
+        <translation>kelvo: Cannot listen on %1 (%2). Another kelvo might write to the same files.</translation>
+    </message>
+</context>
+<context>
     <name>Connection</name>
     <message>
         <source>%1 の証明書を確認できません（%2）。</source>
@@ -94,6 +125,13 @@
     <message>
         <source>%1 と暗号化した接続を確立できません（%2）。</source>
         <translation>Cannot set up an encrypted connection with %1 (%2).</translation>
+    </message>
+</context>
+<context>
+    <name>FileLocations</name>
+    <message>
+        <source>フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。</source>
+        <translation>Cannot create folder %1. A file of the same name is in the way, or writing there is not allowed.</translation>
     </message>
 </context>
 <context>
