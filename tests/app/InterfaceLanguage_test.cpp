@@ -28,30 +28,24 @@ namespace {
 
 const QRegularExpression Japanese(QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]"));
 
-// What a child started by ChosenFromTheDesktop shows: the menu titles, then the boxes of
-// an unsupported drop and of a picture that is not there.
-QString ShownAtStart()
-{
-    UseLanguage(DesktopLanguage()); // as the program starts
-    TestFolder folder;
-    MessageRecorder boxes;
-    MainWindow window;
-    QStringList shown;
-    for (QAction *menu : window.findChild<QMenuBar *>()->actions())
-        shown.append(menu->text());
-    window.DropFiles({folder.File("x.gif")});
-    RunCommand([&] { window.DropFiles({folder.File("x.jpg")}); });
-    for (const RecordedMessage &box : boxes.Messages)
-        shown.append(box.Caption + ": " + QString(box.Text).replace(folder.Path(), "~"));
-    return shown.join('|');
-}
-
 TEST(InterfaceLanguage, ChosenFromTheDesktop)
 {
-    // In the child: what it shows goes to the file the parent named.
+    // The child, started as the program starts, writes the menu titles and the boxes of an
+    // unsupported drop and of a picture that is not there to the file the parent named.
     if (const QString shownFile = qEnvironmentVariable("KELVO_SHOWN_FILE"); !shownFile.isEmpty()) {
+        UseLanguage(DesktopLanguage());
+        TestFolder folder;
+        MessageRecorder boxes;
+        MainWindow window;
+        QStringList shown;
+        for (QAction *menu : window.findChild<QMenuBar *>()->actions())
+            shown.append(menu->text());
+        window.DropFiles({folder.File("x.gif")});
+        RunCommand([&] { window.DropFiles({folder.File("x.jpg")}); });
+        for (const RecordedMessage &box : boxes.Messages)
+            shown.append(box.Caption + ": " + QString(box.Text).replace(folder.Path(), "~"));
         QFile file(shownFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(ShownAtStart().toUtf8()) > 0);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(shown.join('|').toUtf8()) > 0);
         return;
     }
     TestFolder folder;
@@ -94,13 +88,12 @@ TEST(InterfaceLanguage, AnEnglishThatDoesNotLoadLeavesJapanese)
                     MessageCaption(MsgKind::Warning) == QStringLiteral("警告"));
 }
 
-// The %1, %2 ... a text holds.
-QString Placeholders(const QString &text)
+// The %1, %2 ... a text holds, whatever their order.
+QString Placeholders(QString text)
 {
-    QString found;
-    for (char n = '1'; n <= '9'; ++n)
-        found += text.contains(QString('%') + n) ? n : ' ';
-    return found;
+    text.remove(QRegularExpression("[^%\\d]|%(?!\\d)|(?<!%)\\d"));
+    std::sort(text.begin(), text.end());
+    return text;
 }
 
 // The translation file as lupdate leaves it after reading the sources: a text that was
@@ -141,147 +134,112 @@ TEST(InterfaceLanguage, EveryTextHasItsEnglish)
     EXPECT_EQ(problems.join('\n').toStdString(), "") << "in translations/kelvo_en.ts";
 }
 
-// A text the user reads, and for a text that must fit, how much room it takes and has.
+// A text the user reads: where, what, and for one that must fit, the room it takes and has.
 struct ShownText
 {
     QString Where, Text;
     int Needed = 0, Room = 0;
 };
 
-void AddButtonTexts(QAbstractButton *button, QList<ShownText> &texts)
-{
-    const QString text = QString(button->text()).remove('&'); // a mnemonic's mark
-    const QStyle *style = button->style();
-    // A check box's text stands beside its box; a button's inside its frame.
-    const int room = qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button)
-                         ? button->width() - style->pixelMetric(QStyle::PM_IndicatorWidth) -
-                               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing)
-                         : button->width() - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
-    texts.append({button->objectName(), text, button->fontMetrics().horizontalAdvance(text), room});
-}
-
-void AddLabelTexts(QLabel *label, QList<ShownText> &texts)
+void AddLabel(QLabel *label, QList<ShownText> &texts)
 {
     const QRect room = label->contentsRect();
-    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-    const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
-    const QString where = label->objectName();
-    texts.append({where, label->text(), needed.width(), room.width()});
-    texts.append({where + " (height)", label->text(), needed.height(), room.height()});
-    // A label that grows with its text stays within what holds it.
-    texts.append(
-        {where + " (in its box)", label->text(), label->geometry().right(), label->parentWidget()->rect().right()});
+    const QRect needed = label->fontMetrics().boundingRect(
+        room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+    // Also when it grows with its text: within what holds it.
+    for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
+                                     {needed.height(), room.height()},
+                                     {label->geometry().right(), label->parentWidget()->rect().right()}})
+        texts.append({label->objectName(), label->text(), needs, has});
 }
 
-// Every text of `window` and the widgets on it that the user reads. Not among them: what
-// the user typed or the files hold (the boxes' texts, the model list, the address list).
+// The texts on `window` the user reads, with the room of each kind of widget. Not among
+// them: what the user typed or the files hold (the boxes' texts, the model list).
 QList<ShownText> ShownTexts(QWidget *window)
 {
     QList<ShownText> texts{{window->objectName(), window->windowTitle()}};
     for (QWidget *w : window->findChildren<QWidget *>()) {
         if (!w->isVisibleTo(window))
             continue;
-        const QFontMetrics metrics = w->fontMetrics();
-        texts.append({w->objectName() + " (tool tip)", w->toolTip()});
-        if (auto *label = qobject_cast<QLabel *>(w)) {
-            AddLabelTexts(label, texts);
-        } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
-            AddButtonTexts(button, texts);
-        } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
-            // The title starts a few dots in, past the frame's corner.
-            const int inset = 8;
-            texts.append({group->objectName(), group->title(), metrics.horizontalAdvance(group->title() + ' '),
-                          group->width() - 2 * inset});
-        } else if (auto *edit = qobject_cast<QLineEdit *>(w); edit && !edit->placeholderText().isEmpty()) {
-            const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
-            texts.append({edit->objectName(), edit->placeholderText(),
-                          metrics.horizontalAdvance(edit->placeholderText()), edit->width() - 2 * frame - 4});
-        } else if (auto *bar = qobject_cast<QMenuBar *>(w)) {
+        const auto add = [&](QString text, int room, int extra = 0) {
+            text.remove('&'); // a mnemonic's mark
+            texts.append({w->objectName(), text, w->fontMetrics().horizontalAdvance(text) + extra, room});
+        };
+        const auto metric = [w](QStyle::PixelMetric m) { return w->style()->pixelMetric(m); };
+        texts.append({w->objectName(), w->toolTip()});
+        if (auto *label = qobject_cast<QLabel *>(w))
+            AddLabel(label, texts);
+        else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) // beside its box
+            add(static_cast<QAbstractButton *>(w)->text(),
+                w->width() - metric(QStyle::PM_IndicatorWidth) - metric(QStyle::PM_CheckBoxLabelSpacing));
+        else if (auto *button = qobject_cast<QAbstractButton *>(w)) // inside its frame
+            add(button->text(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth));
+        else if (auto *group = qobject_cast<QGroupBox *>(w)) // past the frame's corner
+            add(group->title() + ' ', w->width() - 16);
+        else if (auto *edit = qobject_cast<QLineEdit *>(w)) // inside its frame and margins
+            add(edit->placeholderText(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth) - 4);
+        else if (auto *bar = qobject_cast<QMenuBar *>(w))
             for (QAction *menu : bar->actions()) {
-                texts.append({bar->objectName(), menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});
+                texts.append({"menu", menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});
                 for (QAction *item : menu->menu()->actions())
-                    texts.append({menu->menu()->objectName(), item->text()});
+                    texts.append({"menu", item->text()});
             }
-        }
     }
-    texts.removeIf([](const ShownText &t) { return t.Text.isEmpty(); });
+    texts.removeIf([](const ShownText &t) { return t.Text.trimmed().isEmpty(); });
     return texts;
 }
 
-// Every window of kelvo, shown, with the boxes recorded and no files of the user's.
-struct AllWindows
+// Every window of kelvo and the settings' four pages, with the status bar's texts while a
+// mail goes out and the boxes of two commands.
+QList<ShownText> EveryWindowsTexts()
 {
-    AllWindows()
-    {
-        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
-            window->show();
-        QTest::qWait(20);
-    }
-    // The main window and each page of the settings: the texts they show.
-    QList<ShownText> Texts()
-    {
-        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
-        auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
-        for (int page = 0; page < pages->count(); ++page) {
-            pages->setCurrentIndex(page);
-            texts += ShownTexts(&settingsDialog);
-        }
-        return texts;
-    }
     TestFolder folder;
     MessageRecorder boxes;
     MainSettings settings;
     MainWindow main;
-    SettingsDialog settingsDialog{settings, {}};
-    AddressBookDialog addressBook{{}};
-    PasswordDialog password{QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp")};
-};
-
-// The status bar's texts while a send goes, each as the panel shows it.
-QList<ShownText> StatusTexts(MainWindow &main)
-{
-    QList<ShownText> texts;
-    QObject::connect(&main, &MainWindow::StatusChanged, [&](const QString &) {
-        auto *panel = main.findChild<QLabel *>("statusText");
-        texts += ShownText{"status", panel->text(), panel->fontMetrics().horizontalAdvance(panel->text()),
-                           panel->contentsRect().width()};
-    });
+    SettingsDialog settingsDialog(settings, {});
+    AddressBookDialog addressBook({});
+    PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
+    for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+        window->show();
+    QTest::qWait(20);
+    QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+    auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        texts += ShownTexts(&settingsDialog);
+    }
     SmtpClient &client = *main.smtpClient;
     client.TotalBytes = client.SentBytes = 99999999;
     for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
-                              client.OnPacketSent, client.OnSuccess, client.OnDisconnect})
+                              client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
         event(&client);
+        AddLabel(main.findChild<QLabel *>("statusText"), texts);
+    }
+    for (const char *command : {"greyAction", "savePictureAction"})
+        main.findChild<QAction *>(command)->trigger();
+    for (const RecordedMessage &box : boxes.Messages)
+        texts += {{"box", box.Caption}, {"box", box.Text}};
+    EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
+    EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
+    EXPECT_EQ(addressBook.size(), QSize(400, 393));
     return texts;
 }
 
+// Each text whole in its widget, in both languages, the windows at their sizes; no
+// Japanese left in the English windows.
 TEST(InterfaceLanguage, TextsFitTheirWidgets)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
     for (const InterfaceLanguage language : {InterfaceLanguage::Japanese, InterfaceLanguage::English}) {
         SCOPED_TRACE(language == InterfaceLanguage::English ? "English" : "Japanese");
         ASSERT_EQ(UseLanguage(language), language);
-        AllWindows windows;
-        for (const ShownText &t : windows.Texts() + StatusTexts(windows.main))
+        for (const ShownText &t : EveryWindowsTexts()) {
             EXPECT_LE(t.Needed, t.Room) << t.Where.toStdString() << ": " << t.Text.toStdString();
-        EXPECT_EQ(windows.main.size(), QSize(421, 324 + windows.main.menuBar()->height()));
-        EXPECT_EQ(windows.settingsDialog.size(), QSize(380, 301));
-        EXPECT_EQ(windows.addressBook.size(), QSize(400, 393));
+            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese))
+                << t.Where.toStdString() << ": " << t.Text.toStdString();
+        }
     }
-    UseLanguage(InterfaceLanguage::Japanese);
-}
-
-TEST(InterfaceLanguage, EnglishWindowsShowNoJapanese)
-{
-    ASSERT_EQ(UseLanguage(InterfaceLanguage::English), InterfaceLanguage::English);
-    AllWindows windows;
-    QStringList shown;
-    for (const ShownText &t : windows.Texts() + StatusTexts(windows.main))
-        shown.append(t.Where + ": " + t.Text);
-    for (const char *command : {"greyAction", "savePictureAction"})
-        windows.main.findChild<QAction *>(command)->trigger();
-    for (const RecordedMessage &box : windows.boxes.Messages)
-        shown.append(box.Caption + ": " + box.Text);
-    EXPECT_EQ(shown.filter(Japanese).join('\n').toStdString(), "");
     UseLanguage(InterfaceLanguage::Japanese);
 }
 

@@ -87,7 +87,6 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
         {"", {"-h"}, 0, "[options] [PICTURE]"},
         {"", {"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
         {"", {"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
-        {"ja", {"-h"}, 0, "この説明を表示して終わります。"},
         {"en", {"-h"}, 0, "Shows this help and ends."},
         {"en", {"a.jpg", "b.jpg"}, 2, "Only one picture can be given."},
     };
