@@ -161,9 +161,9 @@ QList<ShownText> ShownTexts(QWidget *window)
     for (QWidget *w : window->findChildren<QWidget *>()) {
         if (!w->isVisibleTo(window))
             continue;
-        const auto add = [&](QString text, int room, int extra = 0) {
+        const auto add = [&](QString text, int room) {
             text.remove('&'); // a mnemonic's mark
-            texts.append({w->objectName(), text, w->fontMetrics().horizontalAdvance(text) + extra, room});
+            texts.append({w->objectName(), text, w->fontMetrics().horizontalAdvance(text), room});
         };
         const auto metric = [w](QStyle::PixelMetric m) { return w->style()->pixelMetric(m); };
         texts.append({w->objectName(), w->toolTip()});
