@@ -1,6 +1,7 @@
 #include "app/Kelvo.h"
 
 #include "app/CommandLine.h"
+#include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "settings/AddressBookDialog.h"
@@ -22,6 +23,8 @@ int KelvoMain(int argc, char **argv)
         // The command line and a kelvo already running are dealt with before there is any
         // window, so that --help, --version and a picture handed over need no display.
         QCoreApplication core(argc, argv);
+        // --help speaks the window's language; each application object takes it anew.
+        UseLanguage(DesktopLanguage());
         request = ReadCommandLine(QCoreApplication::arguments());
         if (request.ExitCode)
             return *request.ExitCode;
@@ -42,6 +45,7 @@ int KelvoMain(int argc, char **argv)
         }
     }
     QApplication app(argc, argv);
+    UseLanguage(DesktopLanguage());
     InstanceServer server;
     server.Listen(sockets);
     startLock.reset();

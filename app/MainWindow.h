@@ -18,7 +18,8 @@ class QProgressBar;
 
 // The product's home page: opened by the web command, and named in the mail footer.
 inline const QString HomePageAddress = QStringLiteral("https://kelvo.example.jp/");
-inline const QString AdvertisementFooter = QStringLiteral("Sent with kelvo [") + HomePageAddress + QStringLiteral("]");
+// The line a send may add to the body, in the language of the window.
+QString AdvertisementFooter();
 
 // How long the SMTP client waits for a look-up, a connection, a reply or the sending
 // of the message before it gives up.

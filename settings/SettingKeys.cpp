@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <iterator>
@@ -37,7 +38,9 @@ bool SettingsFileExists()
 
 int StrictNumber(const QString &text)
 {
-    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
+    const auto fail = [&text]() {
+        return Exception(QCoreApplication::translate("Settings", "'%1' は数値ではありません").arg(text));
+    };
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {

@@ -77,20 +77,25 @@ bool Listens(const QString &socket)
 }
 
 // --help and --version need no display; a mistake prints the usage to standard error.
+// Both speak the desktop's language.
 TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
-    // The arguments, the exit status, what the output (standard error after a mistake) holds.
-    const std::tuple<QStringList, int, QString> rows[] = {
-        {{"--version"}, 0, "kelvo 0.32\n"},
-        {{"-h"}, 0, "[options] [PICTURE]"},
-        {{"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
-        {{"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
+    // LANGUAGE, the arguments, the exit status, what the output (standard error after a
+    // mistake) holds.
+    const std::tuple<QString, QStringList, int, QString> rows[] = {
+        {"", {"--version"}, 0, "kelvo 0.32\n"},
+        {"", {"-h"}, 0, "[options] [PICTURE]"},
+        {"", {"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
+        {"", {"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
+        {"en", {"-h"}, 0, "Shows this help and ends."},
+        {"en", {"a.jpg", "b.jpg"}, 2, "Only one picture can be given."},
     };
-    for (const auto &[arguments, status, output] : rows) {
+    for (const auto &[language, arguments, status, output] : rows) {
         QProcess kelvo;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(display);
+        for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG"})
+            environment.remove(variable);
+        environment.insert("LANGUAGE", language);
         kelvo.setProcessEnvironment(environment);
         kelvo.start(QStringLiteral(KELVO_BINARY), arguments);
         ASSERT_TRUE(kelvo.waitForFinished(30000));
