@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QHash>
 
 #include <algorithm>
@@ -30,7 +31,7 @@ public:
     JisEncoder() : cd(iconv_open("ISO-2022-JP", "UTF-8"))
     {
         if (cd == reinterpret_cast<iconv_t>(-1))
-            throw Exception(QStringLiteral("ISO-2022-JP への変換ができません"));
+            throw Exception(QCoreApplication::translate("HeaderEncoding", "ISO-2022-JP への変換ができません"));
     }
     ~JisEncoder() { iconv_close(cd); }
     JisEncoder(const JisEncoder &) = delete;

@@ -11,6 +11,7 @@
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -79,8 +80,8 @@ void MainWindow::SetUpPreview()
     ui->previewContents->setAutoFillBackground(true);
     ui->previewContents->setPalette(grey);
     ui->previewPicture->raise();
-    ui->dropHintLabel->setText(QStringLiteral(
-        "ここに画像ファイル\r\n[bmp,jpeg,jpg,png,\r\nwebp,heic,heif]を\r\nドラッグ＆ドロップ\r\nしてください。"));
+    ui->dropHintLabel->setText(
+        tr("ここに画像ファイル\n[bmp,jpeg,jpg,png,\nwebp,heic,heif]を\nドラッグ＆ドロップ\nしてください。"));
     ui->dropHintLabel->adjustSize();
 }
 
@@ -129,7 +130,7 @@ void MainWindow::SetUpProgressBar()
 void MainWindow::SetUpAskers()
 {
     AskSavePath = [this] {
-        QFileDialog dialog(this, QStringLiteral("画像の保存"));
+        QFileDialog dialog(this, tr("画像の保存"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(QStringLiteral("jpeg"));
         dialog.setNameFilters({QStringLiteral("JPEG (*.jpg *.jpeg)")});
@@ -170,7 +171,10 @@ void MainWindow::showEvent(QShowEvent *event)
     shownOnce = true;
     // Runs once the window is on screen, from the event loop, so that a dialog it
     // opens is modal over a visible main window.
-    QTimer::singleShot(0, this, [this] { RunCommand([this] { StartUp(); }); });
+    QTimer::singleShot(0, this, [this] {
+        RunCommand([this] { StartUp(); });
+        OpenPictureAfterStartUp();
+    });
 }
 
 void MainWindow::StartUp()
@@ -196,8 +200,37 @@ void MainWindow::CountLaunch()
         return;
     }
     WriteNumber(Setting::LaunchCount, 1);
-    if (PlainBox(QStringLiteral("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
+    if (PlainBox(tr("kelvoの最新版探しに行きますか？"), MsgButtons::YesNo) == MsgResult::Yes)
         OpenHomePage();
+}
+
+void MainWindow::OpenPictureAfterStartUp()
+{
+    startedUp = true;
+    // A first run the user refused ends kelvo: no picture then.
+    if (!pictureAfterStartUp.isEmpty() && SettingsFileExists())
+        OpenPicture(std::exchange(pictureAfterStartUp, QString()));
+}
+
+void MainWindow::OpenPicture(const QString &path)
+{
+    if (!startedUp) {
+        pictureAfterStartUp = path;
+        return;
+    }
+    RunCommand([this, path] { DropFiles({path}); });
+}
+
+void MainWindow::BringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    // A dialog open over the window is what the user has to answer first.
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 void MainWindow::SetDestinationText(const QString &text)
@@ -302,13 +335,13 @@ void MainWindow::DropFiles(const QStringList &paths)
         SetPicture(loaded);
         return;
     }
-    WarningBox(QStringLiteral("このファイルタイプには対応しておりません。"));
+    WarningBox(tr("このファイルタイプには対応しておりません。"));
 }
 
 void MainWindow::MakeGrey()
 {
     if (!PicturePresent()) {
-        InformationBox(QStringLiteral("画像が読み込まれていないのでグレースケール化できません。"));
+        InformationBox(tr("画像が読み込まれていないのでグレースケール化できません。"));
         return;
     }
     QImage grey;
@@ -319,7 +352,7 @@ void MainWindow::MakeGrey()
 void MainWindow::SavePicture()
 {
     if (!PicturePresent()) {
-        InformationBox(QStringLiteral("画像が読み込まれていないので保存できません。"));
+        InformationBox(tr("画像が読み込まれていないので保存できません。"));
         return;
     }
     // The picture as it would be mailed now: the JPEG at the quality that fits the

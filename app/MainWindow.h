@@ -18,7 +18,8 @@ class QProgressBar;
 
 // The product's home page: opened by the web command, and named in the mail footer.
 inline const QString HomePageAddress = QStringLiteral("https://kelvo.example.jp/");
-inline const QString AdvertisementFooter = QStringLiteral("Sent with kelvo [") + HomePageAddress + QStringLiteral("]");
+// The line a send may add to the body, in the language of the window.
+QString AdvertisementFooter();
 
 // How long the SMTP client waits for a look-up, a connection, a reply or the sending
 // of the message before it gives up.
@@ -57,6 +58,14 @@ public:
     // kelvo reads (PictureTypeOf: .jpg, .jpeg, .bmp, .png, .webp, .heic, .heif, in any
     // case) is loaded, upright and fitted to DotSize.
     void DropFiles(const QStringList &paths);
+
+    // A picture given on the command line or handed over by a later start, opened as a drop.
+    // One that comes before the start-up step has loaded the settings waits for it, so that
+    // it is fitted to the dot size they give.
+    void OpenPicture(const QString &path);
+
+    // Shows the window (or the dialog open over it) in front of the others.
+    void BringToFront();
 
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;
@@ -101,6 +110,7 @@ private:
     void SetUpAskers();
     void ConnectCommands();
     void CountLaunch();
+    void OpenPictureAfterStartUp();
 
     void SetPicture(const QImage &picture);
     void ClearPicture();
@@ -130,6 +140,8 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     bool shownOnce = false;
+    bool startedUp = false;
+    QString pictureAfterStartUp;
     bool sending = false;
     bool closeRequested = false;
     // What the open connection was made with: a connection left open by a failed send is
@@ -146,7 +158,3 @@ private:
     Connection connectedWith;
     QImage Picture;
 };
-
-// Program start: the main window, then the settings dialog, then the address book;
-// runs the event loop until the main window closes.
-int RunKelvo();

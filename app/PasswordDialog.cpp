@@ -12,8 +12,7 @@ PasswordDialog::PasswordDialog(const QString &host, const QString &user, QWidget
     ui->setupUi(this);
     setFont(WindowFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    ui->promptLabel->setText(
-        QStringLiteral("%1 に %2 としてログインします。\nパスワードを入力してください。").arg(host, user));
+    ui->promptLabel->setText(tr("%1 に %2 としてログインします。\nパスワードを入力してください。").arg(host, user));
     // A password is never empty: OK waits for one, so an early Return does not try the
     // server with nothing.
     ui->okButton->setEnabled(false);

@@ -11,7 +11,7 @@
 #include "platform/Exception.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
-#include "platform/ProgramFolder.h"
+#include "settings/FileLocations.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -54,34 +54,38 @@ struct WipeWhenDone
 
 } // namespace
 
+QString AdvertisementFooter()
+{
+    // The same words in both languages, so a Japanese window sends the bytes it always has.
+    return MainWindow::tr("Sent with kelvo [%1]").arg(HomePageAddress);
+}
+
 void MainWindow::BindSmtpEvents()
 {
-    smtpClient->OnSecured = [this](QObject *) { SetStatusText(QStringLiteral("暗号化通信を開始しました。")); };
-    smtpClient->OnAuthenticated = [this](QObject *) { SetStatusText(QStringLiteral("認証に成功しました。")); };
-    smtpClient->OnConnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバに接続しました。")); };
+    smtpClient->OnSecured = [this](QObject *) { SetStatusText(tr("暗号化通信を開始しました。")); };
+    smtpClient->OnAuthenticated = [this](QObject *) { SetStatusText(tr("認証に成功しました。")); };
+    smtpClient->OnConnect = [this](QObject *) { SetStatusText(tr("サーバに接続しました。")); };
     smtpClient->OnSendStart = [this](QObject *) {
-        SetStatusText(QStringLiteral("送信開始"));
+        SetStatusText(tr("送信開始"));
         ProgressBar->setValue(0);
     };
     smtpClient->OnPacketSent = [this](QObject *) {
-        SetStatusText(QStringLiteral("%1バイト中%2バイト送信").arg(smtpClient->TotalBytes).arg(smtpClient->SentBytes));
+        SetStatusText(tr("%1バイト中%2バイト送信").arg(smtpClient->TotalBytes).arg(smtpClient->SentBytes));
         const qint64 total = smtpClient->TotalBytes;
         ProgressBar->setValue(
             total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(smtpClient->SentBytes) * 100 / total)) : 100);
     };
-    smtpClient->OnSuccess = [this](QObject *) { SetStatusText(QStringLiteral("送信成功")); };
-    smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(QStringLiteral("サーバから切断しました。")); };
+    smtpClient->OnSuccess = [this](QObject *) { SetStatusText(tr("送信成功")); };
+    smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(tr("サーバから切断しました。")); };
     smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
-    smtpClient->OnMessageRefused = [](QObject *) { WarningBox(QStringLiteral("問題が発生しました。")); };
-    smtpClient->OnInvalidHost = [](bool &) { WarningBox(QStringLiteral("サーバの設定が間違っています。")); };
-    smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(QStringLiteral("接続に失敗しました")); };
+    smtpClient->OnMessageRefused = [](QObject *) { WarningBox(tr("問題が発生しました。")); };
+    smtpClient->OnInvalidHost = [](bool &) { WarningBox(tr("サーバの設定が間違っています。")); };
+    smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(tr("接続に失敗しました")); };
     // HELO refused: the error box that follows gives the server's own words.
-    smtpClient->OnHeloRefused = [](bool &) { WarningBox(QStringLiteral("サーバに接続を断られました。")); };
-    smtpClient->OnAttachmentNotFound = [](const QString &) {
-        WarningBox(QStringLiteral("添付すべきファイルが削除されました。"));
-    };
+    smtpClient->OnHeloRefused = [](bool &) { WarningBox(tr("サーバに接続を断られました。")); };
+    smtpClient->OnAttachmentNotFound = [](const QString &) { WarningBox(tr("添付すべきファイルが削除されました。")); };
     smtpClient->OnConnectionRequired = [this](bool &handled) {
-        if (ConfirmBox(QStringLiteral("Connection Required. Connect?"), MsgButtons::OkCancel) == MsgResult::Ok) {
+        if (ConfirmBox(tr("Connection Required. Connect?"), MsgButtons::OkCancel) == MsgResult::Ok) {
             handled = true;
             smtpClient->Connect();
         }
@@ -174,15 +178,15 @@ bool MainWindow::SettingsAllowSending()
     // A Security the settings file holds but kelvo does not know may have been meant as
     // protection: no send goes out on it, plain or otherwise, until the settings are saved.
     if (!Settings.UnknownSecurity.isEmpty()) {
-        WarningBox(QStringLiteral("設定ファイルの [smtp] Security=%1 は 0、1、2 のどれでもないため、送信できません。"
-                                  "「kelvoの設定」で接続の保護を選んで保存してください。")
+        WarningBox(tr("設定ファイルの [smtp] Security=%1 は 0、1、2 のどれでもないため、送信できません。"
+                      "「kelvoの設定」で接続の保護を選んで保存してください。")
                        .arg(Settings.UnknownSecurity));
         return false;
     }
     // Said before anything is asked.
     if (Settings.Auth && !ProtectsLogin(Settings.Security)) {
-        WarningBox(QStringLiteral("暗号化しない接続ではSMTP認証のパスワードを送れません。"
-                                  "「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
+        WarningBox(tr("暗号化しない接続ではSMTP認証のパスワードを送れません。"
+                      "「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return false;
     }
     return true;
@@ -191,25 +195,25 @@ bool MainWindow::SettingsAllowSending()
 bool MainWindow::PictureOrConsent()
 {
     return PicturePresent() ||
-           ConfirmBox(QStringLiteral("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) != MsgResult::No;
+           ConfirmBox(tr("画像が読み込まれていません。送信しますか？"), MsgButtons::YesNo) != MsgResult::No;
 }
 
 std::optional<QByteArray> MainWindow::CheckedToEntry()
 {
     if (!DestinationText().contains(QLatin1Char('@'))) {
-        WarningBox(QStringLiteral("正しいメールアドレスを入力してください。"));
+        WarningBox(tr("正しいメールアドレスを入力してください。"));
         return std::nullopt;
     }
     // Only the name may be Japanese: an address outside ASCII would go out as raw bytes.
     // The To line must stay within the 998 bytes of a header line.
     const QByteArray address = SmtpClient::ExtractAddress(DestinationText().toUtf8());
     if (!IsAscii(QString::fromUtf8(address))) {
-        WarningBox(QStringLiteral("送信先のメールアドレスには半角の英数字と記号だけを使ってください。"));
+        WarningBox(tr("送信先のメールアドレスには半角の英数字と記号だけを使ってください。"));
         return std::nullopt;
     }
     const QByteArray toEntry = ToEntry(DestinationText(), address);
     if (toEntry.size() > 998 - 4) { // after "To: "
-        WarningBox(QStringLiteral("送信先が長すぎます。名前を短くしてください。"));
+        WarningBox(tr("送信先が長すぎます。名前を短くしてください。"));
         return std::nullopt;
     }
     return toEntry;
@@ -221,7 +225,7 @@ std::optional<QString> MainWindow::PasswordFor(const QString &account, const QSt
     // first asks the user to unlock it), then goes back to what it said; a password
     // already in memory comes back before the window could show it.
     const QString status = StatusText();
-    SetStatusText(QStringLiteral("キーリングからパスワードを読み込んでいます…"));
+    SetStatusText(tr("キーリングからパスワードを読み込んでいます…"));
     std::optional<QString> password = FindPassword ? FindPassword(account) : std::nullopt;
     SetStatusText(status);
     // The window was closed while the keyring was asked: nothing is sent.
@@ -242,7 +246,7 @@ void MainWindow::AppendFooter()
 {
     // The footer becomes part of the body the user sees, and goes again with each send.
     if (Settings.AdFooter)
-        ui->bodyEdit->setPlainText(ui->bodyEdit->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter);
+        ui->bodyEdit->setPlainText(ui->bodyEdit->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter());
 }
 
 void MainWindow::FillClient(const QString &login, const QString &password)
@@ -280,12 +284,14 @@ void MainWindow::ComposeMessage(const QByteArray &toEntry)
 
 QString MainWindow::WriteAttachment()
 {
-    // Beside the program, at the best quality within the limit; written even without a
-    // picture. The name names a file there and nowhere else.
+    // In the attachment folder (beside the program, or kelvo's cache folder), at the best
+    // quality within the limit; written even without a picture. The name names a file
+    // there and nowhere else.
     const QString name = ui->pictureNameEdit->text();
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
-        throw Exception(QStringLiteral("画像名「%1」はファイル名に使えません。").arg(name));
-    const QString attachment = ProgramFolder() + name + QStringLiteral(".jpg");
+        throw Exception(tr("画像名「%1」はファイル名に使えません。").arg(name));
+    const QString attachment = AttachmentFolder() + name + QStringLiteral(".jpg");
+    MakeFolderFor(attachment);
     WhileBusy([&] { return EncodeUnderLimit(Picture, attachment, Settings.SizeLimit); });
     return attachment;
 }
@@ -295,7 +301,7 @@ bool MainWindow::AttachmentFitsOrConsent(const QString &attachment)
     // Even the lowest quality can be over the limit (a large dot size with a small limit);
     // the carrier would then refuse or cut the mail, so the user decides.
     return !PicturePresent() || QFileInfo(attachment).size() <= Settings.SizeLimit ||
-           ConfirmBox(QStringLiteral("画質を最も下げても画像が制限の%1バイトに収まりません。このまま送信しますか？")
+           ConfirmBox(tr("画質を最も下げても画像が制限の%1バイトに収まりません。このまま送信しますか？")
                           .arg(Settings.SizeLimit),
                       MsgButtons::YesNo) != MsgResult::No;
 }
@@ -318,7 +324,7 @@ void MainWindow::ConnectAndSend(const QString &account)
     } catch (const EAuthError &e) {
         // A refused password is not tried again: the next send asks for it.
         PasswordStore::Forget(account);
-        throw Exception(e.Message + QStringLiteral("\nパスワードは消去しました。次の送信で入力してください。"));
+        throw Exception(tr("%1\nパスワードは消去しました。次の送信で入力してください。").arg(e.Message));
     }
 }
 
@@ -329,7 +335,7 @@ void MainWindow::DisconnectAfterSending()
     } catch (const EDeliveryInDoubt &e) {
         // The server took the mail, then said something else than goodbye: no success.
         ProgressBar->setValue(0);
-        WarningBox(QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。\nサーバの応答：\n%1")
-                       .arg(e.Message));
+        WarningBox(
+            tr("送信したメールがサーバに受け付けられなかった可能性があります。\nサーバの応答：\n%1").arg(e.Message));
     }
 }

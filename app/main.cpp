@@ -1,6 +1,4 @@
-#include "app/MainWindow.h"
-
-#include <QApplication>
+#include "app/Kelvo.h"
 
 #include <sys/prctl.h>
 
@@ -9,6 +7,5 @@ int main(int argc, char **argv)
     // A password typed at the prompt stays in memory until kelvo ends: no core file may
     // carry it off, and no other process of the user may read it.
     prctl(PR_SET_DUMPABLE, 0);
-    QApplication app(argc, argv);
-    return RunKelvo();
+    return KelvoMain(argc, argv);
 }

@@ -78,6 +78,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-image-formats-plugins, libsecret-1-0, ca-certificates, fonts-ipafont-gothic | fonts-japanese-gothic")
+# Qt's own texts (the file dialog's buttons) in the window's language; kelvo's own come
+# with the program, and Qt's stay English without this.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 include(CPack)
 
 # Builds the package and checks it with lintian, desktop-file-validate and

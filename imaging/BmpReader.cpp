@@ -5,6 +5,7 @@
 #include "imaging/Picture.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
@@ -86,7 +87,8 @@ QImage LoadBmp(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         ThrowCannotOpen(path);
-    const QString unreadable = QStringLiteral("ビットマップ ファイル %1 を読み込めません。").arg(path);
+    const QString unreadable =
+        QCoreApplication::translate("Picture", "ビットマップ ファイル %1 を読み込めません。").arg(path);
     const QByteArray head = file.peek(54);
     if (!CheckBmpHeader(head, file.size()))
         throw Exception(unreadable);

@@ -6,6 +6,8 @@
 #include "imaging/Picture.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <memory>
 
 #include <libheif/heif.h>
@@ -101,7 +103,8 @@ QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
 
 QImage LoadHeif(const QString &path)
 {
-    const QString unreadableText = QStringLiteral("HEIF ファイル %1 を読み込めません。").arg(path);
+    const QString unreadableText =
+        QCoreApplication::translate("Picture", "HEIF ファイル %1 を読み込めません。").arg(path);
     const Exception unreadable(unreadableText);
     const QByteArray bytes = ReadPictureFile(path, unreadableText);
     if (bytes.isEmpty())

@@ -13,6 +13,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -273,7 +275,7 @@ bool RunEncode(EncodeJob *job)
 
 [[noreturn]] void ThrowJpegError(int code)
 {
-    throw Exception(QStringLiteral("JPEG エラー #%1").arg(code));
+    throw Exception(QCoreApplication::translate("Picture", "JPEG エラー #%1").arg(code));
 }
 
 // Some writers leave out the end-of-image marker after complete picture data, and libjpeg
@@ -331,7 +333,7 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::
 // The file followed by the two bytes of room that Decode needs.
 QByteArray ReadWithRoom(const QString &path)
 {
-    return ReadPictureFile(path, QStringLiteral("ファイル %1 を読み込めません。").arg(path), 2);
+    return ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 
@@ -17,20 +18,23 @@ QString SizeText(qint64 width, qint64 height)
 void CheckPictureSize(qint64 width, qint64 height)
 {
     if (width < 1 || height < 1)
-        throw Exception(QStringLiteral("画像の大きさ %1 ドットは不正です。").arg(SizeText(width, height)));
+        throw Exception(
+            QCoreApplication::translate("Picture", "画像の大きさ %1 ドットは不正です。").arg(SizeText(width, height)));
     if (width > MaxPicturePixels || height > MaxPicturePixels || width * height > MaxPicturePixels)
-        throw Exception(QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。")
-                            .arg(SizeText(width, height)));
+        throw Exception(
+            QCoreApplication::translate("Picture", "画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。")
+                .arg(SizeText(width, height)));
 }
 
 void ThrowNoMemory(qint64 width, qint64 height)
 {
-    throw Exception(QStringLiteral("画像 (%1 ドット) のためのメモリを確保できません。").arg(SizeText(width, height)));
+    throw Exception(QCoreApplication::translate("Picture", "画像 (%1 ドット) のためのメモリを確保できません。")
+                        .arg(SizeText(width, height)));
 }
 
 void ThrowCannotOpen(const QString &path)
 {
-    throw Exception(QStringLiteral("ファイル %1 を開けません。").arg(path));
+    throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を開けません。").arg(path));
 }
 
 void LimitReaderAllocation(QImageReader &reader, int bytesPerPixel)
@@ -46,7 +50,8 @@ QByteArray ReadPictureFile(const QString &path, const QString &unreadable, qsize
         ThrowCannotOpen(path);
     const qint64 size = file.size();
     if (size > MaxPictureFileBytes)
-        throw Exception(QStringLiteral("ファイル %1 は画像として大きすぎます (%2 MB)。扱えるのは 2 億画素までです。")
+        throw Exception(QCoreApplication::translate(
+                            "Picture", "ファイル %1 は画像として大きすぎます (%2 MB)。扱えるのは 2 億画素までです。")
                             .arg(path)
                             .arg(size / (1024 * 1024)));
     // Read whole rather than mapped: a mapped file cut short by someone else while it is

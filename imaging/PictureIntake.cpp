@@ -5,6 +5,7 @@
 #include "imaging/Pipeline.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -74,7 +75,8 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
     if (!file.open(QIODevice::ReadOnly))
         ThrowCannotOpen(path);
     const bool png = format == PictureFormat::Png;
-    const Exception unreadable(QStringLiteral("%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
+    const Exception unreadable(
+        QCoreApplication::translate("Picture", "%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
     const FileTags tags = png ? ReadPngTags(file) : ReadWebPTags(file);
     if (!file.seek(0))
         throw unreadable;
@@ -165,7 +167,7 @@ QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
         picture = LoadHeif(path);
         break;
     case PictureFormat::None:
-        throw Exception(QStringLiteral("このファイルタイプには対応しておりません。"));
+        throw Exception(QCoreApplication::translate("Picture", "このファイルタイプには対応しておりません。"));
     }
     // These readers give whole pictures, so there is nothing to stream.
     const QColorSpace colours = picture.colorSpace();

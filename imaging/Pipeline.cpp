@@ -3,6 +3,7 @@
 #include "imaging/SmoothStretch.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -15,7 +16,7 @@ namespace {
 
 [[noreturn]] void ThrowIoError(int code)
 {
-    throw Exception(QStringLiteral("I/O エラー (%1)").arg(code));
+    throw Exception(QCoreApplication::translate("Picture", "I/O エラー (%1)").arg(code));
 }
 
 // The old content is overwritten and the file then cut to the new length, rather than
@@ -25,7 +26,7 @@ void WriteFile(const QString &path, const QByteArray &bytes)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw Exception(QStringLiteral("ファイル %1 を作成できません").arg(path));
+        throw Exception(QCoreApplication::translate("Picture", "ファイル %1 を作成できません").arg(path));
     const char *at = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -74,7 +75,8 @@ void FitToSize(QImage &picture, int n)
 QSize FittedSize(QSize stored, int n, Orientation turn)
 {
     if (n < 1)
-        throw Exception(QStringLiteral("ドット数 %1 は不正です。1 以上を指定してください。").arg(n));
+        throw Exception(
+            QCoreApplication::translate("Picture", "ドット数 %1 は不正です。1 以上を指定してください。").arg(n));
     // The sides of the picture as it will stand.
     const long double w = turn.Transpose ? stored.height() : stored.width();
     const long double h = turn.Transpose ? stored.width() : stored.height();

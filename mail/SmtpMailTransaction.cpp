@@ -4,6 +4,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace {
@@ -222,7 +224,7 @@ void SmtpClient::SendRecipient(const QByteArray &entry)
         return;
     // A server that then refuses the mail ("no valid recipients") rarely says why.
     if (refusedRecipient.isEmpty())
-        refusedRecipient = QStringLiteral("サーバが送信先 %1 を受け付けませんでした。\n%2")
+        refusedRecipient = QCoreApplication::translate("Mail", "サーバが送信先 %1 を受け付けませんでした。\n%2")
                                .arg(QString::fromUtf8(address), ShownReply());
     if (OnRecipientRefused)
         OnRecipientRefused(entry);

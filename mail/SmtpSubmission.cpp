@@ -5,6 +5,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <optional>
 
 namespace {
@@ -39,19 +41,21 @@ void SmtpClient::CheckSubmission() const
     if (!Auth)
         return;
     if (!ProtectsLogin(Security))
-        throw Exception(QStringLiteral("パスワードを暗号化せずに送ることはできません。"
-                                       "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
+        throw Exception(QCoreApplication::translate("Mail",
+                                                    "パスワードを暗号化せずに送ることはできません。"
+                                                    "セキュリティの設定で STARTTLS か SSL/TLS を選んでください。"));
     if (AuthUser.contains('\0') || Password.contains('\0'))
-        throw Exception(QStringLiteral("ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"));
+        throw Exception(
+            QCoreApplication::translate("Mail", "ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"));
     if (HasLineBreakOrZero(AuthUser) || HasLineBreakOrZero(Password))
-        throw Exception(QStringLiteral("ログイン名とパスワードに改行は使えません。"));
+        throw Exception(QCoreApplication::translate("Mail", "ログイン名とパスワードに改行は使えません。"));
     // The longest form the login takes: AUTH PLAIN with both in base64. A server need not
     // read more of it than that; what it cut off would leave it waiting for the rest.
     const qsizetype plainLine = 11 + (2 + AuthUser.size() + Password.size() + 2) / 3 * 4 + 2;
     if (plainLine > MaxAuthLine)
-        throw Exception(
-            QStringLiteral("ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。")
-                .arg(MaxAuthLine));
+        throw Exception(QCoreApplication::translate(
+                            "Mail", "ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。")
+                            .arg(MaxAuthLine));
 }
 
 QString SmtpClient::Scrub(QString text) const
@@ -88,11 +92,13 @@ void SmtpClient::HandshakeTls()
 void SmtpClient::UpgradeWithStartTls(const QList<QByteArray> &capabilities)
 {
     if (!Extension(capabilities, "STARTTLS"))
-        ThrowRefusal(
-            QStringLiteral("%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。").arg(Host));
+        ThrowRefusal(QCoreApplication::translate(
+                         "Mail", "%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。")
+                         .arg(Host));
     Command("STARTTLS");
     if (ReplyCode > 399)
-        ThrowRefusal(QStringLiteral("%1 が STARTTLS を断りました（%2）。").arg(Host, ShownReply()));
+        ThrowRefusal(
+            QCoreApplication::translate("Mail", "%1 が STARTTLS を断りました（%2）。").arg(Host, ShownReply()));
     if (ReplyCode != 220)
         throw ESockError(QStringLiteral("Unexpected reply to STARTTLS: ") + ShownReply());
     // Bytes behind the 220 came in the clear: read after the handshake they would pass for
@@ -127,8 +133,10 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
         }
     } else {
         ThrowRefusal(
-            offered ? QStringLiteral("%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。").arg(Host)
-                    : QStringLiteral("%1 はログイン（SMTP AUTH）に対応していません。").arg(Host));
+            offered ? QCoreApplication::translate(
+                          "Mail", "%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。")
+                          .arg(Host)
+                    : QCoreApplication::translate("Mail", "%1 はログイン（SMTP AUTH）に対応していません。").arg(Host));
     }
     if (ReplyCode == 235) {
         if (OnAuthenticated)
@@ -140,7 +148,8 @@ void SmtpClient::Login(const QList<QByteArray> &capabilities)
     // one: the same password may well do next time.
     if (ReplyCode == 535) {
         refused = true;
-        throw EAuthError(QStringLiteral("%1 にログインできませんでした（%2）。").arg(Host, ShownReply()));
+        throw EAuthError(
+            QCoreApplication::translate("Mail", "%1 にログインできませんでした（%2）。").arg(Host, ShownReply()));
     }
     if (ReplyCode > 399)
         ThrowRefusal(ShownReply());

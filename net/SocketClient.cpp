@@ -4,6 +4,8 @@
 #include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 // The clients that took part in starting the socket layer.
@@ -321,8 +323,10 @@ void SocketClient::StartTls(const QString &host)
     QString reason = Connected ? Winsock::TlsFailure(SocketHandle, &certificate) : QString();
     if (reason.isEmpty())
         reason = QStringLiteral("connection closed by the server");
-    throw ESockError(certificate ? QStringLiteral("%1 の証明書を確認できません（%2）。").arg(host, reason)
-                                 : QStringLiteral("%1 と暗号化した接続を確立できません（%2）。").arg(host, reason));
+    throw ESockError(
+        certificate ? QCoreApplication::translate("Connection", "%1 の証明書を確認できません（%2）。").arg(host, reason)
+                    : QCoreApplication::translate("Connection", "%1 と暗号化した接続を確立できません（%2）。")
+                          .arg(host, reason));
 }
 
 QString SocketClient::ClosedText() const

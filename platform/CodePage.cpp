@@ -2,6 +2,8 @@
 
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -13,7 +15,7 @@ public:
     Converter(const char *to, const char *from) : cd(iconv_open(to, from))
     {
         if (cd == reinterpret_cast<iconv_t>(-1))
-            throw Exception(QStringLiteral("文字コード %1 から %2 への変換ができません")
+            throw Exception(QCoreApplication::translate("CodePage", "文字コード %1 から %2 への変換ができません")
                                 .arg(QLatin1String(from), QLatin1String(to)));
     }
     ~Converter() { iconv_close(cd); }

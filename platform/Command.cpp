@@ -3,6 +3,8 @@
 #include "platform/Exception.h"
 #include "platform/MsgBox.h"
 
+#include <QCoreApplication>
+
 #include <new>
 
 void RunCommand(const std::function<void()> &command)
@@ -12,7 +14,7 @@ void RunCommand(const std::function<void()> &command)
     } catch (const Exception &e) {
         ErrorBox(e.Message);
     } catch (const std::bad_alloc &) {
-        ErrorBox(QStringLiteral("メモリが足りません。"));
+        ErrorBox(QCoreApplication::translate("Command", "メモリが足りません。"));
     } catch (const std::exception &e) {
         ErrorBox(QString::fromUtf8(e.what()));
     }

@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -196,7 +197,7 @@ QString IniFile::ReadString(const QString &section, const QString &key, const QS
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
-    const QString refused = QStringLiteral("%1 に書き込めません").arg(path);
+    const QString refused = QCoreApplication::translate("IniFile", "%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
     if (QFileInfo(path).isFile()) {

@@ -21,11 +21,11 @@ QString MessageCaption(MsgKind kind)
 {
     switch (kind) {
     case MsgKind::Warning:
-        return QStringLiteral("警告");
+        return QCoreApplication::translate("MessageBox", "警告");
     case MsgKind::Information:
-        return QStringLiteral("情報");
+        return QCoreApplication::translate("MessageBox", "情報");
     case MsgKind::Confirmation:
-        return QStringLiteral("確認");
+        return QCoreApplication::translate("MessageBox", "確認");
     case MsgKind::Error:
         return QStringLiteral("kelvo");
     case MsgKind::Plain:
@@ -101,15 +101,15 @@ MsgResult ShowMessage(MsgKind kind, const QString &text, MsgButtons buttons)
     QPushButton *second = nullptr;
     switch (buttons) {
     case MsgButtons::Ok:
-        first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        first = box.addButton(QCoreApplication::translate("MessageBox", "OK"), QMessageBox::AcceptRole);
         break;
     case MsgButtons::YesNo:
-        first = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-        second = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        first = box.addButton(QCoreApplication::translate("MessageBox", "はい(&Y)"), QMessageBox::YesRole);
+        second = box.addButton(QCoreApplication::translate("MessageBox", "いいえ(&N)"), QMessageBox::NoRole);
         break;
     case MsgButtons::OkCancel:
-        first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        second = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+        first = box.addButton(QCoreApplication::translate("MessageBox", "OK"), QMessageBox::AcceptRole);
+        second = box.addButton(QCoreApplication::translate("MessageBox", "キャンセル"), QMessageBox::RejectRole);
         break;
     }
     box.setDefaultButton(first);

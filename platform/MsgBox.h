@@ -16,7 +16,8 @@ enum class MsgResult { Ok, Cancel, Yes, No };
 // The program file's name without its extension: the caption of plain and error boxes.
 QString ApplicationTitle();
 
-// Caption of a box of the given kind: "警告", "情報", "確認", or the application title.
+// Caption of a box of the given kind: "警告", "情報", "確認" (or their translations), or the
+// application title.
 QString MessageCaption(MsgKind kind);
 
 MsgResult ShowMessage(MsgKind kind, const QString &text, MsgButtons buttons = MsgButtons::Ok);

@@ -67,11 +67,11 @@ AddressBookDialog::~AddressBookDialog() = default;
 
 void AddressBookDialog::ReadBook()
 {
-    // The book is looked up in the working folder, not beside the program.
-    if (!QFileInfo(AddressFileName).isFile())
+    const QString path = AddressBookPath();
+    if (!QFileInfo(path).isFile())
         return;
     try {
-        ShowEntries(ReadAddressFile(AddressFileName));
+        ShowEntries(ReadAddressFile(path));
     } catch (const EAddressReadError &e) {
         ShowEntries(e.Entries);
         throw;
@@ -116,7 +116,7 @@ void AddressBookDialog::AddTyped()
     if (name.isEmpty() || address.isEmpty())
         return;
     if (!address.contains(u'@')) {
-        PlainBox(QStringLiteral("不適切なメールアドレスの形式です。"));
+        PlainBox(tr("不適切なメールアドレスの形式です。"));
         return;
     }
     AddressEntry entry;
@@ -129,7 +129,7 @@ void AddressBookDialog::DeleteSelected()
 {
     const QList<QTreeWidgetItem *> selected = ui->addressList->selectedItems();
     if (selected.isEmpty()) {
-        PlainBox(QStringLiteral("削除したいアドレスを選択してください。"));
+        PlainBox(tr("削除したいアドレスを選択してください。"));
         return;
     }
     delete selected.first();
@@ -141,12 +141,12 @@ void AddressBookDialog::DeleteSelected()
 void AddressBookDialog::PasteSelected()
 {
     if (ui->addressList->topLevelItemCount() == 0) {
-        PlainBox(QStringLiteral("メールアドレスが登録されていません。"));
+        PlainBox(tr("メールアドレスが登録されていません。"));
         return;
     }
     const QList<QTreeWidgetItem *> selected = ui->addressList->selectedItems();
     if (selected.isEmpty()) {
-        PlainBox(QStringLiteral("アドレスを選択してください。"));
+        PlainBox(tr("アドレスを選択してください。"));
         return;
     }
     const AddressEntry entry = selected.first()->data(0, EntryRole).value<AddressEntry>();
@@ -158,6 +158,8 @@ void AddressBookDialog::PasteSelected()
 void AddressBookDialog::SaveAndClose()
 {
     // A failed write throws before the dialog closes, so the user can try again.
-    WriteAddressFile(AddressFileName, Entries());
+    const QString path = AddressBookPath();
+    MakeFolderFor(path);
+    WriteAddressFile(path, Entries());
     accept();
 }

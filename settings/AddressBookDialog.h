@@ -19,8 +19,8 @@ class QTreeWidgetItem;
 // its inner double quotes doubled; an empty item becomes "".
 QString CommaText(const QStringList &items);
 
-// The address book. It is created once at start, reads address.dat from the working
-// folder then, and is shown modally from the main window. It can only be left through
+// The address book. It is created once at start, reads address.dat then (from where the
+// file layout keeps it), and is shown modally from the main window. It can only be left through
 // its own buttons, and both of those write address.dat back.
 class AddressBookDialog : public QDialog
 {
@@ -40,7 +40,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // address.dat from the working folder, as far as it reads.
+    // address.dat, as far as it reads.
     void ReadBook();
     void ShowEntries(const QList<AddressEntry> &entries);
     void AppendEntry(const AddressEntry &entry);

@@ -3,10 +3,21 @@
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
+
+QString InvalidStreamFormatText()
+{
+    return QCoreApplication::translate("AddressFile", "不正なストリーム フォーマット");
+}
+
+QString StreamReadErrorText()
+{
+    return QCoreApplication::translate("AddressFile", "ストリームの読み込みエラー");
+}
 
 namespace {
 
@@ -51,11 +62,11 @@ constexpr int MaxNesting = 32;
 
 [[noreturn]] void FormatError()
 {
-    throw Exception(InvalidStreamFormatText);
+    throw Exception(InvalidStreamFormatText());
 }
 [[noreturn]] void ReadError()
 {
-    throw Exception(StreamReadErrorText);
+    throw Exception(StreamReadErrorText());
 }
 
 // Reads little-endian values from a window of bytes. Every read checks first that the
@@ -390,6 +401,7 @@ QByteArray WriteAddressStream(const QList<AddressEntry> &entries)
 
     w.Name("Columns");
     w.Put(Tag::Collection);
+    // The captions address.dat has always held, whatever the window's language.
     for (const QString &caption : {QStringLiteral("名前"), QStringLiteral("メールアドレス")}) {
         w.Put(Tag::List);
         w.Name("AutoSize");
@@ -427,12 +439,15 @@ QList<AddressEntry> ReadAddressFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw EAddressReadError(QStringLiteral("ファイル %1 を開けません").arg(QDir::toNativeSeparators(path)), {});
+        throw EAddressReadError(
+            QCoreApplication::translate("AddressFile", "ファイル %1 を開けません").arg(QDir::toNativeSeparators(path)),
+            {});
     return ReadAddressStream(file.readAll());
 }
 
 void WriteAddressFile(const QString &path, const QList<AddressEntry> &entries)
 {
-    WriteFileAtomically(path, WriteAddressStream(entries),
-                        QStringLiteral("ファイル %1 を作成できません").arg(QDir::toNativeSeparators(path)));
+    WriteFileAtomically(
+        path, WriteAddressStream(entries),
+        QCoreApplication::translate("AddressFile", "ファイル %1 を作成できません").arg(QDir::toNativeSeparators(path)));
 }

@@ -37,11 +37,9 @@ public:
     QList<AddressEntry> Entries;
 };
 
-inline const QString AddressFileName = QStringLiteral("address.dat");
-
 // Texts of the read errors.
-inline const QString InvalidStreamFormatText = QStringLiteral("不正なストリーム フォーマット");
-inline const QString StreamReadErrorText = QStringLiteral("ストリームの読み込みエラー");
+QString InvalidStreamFormatText();
+QString StreamReadErrorText();
 
 // Properties are accepted in any order; those other than Items.Data are checked for
 // their form and skipped. Throws EAddressReadError.

@@ -2,8 +2,8 @@
 
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <iterator>
@@ -31,11 +31,6 @@ const SettingKey &KeyOf(Setting setting)
     return Keys[static_cast<int>(setting)];
 }
 
-QString SettingsFilePath()
-{
-    return ProgramFolder() + SettingsFileName;
-}
-
 bool SettingsFileExists()
 {
     return QFileInfo(SettingsFilePath()).isFile();
@@ -43,7 +38,9 @@ bool SettingsFileExists()
 
 int StrictNumber(const QString &text)
 {
-    const auto fail = [&text]() { return Exception(QStringLiteral("'%1' は数値ではありません").arg(text)); };
+    const auto fail = [&text]() {
+        return Exception(QCoreApplication::translate("Settings", "'%1' は数値ではありません").arg(text));
+    };
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
@@ -91,6 +88,7 @@ bool ReadFlag(Setting setting)
 void WriteSetting(Setting setting, const QString &value)
 {
     const SettingKey &key = KeyOf(setting);
+    MakeFolderFor(SettingsFilePath());
     IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
 }
 

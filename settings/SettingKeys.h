@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/FileLocations.h"
+
 #include <QString>
 
 // Every setting kelvo.ini holds. The settings store, the settings dialog and the main window
@@ -43,10 +45,7 @@ struct SettingKey
 
 const SettingKey &KeyOf(Setting setting);
 
-inline const QString SettingsFileName = QStringLiteral("kelvo.ini");
-
-// kelvo.ini beside the program.
-QString SettingsFilePath();
+// Whether kelvo.ini is where the file layout keeps it (SettingsFilePath()).
 bool SettingsFileExists();
 
 // Strict whole-number conversion: optional sign and decimal digits, nothing else, and the
@@ -59,7 +58,9 @@ QString ReadSetting(Setting setting);
 int ReadNumber(Setting setting);
 bool ReadFlag(Setting setting);
 
-// A refused write throws "<path> に書き込めません"; keys written before it stay written.
+// A refused write throws "<path> に書き込めません"; keys written before it stay written. The
+// first write makes the settings folder; one that cannot be made throws before anything is
+// written.
 void WriteSetting(Setting setting, const QString &value);
 void WriteNumber(Setting setting, int value);
 void WriteFlag(Setting setting, bool on);

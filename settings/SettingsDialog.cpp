@@ -12,9 +12,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QShowEvent>
@@ -24,8 +22,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString ModelListFileName = QStringLiteral("keitai.txt");
 
 // The port box takes at most this many typed characters. A QLineEdit's maxLength
 // would also cut a longer value put in from the settings file (a hand-edited
@@ -174,10 +170,10 @@ void SettingsDialog::ConnectBoxes()
 
 void SettingsDialog::FillModelList()
 {
-    // The list keeps its one built-in line unless keitai.txt is in the working folder; the
-    // built-in line is then sorted in with the file's.
-    const QString path = QDir::current().filePath(ModelListFileName);
-    if (!QFileInfo(path).isFile())
+    // The list keeps its one built-in line unless there is a keitai.txt; the built-in line is
+    // then sorted in with the file's.
+    const QString path = ModelListPath();
+    if (path.isEmpty())
         return;
     QStringList lines = ReadModelList(path);
     lines.prepend(ui->modelCombo->itemText(0));
@@ -322,7 +318,7 @@ void SettingsDialog::ProposeServer()
         return;
     const QString address = ui->senderAddressEdit->text();
     if (!address.contains(QLatin1Char('.'))) {
-        PlainBox(QStringLiteral("正しいメールアドレスを最初に入力してください。"));
+        PlainBox(tr("正しいメールアドレスを最初に入力してください。"));
         return;
     }
     // The domain; the whole address when it has no "@".
@@ -428,20 +424,20 @@ void SettingsDialog::TakeTypedSpinValues()
 std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
 {
     if (ui->serverEdit->text().isEmpty()) {
-        PlainBox(QStringLiteral("SMTPサーバを入力してください。"));
+        PlainBox(tr("SMTPサーバを入力してください。"));
         return std::nullopt;
     }
     if (ui->senderAddressEdit->text().isEmpty()) {
-        PlainBox(QStringLiteral("メールアドレスを入力してください。"));
+        PlainBox(tr("メールアドレスを入力してください。"));
         return std::nullopt;
     }
     const std::optional<SmtpSecurity> security = ChosenSecurity();
     if (!security) {
-        WarningBox(QStringLiteral("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
+        WarningBox(tr("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
         return std::nullopt;
     }
     if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
-        WarningBox(QStringLiteral("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
+        WarningBox(tr("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return std::nullopt;
     }
     return security;
@@ -509,15 +505,14 @@ void SettingsDialog::SavePassword()
     ui->passwordEdit->clear();
     // The settings in memory already hold what OK took from the boxes.
     if (!PasswordStore::Save(PasswordStore::Account(settings.SmtpHost, LoginName(settings)), password))
-        InformationBox(QStringLiteral(
-            "パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
+        InformationBox(tr("パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。"));
 }
 
 void SettingsDialog::CancelSettings()
 {
     if (!SettingsFileExists()) {
         const MsgResult answer =
-            PlainBox(QStringLiteral("kelvoを使うには設定を行う必要があります。設定しますか？"), MsgButtons::YesNo);
+            PlainBox(tr("kelvoを使うには設定を行う必要があります。設定しますか？"), MsgButtons::YesNo);
         if (answer == MsgResult::Yes)
             return;
         if (OnTerminate)

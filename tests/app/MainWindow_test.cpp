@@ -253,7 +253,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_EQ(mail["to"].toString(), to);
     EXPECT_TRUE(mail["header_ascii"].toBool() && mail["defects"].toArray().isEmpty() && mail["longest"].toInt() <= 998)
         << QJsonDocument(mail).toJson().left(400).data();
-    const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter;
+    const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter();
     EXPECT_EQ(w.Child<QPlainTextEdit>("bodyEdit")->toPlainText(), typed + footer + footer);
     const QJsonArray parts = mail["parts"].toArray();
     // The long lines come back split at character boundaries, nothing lost.
@@ -315,7 +315,7 @@ TEST(SendCommand, ChecksBeforeSending)
         EXPECT_EQ(w.boxes.Texts(), QStringList(QString::fromUtf8(box)));
         EXPECT_EQ(w.Child<QLineEdit>("pictureNameEdit")->text(), *name ? name : "kelvo");
         EXPECT_EQ(w.Child<QPlainTextEdit>("bodyEdit")->toPlainText(),
-                  *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter : "body");
+                  *name == '.' || limit == 300 ? "body\n---\n" + AdvertisementFooter() : "body");
     }
     // A security kelvo does not know stops the send, though an older key stopped the loading.
     TestWindow w(KelvoIni(1).replace("flg=2", "flg=yes").replace("[smtp]\r\n", "[smtp]\r\nSecurity=STARTTLS\r\n"));

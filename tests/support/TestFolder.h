@@ -9,8 +9,9 @@
 #include <gtest/gtest.h>
 
 // A fresh temporary folder that serves as the program's folder (kelvo.ini and the
-// attachment file) and as the working folder (keitai.txt, address.dat) while it
-// lives; both are put back when it goes.
+// attachment file, in the portable layout that tests have unless they choose another)
+// and as the working folder (keitai.txt, address.dat) while it lives; both are put
+// back when it goes.
 class TestFolder
 {
 public:

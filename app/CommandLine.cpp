@@ -1,0 +1,59 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+void Print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+} // namespace
+
+CommandLineRequest ReadCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(Translated(
+        QT_TRANSLATE_NOOP("CommandLine", "kelvo は画像を一枚ずつ、携帯電話の画面に合わせてメールで送ります。")));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  Translated(QT_TRANSLATE_NOOP("CommandLine", "この説明を表示して終わります。")));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     Translated(QT_TRANSLATE_NOOP("CommandLine", "バージョンを表示して終わります。")));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addPositionalArgument(
+        QStringLiteral("PICTURE"),
+        Translated(QT_TRANSLATE_NOOP("CommandLine", "開く画像（JPEG、PNG、WebP、HEIC、BMP）。同じ設定ファイルの kelvo "
+                                                    "が動いていれば、その kelvo で開きます。")),
+        QStringLiteral("[PICTURE]"));
+
+    QString mistake;
+    if (!parser.parse(arguments))
+        mistake = parser.errorText();
+    else if (parser.positionalArguments().size() > 1)
+        mistake = Translated(QT_TRANSLATE_NOOP("CommandLine", "画像は一つだけ指定できます。"));
+    if (!mistake.isEmpty()) {
+        Print(stderr, QStringLiteral("kelvo: %1\n\n%2").arg(mistake, parser.helpText()));
+        return {2, QString()};
+    }
+    if (parser.isSet(help)) {
+        Print(stdout, parser.helpText());
+        return {0, QString()};
+    }
+    if (parser.isSet(version)) {
+        Print(stdout, QStringLiteral("kelvo %1\n").arg(QStringLiteral(KELVO_VERSION)));
+        return {0, QString()};
+    }
+    const QString picture = parser.positionalArguments().value(0);
+    return {std::nullopt, picture.isEmpty() ? QString() : QFileInfo(picture).absoluteFilePath()};
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+class InstanceServer;
+
+// The whole program, from the command line to the end of the window; main() is this.
+int KelvoMain(int argc, char **argv);
+
+// The windows of a run: the main window, then the settings dialog, then the address book; runs
+// the event loop until the main window closes. `picture` (if any) is opened once the settings
+// are loaded; pictures that later starts hand to `server` (if any) are opened as they come.
+int RunKelvo(const QString &picture, InstanceServer *server);

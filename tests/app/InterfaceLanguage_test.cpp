@@ -1,0 +1,246 @@
+// The user interface in the desktop's language: the choice made from the environment,
+// an English text for every text, and every text whole in its widget in both languages.
+#include "app/InterfaceLanguage.h"
+#include "app/MainWindow.h"
+#include "app/PasswordDialog.h"
+#include "platform/Command.h"
+#include "platform/Fonts.h"
+#include "platform/MsgBox.h"
+#include "settings/AddressBookDialog.h"
+#include "settings/SettingsDialog.h"
+#include "support/TestFolder.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QRegularExpression Japanese(QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]"));
+
+TEST(InterfaceLanguage, ChosenFromTheDesktop)
+{
+    // The child, started as the program starts, writes the menu titles and the boxes of an
+    // unsupported drop and of a picture that is not there to the file the parent named.
+    if (const QString shownFile = qEnvironmentVariable("KELVO_SHOWN_FILE"); !shownFile.isEmpty()) {
+        UseLanguage(DesktopLanguage());
+        TestFolder folder;
+        MessageRecorder boxes;
+        MainWindow window;
+        QStringList shown;
+        for (QAction *menu : window.findChild<QMenuBar *>()->actions())
+            shown.append(menu->text());
+        window.DropFiles({folder.File("x.gif")});
+        RunCommand([&] { window.DropFiles({folder.File("x.jpg")}); });
+        for (const RecordedMessage &box : boxes.Messages)
+            shown.append(box.Caption + ": " + QString(box.Text).replace(folder.Path(), "~"));
+        QFile file(shownFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(shown.join('|').toUtf8()) > 0);
+        return;
+    }
+    TestFolder folder;
+    const QString japanese =
+        QStringLiteral("ファイル (&F)|メール (&M)|エフェクト (&E)|その他 (&O)|警告: "
+                       "このファイルタイプには対応しておりません。|kelvo: ファイル ~/x.jpg を開けません。");
+    const QString english = "&File|&Mail|&Effects|&Other|Warning: This file type is not supported.|"
+                            "kelvo: Cannot open file ~/x.jpg.";
+    // The variables set (split at '/'), by the language the windows speak then; the first, none.
+    const QStringList inJapanese = QString("/LANG=C/LANG=C.UTF-8/LANG=POSIX/LANGUAGE=/LANGUAGE=xx_YY/LANG=klingon/"
+                                           "LANG=ja_JP.UTF-8/LANGUAGE=ja LANG=en_US.UTF-8/"
+                                           "LC_ALL=ja_JP.UTF-8 LANG=fr_FR.UTF-8")
+                                       .split('/');
+    const QStringList inEnglish = QString("LANG=en_US.UTF-8/LANG=de_DE.UTF-8/LANGUAGE=en/LANGUAGE=en LANG=ja_JP.UTF-8/"
+                                          "LANGUAGE=fr:ja/LANGUAGE= LANG=de_DE.UTF-8/"
+                                          "LC_MESSAGES=fr_FR.UTF-8 LANG=ja_JP.UTF-8")
+                                      .split('/');
+    for (const QString &variables : inJapanese + inEnglish) {
+        SCOPED_TRACE(variables.toStdString());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+            env.remove(name);
+        for (const QString &variable : variables.split(' ', Qt::SkipEmptyParts))
+            env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        env.insert("KELVO_SHOWN_FILE", folder.File("shown.txt"));
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=InterfaceLanguage.ChosenFromTheDesktop"});
+        ASSERT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().data();
+        EXPECT_EQ(QString::fromUtf8(folder.Read("shown.txt")), inEnglish.contains(variables) ? english : japanese);
+    }
+}
+
+TEST(InterfaceLanguage, AnEnglishThatDoesNotLoadLeavesJapanese)
+{
+    TestFolder folder;
+    folder.Write("broken.qm", QByteArray(64, 'x'));
+    for (const QString &file : {folder.File("missing.qm"), folder.File("broken.qm")})
+        EXPECT_TRUE(UseLanguage(InterfaceLanguage::English, file) == InterfaceLanguage::Japanese &&
+                    MessageCaption(MsgKind::Warning) == QStringLiteral("警告"));
+}
+
+// The %1, %2 ... a text holds, whatever their order.
+QString Placeholders(QString text)
+{
+    text.remove(QRegularExpression("[^%\\d]|%(?!\\d)|(?<!%)\\d"));
+    std::sort(text.begin(), text.end());
+    return text;
+}
+
+// The translation file as lupdate leaves it after reading the sources: a text that was
+// added or changed has no finished English. A finished one keeps the placeholders of its
+// source and holds no Japanese.
+TEST(InterfaceLanguage, EveryTextHasItsEnglish)
+{
+    TestFolder folder;
+    const QString ts = folder.File("kelvo_en.ts");
+    ASSERT_TRUE(QFile::copy(KELVO_SOURCE_DIR "/translations/kelvo_en.ts", ts));
+    QProcess lupdate;
+    lupdate.setWorkingDirectory(KELVO_SOURCE_DIR);
+    lupdate.start(KELVO_LUPDATE, {"-locations", "none", "-I", ".", "app", "settings", "platform", "imaging", "mail",
+                                  "net", "-ts", ts});
+    ASSERT_TRUE(lupdate.waitForFinished(60000) && lupdate.exitCode() == 0) << lupdate.readAllStandardError().data();
+
+    // The context's name comes before its messages.
+    const QRegularExpression entry("<name>(.*?)</name>|<source>(.*?)</source>\\s*<translation( type=\"\\w+\")?>(.*?)<",
+                                   QRegularExpression::DotMatchesEverythingOption);
+    QString context;
+    QStringList problems;
+    int texts = 0;
+    for (const QRegularExpressionMatch &m : entry.globalMatch(QString::fromUtf8(folder.Read("kelvo_en.ts")))) {
+        if (!m.captured(1).isEmpty()) {
+            context = m.captured(1);
+            continue;
+        }
+        const QString source = context + ": " + m.captured(2), type = m.captured(3), english = m.captured(4);
+        ++texts;
+        if (type.contains("vanished") || type.contains("obsolete"))
+            problems.append("no longer used: " + source);
+        else if (!type.isEmpty() || english.isEmpty())
+            problems.append("no English: " + source);
+        else if (english.contains(Japanese) || Placeholders(english) != Placeholders(source))
+            problems.append("wrong English: " + source + " -> " + english);
+    }
+    EXPECT_GT(texts, 100);
+    EXPECT_EQ(problems.join('\n').toStdString(), "") << "in translations/kelvo_en.ts";
+}
+
+// A text the user reads: where, what, and for one that must fit, the room it takes and has.
+struct ShownText
+{
+    QString Where, Text;
+    int Needed = 0, Room = 0;
+};
+
+void AddLabel(QLabel *label, QList<ShownText> &texts)
+{
+    const QRect room = label->contentsRect();
+    const QRect needed = label->fontMetrics().boundingRect(
+        room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+    // Also when it grows with its text: within what holds it.
+    for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
+                                     {needed.height(), room.height()},
+                                     {label->geometry().right(), label->parentWidget()->rect().right()}})
+        texts.append({label->objectName(), label->text(), needs, has});
+}
+
+// The texts on `window` the user reads, with the room of each kind of widget. Not among
+// them: what the user typed or the files hold (the boxes' texts, the model list).
+QList<ShownText> ShownTexts(QWidget *window)
+{
+    QList<ShownText> texts{{window->objectName(), window->windowTitle()}};
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        const auto add = [&](QString text, int room) {
+            text.remove('&'); // a mnemonic's mark
+            texts.append({w->objectName(), text, w->fontMetrics().horizontalAdvance(text), room});
+        };
+        const auto metric = [w](QStyle::PixelMetric m) { return w->style()->pixelMetric(m); };
+        texts.append({w->objectName(), w->toolTip()});
+        if (auto *label = qobject_cast<QLabel *>(w))
+            AddLabel(label, texts);
+        else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) // beside its box
+            add(static_cast<QAbstractButton *>(w)->text(),
+                w->width() - metric(QStyle::PM_IndicatorWidth) - metric(QStyle::PM_CheckBoxLabelSpacing));
+        else if (auto *button = qobject_cast<QAbstractButton *>(w)) // inside its frame
+            add(button->text(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth));
+        else if (auto *group = qobject_cast<QGroupBox *>(w)) // past the frame's corner
+            add(group->title() + ' ', w->width() - 16);
+        else if (auto *edit = qobject_cast<QLineEdit *>(w)) // inside its frame and margins
+            add(edit->placeholderText(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth) - 4);
+        else if (auto *bar = qobject_cast<QMenuBar *>(w))
+            for (QAction *menu : bar->actions()) {
+                texts.append({"menu", menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});
+                for (QAction *item : menu->menu()->actions())
+                    texts.append({"menu", item->text()});
+            }
+    }
+    texts.removeIf([](const ShownText &t) { return t.Text.trimmed().isEmpty(); });
+    return texts;
+}
+
+// Every window of kelvo and the settings' four pages, with the status bar's texts while a
+// mail goes out and the boxes of two commands.
+QList<ShownText> EveryWindowsTexts()
+{
+    TestFolder folder;
+    MessageRecorder boxes;
+    MainSettings settings;
+    MainWindow main;
+    SettingsDialog settingsDialog(settings, {});
+    AddressBookDialog addressBook({});
+    PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
+    for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+        window->show();
+    QTest::qWait(20);
+    QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+    auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
+    for (int page = 0; page < pages->count(); ++page) {
+        pages->setCurrentIndex(page);
+        texts += ShownTexts(&settingsDialog);
+    }
+    SmtpClient &client = *main.smtpClient;
+    client.TotalBytes = client.SentBytes = 99999999;
+    for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
+                              client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
+        event(&client);
+        AddLabel(main.findChild<QLabel *>("statusText"), texts);
+    }
+    for (const char *command : {"greyAction", "savePictureAction"})
+        main.findChild<QAction *>(command)->trigger();
+    for (const RecordedMessage &box : boxes.Messages)
+        texts += {{"box", box.Caption}, {"box", box.Text}};
+    EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
+    EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
+    EXPECT_EQ(addressBook.size(), QSize(400, 393));
+    return texts;
+}
+
+// Each text whole in its widget, in both languages, the windows at their sizes; no
+// Japanese left in the English windows.
+TEST(InterfaceLanguage, TextsFitTheirWidgets)
+{
+    ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
+    for (const InterfaceLanguage language : {InterfaceLanguage::Japanese, InterfaceLanguage::English}) {
+        SCOPED_TRACE(language == InterfaceLanguage::English ? "English" : "Japanese");
+        ASSERT_EQ(UseLanguage(language), language);
+        for (const ShownText &t : EveryWindowsTexts()) {
+            EXPECT_LE(t.Needed, t.Room) << t.Where.toStdString() << ": " << t.Text.toStdString();
+            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese))
+                << t.Where.toStdString() << ": " << t.Text.toStdString();
+        }
+    }
+    UseLanguage(InterfaceLanguage::Japanese);
+}
+
+} // namespace

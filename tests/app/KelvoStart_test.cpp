@@ -1,0 +1,200 @@
+// kelvo started as a user starts it: the real program, under the offscreen platform, with its
+// command line, and a second start beside a running one.
+#include "app/Kelvo.h"
+#include "app/MainWindow.h"
+#include "app/SingleInstance.h"
+#include "platform/MsgBox.h"
+
+#include "support/InstalledLayout.h"
+#include "support/Printers.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The settings of a start without the first-run dialog: pictures fitted to 95 dots, the
+// server a closed port.
+const QByteArray Ini = "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\n"
+                       "SMTP=127.0.0.1\r\nPort=1\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=0\r\nrfsize=0\r\n["
+                       "Koukoku]\r\nflg=2\r\n";
+
+// The installed layout with kelvo.ini in place, and a copy of the program in a folder of its
+// own: a kelvo.ini in the build folder must not make the copy portable.
+struct InstalledKelvo : InstalledLayout
+{
+    InstalledKelvo()
+    {
+        Write("config/kelvo/kelvo.ini", Ini);
+        QDir().mkpath(Path("bin"));
+        EXPECT_TRUE(QFile::copy(QStringLiteral(KELVO_BINARY), Program));
+    }
+    // Runs kelvo in `folder` with `arguments` to its end; its exit status, -1 when it did not end.
+    int Run(const QStringList &arguments, const QString &program = {}, const QString &folder = {}) const
+    {
+        QProcess kelvo;
+        kelvo.setWorkingDirectory(folder.isEmpty() ? Path(".") : folder);
+        kelvo.start(program.isEmpty() ? Program : program, arguments);
+        // The running kelvo may be this test's, so its events must go on.
+        if (!QTest::qWaitFor([&] { return kelvo.state() == QProcess::NotRunning; }, 30000)) {
+            kelvo.kill();
+            kelvo.waitForFinished();
+            return -1;
+        }
+        return kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
+    }
+    QStringList Sockets() const { return InstanceSocketPaths({SettingsFilePath(), AddressBookPath()}); }
+    QString Picture(const QString &name, int w, int h) const
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        EXPECT_TRUE(image.save(Path(name), "JPEG"));
+        return Path(name);
+    }
+
+    const QString Program = Path("bin/kelvo");
+};
+
+// Whether something listens on `socket` within the time: a socket file left by a kelvo
+// that was killed refuses.
+bool Listens(const QString &socket)
+{
+    return QTest::qWaitFor(
+        [&] {
+            QLocalSocket probe;
+            probe.connectToServer(socket);
+            return probe.waitForConnected(100);
+        },
+        30000);
+}
+
+// --help and --version need no display; a mistake prints the usage to standard error.
+// Both speak the desktop's language.
+TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
+{
+    // LANGUAGE, the arguments, the exit status, what the output (standard error after a
+    // mistake) holds.
+    const std::tuple<QString, QStringList, int, QString> rows[] = {
+        {"", {"--version"}, 0, "kelvo 0.32\n"},
+        {"", {"-h"}, 0, "[options] [PICTURE]"},
+        {"", {"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
+        {"", {"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
+        {"en", {"-h"}, 0, "Shows this help and ends."},
+        {"en", {"a.jpg", "b.jpg"}, 2, "Only one picture can be given."},
+    };
+    for (const auto &[language, arguments, status, output] : rows) {
+        QProcess kelvo;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG"})
+            environment.remove(variable);
+        environment.insert("LANGUAGE", language);
+        kelvo.setProcessEnvironment(environment);
+        kelvo.start(QStringLiteral(KELVO_BINARY), arguments);
+        ASSERT_TRUE(kelvo.waitForFinished(30000));
+        EXPECT_EQ(kelvo.exitCode(), status) << arguments.join(' ').toStdString();
+        const QString printed =
+            QString::fromUtf8(status ? kelvo.readAllStandardError() : kelvo.readAllStandardOutput());
+        EXPECT_TRUE(printed.contains(output)) << printed.toStdString();
+        if (status != 0) {
+            EXPECT_TRUE(printed.contains("Usage:")) << printed.toStdString();
+        }
+    }
+}
+
+// The checks of the test below, run in the event loop of RunKelvo.
+void CheckHandovers(const InstalledKelvo &kelvo, const MessageRecorder &boxes)
+{
+    MainWindow *window = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        window = window ? window : qobject_cast<MainWindow *>(widget);
+    ASSERT_TRUE(window);
+    const auto shown = [window] { return window->findChild<QLabel *>("previewPicture")->pixmap().size(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(95, 71); }));
+    QWidget other;
+    const auto awayAndBack = [&](const QStringList &arguments) {
+        other.show();
+        other.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+        EXPECT_EQ(kelvo.Run(arguments), 0);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    };
+    awayAndBack({"second.jpg"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(71, 95); }));
+    awayAndBack({});
+    EXPECT_EQ(kelvo.Run({"folder.jpg"}), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Messages.size() == 1; }));
+    EXPECT_EQ(boxes.Texts(), QStringList("このファイルタイプには対応しておりません。"));
+    EXPECT_EQ(shown(), QSize(71, 95));
+    window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
+    EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
+}
+
+// The window of RunKelvo in this process is the first kelvo. A picture on its command line
+// reaches the preview once the settings are loaded; the real program started again hands
+// over a picture named relative to its own folder, or nothing, and ends, the window coming
+// to the front; a folder handed over gets a drop's box. The mail goes out from kelvo's cache.
+TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
+{
+    InstalledKelvo kelvo;
+    MessageRecorder boxes;
+    InstanceServer server;
+    ASSERT_TRUE(server.Listen(kelvo.Sockets()));
+    QDir().mkpath(kelvo.Path("folder.jpg"));
+    const QString first = kelvo.Picture("first.jpg", 640, 480);
+    kelvo.Picture("second.jpg", 480, 640);
+    QTimer::singleShot(0, [&] {
+        CheckHandovers(kelvo, boxes);
+        QApplication::closeAllWindows();
+    });
+    EXPECT_EQ(RunKelvo(first, &server), 0);
+}
+
+// Two real kelvos: garbage on the socket is dropped and the next start still hands over; a
+// portable kelvo with a settings file of its own but the same address book hands over too.
+// Once the first is killed, its socket files stay, and the next start listens all the same.
+TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
+{
+    InstalledKelvo kelvo;
+    const QStringList sockets = kelvo.Sockets();
+    QProcess first;
+    first.start(kelvo.Program, {});
+    ASSERT_TRUE(Listens(sockets.value(0)));
+    for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8)}) {
+        QLocalSocket peer;
+        peer.connectToServer(sockets.value(0));
+        ASSERT_TRUE(peer.waitForConnected(5000));
+        peer.write(garbage);
+        EXPECT_TRUE(peer.waitForDisconnected(2000));
+        EXPECT_EQ(peer.readAll(), "");
+    }
+    EXPECT_EQ(kelvo.Run({kelvo.Picture("photo.jpg", 64, 48)}), 0);
+
+    const QString portable = kelvo.Path("portable/kelvo");
+    QDir().mkpath(kelvo.Path("portable"));
+    QDir().mkpath(kelvo.Path("data/kelvo"));
+    ASSERT_TRUE(QFile::copy(kelvo.Program, portable));
+    kelvo.Write("portable/kelvo.ini", Ini);
+    EXPECT_EQ(kelvo.Run({}, portable, kelvo.Path("data/kelvo")), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.kill();
+    first.waitForFinished();
+    ASSERT_TRUE(QFileInfo::exists(sockets.value(0)));
+    QProcess third;
+    third.start(kelvo.Program, {});
+    EXPECT_TRUE(Listens(sockets.value(0)));
+    EXPECT_EQ(kelvo.Run({}), 0);
+    EXPECT_EQ(third.state(), QProcess::Running);
+    third.kill();
+    third.waitForFinished();
+}
+
+} // namespace

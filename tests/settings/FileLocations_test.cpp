@@ -1,0 +1,105 @@
+#include "settings/FileLocations.h"
+
+#include "platform/MsgBox.h"
+#include "settings/AddressBookDialog.h"
+#include "settings/SettingsDialog.h"
+
+#include "support/InstalledLayout.h"
+#include "support/Printers.h"
+#include "support/TestFolder.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+int ModeOf(const QString &path)
+{
+    struct stat s
+    {
+    };
+    return stat(QFile::encodeName(path).constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
+}
+
+QString CannotMakeFolder(const QString &folder)
+{
+    return QStringLiteral("フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。")
+        .arg(folder);
+}
+
+// A kelvo.ini beside the program keeps every file where it always was; without one, each file
+// has its XDG folder. The phone model list is the user's own, else the first one in the system
+// data folders (the user's data folder and the working folder are not looked in).
+TEST(FileLocations, TheLayoutFollowsAKelvoIniBesideTheProgram)
+{
+    TestFolder program;
+    InstalledLayout installed;
+    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Installed);
+    EXPECT_EQ(SettingsFilePath(), installed.Path("config/kelvo/kelvo.ini"));
+    EXPECT_EQ(AddressBookPath(), installed.Path("data/kelvo/address.dat"));
+    EXPECT_EQ(AttachmentFolder(), installed.Path("cache/kelvo/"));
+    EXPECT_EQ(ModelListPath(), "");
+    program.Write("keitai.txt", "");
+    installed.Write("data/kelvo/keitai.txt", "");
+    for (const char *list : {"sys2/kelvo/keitai.txt", "sys1/kelvo/keitai.txt", "config/kelvo/keitai.txt"}) {
+        installed.Write(list, "");
+        EXPECT_EQ(ModelListPath(), installed.Path(list));
+    }
+
+    program.Write("kelvo.ini", "");
+    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Portable);
+    UseFileLayout(FileLayout::Portable);
+    EXPECT_EQ(SettingsFilePath(), program.File("kelvo.ini"));
+    EXPECT_EQ(AddressBookPath(), "address.dat");
+    EXPECT_EQ(AttachmentFolder(), program.Path() + '/');
+    EXPECT_EQ(ModelListPath(), program.File("keitai.txt"));
+}
+
+// The first run writes ~/.config/kelvo/kelvo.ini and the address book ~/.local/share/kelvo,
+// making the folders for the user alone. A folder that cannot be made (a file in its place)
+// is named, and the dialog stays open with what was typed and nothing applied.
+TEST(FileLocations, FoldersAreMadeOnTheFirstWriteOrNamedWhenTheyCannotBe)
+{
+    TestFolder program;
+    InstalledLayout installed;
+    MessageRecorder boxes;
+    installed.Write("config/kelvo", "in the way");
+    installed.Write("data", "in the way");
+    MainSettings settings;
+    SettingsDialog settingsDialog(settings, nullptr);
+    settingsDialog.show();
+    settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->setText("taro@mail.example.jp");
+    settingsDialog.findChild<QLineEdit *>("serverEdit")->setText("mail.example.jp");
+    QAbstractButton *ok = settingsDialog.findChild<QAbstractButton *>("okButton");
+    ok->click();
+    EXPECT_TRUE(settingsDialog.isVisible());
+    EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
+    EXPECT_EQ(settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->text(), "taro@mail.example.jp");
+    QFile::remove(installed.Path("config/kelvo"));
+    ok->click();
+    EXPECT_FALSE(settingsDialog.isVisible());
+    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
+
+    AddressBookDialog addressBook(nullptr);
+    addressBook.show();
+    QAbstractButton *close = addressBook.findChild<QAbstractButton *>("closeButton");
+    close->click();
+    EXPECT_TRUE(addressBook.isVisible());
+    QFile::remove(installed.Path("data"));
+    close->click();
+    EXPECT_FALSE(addressBook.isVisible());
+    EXPECT_EQ(boxes.Texts(), QStringList({CannotMakeFolder(installed.Path("config/kelvo")),
+                                          CannotMakeFolder(installed.Path("data/kelvo"))}));
+    EXPECT_TRUE(QFileInfo(installed.Path("config/kelvo/kelvo.ini")).isFile());
+    EXPECT_TRUE(QFileInfo(installed.Path("data/kelvo/address.dat")).isFile());
+    EXPECT_EQ(ModeOf(installed.Path("config/kelvo")), 0700);
+    EXPECT_EQ(ModeOf(installed.Path("data")), 0700);
+    EXPECT_EQ(ModeOf(installed.Path("data/kelvo")), 0700);
+    EXPECT_EQ(QDir(program.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+} // namespace

@@ -1,0 +1,725 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>AddressBookDialog</name>
+    <message>
+        <source>アドレス帳</source>
+        <translation>Address Book</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>メールアドレス</source>
+        <translation>Mail Address</translation>
+    </message>
+    <message>
+        <source>アドレス帳にアドレスを追加/削除する</source>
+        <translation>Add or delete addresses</translation>
+    </message>
+    <message>
+        <source>アドレス帳に追加</source>
+        <translation>Add to the address book</translation>
+    </message>
+    <message>
+        <source>選択したアドレスの削除</source>
+        <translation>Delete the selected address</translation>
+    </message>
+    <message>
+        <source>選択したアドレスを貼り付ける</source>
+        <translation>Paste the selected address</translation>
+    </message>
+    <message>
+        <source>アドレス帳を閉じる</source>
+        <translation>Close address book</translation>
+    </message>
+    <message>
+        <source>不適切なメールアドレスの形式です。</source>
+        <translation>This is not a valid mail address.</translation>
+    </message>
+    <message>
+        <source>削除したいアドレスを選択してください。</source>
+        <translation>Please select the address you want to delete.</translation>
+    </message>
+    <message>
+        <source>メールアドレスが登録されていません。</source>
+        <translation>The address book holds no mail address.</translation>
+    </message>
+    <message>
+        <source>アドレスを選択してください。</source>
+        <translation>Please select an address.</translation>
+    </message>
+</context>
+<context>
+    <name>AddressFile</name>
+    <message>
+        <source>不正なストリーム フォーマット</source>
+        <translation>Invalid stream format</translation>
+    </message>
+    <message>
+        <source>ストリームの読み込みエラー</source>
+        <translation>Stream read error</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を開けません</source>
+        <translation>Cannot open file %1</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません</source>
+        <translation>Cannot create file %1</translation>
+    </message>
+</context>
+<context>
+    <name>CodePage</name>
+    <message>
+        <source>文字コード %1 から %2 への変換ができません</source>
+        <translation>Cannot convert from character set %1 to %2</translation>
+    </message>
+</context>
+<context>
+    <name>Command</name>
+    <message>
+        <source>メモリが足りません。</source>
+        <translation>Not enough memory.</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>kelvo は画像を一枚ずつ、携帯電話の画面に合わせてメールで送ります。</source>
+        <translation>kelvo mails one picture at a time to a mobile phone, fitted to its screen.</translation>
+    </message>
+    <message>
+        <source>この説明を表示して終わります。</source>
+        <translation>Shows this help and ends.</translation>
+    </message>
+    <message>
+        <source>バージョンを表示して終わります。</source>
+        <translation>Shows the version and ends.</translation>
+    </message>
+    <message>
+        <source>開く画像（JPEG、PNG、WebP、HEIC、BMP）。同じ設定ファイルの kelvo が動いていれば、その kelvo で開きます。</source>
+        <translation>The picture to open (JPEG, PNG, WebP, HEIC, BMP). When a kelvo with the same settings file is running, that kelvo opens it.</translation>
+    </message>
+    <message>
+        <source>画像は一つだけ指定できます。</source>
+        <translation>Only one picture can be given.</translation>
+    </message>
+    <message>
+        <source>kelvo: 動いている kelvo が応答しません。</source>
+        <translation>kelvo: The running kelvo does not answer.</translation>
+    </message>
+    <message>
+        <source>kelvo: %1 で待ち受けできません（%2）。別の kelvo が同じファイルに書き込むおそれがあります。</source>
+        <translation>kelvo: Cannot listen on %1 (%2). Another kelvo might write to the same files.</translation>
+    </message>
+</context>
+<context>
+    <name>Connection</name>
+    <message>
+        <source>%1 の証明書を確認できません（%2）。</source>
+        <translation>Cannot verify the certificate of %1 (%2).</translation>
+    </message>
+    <message>
+        <source>%1 と暗号化した接続を確立できません（%2）。</source>
+        <translation>Cannot set up an encrypted connection with %1 (%2).</translation>
+    </message>
+</context>
+<context>
+    <name>FileLocations</name>
+    <message>
+        <source>フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。</source>
+        <translation>Cannot create folder %1. A file of the same name is in the way, or writing there is not allowed.</translation>
+    </message>
+</context>
+<context>
+    <name>HeaderEncoding</name>
+    <message>
+        <source>ISO-2022-JP への変換ができません</source>
+        <translation>Cannot convert to ISO-2022-JP</translation>
+    </message>
+</context>
+<context>
+    <name>IniFile</name>
+    <message>
+        <source>%1 に書き込めません</source>
+        <translation>Cannot write to %1</translation>
+    </message>
+</context>
+<context>
+    <name>Mail</name>
+    <message>
+        <source>サーバが送信先 %1 を受け付けませんでした。
+%2</source>
+        <translation>The server did not accept the recipient %1.
+%2</translation>
+    </message>
+    <message>
+        <source>パスワードを暗号化せずに送ることはできません。セキュリティの設定で STARTTLS か SSL/TLS を選んでください。</source>
+        <translation>A password cannot be sent unencrypted. Please choose STARTTLS or SSL/TLS in the security settings.</translation>
+    </message>
+    <message>
+        <source>ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。</source>
+        <translation>The login name and the password cannot hold a NUL character (code 0).</translation>
+    </message>
+    <message>
+        <source>ログイン名とパスワードに改行は使えません。</source>
+        <translation>The login name and the password cannot hold a line break.</translation>
+    </message>
+    <message>
+        <source>ログイン名とパスワードが長すぎて送れません（ログインの行は %1 バイトまでです）。</source>
+        <translation>The login name and the password are too long to send (the login line takes at most %1 bytes).</translation>
+    </message>
+    <message>
+        <source>%1 は STARTTLS に対応していません。セキュリティの設定を確認してください。</source>
+        <translation>%1 does not offer STARTTLS. Please check the security settings.</translation>
+    </message>
+    <message>
+        <source>%1 が STARTTLS を断りました（%2）。</source>
+        <translation>%1 refused STARTTLS (%2).</translation>
+    </message>
+    <message>
+        <source>%1 は kelvo が使えるログイン方式（PLAIN、LOGIN）に対応していません。</source>
+        <translation>%1 offers no login method kelvo can use (PLAIN, LOGIN).</translation>
+    </message>
+    <message>
+        <source>%1 はログイン（SMTP AUTH）に対応していません。</source>
+        <translation>%1 does not offer a login (SMTP AUTH).</translation>
+    </message>
+    <message>
+        <source>%1 にログインできませんでした（%2）。</source>
+        <translation>Could not log in to %1 (%2).</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Subject:</source>
+        <translation>Subject:</translation>
+    </message>
+    <message>
+        <source>画像名</source>
+        <translation>Picture</translation>
+    </message>
+    <message>
+        <source>送信先</source>
+        <translation>To...</translation>
+    </message>
+    <message>
+        <source>ファイル (&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>メール (&amp;M)</source>
+        <translation>&amp;Mail</translation>
+    </message>
+    <message>
+        <source>エフェクト (&amp;E)</source>
+        <translation>&amp;Effects</translation>
+    </message>
+    <message>
+        <source>その他 (&amp;O)</source>
+        <translation>&amp;Other</translation>
+    </message>
+    <message>
+        <source>メールの新規作成</source>
+        <translation>New Mail</translation>
+    </message>
+    <message>
+        <source>画像を開く</source>
+        <translation>Open Picture</translation>
+    </message>
+    <message>
+        <source>画像の保存</source>
+        <translation>Save Picture</translation>
+    </message>
+    <message>
+        <source>メールの送信</source>
+        <translation>Send Mail</translation>
+    </message>
+    <message>
+        <source>アドレス帳 (&amp;A)</source>
+        <translation>&amp;Address Book</translation>
+    </message>
+    <message>
+        <source>画像のグレースケール化</source>
+        <translation>Make the Picture Grey</translation>
+    </message>
+    <message>
+        <source>ヘルプの参照</source>
+        <translation>View Help</translation>
+    </message>
+    <message>
+        <source>最新版Get</source>
+        <translation>Get the Latest Version</translation>
+    </message>
+    <message>
+        <source>kelvoの設定</source>
+        <translation>kelvo Settings</translation>
+    </message>
+    <message>
+        <source>バージョン情報</source>
+        <translation>About kelvo</translation>
+    </message>
+    <message>
+        <source>kelvoの最新版探しに行きますか？</source>
+        <translation>Look for the latest version of kelvo?</translation>
+    </message>
+    <message>
+        <source>このファイルタイプには対応しておりません。</source>
+        <translation>This file type is not supported.</translation>
+    </message>
+    <message>
+        <source>画像が読み込まれていないのでグレースケール化できません。</source>
+        <translation>No picture is loaded, so it cannot be made grey.</translation>
+    </message>
+    <message>
+        <source>画像が読み込まれていないので保存できません。</source>
+        <translation>No picture is loaded, so it cannot be saved.</translation>
+    </message>
+    <message>
+        <source>Sent with kelvo [%1]</source>
+        <translation>Sent with kelvo [%1]</translation>
+    </message>
+    <message>
+        <source>暗号化通信を開始しました。</source>
+        <translation>Encrypted connection started.</translation>
+    </message>
+    <message>
+        <source>認証に成功しました。</source>
+        <translation>Logged in.</translation>
+    </message>
+    <message>
+        <source>サーバに接続しました。</source>
+        <translation>Connected to the server.</translation>
+    </message>
+    <message>
+        <source>送信開始</source>
+        <translation>Sending started</translation>
+    </message>
+    <message>
+        <source>%1バイト中%2バイト送信</source>
+        <translation>%2 of %1 bytes sent</translation>
+    </message>
+    <message>
+        <source>送信成功</source>
+        <translation>Sent successfully</translation>
+    </message>
+    <message>
+        <source>サーバから切断しました。</source>
+        <translation>Disconnected from the server.</translation>
+    </message>
+    <message>
+        <source>問題が発生しました。</source>
+        <translation>A problem has occurred.</translation>
+    </message>
+    <message>
+        <source>サーバの設定が間違っています。</source>
+        <translation>The server setting is wrong.</translation>
+    </message>
+    <message>
+        <source>接続に失敗しました</source>
+        <translation>Connection failed</translation>
+    </message>
+    <message>
+        <source>サーバに接続を断られました。</source>
+        <translation>The server refused the connection.</translation>
+    </message>
+    <message>
+        <source>添付すべきファイルが削除されました。</source>
+        <translation>The file to be attached has been deleted.</translation>
+    </message>
+    <message>
+        <source>Connection Required. Connect?</source>
+        <translation>Connection Required. Connect?</translation>
+    </message>
+    <message>
+        <source>設定ファイルの [smtp] Security=%1 は 0、1、2 のどれでもないため、送信できません。「kelvoの設定」で接続の保護を選んで保存してください。</source>
+        <translation>Cannot send: Security=%1 under [smtp] in the settings file is none of 0, 1 and 2. Please choose the connection security in &quot;kelvo Settings&quot; and save.</translation>
+    </message>
+    <message>
+        <source>暗号化しない接続ではSMTP認証のパスワードを送れません。「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。</source>
+        <translation>The SMTP login password cannot be sent over an unencrypted connection. In &quot;kelvo Settings&quot;, please choose STARTTLS or SSL/TLS as the connection security.</translation>
+    </message>
+    <message>
+        <source>画像が読み込まれていません。送信しますか？</source>
+        <translation>No picture is loaded. Send anyway?</translation>
+    </message>
+    <message>
+        <source>正しいメールアドレスを入力してください。</source>
+        <translation>Please enter a valid mail address.</translation>
+    </message>
+    <message>
+        <source>送信先のメールアドレスには半角の英数字と記号だけを使ってください。</source>
+        <translation>Please use only ASCII letters, digits and symbols in the mail address of the destination.</translation>
+    </message>
+    <message>
+        <source>送信先が長すぎます。名前を短くしてください。</source>
+        <translation>The destination is too long. Please shorten the name.</translation>
+    </message>
+    <message>
+        <source>キーリングからパスワードを読み込んでいます…</source>
+        <translation>Reading the password from the keyring…</translation>
+    </message>
+    <message>
+        <source>画像名「%1」はファイル名に使えません。</source>
+        <translation>The picture name &quot;%1&quot; cannot be used as a file name.</translation>
+    </message>
+    <message>
+        <source>画質を最も下げても画像が制限の%1バイトに収まりません。このまま送信しますか？</source>
+        <translation>Even at the lowest quality the picture does not fit the limit of %1 bytes. Send it anyway?</translation>
+    </message>
+    <message>
+        <source>%1
+パスワードは消去しました。次の送信で入力してください。</source>
+        <translation>%1
+The password has been forgotten. Please enter it at the next send.</translation>
+    </message>
+    <message>
+        <source>送信したメールがサーバに受け付けられなかった可能性があります。
+サーバの応答：
+%1</source>
+        <translation>The server may not have accepted the mail that was sent.
+The server&apos;s reply:
+%1</translation>
+    </message>
+    <message>
+        <source>ここに画像ファイル
+[bmp,jpeg,jpg,png,
+webp,heic,heif]を
+ドラッグ＆ドロップ
+してください。</source>
+        <translation>Drag and drop a
+picture file here
+[bmp,jpeg,jpg,png,
+webp,heic,heif]</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBox</name>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>情報</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>確認</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>はい(&amp;Y)</source>
+        <translation>&amp;Yes</translation>
+    </message>
+    <message>
+        <source>いいえ(&amp;N)</source>
+        <translation>&amp;No</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordDialog</name>
+    <message>
+        <source>SMTPパスワード</source>
+        <translation>SMTP Password</translation>
+    </message>
+    <message>
+        <source>パスワードはkelvoを終了するまで覚えておきます。ファイルには保存しません。</source>
+        <translation>kelvo remembers the password until it ends. It is not saved to any file.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>%1 に %2 としてログインします。
+パスワードを入力してください。</source>
+        <translation>Logging in to %1 as %2.
+Please enter the password.</translation>
+    </message>
+</context>
+<context>
+    <name>Picture</name>
+    <message>
+        <source>ファイル %1 を開けません。</source>
+        <translation>Cannot open file %1.</translation>
+    </message>
+    <message>
+        <source>ビットマップ ファイル %1 を読み込めません。</source>
+        <translation>Cannot read bitmap file %1.</translation>
+    </message>
+    <message>
+        <source>HEIF ファイル %1 を読み込めません。</source>
+        <translation>Cannot read HEIF file %1.</translation>
+    </message>
+    <message>
+        <source>JPEG エラー #%1</source>
+        <translation>JPEG error #%1</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を読み込めません。</source>
+        <translation>Cannot read file %1.</translation>
+    </message>
+    <message>
+        <source>画像の大きさ %1 ドットは不正です。</source>
+        <translation>A picture of %1 dots is not valid.</translation>
+    </message>
+    <message>
+        <source>画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。</source>
+        <translation>The picture is too large (%1 dots). kelvo takes pictures of up to 200 million pixels.</translation>
+    </message>
+    <message>
+        <source>画像 (%1 ドット) のためのメモリを確保できません。</source>
+        <translation>Cannot allocate the memory for a picture of %1 dots.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 は画像として大きすぎます (%2 MB)。扱えるのは 2 億画素までです。</source>
+        <translation>File %1 is too large for a picture (%2 MB). kelvo takes pictures of up to 200 million pixels.</translation>
+    </message>
+    <message>
+        <source>%1 ファイル %2 を読み込めません。</source>
+        <translation>Cannot read %1 file %2.</translation>
+    </message>
+    <message>
+        <source>このファイルタイプには対応しておりません。</source>
+        <translation>This file type is not supported.</translation>
+    </message>
+    <message>
+        <source>I/O エラー (%1)</source>
+        <translation>I/O error (%1)</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません</source>
+        <translation>Cannot create file %1</translation>
+    </message>
+    <message>
+        <source>ドット数 %1 は不正です。1 以上を指定してください。</source>
+        <translation>The dot size %1 is not valid. Please give 1 or more.</translation>
+    </message>
+</context>
+<context>
+    <name>Settings</name>
+    <message>
+        <source>&apos;%1&apos; は数値ではありません</source>
+        <translation>&apos;%1&apos; is not a number</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>kelvoの設定</source>
+        <translation>kelvo Settings</translation>
+    </message>
+    <message>
+        <source>SMTPの設定</source>
+        <translation>SMTP Settings</translation>
+    </message>
+    <message>
+        <source>受信携帯電話の設定</source>
+        <translation>Receiving Phone</translation>
+    </message>
+    <message>
+        <source>Option</source>
+        <translation>Option</translation>
+    </message>
+    <message>
+        <source>暗号化と認証</source>
+        <translation>Security</translation>
+    </message>
+    <message>
+        <source>サーバ及び差出人の設定</source>
+        <translation>Server and sender</translation>
+    </message>
+    <message>
+        <source>差出人の名前</source>
+        <translation>Sender name</translation>
+    </message>
+    <message>
+        <source>差出人の名前を記入します。</source>
+        <translation>Enter the name of the sender here.</translation>
+    </message>
+    <message>
+        <source>差出人メールアドレス</source>
+        <translation>Sender mail address</translation>
+    </message>
+    <message>
+        <source>ここにはご自分のメールアドレスを記入します。</source>
+        <translation>Enter your own mail address here.</translation>
+    </message>
+    <message>
+        <source>送信用メールサーバ(SMTP)</source>
+        <translation>Outgoing server (SMTP)</translation>
+    </message>
+    <message>
+        <source>ここにSMTPサーバ名を記入します。分からない場合はご利用のプロバイダにお問い合わせください。</source>
+        <translation>Enter the name of the SMTP server here. If you do not know it, please ask your provider.</translation>
+    </message>
+    <message>
+        <source>デフォルト送信先アドレス</source>
+        <translation>Default destination</translation>
+    </message>
+    <message>
+        <source>難しい設定を変更する。</source>
+        <translation>Change the advanced settings.</translation>
+    </message>
+    <message>
+        <source>難しい設定 - 通常は触らないでください。</source>
+        <translation>Advanced settings - usually best left alone.</translation>
+    </message>
+    <message>
+        <source>SMTPポート番号</source>
+        <translation>SMTP port number</translation>
+    </message>
+    <message>
+        <source>通常の場合はここは変更する必要はありません。ご利用のサーバにおいて必要の場合のみ変更ください。</source>
+        <translation>Usually this need not change. Change it only when your server needs it.</translation>
+    </message>
+    <message>
+        <source>認証用ID</source>
+        <translation>HELO name</translation>
+    </message>
+    <message>
+        <source>認証用IDです。サーバによっては必要な場合がありますが、通常は必要ありません。</source>
+        <translation>The name kelvo gives the server in its greeting (HELO). Some servers need it; usually it need not change.</translation>
+    </message>
+    <message>
+        <source>受信先携帯電話の設定</source>
+        <translation>Receiving phone</translation>
+    </message>
+    <message>
+        <source>受信画像サイズの設定</source>
+        <translation>Picture size on the phone</translation>
+    </message>
+    <message>
+        <source>kelvo推奨携帯画像サイズに設定   [95 dot]</source>
+        <translation>kelvo&apos;s recommended size   [95 dots]</translation>
+    </message>
+    <message>
+        <source>機種一覧から画像サイズを選ぶ</source>
+        <translation>The size of a phone model from the list</translation>
+    </message>
+    <message>
+        <source>自分で選択した画像サイズを設定</source>
+        <translation>A size of my own choice</translation>
+    </message>
+    <message>
+        <source>受信可能ファイルサイズの設定</source>
+        <translation>Largest file the phone takes</translation>
+    </message>
+    <message>
+        <source>Vodafone - ロングメール [6KB]</source>
+        <translation>Vodafone - Long Mail [6KB]</translation>
+    </message>
+    <message>
+        <source>Vodafone - スーパーメール [12KB]</source>
+        <translation>Vodafone - Super Mail [12KB]</translation>
+    </message>
+    <message>
+        <source>au      - [100KB]</source>
+        <translation>au      - [100KB]</translation>
+    </message>
+    <message>
+        <source>その他  - [                 KB]</source>
+        <translation>Other   - [                 KB]</translation>
+    </message>
+    <message>
+        <source>その他の設定</source>
+        <translation>Other settings</translation>
+    </message>
+    <message>
+        <source>宣伝の設定</source>
+        <translation>Advertisement</translation>
+    </message>
+    <message>
+        <source>このソフトウェアの広告をメールに貼り付けてもよい</source>
+        <translation>kelvo may add a line about itself to my mails</translation>
+    </message>
+    <message>
+        <source>送信の暗号化と認証</source>
+        <translation>Encryption and login for sending</translation>
+    </message>
+    <message>
+        <source>接続の保護</source>
+        <translation>Connection security</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>SMTP認証を使う</source>
+        <translation>Log in (SMTP authentication)</translation>
+    </message>
+    <message>
+        <source>ログイン名</source>
+        <translation>Login name</translation>
+    </message>
+    <message>
+        <source>空欄なら差出人メールアドレス</source>
+        <translation>Empty: the sender mail address</translation>
+    </message>
+    <message>
+        <source>パスワード</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>空欄なら保存済みのものを使用</source>
+        <translation>Empty: keep the stored one</translation>
+    </message>
+    <message>
+        <source>認証を使うときは STARTTLS か SSL/TLS を選んでください。パスワードはデスクトップのキーリングに保存され、kelvo.ini には書き込まれません。ポート番号は「SMTPの設定」の難しい設定で変えられます。</source>
+        <translation>To log in, please choose STARTTLS or SSL/TLS. The password is kept in the desktop&apos;s keyring and never written to kelvo.ini. The port number is one of the advanced settings on the &quot;SMTP Settings&quot; page.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>正しいメールアドレスを最初に入力してください。</source>
+        <translation>Please enter a valid mail address first.</translation>
+    </message>
+    <message>
+        <source>SMTPサーバを入力してください。</source>
+        <translation>Please enter the SMTP server.</translation>
+    </message>
+    <message>
+        <source>メールアドレスを入力してください。</source>
+        <translation>Please enter the mail address.</translation>
+    </message>
+    <message>
+        <source>接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。</source>
+        <translation>Please choose the connection security (None, STARTTLS, SSL/TLS).</translation>
+    </message>
+    <message>
+        <source>SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。</source>
+        <translation>To log in with SMTP authentication, please choose STARTTLS or SSL/TLS as the connection security.</translation>
+    </message>
+    <message>
+        <source>パスワードをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。</source>
+        <translation>The password could not be saved in the keyring. kelvo remembers it only until it ends.</translation>
+    </message>
+    <message>
+        <source>kelvoを使うには設定を行う必要があります。設定しますか？</source>
+        <translation>kelvo needs its settings before it can be used. Set them now?</translation>
+    </message>
+</context>
+</TS>
