@@ -1,5 +1,6 @@
 # kelvo: the two everyday commands are `make run` and `make test`. Both install
-# whatever is missing on a Debian 12 machine first.
+# whatever is missing on a Debian 12 machine first: `make run` what building and
+# running the program take, `make test` (and the other checks) the test tools too.
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -10,15 +11,22 @@ PREFIX     ?= /usr/local
 INSTALL_PREFIX = $(patsubst ~%,$(HOME)%,$(PREFIX))
 CMAKE_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps configure build run test check-sanitizers bench package install clean
+.PHONY: all deps configure build run test check-sanitizers lint bench package install clean
 
 all: build
 
+# The tests are built, and their tools installed, only for the targets that run them.
+# A target's variables hold for everything it depends on, so `make test` installs and
+# configures with TESTS=ON.
+TESTS = OFF
+test check-sanitizers lint: TESTS = ON
+
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(if $(filter ON,$(TESTS)),--test)
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DCMAKE_INSTALL_PREFIX='$(INSTALL_PREFIX)'
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(CMAKE_TYPE) -DCMAKE_INSTALL_PREFIX='$(INSTALL_PREFIX)' \
+		-DBUILD_TESTING=$(TESTS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -30,10 +38,15 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 check-sanitizers: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKELVO_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKELVO_SANITIZE=ON -DBUILD_TESTING=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# clang-tidy with the checks of .clang-tidy over every source file the build compiles,
+# and clang-format in dry run over every C++ file; any finding fails.
+lint: build
+	scripts/lint $(BUILD)
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *_bench.cpp 2>/dev/null | sed 's/\.cpp$$//')

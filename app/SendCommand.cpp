@@ -290,7 +290,7 @@ QString MainWindow::WriteAttachment()
     const QString name = ui->pictureNameEdit->text();
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
         throw Exception(tr("画像名「%1」はファイル名に使えません。").arg(name));
-    const QString attachment = AttachmentFolder() + name + QStringLiteral(".jpg");
+    QString attachment = AttachmentFolder() + name + QStringLiteral(".jpg");
     MakeFolderFor(attachment);
     WhileBusy([&] { return EncodeUnderLimit(Picture, attachment, Settings.SizeLimit); });
     return attachment;

@@ -59,7 +59,8 @@ double CpuMilliseconds(const std::function<void()> &work, int who = RUSAGE_SELF)
     work();
     getrusage(who, &after);
     auto ms = [](const rusage &u) {
-        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+               double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
     };
     return ms(after) - ms(before);
 }
@@ -189,10 +190,10 @@ double RunTool(const QString &path, const QString &heifOutput)
     });
 }
 
-void Bench(const QString &path, int rounds)
+// The drop beside the independent tool, round by round, then the decode alone: the
+// preview the drop made.
+QImage DropBesideTool(const QString &path, int rounds)
 {
-    std::printf("== %s (%lld bytes)\n", qPrintable(QFileInfo(path).fileName()), QFileInfo(path).size());
-
     const bool heif = FormatOf(path) == PictureFormat::Heif;
     QTemporaryDir scratch;
     const QStringList outputs =
@@ -213,6 +214,7 @@ void Bench(const QString &path, int rounds)
                 PeakMegabytes(), children.ru_maxrss / 1024);
 
     std::vector<double> decodeOnly;
+    decodeOnly.reserve(rounds);
     QSize full;
     for (int round = 0; round < rounds; ++round)
         decodeOnly.push_back(Milliseconds([&] { full = Decode(path).size(); }));
@@ -229,12 +231,16 @@ void Bench(const QString &path, int rounds)
         std::printf("ratio               %8.2f      (target <= %.2f; CPU time ratio %.2f)\n", dropMs / toolMs,
                     heif ? 1.2 : 0.8, dropCpu / toolCpu);
     }
+    return preview;
+}
 
-    // The fit alone, upright and with each kind of turn: the turn must cost next to nothing.
-    const QImage stored = Decode(path);
+// The fit alone, upright and with each kind of turn: the turn must cost next to nothing.
+void FitWithTurns(const QImage &stored, int rounds)
+{
+    const int fitRounds = std::max(rounds, 9);
     for (const int exif : {1, 2, 3, 6, 8}) {
         std::vector<double> fitMs;
-        for (int round = 0; round < std::max(rounds, 9); ++round) {
+        for (int round = 0; round < fitRounds; ++round) {
             QImage picture = stored;
             fitMs.push_back(Milliseconds([&] { FitToSize(picture, 95, FromExif(exif)); }));
         }
@@ -243,18 +249,24 @@ void Bench(const QString &path, int rounds)
     }
     // What is not done: turning the full-size picture a quarter round before the fit.
     std::vector<double> turnMs;
-    for (int round = 0; round < std::max(rounds, 9); ++round)
+    turnMs.reserve(fitRounds);
+    for (int round = 0; round < fitRounds; ++round)
         turnMs.push_back(Milliseconds([&] { Turned(stored, FromExif(6)); }));
     std::printf("turning it whole    %8.1f ms   (a quarter turn at full size, which the drop does not do)\n",
                 Median(turnMs));
+}
 
+// The grey command, and what a tagged photo adds to its drop: its profile read and the
+// preview converted.
+void GreyAndColour(const QImage &preview, int rounds)
+{
     QImage grey;
     std::vector<double> greyMs;
+    greyMs.reserve(rounds);
     for (int round = 0; round < rounds; ++round)
         greyMs.push_back(Milliseconds([&] { ConvertToGrey(preview, grey); }));
     std::printf("ConvertToGrey       %8.3f ms\n", Median(greyMs));
 
-    // What a tagged photo adds to its drop: its profile read and the preview converted.
     const QByteArray p3 = QColorSpace(QColorSpace::DisplayP3).iccProfile();
     std::vector<double> colourMs;
     for (int round = 0; round < std::max(rounds, 9); ++round) {
@@ -262,7 +274,11 @@ void Bench(const QString &path, int rounds)
         colourMs.push_back(Milliseconds([&] { ConvertToSrgb(converted, ColourSpaceFromIcc(p3)); }));
     }
     std::printf("to sRGB from P3     %8.3f ms   (the profile read, the preview converted)\n", Median(colourMs));
+}
 
+void EncodeUnderLimits(const QImage &preview, int rounds)
+{
+    QTemporaryDir scratch;
     const QString out = scratch.filePath("kelvo.jpg");
     for (const int limit : {4800, 10800, 100000}) {
         int quality = 0;
@@ -281,6 +297,15 @@ void Bench(const QString &path, int rounds)
                     "bare encode %.3f ms (x%.2f)\n",
                     limit, ms, attempts, quality, QFileInfo(out).size(), ms / attempts, bare / attempts, ms / bare);
     }
+}
+
+void Bench(const QString &path, int rounds)
+{
+    std::printf("== %s (%lld bytes)\n", qPrintable(QFileInfo(path).fileName()), QFileInfo(path).size());
+    const QImage preview = DropBesideTool(path, rounds);
+    FitWithTurns(Decode(path), rounds);
+    GreyAndColour(preview, rounds);
+    EncodeUnderLimits(preview, rounds);
 }
 
 // A 640-dot picture under each limit, down to the worst case of the send command: a
@@ -359,8 +384,8 @@ int Peak(const QString &path, bool whole)
     getrusage(RUSAGE_SELF, &usage);
     std::printf("%-26s %s drop to %dx%d: %.1f ms, peak %.1f MB above the %.1f MB held before (file %.1f MB)\n",
                 qPrintable(QFileInfo(path).fileName()), whole ? "whole-picture" : "streamed     ", preview.width(),
-                preview.height(), ms, (usage.ru_maxrss - before) / 1024.0, before / 1024.0,
-                QFileInfo(path).size() / 1048576.0);
+                preview.height(), ms, double(usage.ru_maxrss - before) / 1024, double(before) / 1024,
+                double(QFileInfo(path).size()) / 1048576);
     return 0;
 }
 

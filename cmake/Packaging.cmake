@@ -1,6 +1,6 @@
 # What `cmake --install` puts on the system, and the Debian package made of it
 # (`make package`, CPack's DEB generator). Included from the root CMakeLists.txt
-# after the kelvo target and enable_testing().
+# after the kelvo target and, when the tests are built, enable_testing().
 
 include(GNUInstallDirs)
 
@@ -84,8 +84,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 include(CPack)
 
 # Builds the package and checks it with lintian, desktop-file-validate and
-# appstreamcli. A sanitizer build is no package to ship, so it is not checked.
-if(NOT KELVO_SANITIZE)
+# appstreamcli, which are test tools. A sanitizer build is no package to ship, so it
+# is not checked.
+if(BUILD_TESTING AND NOT KELVO_SANITIZE)
     add_test(NAME package.debian
         COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-package ${CMAKE_BINARY_DIR})
     set_tests_properties(package.debian PROPERTIES LABELS package TIMEOUT 600)

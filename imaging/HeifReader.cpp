@@ -53,7 +53,7 @@ QColorSpace ColourSpaceOf(const heif_image_handle *handle)
     if (profileSize > 0 && profileSize <= size_t(LargestProfileBytes)) {
         QByteArray profile(qsizetype(profileSize), Qt::Uninitialized);
         if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
-            const QColorSpace colours = ColourSpaceFromIcc(profile);
+            QColorSpace colours = ColourSpaceFromIcc(profile);
             if (colours.isValid())
                 return colours;
         }

@@ -117,7 +117,7 @@ bool ReadLocations(ItemTable &table, Reader &r)
 {
     const int version = int(r.U32() >> 24);
     const quint32 sizes = r.U16();
-    const int offsetSize = sizes >> 12, lengthSize = sizes >> 8 & 15, baseSize = sizes >> 4 & 15;
+    const int offsetSize = int(sizes >> 12), lengthSize = int(sizes >> 8 & 15), baseSize = int(sizes >> 4 & 15);
     const int indexSize = version >= 1 ? int(sizes & 15) : 0;
     const quint32 count = quint32(r.Read(version < 2 ? 2 : 4));
     for (quint32 i = 0; i < count && !r.failed; ++i) {

@@ -92,7 +92,7 @@ qint64 ShrinkScale(qint64 sn, qint64 dn)
 class AreaDivisor
 {
 public:
-    explicit AreaDivisor(qint64 scale) : half((scale + 1) / 2), shift(2 * std::bit_width(quint64(scale)) + 8)
+    explicit AreaDivisor(qint64 scale) : half((scale + 1) / 2), shift(2 * int(std::bit_width(quint64(scale))) + 8)
     {
         multiplier = quint64(((static_cast<unsigned __int128>(1) << shift) + quint64(scale) - 1) / quint64(scale));
     }

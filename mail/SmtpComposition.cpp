@@ -51,7 +51,7 @@ QString AttachmentName(const QString &path)
 {
     const qsizetype cut = std::max(
         {path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
-    const QString name = path.mid(cut + 1);
+    QString name = path.mid(cut + 1);
     if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')) || name.contains(QChar(0)))
         throw Exception(QStringLiteral("Invalid character in file name"));
     return name;

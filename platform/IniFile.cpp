@@ -138,7 +138,7 @@ QByteArray Unquoted(const QByteArray &value)
 // trimmed) is written inside a pair of quotes, so that it reads back as it was typed.
 QByteArray StoredValue(const QString &value)
 {
-    const QByteArray bytes = OneLine(value);
+    QByteArray bytes = OneLine(value);
     if (Quoted(bytes) || (!bytes.isEmpty() && (IsBlank(bytes.front()) || IsBlank(bytes.back()))))
         return '"' + bytes + '"';
     return bytes;
@@ -150,7 +150,7 @@ IniFile::IniFile(const QString &path) : path(path)
 {}
 
 QString IniFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
-                              const QString &defaultValue)
+                          const QString &defaultValue)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);
@@ -163,7 +163,7 @@ QString IniFile::ReadFrom(const QByteArray &content, const QString &section, con
 }
 
 QByteArray IniFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
-                                  const QString &value)
+                              const QString &value)
 {
     const QList<Line> lines = SplitLines(content);
     const Found found = Find(content, lines, section, key);

@@ -71,8 +71,7 @@ const char *WinsockErrorText(int number)
     return nullptr;
 }
 
-// One case per errno value reads better whole than cut into pieces.
-int WinsockError(int errnoValue)
+int WinsockError(int errnoValue) // NOLINT(readability-function-size): one case per errno value reads better whole
 {
     switch (errnoValue) {
     case 0:

@@ -1,7 +1,7 @@
-#!/ usr / bin / python3
-"""Test helper: reads one mail from its standard input as a mail program would, with Python's email package and
-its modern policy (encoded words and charsets decoded), and prints it as JSON, with the
-length of the longest line of the raw message."""
+#!/usr/bin/python3
+"""Test helper: reads one mail from its standard input as a mail program would, with
+Python's email package and its modern policy (encoded words and charsets decoded), and
+prints it as JSON, with the length of the longest line of the raw message."""
 import base64
 import email
 import email.policy
@@ -22,11 +22,11 @@ for part in msg.walk():
     else:
         info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
     parts.append(info)
-#The modern parser keeps the blank between two encoded words of a display name, which
-#RFC 2047(6.2)says to drop; decode_header follows the RFC.
+# The modern parser keeps the blank between two encoded words of a display name, which
+# RFC 2047 (6.2) says to drop; decode_header follows the RFC.
 names = email.message_from_bytes(raw)
 from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
-#The first plain filename parameter, as a reader that knows no RFC 2231 reads it.
+# The first plain filename parameter, as a reader that knows no RFC 2231 reads it.
 plain = re.search(rb'[\s;]filename="([^"]*)"', raw)
 json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
            "plain_filename": plain and str(make_header(decode_header(plain.group(1).decode("ascii")))),

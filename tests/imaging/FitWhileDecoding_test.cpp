@@ -70,7 +70,7 @@ TEST(FitWhileDecoding, BrokenRowsFailAsBefore)
 qint64 HeapBytes()
 {
     const struct mallinfo2 heap = mallinfo2();
-    return qint64(heap.uordblks + heap.hblkhd);
+    return qint64(heap.uordblks) + qint64(heap.hblkhd);
 }
 
 // A 16000 x 2000 photo would take 96 MB decoded whole: dropped in a child process, its peak

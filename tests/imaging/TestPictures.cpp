@@ -34,6 +34,39 @@ QImage SmoothPicture(int w, int h)
     return corners.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_BGR888);
 }
 
+namespace {
+
+bool IsCmyk(JpegForm form)
+{
+    return form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
+}
+
+// The compressor's input and the file's colour model and options for one form of file.
+void ChooseForm(jpeg_compress_struct &cinfo, JpegForm form, int quality)
+{
+    cinfo.input_components = IsCmyk(form) ? 4 : 3;
+    cinfo.in_color_space = IsCmyk(form) ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (form == JpegForm::Progressive)
+        jpeg_simple_progression(&cinfo);
+    if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
+        jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
+    if (form == JpegForm::Full444)
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
+}
+
+// Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
+void ToInks(const uchar *bgr, int width, JpegForm form, QByteArray &inks)
+{
+    for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 4; ++c)
+            inks[4 * x + c] = char((c < 3 ? bgr[3 * x + 2 - c] : 255) ^ (form == JpegForm::PlainCmyk ? 255 : 0));
+}
+
+} // namespace
+
 QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int height)
 {
     jpeg_compress_struct cinfo;
@@ -45,29 +78,16 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = bgr.width();
     cinfo.image_height = height ? height : bgr.height();
-    const bool cmyk = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
-    cinfo.input_components = cmyk ? 4 : 3;
-    cinfo.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    if (form == JpegForm::Progressive)
-        jpeg_simple_progression(&cinfo);
-    if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
-        jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
-    if (form == JpegForm::Full444)
-        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
-    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
+    ChooseForm(cinfo, form, quality);
     jpeg_start_compress(&cinfo, TRUE);
-    QByteArray row(4 * bgr.width(), 0);
+    QByteArray inks(4 * bgr.width(), 0);
     while (cinfo.next_scanline < cinfo.image_height) {
         const uchar *s = bgr.constScanLine(int(cinfo.next_scanline % unsigned(bgr.height())));
         JSAMPROW rowPointer = const_cast<uchar *>(s);
-        // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
-        for (int x = 0; cmyk && x < bgr.width(); ++x)
-            for (int c = 0; c < 4; ++c)
-                row[4 * x + c] = char((c < 3 ? s[3 * x + 2 - c] : 255) ^ (form == JpegForm::PlainCmyk ? 255 : 0));
-        if (cmyk)
-            rowPointer = reinterpret_cast<uchar *>(row.data());
+        if (IsCmyk(form)) {
+            ToInks(s, bgr.width(), form, inks);
+            rowPointer = reinterpret_cast<uchar *>(inks.data());
+        }
         jpeg_write_scanlines(&cinfo, &rowPointer, 1);
     }
     jpeg_finish_compress(&cinfo);

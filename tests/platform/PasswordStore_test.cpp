@@ -37,13 +37,11 @@ TEST(PasswordStore, KeptInTheKeyringElseInMemoryNeverInAFile)
             QProcess child;
             child.setProcessChannelMode(QProcess::MergedChannels);
             child.setProcessEnvironment(env);
-            if (session == "keyring")
-                child.start("dbus-run-session",
-                            {"--", "sh", "-c",
-                             "echo unlock | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                             " && \"$0\" \"$1\" && KELVO_KEYRING_TEST=keyring-2 \"$0\" \"$1\"",
-                             self, filter});
-            else
+            if (session == "keyring") {
+                const QString twoRuns = "echo unlock | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
+                                        " && \"$0\" \"$1\" && KELVO_KEYRING_TEST=keyring-2 \"$0\" \"$1\"";
+                child.start("dbus-run-session", {"--", "sh", "-c", twoRuns, self, filter});
+            } else
                 child.start(self, {filter});
             EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
             for (QDirIterator it(home.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {

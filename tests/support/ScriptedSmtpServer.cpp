@@ -161,7 +161,7 @@ void ScriptedSmtpServer::Run()
 
 bool ScriptedSmtpServer::RunStep(const Step &step)
 {
-    QByteArray line, text;
+    QByteArray line;
     switch (step.kind) {
     case Step::Reply:
         if (!Send(step.text) && step.amount == 0)
@@ -169,37 +169,15 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Expect:
     case Step::ExpectAny:
-        if (!ReadLine(line)) {
-            Problem(QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
-            return false;
-        }
-        if (!line.endsWith("\r\n"))
-            Problem(QStringLiteral("line without CR LF: %1").arg(Text(line)));
-        Problem(step.kind == Step::Expect && Bare(line) != step.text
-                    ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
-                    : QString());
-        return true;
+        return ExpectLine(step);
     case Step::ExpectClose:
         if (ReadLine(line))
             Problem(QStringLiteral("expected a hang-up, got %1").arg(Text(Bare(line))));
         return true;
     case Step::ReadData:
-        while (ReadLine(line, false) && line != ".\r\n")
-            text += line;
-        Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
-        {
-            std::lock_guard lock(mutex);
-            messages << text;
-        }
-        return line == ".\r\n";
+        return ReadMessageText();
     case Step::ReadBytes:
-        while (pending.size() < step.amount)
-            if (!Fill()) {
-                Problem(QStringLiteral("fewer bytes than %1 came").arg(step.amount));
-                return false;
-            }
-        pending.clear();
-        return true;
+        return ReadBytes(step.amount);
     case Step::Pause:
         for (int waited = 0; !stop && waited < step.amount; waited += 10)
             ::usleep(10000);
@@ -216,20 +194,63 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         if (!Accept())
             Problem(QStringLiteral("no second connection"));
         return conn >= 0;
-    case Step::Tls: {
-        SSL_CTX *context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate_chain_file(context, (step.text + ".pem").constData());
-        SSL_CTX_use_PrivateKey_file(context, (step.text + ".key").constData(), SSL_FILETYPE_PEM);
-        ssl = SSL_new(context);
-        SSL_CTX_free(context);
-        SSL_set_fd(ssl, conn);
-        const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
-        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        if (SSL_accept(ssl) == 1)
-            return true;
-        Problem(QStringLiteral("TLS handshake failed"));
-        return false;
-    }
+    case Step::Tls:
+        return StartTls(step.text);
     }
     return true;
+}
+
+bool ScriptedSmtpServer::ExpectLine(const Step &step)
+{
+    QByteArray line;
+    if (!ReadLine(line)) {
+        Problem(QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
+        return false;
+    }
+    if (!line.endsWith("\r\n"))
+        Problem(QStringLiteral("line without CR LF: %1").arg(Text(line)));
+    Problem(step.kind == Step::Expect && Bare(line) != step.text
+                ? QStringLiteral("expected %1, got %2").arg(Text(step.text), Text(Bare(line)))
+                : QString());
+    return true;
+}
+
+bool ScriptedSmtpServer::ReadMessageText()
+{
+    QByteArray line, text;
+    while (ReadLine(line, false) && line != ".\r\n")
+        text += line;
+    Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
+    {
+        std::lock_guard lock(mutex);
+        messages << text;
+    }
+    return line == ".\r\n";
+}
+
+bool ScriptedSmtpServer::ReadBytes(qsizetype count)
+{
+    while (pending.size() < count)
+        if (!Fill()) {
+            Problem(QStringLiteral("fewer bytes than %1 came").arg(count));
+            return false;
+        }
+    pending.clear();
+    return true;
+}
+
+bool ScriptedSmtpServer::StartTls(const QByteArray &certificate)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(context, (certificate + ".pem").constData());
+    SSL_CTX_use_PrivateKey_file(context, (certificate + ".key").constData(), SSL_FILETYPE_PEM);
+    ssl = SSL_new(context);
+    SSL_CTX_free(context);
+    SSL_set_fd(ssl, conn);
+    const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
+    ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    if (SSL_accept(ssl) == 1)
+        return true;
+    Problem(QStringLiteral("TLS handshake failed"));
+    return false;
 }

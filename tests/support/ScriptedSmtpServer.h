@@ -72,6 +72,10 @@ private:
     }
     void Run();
     bool RunStep(const Step &step);
+    bool ExpectLine(const Step &step);
+    bool ReadMessageText();
+    bool ReadBytes(qsizetype count);
+    bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
     bool Send(const QByteArray &bytes);

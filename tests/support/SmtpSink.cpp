@@ -81,7 +81,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         const QJsonObject o = QJsonDocument::fromJson(info).object();
         Message m;
         m.From = o.value("from").toString().toUtf8();
-        for (const QJsonValue &r : o.value("rcpt").toArray())
+        for (const QJsonValue r : o.value("rcpt").toArray())
             m.Rcpt << r.toString().toUtf8();
         m.Helo = o.value("helo").toString().toUtf8();
         m.Login = o.value("auth").toString().toUtf8();
