@@ -49,6 +49,53 @@ bool Save(QWidget &window, const QString &path)
     return saved;
 }
 
+// The user's own size, 240 dots, and the 100 KB limit: the mail goes out in several
+// packets, so the progress shows part of the way.
+bool WriteSettings(const QTemporaryDir &work, quint16 port)
+{
+    QFile ini(work.filePath(QStringLiteral("kelvo.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return false;
+    ini.write(
+        "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nPort=" + QByteArray::number(port) +
+        "\r\nSMTP=127.0.0.1\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\n"
+        "dotsettei=2\r\nsiteidot=240\r\nrfsize=2\r\n[Koukoku]\r\nflg=1\r\n");
+    return true;
+}
+
+// STARTTLS and the login "kelvo"; no password is known yet, so the send asks for it, and
+// the prompt is pictured with the password typed.
+void PicturePasswordPrompt(MainWindow &main, const QString &out, bool &saved)
+{
+    main.Settings.Security = SmtpSecurity::StartTls;
+    main.Settings.Auth = true;
+    main.Settings.AuthUser = QStringLiteral("kelvo");
+    const auto ask = main.AskPassword;
+    main.AskPassword = [&main, &saved, out, ask](const QString &host, const QString &user) {
+        QTimer::singleShot(300, &main, [&saved, out] {
+            QWidget *prompt = QApplication::activeModalWidget();
+            auto *box = prompt ? prompt->findChild<QLineEdit *>(QStringLiteral("passwordEdit")) : nullptr;
+            if (!box) {
+                saved = false;
+                return;
+            }
+            QTest::keyClicks(box, QStringLiteral("secret"));
+            saved = Save(*prompt, out + QStringLiteral("/password-prompt.png")) && saved;
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        return ask(host, user);
+    };
+}
+
+void ComposeMail(MainWindow &main, const QTemporaryDir &work)
+{
+    SaveJpeg(Landscape(), work.filePath(QStringLiteral("photo.jpg")), 95);
+    main.DropFiles({work.filePath(QStringLiteral("photo.jpg"))});
+    main.findChild<QLineEdit *>(QStringLiteral("subjectEdit"))->setText(QStringLiteral("週末の写真"));
+    main.findChild<QPlainTextEdit *>(QStringLiteral("bodyEdit"))
+        ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -64,46 +111,16 @@ int main(int argc, char **argv)
     QTemporaryDir work;
     SetProgramFolder(work.path());
     QDir::setCurrent(work.path());
-    // The user's own size, 240 dots, and the 100 KB limit: the mail goes out in several
-    // packets, so the progress shows part of the way.
-    QFile ini(work.filePath(QStringLiteral("kelvo.ini")));
-    if (!ini.open(QIODevice::WriteOnly))
+    if (!WriteSettings(work, sink.Port()))
         return 1;
-    ini.write("[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nPort=" +
-              QByteArray::number(sink.Port()) +
-              "\r\nSMTP=127.0.0.1\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\n"
-              "dotsettei=2\r\nsiteidot=240\r\nrfsize=2\r\n[Koukoku]\r\nflg=1\r\n");
-    ini.close();
 
     bool saved = true;
     MessageRecorder boxes;
     MainWindow main;
     main.show();
     QTest::qWait(200);
-    // STARTTLS and the login "kelvo"; no password is known yet, so the send asks for it.
-    main.Settings.Security = SmtpSecurity::StartTls;
-    main.Settings.Auth = true;
-    main.Settings.AuthUser = QStringLiteral("kelvo");
-    const auto ask = main.AskPassword;
-    main.AskPassword = [&](const QString &host, const QString &user) {
-        QTimer::singleShot(300, &main, [&] {
-            QWidget *prompt = QApplication::activeModalWidget();
-            auto *box = prompt ? prompt->findChild<QLineEdit *>(QStringLiteral("passwordEdit")) : nullptr;
-            if (!box) {
-                saved = false;
-                return;
-            }
-            QTest::keyClicks(box, QStringLiteral("secret"));
-            saved = Save(*prompt, out + QStringLiteral("/password-prompt.png")) && saved;
-            QTest::keyClick(box, Qt::Key_Return);
-        });
-        return ask(host, user);
-    };
-    SaveJpeg(Landscape(), work.filePath(QStringLiteral("photo.jpg")), 95);
-    main.DropFiles({work.filePath(QStringLiteral("photo.jpg"))});
-    main.findChild<QLineEdit *>(QStringLiteral("subjectEdit"))->setText(QStringLiteral("週末の写真"));
-    main.findChild<QPlainTextEdit *>(QStringLiteral("bodyEdit"))
-        ->setPlainText(QStringLiteral("山の上から撮りました。\nまた行きましょう。"));
+    PicturePasswordPrompt(main, out, saved);
+    ComposeMail(main, work);
 
     int packets = 0;
     const NotifyEvent shown = main.smtpClient->OnPacketSent;
