@@ -31,20 +31,17 @@ QImage DecodedWholeThenFitted(const QString &path, int n)
 TEST(FitWhileDecoding, SameBytesAsTheWholePicture)
 {
     TestFolder folder;
-    const struct
-    {
-        int w, h, n;
-    } sizes[] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
-                 {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
-    for (const auto &s : sizes)
+    const int sizes[][3] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
+                            {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
+    for (const auto &[w, h, n] : sizes)
         for (const JpegForm form :
              {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
             for (int exif = 1; exif <= 8; ++exif) {
-                const QImage picture = RandomPicture(s.w, s.h, quint32(exif));
+                const QImage picture = RandomPicture(w, h, quint32(exif));
                 folder.Write("p.jpg", WithApp1(WriteTestJpeg(picture, form), ExifBlock(exif)));
                 const QString path = folder.File("p.jpg");
-                ASSERT_EQ(LoadFittedJpeg(path, s.n), DecodedWholeThenFitted(path, s.n))
-                    << s.w << "x" << s.h << " at " << s.n << ", form " << int(form) << ", orientation " << exif;
+                ASSERT_EQ(LoadFittedJpeg(path, n), DecodedWholeThenFitted(path, n))
+                    << w << "x" << h << " at " << n << ", form " << int(form) << ", orientation " << exif;
             }
 }
 

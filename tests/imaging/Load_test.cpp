@@ -12,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <cstring>
-
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -37,10 +35,8 @@ QByteArray WithIcc(QByteArray jpeg, const QByteArray &profile)
 
 QByteArray BigEndian(quint64 value, int bytes)
 {
-    QByteArray b;
-    for (int i = bytes - 1; i >= 0; --i)
-        b += char(value >> 8 * i);
-    return b;
+    const quint64 big = qToBigEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&big) + 8 - bytes, bytes);
 }
 
 // A box of a HEIF file; a full box (version and flags) when a version is given.
@@ -256,12 +252,7 @@ TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
     const QImage noise = RandomPicture(700, 1, 9);
     QByteArray junk(reinterpret_cast<const char *>(noise.constBits()), 2100);
     patch.setColorSpace(QColorSpace::DisplayP3);
-    const struct
-    {
-        const char *name;
-        QByteArray bytes;
-        bool converted;
-    } cases[] = {
+    const std::tuple<const char *, QByteArray, bool> cases[] = {
         {"plain.jpg", jpeg, false},
         {"p3.jpg", WithIcc(jpeg, p3), true},
         {"p3.png", Saved(patch, "PNG"), true},
@@ -277,18 +268,16 @@ TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
     };
     folder.Write("plain.jpg", jpeg);
     const QImage plain = Drop(folder.File("plain.jpg"), 16);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        folder.Write(c.name, c.bytes);
-        const QImage dropped = Drop(folder.File(c.name), 16);
-        if (!c.converted) {
-            EXPECT_EQ(dropped, plain);
-        }
+    for (const auto &[name, bytes, converted] : cases) {
+        SCOPED_TRACE(name);
+        folder.Write(name, bytes);
+        const QImage dropped = Drop(folder.File(name), 16);
+        EXPECT_EQ(dropped, converted ? dropped : plain);
         EncodeUnderLimit(dropped, folder.File("kelvo.jpg"), 100000);
         QString markers;
         const QRgb mailed = DecodeWithDjpeg(folder.File("kelvo.jpg"), &markers).pixel(8, 8);
         EXPECT_FALSE(markers.contains("marker 0xe2")) << "a colour profile went out";
-        const QRgb expected = c.converted ? qRgb(218, 0, 41) : qRgb(200, 40, 50);
+        const QRgb expected = converted ? qRgb(218, 0, 41) : qRgb(200, 40, 50);
         EXPECT_NEAR(qRed(mailed), qRed(expected), 2);
         EXPECT_NEAR(qGreen(mailed), qGreen(expected), 2);
         EXPECT_NEAR(qBlue(mailed), qBlue(expected), 2);
@@ -449,11 +438,7 @@ TEST(Load, DamagedFilesGiveAPictureOrAMessage)
     QImage picture = SmoothPicture(48, 32);
     picture.setColorSpace(QColorSpace::DisplayP3);
     const QByteArray p3 = picture.colorSpace().iccProfile();
-    const struct
-    {
-        const char *name;
-        QByteArray bytes;
-    } files[] = {
+    const std::pair<const char *, QByteArray> files[] = {
         {"a.jpg", WithIcc(WithApp1(WriteTestJpeg(picture, JpegForm::Baseline), ExifBlock(6)), p3)},
         {"b.jpg", WriteTestJpeg(picture, JpegForm::Progressive) + "\r\n"},
         {"c.png", WithPngExif(Saved(picture, "PNG"), ExifBlock(3).mid(6))},
@@ -463,9 +448,9 @@ TEST(Load, DamagedFilesGiveAPictureOrAMessage)
         {"g.bmp", Saved(picture, "BMP")},
     };
     QRandomGenerator random(18);
-    for (const auto &file : files)
+    for (const auto &[name, file] : files)
         for (int round = 0; round < 60; ++round) {
-            QByteArray bytes = file.bytes;
+            QByteArray bytes = file;
             const qsizetype at = random.bounded(round % 2 ? bytes.size() : std::min<qsizetype>(bytes.size(), 400));
             if (round % 3 == 0)
                 bytes[at] = char(bytes[at] ^ (1 << random.bounded(8)));
@@ -473,9 +458,9 @@ TEST(Load, DamagedFilesGiveAPictureOrAMessage)
                 bytes.replace(at, 3, QByteArray(3, round % 4 ? '\0' : '\xFF'));
             else
                 bytes.truncate(at);
-            folder.Write(file.name, bytes);
+            folder.Write(name, bytes);
             try {
-                Drop(folder.File(file.name));
+                Drop(folder.File(name));
             } catch (const Exception &) {
             }
         }
@@ -492,12 +477,7 @@ TEST(Load, HeifSizesAreCheckedBeforeDecoding)
     const auto unreadable = [&](const char *name) {
         return QStringLiteral("HEIF ファイル %1 を読み込めません。").arg(folder.File(name));
     };
-    const struct
-    {
-        const char *name;
-        QByteArray bytes;
-        QString message;
-    } cases[] = {
+    const std::tuple<const char *, QByteArray, QString> cases[] = {
         {"grid.heic", RebuiltHeif(tile, 128, 128), "loaded"},
         {"lying-grid.heic", RebuiltHeif(tile, 512, 20000),
          QStringLiteral("画像が大きすぎます (20000 × 20000 ドット)。扱えるのは 2 億画素までです。")},
@@ -505,31 +485,26 @@ TEST(Load, HeifSizesAreCheckedBeforeDecoding)
         {"lying-picture.heic", RebuiltHeif(WriteTestHeic(SmoothPicture(256, 256)), 64),
          unreadable("lying-picture.heic")},
     };
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    for (const auto &c : cases)
-        folder.Write(c.name, c.bytes);
+    for (const auto &[name, bytes, message] : cases)
+        folder.Write(name, bytes);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const long before = usage.ru_maxrss;
     const pid_t child = fork();
     if (child == 0) {
-        for (const auto &c : cases) {
-            const QByteArray line = FailureOf([&] { Drop(folder.File(c.name)); }, "loaded").toUtf8() + '\n';
-            if (write(out[1], line.constData(), size_t(line.size())) != line.size())
-                _exit(1);
-        }
+        QByteArray messages;
+        for (const auto &c : cases)
+            messages += FailureOf([&] { Drop(folder.File(std::get<0>(c))); }, "loaded").toUtf8() + '\n';
+        folder.Write("messages.txt", messages);
         _exit(0);
     }
-    close(out[1]);
-    QFile messages;
-    ASSERT_TRUE(messages.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    for (const auto &c : cases)
-        EXPECT_EQ(QString::fromUtf8(messages.readLine()).trimmed(), c.message) << c.name;
-    int status = 0;
+    int status = -1;
     ASSERT_EQ(wait4(child, &status, 0, &usage), child);
     EXPECT_EQ(status, 0);
     EXPECT_LT(usage.ru_maxrss, before + 100 * 1024) << "kilobytes at the child's peak";
+    const QList<QByteArray> messages = folder.Read("messages.txt").split('\n');
+    for (qsizetype line = 0; const auto &[name, bytes, message] : cases)
+        EXPECT_EQ(QString::fromUtf8(messages.value(line++)), message) << name;
 }
 
 } // namespace

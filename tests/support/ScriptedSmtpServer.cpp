@@ -27,11 +27,9 @@ QString Text(const QByteArray &bytes)
 // Waits a while for fd to become readable, or until stop.
 bool Readable(int fd, const std::atomic<bool> &stop)
 {
-    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) > 0)
+    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20)
+        if (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
             return true;
-    }
     return false;
 }
 
