@@ -142,11 +142,9 @@ QImage DecodeWithDjpeg(const QString &path, QString *markers = nullptr)
 
 QByteArray Saved(const QImage &picture, const char *format, int quality = -1)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
+    QBuffer buffer; // the writer opens it
     picture.save(&buffer, format, quality);
-    return bytes;
+    return buffer.data();
 }
 
 // An 8-bit bitmap of 16 rows, each one run of 16 pixels, its header claiming width x height.
@@ -179,9 +177,8 @@ TEST(LoadJpeg, EveryFormLibjpegReads)
         EXPECT_TRUE(form == JpegForm::Greyscale ? at[0] == at[1] && at[1] == at[2]
                                                 : LargestDifference(loaded, source) <= 8);
         // libjpeg's own decoder gives the very same bytes for the forms it writes as colour.
-        if (form == JpegForm::Baseline || form == JpegForm::Progressive) {
-            EXPECT_EQ(loaded, DecodeWithDjpeg(folder.File("p.jpg")));
-        }
+        const bool colour = form == JpegForm::Baseline || form == JpegForm::Progressive;
+        EXPECT_EQ(loaded, colour ? DecodeWithDjpeg(folder.File("p.jpg")) : loaded);
     }
 }
 
@@ -357,12 +354,8 @@ TEST(Load, PictureOrClearMessage)
     const QString none;
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
 
-    const struct
-    {
-        const char *name, *file;
-        QByteArray bytes;
-        QString message; // %2 is the path
-    } cases[] = {
+    // Each row's name, file, bytes, and the message (%2 is the path).
+    const std::tuple<const char *, const char *, QByteArray, QString> cases[] = {
         {"truncated baseline", "a.jpg", jpeg.left(jpeg.size() / 2), jpegError(JWRN_JPEG_EOF)},
         {"progressive without its end", "a.jpg", progressive.chopped(2), jpegError(JWRN_JPEG_EOF)},
         {"cut inside the headers", "a.jpg", jpeg.left(100), jpegError(JWRN_JPEG_EOF)},
@@ -393,11 +386,11 @@ TEST(Load, PictureOrClearMessage)
         {"truncated HEIC", "a.heif", heic.left(heic.size() * 3 / 4), unreadable("HEIF")},
         {"huge HEIC", "a.heic", hugeHeic, tooLarge.arg("20000 × 20000")},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        folder.Write(c.file, c.bytes);
-        const QString path = folder.File(c.file);
-        EXPECT_EQ(FailureOf([&] { Drop(path); }), c.message.contains("%2") ? c.message.arg(path) : c.message);
+    for (const auto &[name, file, bytes, message] : cases) {
+        SCOPED_TRACE(name);
+        folder.Write(file, bytes);
+        const QString path = folder.File(file);
+        EXPECT_EQ(FailureOf([&] { Drop(path); }), message.contains("%2") ? message.arg(path) : message);
     }
 
     // A progressive file cut between any two scans fails, also with bytes after it (a CR LF,

@@ -65,7 +65,10 @@ public:
     {
         events.clear();
         smtp.HeloName = "kelvo";
-        smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp"}, .Body = {"hi"}};
+        smtp.Mail = MailMessage();
+        smtp.Mail.FromAddress = "me@example.com";
+        smtp.Mail.To = {"you@example.jp"};
+        smtp.Mail.Body = {"hi"};
         smtp.OnSendStart = nullptr;
         smtp.OnHeloRefused = nullptr;
         smtp.OnHeaderIncomplete = nullptr;
@@ -309,12 +312,17 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
 }
 
 // Data that would break the lines it goes into is refused before the mail; the server sees
-// only the greeting and the QUIT.
-TEST_F(Session, InputThatWouldBreakTheLines)
+// only the greeting and the QUIT. Then replies that are no replies, and servers that go away
+// in the middle.
+TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
 {
     const QString address = "Invalid character in address", header = "Invalid character in header";
     folder.Write("picture.jpg", "abc");
-    const QString picture = folder.File("picture.jpg"), gone = folder.File("gone.jpg");
+    folder.Write("big.jpg", QByteArray(3 * 1024 * 1024, 'b'));
+    const QString picture = folder.File("picture.jpg"), gone = folder.File("gone.jpg"), big = folder.File("big.jpg");
+    const RowSetup withBig = Spoil([big](MailMessage &m) { m.Attachments = {big}; });
+    auto rset = [](const QByteArray &bytes) { return S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(bytes)}; };
+    const Script upload = ToData + Script{S::Say("354 go"), S::ReadSome(100000)};
     Check({
         // clang-format off
         {"sender with CR LF", Spoil([](MailMessage &m) { m.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }), Gone, address},
@@ -327,20 +335,6 @@ TEST_F(Session, InputThatWouldBreakTheLines)
          S::Greeting() + OneMail + Quit, "(none)"},
         {.name = "attachment missing", .setup = Spoil([=](MailMessage &m) { m.Attachments = {picture, gone}; }),
          .script = Gone, .failure = "Cannot open file", .events = {"connect", "encode " + picture, "not found " + gone}},
-        // clang-format on
-    });
-}
-
-// Replies that are no replies, and servers that go away in the middle.
-TEST_F(Session, BrokenRepliesAndHangUps)
-{
-    folder.Write("big.jpg", QByteArray(3 * 1024 * 1024, 'b'));
-    const QString big = folder.File("big.jpg");
-    const RowSetup withBig = Spoil([big](MailMessage &m) { m.Attachments = {big}; });
-    auto rset = [](const QByteArray &bytes) { return S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(bytes)}; };
-    const Script upload = ToData + Script{S::Say("354 go"), S::ReadSome(100000)};
-    Check({
-        // clang-format off
         {"eleven digits", {}, rset("12345678901 many\r\n"), "Reply code 1234567890 out of range"},
         // Its text is cut between two characters, not inside one.
         {"1 MiB refusal", {}, rset("550 " + QByteArray(507, 'x') + QByteArray("日").repeated(349000) + "\r\n") + Quit,

@@ -69,11 +69,12 @@ TEST(Submission, RealServer)
         smtp.Auth = !row.user.isEmpty();
         smtp.AuthUser = row.user;
         smtp.Password = row.password;
-        smtp.Mail = {.FromAddress = "sender@example.com",
-                     .Attachments = {folder.File(QStringLiteral("写真.jpg"))},
-                     .To = {"Phone <phone@example.jp>"},
-                     .Bcc = {"bcc@example.jp"},
-                     .Body = {"Hello.", ".", "", "Bye."}};
+        MailMessage &m = smtp.Mail;
+        m.FromAddress = "sender@example.com";
+        m.To = {"Phone <phone@example.jp>"};
+        m.Bcc = {"bcc@example.jp"};
+        m.Body = {"Hello.", ".", "", "Bye."};
+        m.Attachments = {folder.File(QStringLiteral("写真.jpg"))};
         events.clear();
         progress.clear();
         // A refused login is an EAuthError (FailureOf lets any other kind through).

@@ -79,7 +79,7 @@ private:
     bool Send(const QByteArray &bytes);
     bool Accept();
     void CloseConnection();
-    void Problem(const QString &text); // empty: none
+    bool Problem(const QString &text); // empty: none; true when there is none
 
     Script script;
     int listener = -1;

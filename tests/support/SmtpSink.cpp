@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,7 +38,6 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate)
     QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QString::fromLatin1(Python), arguments);
     process.waitForStarted(StartTimeoutMs);
     QDeadlineTimer deadline(StartTimeoutMs);
