@@ -9,17 +9,6 @@
 
 namespace {
 
-// The boundary, from the Content-Type line that composition wrote last into the header.
-QByteArray Boundary(const SmtpClient &smtp)
-{
-    return smtp.FinalHeader.last().split('"').value(1);
-}
-
-QByteArray Text(const SmtpClient &smtp)
-{
-    return smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody();
-}
-
 // Each line followed by CR LF ("{B}" stands for the boundary).
 QByteArray Lines(const QList<QByteArray> &lines)
 {
@@ -69,7 +58,7 @@ TEST(SmtpCompose, TheWholeMultipartText)
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();
 
-    const QByteArray b = Boundary(smtp);
+    const QByteArray b = smtp.FinalHeader.last().split('"').value(1); // from the Content-Type line written last
     EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
         << b.constData();
     const QByteArray header =
@@ -82,7 +71,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
                       "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n" + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
                       PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
                       abc + PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
-    EXPECT_EQ(Text(smtp), QByteArray(header + body).replace("{B}", b));
+    EXPECT_EQ(smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody(),
+              QByteArray(header + body).replace("{B}", b));
 }
 
 TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
