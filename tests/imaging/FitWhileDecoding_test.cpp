@@ -25,46 +25,37 @@ QImage DecodedWholeThenFitted(const QString &path, int n)
     return picture;
 }
 
-// Spans of one to sixty rows that cross libjpeg's bands of 8 or 16 rows, a row or a column
-// alone, odd widths, and sizes that are enlarged (decoded whole), in the forms libjpeg
-// decodes differently and in every orientation.
-TEST(FitWhileDecoding, SameBytesAsTheWholePicture)
-{
-    TestFolder folder;
-    const struct
-    {
-        int w, h, n;
-    } sizes[] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
-                 {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
-    for (const auto &s : sizes)
-        for (const JpegForm form :
-             {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
-            for (int exif = 1; exif <= 8; ++exif) {
-                const QImage picture = RandomPicture(s.w, s.h, quint32(exif));
-                folder.Write("p.jpg", WithApp1(WriteTestJpeg(picture, form), ExifBlock(exif)));
-                const QString path = folder.File("p.jpg");
-                ASSERT_EQ(LoadFittedJpeg(path, s.n), DecodedWholeThenFitted(path, s.n))
-                    << s.w << "x" << s.h << " at " << s.n << ", form " << int(form) << ", orientation " << exif;
-            }
-}
-
 // A file cut, or with an end marker, anywhere in its rows fails with the message it gave
-// when it was decoded whole.
-TEST(FitWhileDecoding, BrokenRowsFailAsBefore)
+// when it was decoded whole. Spans of one to sixty rows that cross libjpeg's bands of 8 or 16
+// rows, a row or a column alone, odd widths, and sizes that are enlarged (decoded whole), in
+// the forms libjpeg decodes differently and in every orientation, give the same bytes.
+TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
 {
     TestFolder folder;
+    const QString path = folder.File("p.jpg");
     const QByteArray jpeg = WriteTestJpeg(RandomPicture(300, 200, 4), JpegForm::Baseline);
     const qsizetype scan = jpeg.indexOf("\xFF\xDA");
     for (int eighth = 1; eighth < 8; ++eighth) {
         const qsizetype at = scan + (jpeg.size() - scan) * eighth / 8;
         for (const QByteArray &bytes : {jpeg.left(at), QByteArray(jpeg).insert(at, "\xFF\xD9")}) {
             folder.Write("p.jpg", bytes);
-            const QString path = folder.File("p.jpg");
             const QString message = FailureOf([&] { LoadFittedJpeg(path, 20); });
             EXPECT_TRUE(message.startsWith("JPEG エラー #")) << at << ": " << message.toStdString();
             EXPECT_EQ(message, FailureOf([&] { DecodedWholeThenFitted(path, 20); })) << at;
         }
     }
+
+    const int sizes[][3] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
+                            {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
+    for (const auto &[w, h, n] : sizes)
+        for (const JpegForm form :
+             {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
+            for (int exif = 1; exif <= 8; ++exif) {
+                const QImage picture = RandomPicture(w, h, quint32(exif));
+                folder.Write("p.jpg", WithApp1(WriteTestJpeg(picture, form), ExifBlock(exif)));
+                ASSERT_EQ(LoadFittedJpeg(path, n), DecodedWholeThenFitted(path, n))
+                    << w << "x" << h << " at " << n << ", form " << int(form) << ", orientation " << exif;
+            }
 }
 
 qint64 HeapBytes()

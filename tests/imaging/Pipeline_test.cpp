@@ -12,16 +12,14 @@ namespace {
 TEST(FitToSize, LongerSideBecomesN)
 {
     // The last three have a shorter side that computes to 0 dots: it becomes 1.
-    const struct
-    {
-        int w, h, n, fw, fh;
-    } cases[] = {{640, 480, 95, 95, 71},  {480, 640, 95, 71, 95}, {1600, 1200, 95, 95, 71}, {40, 30, 95, 95, 71},
-                 {100, 100, 95, 95, 95},  {300, 150, 90, 90, 45}, {95, 50, 95, 95, 50},     {1, 1, 95, 95, 95},
-                 {30000, 100, 95, 95, 1}, {1, 500, 95, 1, 95},    {7, 3, 1, 1, 1}};
-    for (const auto &c : cases) {
-        QImage picture = RandomPicture(c.w, c.h, 3);
-        FitToSize(picture, c.n);
-        EXPECT_EQ(picture.size(), QSize(c.fw, c.fh)) << c.w << "x" << c.h << " at " << c.n;
+    const int cases[][5] = {{640, 480, 95, 95, 71}, {480, 640, 95, 71, 95}, {1600, 1200, 95, 95, 71},
+                            {40, 30, 95, 95, 71},   {100, 100, 95, 95, 95}, {300, 150, 90, 90, 45},
+                            {95, 50, 95, 95, 50},   {1, 1, 95, 95, 95},     {30000, 100, 95, 95, 1},
+                            {1, 500, 95, 1, 95},    {7, 3, 1, 1, 1}};
+    for (const auto &[w, h, n, fittedW, fittedH] : cases) {
+        QImage picture = RandomPicture(w, h, 3);
+        FitToSize(picture, n);
+        EXPECT_EQ(picture.size(), QSize(fittedW, fittedH)) << w << "x" << h << " at " << n;
     }
     QImage nothing, picture = RandomPicture(4, 3, 1);
     FitToSize(nothing, 95);

@@ -41,22 +41,6 @@ bool IsCmyk(JpegForm form)
     return form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
 }
 
-// The compressor's input and the file's colour model and options for one form of file.
-void ChooseForm(jpeg_compress_struct &cinfo, JpegForm form, int quality)
-{
-    cinfo.input_components = IsCmyk(form) ? 4 : 3;
-    cinfo.in_color_space = IsCmyk(form) ? JCS_CMYK : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    if (form == JpegForm::Progressive)
-        jpeg_simple_progression(&cinfo);
-    if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
-        jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
-    if (form == JpegForm::Full444)
-        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
-    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
-}
-
 // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
 void ToInks(const uchar *bgr, int width, JpegForm form, QByteArray &inks)
 {
@@ -78,7 +62,17 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = bgr.width();
     cinfo.image_height = height ? height : bgr.height();
-    ChooseForm(cinfo, form, quality);
+    cinfo.input_components = IsCmyk(form) ? 4 : 3;
+    cinfo.in_color_space = IsCmyk(form) ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (form == JpegForm::Progressive)
+        jpeg_simple_progression(&cinfo);
+    if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
+        jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
+    if (form == JpegForm::Full444)
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
     jpeg_start_compress(&cinfo, TRUE);
     QByteArray inks(4 * bgr.width(), 0);
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -28,12 +28,7 @@ QByteArray Encode(const QByteArray &input, EncodingMethod method)
 TEST(AttachmentEncoder, LinesPaddingAndAlphabets)
 {
     const QByteArray a45(45, 'a'), line = QByteArray("YWFh").repeated(15) + "\r\n";
-    const struct
-    {
-        QByteArray input;
-        EncodingMethod method;
-        QByteArray output;
-    } rows[] = {
+    const std::tuple<QByteArray, EncodingMethod, QByteArray> rows[] = {
         {"Man", EncodingMethod::Base64, "TWFu\r\n"},
         {a45 + "a", EncodingMethod::Base64, line + "YQ==\r\n"},
         {"", EncodingMethod::Uuencode, "`\r\n"},
@@ -41,9 +36,8 @@ TEST(AttachmentEncoder, LinesPaddingAndAlphabets)
         {QByteArray(3, '\0'), EncodingMethod::Uuencode, "#````\r\n`\r\n"}, // zero is the grave accent, never a blank
         {a45, EncodingMethod::Uuencode, "M" + QByteArray("86%A").repeated(15) + "\r\n`\r\n"},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(Encode(row.input, row.method), row.output)
-            << row.input.size() << " bytes, method " << int(row.method);
+    for (const auto &[input, method, output] : rows)
+        EXPECT_EQ(Encode(input, method), output) << input.size() << " bytes, method " << int(method);
     // Whatever the size, base64 lines join to what Qt's encoder makes of the same bytes.
     for (QByteArray bytes; bytes.size() < 200; bytes += char(bytes.size() * 7919 >> 3))
         EXPECT_EQ(Encode(bytes, EncodingMethod::Base64).replace("\r\n", ""), bytes.toBase64()) << bytes.size();

@@ -9,17 +9,6 @@
 
 namespace {
 
-// The boundary, from the Content-Type line that composition wrote last into the header.
-QByteArray Boundary(const SmtpClient &smtp)
-{
-    return smtp.FinalHeader.last().split('"').value(1);
-}
-
-QByteArray Text(const SmtpClient &smtp)
-{
-    return smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody();
-}
-
 // Each line followed by CR LF ("{B}" stands for the boundary).
 QByteArray Lines(const QList<QByteArray> &lines)
 {
@@ -47,8 +36,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
     TestFolder folder;
     folder.Write("kelvo.jpg", "\xff\xd8\xff\xe0 picture bytes");
     folder.Write("empty.jpg", "");
-    for (const char *name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
-        folder.Write(QString::fromUtf8(name), "abc");
+    for (const QString name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
+        folder.Write(name, "abc");
     SmtpClient smtp;
     MailMessage &m = smtp.Mail;
     m.FromName = "Taro";
@@ -61,18 +50,15 @@ TEST(SmtpCompose, TheWholeMultipartText)
     m.ReplyTo = "r@example.com";
     m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
     m.Body = {"hello", ".", "..", " .", "", "end"};
-    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line.
-    m.Attachments = {folder.File("kelvo.jpg"),
-                     folder.File("empty.jpg"),
-                     folder.File("x:y.jpg"),
-                     folder.File("p\\q.jpg"),
-                     "plain.jpg",
-                     folder.File("say\"hi\".jpg"),
-                     folder.File("写真.jpg")};
+    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line. One
+    // is given without its folder.
+    for (const QString name :
+         {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
+        m.Attachments << (name == "plain.jpg" ? name : folder.File(name));
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();
 
-    const QByteArray b = Boundary(smtp);
+    const QByteArray b = smtp.FinalHeader.last().split('"').value(1); // from the Content-Type line written last
     EXPECT_TRUE(QRegularExpression("^={20}54535\\d\\d:\\d\\d:\\d\\d====$").match(QString::fromLatin1(b)).hasMatch())
         << b.constData();
     const QByteArray header =
@@ -85,7 +71,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
                       "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n" + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
                       PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
                       abc + PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
-    EXPECT_EQ(Text(smtp), QByteArray(header + body).replace("{B}", b));
+    EXPECT_EQ(smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody(),
+              QByteArray(header + body).replace("{B}", b));
 }
 
 TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)

@@ -46,16 +46,8 @@ public:
     std::function<bool(long kind, qintptr value)> Before;
     void Deliver(qintptr value) { HandleSocketMessage(SocketNotification, SocketHandle, value); }
     ~RecordingClient() override { Destroy(); }
-    void ConnectTo(quint16 port)
-    {
-        Port = port;
-        Connect();
-    }
-    void Abort() override
-    {
-        Log << "Abort";
-        Cancel();
-    }
+    void ConnectTo(quint16 port) { Port = port, Connect(); }
+    void Abort() override { Log << "Abort", Cancel(); }
     using SocketClient::TimerOn;
     QStringList Log;
 };
@@ -107,9 +99,7 @@ TEST(SocketClient, WhatThePeerSendsIsBounded)
         S server({S::SayRaw(flood), S::Wait(200)});
         RecordingClient client;
         client.ConnectTo(server.Port());
-        if (flood == lines) {
-            EXPECT_TRUE(WaitFor([&] { return !client.Connected && client.ReceiveBuffer.isEmpty(); }));
-        }
+        EXPECT_TRUE(flood != lines || WaitFor([&] { return !client.Connected && client.ReceiveBuffer.isEmpty(); }));
         client.TimerOn();
         EXPECT_EQ(FailureOf<ESockError>([&] { client.ReadLn(); }), failure);
         EXPECT_LT(client.ReceiveBuffer.size(), SocketClient::MaxLineLength);

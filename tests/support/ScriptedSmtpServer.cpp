@@ -27,11 +27,9 @@ QString Text(const QByteArray &bytes)
 // Waits a while for fd to become readable, or until stop.
 bool Readable(int fd, const std::atomic<bool> &stop)
 {
-    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) > 0)
+    for (int waited = 0; !stop && waited < StepTimeoutMs; waited += 20)
+        if (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 20) > 0)
             return true;
-    }
     return false;
 }
 
@@ -82,11 +80,12 @@ void ScriptedSmtpServer::Stop()
     CloseConnection();
 }
 
-void ScriptedSmtpServer::Problem(const QString &text)
+bool ScriptedSmtpServer::Problem(const QString &text)
 {
     std::lock_guard lock(mutex);
     if (!text.isEmpty())
         problems << text;
+    return text.isEmpty();
 }
 
 void ScriptedSmtpServer::CloseConnection()
@@ -148,8 +147,10 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line, bool logged)
 
 void ScriptedSmtpServer::Run()
 {
-    if (!Accept())
-        return Problem(QStringLiteral("no client connected"));
+    if (!Accept()) {
+        Problem(QStringLiteral("no client connected"));
+        return;
+    }
     for (const Step &step : script)
         if (stop || !RunStep(step))
             return;
@@ -184,16 +185,12 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Reset:
     case Step::Close:
-        if (step.kind == Step::Reset) {
-            const linger now{1, 0};
+        if (const linger now{1, 0}; step.kind == Step::Reset)
             ::setsockopt(conn, SOL_SOCKET, SO_LINGER, &now, sizeof now);
-        }
         CloseConnection();
         return true;
     case Step::Accept:
-        if (!Accept())
-            Problem(QStringLiteral("no second connection"));
-        return conn >= 0;
+        return Accept() || Problem(QStringLiteral("no second connection"));
     case Step::Tls:
         return StartTls(step.text);
     }
@@ -203,10 +200,8 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
 bool ScriptedSmtpServer::ExpectLine(const Step &step)
 {
     QByteArray line;
-    if (!ReadLine(line)) {
-        Problem(QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
-        return false;
-    }
+    if (!ReadLine(line))
+        return Problem(QStringLiteral("expected %1, got nothing").arg(Text(step.text)));
     if (!line.endsWith("\r\n"))
         Problem(QStringLiteral("line without CR LF: %1").arg(Text(line)));
     Problem(step.kind == Step::Expect && Bare(line) != step.text
@@ -220,21 +215,17 @@ bool ScriptedSmtpServer::ReadMessageText()
     QByteArray line, text;
     while (ReadLine(line, false) && line != ".\r\n")
         text += line;
-    Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
-    {
-        std::lock_guard lock(mutex);
-        messages << text;
-    }
-    return line == ".\r\n";
+    std::unique_lock lock(mutex);
+    messages << text;
+    lock.unlock();
+    return Problem(line == ".\r\n" ? QString() : QStringLiteral("message text ended without \".\""));
 }
 
 bool ScriptedSmtpServer::ReadBytes(qsizetype count)
 {
     while (pending.size() < count)
-        if (!Fill()) {
-            Problem(QStringLiteral("fewer bytes than %1 came").arg(count));
-            return false;
-        }
+        if (!Fill())
+            return Problem(QStringLiteral("fewer bytes than %1 came").arg(count));
     pending.clear();
     return true;
 }
@@ -249,8 +240,5 @@ bool ScriptedSmtpServer::StartTls(const QByteArray &certificate)
     SSL_set_fd(ssl, conn);
     const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
     ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    if (SSL_accept(ssl) == 1)
-        return true;
-    Problem(QStringLiteral("TLS handshake failed"));
-    return false;
+    return SSL_accept(ssl) == 1 || Problem(QStringLiteral("TLS handshake failed"));
 }

@@ -49,8 +49,6 @@ public:
     // receiveBuffer > 0: what the client sends waits in a receive buffer that small.
     explicit ScriptedSmtpServer(const Script &script, int receiveBuffer = 0);
     ~ScriptedSmtpServer();
-    ScriptedSmtpServer(const ScriptedSmtpServer &) = delete;
-    ScriptedSmtpServer &operator=(const ScriptedSmtpServer &) = delete;
 
     quint16 Port() const { return port; }
     // Waits for the script to run out and the client to close (lines after it are problems).
@@ -81,7 +79,7 @@ private:
     bool Send(const QByteArray &bytes);
     bool Accept();
     void CloseConnection();
-    void Problem(const QString &text); // empty: none
+    bool Problem(const QString &text); // empty: none; true when there is none
 
     Script script;
     int listener = -1;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +10,7 @@
 namespace {
 
 const char *const Python = "/usr/bin/python3";
+const char *const SinkScript = KELVO_SOURCE_DIR "/tests/support/smtp_sink.py";
 constexpr int StartTimeoutMs = 15000;
 constexpr int WaitTimeoutMs = 10000;
 
@@ -22,16 +22,11 @@ QByteArray ReadFile(const QString &path)
 
 } // namespace
 
-QString SmtpSink::ScriptPath()
-{
-    return QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
-}
-
 QString SmtpSink::Certificates()
 {
     static QTemporaryDir dir;
     static const bool made = [] {
-        const int status = QProcess::execute(QString::fromLatin1(Python), {ScriptPath(), "certs", dir.path()});
+        const int status = QProcess::execute(QString::fromLatin1(Python), {SinkScript, "certs", dir.path()});
         qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
         return status == 0;
     }();
@@ -40,10 +35,9 @@ QString SmtpSink::Certificates()
 
 SmtpSink::SmtpSink(Mode mode, const QString &certificate)
 {
-    QStringList arguments{ScriptPath(), QStringLiteral("serve"), folder.path()};
+    QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QString::fromLatin1(Python), arguments);
     process.waitForStarted(StartTimeoutMs);
     QDeadlineTimer deadline(StartTimeoutMs);
@@ -79,14 +73,10 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         if (info.isEmpty())
             break;
         const QJsonObject o = QJsonDocument::fromJson(info).object();
-        Message m;
-        m.From = o.value("from").toString().toUtf8();
+        const auto text = [&o](const char *key) { return o.value(key).toString().toUtf8(); };
+        result << Message{text("from"), {}, text("helo"), text("auth"), ReadFile(stem + ".eml")};
         for (const QJsonValue r : o.value("rcpt").toArray())
-            m.Rcpt << r.toString().toUtf8();
-        m.Helo = o.value("helo").toString().toUtf8();
-        m.Login = o.value("auth").toString().toUtf8();
-        m.Data = ReadFile(stem + ".eml");
-        result << m;
+            result.last().Rcpt << r.toString().toUtf8();
     }
     return result;
 }
@@ -106,7 +96,7 @@ QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 QJsonObject SmtpSink::Parse(const QByteArray &message)
 {
     QProcess p;
-    p.start(QString::fromLatin1(Python), {ScriptPath(), QStringLiteral("parse"), QStringLiteral("-")});
+    p.start(QString::fromLatin1(Python), {SinkScript, QStringLiteral("parse"), QStringLiteral("-")});
     p.write(message);
     p.closeWriteChannel();
     if (!p.waitForFinished(StartTimeoutMs))

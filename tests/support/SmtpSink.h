@@ -30,8 +30,6 @@ public:
     // partial wildcard m*.kelvo.test).
     explicit SmtpSink(Mode mode = Plain, const QString &certificate = QStringLiteral("good"));
     ~SmtpSink();
-    SmtpSink(const SmtpSink &) = delete;
-    SmtpSink &operator=(const SmtpSink &) = delete;
 
     // 0 when the server could not be started; Error() says why.
     quint16 Port() const { return port; }
@@ -54,7 +52,6 @@ public:
     static QString Certificates();
 
 private:
-    static QString ScriptPath();
     QTemporaryDir folder;
     QProcess process;
     quint16 port = 0;
