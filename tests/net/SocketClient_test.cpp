@@ -46,8 +46,16 @@ public:
     std::function<bool(long kind, qintptr value)> Before;
     void Deliver(qintptr value) { HandleSocketMessage(SocketNotification, SocketHandle, value); }
     ~RecordingClient() override { Destroy(); }
-    void ConnectTo(quint16 port) { Port = port, Connect(); }
-    void Abort() override { Log << "Abort", Cancel(); }
+    void ConnectTo(quint16 port)
+    {
+        Port = port;
+        Connect();
+    }
+    void Abort() override
+    {
+        Log << "Abort";
+        Cancel();
+    }
     using SocketClient::TimerOn;
     QStringList Log;
 };
