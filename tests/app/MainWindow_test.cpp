@@ -54,7 +54,7 @@ struct CountingDialog : QDialog
 // Boxes are answered with `answers`; status texts are kept with the progress at each.
 struct TestWindow
 {
-    explicit TestWindow(const QByteArray &ini = KelvoIni(), QList<MsgResult> answers = {})
+    explicit TestWindow(const QByteArray &ini = KelvoIni(), const QList<MsgResult> &answers = {})
     {
         PasswordStore::UseKeyring(false); // never the keyring of whoever runs the tests
         // A real modal prompt would wait for ever; a test that expects one puts back Prompt.
@@ -516,7 +516,7 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.setProcessEnvironment(env);
         child.start("dbus-run-session",
-                    {"--", "/usr/bin/python3", KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py",
+                    {"--", "/usr/bin/python3", QStringLiteral(KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py"),
                      QCoreApplication::applicationFilePath(), "--gtest_filter=SendCommand.ClosedBy*"});
         EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
         return;

@@ -76,8 +76,8 @@ TEST(AddressFile, StreamsReadOrAreRefusedByTheirRules)
         {"binary beyond the stream", Stream(Short("Items.Data") + "\x0A\xFF\xFF\xFF\x7F"), read},
     };
     for (const auto &[name, stream, error] : rows) {
-        const auto reading = [&] {
-            EXPECT_EQ(ReadAddressStream(stream), QList<AddressEntry>({{"n", {"a@b"}}})) << name;
+        const auto reading = [&s = stream, &n = name] {
+            EXPECT_EQ(ReadAddressStream(s), QList<AddressEntry>({{"n", {"a@b"}}})) << n;
         };
         EXPECT_EQ(FailureOf<EAddressReadError>(reading), error) << name;
     }
