@@ -43,13 +43,9 @@ struct InstalledKelvo : InstalledLayout
         QProcess kelvo;
         kelvo.setWorkingDirectory(folder.isEmpty() ? Path(".") : folder);
         kelvo.start(program.isEmpty() ? Program : program, arguments);
-        // The running kelvo may be this test's, so its events must go on.
-        if (!QTest::qWaitFor([&] { return kelvo.state() == QProcess::NotRunning; }, 30000)) {
-            kelvo.kill();
-            kelvo.waitForFinished();
-            return -1;
-        }
-        return kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
+        // The running kelvo may be this test's, so its events go on; one that never ends dies with `kelvo`.
+        const bool ended = QTest::qWaitFor([&] { return kelvo.state() == QProcess::NotRunning; }, 30000);
+        return ended && kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
     }
     QStringList Sockets() const { return InstanceSocketPaths({SettingsFilePath(), AddressBookPath()}); }
     QString Picture(const QString &name, int w, int h) const
@@ -102,10 +98,7 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
         EXPECT_EQ(kelvo.exitCode(), status) << arguments.join(' ').toStdString();
         const QString printed =
             QString::fromUtf8(status ? kelvo.readAllStandardError() : kelvo.readAllStandardOutput());
-        EXPECT_TRUE(printed.contains(output)) << printed.toStdString();
-        if (status != 0) {
-            EXPECT_TRUE(printed.contains("Usage:")) << printed.toStdString();
-        }
+        EXPECT_TRUE(printed.contains(output) && (status == 0 || printed.contains("Usage:"))) << printed.toStdString();
     }
 }
 

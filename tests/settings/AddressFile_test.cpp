@@ -1,34 +1,28 @@
 #include "settings/AddressFile.h"
 
+#include "support/Failure.h"
 #include "support/Printers.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class AddressFile : public ::testing::Test
-{
-protected:
-    static QByteArray Short(const QByteArray &s) { return char(s.size()) + s; }
-    static QByteArray Le32(quint32 v) { return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24); }
-    static QByteArray Stream(const QByteArray &properties) // the list with these, in this order
-    {
-        return "TPF0" + Short("TListView") + Short("AddressList") + properties + QByteArray(2, '\0');
-    }
-    static QByteArray Items(quint32 total, quint32 count, const QByteArray &records)
-    {
-        return Short("Items.Data") + '\x0A' + Le32(8 + records.size()) + Le32(total) + Le32(count) + records;
-    }
-    static QByteArray Record(const QByteArray &name, const QByteArray &address, quint32 subItems = 1)
-    {
-        return Le32(0) + Le32(~0u) + Le32(~0u) + Le32(subItems) + Le32(0) + Short(name) + Short(address);
-    }
+const auto Short = [](const QByteArray &s) { return char(s.size()) + s; };
+const auto Le32 = [](quint32 v) { return QByteArray(1, char(v)) + char(v >> 8) + char(v >> 16) + char(v >> 24); };
+const auto Stream = [](const QByteArray &properties) { // the list with these, in this order
+    return "TPF0" + Short("TListView") + Short("AddressList") + properties + QByteArray(2, '\0');
+};
+const auto Items = [](quint32 total, quint32 count, const QByteArray &records) {
+    return Short("Items.Data") + '\x0A' + Le32(8 + records.size()) + Le32(total) + Le32(count) + records;
+};
+const auto Record = [](const QByteArray &name, const QByteArray &address, quint32 subItems = 1) {
+    return Le32(0) + Le32(~0u) + Le32(~0u) + Le32(subItems) + Le32(0) + Short(name) + Short(address);
 };
 
 // The empty book byte by byte (名前 and メールアドレス in CP932); an entry of a two-character
 // name and a 12-character address is a 38-byte record in a 46-byte block. What was read is
 // written back unchanged; texts are cut to 255 bytes before a character that would not fit.
-TEST_F(AddressFile, ByteExactFiles)
+TEST(AddressFile, ByteExactFiles)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),
                      head = "TPF0" + Short("TListView") + Short("AddressList") + Short("Left") + two + Short("Top") +
@@ -54,7 +48,7 @@ TEST_F(AddressFile, ByteExactFiles)
 
 // Each rule of the reader: properties in any order, unknown ones of every kind skipped;
 // bad forms refused; lengths and counts checked against what the stream still holds.
-TEST_F(AddressFile, StreamsReadOrAreRefusedByTheirRules)
+TEST(AddressFile, StreamsReadOrAreRefusedByTheirRules)
 {
     const QString format = QStringLiteral("不正なストリーム フォーマット"),
                   read = QStringLiteral("ストリームの読み込みエラー");
@@ -82,12 +76,10 @@ TEST_F(AddressFile, StreamsReadOrAreRefusedByTheirRules)
         {"binary beyond the stream", Stream(Short("Items.Data") + "\x0A\xFF\xFF\xFF\x7F"), read},
     };
     for (const auto &[name, stream, error] : rows) {
-        try {
-            EXPECT_EQ(ReadAddressStream(stream), QList<AddressEntry>({{"n", {"a@b"}}})) << name;
-            EXPECT_EQ(error, "") << name;
-        } catch (const EAddressReadError &e) {
-            EXPECT_EQ(e.Message, error) << name;
-        }
+        const auto reading = [&s = stream, &n = name] {
+            EXPECT_EQ(ReadAddressStream(s), QList<AddressEntry>({{"n", {"a@b"}}})) << n;
+        };
+        EXPECT_EQ(FailureOf<EAddressReadError>(reading), error) << name;
     }
 }
 

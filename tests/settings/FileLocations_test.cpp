@@ -19,9 +19,7 @@ namespace {
 
 int ModeOf(const QString &path)
 {
-    struct stat s
-    {
-    };
+    struct stat s = {};
     return stat(QFile::encodeName(path).constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
 }
 
@@ -96,9 +94,8 @@ TEST(FileLocations, FoldersAreMadeOnTheFirstWriteOrNamedWhenTheyCannotBe)
                                           CannotMakeFolder(installed.Path("data/kelvo"))}));
     EXPECT_TRUE(QFileInfo(installed.Path("config/kelvo/kelvo.ini")).isFile());
     EXPECT_TRUE(QFileInfo(installed.Path("data/kelvo/address.dat")).isFile());
-    EXPECT_EQ(ModeOf(installed.Path("config/kelvo")), 0700);
-    EXPECT_EQ(ModeOf(installed.Path("data")), 0700);
-    EXPECT_EQ(ModeOf(installed.Path("data/kelvo")), 0700);
+    for (const char *folder : {"config/kelvo", "data", "data/kelvo"})
+        EXPECT_EQ(ModeOf(installed.Path(folder)), 0700) << folder;
     EXPECT_EQ(QDir(program.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SettingsStore.h"
+
 #include "support/Printers.h"
 
 #include <QString>
@@ -26,4 +28,24 @@ inline void ExpectFields(const NamedFields &actual, const NamedFields &expected)
 {
     for (const auto &[name, value] : expected)
         EXPECT_EQ(actual.at(name), value) << name;
+}
+
+// The settings in memory, and the text the destination box was given.
+inline NamedFields SettingsFields(const MainSettings &s, const QString &destinationBox)
+{
+    return {
+        {"host", s.SmtpHost},
+        {"from address", s.FromAddress},
+        {"from name", s.FromName},
+        {"destination", s.DestAddress},
+        {"port", QString::number(s.SmtpPort)},
+        {"helo name", s.HeloName},
+        {"destination box", destinationBox},
+        {"dot size", QString::number(s.DotSize)},
+        {"size limit", QString::number(s.SizeLimit)},
+        {"footer", s.AdFooter ? "on" : "off"},
+        {"security", s.UnknownSecurity.isEmpty() ? QString::number(int(s.Security)) : "unknown " + s.UnknownSecurity},
+        {"auth", s.Auth ? "on" : "off"},
+        {"login", s.AuthUser},
+        {"launch count", QString::number(s.LaunchCount)}};
 }

@@ -25,25 +25,6 @@ const QString Ini =
                    "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
                    "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
-// The settings loaded, and the text the destination box was given.
-NamedFields Loaded(const MainSettings &s, const QString &destinationBox)
-{
-    return {
-        {"host", s.SmtpHost},
-        {"from address", s.FromAddress},
-        {"from name", s.FromName},
-        {"destination", s.DestAddress},
-        {"port", QString::number(s.SmtpPort)},
-        {"helo name", s.HeloName},
-        {"destination box", destinationBox},
-        {"dot size", QString::number(s.DotSize)},
-        {"size limit", QString::number(s.SizeLimit)},
-        {"footer", s.AdFooter ? "on" : "off"},
-        {"security", s.UnknownSecurity.isEmpty() ? QString::number(int(s.Security)) : "unknown " + s.UnknownSecurity},
-        {"auth", s.Auth ? "on" : "off"},
-        {"login", s.AuthUser}};
-}
-
 // Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
 // stops it at its key with the keys before applied; an own size is read only when its option
 // needs it, both before either size is derived. The submission keys (absent from this file)
@@ -97,7 +78,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         QString destinationBox;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
-        ExpectFields(Loaded(s, destinationBox), Fields(whole + differences));
+        ExpectFields(SettingsFields(s, destinationBox), Fields(whole + differences));
     }
 }
 
