@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/InterfaceLanguage.h"
+#include "app/LaunchFeedback.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
 #include "settings/AddressBookDialog.h"
@@ -31,7 +32,7 @@ int KelvoMain(int argc, char **argv)
         UseFileLayout(LayoutFoundBesideProgram());
         sockets = InstanceSocketPaths({SettingsFilePath(), AddressBookPath()});
         startLock = LockStart();
-        switch (HandToRunningKelvo(sockets, request.Picture)) {
+        switch (HandToRunningKelvo(sockets, request.Picture, LaunchTokenOfThisStart())) {
         case Handover::Delivered:
             return 0;
         case Handover::NoAnswer:
@@ -70,8 +71,8 @@ int RunKelvo(const QString &picture, InstanceServer *server)
     if (!picture.isEmpty())
         mainWindow.OpenPicture(picture);
     if (server) {
-        server->OnPictureHandedOver = [&mainWindow](const QString &handed) {
-            mainWindow.BringToFront();
+        server->OnPictureHandedOver = [&mainWindow](const QString &handed, const QByteArray &launchToken) {
+            mainWindow.BringToFront(launchToken);
             if (!handed.isEmpty())
                 mainWindow.OpenPicture(handed);
         };

@@ -4,6 +4,7 @@
 
 #include "app/BusyCursor.h"
 #include "app/HeaderEncoding.h"
+#include "app/LaunchFeedback.h"
 #include "app/PasswordDialog.h"
 #include "imaging/Pipeline.h"
 #include "platform/Command.h"
@@ -221,7 +222,7 @@ void MainWindow::OpenPicture(const QString &path)
     RunCommand([this, path] { DropFiles({path}); });
 }
 
-void MainWindow::BringToFront()
+void MainWindow::BringToFront(const QByteArray &launchToken)
 {
     if (isMinimized())
         showNormal();
@@ -230,7 +231,7 @@ void MainWindow::BringToFront()
     if (!front)
         front = this;
     front->raise();
-    front->activateWindow();
+    ActivateForLaunch(front, launchToken);
 }
 
 void MainWindow::SetDestinationText(const QString &text)

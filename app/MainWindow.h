@@ -64,8 +64,9 @@ public:
     // it is fitted to the dot size they give.
     void OpenPicture(const QString &path);
 
-    // Shows the window (or the dialog open over it) in front of the others.
-    void BringToFront();
+    // Shows the window (or the dialog open over it) in front of the others, as the answer to
+    // the desktop's launch that gave `launchToken` (empty: none).
+    void BringToFront(const QByteArray &launchToken);
 
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;

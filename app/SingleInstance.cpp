@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "app/LaunchFeedback.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -19,8 +21,10 @@
 namespace {
 
 constexpr char Magic[] = "KLVO";
+constexpr int LengthBytes = 4;
 constexpr int HeaderBytes = 8;      // the magic and the length
 constexpr int MaxPathBytes = 16384; // four times the longest path Linux opens
+constexpr int MaxMessageBytes = HeaderBytes + MaxPathBytes + LengthBytes + MaxLaunchTokenBytes;
 constexpr QByteArrayView Answer = "OK";
 constexpr int ConnectWaitMs = 2000;
 constexpr int AnswerWaitMs = 10000; // the running kelvo may be busy fitting a large picture
@@ -45,12 +49,31 @@ QString StablePath(const QString &path)
     return info.canonicalFilePath() + rest;
 }
 
-QByteArray HandoverMessage(const QString &picture)
+QByteArray WithLength(const QByteArray &bytes)
 {
-    const QByteArray path = QFile::encodeName(picture);
-    char length[4];
-    qToBigEndian<quint32>(quint32(path.size()), length);
-    return QByteArray(Magic) + QByteArray(length, sizeof length) + path;
+    char length[LengthBytes];
+    qToBigEndian<quint32>(quint32(bytes.size()), length);
+    return QByteArray(length, sizeof length) + bytes;
+}
+
+QByteArray HandoverMessage(const QString &picture, const QByteArray &launchToken)
+{
+    QByteArray message = Magic + WithLength(QFile::encodeName(picture));
+    if (!launchToken.isEmpty())
+        message += WithLength(launchToken);
+    return message;
+}
+
+// The length field at `at`, which has come whole.
+quint32 LengthAt(QLocalSocket *connection, qint64 at)
+{
+    return qFromBigEndian<quint32>(connection->peek(at + LengthBytes).constData() + at);
+}
+
+void Drop(QLocalSocket *connection)
+{
+    connection->abort();
+    connection->deleteLater();
 }
 
 } // namespace
@@ -78,7 +101,7 @@ std::unique_ptr<QLockFile> LockStart()
     return lock->tryLock(10000) ? std::move(lock) : nullptr;
 }
 
-Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture)
+Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture, const QByteArray &launchToken)
 {
     for (const QString &path : sockets) {
         QLocalSocket socket;
@@ -86,7 +109,7 @@ Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture)
         // A socket file that nobody listens on (left by a kelvo that crashed) refuses at once.
         if (!socket.waitForConnected(ConnectWaitMs))
             continue;
-        socket.write(HandoverMessage(picture));
+        socket.write(HandoverMessage(picture, launchToken));
         socket.waitForBytesWritten(ConnectWaitMs);
         const QDeadlineTimer deadline(AnswerWaitMs);
         QByteArray answer;
@@ -129,18 +152,14 @@ void InstanceServer::Accept(QLocalServer *server)
         // However many peers connect, and whatever they send or keep back, the window holds
         // a few connections of one message each for a few seconds at most.
         if (openConnections >= MaxOpenConnections) {
-            connection->abort();
-            connection->deleteLater();
+            Drop(connection);
             continue;
         }
         ++openConnections;
         connect(connection, &QObject::destroyed, this, [this] { --openConnections; });
-        connection->setReadBufferSize(HeaderBytes + MaxPathBytes);
+        connection->setReadBufferSize(MaxMessageBytes);
         connect(connection, &QLocalSocket::readyRead, this, [this, connection] { ReadMessage(connection); });
-        QTimer::singleShot(MessageWaitMs, connection, [connection] {
-            connection->abort();
-            connection->deleteLater();
-        });
+        QTimer::singleShot(MessageWaitMs, connection, [connection] { Drop(connection); });
         ReadMessage(connection);
     }
 }
@@ -149,23 +168,36 @@ void InstanceServer::ReadMessage(QLocalSocket *connection)
 {
     if (connection->state() != QLocalSocket::ConnectedState || connection->bytesAvailable() < HeaderBytes)
         return;
-    const QByteArray header = connection->peek(HeaderBytes);
-    const quint32 length = qFromBigEndian<quint32>(header.constData() + 4);
-    if (!header.startsWith(Magic) || length > quint32(MaxPathBytes)) {
-        connection->abort();
-        connection->deleteLater();
+    const quint32 length = LengthAt(connection, HeaderBytes - LengthBytes);
+    if (!connection->peek(HeaderBytes).startsWith(Magic) || length > quint32(MaxPathBytes))
+        return Drop(connection);
+    const qint64 pathEnd = HeaderBytes + qint64(length);
+    const qint64 available = connection->bytesAvailable();
+    if (available < pathEnd)
         return;
+    // The token is written together with the path: a message that ends with its path has none.
+    quint32 tokenLength = 0;
+    if (available > pathEnd) {
+        if (available < pathEnd + LengthBytes)
+            return;
+        tokenLength = LengthAt(connection, pathEnd);
+        if (tokenLength > quint32(MaxLaunchTokenBytes))
+            return Drop(connection);
+        if (available < pathEnd + LengthBytes + tokenLength)
+            return;
     }
-    if (connection->bytesAvailable() < HeaderBytes + qint64(length))
-        return;
     connection->skip(HeaderBytes);
     const QString picture = QFile::decodeName(connection->read(length));
+    connection->skip(LengthBytes);
+    QByteArray token = connection->read(tokenLength);
+    if (!IsLaunchToken(token))
+        token.clear();
     connection->write(Answer.data(), Answer.size());
     connection->disconnectFromServer();
     // From the event loop, not from inside the socket's signal: opening the picture may show
     // a message box.
-    QTimer::singleShot(0, this, [this, picture] {
+    QTimer::singleShot(0, this, [this, picture, token] {
         if (OnPictureHandedOver)
-            OnPictureHandedOver(picture);
+            OnPictureHandedOver(picture, token);
     });
 }

@@ -18,8 +18,12 @@ class QLockFile;
 // that kelvo and ends.
 //
 // The message: "KLVO", the length of the path in 4 bytes (big-endian), then the path as the
-// file system spells it. The kelvo that takes it answers "OK" and closes; anything else is
-// dropped, unanswered.
+// file system spells it; then, when the later start was launched with a desktop's token, the
+// token's length in 4 bytes and the token. The kelvo that takes it answers "OK" and closes;
+// anything else is dropped, unanswered. The message grows only at its end, by fields of a
+// length and bytes, written together with the path in one write: a kelvo reads the fields it
+// knows of what came with the path and ignores the rest, so an older start's shorter message
+// is still taken, and an older kelvo answers once it has the path.
 
 // The sockets of a kelvo that writes `files`; none when the user has no runtime folder.
 QStringList InstanceSocketPaths(const QStringList &files);
@@ -35,10 +39,10 @@ enum class Handover {
     NoAnswer, // a kelvo took the connection but never answered
 };
 
-// Gives `picture` (empty: nothing, only come to the front) to the first kelvo that listens
-// on one of `sockets`. Waits for its answer, so that the picture is taken before this start
-// ends (a picture in a temporary folder may go when it ends).
-Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture);
+// Gives `picture` (empty: nothing, only come to the front) and `launchToken` (empty: none) to
+// the first kelvo that listens on one of `sockets`. Waits for its answer, so that the picture is taken before this
+// start ends (a picture in a temporary folder may go when it ends).
+Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture, const QByteArray &launchToken);
 
 // The first kelvo's end of the sockets.
 class InstanceServer : public QObject
@@ -53,8 +57,9 @@ public:
     // standard error, when one of them cannot be listened on.
     bool Listen(const QStringList &sockets);
 
-    // Runs from the event loop for each message taken, with its picture (empty: none).
-    std::function<void(const QString &picture)> OnPictureHandedOver;
+    // Runs from the event loop for each message taken, with its picture and launch token
+    // (empty: none).
+    std::function<void(const QString &picture, const QByteArray &launchToken)> OnPictureHandedOver;
 
 private:
     void Accept(QLocalServer *server);

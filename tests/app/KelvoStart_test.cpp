@@ -150,9 +150,9 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }
 
-// Two real kelvos: garbage on the socket is dropped and the next start still hands over; a
-// portable kelvo with a settings file of its own but the same address book hands over too.
-// Once the first is killed, its socket files stay, and the next start listens all the same.
+// Two real kelvos: garbage on the socket, or a token longer than any desktop's, is dropped and the next start still
+// hands over; a portable kelvo with a settings file of its own but the same address book hands over too. Once the first
+// is killed, its socket files stay, and the next start listens all the same.
 TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
 {
     InstalledKelvo kelvo;
@@ -160,7 +160,9 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
     QProcess first;
     first.start(kelvo.Program, {});
     ASSERT_TRUE(Listens(sockets.value(0)));
-    for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8)}) {
+    // Garbage, an over-long path, an over-long launch token.
+    for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8),
+                                      QByteArray("KLVO\0\0\0\0\0\0\x02\x01", 12) + QByteArray(513, 'x')}) {
         QLocalSocket peer;
         peer.connectToServer(sockets.value(0));
         ASSERT_TRUE(peer.waitForConnected(5000));
@@ -188,6 +190,19 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
     EXPECT_EQ(third.state(), QProcess::Running);
     third.kill();
     third.waitForFinished();
+}
+
+// Launched from an X11 desktop, a later start hands its token over: the running kelvo's window
+// carries it as _NET_STARTUP_ID and the launcher's busy cursor is ended by the "remove"
+// message on the root window (launch_feedback_desktop.py, under Xvfb).
+TEST(KelvoStart, ALaterStartsLaunchTokenEndsItsLaunchFeedback)
+{
+    InstalledKelvo kelvo;
+    QProcess desktop;
+    desktop.setProcessChannelMode(QProcess::MergedChannels);
+    desktop.start("/usr/bin/python3", {QStringLiteral(KELVO_SOURCE_DIR "/tests/app/launch_feedback_desktop.py"),
+                                       kelvo.Program, kelvo.Sockets().value(0)});
+    EXPECT_TRUE(desktop.waitForFinished(60000) && desktop.exitCode() == 0) << desktop.readAll().toStdString();
 }
 
 } // namespace
