@@ -40,8 +40,8 @@ enum class Handover {
 };
 
 // Gives `picture` (empty: nothing, only come to the front) and `launchToken` (empty: none) to
-// the first kelvo that listens on one of `sockets`. Waits for its answer, so that the picture is taken before this
-// start ends (a picture in a temporary folder may go when it ends).
+// the first kelvo that listens on one of `sockets`. Waits for its answer, so that the picture
+// is taken before this start ends (a picture in a temporary folder may go when it ends).
 Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture, const QByteArray &launchToken);
 
 // The first kelvo's end of the sockets.

@@ -150,9 +150,10 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }
 
-// Two real kelvos: garbage on the socket, or a token longer than any desktop's, is dropped and the next start still
-// hands over; a portable kelvo with a settings file of its own but the same address book hands over too. Once the first
-// is killed, its socket files stay, and the next start listens all the same.
+// Two real kelvos: garbage on the socket, or a token longer than any desktop's, is dropped
+// and the next start still hands over; a portable kelvo with a settings file of its own but
+// the same address book hands over too. Once the first is killed, its socket files stay, and
+// the next start listens all the same.
 TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
 {
     InstalledKelvo kelvo;
