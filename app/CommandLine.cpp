@@ -57,3 +57,8 @@ CommandLineRequest ReadCommandLine(const QStringList &arguments)
     const QString picture = parser.positionalArguments().value(0);
     return {std::nullopt, picture.isEmpty() ? QString() : QFileInfo(picture).absoluteFilePath()};
 }
+
+void PrintError(const QString &line)
+{
+    Print(stderr, line + QLatin1Char('\n'));
+}

@@ -18,3 +18,6 @@ struct CommandLineRequest
 // Reads the command line and prints what it asks for: the help or the version to standard
 // output, a mistake with the usage to standard error. Needs a QCoreApplication, no display.
 CommandLineRequest ReadCommandLine(const QStringList &arguments);
+
+// Writes a line to standard error in the terminal's encoding.
+void PrintError(const QString &line);

@@ -13,8 +13,6 @@
 #include <QIcon>
 #include <QLockFile>
 
-#include <cstdio>
-
 int KelvoMain(int argc, char **argv)
 {
     CommandLineRequest request;
@@ -36,10 +34,7 @@ int KelvoMain(int argc, char **argv)
         case Handover::Delivered:
             return 0;
         case Handover::NoAnswer:
-            std::fprintf(stderr, "%s\n",
-                         QCoreApplication::translate("CommandLine", "kelvo: 動いている kelvo が応答しません。")
-                             .toLocal8Bit()
-                             .constData());
+            PrintError(QCoreApplication::translate("CommandLine", "kelvo: 動いている kelvo が応答しません。"));
             return 1;
         case Handover::NobodyListens:
             break;

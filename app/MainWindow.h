@@ -40,10 +40,6 @@ public:
 
     void SetDialogs(QDialog *settings, QDialog *addressBook);
 
-    // At the first showing: the settings loaded, or the first run's settings dialog; then
-    // the launch counter with its question.
-    void StartUp();
-
     // Text of the destination box; the dialogs set it through this.
     void SetDestinationText(const QString &text);
     QString DestinationText() const;
@@ -110,6 +106,9 @@ private:
     void SetUpProgressBar();
     void SetUpAskers();
     void ConnectCommands();
+    // At the first showing: the settings loaded, or the first run's settings dialog; then
+    // the launch counter with its question.
+    void StartUp();
     void CountLaunch();
     void OpenPictureAfterStartUp();
 

@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTimer>
 
 namespace {
@@ -40,17 +41,6 @@ QByteArray ToEntry(const QString &typed, const QByteArray &address)
         return typed.toLatin1();
     return (shown.isEmpty() ? QString() : shown + QLatin1Char(' ')).toLatin1() + '<' + address + '>';
 }
-
-// The client keeps no copy of the password once a send is over, however it ends.
-struct WipeWhenDone
-{
-    QByteArray &secret;
-    ~WipeWhenDone()
-    {
-        secret.fill('\0');
-        secret.clear();
-    }
-};
 
 } // namespace
 
@@ -157,7 +147,8 @@ void MainWindow::ComposeAndSend()
         return;
     AppendFooter();
     FillClient(login, *password);
-    const WipeWhenDone wipe{smtpClient->Password};
+    // The client keeps no copy of the password once a send is over, however it ends.
+    const auto wipe = qScopeGuard([this] { SocketClient::Wipe(smtpClient->Password); });
     ComposeMessage(*toEntry);
     const QString attachment = WriteAttachment();
     if (!AttachmentFitsOrConsent(attachment))

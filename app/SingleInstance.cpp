@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include "app/CommandLine.h"
 #include "app/LaunchFeedback.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,6 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QtEndian>
-
-#include <cstdio>
 
 #include <unistd.h>
 
@@ -136,7 +135,7 @@ bool InstanceServer::Listen(const QStringList &sockets)
             const QString warning = QCoreApplication::translate(
                 "CommandLine",
                 "kelvo: %1 で待ち受けできません（%2）。別の kelvo が同じファイルに書き込むおそれがあります。");
-            std::fprintf(stderr, "%s\n", warning.arg(path, server->errorString()).toLocal8Bit().constData());
+            PrintError(warning.arg(path, server->errorString()));
             delete server;
             return false;
         }

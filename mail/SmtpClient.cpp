@@ -4,25 +4,9 @@
 
 #include "platform/Exception.h"
 
+#include <QScopedValueRollback>
+
 #include <utility>
-
-namespace {
-
-// Sets a flag for as long as it lives, and gives it back its earlier value on every way out.
-class FlagRaised
-{
-public:
-    explicit FlagRaised(bool &flag) : flag(flag), before(std::exchange(flag, true)) {}
-    ~FlagRaised() { flag = before; }
-    FlagRaised(const FlagRaised &) = delete;
-    FlagRaised &operator=(const FlagRaised &) = delete;
-
-private:
-    bool &flag;
-    const bool before;
-};
-
-} // namespace
 
 SmtpClient::SmtpClient(QObject *owner) : SocketClient(owner)
 {
@@ -77,7 +61,7 @@ void SmtpClient::Connect()
     CheckSubmission();
     {
         // A Connect that SendMail's OnConnectionRequired started leaves SendMail's Busy set.
-        const FlagRaised busy(Busy);
+        const QScopedValueRollback<bool> busy(Busy, true);
         refused = false;
         delivered = false;
         try {

@@ -61,7 +61,7 @@ public:
     // Replaces Reply by the following lines while it is a continuation line; the lines read,
     // the first one included, are kept in lines when it is given, with bounds (below). A line
     // that carries another code than the first makes the reply invalid.
-    void ReadContinuationLines(QByteArray &Reply, QList<QByteArray> *lines = nullptr);
+    void ReadContinuationLines(QByteArray &Reply, QList<QByteArray> &lines);
 
     // The composed text after the header.
     const QByteArray &MessageBody() const { return body; }

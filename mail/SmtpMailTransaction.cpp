@@ -12,9 +12,6 @@ namespace {
 
 const QByteArray CRLF = "\r\n";
 
-// Header text goes out through Write, which takes at most this much at a time.
-constexpr qsizetype WriteChunk = 16384;
-
 // No line of the message may be longer than this before its CR LF (RFC 5322); the same
 // holds for each line of a folded header line.
 constexpr qsizetype MaxHeaderLine = 998;
@@ -272,6 +269,8 @@ void SmtpClient::SendHeader()
     for (const QByteArray &line : FinalHeader)
         text += line + CRLF;
     text += CRLF + CRLF;
-    for (qsizetype at = 0; at < text.size(); at += WriteChunk)
-        Write(text.mid(at, WriteChunk));
+    // Write takes at most a text buffer's worth at a time.
+    constexpr qsizetype chunk = TextBufferSize - 1;
+    for (qsizetype at = 0; at < text.size(); at += chunk)
+        Write(text.mid(at, chunk));
 }

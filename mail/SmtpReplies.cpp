@@ -2,6 +2,8 @@
 // reply must pass before anything acts on it, and the server's words as the user reads them.
 #include "mail/SmtpClient.h"
 
+#include <QScopeGuard>
+
 namespace {
 
 // The first size bytes of the UTF-8 text, or fewer, so that no character is split.
@@ -60,7 +62,7 @@ QByteArray SmtpClient::ReadReply()
     QByteArray reply = ReadLn();
     SetReply(reply);
     CheckReply(reply);
-    ReadContinuationLines(reply, &replyLines);
+    ReadContinuationLines(reply, replyLines);
     return reply;
 }
 
@@ -74,7 +76,7 @@ void SmtpClient::CheckReply(const QByteArray &reply) const
     }
 }
 
-void SmtpClient::ReadContinuationLines(QByteArray &Reply, QList<QByteArray> *lines)
+void SmtpClient::ReadContinuationLines(QByteArray &Reply, QList<QByteArray> &lines)
 {
     // The bounds apply while reading: a server (or anyone on the path before TLS) may send
     // a thousand lines of a megabyte each.
@@ -96,8 +98,7 @@ void SmtpClient::ReadContinuationLines(QByteArray &Reply, QList<QByteArray> *lin
         if (!Reply.startsWith(' ') && !HasReplyCode(Reply, code))
             throw ESockError(QStringLiteral("Invalid reply from the server: ") + ReplyText(kept));
     }
-    if (lines)
-        *lines = kept;
+    lines = kept;
 }
 
 QByteArray SmtpClient::UnderTimeOut(const std::function<QByteArray()> &wait, bool upload)
@@ -110,15 +111,10 @@ QByteArray SmtpClient::UnderTimeOut(const std::function<QByteArray()> &wait, boo
     if (timed)
         TimerOn();
     // Every way out disarms the time-out; that does no harm when none was armed.
-    struct Disarm
-    {
-        SmtpClient &client;
-        ~Disarm()
-        {
-            client.uploading = false;
-            client.TimerOff();
-        }
-    } disarm{*this};
+    const auto disarm = qScopeGuard([this] {
+        uploading = false;
+        TimerOff();
+    });
     try {
         return wait();
     } catch (const EAbortError &) {

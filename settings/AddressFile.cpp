@@ -9,6 +9,9 @@
 
 #include <algorithm>
 
+namespace {
+
+// Texts of the read errors.
 QString InvalidStreamFormatText()
 {
     return QCoreApplication::translate("AddressFile", "不正なストリーム フォーマット");
@@ -18,8 +21,6 @@ QString StreamReadErrorText()
 {
     return QCoreApplication::translate("AddressFile", "ストリームの読み込みエラー");
 }
-
-namespace {
 
 // The tag byte before each value of the stream, saying what kind of value follows.
 enum class Tag : quint8 {

@@ -37,10 +37,6 @@ public:
     QList<AddressEntry> Entries;
 };
 
-// Texts of the read errors.
-QString InvalidStreamFormatText();
-QString StreamReadErrorText();
-
 // Properties are accepted in any order; those other than Items.Data are checked for
 // their form and skipped. Throws EAddressReadError.
 QList<AddressEntry> ReadAddressStream(const QByteArray &bytes);

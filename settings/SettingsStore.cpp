@@ -100,7 +100,7 @@ void LoadOlderKeys(MainSettings &settings, const DestinationSetter &setDestinati
     settings.SmtpPort = ReadNumber(Setting::ServerPort);
     settings.HeloName = ReadSetting(Setting::HeloName);
     if (setDestination)
-        setDestination(ReadSetting(Setting::Destination));
+        setDestination(settings.DestAddress);
     const bool adFooter = ReadFlag(Setting::AdFooter);
     const int pictureSizeChoice = ReadNumber(Setting::PictureSizeChoice);
     const int sizeLimitChoice = ReadNumber(Setting::SizeLimitChoice);

@@ -383,7 +383,7 @@ TEST_F(Session, ReplyLinesKeptAreBounded)
     smtp.SocketClient::Connect();
     QByteArray reply = smtp.ReadLn();
     QList<QByteArray> lines;
-    smtp.ReadContinuationLines(reply, &lines);
+    smtp.ReadContinuationLines(reply, lines);
     EXPECT_EQ(reply, "250 end\r\n"); // every line was read
     EXPECT_EQ(lines.size(), 101);
     EXPECT_EQ(lines.last().size(), 513);
