@@ -50,6 +50,29 @@ struct CountingDialog : QDialog
     int Shown = 0;
 };
 
+// Answers the prompt about to open, as a user would: types `typed` into the box that has
+// the focus and presses Return, or with nothing to type presses キャンセル. The timers end
+// with `prompting`; until then, whatever modal window is open after 3 s is closed, so that
+// a prompt that is not answered fails the test rather than hanging it.
+void AnswerPrompt(const char *typed, QObject *prompting)
+{
+    QTimer::singleShot(3000, prompting, [] {
+        if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            open->reject();
+    });
+    QTimer::singleShot(100, prompting, [typed] {
+        auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(prompt, nullptr);
+        EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
+        auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
+        ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
+        if (!typed)
+            return prompt->findChild<QPushButton *>("cancelButton")->click();
+        QTest::keyClicks(box, typed);
+        QTest::keyClick(box, Qt::Key_Return); // OK is the default button
+    });
+}
+
 // The window, its first showing done, in a fresh program folder that holds `ini` (if any).
 // Boxes are answered with `answers`; status texts are kept with the progress at each.
 struct TestWindow
@@ -92,6 +115,19 @@ struct TestWindow
         Child<QPlainTextEdit>("bodyEdit")->setPlainText(body);
         Trigger("sendAction");
     }
+    // The login `kelvo` over STARTTLS; the real prompt is answered with `Typed` (see
+    // AnswerPrompt; "": none may open) and counted in `Asked`.
+    void UseLogin()
+    {
+        main.Settings.Security = SmtpSecurity::StartTls;
+        main.Settings.Auth = true;
+        main.Settings.AuthUser = "kelvo";
+        main.AskPassword = [this](const QString &host, const QString &user) -> std::optional<QString> {
+            QObject prompting;
+            AnswerPrompt(Typed, &prompting);
+            return ++Asked, Typed && !*Typed ? std::nullopt : Prompt(host, user);
+        };
+    }
 
     TestFolder folder;
     MessageRecorder boxes;
@@ -100,6 +136,8 @@ struct TestWindow
     const decltype(main.AskPassword) Prompt = main.AskPassword; // the real dialog
     QStringList statuses;
     QList<int> progress;
+    const char *Typed = "";
+    int Asked = 0;
 };
 
 TEST(MainWindow, FirstShowing)
@@ -318,18 +356,20 @@ TEST(SendCommand, ChecksBeforeSending)
 
 // After an unknown server, a refused connection and a mail refused at its end (the
 // connection stays open), the same again once the user chose STARTTLS with a login: that
-// takes a new connection. The open one is then used again, to the send's own destination only.
-TEST(SendCommand, SendsAfterFailedOnes)
+// takes a new connection. The open one is then used again, to the send's own destination
+// only. The server's own words are shown: a mail taken and then refused at QUIT is no
+// success, and a refused HELO is no failed login.
+TEST(SendCommand, SendsAfterFailedOnesAndShowsTheServersWords)
 {
-    S server(S::Greeting() + Mail("first@example.jp", "554 no thanks") +
-                 S::Script{S::AcceptNext(), S::Say("220 hi"), S::Expect("EHLO kelvo"),
-                           S::Say("250-test\r\n250 STARTTLS"), S::Expect("STARTTLS"), S::Say("220 go"),
-                           S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"), S::Expect("EHLO kelvo"),
-                           S::Say("250-test\r\n250 AUTH PLAIN"),
-                           S::Expect("AUTH PLAIN " + QByteArray("\0taro@example.jp\0secret", 23).toBase64()),
-                           S::Say("235 ok")} +
-                 Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp")
-             << S::Expect("QUIT") << S::Say("221 bye"));
+    S server(
+        S::Greeting() + Mail("first@example.jp", "554 no thanks") +
+        S::Script{S::AcceptNext(), S::Say("220 hi"), S::Expect("EHLO kelvo"), S::Say("250-test\r\n250 STARTTLS"),
+                  S::Expect("STARTTLS"), S::Say("220 go"), S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
+                  S::Expect("EHLO kelvo"), S::Say("250-test\r\n250 AUTH PLAIN"),
+                  S::Expect("AUTH PLAIN " + QByteArray("\0taro@example.jp\0secret", 23).toBase64()), S::Say("235 ok")} +
+        Mail("first@example.jp", "554 no thanks") + Mail("second@example.jp") +
+        S::Script{S::Expect("QUIT"), S::Say("554 5.7.1 rejected as spam"), S::AcceptNext(), S::Say("220 hi"),
+                  S::Expect("HELO kelvo"), S::Say("554 5.7.1 not from here"), S::Expect("QUIT"), S::Say("221 bye")});
     TestWindow w(KelvoIni(1, "no-such-host.invalid")); // nothing listens on port 1 of the loopback
     w.main.smtpClient->TimeOut = 3000;                 // a connection used when it should not be falls silent
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
@@ -344,60 +384,24 @@ TEST(SendCommand, SendsAfterFailedOnes)
     PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
     w.Trigger("sendAction");
     w.Send("hi", "second@example.jp", "body");
+    EXPECT_EQ(w.main.ProgressBar->value(), 0);
+    w.main.Settings.Security = SmtpSecurity::None;
+    w.main.Settings.Auth = false;
+    w.Trigger("sendAction");
     server.Finish();
     const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks"};
-    EXPECT_EQ(w.boxes.Texts(), QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
-                                            QStringLiteral("接続に失敗しました"), "Connection Failed"}) +
-                                   refused + refused);
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList({QStringLiteral("サーバの設定が間違っています。"), "Null Remote Address",
+                           QStringLiteral("接続に失敗しました"), "Connection Failed"}) +
+                  refused + refused +
+                  QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
+                                              "\nサーバの応答：\n554 5.7.1 rejected as spam"),
+                               QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
+    EXPECT_EQ(w.boxes.Messages.value(8).Kind, MsgKind::Warning);
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
     const QByteArray second = server.Messages().value(2);
     EXPECT_TRUE(second.startsWith("From: kelvo<taro@example.jp>\r\nTo: second@example.jp\r\n"));
     EXPECT_EQ(second.count("Content-Disposition: attachment"), 1);
-}
-
-// The server's own words: a mail it took and then refused at QUIT is no success, and a
-// refused HELO is no failed login.
-TEST(SendCommand, ShowsTheServersOwnWords)
-{
-    S server(S::Greeting() + Mail("hanako@example.jp") +
-             S::Script{S::Expect("QUIT"), S::Say("554 5.7.1 rejected as spam"), S::AcceptNext(), S::Say("220 hi"),
-                       S::Expect("HELO kelvo"), S::Say("554 5.7.1 not from here"), S::Expect("QUIT"),
-                       S::Say("221 bye")});
-    TestWindow w(KelvoIni(server.Port()));
-    w.main.DropFiles({w.Picture("photo.jpg", 64, 48)});
-    w.Send("hi", "hanako@example.jp", "body");
-    EXPECT_EQ(w.main.ProgressBar->value(), 0);
-    w.Trigger("sendAction");
-    server.Finish();
-    EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
-    EXPECT_EQ(w.boxes.Texts(),
-              QStringList({QStringLiteral("送信したメールがサーバに受け付けられなかった可能性があります。"
-                                          "\nサーバの応答：\n554 5.7.1 rejected as spam"),
-                           QStringLiteral("サーバに接続を断られました。"), "554 5.7.1 not from here"}));
-    EXPECT_EQ(w.boxes.Messages[0].Kind, MsgKind::Warning);
-}
-
-// Answers the prompt about to open, as a user would: types `typed` into the box that has
-// the focus and presses Return, or with nothing to type presses キャンセル. The timers end
-// with `prompting`; until then, whatever modal window is open after 3 s is closed, so that
-// a prompt that is not answered fails the test rather than hanging it.
-void AnswerPrompt(const char *typed, QObject *prompting)
-{
-    QTimer::singleShot(3000, prompting, [] {
-        if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            open->reject();
-    });
-    QTimer::singleShot(100, prompting, [typed] {
-        auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(prompt, nullptr);
-        EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
-        auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
-        ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
-        if (!typed)
-            return prompt->findChild<QPushButton *>("cancelButton")->click();
-        QTest::keyClicks(box, typed);
-        QTest::keyClick(box, Qt::Key_Return); // OK is the default button
-    });
 }
 
 // Sending through a provider that wants STARTTLS and a login (aiosmtpd), one send a row.
@@ -407,17 +411,8 @@ TEST(SendCommand, ThroughAProvider)
     ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
     TestWindow w(KelvoIni(sink.Port()));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
-    w.main.Settings.Auth = true;
-    w.main.Settings.AuthUser = "kelvo";
+    w.UseLogin();
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
-    const auto prompt = w.Prompt;
-    int asked = 0;
-    const char *answer = ""; // "": no prompt, which nobody would answer
-    w.main.AskPassword = [&](const QString &host, const QString &user) -> std::optional<QString> {
-        QObject prompting;
-        AnswerPrompt(answer, &prompting);
-        return ++asked, answer && !*answer ? std::nullopt : prompt(host, user);
-    };
     QStringList shown;
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
     // box, the mails the server has after the send.
@@ -437,10 +432,10 @@ TEST(SendCommand, ThroughAProvider)
     for (const auto &[security, typed, box, mails] : rows) {
         SCOPED_TRACE(typed ? typed : "cancelled");
         w.main.Settings.Security = security;
-        asked = 0;
-        answer = typed;
+        w.Asked = 0;
+        w.Typed = typed;
         w.Send("hi", "hanako@example.jp", "body");
-        EXPECT_EQ(asked, !typed || *typed ? 1 : 0);
+        EXPECT_EQ(w.Asked, !typed || *typed ? 1 : 0);
         EXPECT_EQ(w.boxes.Texts(), *box ? QStringList(QString::fromUtf8(box)) : QStringList());
         EXPECT_EQ(sink.WaitForMessages(mails).size(), mails);
         shown += w.boxes.Texts();
@@ -524,15 +519,8 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     SmtpSink sink(SmtpSink::StartTls);
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
-    w.main.Settings.Security = SmtpSecurity::StartTls;
-    w.main.Settings.Auth = true;
-    w.main.Settings.AuthUser = "kelvo";
-    int asked = 0;
-    w.main.AskPassword = [&](const QString &host, const QString &user) {
-        QObject prompting;
-        AnswerPrompt("secret", &prompting);
-        return ++asked, w.Prompt(host, user);
-    };
+    w.UseLogin();
+    w.Typed = "secret";
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
     QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
         if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))
@@ -547,7 +535,7 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     QTest::qWait(200);
     EXPECT_LT(took.elapsed(), 5000);
     EXPECT_FALSE(w.main.isVisible());
-    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(w.Asked, 0);
     EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
     EXPECT_EQ(sink.Messages().size(), 0);
 }
