@@ -15,8 +15,7 @@
 
 namespace {
 
-// What a drop did before the rows were fitted as they came: the picture decoded whole, then
-// fitted.
+// What a drop did before the rows were fitted as they came.
 QImage DecodedWholeThenFitted(const QString &path, int n)
 {
     Orientation turn;
@@ -25,10 +24,9 @@ QImage DecodedWholeThenFitted(const QString &path, int n)
     return picture;
 }
 
-// A file cut, or with an end marker, anywhere in its rows fails with the message it gave
-// when it was decoded whole. Spans of one to sixty rows that cross libjpeg's bands of 8 or 16
-// rows, a row or a column alone, odd widths, and sizes that are enlarged (decoded whole), in
-// the forms libjpeg decodes differently and in every orientation, give the same bytes.
+// A file cut, or with an end marker, in its rows fails as it did decoded whole. Spans of 1 to 60
+// rows across libjpeg's bands of 8 or 16, a row or a column alone, odd widths and enlargements,
+// in the forms libjpeg decodes differently and in every orientation, give the same bytes.
 TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
 {
     TestFolder folder;
