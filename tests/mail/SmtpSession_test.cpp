@@ -141,8 +141,9 @@ RowSetup Spoil(const std::function<void(MailMessage &)> &change)
     return [change](Session &t) { change(t.smtp.Mail); };
 }
 
-// Submission: TLS on connect or by STARTTLS, and a login as "kelvo".
-RowSetup Login(SmtpSecurity security, const QByteArray &password = "secret", int timeOut = 5000)
+// Submission: STARTTLS or TLS on connect, and a login as "kelvo".
+RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = SmtpSecurity::StartTls,
+               int timeOut = 5000)
 {
     return [=](Session &t) {
         t.smtp.Security = security;
@@ -170,42 +171,43 @@ Script UpToLogin()
 TEST_F(Session, Submission)
 {
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
+    const RowSetup tls = Login("secret", SmtpSecurity::Tls);
     Check({
         // clang-format off
-        {"close during the handshake", Login(SmtpSecurity::Tls), {S::Hangup()}, noTls},
+        {"close during the handshake", tls, {S::Hangup()}, noTls},
         // The client's hello is read first: its random bytes may hold line feeds.
-        {"garbage during the handshake", Login(SmtpSecurity::Tls),
-         {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()}, noTls},
-        {"silence during the handshake", Login(SmtpSecurity::Tls, "secret", 300), {S::Wait(3000)},
+        {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()},
+         noTls},
+        {"silence during the handshake", Login("secret", SmtpSecurity::Tls, 300), {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
-        {"AUTH offered only before TLS", Login(SmtpSecurity::StartTls), UpToTls() + Script{S::Say("250 test")} + Quit,
+        {"AUTH offered only before TLS", Login(), UpToTls() + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
-        {"reply injected behind the 220 to STARTTLS", Login(SmtpSecurity::StartTls),
+        {"reply injected behind the 220 to STARTTLS", Login(),
          UpToTls().mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
-        {"AUTH LOGIN", Login(SmtpSecurity::StartTls), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"),
-            S::Expect("AUTH LOGIN"), S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"),
-            S::Expect("c2VjcmV0"), S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
-        {"2 MiB line after STARTTLS", Login(SmtpSecurity::StartTls),
-         UpToTls() + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
-        {"AUTH reply that never ends", Login(SmtpSecurity::StartTls),
+        {"AUTH LOGIN", Login(), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
+            S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"), S::Expect("c2VjcmV0"),
+            S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
+        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
+         "Line too long"},
+        {"AUTH reply that never ends", Login(),
          UpToLogin() + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.
-        {"login failing for now", Login(SmtpSecurity::StartTls), UpToLogin() + Script{S::Say("454 4.7.0 try later")} + Quit,
+        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 try later")} + Quit,
          "454 4.7.0 try later"},
         // The password is taken out of every text, also of a reply that is no reply.
-        {"invalid reply echoing the login", Login(SmtpSecurity::StartTls),
+        {"invalid reply echoing the login", Login(),
          UpToLogin() + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
          "Invalid reply from the server: AUTH PLAIN ******** ********?"},
-        {"login refused", Login(SmtpSecurity::StartTls, "x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
+        {"login refused", Login("x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
          "login refused: 127.0.0.1 にログインできませんでした（535 ******** box）。"},
         // Refused before anything is sent: the server sees no client.
-        {"password with a line break", Login(SmtpSecurity::StartTls, "se\r\ncret"), {},
-         "ログイン名とパスワードに改行は使えません。"},
-        {"password with a zero", Login(SmtpSecurity::StartTls, QByteArray("se\0cret", 7)), {},
+        {"password with a line break", Login("se\r\ncret"), {}, "ログイン名とパスワードに改行は使えません。"},
+        {"password with a zero", Login(QByteArray("se\0cret", 7)), {},
          "ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"},
-        {"AUTH line over 12288 bytes", Login(SmtpSecurity::StartTls, QByteArray(9200, 'p')), {},
+        {"AUTH line over 12288 bytes", Login(QByteArray(9200, 'p')), {},
          "ログイン名とパスワードが長すぎて送れません（ログインの行は 12288 バイトまでです）。"},
-        {"login without TLS", Login(SmtpSecurity::None), {}, "パスワードを暗号化せずに送ることはできません。"},
+        {"login without TLS", Login("secret", SmtpSecurity::None), {},
+         "パスワードを暗号化せずに送ることはできません。"},
         // clang-format on
     });
 }

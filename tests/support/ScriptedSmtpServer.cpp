@@ -35,9 +35,9 @@ bool Readable(int fd, const std::atomic<bool> &stop)
 
 } // namespace
 
-ScriptedSmtpServer::Script ScriptedSmtpServer::Greeting(const QByteArray &helo)
+ScriptedSmtpServer::Script ScriptedSmtpServer::Greeting()
 {
-    return {Say("220 test.local ESMTP ready"), Expect(helo), Say("250 test.local")};
+    return {Say("220 test.local ESMTP ready"), Expect("HELO kelvo"), Say("250 test.local")};
 }
 
 ScriptedSmtpServer::Script ScriptedSmtpServer::Mail(const QByteArray &from, const QList<QByteArray> &rcpts)

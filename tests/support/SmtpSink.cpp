@@ -34,13 +34,9 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate)
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
     process.start(QString::fromLatin1(Python), arguments);
-    process.waitForStarted(StartTimeoutMs);
-    QDeadlineTimer deadline(StartTimeoutMs);
     QByteArray out;
-    while (!out.contains('\n') && !deadline.hasExpired() && process.state() == QProcess::Running) {
-        process.waitForReadyRead(100);
+    while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))
         out += process.readAllStandardOutput();
-    }
     if (out.startsWith("PORT "))
         port = quint16(out.mid(5).trimmed().toUInt());
     if (port == 0)
