@@ -4,8 +4,6 @@
 #include "TestPictures.h"
 #include "support/TestFolder.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
 
 #include <malloc.h>
@@ -15,8 +13,7 @@
 
 namespace {
 
-// What a drop did before the rows were fitted as they came: the picture decoded whole, then
-// fitted.
+// What a drop did before the rows were fitted as they came.
 QImage DecodedWholeThenFitted(const QString &path, int n)
 {
     Orientation turn;
@@ -25,10 +22,9 @@ QImage DecodedWholeThenFitted(const QString &path, int n)
     return picture;
 }
 
-// A file cut, or with an end marker, anywhere in its rows fails with the message it gave
-// when it was decoded whole. Spans of one to sixty rows that cross libjpeg's bands of 8 or 16
-// rows, a row or a column alone, odd widths, and sizes that are enlarged (decoded whole), in
-// the forms libjpeg decodes differently and in every orientation, give the same bytes.
+// A file cut, or with an end marker, in its rows fails as it did decoded whole. Spans of 1 to 60
+// rows across libjpeg's bands of 8 or 16, a row or a column alone, odd widths and enlargements,
+// in the forms libjpeg decodes differently and in every orientation, give the same bytes.
 TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
 {
     TestFolder folder;
@@ -58,12 +54,6 @@ TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
             }
 }
 
-qint64 HeapBytes()
-{
-    const struct mallinfo2 heap = mallinfo2();
-    return qint64(heap.uordblks) + qint64(heap.hblkhd);
-}
-
 // A 16000 x 2000 photo would take 96 MB decoded whole: dropped in a child process, its peak
 // stays far below that. Cut in the middle of its rows, its drop fails and leaves nothing of
 // what the fit had taken.
@@ -74,9 +64,8 @@ TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
     folder.Write("big.jpg", jpeg);
     folder.Write("cut.jpg", jpeg.left(jpeg.size() / 2));
 
-    QFile statm("/proc/self/statm");
-    ASSERT_TRUE(statm.open(QIODevice::ReadOnly));
-    const qint64 residentKilobytes = statm.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+    const qint64 residentKilobytes =
+        ReadFile("/proc/self/statm").split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
     const pid_t child = fork();
     if (child == 0)
         _exit(LoadPicture(folder.File("big.jpg"), PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
@@ -89,11 +78,12 @@ TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
     const auto dropCut = [&] {
         return FailureOf([&] { LoadPicture(folder.File("cut.jpg"), PictureFormat::Jpeg, 95); });
     };
+    const auto heapBytes = [] { return qint64(mallinfo2().uordblks) + qint64(mallinfo2().hblkhd); };
     EXPECT_FALSE(dropCut().isEmpty());
-    const qint64 before = HeapBytes();
+    const qint64 before = heapBytes();
     for (int round = 0; round < 3; ++round)
         dropCut();
-    EXPECT_LT(HeapBytes() - before, 256 * 1024);
+    EXPECT_LT(heapBytes() - before, 256 * 1024);
 }
 
 } // namespace

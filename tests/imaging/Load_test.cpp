@@ -115,8 +115,7 @@ QByteArray WriteTestHeic(const QImage &picture, const QStringList &options = {})
     if (picture.save(dir.filePath("in.png")))
         encoder.start("heif-enc",
                       options + QStringList{"-q", "95", "-o", dir.filePath("out.heic"), dir.filePath("in.png")});
-    QFile file(dir.filePath("out.heic"));
-    return encoder.waitForFinished(60000) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return encoder.waitForFinished(60000) ? ReadFile(dir.filePath("out.heic")) : QByteArray();
 }
 
 int LargestDifference(const QImage &a, const QImage &b)
@@ -212,9 +211,8 @@ TEST(Intake, EveryFormatToTheMailedFile)
         }
     }
 
-    // Transparent pixels lie on white: opaque, hidden and half-transparent black, in a PNG
-    // and in a 32-bit bitmap with a V4 header and an alpha mask; such a bitmap whose alpha
-    // bytes are all 0 is opaque.
+    // Opaque, hidden and half-transparent black lie on white, in a PNG and in a 32-bit bitmap
+    // with a V4 header and an alpha mask; such a bitmap with every alpha byte 0 is opaque.
     QImage rgba(3, 1, QImage::Format_ARGB32);
     for (const int x : {0, 1, 2})
         rgba.setPixel(x, 0, x < 2 ? qRgba(10, 200, 30, x ? 0 : 255) : qRgba(0, 0, 0, 128));
@@ -227,17 +225,15 @@ TEST(Intake, EveryFormatToTheMailedFile)
     folder.Write("alpha.bmp", bmp);
     bmp[125] = bmp[133] = 0; // the alpha of the opaque and the half-transparent pixel
     folder.Write("unset.bmp", bmp);
-    for (const QString name : {"alpha.png", "alpha.bmp", "unset.bmp"}) {
-        const QImage laid = LoadPicture(folder.File(name), PictureTypeOf(name).Format, 3);
-        const QByteArray got = QByteArray(reinterpret_cast<const char *>(laid.constScanLine(0)), 9).toHex();
-        EXPECT_EQ(got, QByteArray(name[0] == 'u' ? "1ec80a1ec80a000000" : "1ec80affffff7f7f7f")) << qPrintable(name);
-    }
+    for (const QString name : {"alpha.png", "alpha.bmp", "unset.bmp"})
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(Drop(folder.File(name), 3).constScanLine(0)), 9).toHex(),
+                  name[0] == 'u' ? "1ec80a1ec80a000000" : "1ec80affffff7f7f7f")
+            << qPrintable(name);
 }
 
-// A Display P3 red, (200, 40, 50) in P3, is (218, 0, 41) in sRGB: tagged with a P3 profile
-// in each format, or a HEIF colour description, it is mailed so, as an sRGB JPEG without a
-// profile. Untagged, sRGB-tagged or with a profile that cannot serve (damaged, cut short,
-// of another colour model, huge), it keeps the very bytes of the untagged file.
+// A Display P3 red, (200, 40, 50) in P3, is (218, 0, 41) in sRGB: tagged P3 in each format, it
+// is mailed so, as an sRGB JPEG without a profile. Untagged, sRGB-tagged or with a profile
+// that cannot serve (damaged, cut short, of another colour model, huge), it keeps its bytes.
 TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
 {
     TestFolder folder;
@@ -280,8 +276,7 @@ TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
         EXPECT_NEAR(qBlue(mailed), qBlue(expected), 2);
     }
 
-    // Premultiplied alpha (the file holds (100, 50, 25) at alpha 128) lies on white as the
-    // straight (200, 100, 50) at alpha 128 does.
+    // Premultiplied (100, 50, 25) at alpha 128 lies on white as the straight (200, 100, 50).
     QImage premultiplied(16, 16, QImage::Format_ARGB32);
     premultiplied.fill(qRgba(100, 50, 25, 128));
     folder.Write("alpha.heic", WriteTestHeic(premultiplied, {"--premultiplied-alpha"}));
@@ -291,9 +286,9 @@ TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
     EXPECT_NEAR(qBlue(laid), 152, 3);
 }
 
-// Eight files hold one picture turned back as a camera stores it, tagged how to stand it up;
-// all must stand alike at its own size, shrunk and enlarged. Blocks of 8 x 8 in one colour
-// come back alike wherever they lie (quality 100, no subsampling): byte for byte.
+// One picture stored turned, as a camera does, and tagged with each of the eight orientations
+// stands alike at its own size, shrunk and enlarged, byte for byte: blocks of 8 x 8 in one
+// colour come back alike wherever they lie at quality 100 without subsampling.
 TEST(Intake, EightOrientationsStandAlike)
 {
     TestFolder folder;
@@ -310,8 +305,8 @@ TEST(Intake, EightOrientationsStandAlike)
         EXPECT_EQ(first.width(), dots);
     }
 
-    // PNG (an eXIf chunk before the image data, the TIFF structure alone) and lossless WebP
-    // (an EXIF chunk after it, in an extended file, as in a JPEG) stand up alike.
+    // PNG (an eXIf chunk before the image data, the TIFF structure alone) and lossless WebP (an
+    // EXIF chunk after it, as in a JPEG) stand up alike.
     const QImage six = TurnedByQt(upright, 6, true); // stored 24 x 40
     folder.Write("six.png", WithPngExif(Saved(six, "PNG"), ExifBlock(6).mid(6)));
     folder.Write("six.webp",
@@ -393,9 +388,8 @@ TEST(Load, PictureOrClearMessage)
         EXPECT_EQ(FailureOf([&] { Drop(path); }), message.contains("%2") ? message.arg(path) : message);
     }
 
-    // A progressive file cut between any two scans fails, also with bytes after it (a CR LF,
-    // a trailer with an end marker in it); a whole one with them reads as itself, as does a
-    // complete baseline file without its end.
+    // A progressive file cut between any two scans fails, also with bytes after it (a CR LF, a
+    // trailer with an end marker); a whole one with them reads as itself.
     for (const QByteArray &trailer : {QByteArray(), QByteArray("\r\n"), QByteArray("\r\nSEFT\xFF\xD9\0\0ftyp", 14)}) {
         for (qsizetype at = progressive.indexOf("\xFF\xDA") + 2; (at = progressive.indexOf("\xFF\xDA", at)) > 0;
              at += 2) {
@@ -413,7 +407,7 @@ TEST(Load, PictureOrClearMessage)
                   QStringLiteral("ファイル %1 は画像として大きすぎます (762 MB)。扱えるのは 2 億画素までです。")
                       .arg(file.fileName()));
     }
-    folder.Write("unended.jpg", jpeg.chopped(2));
+    folder.Write("unended.jpg", jpeg.chopped(2)); // a whole baseline file without its end reads
     EXPECT_EQ(LoadJpeg(folder.File("unended.jpg")), DecodeJpeg(jpeg));
 
     ASSERT_TRUE(QDir(folder.Path()).mkdir("x.jpg"));
@@ -422,9 +416,8 @@ TEST(Load, PictureOrClearMessage)
                   QStringLiteral("ファイル %1 を開けません。").arg(folder.File(name)));
 }
 
-// Damaged copies of a file of every kind (bytes flipped or zeroed, half of them among the
-// headers, or the file cut short) each give a picture or a message, never a crash; under the
-// sanitizers this watches the readers of headers, chunks, boxes and colour profiles.
+// Damaged copies of a file of every kind (bytes flipped or zeroed, half among the headers, or
+// cut short) give a picture or a message; under the sanitizers this watches every reader.
 TEST(Load, DamagedFilesGiveAPictureOrAMessage)
 {
     TestFolder folder;
@@ -456,10 +449,9 @@ TEST(Load, DamagedFilesGiveAPictureOrAMessage)
         }
 }
 
-// libheif makes a grid as large as its canvas and an HEVC picture as large as its stream
-// says, whatever size the image claims; larger than the claim, the file is refused before
-// anything is decoded: as too large beyond the limit, else as unreadable. Dropped in a child
-// process, whose peak memory must stay far below the gigabytes such a file would take.
+// libheif makes a grid as large as its canvas and a picture as large as its stream says,
+// whatever the image claims; larger than the claim, the file is refused before decoding (too
+// large beyond the limit, else unreadable): in a child whose peak stays far below gigabytes.
 TEST(Load, HeifSizesAreCheckedBeforeDecoding)
 {
     TestFolder folder;

@@ -42,11 +42,12 @@ bool IsCmyk(JpegForm form)
 }
 
 // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
-void ToInks(const uchar *bgr, int width, JpegForm form, QByteArray &inks)
+uchar *ToInks(const uchar *bgr, int width, JpegForm form, QByteArray &inks)
 {
     for (int x = 0; x < width; ++x)
         for (int c = 0; c < 4; ++c)
             inks[4 * x + c] = char((c < 3 ? bgr[3 * x + 2 - c] : 255) ^ (form == JpegForm::PlainCmyk ? 255 : 0));
+    return reinterpret_cast<uchar *>(inks.data());
 }
 
 } // namespace
@@ -77,12 +78,8 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
     QByteArray inks(4 * bgr.width(), 0);
     while (cinfo.next_scanline < cinfo.image_height) {
         const uchar *s = bgr.constScanLine(int(cinfo.next_scanline % unsigned(bgr.height())));
-        JSAMPROW rowPointer = const_cast<uchar *>(s);
-        if (IsCmyk(form)) {
-            ToInks(s, bgr.width(), form, inks);
-            rowPointer = reinterpret_cast<uchar *>(inks.data());
-        }
-        jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+        JSAMPROW row = IsCmyk(form) ? ToInks(s, bgr.width(), form, inks) : const_cast<uchar *>(s);
+        jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);

@@ -34,10 +34,6 @@ QByteArray PartHeader(const QByteArray &name, const QByteArray &utf8 = {})
 TEST(SmtpCompose, TheWholeMultipartText)
 {
     TestFolder folder;
-    folder.Write("kelvo.jpg", "\xff\xd8\xff\xe0 picture bytes");
-    folder.Write("empty.jpg", "");
-    for (const QString name : {"x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
-        folder.Write(name, "abc");
     SmtpClient smtp;
     MailMessage &m = smtp.Mail;
     m.FromName = "Taro";
@@ -53,8 +49,10 @@ TEST(SmtpCompose, TheWholeMultipartText)
     // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line. One
     // is given without its folder.
     for (const QString name :
-         {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"})
+         {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"}) {
+        folder.Write(name, name == "kelvo.jpg" ? "\xff\xd8\xff\xe0 picture bytes" : name == "empty.jpg" ? "" : "abc");
         m.Attachments << (name == "plain.jpg" ? name : folder.File(name));
+    }
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();
 

@@ -25,6 +25,7 @@ const Script ToData = S::Greeting() + Script{S::Expect("RSET"),  S::Say("250 OK"
 // A greeting the client leaves with QUIT: it stopped before the mail.
 const Script Gone = S::Greeting() + Quit;
 const QString Closed = "Connection closed by the server";
+const QStringList Sent = {"connect", "packet sent", "success"};
 
 class Session;
 using RowSetup = std::function<void(Session &)>;
@@ -89,8 +90,8 @@ public:
         server->Stop();
         return server->Problems();
     }
-    // The message of the failure; a refused login (the password is forgotten) and a mail
-    // that may not have been accepted say so first.
+    // The failure's message; a refused login (which forgets the password) and a mail that may
+    // not have been accepted say so first.
     template <typename F> QString FailureOf(F f)
     {
         QString login, doubt;
@@ -99,10 +100,9 @@ public:
         return !login.isEmpty() ? "login refused: " + login : !doubt.isEmpty() ? "in doubt: " + doubt : other;
     }
 
-    // Runs each row on a fresh client state: its first failure, its events and what the
-    // server saw. A refusal in good order keeps the connection (the next send begins with
-    // RSET) and still gets its QUIT; a broken dialogue is left at once, without QUIT, whose
-    // answer would mean nothing. Either way the client ends idle and disconnected.
+    // Runs each row on a fresh client state. A refusal in good order keeps the connection (the
+    // next send begins with RSET) and gets its QUIT; a broken dialogue is left at once, without
+    // a QUIT whose answer would mean nothing. Either way the client ends idle and disconnected.
     void Check(std::initializer_list<Row> rows)
     {
         for (const Row &row : rows) {
@@ -141,8 +141,9 @@ RowSetup Spoil(const std::function<void(MailMessage &)> &change)
     return [change](Session &t) { change(t.smtp.Mail); };
 }
 
-// Submission: TLS on connect or by STARTTLS, and a login as "kelvo".
-RowSetup Login(SmtpSecurity security, const QByteArray &password = "secret", int timeOut = 5000)
+// Submission: STARTTLS or TLS on connect, and a login as "kelvo".
+RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = SmtpSecurity::StartTls,
+               int timeOut = 5000)
 {
     return [=](Session &t) {
         t.smtp.Security = security;
@@ -170,44 +171,43 @@ Script UpToLogin()
 TEST_F(Session, Submission)
 {
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
+    const RowSetup tls = Login("secret", SmtpSecurity::Tls);
     Check({
         // clang-format off
-        {"close during the handshake", Login(SmtpSecurity::Tls), {S::Hangup()}, noTls},
+        {"close during the handshake", tls, {S::Hangup()}, noTls},
         // The client's hello is read first: its random bytes may hold line feeds.
-        {"garbage during the handshake", Login(SmtpSecurity::Tls),
-         {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()}, noTls},
-        {"silence during the handshake", Login(SmtpSecurity::Tls, "secret", 300), {S::Wait(3000)},
+        {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()},
+         noTls},
+        {"silence during the handshake", Login("secret", SmtpSecurity::Tls, 300), {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
-        {"AUTH offered only before TLS", Login(SmtpSecurity::StartTls), UpToTls() + Script{S::Say("250 test")} + Quit,
+        {"AUTH offered only before TLS", Login(), UpToTls() + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
-        {"reply injected behind the 220 to STARTTLS", Login(SmtpSecurity::StartTls),
+        {"reply injected behind the 220 to STARTTLS", Login(),
          UpToTls().mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
-        {.name = "AUTH LOGIN", .setup = Login(SmtpSecurity::StartTls),
-         .script = UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
+        {"AUTH LOGIN", Login(), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
             S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"), S::Expect("c2VjcmV0"),
-            S::Say("235 ok")} + OneMail + Quit,
-         .failure = "(none)", .events = {"connect", "packet sent", "success"}},
-        {"2 MiB line after STARTTLS", Login(SmtpSecurity::StartTls),
-         UpToTls() + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")}, "Line too long"},
-        {"AUTH reply that never ends", Login(SmtpSecurity::StartTls),
+            S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
+        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
+         "Line too long"},
+        {"AUTH reply that never ends", Login(),
          UpToLogin() + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.
-        {"login failing for now", Login(SmtpSecurity::StartTls), UpToLogin() + Script{S::Say("454 4.7.0 try later")} + Quit,
+        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 try later")} + Quit,
          "454 4.7.0 try later"},
         // The password is taken out of every text, also of a reply that is no reply.
-        {"invalid reply echoing the login", Login(SmtpSecurity::StartTls),
+        {"invalid reply echoing the login", Login(),
          UpToLogin() + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
          "Invalid reply from the server: AUTH PLAIN ******** ********?"},
-        {"login refused", Login(SmtpSecurity::StartTls, "x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
+        {"login refused", Login("x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
          "login refused: 127.0.0.1 にログインできませんでした（535 ******** box）。"},
         // Refused before anything is sent: the server sees no client.
-        {"password with a line break", Login(SmtpSecurity::StartTls, "se\r\ncret"), {},
-         "ログイン名とパスワードに改行は使えません。"},
-        {"password with a zero", Login(SmtpSecurity::StartTls, QByteArray("se\0cret", 7)), {},
+        {"password with a line break", Login("se\r\ncret"), {}, "ログイン名とパスワードに改行は使えません。"},
+        {"password with a zero", Login(QByteArray("se\0cret", 7)), {},
          "ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"},
-        {"AUTH line over 12288 bytes", Login(SmtpSecurity::StartTls, QByteArray(9200, 'p')), {},
+        {"AUTH line over 12288 bytes", Login(QByteArray(9200, 'p')), {},
          "ログイン名とパスワードが長すぎて送れません（ログインの行は 12288 バイトまでです）。"},
-        {"login without TLS", Login(SmtpSecurity::None), {}, "パスワードを暗号化せずに送ることはできません。"},
+        {"login without TLS", Login("secret", SmtpSecurity::None), {},
+         "パスワードを暗号化せずに送ることはできません。"},
         // clang-format on
     });
 }
@@ -222,24 +222,20 @@ TEST_F(Session, GreetingHeloAndHeaders)
     auto helo = [](const Script &replies) { return Script{S::Say("220 hi"), S::Expect("HELO kelvo")} + replies; };
     Check({
         // clang-format off
-        {.name = "second HELO accepted", .setup = secondName,
-         .script = helo({S::Say("501 no"), S::Expect("HELO second"), S::Say("250 ok")}) + OneMail + Quit,
-         .failure = "(none)", .events = {"connect", "packet sent", "success"}},
+        {"second HELO accepted", secondName,
+         helo({S::Say("501 no"), S::Expect("HELO second"), S::Say("250 ok")}) + OneMail + Quit, "(none)", Sent},
         {"HELO refused twice, the second time with 554", secondName,
          helo({S::Say("501"), S::Expect("HELO second"), S::Say("554 5.7.1 not from here")}) + Quit,
          "554 5.7.1 not from here"},
         {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away"},
         {"no sender, no handler", Spoil([](MailMessage &m) { m.FromAddress = ""; }), Gone, "Incomplete Header"},
-        {.name = "no sender, repaired",
-         .setup = [](Session &t) {
+        {"no sender, repaired", [](Session &t) {
              t.smtp.Mail.FromAddress = "";
              t.smtp.OnHeaderIncomplete = [&t](bool &retry, MissingHeader missing) {
                  t.events << QStringLiteral("incomplete %1").arg(int(missing));
                  t.smtp.Mail.FromAddress = "me@example.com", retry = true;
              };
-         },
-         .script = S::Greeting() + OneMail + Quit, .failure = "(none)",
-         .events = {"connect", "incomplete 1", "packet sent", "success"}},
+         }, S::Greeting() + OneMail + Quit, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
         {"only a blind copy", Spoil([](MailMessage &m) { m.To = {}, m.Bcc = {"you@example.jp"}; }),
          S::Greeting() + OneMail + Quit, "(none)"},
         {.name = "a header line added at the start of the send", .setup = [](Session &t) {
@@ -252,7 +248,7 @@ TEST_F(Session, GreetingHeloAndHeaders)
          .script = Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
                           S::SayRaw("250-test.local\r\n250-SIZE 1000\r\n250 HELP\r\n")}
                    + S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) + Quit,
-         .failure = "(none)", .events = {"connect", "packet sent", "success"},
+         .failure = "(none)", .events = Sent,
          .sent = "From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\nCC: copy:cc@example.jp\r\n"
                  "Mime-Version: 1.0\r\nContent-Type: text/plain;                        charset=us-ascii\r\n"
                  "X-Added: yes\r\n\r\n\r\nhi\r\n"},
@@ -260,16 +256,19 @@ TEST_F(Session, GreetingHeloAndHeaders)
     });
 }
 
-// A refusal leaves the connection to the next mail, unless the server gave it up meanwhile
-// or it was idle for long: then the next mail goes over a fresh one. Once the mail was
-// accepted, only a goodbye, a hang-up or silence at QUIT is no news; anything else may take
-// the acceptance back. A line that came first answered nothing: the 250 taken for the
-// acceptance was a stray one.
+// A refusal leaves the connection to the next mail, unless the server gave it up or it was
+// idle for long. Once the mail was accepted, only a goodbye, a hang-up or silence at QUIT is
+// no news; anything else may take the acceptance back. A line before it answered nothing: the
+// 250 taken for the acceptance was a stray one.
 TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
 {
-    const QStringList refusedThenSent = {"connect", "packet sent", "message refused", "packet sent", "success"};
-    const QStringList refusedThenSentAfresh = {"connect", "packet sent", "message refused",
-                                               "connect", "packet sent", "success"};
+    // A refused message, then the next one sent over the same connection or a fresh one.
+    const QStringList thenSent = {"connect", "packet sent", "message refused", "packet sent", "success"};
+    const QStringList thenAfresh = {"connect", "packet sent", "message refused", "connect", "packet sent", "success"};
+    const Script data = ToData + Script{S::Say("354 go"), S::ReadMessage()};
+    const Script refused = data + Script{S::Say("552 too big")};
+    auto atQuit = [](const S::Step &answer) { return S::Greeting() + OneMail + Script{S::Expect("QUIT"), answer}; };
+    const QByteArray spam = "554 5.7.1 rejected as spam";
     Check({
         // clang-format off
         {.name = "DATA refused after RCPT 300 and 550, then a good send",
@@ -281,39 +280,27 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
          .failure = "554 no valid recipients\nサーバが送信先 bad@x を受け付けませんでした。\n550-5.1.1 No such user here.\n"
                     "550-5.1.1 Check the address\n550 5.1.1 https://help.x/550",
          .events = {"connect", "refused Bad <bad@x>", "packet sent", "success"}, .sends = 2},
-        {.name = "message refused, then a good send",
-         .script = ToData + Script{S::Say("354 go"), S::ReadMessage(), S::Say("552 too big")} + OneMail + Quit,
-         .failure = "552 too big", .events = refusedThenSent, .sends = 2},
-        {.name = "421 on an idle reused connection",
-         .script = ToData + Script{S::Say("354 go"), S::ReadMessage(), S::Say("552 too big"), S::Expect("RSET"),
-            S::Say("421 4.4.2 idle timeout"), S::ExpectHangup(), S::AcceptNext()} + S::Greeting() + OneMail + Quit,
-         .failure = "552 too big", .events = refusedThenSentAfresh, .sends = 2},
-        {.name = "connection idle for too long", .setup = [](Session &t) { t.smtp.MaxIdleForReuse = 0; },
-         .script = ToData + Script{S::Say("354 go"), S::ReadMessage(), S::Say("552 too big"), S::ExpectHangup(),
-            S::AcceptNext()} + S::Greeting() + OneMail + Quit,
-         .failure = "552 too big", .events = refusedThenSentAfresh, .sends = 2},
-        {.name = "QUIT refused", .script = S::Greeting() + Script{S::Expect("QUIT"), S::Say("500 what")},
-         .failure = "500 what", .sends = 0},
-        {"QUIT refused after the mail", {}, S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Say("500 what")},
-         "in doubt: 500 what"},
-        {.name = "late 250 after 354", .script = ToData + Script{S::Say("354 go"), S::ReadMessage(),
-            S::SayRaw("250 ok\r\n554 5.7.1 rejected as spam\r\n"), S::ExpectHangup()},
-         .failure = "in doubt: 554 5.7.1 rejected as spam", .events = {"connect", "packet sent", "success"}},
-        {.name = "mixed codes in the reply to \".\"", .script = ToData + Script{S::Say("354 go"), S::ReadMessage(),
-            S::SayRaw("250-ok\r\n554 5.7.1 rejected as spam\r\n"), S::ExpectHangup()},
-         .failure = "Invalid reply from the server: 250-ok\n554 5.7.1 rejected as spam",
-         .events = {"connect", "packet sent"}},
-        {"hang-up at QUIT after the mail", {}, S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Hangup()},
-         "(none)"},
-        {"silence at QUIT after the mail", [](Session &t) { t.smtp.TimeOut = 300; },
-         S::Greeting() + OneMail + Script{S::Expect("QUIT"), S::Wait(1000)}, "(none)"},
+        {"message refused, then a good send", {}, refused + OneMail + Quit, "552 too big", thenSent, 2},
+        {"421 on an idle reused connection", {}, refused + Script{S::Expect("RSET"), S::Say("421 4.4.2 idle timeout"),
+            S::ExpectHangup(), S::AcceptNext()} + S::Greeting() + OneMail + Quit, "552 too big", thenAfresh, 2},
+        {"connection idle for too long", [](Session &t) { t.smtp.MaxIdleForReuse = 0; },
+         refused + Script{S::ExpectHangup(), S::AcceptNext()} + S::Greeting() + OneMail + Quit, "552 too big",
+         thenAfresh, 2},
+        {"QUIT refused", {}, S::Greeting() + Script{S::Expect("QUIT"), S::Say("500 what")}, "500 what", {}, 0},
+        {"QUIT refused after the mail", {}, atQuit(S::Say("500 what")), "in doubt: 500 what"},
+        {"late 250 after 354", {}, data + Script{S::SayRaw("250 ok\r\n" + spam + "\r\n"), S::ExpectHangup()},
+         "in doubt: " + spam, Sent},
+        {"mixed codes in the reply to \".\"", {},
+         data + Script{S::SayRaw("250-ok\r\n" + spam + "\r\n"), S::ExpectHangup()},
+         "Invalid reply from the server: 250-ok\n" + spam, {"connect", "packet sent"}},
+        {"hang-up at QUIT after the mail", {}, atQuit(S::Hangup()), "(none)"},
+        {"silence at QUIT after the mail", [](Session &t) { t.smtp.TimeOut = 300; }, atQuit(S::Wait(1000)), "(none)"},
         // clang-format on
     });
 }
 
-// Data that would break the lines it goes into is refused before the mail; the server sees
-// only the greeting and the QUIT. Then replies that are no replies, and servers that go away
-// in the middle.
+// Data that would break its lines is refused before the mail (the server sees only greeting and
+// QUIT); then replies that are no replies, and servers that go away in the middle.
 TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
 {
     const QString address = "Invalid character in address", header = "Invalid character in header";

@@ -30,34 +30,33 @@ TEST(Submission, RealServer)
     smtp.OnAuthenticated = [&](QObject *) { events << "authenticated"; };
     smtp.OnError = [&](QObject *, quint16, const QString &text) { events << text; }; // none in a good session
     smtp.OnPacketSent = [&](QObject *) { progress << smtp.SentBytes; };
+    smtp.Mail.FromAddress = "sender@example.com";
+    smtp.Mail.Body = {"Hello.", ".", "", "Bye."};
     using M = SmtpSink::Mode;
     using Security = SmtpSecurity;
     struct Row
     {
-        M mode;
-        const char *certificate;
         Security security;
-        QByteArray user, password;
+        const char *certificate;
         QString failure;
+        QByteArray user = "kelvo", password = "secret";
         QString host = "localhost";
+        M mode = security == Security::Tls ? M::Tls : security == Security::StartTls ? M::StartTls : M::Plain;
     } rows[] = {
-        {M::StartTls, "good", Security::StartTls, "kelvo", "secret", ""},
-        {M::Tls, "good", Security::Tls, "ユーザー", "pässwörd 秘密", ""}, // UTF-8 credentials
-        {M::StartTls, "good", Security::StartTls, "kelvo", "wrong",
-         "localhost にログインできませんでした（535 5.7.8 Authentication credentials invalid）。"},
-        {M::Tls, "other", Security::Tls, "kelvo", "secret",
-         "localhost の証明書を確認できません（hostname mismatch）。"},
+        {Security::StartTls, "good", ""},
+        {Security::Tls, "good", "", "ユーザー", "pässwörd 秘密"}, // UTF-8 credentials
+        {Security::StartTls, "good",
+         "localhost にログインできませんでした（535 5.7.8 Authentication credentials invalid）。", "kelvo", "wrong"},
+        {Security::Tls, "other", "localhost の証明書を確認できません（hostname mismatch）。"},
         // An address in a form only the socket layer reads: the one connected to is checked.
-        {M::Tls, "other", Security::Tls, "kelvo", "secret", "127.1 の証明書を確認できません（IP address mismatch）。",
-         "127.1"},
-        {M::StartTls, "unknown", Security::StartTls, "kelvo", "secret",
+        {Security::Tls, "other", "127.1 の証明書を確認できません（IP address mismatch）。", "kelvo", "secret", "127.1"},
+        {Security::StartTls, "unknown",
          "localhost の証明書を確認できません（unable to get local issuer certificate）。"},
         // The subject's CN names no host: only the certificate's names count.
-        {M::Tls, "cnonly", Security::Tls, "kelvo", "secret",
-         "localhost の証明書を確認できません（hostname mismatch）。"},
-        {M::Plain, "good", Security::StartTls, "kelvo", "secret",
-         "localhost は STARTTLS に対応していません。セキュリティの設定を確認してください。"},
-        {M::Plain, "good", Security::None, "", "", ""}, // after the refusals, the same client goes on
+        {Security::Tls, "cnonly", "localhost の証明書を確認できません（hostname mismatch）。"},
+        {Security::StartTls, "good", "localhost は STARTTLS に対応していません。セキュリティの設定を確認してください。",
+         "kelvo", "secret", "localhost", M::Plain},
+        {Security::None, "good", "", "", ""}, // after the refusals, the same client goes on
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.failure.isEmpty() ? row.user.constData() : row.failure.toStdString());
@@ -69,12 +68,9 @@ TEST(Submission, RealServer)
         smtp.Auth = !row.user.isEmpty();
         smtp.AuthUser = row.user;
         smtp.Password = row.password;
-        MailMessage &m = smtp.Mail;
-        m.FromAddress = "sender@example.com";
-        m.To = {"Phone <phone@example.jp>"};
-        m.Bcc = {"bcc@example.jp"};
-        m.Body = {"Hello.", ".", "", "Bye."};
-        m.Attachments = {folder.File(QStringLiteral("写真.jpg"))};
+        smtp.Mail.To = {"Phone <phone@example.jp>"}; // a delivered mail takes its recipients and attachments
+        smtp.Mail.Bcc = {"bcc@example.jp"};
+        smtp.Mail.Attachments = {folder.File(QStringLiteral("写真.jpg"))};
         events.clear();
         progress.clear();
         // A refused login is an EAuthError (FailureOf lets any other kind through).

@@ -60,7 +60,7 @@ public:
     QStringList Log;
 };
 
-TEST(SocketClient, HostsAndAddresses)
+TEST(SocketClient, HostsAddressesAndDestroy)
 {
     const std::pair<QString, QStringList> rows[] = {
         // 127.0.0.1 with 140 leading zeros in its octal first part: cut short it would be 0.
@@ -84,21 +84,14 @@ TEST(SocketClient, HostsAndAddresses)
     client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
     EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
     EXPECT_EQ(calls, 1);
-}
-
-// Destroy reaches the override of Abort, which a base destructor could not.
-TEST(SocketClient, DestroyRunsTheOverrideOfAbort)
-{
-    RecordingClient client;
+    // Destroy reaches the override of Abort, which a base destructor could not.
     client.Destroy();
     EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
 
 TEST(SocketClient, WhatThePeerSendsIsBounded)
 {
-    QByteArray lines;
-    while (lines.size() <= SocketClient::MaxReceiveBuffer)
-        lines += "250 unasked\r\n";
+    const QByteArray lines = QByteArray("250 unasked\r\n").repeated(SocketClient::MaxReceiveBuffer / 13 + 1);
     // A line without end fails the reader; a flood nobody reads ends the connection, also
     // while no call waits.
     for (const auto &[flood, failure] : {std::pair{QByteArray(SocketClient::MaxLineLength + 100000, 'A'),
@@ -149,9 +142,8 @@ TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
     EXPECT_EQ(client.ReadLn(), "250 ok\r\n");
 }
 
-// Over TLS: the handshake's own notification tells how it ended, whatever follows it in the
-// same pass; a reader that takes a byte at a time still gets all of a record (whose rest waits
-// in the session, where no socket notification sees it).
+// The TLS handshake's own notification tells how it ended, whatever follows in the same pass;
+// a reader taking a byte at a time gets all of a record, whose rest waits unseen in the session.
 TEST(SocketClient, TlsNotifications)
 {
     S server({S::ReadSome(1), S::Say("220 not TLS"), S::AcceptNext(),

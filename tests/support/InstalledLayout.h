@@ -1,12 +1,7 @@
 #pragma once
 
 #include "settings/FileLocations.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "support/TestFolder.h"
 
 // The installed file layout, with the folders the XDG variables name in a fresh temporary
 // folder while it lives: config/, data/, cache/, the system data folders sys1/ and sys2/,
@@ -33,13 +28,7 @@ public:
     }
 
     QString Path(const QString &relative) const { return dir.filePath(relative); }
-    // Writes `bytes` to the file at `relative`, making the folders on the way.
-    void Write(const QString &relative, const QByteArray &bytes) const
-    {
-        QDir().mkpath(QFileInfo(Path(relative)).absolutePath());
-        QFile f(Path(relative));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-    }
+    void Write(const QString &relative, const QByteArray &bytes) const { WriteFile(Path(relative), bytes); }
 
 private:
     void Set(const char *name, const QString &value)

@@ -19,31 +19,29 @@ class ScriptedSmtpServer
 public:
     struct Step
     {
-        enum Kind { Reply, Expect, ExpectAny, ExpectClose, ReadData, ReadBytes, Pause, Close, Reset, Accept, Tls } kind;
+        enum Kind { Reply, Expect, ExpectClose, ReadData, ReadBytes, Pause, Close, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
-        int amount = 0;  // Pause: milliseconds; ReadBytes: bytes to read; Reply: 1 for a flood
+        int amount = 0;  // Pause: ms; ReadBytes: bytes; 1: a flood (Reply), any line (Expect), a reset (Close)
     };
     using Script = QList<Step>;
 
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
-    // Bytes the client may rightly hang up on before it has read them all.
-    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; }
+    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; } // the client may hang up midway
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
-    static Step ExpectAnyLine() { return {Step::ExpectAny, {}}; }
-    static Step ReadMessage() { return {Step::ReadData, {}}; } // through the line "."
-    // The client closes the connection without a word.
-    static Step ExpectHangup() { return {Step::ExpectClose, {}}; }
+    static Step ExpectAnyLine() { return {Step::Expect, {}, 1}; }
+    static Step ReadMessage() { return {Step::ReadData, {}}; }     // through the line "."
+    static Step ExpectHangup() { return {Step::ExpectClose, {}}; } // the client closes without a word
     static Step ReadSome(int bytes) { return {Step::ReadBytes, {}, bytes}; }
     static Step Wait(int ms) { return {Step::Pause, {}, ms}; }
     static Step Hangup() { return {Step::Close, {}}; }
-    static Step Abort() { return {Step::Reset, {}}; } // closes with a reset
+    static Step Abort() { return {Step::Close, {}, 1}; } // closes with a reset
     static Step AcceptNext() { return {Step::Accept, {}}; }
     // The server's side of a TLS handshake with stem.pem and stem.key; the rest goes through it.
     static Step Handshake(const QByteArray &stem) { return {Step::Tls, stem}; }
 
     // The usual opening and closing: greeting, HELO, and the whole of one mail.
-    static Script Greeting(const QByteArray &helo = "HELO kelvo");
+    static Script Greeting();
     static Script Mail(const QByteArray &from, const QList<QByteArray> &rcpts);
 
     // receiveBuffer > 0: what the client sends waits in a receive buffer that small.

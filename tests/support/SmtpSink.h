@@ -7,10 +7,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A real SMTP server for tests: aiosmtpd run by smtp_sink.py on a free port of 127.0.0.1
-// while this object lives; what it receives is read back with Messages(). It can also
-// require STARTTLS, or speak TLS from the first byte, with a certificate of the test CA,
-// and then takes the logins smtp_sink.py lists ("kelvo" with "secret").
+// A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of 127.0.0.1 while this
+// object lives, in the clear, with STARTTLS or with TLS from the first byte (a certificate of
+// the test CA), taking the logins smtp_sink.py lists ("kelvo" with "secret").
 class SmtpSink
 {
 public:
@@ -18,7 +17,6 @@ public:
 
     struct Message
     {
-        QByteArray From;        // MAIL FROM
         QList<QByteArray> Rcpt; // RCPT TO, in order
         QByteArray Helo;        // the name given with HELO or EHLO
         QByteArray Login;       // the user that logged in, UTF-8
@@ -35,8 +33,7 @@ public:
     quint16 Port() const { return port; }
     QString Error() const { return error; }
 
-    // The messages received so far, in order; or, pumping the event loop for a few seconds
-    // at most, once at least count have come.
+    // The messages received so far; or, pumping events for a few seconds at most, once count came.
     QList<Message> Messages() const;
     QList<Message> WaitForMessages(int count) const;
 

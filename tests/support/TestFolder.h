@@ -8,6 +8,21 @@
 
 #include <gtest/gtest.h>
 
+// The file's bytes; empty when it cannot be read.
+inline QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Writes the file, making the folders on the way.
+inline void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+}
+
 // A fresh temporary folder that serves as the program's folder (kelvo.ini and the
 // attachment file, in the portable layout that tests have unless they choose another)
 // and as the working folder (keitai.txt, address.dat) while it lives; both are put
@@ -28,17 +43,8 @@ public:
 
     QString Path() const { return dir.path(); }
     QString File(const QString &name) const { return dir.filePath(name); }
-    void Write(const QString &name, const QByteArray &bytes) const
-    {
-        QFile f(File(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-    }
-    // The file's bytes; empty when it cannot be read.
-    QByteArray Read(const QString &name) const
-    {
-        QFile f(File(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    void Write(const QString &name, const QByteArray &bytes) const { WriteFile(File(name), bytes); }
+    QByteArray Read(const QString &name) const { return ReadFile(File(name)); }
 
 private:
     QTemporaryDir dir;
