@@ -45,8 +45,10 @@ struct Row
 class Session : public ::testing::Test
 {
 public:
+    // Also before each row: a fresh mail and the usual settings on the same client.
     void SetUp() override
     {
+        events.clear();
         smtp.Host = "127.0.0.1";
         auto note = [this](const char *event) { return [this, event](QObject *) { events << event; }; };
         smtp.OnConnect = note("connect");
@@ -59,20 +61,11 @@ public:
         smtp.OnEncodeStart = [this](const QString &f) { events << "encode " + f; };
         smtp.OnAttachmentNotFound = [this](const QString &f) { events << "not found " + f; };
         smtp.OnRecipientRefused = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
-        Reset();
-    }
-
-    void Reset()
-    {
-        events.clear();
-        smtp.HeloName = "kelvo";
-        smtp.Mail = MailMessage();
-        smtp.Mail.FromAddress = "me@example.com";
-        smtp.Mail.To = {"you@example.jp"};
-        smtp.Mail.Body = {"hi"};
         smtp.OnSendStart = nullptr;
         smtp.OnHeloRefused = nullptr;
         smtp.OnHeaderIncomplete = nullptr;
+        smtp.HeloName = "kelvo";
+        smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp"}, .Body = {"hi"}};
         smtp.Security = SmtpSecurity::None;
         smtp.Auth = false;
         smtp.TimeOut = 5000; // a wait that never ends fails the test instead of hanging it
@@ -107,7 +100,7 @@ public:
     {
         for (const Row &row : rows) {
             SCOPED_TRACE(row.name);
-            Reset();
+            SetUp();
             if (row.setup)
                 row.setup(*this);
             Serve(row.script + Script{S::Wait(200)});

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QStringList>
 
 #include <atomic>
@@ -68,16 +66,12 @@ private:
     }
     void Run();
     bool RunStep(const Step &step);
-    bool ExpectLine(const Step &step);
-    bool ReadMessageText();
-    bool ReadBytes(qsizetype count);
     bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
-    bool Send(const QByteArray &bytes);
     bool Accept();
     void CloseConnection();
-    bool Problem(const QString &text); // empty: none; true when there is none
+    bool Problem(const QString &text); // false, so that a failing step can return it
 
     Script script;
     int listener = -1;
