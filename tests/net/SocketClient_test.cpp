@@ -6,8 +6,7 @@
 #include "support/SmtpSink.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
-#include <QThread>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,16 +15,6 @@
 namespace {
 
 using S = ScriptedSmtpServer;
-
-// Pumps events until the condition holds; a bound, not a measurement.
-bool WaitFor(const std::function<bool()> &condition, int maxMs = 5000)
-{
-    for (int waited = 0; waited < maxMs && !condition(); waited += 2) {
-        QThread::msleep(2);
-        QCoreApplication::processEvents();
-    }
-    return condition();
-}
 
 // A client on 127.0.0.1 that logs its events, and whose Abort cancels the running wait as
 // the SMTP client's does, so that a fault ends a wait with the abort error, not a hang.
@@ -100,7 +89,8 @@ TEST(SocketClient, WhatThePeerSendsIsBounded)
         S server({S::SayRaw(flood), S::Wait(200)});
         RecordingClient client;
         client.ConnectTo(server.Port());
-        EXPECT_TRUE(flood != lines || WaitFor([&] { return !client.Connected && client.ReceiveBuffer.isEmpty(); }));
+        EXPECT_TRUE(flood != lines ||
+                    QTest::qWaitFor([&] { return !client.Connected && client.ReceiveBuffer.isEmpty(); }));
         client.TimerOn();
         EXPECT_EQ(FailureOf<ESockError>([&] { client.ReadLn(); }), failure);
         EXPECT_LT(client.ReceiveBuffer.size(), SocketClient::MaxLineLength);
@@ -117,7 +107,7 @@ TEST(SocketClient, SendToResetPeerRaisesNoSignal)
     Winsock::AsyncSelect(s, &target, SocketClient::SocketNotification, Notify::AllSocketKinds);
     Winsock::Connect(s, {2, Winsock::Htons(server.Port()), Winsock::InetAddr("127.0.0.1")}); // IPv4
     server.Finish();
-    ASSERT_TRUE(WaitFor([&] { return Winsock::Send(s, "x", 1) == SocketError; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Winsock::Send(s, "x", 1) == SocketError; }));
     EXPECT_EQ(Winsock::Send(s, "x", 1), SocketError);
     EXPECT_EQ(Winsock::GetLastError(), WsaError::Shutdown);
     Winsock::CloseSocket(s);
@@ -132,7 +122,7 @@ TEST(SocketClient, NotificationDuringAHandlerIsHandledAfterIt)
     // The reply arrives while the send handler is still in its event handler.
     client.OnPacketSent = [&](QObject *) {
         if (std::exchange(first, false))
-            WaitFor([] { return false; }, 100);
+            QTest::qWait(100);
     };
     QBuffer stream;
     stream.setData("DATA\r\n");
