@@ -46,8 +46,7 @@ TEST(SmtpCompose, TheWholeMultipartText)
     m.ReplyTo = "r@example.com";
     m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
     m.Body = {"hello", ".", "..", " .", "", "end"};
-    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line. One
-    // is given without its folder.
+    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line; one comes without a folder.
     for (const QString name :
          {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"}) {
         folder.Write(name, name == "kelvo.jpg" ? "\xff\xd8\xff\xe0 picture bytes" : name == "empty.jpg" ? "" : "abc");

@@ -10,9 +10,8 @@
 
 namespace {
 
-// The whole road against aiosmtpd, in the clear and over TLS with a login, read back by
-// Python's email package: a server and a reader that are not ours. A refusal ends the send
-// before the mail, and the same client then goes on.
+// The whole road against aiosmtpd, in the clear and over TLS with a login, read back by Python's email package: a
+// server and a reader that are not ours. A refusal ends the send before the mail; the same client then goes on.
 TEST(Submission, RealServer)
 {
     ASSERT_FALSE(SmtpSink::Certificates().isEmpty());

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char *const Python = "/usr/bin/python3";
-const char *const SinkScript = KELVO_SOURCE_DIR "/tests/support/smtp_sink.py";
+const QString Python = QStringLiteral("/usr/bin/python3");
+const QString SinkScript = QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
 constexpr int StartTimeoutMs = 15000;
 constexpr int WaitTimeoutMs = 10000;
 
@@ -20,11 +20,8 @@ constexpr int WaitTimeoutMs = 10000;
 QString SmtpSink::Certificates()
 {
     static QTemporaryDir dir;
-    static const bool made = [] {
-        const int status = QProcess::execute(QString::fromLatin1(Python), {SinkScript, "certs", dir.path()});
-        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
-        return status == 0;
-    }();
+    static const bool made = QProcess::execute(Python, {SinkScript, "certs", dir.path()}) == 0 &&
+                             qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
     return made ? dir.path() : QString();
 }
 
@@ -33,7 +30,7 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate)
     QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
-    process.start(QString::fromLatin1(Python), arguments);
+    process.start(Python, arguments);
     QByteArray out;
     while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))
         out += process.readAllStandardOutput();
@@ -82,7 +79,7 @@ QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 QJsonObject SmtpSink::Parse(const QByteArray &message)
 {
     QProcess p;
-    p.start(QString::fromLatin1(Python), {SinkScript, QStringLiteral("parse"), QStringLiteral("-")});
+    p.start(Python, {SinkScript, QStringLiteral("parse"), QStringLiteral("-")});
     p.write(message);
     p.closeWriteChannel();
     p.waitForFinished(StartTimeoutMs);
