@@ -35,22 +35,21 @@ TEST(SmtpCompose, TheWholeMultipartText)
 {
     TestFolder folder;
     SmtpClient smtp;
-    MailMessage &m = smtp.Mail;
-    m.FromName = "Taro";
-    m.FromAddress = "taro@example.com";
-    m.To = {"a@example.jp", "Hanako <b@example.jp>"};
-    m.Cc = {"cc:c@example.jp"};
-    m.Bcc = {"hidden@example.jp"};
-    m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
-    m.Mailer = "kelvo 0.32";
-    m.ReplyTo = "r@example.com";
-    m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
-    m.Body = {"hello", ".", "..", " .", "", "end"};
+    smtp.Mail = {.FromName = "Taro",
+                 .FromAddress = "taro@example.com",
+                 .Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=",
+                 .Mailer = "kelvo 0.32",
+                 .Date = "Sun, 6 Dec 2026 09:00:00 +0900",
+                 .ReplyTo = "r@example.com",
+                 .To = {"a@example.jp", "Hanako <b@example.jp>"},
+                 .Cc = {"cc:c@example.jp"},
+                 .Bcc = {"hidden@example.jp"},
+                 .Body = {"hello", ".", "..", " .", "", "end"}};
     // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line; one comes without a folder.
     for (const QString name :
          {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"}) {
         folder.Write(name, name == "kelvo.jpg" ? "\xff\xd8\xff\xe0 picture bytes" : name == "empty.jpg" ? "" : "abc");
-        m.Attachments << (name == "plain.jpg" ? name : folder.File(name));
+        smtp.Mail.Attachments << (name == "plain.jpg" ? name : folder.File(name));
     }
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();

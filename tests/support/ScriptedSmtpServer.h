@@ -19,13 +19,12 @@ public:
     {
         enum Kind { Reply, Expect, ExpectClose, ReadData, ReadBytes, Pause, Close, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
-        int amount = 0;  // Pause: ms; ReadBytes: bytes; 1: a flood (Reply), any line (Expect), a reset (Close)
+        int amount = 0;  // Pause: ms; ReadBytes: bytes; 1: any line (Expect), a reset (Close)
     };
     using Script = QList<Step>;
 
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
-    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; } // the client may hang up midway
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::Expect, {}, 1}; }
     static Step ReadMessage() { return {Step::ReadData, {}}; }     // through the line "."
