@@ -223,9 +223,8 @@ TEST_F(Session, GreetingHeloAndHeaders)
          }, Delivered, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
         {"only a blind copy", Spoil([](MailMessage &m) { std::swap(m.To, m.Bcc); }), Delivered, "(none)"},
         {.name = "a header line added at the start of the send", .setup = [](Session &t) {
-             t.smtp.Mail.To = {"you@example.jp", "Hanako <hanako@example.jp>"};
-             t.smtp.Mail.Cc = {"copy:cc@example.jp"};
-             t.smtp.Mail.Bcc = {"hidden@example.jp", "<>"};
+             t.smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp", "Hanako <hanako@example.jp>"},
+                            .Cc = {"copy:cc@example.jp"}, .Bcc = {"hidden@example.jp", "<>"}, .Body = {"hi"}};
              t.smtp.FinalHeader = {"X-Before: gone"};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
@@ -317,20 +316,18 @@ TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
     });
 }
 
-TEST_F(Session, SendMailWithoutAConnectionAsksForOne)
+// Busy stays set while a handler connects from inside SendMail, so an inner SendMail returns at once; an abort
+// ends the wait and clears it.
+TEST_F(Session, BusyThroughAConnectionAskedForAndAfterAnAbort)
 {
     EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Not Connected");
-    // Busy stays set while a handler connects from inside SendMail, so an inner SendMail returns at once.
     Serve(Delivered);
     smtp.OnConnectionRequired = [&](bool &retry) { smtp.Connect(), retry = smtp.Busy; };
     smtp.OnSendStart = [&](QObject *) { smtp.SendMail(), events << "inner returned"; };
     smtp.SendMail();
     EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
     EXPECT_EQ(Finish(), QStringList());
-}
-
-TEST_F(Session, AbortWhileBusyEndsTheWait)
-{
+    SetUp();
     Serve(S::Greeting() + Script{S::Expect("RSET"), S::Wait(3000)});
     smtp.Connect();
     QTimer::singleShot(100, [&] { smtp.Abort(); });

@@ -1,12 +1,10 @@
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QThread>
+#include <QTest>
 
 namespace {
 
@@ -66,13 +64,8 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
 
 QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 {
-    QDeadlineTimer deadline(WaitTimeoutMs);
-    QList<Message> got = Messages();
-    while (got.size() < count && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-        got = Messages();
-    }
+    QList<Message> got;
+    QTest::qWaitFor([&] { return (got = Messages()).size() >= count; }, WaitTimeoutMs);
     return got;
 }
 
