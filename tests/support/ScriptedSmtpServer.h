@@ -8,10 +8,9 @@
 
 typedef struct ssl_st SSL;
 
-// A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so
-// it never depends on the client pumping the event loop. The steps run in order on one
-// accepted connection (AcceptNext takes the next). A line received that differs from an
-// Expect step is a problem. No step waits more than a few seconds.
+// A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so it never depends on the
+// client pumping the event loop. The steps run in order on one accepted connection (AcceptNext takes the next). A line
+// received that differs from an Expect step is a problem. No step waits more than a few seconds.
 class ScriptedSmtpServer
 {
 public:
