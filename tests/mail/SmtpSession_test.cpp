@@ -204,13 +204,14 @@ TEST_F(Session, GreetingHeloAndHeaders)
     auto secondName = [](Session &t) {
         t.smtp.OnHeloRefused = [&t](bool &retry) { t.smtp.HeloName = "second", retry = true; };
     };
-    auto helo = [](const Script &replies) { return Script{S::Say("220 hi"), S::Expect("HELO kelvo")} + replies; };
+    auto helo = [](const QByteArray &second) {
+        return Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501"), S::Expect("HELO second"),
+                      S::Say(second)};
+    };
     Check({
         // clang-format off
-        {"second HELO accepted", secondName,
-         helo({S::Say("501 no"), S::Expect("HELO second"), S::Say("250 ok")}) + OneMail + Quit, "(none)", Sent},
-        {"HELO refused twice, the second time with 554", secondName,
-         helo({S::Say("501"), S::Expect("HELO second"), S::Say("554 5.7.1 not from here")}) + Quit,
+        {"second HELO accepted", secondName, helo("250 ok") + OneMail + Quit, "(none)", Sent},
+        {"HELO refused twice, the second time with 554", secondName, helo("554 5.7.1 not from here") + Quit,
          "554 5.7.1 not from here"},
         {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away"},
         {"no sender, no handler", Spoil([](MailMessage &m) { m.FromAddress = ""; }), Gone, "Incomplete Header"},
@@ -372,10 +373,8 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
         clock.start();
         EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }),
                   stalls ? "The server took no part of the message for 0.4 seconds" : "(none)");
-        if (stalls) {
-            EXPECT_GE(clock.elapsed() - lastPacket, 390);
-            EXPECT_LT(clock.elapsed() - lastPacket, 600);
-        }
+        const qint64 silence = clock.elapsed() - lastPacket;
+        EXPECT_TRUE(!stalls || (silence >= 390 && silence < 600)) << silence;
         EXPECT_EQ(smtp.Connected, !stalls);
         EXPECT_EQ(Finish(), QStringList());
     }
