@@ -1,6 +1,5 @@
 #include "mail/SmtpClient.h"
 
-#include "platform/Exception.h"
 #include "support/TestFolder.h"
 
 #include <QRegularExpression>

@@ -48,12 +48,10 @@ SmtpSink::~SmtpSink()
 QList<SmtpSink::Message> SmtpSink::Messages() const
 {
     QList<Message> result;
-    for (int n = 1;; ++n) {
+    // A message's .json file appears last and whole.
+    for (int n = 1; QFile::exists(folder.filePath(QString::number(n) + ".json")); ++n) {
         const QString stem = folder.filePath(QString::number(n));
-        const QByteArray info = ReadFile(stem + ".json");
-        if (info.isEmpty())
-            break;
-        const QJsonObject o = QJsonDocument::fromJson(info).object();
+        const QJsonObject o = QJsonDocument::fromJson(ReadFile(stem + ".json")).object();
         const auto text = [&o](const char *key) { return o.value(key).toString().toUtf8(); };
         result << Message{{}, text("helo"), text("auth"), ReadFile(stem + ".eml")};
         for (const QJsonValue r : o.value("rcpt").toArray())
