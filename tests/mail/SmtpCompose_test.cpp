@@ -1,6 +1,5 @@
 #include "mail/SmtpClient.h"
 
-#include "platform/Exception.h"
 #include "support/TestFolder.h"
 
 #include <QRegularExpression>
@@ -35,23 +34,21 @@ TEST(SmtpCompose, TheWholeMultipartText)
 {
     TestFolder folder;
     SmtpClient smtp;
-    MailMessage &m = smtp.Mail;
-    m.FromName = "Taro";
-    m.FromAddress = "taro@example.com";
-    m.To = {"a@example.jp", "Hanako <b@example.jp>"};
-    m.Cc = {"cc:c@example.jp"};
-    m.Bcc = {"hidden@example.jp"};
-    m.Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=";
-    m.Mailer = "kelvo 0.32";
-    m.ReplyTo = "r@example.com";
-    m.Date = "Sun, 6 Dec 2026 09:00:00 +0900";
-    m.Body = {"hello", ".", "..", " .", "", "end"};
-    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line. One
-    // is given without its folder.
+    smtp.Mail = {.FromName = "Taro",
+                 .FromAddress = "taro@example.com",
+                 .Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=",
+                 .Mailer = "kelvo 0.32",
+                 .Date = "Sun, 6 Dec 2026 09:00:00 +0900",
+                 .ReplyTo = "r@example.com",
+                 .To = {"a@example.jp", "Hanako <b@example.jp>"},
+                 .Cc = {"cc:c@example.jp"},
+                 .Bcc = {"hidden@example.jp"},
+                 .Body = {"hello", ".", "..", " .", "", "a\r\n.\r\nQUIT", "b\n.", "c\r", "end"}};
+    // Names: after the last "/", "\\" or ":"; quotes escaped; an empty file gives no line; one comes without a folder.
     for (const QString name :
          {"kelvo.jpg", "empty.jpg", "x:y.jpg", "p\\q.jpg", "plain.jpg", "say\"hi\".jpg", "写真.jpg"}) {
         folder.Write(name, name == "kelvo.jpg" ? "\xff\xd8\xff\xe0 picture bytes" : name == "empty.jpg" ? "" : "abc");
-        m.Attachments << (name == "plain.jpg" ? name : folder.File(name));
+        smtp.Mail.Attachments << (name == "plain.jpg" ? name : folder.File(name));
     }
     smtp.FinalHeader = {"Content-Type: text/plain; charset=iso-2022-jp"}; // never sent
     smtp.ComposeMessage();
@@ -64,23 +61,21 @@ TEST(SmtpCompose, TheWholeMultipartText)
                "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "X-Mailer: kelvo 0.32", "Reply-To: r@example.com",
                "Date: Sun, 6 Dec 2026 09:00:00 +0900", "Mime-Version: 1.0", Multipart, "", ""});
     const QByteArray abc = "YWJj\r\n";
-    // A name outside ASCII: the UTF-8 name in the extended form, then a plain fallback.
-    QByteArray body = Lines({"--{B}", TextPlain, "", "hello", "..", "...", " .", "", "end"}) + PartHeader("kelvo.jpg") +
-                      "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n" + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
-                      PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") +
-                      abc + PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
+    // Lines that hold line ends of their own are split there and each piece dot-stuffed. A name outside ASCII: the
+    // UTF-8 name in the extended form, then a plain fallback.
+    QByteArray body =
+        Lines({"--{B}", TextPlain, "", "hello", "..", "...", " .", "", "a", "..", "QUIT", "b", "..", "c", "end"}) +
+        PartHeader("kelvo.jpg") + "/9j/4CBwaWN0dXJlIGJ5dGVz\r\n" + PartHeader("empty.jpg") + PartHeader("y.jpg") + abc +
+        PartHeader("q.jpg") + abc + PartHeader("plain.jpg") + abc + PartHeader("say\\\"hi\\\".jpg") + abc +
+        PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
     EXPECT_EQ(smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody(),
               QByteArray(header + body).replace("{B}", b));
 }
 
-TEST(SmtpCompose, BodyLinesWithLineEndsCannotEndTheMessageEarly)
+// A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
+TEST(SmtpCompose, UuencodedLinesCannotEndTheMessageEarly)
 {
     SmtpClient smtp;
-    // Lines that hold line ends of their own are split there and each piece dot-stuffed.
-    smtp.Mail.Body = {"a\r\n.\r\nMAIL FROM:<x>", "b\n.", "c\r"};
-    smtp.ComposeMessage();
-    EXPECT_EQ(smtp.MessageBody(), "a\r\n..\r\nMAIL FROM:<x>\r\nb\r\n..\r\nc\r\n");
-    // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
     TestFolder folder;
     folder.Write("fourteen", QByteArray(14, 'z'));
     smtp.AttachmentEncoding = EncodingMethod::Uuencode;

@@ -19,11 +19,10 @@ using Script = ScriptedSmtpServer::Script;
 
 const Script Quit{S::Expect("QUIT"), S::Say("221 bye")};
 const Script OneMail = S::Mail("me@example.com", {"you@example.jp"});
-// The dialogue up to DATA, whatever the recipients.
-const Script ToData = S::Greeting() + Script{S::Expect("RSET"),  S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
-                                             S::ExpectAnyLine(), S::Say("250 OK"), S::Expect("DATA")};
-// A greeting the client leaves with QUIT: it stopped before the mail.
+const Script ToData = S::Greeting() + OneMail.mid(0, 7); // up to DATA
+// A greeting the client leaves with QUIT: it stopped before the mail; or one good mail.
 const Script Gone = S::Greeting() + Quit;
+const Script Delivered = S::Greeting() + OneMail + Quit;
 const QString Closed = "Connection closed by the server";
 const QStringList Sent = {"connect", "packet sent", "success"};
 
@@ -45,8 +44,10 @@ struct Row
 class Session : public ::testing::Test
 {
 public:
+    // Also before each row: a fresh mail and the usual settings on the same client.
     void SetUp() override
     {
+        events.clear();
         smtp.Host = "127.0.0.1";
         auto note = [this](const char *event) { return [this, event](QObject *) { events << event; }; };
         smtp.OnConnect = note("connect");
@@ -59,20 +60,11 @@ public:
         smtp.OnEncodeStart = [this](const QString &f) { events << "encode " + f; };
         smtp.OnAttachmentNotFound = [this](const QString &f) { events << "not found " + f; };
         smtp.OnRecipientRefused = [this](const QByteArray &r) { events << "refused " + QString::fromLatin1(r); };
-        Reset();
-    }
-
-    void Reset()
-    {
-        events.clear();
-        smtp.HeloName = "kelvo";
-        smtp.Mail = MailMessage();
-        smtp.Mail.FromAddress = "me@example.com";
-        smtp.Mail.To = {"you@example.jp"};
-        smtp.Mail.Body = {"hi"};
         smtp.OnSendStart = nullptr;
         smtp.OnHeloRefused = nullptr;
         smtp.OnHeaderIncomplete = nullptr;
+        smtp.HeloName = "kelvo";
+        smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp"}, .Body = {"hi"}};
         smtp.Security = SmtpSecurity::None;
         smtp.Auth = false;
         smtp.TimeOut = 5000; // a wait that never ends fails the test instead of hanging it
@@ -90,8 +82,7 @@ public:
         server->Stop();
         return server->Problems();
     }
-    // The failure's message; a refused login (which forgets the password) and a mail that may
-    // not have been accepted say so first.
+    // The failure's message, marked when the login was refused (it forgets the password) or the mail is in doubt.
     template <typename F> QString FailureOf(F f)
     {
         QString login, doubt;
@@ -100,14 +91,13 @@ public:
         return !login.isEmpty() ? "login refused: " + login : !doubt.isEmpty() ? "in doubt: " + doubt : other;
     }
 
-    // Runs each row on a fresh client state. A refusal in good order keeps the connection (the
-    // next send begins with RSET) and gets its QUIT; a broken dialogue is left at once, without
-    // a QUIT whose answer would mean nothing. Either way the client ends idle and disconnected.
+    // Runs each row on a fresh client state. A refusal in good order keeps the connection and gets its QUIT; a
+    // broken dialogue is left at once, without a QUIT. Either way the client ends idle and disconnected.
     void Check(std::initializer_list<Row> rows)
     {
         for (const Row &row : rows) {
             SCOPED_TRACE(row.name);
-            Reset();
+            SetUp();
             if (row.setup)
                 row.setup(*this);
             Serve(row.script + Script{S::Wait(200)});
@@ -142,15 +132,13 @@ RowSetup Spoil(const std::function<void(MailMessage &)> &change)
 }
 
 // Submission: STARTTLS or TLS on connect, and a login as "kelvo".
-RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = SmtpSecurity::StartTls,
-               int timeOut = 5000)
+RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = SmtpSecurity::StartTls)
 {
     return [=](Session &t) {
         t.smtp.Security = security;
         t.smtp.Auth = true;
         t.smtp.AuthUser = "kelvo";
         t.smtp.Password = password;
-        t.smtp.TimeOut = timeOut;
     };
 }
 
@@ -166,8 +154,7 @@ Script UpToLogin()
     return UpToTls() + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
 }
 
-// TLS and login against servers that misbehave. Every row runs on the same client, so the
-// rows that succeed show it goes on after the failures before them.
+// TLS and login against misbehaving servers, all on one client: the rows that succeed show it goes on after failures.
 TEST_F(Session, Submission)
 {
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
@@ -176,9 +163,8 @@ TEST_F(Session, Submission)
         // clang-format off
         {"close during the handshake", tls, {S::Hangup()}, noTls},
         // The client's hello is read first: its random bytes may hold line feeds.
-        {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 not TLS at all"), S::Wait(100), S::Hangup()},
-         noTls},
-        {"silence during the handshake", Login("secret", SmtpSecurity::Tls, 300), {S::Wait(3000)},
+        {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 no TLS"), S::Wait(100), S::Hangup()}, noTls},
+        {"silence during the handshake", [&](Session &t) { tls(t), t.smtp.TimeOut = 300; }, {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
         {"AUTH offered only before TLS", Login(), UpToTls() + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
@@ -187,13 +173,12 @@ TEST_F(Session, Submission)
         {"AUTH LOGIN", Login(), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
             S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"), S::Expect("c2VjcmV0"),
             S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
-        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::Flood(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
+        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
          "Line too long"},
         {"AUTH reply that never ends", Login(),
          UpToLogin() + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.
-        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 try later")} + Quit,
-         "454 4.7.0 try later"},
+        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 later")} + Quit, "454 4.7.0 later"},
         // The password is taken out of every text, also of a reply that is no reply.
         {"invalid reply echoing the login", Login(),
          UpToLogin() + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
@@ -206,26 +191,25 @@ TEST_F(Session, Submission)
          "ログイン名とパスワードに NUL 文字（文字コード 0）は使えません。"},
         {"AUTH line over 12288 bytes", Login(QByteArray(9200, 'p')), {},
          "ログイン名とパスワードが長すぎて送れません（ログインの行は 12288 バイトまでです）。"},
-        {"login without TLS", Login("secret", SmtpSecurity::None), {},
-         "パスワードを暗号化せずに送ることはできません。"},
+        {"login without TLS", Login("pw", SmtpSecurity::None), {}, "パスワードを暗号化せずに送ることはできません。"},
         // clang-format on
     });
 }
 
-// Replies of many lines and every kind of recipient; the owner gets one chance to mend a
-// refused HELO or a mail without a sender.
+// Replies of many lines, every kind of recipient; one chance to mend a refused HELO or a mail without a sender.
 TEST_F(Session, GreetingHeloAndHeaders)
 {
     auto secondName = [](Session &t) {
         t.smtp.OnHeloRefused = [&t](bool &retry) { t.smtp.HeloName = "second", retry = true; };
     };
-    auto helo = [](const Script &replies) { return Script{S::Say("220 hi"), S::Expect("HELO kelvo")} + replies; };
+    auto helo = [](const QByteArray &second) {
+        return Script{S::Say("220 hi"), S::Expect("HELO kelvo"), S::Say("501"), S::Expect("HELO second"),
+                      S::Say(second)};
+    };
     Check({
         // clang-format off
-        {"second HELO accepted", secondName,
-         helo({S::Say("501 no"), S::Expect("HELO second"), S::Say("250 ok")}) + OneMail + Quit, "(none)", Sent},
-        {"HELO refused twice, the second time with 554", secondName,
-         helo({S::Say("501"), S::Expect("HELO second"), S::Say("554 5.7.1 not from here")}) + Quit,
+        {"second HELO accepted", secondName, helo("250 ok") + OneMail + Quit, "(none)", Sent},
+        {"HELO refused twice, the second time with 554", secondName, helo("554 5.7.1 not from here") + Quit,
          "554 5.7.1 not from here"},
         {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away"},
         {"no sender, no handler", Spoil([](MailMessage &m) { m.FromAddress = ""; }), Gone, "Incomplete Header"},
@@ -235,13 +219,11 @@ TEST_F(Session, GreetingHeloAndHeaders)
                  t.events << QStringLiteral("incomplete %1").arg(int(missing));
                  t.smtp.Mail.FromAddress = "me@example.com", retry = true;
              };
-         }, S::Greeting() + OneMail + Quit, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
-        {"only a blind copy", Spoil([](MailMessage &m) { m.To = {}, m.Bcc = {"you@example.jp"}; }),
-         S::Greeting() + OneMail + Quit, "(none)"},
+         }, Delivered, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
+        {"only a blind copy", Spoil([](MailMessage &m) { std::swap(m.To, m.Bcc); }), Delivered, "(none)"},
         {.name = "a header line added at the start of the send", .setup = [](Session &t) {
-             t.smtp.Mail.To = {"you@example.jp", "Hanako <hanako@example.jp>"};
-             t.smtp.Mail.Cc = {"copy:cc@example.jp"};
-             t.smtp.Mail.Bcc = {"hidden@example.jp", "<>"};
+             t.smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp", "Hanako <hanako@example.jp>"},
+                            .Cc = {"copy:cc@example.jp"}, .Bcc = {"hidden@example.jp", "<>"}, .Body = {"hi"}};
              t.smtp.FinalHeader = {"X-Before: gone"};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
@@ -256,10 +238,9 @@ TEST_F(Session, GreetingHeloAndHeaders)
     });
 }
 
-// A refusal leaves the connection to the next mail, unless the server gave it up or it was
-// idle for long. Once the mail was accepted, only a goodbye, a hang-up or silence at QUIT is
-// no news; anything else may take the acceptance back. A line before it answered nothing: the
-// 250 taken for the acceptance was a stray one.
+// A refusal leaves the connection to the next mail, unless the server gave it up or it was idle for long. Once the
+// mail was accepted, only a goodbye, a hang-up or silence at QUIT is no news; anything else may take the acceptance
+// back. A line before it answered nothing: the 250 taken for the acceptance was a stray one.
 TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
 {
     // A refused message, then the next one sent over the same connection or a fresh one.
@@ -282,10 +263,9 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
          .events = {"connect", "refused Bad <bad@x>", "packet sent", "success"}, .sends = 2},
         {"message refused, then a good send", {}, refused + OneMail + Quit, "552 too big", thenSent, 2},
         {"421 on an idle reused connection", {}, refused + Script{S::Expect("RSET"), S::Say("421 4.4.2 idle timeout"),
-            S::ExpectHangup(), S::AcceptNext()} + S::Greeting() + OneMail + Quit, "552 too big", thenAfresh, 2},
+            S::ExpectHangup(), S::AcceptNext()} + Delivered, "552 too big", thenAfresh, 2},
         {"connection idle for too long", [](Session &t) { t.smtp.MaxIdleForReuse = 0; },
-         refused + Script{S::ExpectHangup(), S::AcceptNext()} + S::Greeting() + OneMail + Quit, "552 too big",
-         thenAfresh, 2},
+         refused + Script{S::ExpectHangup(), S::AcceptNext()} + Delivered, "552 too big", thenAfresh, 2},
         {"QUIT refused", {}, S::Greeting() + Script{S::Expect("QUIT"), S::Say("500 what")}, "500 what", {}, 0},
         {"QUIT refused after the mail", {}, atQuit(S::Say("500 what")), "in doubt: 500 what"},
         {"late 250 after 354", {}, data + Script{S::SayRaw("250 ok\r\n" + spam + "\r\n"), S::ExpectHangup()},
@@ -299,8 +279,7 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
     });
 }
 
-// Data that would break its lines is refused before the mail (the server sees only greeting and
-// QUIT); then replies that are no replies, and servers that go away in the middle.
+// Data that would break its lines is refused before the mail; replies that are no replies; servers that go away.
 TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
 {
     const QString address = "Invalid character in address", header = "Invalid character in header";
@@ -318,8 +297,7 @@ TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader << "X: 1\r\n.\r\nQUIT"; }; }, Gone, header},
         {"From line of 999 bytes", Spoil([](MailMessage &m) { m.FromAddress = QByteArray(991, 'a'); }), Gone,
          "Header line longer than 998 bytes: From"},
-        {"folded subject", Spoil([](MailMessage &m) { m.Subject = "=?A?B?Aa==?=\r\n =?A?B?Aa==?="; }),
-         S::Greeting() + OneMail + Quit, "(none)"},
+        {"folded subject", Spoil([](MailMessage &m) { m.Subject = "x\r\n =?A?B?Aa==?="; }), Delivered, "(none)"},
         {.name = "attachment missing", .setup = Spoil([=](MailMessage &m) { m.Attachments = {picture, gone}; }),
          .script = Gone, .failure = "Cannot open file", .events = {"connect", "encode " + picture, "not found " + gone}},
         {"eleven digits", {}, rset("12345678901 many\r\n"), "Reply code 1234567890 out of range"},
@@ -329,31 +307,26 @@ TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
         {"reply longer than 1 MiB", {}, rset("250 " + QByteArray(1024 * 1024 + 10, 'y') + "\r\n"), "Line too long"},
         {"RSET answered twice", {}, rset("250 OK\r\n250 OK\r\n"), "The server sent a reply nobody asked for: 250 OK"},
         {"DATA answered with 250", {}, ToData + Script{S::Say("250 OK")}, "Unexpected reply to DATA: 250 OK"},
-        {"invalid greeting", {}, {S::Say("hello")}, "Invalid reply from the server: hello"},
         {"hang-up before the greeting", {}, {S::Hangup()}, Closed},
         {"hang-up in the middle of the message", withBig, upload + Script{S::Hangup()}, Closed},
-        {"refusal in the middle of the message", withBig,
-         upload + Script{S::Say("552 5.3.4 Message size exceeds fixed limit"), S::Hangup()},
-         "552 5.3.4 Message size exceeds fixed limit"},
+        {"refusal in the middle of the message", withBig, upload + Script{S::Say("552 5.3.4 too big"), S::Hangup()},
+         "552 5.3.4 too big"},
         // clang-format on
     });
 }
 
-TEST_F(Session, SendMailWithoutAConnectionAsksForOne)
+// Busy stays set while a handler connects from inside SendMail, so an inner SendMail returns at once; an abort
+// ends the wait and clears it.
+TEST_F(Session, BusyThroughAConnectionAskedForAndAfterAnAbort)
 {
     EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Not Connected");
-    // A handler that connects from inside SendMail leaves SendMail's Busy set, so a SendMail
-    // from inside the running send returns at once.
-    Serve(S::Greeting() + OneMail + Quit);
+    Serve(Delivered);
     smtp.OnConnectionRequired = [&](bool &retry) { smtp.Connect(), retry = smtp.Busy; };
     smtp.OnSendStart = [&](QObject *) { smtp.SendMail(), events << "inner returned"; };
     smtp.SendMail();
     EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
     EXPECT_EQ(Finish(), QStringList());
-}
-
-TEST_F(Session, AbortWhileBusyEndsTheWait)
-{
+    SetUp();
     Serve(S::Greeting() + Script{S::Expect("RSET"), S::Wait(3000)});
     smtp.Connect();
     QTimer::singleShot(100, [&] { smtp.Abort(); });
@@ -376,8 +349,7 @@ TEST_F(Session, ReplyLinesKeptAreBounded)
     EXPECT_EQ(lines.last().size(), 513);
 }
 
-// The time-out measures the server's silence: an upload that keeps moving may take longer
-// than it; one that stops fails once the silence has lasted it, not a tick or two later.
+// The time-out measures the server's silence: a moving upload may outlast it, a stalled one fails right at it.
 TEST_F(Session, UploadTimeOutMeasuresSilence)
 {
     folder.Write("big.jpg", QByteArray(4 * 1024 * 1024, 'b'));
@@ -399,10 +371,8 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
         clock.start();
         EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }),
                   stalls ? "The server took no part of the message for 0.4 seconds" : "(none)");
-        if (stalls) {
-            EXPECT_GE(clock.elapsed() - lastPacket, 390);
-            EXPECT_LT(clock.elapsed() - lastPacket, 600);
-        }
+        const qint64 silence = clock.elapsed() - lastPacket;
+        EXPECT_TRUE(!stalls || (silence >= 390 && silence < 600)) << silence;
         EXPECT_EQ(smtp.Connected, !stalls);
         EXPECT_EQ(Finish(), QStringList());
     }

@@ -4,8 +4,7 @@
 
 #include <QString>
 
-// The message of the exception of type E that the call throws, or `none` when it throws
-// nothing.
+// The message of the exception of type E that the call throws, or `none` when it throws nothing.
 template <typename E = Exception, typename Call> QString FailureOf(Call call, const QString &none = QString())
 {
     try {

@@ -3,10 +3,9 @@
 #include "settings/FileLocations.h"
 #include "support/TestFolder.h"
 
-// The installed file layout, with the folders the XDG variables name in a fresh temporary
-// folder while it lives: config/, data/, cache/, the system data folders sys1/ and sys2/,
-// and run/ for the sockets. The variables and the portable layout are put back when it goes.
-// For tests that link kelvo_settings.
+// The installed file layout, with the folders the XDG variables name in a fresh temporary folder while it lives:
+// config/, data/, cache/, the system data folders sys1/ and sys2/, and run/ for the sockets. The variables and the
+// portable layout are put back when it goes. For tests that link kelvo_settings.
 class InstalledLayout
 {
 public:

@@ -1,7 +1,6 @@
 #pragma once
 
-// Lets GoogleTest print Qt values in its failure messages (lists of them it prints as
-// containers of these).
+// Lets GoogleTest print Qt values in its failure messages (lists of them it prints as containers of these).
 
 #include <QByteArray>
 #include <QSize>

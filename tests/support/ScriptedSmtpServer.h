@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QStringList>
 
 #include <atomic>
@@ -10,10 +8,9 @@
 
 typedef struct ssl_st SSL;
 
-// A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so
-// it never depends on the client pumping the event loop. The steps run in order on one
-// accepted connection (AcceptNext takes the next). A line received that differs from an
-// Expect step is a problem. No step waits more than a few seconds.
+// A scripted server on a free port of 127.0.0.1, on its own thread with blocking sockets, so it never depends on the
+// client pumping the event loop. The steps run in order on one accepted connection (AcceptNext takes the next). A line
+// received that differs from an Expect step is a problem. No step waits more than a few seconds.
 class ScriptedSmtpServer
 {
 public:
@@ -21,13 +18,12 @@ public:
     {
         enum Kind { Reply, Expect, ExpectClose, ReadData, ReadBytes, Pause, Close, Accept, Tls } kind;
         QByteArray text; // Reply: the bytes sent; Expect: the line without CR LF; Tls: the certificate
-        int amount = 0;  // Pause: ms; ReadBytes: bytes; 1: a flood (Reply), any line (Expect), a reset (Close)
+        int amount = 0;  // Pause: ms; ReadBytes: bytes; 1: any line (Expect), a reset (Close)
     };
     using Script = QList<Step>;
 
     static Step Say(const QByteArray &line) { return {Step::Reply, line + "\r\n"}; }
     static Step SayRaw(const QByteArray &bytes) { return {Step::Reply, bytes}; }
-    static Step Flood(const QByteArray &bytes) { return {Step::Reply, bytes, 1}; } // the client may hang up midway
     static Step Expect(const QByteArray &line) { return {Step::Expect, line}; }
     static Step ExpectAnyLine() { return {Step::Expect, {}, 1}; }
     static Step ReadMessage() { return {Step::ReadData, {}}; }     // through the line "."
@@ -68,16 +64,12 @@ private:
     }
     void Run();
     bool RunStep(const Step &step);
-    bool ExpectLine(const Step &step);
-    bool ReadMessageText();
-    bool ReadBytes(qsizetype count);
     bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
-    bool Send(const QByteArray &bytes);
     bool Accept();
     void CloseConnection();
-    bool Problem(const QString &text); // empty: none; true when there is none
+    bool Problem(const QString &text); // false, so that a failing step can return it
 
     Script script;
     int listener = -1;

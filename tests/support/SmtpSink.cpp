@@ -1,17 +1,15 @@
 #include "support/SmtpSink.h"
 #include "support/TestFolder.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QThread>
+#include <QTest>
 
 namespace {
 
-const char *const Python = "/usr/bin/python3";
-const char *const SinkScript = KELVO_SOURCE_DIR "/tests/support/smtp_sink.py";
+const QString Python = QStringLiteral("/usr/bin/python3");
+const QString SinkScript = QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
 constexpr int StartTimeoutMs = 15000;
 constexpr int WaitTimeoutMs = 10000;
 
@@ -20,11 +18,8 @@ constexpr int WaitTimeoutMs = 10000;
 QString SmtpSink::Certificates()
 {
     static QTemporaryDir dir;
-    static const bool made = [] {
-        const int status = QProcess::execute(QString::fromLatin1(Python), {SinkScript, "certs", dir.path()});
-        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
-        return status == 0;
-    }();
+    static const bool made = QProcess::execute(Python, {SinkScript, "certs", dir.path()}) == 0 &&
+                             qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
     return made ? dir.path() : QString();
 }
 
@@ -33,7 +28,7 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate)
     QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
-    process.start(QString::fromLatin1(Python), arguments);
+    process.start(Python, arguments);
     QByteArray out;
     while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))
         out += process.readAllStandardOutput();
@@ -53,12 +48,10 @@ SmtpSink::~SmtpSink()
 QList<SmtpSink::Message> SmtpSink::Messages() const
 {
     QList<Message> result;
-    for (int n = 1;; ++n) {
+    // A message's .json file appears last and whole.
+    for (int n = 1; QFile::exists(folder.filePath(QString::number(n) + ".json")); ++n) {
         const QString stem = folder.filePath(QString::number(n));
-        const QByteArray info = ReadFile(stem + ".json");
-        if (info.isEmpty())
-            break;
-        const QJsonObject o = QJsonDocument::fromJson(info).object();
+        const QJsonObject o = QJsonDocument::fromJson(ReadFile(stem + ".json")).object();
         const auto text = [&o](const char *key) { return o.value(key).toString().toUtf8(); };
         result << Message{{}, text("helo"), text("auth"), ReadFile(stem + ".eml")};
         for (const QJsonValue r : o.value("rcpt").toArray())
@@ -69,20 +62,15 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
 
 QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 {
-    QDeadlineTimer deadline(WaitTimeoutMs);
-    QList<Message> got = Messages();
-    while (got.size() < count && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-        got = Messages();
-    }
+    QList<Message> got;
+    QTest::qWaitFor([&] { return (got = Messages()).size() >= count; }, WaitTimeoutMs);
     return got;
 }
 
 QJsonObject SmtpSink::Parse(const QByteArray &message)
 {
     QProcess p;
-    p.start(QString::fromLatin1(Python), {SinkScript, QStringLiteral("parse"), QStringLiteral("-")});
+    p.start(Python, {SinkScript, QStringLiteral("parse"), QStringLiteral("-")});
     p.write(message);
     p.closeWriteChannel();
     p.waitForFinished(StartTimeoutMs);

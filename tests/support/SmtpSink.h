@@ -23,9 +23,8 @@ public:
         QByteArray Data;        // the message, dot-stuffing undone
     };
 
-    // certificate: "good" (localhost, 127.0.0.1), "other" (another host's), "unknown" (of a
-    // CA nobody trusts), "cnonly" (localhost only as the subject's CN) or "partial" (the
-    // partial wildcard m*.kelvo.test).
+    // certificate: "good" (localhost, 127.0.0.1), "other" (another host's), "unknown" (of a CA nobody trusts), "cnonly"
+    // (localhost only as the subject's CN) or "partial" (the partial wildcard m*.kelvo.test).
     explicit SmtpSink(Mode mode = Plain, const QString &certificate = QStringLiteral("good"));
     ~SmtpSink();
 

@@ -23,10 +23,9 @@ inline void WriteFile(const QString &path, const QByteArray &bytes)
     EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
 }
 
-// A fresh temporary folder that serves as the program's folder (kelvo.ini and the
-// attachment file, in the portable layout that tests have unless they choose another)
-// and as the working folder (keitai.txt, address.dat) while it lives; both are put
-// back when it goes.
+// A fresh temporary folder that serves as the program's folder (kelvo.ini and the attachment file, in the portable
+// layout that tests have unless they choose another) and as the working folder (keitai.txt, address.dat) while it
+// lives; both are put back when it goes.
 class TestFolder
 {
 public:
