@@ -1,5 +1,4 @@
-// The user interface in the desktop's language: the choice made from the environment,
-// an English text for every text, and every text whole in its widget in both languages.
+// The user interface in the desktop's language: the choice, the English texts, each text whole in its widget.
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDialog.h"
@@ -30,8 +29,7 @@ const QRegularExpression Japanese(QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-
 
 TEST(InterfaceLanguage, ChosenFromTheDesktop)
 {
-    // The child, started as the program starts, writes the menu titles and the boxes of an
-    // unsupported drop and of a picture that is not there to the file the parent named.
+    // The child writes the menu titles and the boxes of two failed drops to the file the parent names.
     if (const QString shownFile = qEnvironmentVariable("KELVO_SHOWN_FILE"); !shownFile.isEmpty()) {
         UseLanguage(DesktopLanguage());
         TestFolder folder;
@@ -92,9 +90,8 @@ QString Placeholders(QString text)
     return text;
 }
 
-// The translation file as lupdate leaves it after reading the sources: a text that was
-// added or changed has no finished English. A finished one keeps the placeholders of its
-// source and holds no Japanese.
+// After lupdate reads the sources, a text added or changed has no finished English; a finished one keeps
+// its source's placeholders and holds no Japanese.
 TEST(InterfaceLanguage, EveryTextHasItsEnglish)
 {
     TestFolder folder;
@@ -149,8 +146,7 @@ void AddLabel(QLabel *label, QList<ShownText> &texts)
         texts.append({label->objectName(), label->text(), needs, has});
 }
 
-// The texts on `window` the user reads, with the room of each kind of widget. Not among
-// them: what the user typed or the files hold (the boxes' texts, the model list).
+// The texts on `window` the user reads, with the room of each kind of widget; not what was typed or read.
 QList<ShownText> ShownTexts(QWidget *window)
 {
     QList<ShownText> texts{{window->objectName(), window->windowTitle()}};
@@ -185,8 +181,7 @@ QList<ShownText> ShownTexts(QWidget *window)
     return texts;
 }
 
-// Every window of kelvo and the settings' four pages, with the status bar's texts while a
-// mail goes out and the boxes of two commands.
+// Every window and settings page, the status texts of a send and the boxes of two commands.
 QList<ShownText> EveryWindowsTexts()
 {
     TestFolder folder;
@@ -222,8 +217,7 @@ QList<ShownText> EveryWindowsTexts()
     return texts;
 }
 
-// Each text whole in its widget, in both languages, the windows at their sizes; no
-// Japanese left in the English windows.
+// Each text whole in its widget in both languages, the windows at their sizes; no Japanese in English.
 TEST(InterfaceLanguage, TextsFitTheirWidgets)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";

@@ -36,8 +36,7 @@ namespace {
 
 using S = ScriptedSmtpServer;
 
-// Settings that show the window without the first-run dialog: pictures fitted to 95
-// dots, the 4800-byte limit, no footer, the server `host` at `port`.
+// Settings that skip the first-run dialog: pictures fitted to 95 dots, the 4800-byte limit, no footer.
 QByteArray KelvoIni(quint16 port = 25, const QByteArray &host = "127.0.0.1")
 {
     return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\nSMTP=" + host +
@@ -50,29 +49,6 @@ struct CountingDialog : QDialog
     int Shown = 0;
 };
 
-// Answers the prompt about to open, as a user would: types `typed` into the box that has
-// the focus and presses Return, or with nothing to type presses キャンセル. The timers end
-// with `prompting`; until then, whatever modal window is open after 3 s is closed, so that
-// a prompt that is not answered fails the test rather than hanging it.
-void AnswerPrompt(const char *typed, QObject *prompting)
-{
-    QTimer::singleShot(3000, prompting, [] {
-        if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            open->reject();
-    });
-    QTimer::singleShot(100, prompting, [typed] {
-        auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(prompt, nullptr);
-        EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
-        auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
-        ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
-        if (!typed)
-            return prompt->findChild<QPushButton *>("cancelButton")->click();
-        QTest::keyClicks(box, typed);
-        QTest::keyClick(box, Qt::Key_Return); // OK is the default button
-    });
-}
-
 // The window, its first showing done, in a fresh program folder that holds `ini` (if any).
 // Boxes are answered with `answers`; status texts are kept with the progress at each.
 struct TestWindow
@@ -80,10 +56,31 @@ struct TestWindow
     explicit TestWindow(const QByteArray &ini = KelvoIni(), const QList<MsgResult> &answers = {})
     {
         PasswordStore::UseKeyring(false); // never the keyring of whoever runs the tests
-        // A real modal prompt would wait for ever; a test that expects one puts back Prompt.
-        main.AskPassword = [](const QString &, const QString &) {
-            ADD_FAILURE() << "unexpected password prompt";
-            return std::optional<QString>();
+        // The real prompt, answered as a user would: `Typed` and Return, or キャンセル for nullptr; with ""
+        // none may open. One still open after 3 s is closed, failing rather than hanging the test.
+        main.AskPassword = [this, prompt = main.AskPassword](const QString &host, const QString &user) {
+            ++Asked;
+            if (Typed && !*Typed) {
+                ADD_FAILURE() << "unexpected password prompt";
+                return std::optional<QString>();
+            }
+            QObject prompting; // the timers end with it
+            QTimer::singleShot(3000, &prompting, [] {
+                if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                    open->reject();
+            });
+            QTimer::singleShot(100, &prompting, [typed = Typed] {
+                auto *prompt = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                ASSERT_NE(prompt, nullptr);
+                EXPECT_EQ(prompt->windowTitle(), QStringLiteral("SMTPパスワード"));
+                auto *box = qobject_cast<QLineEdit *>(prompt->focusWidget());
+                ASSERT_TRUE(box && box->echoMode() == QLineEdit::Password);
+                if (!typed)
+                    return prompt->findChild<QPushButton *>("cancelButton")->click();
+                QTest::keyClicks(box, typed);
+                QTest::keyClick(box, Qt::Key_Return); // OK is the default button
+            });
+            return prompt(host, user);
         };
         if (!ini.isEmpty())
             folder.Write("kelvo.ini", ini);
@@ -115,28 +112,20 @@ struct TestWindow
         Child<QPlainTextEdit>("bodyEdit")->setPlainText(body);
         Trigger("sendAction");
     }
-    // The login `kelvo` over STARTTLS; the real prompt is answered with `Typed` (see
-    // AnswerPrompt; "": none may open) and counted in `Asked`.
-    void UseLogin()
+    void UseLogin() // `kelvo` over STARTTLS
     {
         main.Settings.Security = SmtpSecurity::StartTls;
         main.Settings.Auth = true;
         main.Settings.AuthUser = "kelvo";
-        main.AskPassword = [this](const QString &host, const QString &user) -> std::optional<QString> {
-            QObject prompting;
-            AnswerPrompt(Typed, &prompting);
-            return ++Asked, Typed && !*Typed ? std::nullopt : Prompt(host, user);
-        };
     }
 
     TestFolder folder;
     MessageRecorder boxes;
     CountingDialog settingsDialog, addressBook;
     MainWindow main;
-    const decltype(main.AskPassword) Prompt = main.AskPassword; // the real dialog
     QStringList statuses;
     QList<int> progress;
-    const char *Typed = "";
+    const char *Typed = ""; // at the password prompt
     int Asked = 0;
 };
 
@@ -295,10 +284,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_EQ(mail["plain_filename"].toString(), QStringLiteral("写真.jpg"));
     const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
     EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
-    // The status bar followed the send; the bar was full at its end, empty as the next one connected.
-    const QString shown = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
-    EXPECT_EQ(shown.section('|', 0, 4),
-              QStringLiteral("サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。"));
+    // The bar was full at the send's end, empty as the next one connected.
     EXPECT_EQ(w.main.ProgressBar->value(), 100);
     EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0);
 }
@@ -448,16 +434,12 @@ TEST(SendCommand, ThroughAProvider)
     const QList<SmtpSink::Message> got = sink.Messages();
     ASSERT_EQ(got.size(), 2);
     EXPECT_EQ(got[1].Login, "kelvo");
-    const QJsonObject mail = ReadMail(got[1].Data);
-    EXPECT_EQ(mail["subject"].toString(), "hi");
-    EXPECT_EQ(mail["parts"].toArray().at(1)["filename"].toString(), "kelvo.jpg");
     // Neither password, in any form the login sends, is shown or written to a file.
     QByteArray files;
     for (const QString &name : QDir(w.folder.Path()).entryList(QDir::Files))
         files += w.folder.Read(name);
-    for (const QByteArray secret : {"secret", "wrong", "AGtlbHZvAHNlY3JldA", "c2VjcmV0", "d3Jvbmc"}) {
+    for (const QByteArray secret : {"secret", "wrong", "AGtlbHZvAHNlY3JldA", "c2VjcmV0", "d3Jvbmc"})
         EXPECT_FALSE(files.contains(secret) || (shown + w.statuses).join('|').contains(secret)) << secret.data();
-    }
     EXPECT_TRUE(w.main.smtpClient->Password.isEmpty());
 }
 
@@ -505,13 +487,11 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
 {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb") {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "xcb");
         QProcess child;
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.setProcessEnvironment(env);
         child.start("dbus-run-session",
-                    {"--", "/usr/bin/python3", QStringLiteral(KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py"),
+                    {"--", "env", "QT_QPA_PLATFORM=xcb", "/usr/bin/python3",
+                     QStringLiteral(KELVO_SOURCE_DIR "/tests/app/slow_keyring_desktop.py"),
                      QCoreApplication::applicationFilePath(), "--gtest_filter=SendCommand.ClosedBy*"});
         EXPECT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().toStdString();
         return;
@@ -520,7 +500,6 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
     w.UseLogin();
-    w.Typed = "secret";
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
     QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
         if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))
@@ -535,7 +514,6 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     QTest::qWait(200);
     EXPECT_LT(took.elapsed(), 5000);
     EXPECT_FALSE(w.main.isVisible());
-    EXPECT_EQ(w.Asked, 0);
     EXPECT_EQ(w.boxes.Texts().size(), 1) << w.boxes.Texts().join("|").toStdString(); // the question
     EXPECT_EQ(sink.Messages().size(), 0);
 }

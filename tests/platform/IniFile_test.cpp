@@ -32,7 +32,8 @@ TEST(IniFile, ReadsByTheWindowsRules)
         EXPECT_EQ(IniFile::ReadFrom(file, section, key), value) << file.left(40).data();
 }
 
-TEST(IniFile, WritesOneKeyAndKeepsEveryOtherByte)
+// One key written, every other byte kept; whatever is written reads back as given, on one line.
+TEST(IniFile, WritesOneKeyKeepingEveryOtherByteAndReadsItBack)
 {
     const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\n";
     const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> rows[] = {
@@ -46,11 +47,6 @@ TEST(IniFile, WritesOneKeyAndKeepsEveryOtherByte)
     };
     for (const auto &[file, section, key, value, written] : rows)
         EXPECT_EQ(IniFile::WriteInto(file, section, key, value), written) << key;
-}
-
-// Whatever is written reads back as it was given, on one line of the file.
-TEST(IniFile, ValuesReadBackAsWritten)
-{
     const QString values[] = {"\"Taro\"", "'x'", " a ", "\t", "\"", "\"\"", "a\"b\"", QStringLiteral("名前")};
     for (const QString &value : values) {
         const QByteArray file = IniFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);

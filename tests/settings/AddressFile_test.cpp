@@ -19,9 +19,8 @@ const auto Record = [](const QByteArray &name, const QByteArray &address, quint3
     return Le32(0) + Le32(~0u) + Le32(~0u) + Le32(subItems) + Le32(0) + Short(name) + Short(address);
 };
 
-// The empty book byte by byte (名前 and メールアドレス in CP932); an entry of a two-character
-// name and a 12-character address is a 38-byte record in a 46-byte block. What was read is
-// written back unchanged; texts are cut to 255 bytes before a character that would not fit.
+// The empty book byte by byte (名前 and メールアドレス in CP932), and one entry; what was read is written
+// back unchanged; texts are cut to 255 bytes before a character that would not fit.
 TEST(AddressFile, ByteExactFiles)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),
@@ -46,15 +45,15 @@ TEST(AddressFile, ByteExactFiles)
               QList<AddressEntry>({odd, {"", {}}, cut}));
 }
 
-// Each rule of the reader: properties in any order, unknown ones of every kind skipped;
-// bad forms refused; lengths and counts checked against what the stream still holds.
+// Properties in any order, unknown ones of every kind skipped; bad forms refused; lengths and counts
+// checked against what the stream still holds.
 TEST(AddressFile, StreamsReadOrAreRefusedByTheirRules)
 {
     const QString format = QStringLiteral("不正なストリーム フォーマット"),
                   read = QStringLiteral("ストリームの読み込みエラー");
     const QByteArray one = Items(34, 1, Record("n", "a@b"));
-    // Tags 00 to 15, each behind a blank that becomes the name "U" (01 55); a list nests a
-    // list, a collection holds items with and without their order.
+    // Tags 00 to 15, each behind a blank that becomes the name "U" (01 55); a list nests a list, a
+    // collection holds items with and without their order.
     const QByteArray unknown = QByteArray::fromHex(
         QByteArray(
             " 00 0102FF060361626301090000 027F 03FF7F 0401020304 0540404040404040404040 060178 070461546f70 08 09 "

@@ -29,9 +29,8 @@ QString CannotMakeFolder(const QString &folder)
         .arg(folder);
 }
 
-// A kelvo.ini beside the program keeps every file where it always was; without one, each file
-// has its XDG folder. The phone model list is the user's own, else the first one in the system
-// data folders (the user's data folder and the working folder are not looked in).
+// A kelvo.ini beside the program keeps every file beside it; without one, each file has its XDG folder,
+// and the model list is the user's own, else the first of the system data folders'.
 TEST(FileLocations, TheLayoutFollowsAKelvoIniBesideTheProgram)
 {
     TestFolder program;
@@ -57,8 +56,7 @@ TEST(FileLocations, TheLayoutFollowsAKelvoIniBesideTheProgram)
     EXPECT_EQ(ModelListPath(), program.File("keitai.txt"));
 }
 
-// The first run writes ~/.config/kelvo/kelvo.ini and the address book ~/.local/share/kelvo,
-// making the folders for the user alone. A folder that cannot be made (a file in its place)
+// The first writes make the XDG folders for the user alone; one that cannot be made (a file in its place)
 // is named, and the dialog stays open with what was typed and nothing applied.
 TEST(FileLocations, FoldersAreMadeOnTheFirstWriteOrNamedWhenTheyCannotBe)
 {

@@ -14,8 +14,8 @@
 // What a test looks at, by name, so that a failure names the field that differs.
 using NamedFields = std::map<std::string, QString>;
 
-// "name=value; name=value" as fields; a name given again overrides the earlier value, so
-// a row of a table can be written as the common expectation followed by its differences.
+// "name=value; name=value" as fields; a name given again overrides the earlier value, so a row can
+// be written as the common expectation followed by its differences.
 inline NamedFields Fields(const QString &text)
 {
     NamedFields fields;
