@@ -7,8 +7,10 @@
 
 namespace {
 
-// What a reader gets back of what was typed, each text ending in ASCII; display names.
-TEST(HeaderEncoding, Iso2022JpTextBodyLinesAndNames)
+// What a reader gets back of what was typed, each text ending in ASCII; body lines and display names.
+// Long texts fold into encoded words of at most 75 characters on lines of at most 76, each a whole
+// ISO-2022-JP text: no character is split between two words.
+TEST(HeaderEncoding, Iso2022JpTextsWordsBodyLinesAndNames)
 {
     const std::pair<QString, QString> rows[] = {
         {"plain", "plain"},
@@ -31,12 +33,6 @@ TEST(HeaderEncoding, Iso2022JpTextBodyLinesAndNames)
     EXPECT_EQ(DisplayName("kelvo", 6) + DisplayName("\"Yamada, Taro\"", 4), "kelvo\"Yamada, Taro\"");
     EXPECT_EQ(DisplayName("Yamada, \"T\" Taro", 4), "\"Yamada, \\\"T\\\" Taro\"");
     EXPECT_EQ(DisplayName(QString(80, 'a'), 6), EncodeWords(QString(80, 'a'), 6));
-}
-
-// Long texts fold into encoded words of at most 75 characters on lines of at most 76, each a whole
-// ISO-2022-JP text: no character is split between two words.
-TEST(HeaderEncoding, LongTextsFoldIntoEncodedWords)
-{
     const QString text = QStringLiteral("ｶﾞ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x');
     QString back;
     qsizetype used = 9; // "Subject: "

@@ -42,8 +42,7 @@ TEST(InterfaceLanguage, ChosenFromTheDesktop)
         RunCommand([&] { window.DropFiles({folder.File("x.jpg")}); });
         for (const RecordedMessage &box : boxes.Messages)
             shown.append(box.Caption + ": " + QString(box.Text).replace(folder.Path(), "~"));
-        QFile file(shownFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(shown.join('|').toUtf8()) > 0);
+        WriteFile(shownFile, shown.join('|').toUtf8());
         return;
     }
     TestFolder folder;

@@ -1,5 +1,4 @@
-// The main window driven as a user would; the send command against a scripted server
-// and a real one (aiosmtpd), whose mail Python's email reads back (read_mail.py).
+// The main window driven as a user would; the send command against a scripted server and aiosmtpd.
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -49,8 +48,8 @@ struct CountingDialog : QDialog
     int Shown = 0;
 };
 
-// The window, its first showing done, in a fresh program folder that holds `ini` (if any).
-// Boxes are answered with `answers`; status texts are kept with the progress at each.
+// The window shown in a fresh folder holding `ini` (if any); boxes answered with `answers`; status
+// texts kept with the progress at each.
 struct TestWindow
 {
     explicit TestWindow(const QByteArray &ini = KelvoIni(), const QList<MsgResult> &answers = {})
@@ -152,8 +151,7 @@ TEST(MainWindow, BodyBoxLimit)
     TestWindow w;
     auto *body = w.Child<QPlainTextEdit>("bodyEdit");
     const QString emoji = QStringLiteral("😀");
-    // Where the text ends, how more comes (k: keys, p: paste, i: input method), what
-    // comes, what is added.
+    // Where the text ends, how more comes (k: keys, p: paste, i: input method), what comes, what is added.
     const std::tuple<int, char, QString, QString> rows[] = {
         {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
         {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
@@ -232,17 +230,6 @@ TEST(MainWindow, PictureIntake)
     EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
 }
 
-// A mail as Python's email package reads it (see read_mail.py).
-QJsonObject ReadMail(const QByteArray &raw)
-{
-    QProcess python;
-    python.start("/usr/bin/python3", {KELVO_SOURCE_DIR "/tests/app/read_mail.py"});
-    python.write(raw);
-    python.closeWriteChannel();
-    EXPECT_TRUE(python.waitForFinished(20000) && python.exitCode() == 0) << python.readAllStandardError().data();
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-}
-
 // The whole of one mail to rcpt, the server's last reply replaced by `last`.
 S::Script Mail(const QByteArray &rcpt, const QByteArray &last = "250 queued")
 {
@@ -266,7 +253,12 @@ TEST(SendCommand, EndToEndToARealServer)
     const QList<SmtpSink::Message> got = sink.WaitForMessages(2);
     ASSERT_EQ(got.size(), 2);
     EXPECT_EQ(got[1].Rcpt, QList<QByteArray>{"hanako@example.jp"});
-    const QJsonObject mail = ReadMail(got[1].Data);
+    QProcess python; // the mail as Python's email package reads it (read_mail.py)
+    python.start("/usr/bin/python3", {KELVO_SOURCE_DIR "/tests/app/read_mail.py"});
+    python.write(got[1].Data);
+    python.closeWriteChannel();
+    ASSERT_TRUE(python.waitForFinished(20000) && python.exitCode() == 0) << python.readAllStandardError().data();
+    const QJsonObject mail = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     EXPECT_EQ(mail["subject"].toString(), QStringLiteral("テスト送信〓〜ガ") + QString(190, 'x'));
     EXPECT_EQ(mail["from"].toString(), name + " <taro@example.jp>");
     EXPECT_EQ(mail["to"].toString(), to);
@@ -279,12 +271,14 @@ TEST(SendCommand, EndToEndToARealServer)
     const QString text = parts[0]["text"].toString();
     EXPECT_EQ(QString(text).remove('\n'), QString(typed + footer + footer).remove('\n'));
     EXPECT_TRUE(text.startsWith(QStringLiteral("こんにちは\n.aaa"))) << text.left(20).toStdString();
-    // The attachment: the file beside the program.
-    EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg"));
+    EXPECT_EQ(parts[1]["filename"].toString(), QStringLiteral("写真.jpg")); // the file beside the program
     EXPECT_EQ(mail["plain_filename"].toString(), QStringLiteral("写真.jpg"));
     const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
     EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
-    // The bar was full at the send's end, empty as the next one connected.
+    // The status bar followed the send; the bar was full at its end, empty as the next one connected.
+    const QString shown = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
+    EXPECT_EQ(shown.section('|', 0, 4),
+              QStringLiteral("サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。"));
     EXPECT_EQ(w.main.ProgressBar->value(), 100);
     EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0);
 }
@@ -340,11 +334,9 @@ TEST(SendCommand, ChecksBeforeSending)
                                             "送信できません。「kelvoの設定」で接続の保護を選んで保存してください。"}));
 }
 
-// After an unknown server, a refused connection and a mail refused at its end (the
-// connection stays open), the same again once the user chose STARTTLS with a login: that
-// takes a new connection. The open one is then used again, to the send's own destination
-// only. The server's own words are shown: a mail taken and then refused at QUIT is no
-// success, and a refused HELO is no failed login.
+// After an unknown server, a refused connection and a mail refused at its end (the connection stays
+// open), the same once STARTTLS with a login is chosen takes a new connection, then the open one is used
+// again, to its own destination only. A mail refused at QUIT is no success, a refused HELO no failed login.
 TEST(SendCommand, SendsAfterFailedOnesAndShowsTheServersWords)
 {
     S server(
@@ -400,8 +392,7 @@ TEST(SendCommand, ThroughAProvider)
     w.UseLogin();
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     QStringList shown;
-    // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the
-    // box, the mails the server has after the send.
+    // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the box, the mails then.
     const std::tuple<SmtpSecurity, const char *, const char *, int> rows[] = {
         {SmtpSecurity::None, "",
          "暗号化しない接続ではSMTP認証のパスワードを送れません。「kelvoの設定」で、"
@@ -443,10 +434,9 @@ TEST(SendCommand, ThroughAProvider)
     EXPECT_TRUE(w.main.smtpClient->Password.isEmpty());
 }
 
-// Closing the window cancels the send, and the window closes once the send has returned:
-// closed while the server is silent after HELO, or while the keyring is asked (its wait
-// lets the close in), when nothing reaches the server at all. Meanwhile the settings,
-// which could change the login under the send, wait for its end; other commands do not.
+// Closed while the server is silent after HELO, or while the keyring is asked (nothing then reaches the
+// server), the send is cancelled and the window closes once it returned. Meanwhile the settings, which
+// could change the login under the send, wait for its end; other commands do not.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
     for (const bool keyring : {false, true}) {
@@ -480,10 +470,9 @@ TEST(SendCommand, ClosingTheWindowCancelsTheSend)
     }
 }
 
-// On an X11 desktop the window manager's close is a message the event loop may hold back
-// as input: closed by openbox while a keyring that answers only after 10 s is asked
-// (slow_keyring_desktop.py, under Xvfb), the send ends at once, no password is asked,
-// nothing reaches the server and the window closes. Keys typed meanwhile start nothing.
+// On X11 the window manager's close is input the event loop may hold back: closed by openbox while a
+// keyring that answers after 10 s is asked (slow_keyring_desktop.py, under Xvfb), the send ends at once,
+// unprompted, nothing reaches the server and the window closes. Keys typed meanwhile start nothing.
 TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
 {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb") {

@@ -20,8 +20,10 @@ const auto Record = [](const QByteArray &name, const QByteArray &address, quint3
 };
 
 // The empty book byte by byte (名前 and メールアドレス in CP932), and one entry; what was read is written
-// back unchanged; texts are cut to 255 bytes before a character that would not fit.
-TEST(AddressFile, ByteExactFiles)
+// back unchanged; texts are cut to 255 bytes before a character that would not fit. The reader takes
+// properties in any order, skips unknown ones of every kind, refuses bad forms and checks lengths and
+// counts against what the stream still holds.
+TEST(AddressFile, ByteExactFilesAndTheReadersRules)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),
                      head = "TPF0" + Short("TListView") + Short("AddressList") + Short("Left") + two + Short("Top") +
@@ -43,12 +45,6 @@ TEST(AddressFile, ByteExactFiles)
         longer{QString(254, u'x') + u'あ', {QString(300, u'x'), u'ｱ' + QString(200, u'あ')}};
     EXPECT_EQ(ReadAddressStream(WriteAddressStream({odd, {"", {}}, longer})),
               QList<AddressEntry>({odd, {"", {}}, cut}));
-}
-
-// Properties in any order, unknown ones of every kind skipped; bad forms refused; lengths and counts
-// checked against what the stream still holds.
-TEST(AddressFile, StreamsReadOrAreRefusedByTheirRules)
-{
     const QString format = QStringLiteral("不正なストリーム フォーマット"),
                   read = QStringLiteral("ストリームの読み込みエラー");
     const QByteArray one = Items(34, 1, Record("n", "a@b"));
