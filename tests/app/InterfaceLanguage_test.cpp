@@ -177,53 +177,48 @@ QList<ShownText> ShownTexts(QWidget *window)
     return texts;
 }
 
-// Every window and settings page, the status texts of a send and the boxes of two commands.
-QList<ShownText> EveryWindowsTexts()
-{
-    TestFolder folder;
-    MessageRecorder boxes;
-    MainSettings settings;
-    MainWindow main;
-    SettingsDialog settingsDialog(settings, {});
-    AddressBookDialog addressBook({});
-    PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
-    for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
-        window->show();
-    QTest::qWait(20);
-    QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
-    auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
-    for (int page = 0; page < pages->count(); ++page) {
-        pages->setCurrentIndex(page);
-        texts += ShownTexts(&settingsDialog);
-    }
-    SmtpClient &client = *main.smtpClient;
-    client.TotalBytes = client.SentBytes = 99999999;
-    for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
-                              client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
-        event(&client);
-        AddLabel(main.findChild<QLabel *>("statusText"), texts);
-    }
-    for (const char *command : {"greyAction", "savePictureAction"})
-        main.findChild<QAction *>(command)->trigger();
-    for (const RecordedMessage &box : boxes.Messages)
-        texts += {{"box", box.Caption}, {"box", box.Text}};
-    EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
-    EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
-    EXPECT_EQ(addressBook.size(), QSize(400, 393));
-    return texts;
-}
-
 // Each text whole in its widget in both languages, the windows at their sizes; no Japanese in English.
+// The texts: every window and settings page, the status texts of a send and the boxes of two commands.
 TEST(InterfaceLanguage, TextsFitTheirWidgets)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
     for (const InterfaceLanguage language : {InterfaceLanguage::Japanese, InterfaceLanguage::English}) {
         SCOPED_TRACE(language == InterfaceLanguage::English ? "English" : "Japanese");
         ASSERT_EQ(UseLanguage(language), language);
-        for (const ShownText &t : EveryWindowsTexts()) {
-            EXPECT_LE(t.Needed, t.Room) << t.Where.toStdString() << ": " << t.Text.toStdString();
-            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese))
-                << t.Where.toStdString() << ": " << t.Text.toStdString();
+        TestFolder folder;
+        MessageRecorder boxes;
+        MainSettings settings;
+        MainWindow main;
+        SettingsDialog settingsDialog(settings, {});
+        AddressBookDialog addressBook({});
+        PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+            window->show();
+        QTest::qWait(20);
+        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+        auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
+        for (int page = 0; page < pages->count(); ++page) {
+            pages->setCurrentIndex(page);
+            texts += ShownTexts(&settingsDialog);
+        }
+        SmtpClient &client = *main.smtpClient;
+        client.TotalBytes = client.SentBytes = 99999999;
+        for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
+                                  client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
+            event(&client);
+            AddLabel(main.findChild<QLabel *>("statusText"), texts);
+        }
+        for (const char *command : {"greyAction", "savePictureAction"})
+            main.findChild<QAction *>(command)->trigger();
+        for (const RecordedMessage &box : boxes.Messages)
+            texts += {{"box", box.Caption}, {"box", box.Text}};
+        EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
+        EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
+        EXPECT_EQ(addressBook.size(), QSize(400, 393));
+        for (const ShownText &t : texts) {
+            const std::string where = (t.Where + ": " + t.Text).toStdString();
+            EXPECT_LE(t.Needed, t.Room) << where;
+            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese)) << where;
         }
     }
     UseLanguage(InterfaceLanguage::Japanese);
