@@ -177,8 +177,8 @@ QList<ShownText> ShownTexts(QWidget *window)
     return texts;
 }
 
-// Each text whole in its widget in both languages, the windows at their sizes; no Japanese in English.
-// The texts: every window and settings page, the status texts of a send and the boxes of two commands.
+// Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
+// both languages, the windows at their sizes; no Japanese in English.
 TEST(InterfaceLanguage, TextsFitTheirWidgets)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";

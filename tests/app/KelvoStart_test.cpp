@@ -25,8 +25,7 @@ const QByteArray Ini = "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=ta
                        "SMTP=127.0.0.1\r\nPort=1\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=0\r\nrfsize=0\r\n["
                        "Koukoku]\r\nflg=2\r\n";
 
-// The installed layout with kelvo.ini, and a copy of the program that a kelvo.ini in the build folder
-// cannot make portable.
+// The installed layout with kelvo.ini, and a copy of the program a build folder's kelvo.ini cannot reach.
 struct InstalledKelvo : InstalledLayout
 {
     InstalledKelvo()
@@ -68,8 +67,7 @@ bool Listens(const QString &socket)
     return QTest::qWaitFor(connects, 30000);
 }
 
-// --help and --version need no display; a mistake prints the usage to standard error; both in the
-// desktop's language.
+// --help and --version need no display, a mistake prints the usage to standard error, in the desktop's language.
 TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
     // LANGUAGE, the arguments, the exit status, what the output (standard error after a mistake) holds.
@@ -123,9 +121,8 @@ void CheckHandovers(const InstalledKelvo &kelvo, const MessageRecorder &boxes)
     EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
 }
 
-// This process's RunKelvo is the first kelvo: its picture shows once the settings are loaded. A later
-// start hands over a picture relative to its folder, or nothing, and ends, the window coming to the front;
-// a folder gets a drop's box. The mail goes out from kelvo's cache.
+// This process's RunKelvo is the first kelvo; a later start hands over a picture relative to its folder,
+// or nothing, and ends, the window coming to the front; a folder gets a drop's box.
 TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
 {
     InstalledKelvo kelvo;
@@ -142,10 +139,9 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }
 
-// From an X11 desktop, a later start's token goes to the running window as _NET_STARTUP_ID and its "remove"
-// message to the root window ends the launcher's busy cursor (launch_feedback_desktop.py, under Xvfb).
-// Garbage on the socket, or an over-long token, is dropped and the next start still hands over; so does a
-// portable kelvo sharing only the address book. A killed kelvo's socket files do not stop the next.
+// From X11, a later start's token goes to the window as _NET_STARTUP_ID and its "remove" message ends the
+// busy cursor (launch_feedback_desktop.py). Garbage on the socket is dropped; a portable kelvo sharing
+// only the address book hands over too. A killed kelvo's socket files do not stop the next.
 TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 {
     InstalledKelvo kelvo;

@@ -16,8 +16,7 @@ const QString Account = PasswordStore::Account("smtp.example.jp", "taro@example.
 const QString Secret = QStringLiteral("pässwörd 秘密");
 
 // Runs again in children with scratch homes: "keyring-1", then "keyring-2" (a later run) against a real
-// Secret Service (gnome-keyring-daemon unlocked on a private bus); "silent", a bus that never answers;
-// "none", no bus at all.
+// Secret Service on a private bus; "silent", a bus that never answers; "none", no bus at all.
 TEST(PasswordStore, KeptInTheKeyringElseInMemoryNeverInAFile)
 {
     const QByteArray run = qgetenv("KELVO_KEYRING_TEST");

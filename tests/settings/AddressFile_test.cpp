@@ -20,9 +20,8 @@ const auto Record = [](const QByteArray &name, const QByteArray &address, quint3
 };
 
 // The empty book byte by byte (名前 and メールアドレス in CP932), and one entry; what was read is written
-// back unchanged; texts are cut to 255 bytes before a character that would not fit. The reader takes
-// properties in any order, skips unknown ones of every kind, refuses bad forms and checks lengths and
-// counts against what the stream still holds.
+// back, texts cut to 255 bytes before a character that would not fit. The reader skips unknown properties
+// of every kind, refuses bad forms and checks lengths and counts against what the stream still holds.
 TEST(AddressFile, ByteExactFilesAndTheReadersRules)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),

@@ -24,9 +24,8 @@ int ModeOf(const QString &path)
 }
 
 // The first writes make the XDG folders for the user alone; one that cannot be made (a file in its place)
-// is named, and the dialog stays open with what was typed and nothing applied. Without a kelvo.ini beside
-// the program each file has its XDG folder, the model list the user's own, else the first of the system
-// data folders'; with one, every file is beside the program.
+// is named, and the dialog stays open, nothing applied. A kelvo.ini beside the program keeps every file
+// there; without one, each has its XDG folder, the model list the user's, else the system's first.
 TEST(FileLocations, FoldersAreMadeOnTheFirstWriteAndTheLayoutFollowsAKelvoIniBesideTheProgram)
 {
     TestFolder program;

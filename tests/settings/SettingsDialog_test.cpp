@@ -62,11 +62,9 @@ protected:
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-// The first run: the address proposes the HELO name and the server; OK refuses what is missing and a
-// login in the clear, writing nothing; only the buttons close it. The port follows the security while
-// it holds a default; OK takes a port out of range as that default, and spin values not yet taken. A
-// model without a size stops OK after the keys before the flag; then the file is written in order, and
-// the password goes to the password store, never into kelvo.ini, and is never shown again.
+// The first run: OK refuses what is missing and a login in the clear, writing nothing; a model without a
+// size stops it after the keys before the flag; then the file is written in order, and the password
+// goes to the password store, never into kelvo.ini, and is never shown again.
 TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
 {
     settings.LaunchCount = 7;
@@ -186,9 +184,8 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     EXPECT_EQ(Text("passwordEdit"), "");
 }
 
-// Entering a radio group passes the focus on to the next box that takes it, round the page if need be,
-// and not back and forth between the groups when none does. A Security kelvo does not know shows no
-// choice: OK waits for one, then saves it.
+// Entering a radio group passes the focus on to the next box that takes it, and not back and forth
+// between the groups when none does. An unknown Security shows no choice: OK waits for one.
 TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsForAChoice)
 {
     WriteIni({{"rfsize", "-3"}, {"Security", "STARTTLS"}}); // no size limit option: its own box is off

@@ -97,8 +97,7 @@ bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, c
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A write that runs out of room fails with its message, leaves the old file byte for byte and
-// no temporary file; start-up rewrites kelvo.ini's launch counter, so this is a start on a full disk.
+// Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
     TestFolder folder;
