@@ -111,12 +111,6 @@ struct TestWindow
         Child<QPlainTextEdit>("bodyEdit")->setPlainText(body);
         Trigger("sendAction");
     }
-    void UseLogin() // `kelvo` over STARTTLS
-    {
-        main.Settings.Security = SmtpSecurity::StartTls;
-        main.Settings.Auth = true;
-        main.Settings.AuthUser = "kelvo";
-    }
 
     TestFolder folder;
     MessageRecorder boxes;
@@ -389,7 +383,8 @@ TEST(SendCommand, ThroughAProvider)
     ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
     TestWindow w(KelvoIni(sink.Port()));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
-    w.UseLogin();
+    w.main.Settings.Auth = true;
+    w.main.Settings.AuthUser = "kelvo";
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     QStringList shown;
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the box, the mails then.
@@ -488,7 +483,8 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     SmtpSink sink(SmtpSink::StartTls);
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
-    w.UseLogin();
+    w.main.Settings.Security = SmtpSecurity::StartTls;
+    w.main.Settings.Auth = true;
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
     QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
         if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))

@@ -40,7 +40,6 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     // Lines in place of the file's (new keys go to [smtp]); the text that is not a number; what differs.
     const std::tuple<QStringList, QString, QString> rows[] = {
         {{}, QString(), ""},
-        {{"Port=ab"}, "ab", stoppedAtPort},
         {{"Port=2147483648"}, "2147483648", stoppedAtPort},
         {{"Port=+7", "rfsize=-1", "ID= 5"}, QString(), "; port=7; helo name=5; size limit=4800"},
         {{"flg="}, "", notDerived},
