@@ -25,19 +25,18 @@ const auto Record = [](const QByteArray &name, const QByteArray &address, quint3
 TEST(AddressFile, ByteExactFilesAndTheReadersRules)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),
-                     head = "TPF0" + Short("TListView") + Short("AddressList") + Short("Left") + two + Short("Top") +
-                            two + Short("Width") + "\x03\x90\x01" + Short("Height") + QByteArray("\x03\xF1\x00", 3) +
-                            Short("Align") + "\x07" + Short("alTop") + Short("Columns") + "\x0E\x01" +
-                            Short("AutoSize") + "\x09" + Short("Caption") + "\x06" + Short("\x96\xBC\x91\x4F") +
-                            QByteArray("\x00\x01", 2) + Short("AutoSize") + "\x09" + Short("Caption") + "\x06" +
+                     head = Short("Left") + two + Short("Top") + two + Short("Width") + "\x03\x90\x01" +
+                            Short("Height") + QByteArray("\x03\xF1\x00", 3) + Short("Align") + "\x07" + Short("alTop") +
+                            Short("Columns") + "\x0E\x01" + Short("AutoSize") + "\x09" + Short("Caption") + "\x06" +
+                            Short("\x96\xBC\x91\x4F") + QByteArray("\x00\x01", 2) + Short("AutoSize") + "\x09" +
+                            Short("Caption") + "\x06" +
                             Short("\x83\x81\x81\x5B\x83\x8B\x83\x41\x83\x68\x83\x8C\x83\x58") +
                             QByteArray("\x00\x00", 2) + Short("HotTrackStyles") + "\x0B" + Short("htUnderlineCold") +
-                            Short("htUnderlineHot") + '\0';
-    const QByteArray tail =
-        Short("TabOrder") + two + Short("ViewStyle") + "\x07" + Short("vsReport") + QByteArray(2, '\0');
-    EXPECT_EQ(WriteAddressStream({}), head + tail);
+                            Short("htUnderlineHot") + '\0',
+                     tail = Short("TabOrder") + two + Short("ViewStyle") + "\x07" + Short("vsReport");
+    EXPECT_EQ(WriteAddressStream({}), Stream(head + tail));
     EXPECT_EQ(WriteAddressStream({{QStringLiteral("山田"), {"ab@docomo.jp"}}}),
-              head + Items(46, 1, Record("\x8E\x52\x93\x63", "ab@docomo.jp")) + tail);
+              Stream(head + Items(46, 1, Record("\x8E\x52\x93\x63", "ab@docomo.jp")) + tail));
 
     const AddressEntry odd{QStringLiteral("ﾊﾝｶｸ \"全角\", x"), {"", "2", "3"}, -7, 300000, 2, 0xDEADBEEF},
         cut{QString(254, u'x'), {QString(255, u'x'), u'ｱ' + QString(127, u'あ')}},
