@@ -115,9 +115,9 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
               "[Koukoku]\r\nflg=1\r\n");
     EXPECT_EQ(PasswordStore::Find(PasswordStore::Account("mail.example.jp", "taro@mail.example.jp")), "s3cret!");
     ExpectFields(SettingsFields(settings, destination),
-                 Fields("from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
-                        "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
-                        "security=1; auth=on"));
+                 "from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
+                 "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
+                 "security=1; auth=on");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
     EXPECT_EQ(Text("passwordEdit"), "");
@@ -172,7 +172,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
                       {"security", security < 0 ? "none chosen" : QString::number(security)},
                       {"login", Text("loginNameEdit")},
                       {"password box", Enabled("passwordEdit")}},
-                     Fields(whole + differences));
+                     whole + differences);
         EXPECT_EQ(Text("portEdit"), "25");
         Type("senderNameEdit", "taro");
         Type("passwordEdit", "typed");

@@ -74,7 +74,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         QString destinationBox;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
-        ExpectFields(SettingsFields(s, destinationBox), Fields(whole + differences));
+        ExpectFields(SettingsFields(s, destinationBox), whole + differences);
     }
 }
 
