@@ -7,8 +7,10 @@
 
 namespace {
 
-// What a reader gets back of what was typed, and that each text ends in ASCII.
-TEST(HeaderEncoding, Iso2022JpTextAndBodyLines)
+// What a reader gets back of what was typed, each text ending in ASCII; body lines and display names.
+// Long texts fold into encoded words of at most 75 characters on lines of at most 76, each a whole
+// ISO-2022-JP text: no character is split between two words.
+TEST(HeaderEncoding, Iso2022JpTextsWordsBodyLinesAndNames)
 {
     const std::pair<QString, QString> rows[] = {
         {"plain", "plain"},
@@ -22,22 +24,19 @@ TEST(HeaderEncoding, Iso2022JpTextAndBodyLines)
         EXPECT_EQ(FromCodePage(bytes, "ISO-2022-JP"), read);
         EXPECT_EQ(bytes.lastIndexOf('\x1B'), bytes.lastIndexOf("\x1B(B")) << bytes.toHex().data(); // ends in ASCII
     }
-    // Body lines cut at a small limit: a JIS piece closes its escape within it, and one
-    // that starts with "." keeps a byte for the dot the SMTP client puts in front.
+    // Body lines cut at a small limit: a JIS piece closes its escape within it, and one that starts with
+    // "." keeps a byte for the dot the SMTP client puts in front.
     bool ascii = true;
     EXPECT_EQ(EncodeBodyLines({QStringLiteral(".日a"), QStringLiteral("日日日")}, ascii, 10),
               QList<QByteArray>({".\x1B$BF|\x1B(B", "a", "\x1B$BF|F|\x1B(B", "\x1B$BF|\x1B(B"}));
-}
-
-// Long texts fold into encoded words of at most 75 characters on lines of at most 76,
-// each a whole ISO-2022-JP text: no character is split between two words.
-TEST(HeaderEncoding, LongTextsFoldIntoEncodedWords)
-{
+    // Names: ASCII as typed, quoted when a character would end the name, else encoded words.
+    EXPECT_EQ(DisplayName("kelvo", 6) + DisplayName("\"Yamada, Taro\"", 4), "kelvo\"Yamada, Taro\"");
+    EXPECT_EQ(DisplayName("Yamada, \"T\" Taro", 4), "\"Yamada, \\\"T\\\" Taro\"");
+    EXPECT_EQ(DisplayName(QString(80, 'a'), 6), EncodeWords(QString(80, 'a'), 6));
     const QString text = QStringLiteral("ｶﾞ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x');
     QString back;
     qsizetype used = 9; // "Subject: "
-    const QStringList words = EncodeSubject(text).split("\r\n ");
-    for (const QString &word : words) {
+    for (const QString &word : EncodeSubject(text).split("\r\n ")) {
         EXPECT_LE(used + word.size(), 76) << word.toStdString();
         ASSERT_TRUE(word.startsWith("=?ISO-2022-JP?B?") && word.endsWith("?="));
         const QByteArray bytes = QByteArray::fromBase64(word.mid(16, word.size() - 18).toLatin1());
@@ -46,14 +45,6 @@ TEST(HeaderEncoding, LongTextsFoldIntoEncodedWords)
         used = 1;
     }
     EXPECT_EQ(back, QStringLiteral("ガ") + QString(400, QChar(0x6F22)) + " a1 " + QString(30, 'x'));
-}
-
-// Names: ASCII as typed, quoted when a character would end the name, else words.
-TEST(HeaderEncoding, DisplayNames)
-{
-    EXPECT_EQ(DisplayName("kelvo", 6) + DisplayName("\"Yamada, Taro\"", 4), "kelvo\"Yamada, Taro\"");
-    EXPECT_EQ(DisplayName("Yamada, \"T\" Taro", 4), "\"Yamada, \\\"T\\\" Taro\"");
-    EXPECT_EQ(DisplayName(QString(80, 'a'), 6), EncodeWords(QString(80, 'a'), 6));
 }
 
 } // namespace

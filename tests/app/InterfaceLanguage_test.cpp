@@ -1,5 +1,4 @@
-// The user interface in the desktop's language: the choice made from the environment,
-// an English text for every text, and every text whole in its widget in both languages.
+// The user interface in the desktop's language: the choice, the English texts, each text whole in its widget.
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDialog.h"
@@ -30,8 +29,7 @@ const QRegularExpression Japanese(QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-
 
 TEST(InterfaceLanguage, ChosenFromTheDesktop)
 {
-    // The child, started as the program starts, writes the menu titles and the boxes of an
-    // unsupported drop and of a picture that is not there to the file the parent named.
+    // The child writes the menu titles and the boxes of two failed drops to the file the parent names.
     if (const QString shownFile = qEnvironmentVariable("KELVO_SHOWN_FILE"); !shownFile.isEmpty()) {
         UseLanguage(DesktopLanguage());
         TestFolder folder;
@@ -44,8 +42,7 @@ TEST(InterfaceLanguage, ChosenFromTheDesktop)
         RunCommand([&] { window.DropFiles({folder.File("x.jpg")}); });
         for (const RecordedMessage &box : boxes.Messages)
             shown.append(box.Caption + ": " + QString(box.Text).replace(folder.Path(), "~"));
-        QFile file(shownFile);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(shown.join('|').toUtf8()) > 0);
+        WriteFile(shownFile, shown.join('|').toUtf8());
         return;
     }
     TestFolder folder;
@@ -65,15 +62,12 @@ TEST(InterfaceLanguage, ChosenFromTheDesktop)
                                       .split('/');
     for (const QString &variables : inJapanese + inEnglish) {
         SCOPED_TRACE(variables.toStdString());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
-            env.remove(name);
-        for (const QString &variable : variables.split(' ', Qt::SkipEmptyParts))
-            env.insert(variable.section('=', 0, 0), variable.section('=', 1));
-        env.insert("KELVO_SHOWN_FILE", folder.File("shown.txt"));
         QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=InterfaceLanguage.ChosenFromTheDesktop"});
+        child.start("env", QStringList{"-u", "LANGUAGE", "-u", "LC_ALL", "-u", "LC_MESSAGES", "-u", "LANG",
+                                       "KELVO_SHOWN_FILE=" + folder.File("shown.txt")} +
+                               variables.split(' ', Qt::SkipEmptyParts) +
+                               QStringList{QCoreApplication::applicationFilePath(),
+                                           "--gtest_filter=InterfaceLanguage.ChosenFromTheDesktop"});
         ASSERT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().data();
         EXPECT_EQ(QString::fromUtf8(folder.Read("shown.txt")), inEnglish.contains(variables) ? english : japanese);
     }
@@ -92,9 +86,8 @@ QString Placeholders(QString text)
     return text;
 }
 
-// The translation file as lupdate leaves it after reading the sources: a text that was
-// added or changed has no finished English. A finished one keeps the placeholders of its
-// source and holds no Japanese.
+// After lupdate reads the sources, a text added or changed has no finished English; a finished one keeps
+// its source's placeholders and holds no Japanese.
 TEST(InterfaceLanguage, EveryTextHasItsEnglish)
 {
     TestFolder folder;
@@ -149,8 +142,7 @@ void AddLabel(QLabel *label, QList<ShownText> &texts)
         texts.append({label->objectName(), label->text(), needs, has});
 }
 
-// The texts on `window` the user reads, with the room of each kind of widget. Not among
-// them: what the user typed or the files hold (the boxes' texts, the model list).
+// The texts on `window` the user reads, with the room of each kind of widget; not what was typed or read.
 QList<ShownText> ShownTexts(QWidget *window)
 {
     QList<ShownText> texts{{window->objectName(), window->windowTitle()}};
@@ -185,55 +177,48 @@ QList<ShownText> ShownTexts(QWidget *window)
     return texts;
 }
 
-// Every window of kelvo and the settings' four pages, with the status bar's texts while a
-// mail goes out and the boxes of two commands.
-QList<ShownText> EveryWindowsTexts()
-{
-    TestFolder folder;
-    MessageRecorder boxes;
-    MainSettings settings;
-    MainWindow main;
-    SettingsDialog settingsDialog(settings, {});
-    AddressBookDialog addressBook({});
-    PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
-    for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
-        window->show();
-    QTest::qWait(20);
-    QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
-    auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
-    for (int page = 0; page < pages->count(); ++page) {
-        pages->setCurrentIndex(page);
-        texts += ShownTexts(&settingsDialog);
-    }
-    SmtpClient &client = *main.smtpClient;
-    client.TotalBytes = client.SentBytes = 99999999;
-    for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
-                              client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
-        event(&client);
-        AddLabel(main.findChild<QLabel *>("statusText"), texts);
-    }
-    for (const char *command : {"greyAction", "savePictureAction"})
-        main.findChild<QAction *>(command)->trigger();
-    for (const RecordedMessage &box : boxes.Messages)
-        texts += {{"box", box.Caption}, {"box", box.Text}};
-    EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
-    EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
-    EXPECT_EQ(addressBook.size(), QSize(400, 393));
-    return texts;
-}
-
-// Each text whole in its widget, in both languages, the windows at their sizes; no
-// Japanese left in the English windows.
+// Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
+// both languages, the windows at their sizes; no Japanese in English.
 TEST(InterfaceLanguage, TextsFitTheirWidgets)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
     for (const InterfaceLanguage language : {InterfaceLanguage::Japanese, InterfaceLanguage::English}) {
         SCOPED_TRACE(language == InterfaceLanguage::English ? "English" : "Japanese");
         ASSERT_EQ(UseLanguage(language), language);
-        for (const ShownText &t : EveryWindowsTexts()) {
-            EXPECT_LE(t.Needed, t.Room) << t.Where.toStdString() << ": " << t.Text.toStdString();
-            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese))
-                << t.Where.toStdString() << ": " << t.Text.toStdString();
+        TestFolder folder;
+        MessageRecorder boxes;
+        MainSettings settings;
+        MainWindow main;
+        SettingsDialog settingsDialog(settings, {});
+        AddressBookDialog addressBook({});
+        PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+            window->show();
+        QTest::qWait(20);
+        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+        auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
+        for (int page = 0; page < pages->count(); ++page) {
+            pages->setCurrentIndex(page);
+            texts += ShownTexts(&settingsDialog);
+        }
+        SmtpClient &client = *main.smtpClient;
+        client.TotalBytes = client.SentBytes = 99999999;
+        for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
+                                  client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
+            event(&client);
+            AddLabel(main.findChild<QLabel *>("statusText"), texts);
+        }
+        for (const char *command : {"greyAction", "savePictureAction"})
+            main.findChild<QAction *>(command)->trigger();
+        for (const RecordedMessage &box : boxes.Messages)
+            texts += {{"box", box.Caption}, {"box", box.Text}};
+        EXPECT_EQ(main.size(), QSize(421, 324 + main.menuBar()->height()));
+        EXPECT_EQ(settingsDialog.size(), QSize(380, 301));
+        EXPECT_EQ(addressBook.size(), QSize(400, 393));
+        for (const ShownText &t : texts) {
+            const std::string where = (t.Where + ": " + t.Text).toStdString();
+            EXPECT_LE(t.Needed, t.Room) << where;
+            EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese)) << where;
         }
     }
     UseLanguage(InterfaceLanguage::Japanese);

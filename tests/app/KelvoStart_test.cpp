@@ -1,5 +1,4 @@
-// kelvo started as a user starts it: the real program, under the offscreen platform, with its
-// command line, and a second start beside a running one.
+// The real program started as a user starts it: its command line, and a second start beside a running one.
 #include "app/Kelvo.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
@@ -21,14 +20,12 @@
 
 namespace {
 
-// The settings of a start without the first-run dialog: pictures fitted to 95 dots, the
-// server a closed port.
+// No first-run dialog, pictures fitted to 95 dots, the server a closed port.
 const QByteArray Ini = "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\n"
                        "SMTP=127.0.0.1\r\nPort=1\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=0\r\nrfsize=0\r\n["
                        "Koukoku]\r\nflg=2\r\n";
 
-// The installed layout with kelvo.ini in place, and a copy of the program in a folder of its
-// own: a kelvo.ini in the build folder must not make the copy portable.
+// The installed layout with kelvo.ini, and a copy of the program a build folder's kelvo.ini cannot reach.
 struct InstalledKelvo : InstalledLayout
 {
     InstalledKelvo()
@@ -37,13 +34,13 @@ struct InstalledKelvo : InstalledLayout
         QDir().mkpath(Path("bin"));
         EXPECT_TRUE(QFile::copy(QStringLiteral(KELVO_BINARY), Program));
     }
-    // Runs kelvo in `folder` with `arguments` to its end; its exit status, -1 when it did not end.
+    // Runs kelvo in `folder` to its end; its exit status, -1 when it did not end.
     int Run(const QStringList &arguments, const QString &program = {}, const QString &folder = {}) const
     {
         QProcess kelvo;
         kelvo.setWorkingDirectory(folder.isEmpty() ? Path(".") : folder);
         kelvo.start(program.isEmpty() ? Program : program, arguments);
-        // The running kelvo may be this test's, so its events go on; one that never ends dies with `kelvo`.
+        // The running kelvo may be this test's, so events go on; one that never ends dies with `kelvo`.
         const bool ended = QTest::qWaitFor([&] { return kelvo.state() == QProcess::NotRunning; }, 30000);
         return ended && kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
     }
@@ -59,25 +56,21 @@ struct InstalledKelvo : InstalledLayout
     const QString Program = Path("bin/kelvo");
 };
 
-// Whether something listens on `socket` within the time: a socket file left by a kelvo
-// that was killed refuses.
+// Whether something listens on `socket`: the socket file of a killed kelvo refuses.
 bool Listens(const QString &socket)
 {
-    return QTest::qWaitFor(
-        [&] {
-            QLocalSocket probe;
-            probe.connectToServer(socket);
-            return probe.waitForConnected(100);
-        },
-        30000);
+    const auto connects = [&] {
+        QLocalSocket probe;
+        probe.connectToServer(socket);
+        return probe.waitForConnected(100);
+    };
+    return QTest::qWaitFor(connects, 30000);
 }
 
-// --help and --version need no display; a mistake prints the usage to standard error.
-// Both speak the desktop's language.
+// --help and --version need no display, a mistake prints the usage to standard error, in the desktop's language.
 TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
-    // LANGUAGE, the arguments, the exit status, what the output (standard error after a
-    // mistake) holds.
+    // LANGUAGE, the arguments, the exit status, what the output (standard error after a mistake) holds.
     const std::tuple<QString, QStringList, int, QString> rows[] = {
         {"", {"--version"}, 0, "kelvo 0.32\n"},
         {"", {"-h"}, 0, "[options] [PICTURE]"},
@@ -88,12 +81,10 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
     };
     for (const auto &[language, arguments, status, output] : rows) {
         QProcess kelvo;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANG"})
-            environment.remove(variable);
-        environment.insert("LANGUAGE", language);
-        kelvo.setProcessEnvironment(environment);
-        kelvo.start(QStringLiteral(KELVO_BINARY), arguments);
+        kelvo.start("env",
+                    QStringList{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", "-u", "LC_ALL", "-u",
+                                "LC_MESSAGES", "-u", "LANG", "LANGUAGE=" + language, KELVO_BINARY} +
+                        arguments);
         ASSERT_TRUE(kelvo.waitForFinished(30000));
         EXPECT_EQ(kelvo.exitCode(), status) << arguments.join(' ').toStdString();
         const QString printed =
@@ -130,10 +121,8 @@ void CheckHandovers(const InstalledKelvo &kelvo, const MessageRecorder &boxes)
     EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
 }
 
-// The window of RunKelvo in this process is the first kelvo. A picture on its command line
-// reaches the preview once the settings are loaded; the real program started again hands
-// over a picture named relative to its own folder, or nothing, and ends, the window coming
-// to the front; a folder handed over gets a drop's box. The mail goes out from kelvo's cache.
+// This process's RunKelvo is the first kelvo; a later start hands over a picture relative to its folder,
+// or nothing, and ends, the window coming to the front; a folder gets a drop's box.
 TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
 {
     InstalledKelvo kelvo;
@@ -150,18 +139,22 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }
 
-// Two real kelvos: garbage on the socket, or a token longer than any desktop's, is dropped
-// and the next start still hands over; a portable kelvo with a settings file of its own but
-// the same address book hands over too. Once the first is killed, its socket files stay, and
-// the next start listens all the same.
-TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
+// From X11, a later start's token goes to the window as _NET_STARTUP_ID and its "remove" message ends the
+// busy cursor (launch_feedback_desktop.py). Garbage on the socket is dropped; a portable kelvo sharing
+// only the address book hands over too. A killed kelvo's socket files do not stop the next.
+TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 {
     InstalledKelvo kelvo;
     const QStringList sockets = kelvo.Sockets();
+    QProcess desktop;
+    desktop.setProcessChannelMode(QProcess::MergedChannels);
+    desktop.start("/usr/bin/python3", {QStringLiteral(KELVO_SOURCE_DIR "/tests/app/launch_feedback_desktop.py"),
+                                       kelvo.Program, sockets.value(0)});
+    EXPECT_TRUE(desktop.waitForFinished(60000) && desktop.exitCode() == 0) << desktop.readAll().toStdString();
     QProcess first;
     first.start(kelvo.Program, {});
     ASSERT_TRUE(Listens(sockets.value(0)));
-    // Garbage, an over-long path, an over-long launch token.
+    // Garbage, an over-long path, an over-long token.
     for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8),
                                       QByteArray("KLVO\0\0\0\0\0\0\x02\x01", 12) + QByteArray(513, 'x')}) {
         QLocalSocket peer;
@@ -174,34 +167,19 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBook)
     EXPECT_EQ(kelvo.Run({kelvo.Picture("photo.jpg", 64, 48)}), 0);
 
     const QString portable = kelvo.Path("portable/kelvo");
-    QDir().mkpath(kelvo.Path("portable"));
+    kelvo.Write("portable/kelvo.ini", Ini);
     QDir().mkpath(kelvo.Path("data/kelvo"));
     ASSERT_TRUE(QFile::copy(kelvo.Program, portable));
-    kelvo.Write("portable/kelvo.ini", Ini);
     EXPECT_EQ(kelvo.Run({}, portable, kelvo.Path("data/kelvo")), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
 
     first.kill();
     first.waitForFinished();
     ASSERT_TRUE(QFileInfo::exists(sockets.value(0)));
-    QProcess third;
-    third.start(kelvo.Program, {});
+    first.start(kelvo.Program, {});
     EXPECT_TRUE(Listens(sockets.value(0)));
     EXPECT_EQ(kelvo.Run({}), 0);
-    EXPECT_EQ(third.state(), QProcess::Running); // and dies with `third`
-}
-
-// Launched from an X11 desktop, a later start hands its token over: the running kelvo's window
-// carries it as _NET_STARTUP_ID and the launcher's busy cursor is ended by the "remove"
-// message on the root window (launch_feedback_desktop.py, under Xvfb).
-TEST(KelvoStart, ALaterStartsLaunchTokenEndsItsLaunchFeedback)
-{
-    InstalledKelvo kelvo;
-    QProcess desktop;
-    desktop.setProcessChannelMode(QProcess::MergedChannels);
-    desktop.start("/usr/bin/python3", {QStringLiteral(KELVO_SOURCE_DIR "/tests/app/launch_feedback_desktop.py"),
-                                       kelvo.Program, kelvo.Sockets().value(0)});
-    EXPECT_TRUE(desktop.waitForFinished(60000) && desktop.exitCode() == 0) << desktop.readAll().toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running); // and dies with `first`
 }
 
 } // namespace

@@ -11,9 +11,9 @@ namespace {
 const QByteArray WindowsFile = "[web]\r\nkai=3\r\n[smtp]\r\nname=" + ToCP932(QStringLiteral("山田太郎")) +
                                "\r\nFromAddress=taro@example.jp\r\nPort=25\r\n[keitai]\r\ndotsettei=1\r\n";
 
-TEST(IniFile, ReadsByTheWindowsRules)
+TEST(IniFile, ReadsAndWritesByTheWindowsRules)
 {
-    const std::tuple<QByteArray, const char *, const char *, QString> rows[] = {
+    const std::tuple<QByteArray, const char *, const char *, QString> read[] = {
         {WindowsFile, "smtp", "name", QStringLiteral("山田太郎")},
         {WindowsFile, "SMTP", "fromaddress", "taro@example.jp"}, // names without regard to case
         {"Port=25\r\n", "smtp", "Port", ""},                     // no section header at all
@@ -28,14 +28,11 @@ TEST(IniFile, ReadsByTheWindowsRules)
         {"[a]\r\nk='a b'\r\n", "a", "k", "a b"},
         {"[a]\r\nk=\"\"x\"\"\r\n", "a", "k", "\"x\""},
     };
-    for (const auto &[file, section, key, value] : rows)
+    for (const auto &[file, section, key, value] : read)
         EXPECT_EQ(IniFile::ReadFrom(file, section, key), value) << file.left(40).data();
-}
-
-TEST(IniFile, WritesOneKeyAndKeepsEveryOtherByte)
-{
+    // One key written, every other byte kept; whatever is written reads back as given, on one line.
     const QByteArray dup = "[smtp]\r\nPort=1\r\nport=2\r\n[SMTP]\r\nPort=3\r\n";
-    const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> rows[] = {
+    const std::tuple<QByteArray, const char *, const char *, const char *, QByteArray> written[] = {
         {WindowsFile, "SMTP", "port", "2525", QByteArray(WindowsFile).replace("Port=25\r\n", "port=2525\r\n")},
         {WindowsFile, "web", "last", "x", QByteArray(WindowsFile).replace("kai=3\r\n", "kai=3\r\nlast=x\r\n")},
         {WindowsFile, "Koukoku", "flg", "1", WindowsFile + "[Koukoku]\r\nflg=1\r\n"},
@@ -43,23 +40,14 @@ TEST(IniFile, WritesOneKeyAndKeepsEveryOtherByte)
         {"[a]\r\nk=1", "b", "k", "2", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n"},
         {dup, "smtp", "PORT", "9", QByteArray(dup).replace("Port=1", "PORT=9")},
         {"[a]\r\nk=\x81\xFF\r\nj=1\r\n", "a", "j", "2", "[a]\r\nk=\x81\xFF\r\nj=2\r\n"},
+        {"", "a", "k", "x\r\n[b]\r\nj=1", "[a]\r\nk=x  [b]  j=1\r\n"}, // a line break starts no key or section
     };
-    for (const auto &[file, section, key, value, written] : rows)
-        EXPECT_EQ(IniFile::WriteInto(file, section, key, value), written) << key;
-}
-
-// Whatever is written reads back as it was given, on one line of the file.
-TEST(IniFile, ValuesReadBackAsWritten)
-{
-    const QString values[] = {"\"Taro\"", "'x'", " a ", "\t", "\"", "\"\"", "a\"b\"", QStringLiteral("名前")};
-    for (const QString &value : values) {
+    for (const auto &[file, section, key, value, bytes] : written)
+        EXPECT_EQ(IniFile::WriteInto(file, section, key, value), bytes) << key;
+    for (const char *value : {"\"Taro\"", "'x'", " a ", "\t", "\"", "\"\"", "a\"b\"", "名前"}) {
         const QByteArray file = IniFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);
         EXPECT_EQ(IniFile::ReadFrom(file, "a", "k"), value) << file.data();
     }
-    // A line break cannot start a key or section of its own.
-    const QByteArray out = IniFile::WriteInto("", "a", "k", "x\r\n[b]\r\nj=1");
-    EXPECT_EQ(IniFile::ReadFrom(out, "b", "j"), "");
-    EXPECT_EQ(IniFile::ReadFrom(out, "a", "k"), "x  [b]  j=1");
 }
 
 } // namespace

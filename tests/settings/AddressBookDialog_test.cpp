@@ -12,9 +12,8 @@
 
 #include <gtest/gtest.h>
 
-// The address book driven by its buttons: a book cut short shows as far as it was read;
-// what each button refuses; only closing (or pasting, which closes) writes the book, and
-// a book that cannot be written keeps the dialog open.
+// A book cut short shows as far as it was read; what each button refuses; only closing (or pasting,
+// which closes) writes the book, and a book that cannot be written keeps the dialog open.
 TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
 {
     TestFolder folder;

@@ -19,42 +19,35 @@ const auto Record = [](const QByteArray &name, const QByteArray &address, quint3
     return Le32(0) + Le32(~0u) + Le32(~0u) + Le32(subItems) + Le32(0) + Short(name) + Short(address);
 };
 
-// The empty book byte by byte (名前 and メールアドレス in CP932); an entry of a two-character
-// name and a 12-character address is a 38-byte record in a 46-byte block. What was read is
-// written back unchanged; texts are cut to 255 bytes before a character that would not fit.
-TEST(AddressFile, ByteExactFiles)
+// The empty book byte by byte (名前 and メールアドレス in CP932), and one entry; what was read is written
+// back, texts cut to 255 bytes before a character that would not fit. The reader skips unknown properties
+// of every kind, refuses bad forms and checks lengths and counts against what the stream still holds.
+TEST(AddressFile, ByteExactFilesAndTheReadersRules)
 {
     const QByteArray two = QByteArray("\x02\x00", 2),
-                     head = "TPF0" + Short("TListView") + Short("AddressList") + Short("Left") + two + Short("Top") +
-                            two + Short("Width") + "\x03\x90\x01" + Short("Height") + QByteArray("\x03\xF1\x00", 3) +
-                            Short("Align") + "\x07" + Short("alTop") + Short("Columns") + "\x0E\x01" +
-                            Short("AutoSize") + "\x09" + Short("Caption") + "\x06" + Short("\x96\xBC\x91\x4F") +
-                            QByteArray("\x00\x01", 2) + Short("AutoSize") + "\x09" + Short("Caption") + "\x06" +
+                     head = Short("Left") + two + Short("Top") + two + Short("Width") + "\x03\x90\x01" +
+                            Short("Height") + QByteArray("\x03\xF1\x00", 3) + Short("Align") + "\x07" + Short("alTop") +
+                            Short("Columns") + "\x0E\x01" + Short("AutoSize") + "\x09" + Short("Caption") + "\x06" +
+                            Short("\x96\xBC\x91\x4F") + QByteArray("\x00\x01", 2) + Short("AutoSize") + "\x09" +
+                            Short("Caption") + "\x06" +
                             Short("\x83\x81\x81\x5B\x83\x8B\x83\x41\x83\x68\x83\x8C\x83\x58") +
                             QByteArray("\x00\x00", 2) + Short("HotTrackStyles") + "\x0B" + Short("htUnderlineCold") +
-                            Short("htUnderlineHot") + '\0';
-    const QByteArray tail =
-        Short("TabOrder") + two + Short("ViewStyle") + "\x07" + Short("vsReport") + QByteArray(2, '\0');
-    EXPECT_EQ(WriteAddressStream({}), head + tail);
+                            Short("htUnderlineHot") + '\0',
+                     tail = Short("TabOrder") + two + Short("ViewStyle") + "\x07" + Short("vsReport");
+    EXPECT_EQ(WriteAddressStream({}), Stream(head + tail));
     EXPECT_EQ(WriteAddressStream({{QStringLiteral("山田"), {"ab@docomo.jp"}}}),
-              head + Items(46, 1, Record("\x8E\x52\x93\x63", "ab@docomo.jp")) + tail);
+              Stream(head + Items(46, 1, Record("\x8E\x52\x93\x63", "ab@docomo.jp")) + tail));
 
     const AddressEntry odd{QStringLiteral("ﾊﾝｶｸ \"全角\", x"), {"", "2", "3"}, -7, 300000, 2, 0xDEADBEEF},
         cut{QString(254, u'x'), {QString(255, u'x'), u'ｱ' + QString(127, u'あ')}},
         longer{QString(254, u'x') + u'あ', {QString(300, u'x'), u'ｱ' + QString(200, u'あ')}};
     EXPECT_EQ(ReadAddressStream(WriteAddressStream({odd, {"", {}}, longer})),
               QList<AddressEntry>({odd, {"", {}}, cut}));
-}
-
-// Each rule of the reader: properties in any order, unknown ones of every kind skipped;
-// bad forms refused; lengths and counts checked against what the stream still holds.
-TEST(AddressFile, StreamsReadOrAreRefusedByTheirRules)
-{
     const QString format = QStringLiteral("不正なストリーム フォーマット"),
                   read = QStringLiteral("ストリームの読み込みエラー");
     const QByteArray one = Items(34, 1, Record("n", "a@b"));
-    // Tags 00 to 15, each behind a blank that becomes the name "U" (01 55); a list nests a
-    // list, a collection holds items with and without their order.
+    // Tags 00 to 15, each behind a blank that becomes the name "U" (01 55); a list nests a list, a
+    // collection holds items with and without their order.
     const QByteArray unknown = QByteArray::fromHex(
         QByteArray(
             " 00 0102FF060361626301090000 027F 03FF7F 0401020304 0540404040404040404040 060178 070461546f70 08 09 "

@@ -23,44 +23,10 @@ int ModeOf(const QString &path)
     return stat(QFile::encodeName(path).constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
 }
 
-QString CannotMakeFolder(const QString &folder)
-{
-    return QStringLiteral("フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。")
-        .arg(folder);
-}
-
-// A kelvo.ini beside the program keeps every file where it always was; without one, each file
-// has its XDG folder. The phone model list is the user's own, else the first one in the system
-// data folders (the user's data folder and the working folder are not looked in).
-TEST(FileLocations, TheLayoutFollowsAKelvoIniBesideTheProgram)
-{
-    TestFolder program;
-    InstalledLayout installed;
-    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Installed);
-    EXPECT_EQ(SettingsFilePath(), installed.Path("config/kelvo/kelvo.ini"));
-    EXPECT_EQ(AddressBookPath(), installed.Path("data/kelvo/address.dat"));
-    EXPECT_EQ(AttachmentFolder(), installed.Path("cache/kelvo/"));
-    EXPECT_EQ(ModelListPath(), "");
-    program.Write("keitai.txt", "");
-    installed.Write("data/kelvo/keitai.txt", "");
-    for (const char *list : {"sys2/kelvo/keitai.txt", "sys1/kelvo/keitai.txt", "config/kelvo/keitai.txt"}) {
-        installed.Write(list, "");
-        EXPECT_EQ(ModelListPath(), installed.Path(list));
-    }
-
-    program.Write("kelvo.ini", "");
-    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Portable);
-    UseFileLayout(FileLayout::Portable);
-    EXPECT_EQ(SettingsFilePath(), program.File("kelvo.ini"));
-    EXPECT_EQ(AddressBookPath(), "address.dat");
-    EXPECT_EQ(AttachmentFolder(), program.Path() + '/');
-    EXPECT_EQ(ModelListPath(), program.File("keitai.txt"));
-}
-
-// The first run writes ~/.config/kelvo/kelvo.ini and the address book ~/.local/share/kelvo,
-// making the folders for the user alone. A folder that cannot be made (a file in its place)
-// is named, and the dialog stays open with what was typed and nothing applied.
-TEST(FileLocations, FoldersAreMadeOnTheFirstWriteOrNamedWhenTheyCannotBe)
+// The first writes make the XDG folders for the user alone; one that cannot be made (a file in its place)
+// is named, and the dialog stays open, nothing applied. A kelvo.ini beside the program keeps every file
+// there; without one, each has its XDG folder, the model list the user's, else the system's first.
+TEST(FileLocations, FoldersAreMadeOnTheFirstWriteAndTheLayoutFollowsAKelvoIniBesideTheProgram)
 {
     TestFolder program;
     InstalledLayout installed;
@@ -90,13 +56,35 @@ TEST(FileLocations, FoldersAreMadeOnTheFirstWriteOrNamedWhenTheyCannotBe)
     QFile::remove(installed.Path("data"));
     close->click();
     EXPECT_FALSE(addressBook.isVisible());
-    EXPECT_EQ(boxes.Texts(), QStringList({CannotMakeFolder(installed.Path("config/kelvo")),
-                                          CannotMakeFolder(installed.Path("data/kelvo"))}));
+    const QString cannot =
+        QStringLiteral("フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。");
+    EXPECT_EQ(boxes.Texts(),
+              QStringList({cannot.arg(installed.Path("config/kelvo")), cannot.arg(installed.Path("data/kelvo"))}));
     EXPECT_TRUE(QFileInfo(installed.Path("config/kelvo/kelvo.ini")).isFile());
     EXPECT_TRUE(QFileInfo(installed.Path("data/kelvo/address.dat")).isFile());
     for (const char *folder : {"config/kelvo", "data", "data/kelvo"})
         EXPECT_EQ(ModeOf(installed.Path(folder)), 0700) << folder;
     EXPECT_EQ(QDir(program.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+
+    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Installed);
+    EXPECT_EQ(SettingsFilePath(), installed.Path("config/kelvo/kelvo.ini"));
+    EXPECT_EQ(AddressBookPath(), installed.Path("data/kelvo/address.dat"));
+    EXPECT_EQ(AttachmentFolder(), installed.Path("cache/kelvo/"));
+    EXPECT_EQ(ModelListPath(), "");
+    program.Write("keitai.txt", "");
+    installed.Write("data/kelvo/keitai.txt", "");
+    for (const char *list : {"sys2/kelvo/keitai.txt", "sys1/kelvo/keitai.txt", "config/kelvo/keitai.txt"}) {
+        installed.Write(list, "");
+        EXPECT_EQ(ModelListPath(), installed.Path(list));
+    }
+
+    program.Write("kelvo.ini", "");
+    EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Portable);
+    UseFileLayout(FileLayout::Portable);
+    EXPECT_EQ(SettingsFilePath(), program.File("kelvo.ini"));
+    EXPECT_EQ(AddressBookPath(), "address.dat");
+    EXPECT_EQ(AttachmentFolder(), program.Path() + '/');
+    EXPECT_EQ(ModelListPath(), program.File("keitai.txt"));
 }
 
 } // namespace

@@ -14,19 +14,14 @@
 // What a test looks at, by name, so that a failure names the field that differs.
 using NamedFields = std::map<std::string, QString>;
 
-// "name=value; name=value" as fields; a name given again overrides the earlier value, so
-// a row of a table can be written as the common expectation followed by its differences.
-inline NamedFields Fields(const QString &text)
+// Each field `expected` names ("name=value; name=value"; a name given again overrides the earlier value,
+// so a row can be written as the common expectation followed by its differences) as `actual` holds it.
+inline void ExpectFields(const NamedFields &actual, const QString &expected)
 {
     NamedFields fields;
-    for (const QString &field : text.split(u';', Qt::SkipEmptyParts))
+    for (const QString &field : expected.split(u';', Qt::SkipEmptyParts))
         fields[field.section(u'=', 0, 0).trimmed().toStdString()] = field.section(u'=', 1);
-    return fields;
-}
-
-inline void ExpectFields(const NamedFields &actual, const NamedFields &expected)
-{
-    for (const auto &[name, value] : expected)
+    for (const auto &[name, value] : fields)
         EXPECT_EQ(actual.at(name), value) << name;
 }
 

@@ -62,13 +62,9 @@ protected:
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-// The first run: the sender's address gives the HELO name once, at its "@", and with a "."
-// proposes the server; OK refuses what is missing and a login over a plain connection,
-// writing nothing. Only the dialog's buttons close it. The port box follows the security while
-// it holds the previous one's default; OK takes a port out of range as that default, and spin
-// values typed but not yet taken. A model line without a size stops OK after the keys before
-// the flag; then the file is written in order, the settings follow, and the password goes to
-// the password store, never into kelvo.ini, and is never shown again.
+// The first run: OK refuses what is missing and a login in the clear, writing nothing; a model without a
+// size stops it after the keys before the flag; then the file is written in order, and the password
+// goes to the password store, never into kelvo.ini, and is never shown again.
 TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
 {
     settings.LaunchCount = 7;
@@ -119,9 +115,9 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
               "[Koukoku]\r\nflg=1\r\n");
     EXPECT_EQ(PasswordStore::Find(PasswordStore::Account("mail.example.jp", "taro@mail.example.jp")), "s3cret!");
     ExpectFields(SettingsFields(settings, destination),
-                 Fields("from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
-                        "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
-                        "security=1; auth=on"));
+                 "from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
+                 "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
+                 "security=1; auth=on");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
     EXPECT_EQ(Text("passwordEdit"), "");
@@ -131,11 +127,9 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     EXPECT_EQ(recorder.Messages.size(), 5);
 }
 
-// However far the showing gets before a bad or missing number stops it, the boxes that
-// depend on an option follow the options read so far; option indexes out of range are
-// brought to the nearest option or none; the submission keys are read all the same, and
-// show the file, not what was chosen before, whatever is missing. Cancel then leaves
-// kelvo.ini alone, and what was typed into the password box is gone at the next showing.
+// Stopped by a bad number or not, the boxes follow the options read so far, indexes out of range go to
+// the nearest option or none, and the submission keys show the file, not what was chosen before.
+// Cancel leaves kelvo.ini alone, and the typed password is gone at the next showing.
 TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 {
     const QString whole = "picture size option=2; size limit option=3; own size=150; own limit=40; footer=on; "
@@ -143,8 +137,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     // Stopped at the first option, the phone's boxes keep the dialog's own values.
     const QString stoppedEarly = "; picture size option=0; size limit option=0; own size=100; own limit=5; "
                                  "footer=off; own size box=off; own limit box=off";
-    // The changes to kelvo.ini; the text that is not a number (null: none); what differs
-    // from the whole file shown.
+    // The changes to kelvo.ini; the text that is not a number (null: none); what differs from `whole`.
     const std::tuple<QList<std::pair<QString, QString>>, const char *, QString> rows[] = {
         {{}, nullptr, ""},
         {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1x", stoppedEarly + "; picture size option=1; model box=on"},
@@ -179,7 +172,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
                       {"security", security < 0 ? "none chosen" : QString::number(security)},
                       {"login", Text("loginNameEdit")},
                       {"password box", Enabled("passwordEdit")}},
-                     Fields(whole + differences));
+                     whole + differences);
         EXPECT_EQ(Text("portEdit"), "25");
         Type("senderNameEdit", "taro");
         Type("passwordEdit", "typed");
@@ -191,11 +184,12 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     EXPECT_EQ(Text("passwordEdit"), "");
 }
 
-// Entering a radio group passes the focus on to the next box that takes it, round the
-// page if need be, and not back and forth between the two groups when no box does.
-TEST_F(SettingsDialogTest, EnteringARadioGroupPassesTheFocusOn)
+// Entering a radio group passes the focus on to the next box that takes it, and not back and forth
+// between the groups when none does. An unknown Security shows no choice: OK waits for one.
+TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsForAChoice)
 {
-    WriteIni({{"rfsize", "-3"}}); // no size limit option: its own box is off
+    WriteIni({{"rfsize", "-3"}, {"Security", "STARTTLS"}}); // no size limit option: its own box is off
+    settings.UnknownSecurity = "STARTTLS";
     Open();
     Click("phonePageButton");
     Get("sizeLimitGroup")->setFocus(Qt::TabFocusReason);
@@ -203,14 +197,6 @@ TEST_F(SettingsDialogTest, EnteringARadioGroupPassesTheFocusOn)
     Click("recommendedSizeOption");
     Get("pictureSizeGroup")->setFocus(Qt::TabFocusReason);
     EXPECT_TRUE(Get("pictureSizeGroup")->hasFocus() || Get("sizeLimitGroup")->hasFocus());
-}
-
-// A Security kelvo does not know shows no choice: OK waits for one, then saves it.
-TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
-{
-    WriteIni({{"Security", "STARTTLS"}});
-    settings.UnknownSecurity = "STARTTLS";
-    Open();
     Click("okButton");
     Get<QComboBox>("securityCombo")->setCurrentIndex(int(SmtpSecurity::StartTls));
     Click("okButton");

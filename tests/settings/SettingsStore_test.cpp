@@ -25,25 +25,21 @@ const QString Ini =
                    "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
                    "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
-// Loading in its order, with the derived sizes: a value that is not strictly a 32-bit number
-// stops it at its key with the keys before applied; an own size is read only when its option
-// needs it, both before either size is derived. The submission keys (absent from this file)
-// are read whatever the older keys hold; an unknown Security is kept as it stands.
+// A value that is not strictly a 32-bit number stops the loading at its key, the keys before applied; an
+// own size is read only when its option needs it, before either size is derived. The submission keys
+// (absent from this file) are read whatever the older keys hold; an unknown Security is kept as it stands.
 TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
 {
     const QString whole = QStringLiteral(
         "host=mail.example.jp; from address=taro@example.jp; from name=山田; destination=hanako@example.jp; "
         "port=2525; helo name=taro; destination box=hanako@example.jp; dot size=220; size limit=10800; footer=on; "
         "security=0; auth=off; login=");
-    // Stopped before anything is derived, the sizes and the footer stay built in; stopped
-    // at the port, so does every key after it.
+    // Stopped before the sizes are derived, they and the footer stay built in; at the port, every key after.
     const QString notDerived = "; dot size=120; size limit=4800; footer=off",
                   stoppedAtPort = notDerived + "; port=25; helo name=kelvo; destination box=";
-    // Key=value lines in place of the file's (new keys go to [smtp]); the text that is not a
-    // number (null: none); what differs from the whole file loaded.
+    // Lines in place of the file's (new keys go to [smtp]); the text that is not a number; what differs.
     const std::tuple<QStringList, QString, QString> rows[] = {
         {{}, QString(), ""},
-        {{"Port=ab"}, "ab", stoppedAtPort},
         {{"Port=2147483648"}, "2147483648", stoppedAtPort},
         {{"Port=+7", "rfsize=-1", "ID= 5"}, QString(), "; port=7; helo name=5; size limit=4800"},
         {{"flg="}, "", notDerived},
@@ -78,12 +74,12 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         QString destinationBox;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
                   error.isNull() ? QString() : QStringLiteral("'%1' は数値ではありません").arg(error));
-        ExpectFields(SettingsFields(s, destinationBox), Fields(whole + differences));
+        ExpectFields(SettingsFields(s, destinationBox), whole + differences);
     }
 }
 
-// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes:
-// with SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
+// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes: with
+// SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
 bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, const QString &message)
 {
     const pid_t child = fork();
@@ -100,8 +96,7 @@ bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, c
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A write that runs out of room fails with its message, leaves the old file byte for byte and
-// no temporary file; start-up rewrites kelvo.ini's launch counter, so this is a start on a full disk.
+// Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
     TestFolder folder;
