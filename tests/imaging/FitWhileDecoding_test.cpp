@@ -1,10 +1,4 @@
-#include "imaging/PictureIntake.h"
-#include "imaging/Pipeline.h"
-
 #include "TestPictures.h"
-#include "support/TestFolder.h"
-
-#include <gtest/gtest.h>
 
 #include <malloc.h>
 #include <sys/resource.h>

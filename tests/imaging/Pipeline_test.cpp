@@ -1,11 +1,4 @@
-#include "imaging/Pipeline.h"
-
 #include "TestPictures.h"
-#include "support/TestFolder.h"
-
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 namespace {
 

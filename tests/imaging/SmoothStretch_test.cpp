@@ -1,12 +1,8 @@
 #include "imaging/SmoothStretch.h"
 
 #include "TestPictures.h"
-#include "platform/Exception.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-
-#include <gtest/gtest.h>
 
 namespace {
 
