@@ -22,7 +22,7 @@ QImage DecodedWholeThenFitted(const QString &path, int n)
 TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
 {
     TestFolder folder;
-    const QString path = folder.File("p.jpg");
+    const QString path = "p.jpg";
     const QByteArray jpeg = WriteTestJpeg(RandomPicture(300, 200, 4), JpegForm::Baseline);
     const qsizetype scan = jpeg.indexOf("\xFF\xDA");
     for (int eighth = 1; eighth < 8; ++eighth) {
@@ -62,16 +62,14 @@ TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
         ReadFile("/proc/self/statm").split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
     const pid_t child = fork();
     if (child == 0)
-        _exit(LoadPicture(folder.File("big.jpg"), PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
+        _exit(LoadPicture("big.jpg", PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
     int status = -1;
     rusage usage{};
     ASSERT_EQ(wait4(child, &status, 0, &usage), child);
     EXPECT_EQ(status, 0);
     EXPECT_LT(usage.ru_maxrss, residentKilobytes + 32 * 1024) << "kilobytes at the child's peak";
 
-    const auto dropCut = [&] {
-        return FailureOf([&] { LoadPicture(folder.File("cut.jpg"), PictureFormat::Jpeg, 95); });
-    };
+    const auto dropCut = [] { return FailureOf([] { LoadPicture("cut.jpg", PictureFormat::Jpeg, 95); }); };
     const auto heapBytes = [] { return qint64(mallinfo2().uordblks) + qint64(mallinfo2().hblkhd); };
     EXPECT_FALSE(dropCut().isEmpty());
     const qint64 before = heapBytes();
