@@ -367,7 +367,8 @@ TEST(Load, PictureOrClearMessage)
         {"huge HEIC", "a.heic", hugeHeic, tooLarge.arg("20000 × 20000")},
     };
     for (const auto &[name, file, bytes, message] : cases)
-        EXPECT_EQ(FailureOf([&] { Drop(file, bytes); }), QString(message).replace("%2", file)) << name;
+        EXPECT_EQ(FailureOf([file = file, bytes = bytes] { Drop(file, bytes); }), QString(message).replace("%2", file))
+            << name;
 
     // A progressive file cut between any two scans fails, also with bytes after it (a CR LF, a
     // trailer with an end marker); a whole one with them reads as itself.
@@ -424,7 +425,7 @@ TEST(Load, DamagedFilesGiveAPictureOrAMessage)
                 bytes.replace(at, 3, QByteArray(3, round % 4 ? '\0' : '\xFF'));
             else
                 bytes.truncate(at);
-            FailureOf([&] { Drop(name, bytes); });
+            FailureOf([&, name = name] { Drop(name, bytes); });
         }
 }
 
