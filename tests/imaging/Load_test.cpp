@@ -46,9 +46,8 @@ QByteArray BoxIn(const QByteArray &file, const char *type)
     return file.mid(at, qFromBigEndian<quint32>(file.constData() + at));
 }
 
-// A HEIF file made around the HEVC picture of a heif-enc file (item 1): the picture itself
-// claiming to be claim x claim, with a property more, or a grid of 2 x 2 copies of it (item
-// 2) whose canvas is grid x grid and that claims claim x claim.
+// A HEIF file around the HEVC picture of a heif-enc file (item 1): that picture claiming claim x
+// claim with a property more, or a 2 x 2 grid of it (item 2), canvas grid x grid, claiming claim x claim.
 QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {})
 {
     const QByteArray canvas = grid ? QByteArray::fromHex("00000101") + BigEndian(grid, 2) + BigEndian(grid, 2) : "";
@@ -222,9 +221,8 @@ TEST(Intake, EveryFormatToTheMailedFile)
             << name;
 }
 
-// A Display P3 red, (200, 40, 50) in P3, is (218, 0, 41) in sRGB: tagged P3 in each format, it
-// is mailed so, as an sRGB JPEG without a profile. Untagged, sRGB-tagged or with a profile
-// that cannot serve (damaged, cut short, of another colour model, huge), it keeps its bytes.
+// A Display P3 red (200, 40, 50) is (218, 0, 41) in sRGB: tagged P3 in any format, it is mailed so, in an
+// sRGB JPEG without a profile; untagged, sRGB or with a profile that cannot serve, it keeps its bytes.
 TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
 {
     TestFolder folder;
@@ -274,9 +272,8 @@ TEST(Intake, ColoursAreMailedAsTheFileMeansThem)
     EXPECT_NEAR(qBlue(laid), 152, 3);
 }
 
-// One picture stored turned, as a camera does, and tagged with each of the eight orientations
-// stands alike at its own size, shrunk and enlarged, byte for byte: blocks of 8 x 8 in one
-// colour come back alike wherever they lie at quality 100 without subsampling.
+// A picture stored turned as a camera does, tagged with each orientation, stands alike byte for byte at its
+// own size, shrunk and enlarged (8 x 8 blocks of one colour survive quality 100 unsubsampled).
 TEST(Intake, EightOrientationsStandAlike)
 {
     TestFolder folder;
