@@ -328,10 +328,9 @@ TEST(Load, PictureOrClearMessage)
         return QStringLiteral("%1 ファイル %2 を読み込めません。").arg(format);
     };
     const QString tooLarge = QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。");
-    const QString none;
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
 
-    // Each row's name, file, bytes, and the message (%2 is the path).
+    // Each row's name, file, bytes, and the message (%2 is the path; none when the file loads).
     const std::tuple<const char *, const char *, QByteArray, QString> cases[] = {
         {"truncated baseline", "a.jpg", jpeg.left(jpeg.size() / 2), jpegError(JWRN_JPEG_EOF)},
         {"progressive without its end", "a.jpg", progressive.chopped(2), jpegError(JWRN_JPEG_EOF)},
@@ -342,11 +341,11 @@ TEST(Load, PictureOrClearMessage)
         {"bitmap named .jpg", "a.jpg", bmp, jpegError(JERR_NO_SOI)},
         {"huge JPEG", "a.jpg", QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\xEA\x60\xEA\x60"),
          tooLarge.arg("60000 × 60000")},
-        {"1-bit bitmap", "a.bmp", Saved(mono, "BMP"), none},
-        {"4-bit bitmap", "a.bmp", Saved(mono.convertToFormat(QImage::Format_Indexed8), "BMP"), none},
-        {"8-bit bitmap", "a.bmp", Saved(picture.convertToFormat(QImage::Format_Indexed8), "BMP"), none},
-        {"top-down bitmap", "a.bmp", QByteArray(bmp).replace(22, 4, "\xD0\xFF\xFF\xFF"), none},
-        {"run-length bitmap", "a.bmp", RunLengthBmp(picture, 16, 16), none},
+        {"1-bit bitmap", "a.bmp", Saved(mono, "BMP"), {}},
+        {"4-bit bitmap", "a.bmp", Saved(mono.convertToFormat(QImage::Format_Indexed8), "BMP"), {}},
+        {"8-bit bitmap", "a.bmp", Saved(picture.convertToFormat(QImage::Format_Indexed8), "BMP"), {}},
+        {"top-down bitmap", "a.bmp", QByteArray(bmp).replace(22, 4, "\xD0\xFF\xFF\xFF"), {}},
+        {"run-length bitmap", "a.bmp", RunLengthBmp(picture, 16, 16), {}},
         {"truncated bitmap", "a.bmp", bmp.left(bmp.size() / 2), unreadable("ビットマップ")},
         {"bitmap header cut", "a.bmp", bmp.left(20), unreadable("ビットマップ")},
         {"huge bitmap", "a.bmp", QByteArray(bmp).replace(18, 8, QByteArray("\x30\x75\0\0\x30\x75\0\0", 8)),

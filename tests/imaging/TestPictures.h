@@ -3,12 +3,9 @@
 // What the imaging tests share: the code under test, a folder, pictures made on the spot.
 
 #include "imaging/Pipeline.h"
-#include "platform/Exception.h"
 #include "support/Failure.h"
 #include "support/Printers.h"
 #include "support/TestFolder.h"
-
-#include <QImage>
 
 QImage RandomPicture(int width, int height, quint32 seed);
 
