@@ -97,7 +97,7 @@ TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
     for (int eighth = 1; eighth < 8; ++eighth) {
         const qsizetype at = scan + (jpeg.size() - scan) * eighth / 8;
         for (const QByteArray &bytes : {jpeg.left(at), QByteArray(jpeg).insert(at, "\xFF\xD9")}) {
-            folder.Write("p.jpg", bytes);
+            folder.Write(path, bytes);
             const QString message = FailureOf([&] { LoadFittedJpeg(path, 20); });
             EXPECT_TRUE(message.startsWith("JPEG エラー #")) << at << ": " << message.toStdString();
             EXPECT_EQ(message, FailureOf([&] { DecodedWholeThenFitted(path, 20); })) << at;
@@ -110,8 +110,7 @@ TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
         for (const JpegForm form :
              {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
             for (int exif = 1; exif <= 8; ++exif) {
-                const QImage picture = RandomPicture(w, h, quint32(exif));
-                folder.Write("p.jpg", WithApp1(WriteTestJpeg(picture, form), ExifBlock(exif)));
+                folder.Write(path, WithApp1(WriteTestJpeg(RandomPicture(w, h, quint32(exif)), form), ExifBlock(exif)));
                 ASSERT_EQ(LoadFittedJpeg(path, n), DecodedWholeThenFitted(path, n))
                     << w << "x" << h << " at " << n << ", form " << int(form) << ", orientation " << exif;
             }
