@@ -320,9 +320,7 @@ TEST(Load, PictureOrClearMessage)
     const QByteArray hugeHeic =
         QByteArray(heic).replace(QByteArray("\0\0\0\x40\0\0\0\x30", 8), QByteArray("\0\0\x4E\x20\0\0\x4E\x20", 8));
     auto jpegError = [](int code) { return QStringLiteral("JPEG エラー #%1").arg(code); };
-    auto unreadable = [](const char *format) {
-        return QStringLiteral("%1 ファイル %2 を読み込めません。").arg(format);
-    };
+    const QString unreadable = QStringLiteral("%1 ファイル %2 を読み込めません。"); // the format, the path
     const QString tooLarge = QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。");
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
 
@@ -342,20 +340,20 @@ TEST(Load, PictureOrClearMessage)
         {"8-bit bitmap", "a.bmp", Saved(picture.convertToFormat(QImage::Format_Indexed8), "BMP"), {}},
         {"top-down bitmap", "a.bmp", QByteArray(bmp).replace(22, 4, "\xD0\xFF\xFF\xFF"), {}},
         {"run-length bitmap", "a.bmp", RunLengthBmp(picture, 16, 16), {}},
-        {"truncated bitmap", "a.bmp", bmp.left(bmp.size() / 2), unreadable("ビットマップ")},
-        {"bitmap header cut", "a.bmp", bmp.left(20), unreadable("ビットマップ")},
+        {"truncated bitmap", "a.bmp", bmp.left(bmp.size() / 2), unreadable.arg("ビットマップ")},
+        {"bitmap header cut", "a.bmp", bmp.left(20), unreadable.arg("ビットマップ")},
         {"huge bitmap", "a.bmp", QByteArray(bmp).replace(18, 8, QByteArray("\x30\x75\0\0\x30\x75\0\0", 8)),
          tooLarge.arg("30000 × 30000")},
         {"run-length bitmap of 2 KB claiming 20000 x 10000", "a.bmp", RunLengthBmp(picture, 20000, 10000),
-         unreadable("ビットマップ")},
-        {"zero-byte bitmap", "a.bmp", QByteArray(), unreadable("ビットマップ")},
-        {"JPEG named .bmp", "a.bmp", jpeg, unreadable("ビットマップ")},
-        {"JPEG named .png", "a.PNG", jpeg, unreadable("PNG")},
-        {"truncated PNG", "a.png", png.left(png.size() / 2), unreadable("PNG")},
-        {"bitmap named .webp", "a.webp", bmp, unreadable("WebP")},
+         unreadable.arg("ビットマップ")},
+        {"zero-byte bitmap", "a.bmp", QByteArray(), unreadable.arg("ビットマップ")},
+        {"JPEG named .bmp", "a.bmp", jpeg, unreadable.arg("ビットマップ")},
+        {"JPEG named .png", "a.PNG", jpeg, unreadable.arg("PNG")},
+        {"truncated PNG", "a.png", png.left(png.size() / 2), unreadable.arg("PNG")},
+        {"bitmap named .webp", "a.webp", bmp, unreadable.arg("WebP")},
         {"huge WebP", "a.webp", hugeWebP, tooLarge.arg("16384 × 16384")},
-        {"PNG named .heic", "a.heic", png, unreadable("HEIF")},
-        {"truncated HEIC", "a.heif", heic.left(heic.size() * 3 / 4), unreadable("HEIF")},
+        {"PNG named .heic", "a.heic", png, unreadable.arg("HEIF")},
+        {"truncated HEIC", "a.heif", heic.left(heic.size() * 3 / 4), unreadable.arg("HEIF")},
         {"huge HEIC", "a.heic", hugeHeic, tooLarge.arg("20000 × 20000")},
     };
     for (const auto &[name, file, bytes, message] : cases)
