@@ -1,11 +1,9 @@
-#include "imaging/Pipeline.h"
-
 #include "TestPictures.h"
-#include "support/TestFolder.h"
 
-#include <QDir>
-
-#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,10 +19,6 @@ TEST(FitToSize, LongerSideBecomesN)
         FitToSize(picture, n);
         EXPECT_EQ(picture.size(), QSize(fittedW, fittedH)) << w << "x" << h << " at " << n;
     }
-    QImage nothing, picture = RandomPicture(4, 3, 1);
-    FitToSize(nothing, 95);
-    EXPECT_TRUE(nothing.isNull());
-    EXPECT_THROW(FitToSize(picture, 0), Exception);
 }
 
 TEST(Grey, NearestGreyPerPixel)
@@ -54,7 +48,7 @@ TEST(Grey, NearestGreyPerPixel)
 TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
 {
     TestFolder folder;
-    const QString path = folder.File("kelvo.jpg");
+    const QString path = "kelvo.jpg";
     QImage picture = RandomPicture(120, 90, 21);
     FitToSize(picture, 95);
 
@@ -78,9 +72,77 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
     EXPECT_TRUE(QFileInfo::exists(path) && QFileInfo(path).size() == 0);
     // A folder where the file should go.
     QFile::remove(path);
-    ASSERT_TRUE(QDir(folder.Path()).mkdir("kelvo.jpg"));
+    ASSERT_TRUE(QDir().mkdir(path));
     EXPECT_EQ(FailureOf([&] { EncodeUnderLimit(picture, path, 4800); }),
               QStringLiteral("ファイル %1 を作成できません").arg(path));
+}
+
+// What a drop did before the rows were fitted as they came.
+QImage DecodedWholeThenFitted(const QString &path, int n)
+{
+    Orientation turn;
+    QImage picture = LoadJpeg(path, &turn);
+    FitToSize(picture, n, turn);
+    return picture;
+}
+
+// A cut or an end marker in the rows fails as it did decoded whole; spans of 1 to 60 rows across
+// libjpeg's bands of 8 or 16, a lone row or column, odd widths and enlargements give the same bytes.
+TEST(FitWhileDecoding, SameBytesAndFailuresAsTheWholePicture)
+{
+    TestFolder folder;
+    const QString path = "p.jpg";
+    const QByteArray jpeg = WriteTestJpeg(RandomPicture(300, 200, 4), JpegForm::Baseline);
+    const qsizetype scan = jpeg.indexOf("\xFF\xDA");
+    for (int eighth = 1; eighth < 8; ++eighth) {
+        const qsizetype at = scan + (jpeg.size() - scan) * eighth / 8;
+        for (const QByteArray &bytes : {jpeg.left(at), QByteArray(jpeg).insert(at, "\xFF\xD9")}) {
+            folder.Write(path, bytes);
+            const QString message = FailureOf([&] { LoadFittedJpeg(path, 20); });
+            EXPECT_TRUE(message.startsWith("JPEG エラー #")) << at << ": " << message.toStdString();
+            EXPECT_EQ(message, FailureOf([&] { DecodedWholeThenFitted(path, 20); })) << at;
+        }
+    }
+
+    const int sizes[][3] = {{64, 50, 3},  {50, 64, 3},  {300, 200, 5}, {101, 67, 95}, {37, 29, 20},
+                            {200, 1, 95}, {1, 200, 95}, {333, 17, 95}, {40, 30, 95}};
+    for (const auto &[w, h, n] : sizes)
+        for (const JpegForm form :
+             {JpegForm::Baseline, JpegForm::Full444, JpegForm::Greyscale, JpegForm::AdobeCmyk, JpegForm::Progressive})
+            for (int exif = 1; exif <= 8; ++exif) {
+                folder.Write(path, WithApp1(WriteTestJpeg(RandomPicture(w, h, quint32(exif)), form), ExifBlock(exif)));
+                ASSERT_EQ(LoadFittedJpeg(path, n), DecodedWholeThenFitted(path, n))
+                    << w << "x" << h << " at " << n << ", form " << int(form) << ", orientation " << exif;
+            }
+}
+
+// A 16000 x 2000 photo would take 96 MB decoded whole: dropped in a child, its peak stays far
+// below that. Cut halfway through its rows, its drop fails and frees what the fit had taken.
+TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
+{
+    TestFolder folder;
+    const QByteArray jpeg = WriteTestJpeg(SmoothPicture(16000, 16), JpegForm::Baseline, 90, 2000);
+    folder.Write("big.jpg", jpeg);
+    folder.Write("cut.jpg", jpeg.left(jpeg.size() / 2));
+
+    const qint64 residentKilobytes =
+        ReadFile("/proc/self/statm").split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(LoadPicture("big.jpg", PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
+    int status = -1;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(usage.ru_maxrss, residentKilobytes + 32 * 1024) << "kilobytes at the child's peak";
+
+    const auto dropCut = [] { return FailureOf([] { LoadPicture("cut.jpg", PictureFormat::Jpeg, 95); }); };
+    const auto heapBytes = [] { return qint64(mallinfo2().uordblks) + qint64(mallinfo2().hblkhd); };
+    EXPECT_FALSE(dropCut().isEmpty());
+    const qint64 before = heapBytes();
+    for (int round = 0; round < 3; ++round)
+        dropCut();
+    EXPECT_LT(heapBytes() - before, 256 * 1024);
 }
 
 } // namespace

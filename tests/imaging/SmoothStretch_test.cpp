@@ -1,12 +1,8 @@
 #include "imaging/SmoothStretch.h"
 
 #include "TestPictures.h"
-#include "platform/Exception.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -34,13 +30,13 @@ QImage GoldenSource(const QString &kind, const QString &arg, int w, int h)
 // apart from this code (its extended precision emulated exactly, its sums unbounded).
 TEST(SmoothStretch, GoldenTable)
 {
-    QFile file(KELVO_SOURCE_DIR "/tests/imaging/smooth_stretch_golden.txt");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    int cases = 0;
-    for (; !file.atEnd(); ++cases) {
-        const QStringList f = QString::fromLatin1(file.readLine()).simplified().split(' ');
+    const QList<QByteArray> lines =
+        ReadFile(KELVO_SOURCE_DIR "/tests/imaging/smooth_stretch_golden.txt").trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 48);
+    for (const QByteArray &line : lines) {
+        const QStringList f = QString::fromLatin1(line).split(' ');
         ASSERT_EQ(f.size(), 8);
-        SCOPED_TRACE(f.join(' ').left(80).toStdString());
+        SCOPED_TRACE(line.left(80).toStdString());
         const int w = f[3].toInt(), h = f[4].toInt(), nw = f[5].toInt(), nh = f[6].toInt();
         QImage picture = GoldenSource(f[1], f[2], w, h);
         SmoothStretch(picture, nw, nh);
@@ -54,7 +50,6 @@ TEST(SmoothStretch, GoldenTable)
                       : "sha256:" + QCryptographicHash::hash(packed, QCryptographicHash::Sha256).toHex(),
                   f[7]);
     }
-    EXPECT_EQ(cases, 48);
 }
 
 // Sizes that enlarge, shrink or keep each axis, for every orientation.
@@ -73,16 +68,16 @@ TEST(SmoothStretch, TurnedGivesTheBytesOfTurningFirst)
     }
 }
 
+// A null picture is left alone; a size that cannot be made throws.
 TEST(SmoothStretch, RefusesWhatItCannotMake)
 {
-    QImage nothing;
+    QImage nothing, picture = RandomPicture(4, 4, 1);
     SmoothStretch(nothing, 10, 10);
+    FitToSize(nothing, 95);
     EXPECT_TRUE(nothing.isNull());
-
-    for (const QSize size : {QSize(0, 5), QSize(5, 0), QSize(-3, 5), QSize(100000, 100000), QSize(200'000'001, 1)}) {
-        QImage picture = RandomPicture(4, 4, 1);
+    EXPECT_THROW(FitToSize(picture, 0), Exception);
+    for (const QSize size : {QSize(0, 5), QSize(5, 0), QSize(-3, 5), QSize(100000, 100000), QSize(200'000'001, 1)})
         EXPECT_THROW(SmoothStretch(picture, size.width(), size.height()), Exception) << size.width();
-    }
 }
 
 } // namespace

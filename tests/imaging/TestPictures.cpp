@@ -36,11 +36,6 @@ QImage SmoothPicture(int w, int h)
 
 namespace {
 
-bool IsCmyk(JpegForm form)
-{
-    return form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
-}
-
 // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted.
 uchar *ToInks(const uchar *bgr, int width, JpegForm form, QByteArray &inks)
 {
@@ -58,13 +53,14 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
     jpeg_error_mgr errors;
     cinfo.err = jpeg_std_error(&errors);
     jpeg_create_compress(&cinfo);
+    const bool cmyk = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck || form == JpegForm::PlainCmyk;
     unsigned char *out = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = bgr.width();
     cinfo.image_height = height ? height : bgr.height();
-    cinfo.input_components = IsCmyk(form) ? 4 : 3;
-    cinfo.in_color_space = IsCmyk(form) ? JCS_CMYK : JCS_EXT_BGR;
+    cinfo.input_components = cmyk ? 4 : 3;
+    cinfo.in_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (form == JpegForm::Progressive)
@@ -78,7 +74,7 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
     QByteArray inks(4 * bgr.width(), 0);
     while (cinfo.next_scanline < cinfo.image_height) {
         const uchar *s = bgr.constScanLine(int(cinfo.next_scanline % unsigned(bgr.height())));
-        JSAMPROW row = IsCmyk(form) ? ToInks(s, bgr.width(), form, inks) : const_cast<uchar *>(s);
+        JSAMPROW row = cmyk ? ToInks(s, bgr.width(), form, inks) : const_cast<uchar *>(s);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/Exception.h"
+// What the imaging tests share: the code under test, a folder, pictures made on the spot.
+
+#include "imaging/Pipeline.h"
 #include "support/Failure.h"
 #include "support/Printers.h"
+#include "support/TestFolder.h"
 
-#include <QImage>
-
-// Pictures made on the spot for the imaging tests, so that no picture files are kept.
 QImage RandomPicture(int width, int height, quint32 seed);
 
 // The picture of EXIF orientation 1..8 turned upright by Qt, as the tag's meaning says;
