@@ -78,24 +78,6 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     }
 }
 
-// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes: with
-// SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
-bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, const QString &message)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        const QString failure = setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
-        if (failure != message)
-            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
-        _exit(failure == message ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
@@ -109,7 +91,20 @@ TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
     };
     for (const auto &[file, old, write, message] : rows) {
         folder.Write(file, old);
-        EXPECT_TRUE(FailsUnderFileSizeLimit(old.size() / 2, write, message)) << message.toStdString();
+        // A child whose files may not grow past half the old one's size; with SIGXFSZ ignored a write past it
+        // fails with EFBIG, as on a full disk.
+        const pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{rlim_t(old.size() / 2), rlim_t(old.size() / 2)};
+            const QString failure =
+                setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
+            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
+            _exit(failure == message ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << message.toStdString();
         EXPECT_EQ(folder.Read(file), old);
         EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
         QFile::remove(folder.File(file));
