@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -93,34 +94,6 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
     }
 }
 
-// The checks of the test below, run in the event loop of RunKelvo.
-void CheckHandovers(const InstalledKelvo &kelvo, const MessageRecorder &boxes)
-{
-    MainWindow *window = nullptr;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        window = window ? window : qobject_cast<MainWindow *>(widget);
-    ASSERT_TRUE(window);
-    const auto shown = [window] { return window->findChild<QLabel *>("previewPicture")->pixmap().size(); };
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(95, 71); }));
-    QWidget other;
-    const auto awayAndBack = [&](const QStringList &arguments) {
-        other.show();
-        other.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
-        EXPECT_EQ(kelvo.Run(arguments), 0);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-    };
-    awayAndBack({"second.jpg"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(71, 95); }));
-    awayAndBack({});
-    EXPECT_EQ(kelvo.Run({"folder.jpg"}), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Messages.size() == 1; }));
-    EXPECT_EQ(boxes.Texts(), QStringList("このファイルタイプには対応しておりません。"));
-    EXPECT_EQ(shown(), QSize(71, 95));
-    window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
-    EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
-}
-
 // This process's RunKelvo is the first kelvo; a later start hands over a picture relative to its folder,
 // or nothing, and ends, the window coming to the front; a folder gets a drop's box.
 TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
@@ -133,8 +106,30 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     const QString first = kelvo.Picture("first.jpg", 640, 480);
     kelvo.Picture("second.jpg", 480, 640);
     QTimer::singleShot(0, [&] {
-        CheckHandovers(kelvo, boxes);
-        QApplication::closeAllWindows();
+        const auto closing = qScopeGuard([] { QApplication::closeAllWindows(); }); // after a failed ASSERT too
+        MainWindow *window = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            window = window ? window : qobject_cast<MainWindow *>(widget);
+        ASSERT_TRUE(window);
+        const auto shown = [window] { return window->findChild<QLabel *>("previewPicture")->pixmap().size(); };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(95, 71); }));
+        QWidget other;
+        const auto awayAndBack = [&](const QStringList &arguments) {
+            other.show();
+            other.activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+            EXPECT_EQ(kelvo.Run(arguments), 0);
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+        };
+        awayAndBack({"second.jpg"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(71, 95); }));
+        awayAndBack({});
+        EXPECT_EQ(kelvo.Run({"folder.jpg"}), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Messages.size() == 1; }));
+        EXPECT_EQ(boxes.Texts(), QStringList("このファイルタイプには対応しておりません。"));
+        EXPECT_EQ(shown(), QSize(71, 95));
+        window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
+        EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
     });
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }

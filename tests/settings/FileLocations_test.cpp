@@ -13,15 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace {
-
-int ModeOf(const QString &path)
-{
-    struct stat s = {};
-    return stat(QFile::encodeName(path).constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
-}
 
 // The first writes make the XDG folders for the user alone; one that cannot be made (a file in its place)
 // is named, and the dialog stays open, nothing applied. A kelvo.ini beside the program keeps every file
@@ -62,7 +54,9 @@ TEST(FileLocations, FoldersAreMadeOnTheFirstWriteAndTheLayoutFollowsAKelvoIniBes
     EXPECT_TRUE(QFileInfo(installed.Path("config/kelvo/kelvo.ini")).isFile());
     EXPECT_TRUE(QFileInfo(installed.Path("data/kelvo/address.dat")).isFile());
     for (const char *folder : {"config/kelvo", "data", "data/kelvo"})
-        EXPECT_EQ(ModeOf(installed.Path(folder)), 0700) << folder;
+        EXPECT_EQ(QFile::permissions(installed.Path(folder)), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                                  QFile::ReadUser | QFile::WriteUser | QFile::ExeUser)
+            << folder;
     EXPECT_EQ(QDir(program.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 
     EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Installed);
