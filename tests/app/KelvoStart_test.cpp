@@ -57,17 +57,6 @@ struct InstalledKelvo : InstalledLayout
     const QString Program = Path("bin/kelvo");
 };
 
-// Whether something listens on `socket`: the socket file of a killed kelvo refuses.
-bool Listens(const QString &socket)
-{
-    const auto connects = [&] {
-        QLocalSocket probe;
-        probe.connectToServer(socket);
-        return probe.waitForConnected(100);
-    };
-    return QTest::qWaitFor(connects, 30000);
-}
-
 // --help and --version need no display, a mistake prints the usage to standard error, in the desktop's language.
 TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
@@ -141,6 +130,11 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 {
     InstalledKelvo kelvo;
     const QStringList sockets = kelvo.Sockets();
+    const auto listening = [&] { // the socket file of a killed kelvo refuses
+        QLocalSocket probe;
+        probe.connectToServer(sockets.value(0));
+        return probe.waitForConnected(100);
+    };
     QProcess desktop;
     desktop.setProcessChannelMode(QProcess::MergedChannels);
     desktop.start("/usr/bin/python3", {QStringLiteral(KELVO_SOURCE_DIR "/tests/app/launch_feedback_desktop.py"),
@@ -148,7 +142,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     EXPECT_TRUE(desktop.waitForFinished(60000) && desktop.exitCode() == 0) << desktop.readAll().toStdString();
     QProcess first;
     first.start(kelvo.Program, {});
-    ASSERT_TRUE(Listens(sockets.value(0)));
+    ASSERT_TRUE(QTest::qWaitFor(listening, 30000));
     // Garbage, an over-long path, an over-long token.
     for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8),
                                       QByteArray("KLVO\0\0\0\0\0\0\x02\x01", 12) + QByteArray(513, 'x')}) {
@@ -172,7 +166,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     first.waitForFinished();
     ASSERT_TRUE(QFileInfo::exists(sockets.value(0)));
     first.start(kelvo.Program, {});
-    EXPECT_TRUE(Listens(sockets.value(0)));
+    EXPECT_TRUE(QTest::qWaitFor(listening, 30000));
     EXPECT_EQ(kelvo.Run({}), 0);
     EXPECT_EQ(first.state(), QProcess::Running); // and dies with `first`
 }
