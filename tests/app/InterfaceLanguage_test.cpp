@@ -130,18 +130,6 @@ struct ShownText
     int Needed = 0, Room = 0;
 };
 
-void AddLabel(QLabel *label, QList<ShownText> &texts)
-{
-    const QRect room = label->contentsRect();
-    const QRect needed = label->fontMetrics().boundingRect(
-        room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
-    // Also when it grows with its text: within what holds it.
-    for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
-                                     {needed.height(), room.height()},
-                                     {label->geometry().right(), label->parentWidget()->rect().right()}})
-        texts.append({label->objectName(), label->text(), needs, has});
-}
-
 // The texts on `window` the user reads, with the room of each kind of widget; not what was typed or read.
 QList<ShownText> ShownTexts(QWidget *window)
 {
@@ -155,9 +143,16 @@ QList<ShownText> ShownTexts(QWidget *window)
         };
         const auto metric = [w](QStyle::PixelMetric m) { return w->style()->pixelMetric(m); };
         texts.append({w->objectName(), w->toolTip()});
-        if (auto *label = qobject_cast<QLabel *>(w))
-            AddLabel(label, texts);
-        else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) // beside its box
+        if (auto *label = qobject_cast<QLabel *>(w)) {
+            const QRect room = label->contentsRect();
+            const QRect needed = label->fontMetrics().boundingRect(
+                room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+            // Also when it grows with its text: within what holds it.
+            for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
+                                             {needed.height(), room.height()},
+                                             {label->geometry().right(), label->parentWidget()->rect().right()}})
+                texts.append({label->objectName(), label->text(), needs, has});
+        } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) // beside its box
             add(static_cast<QAbstractButton *>(w)->text(),
                 w->width() - metric(QStyle::PM_IndicatorWidth) - metric(QStyle::PM_CheckBoxLabelSpacing));
         else if (auto *button = qobject_cast<QAbstractButton *>(w)) // inside its frame
@@ -206,7 +201,7 @@ TEST(InterfaceLanguage, TextsFitTheirWidgets)
         for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
                                   client.OnPacketSent, client.OnSuccess, client.OnDisconnect}) {
             event(&client);
-            AddLabel(main.findChild<QLabel *>("statusText"), texts);
+            texts += ShownTexts(main.findChild<QWidget *>("statusArea"));
         }
         for (const char *command : {"greyAction", "savePictureAction"})
             main.findChild<QAction *>(command)->trigger();

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -56,17 +57,6 @@ struct InstalledKelvo : InstalledLayout
     const QString Program = Path("bin/kelvo");
 };
 
-// Whether something listens on `socket`: the socket file of a killed kelvo refuses.
-bool Listens(const QString &socket)
-{
-    const auto connects = [&] {
-        QLocalSocket probe;
-        probe.connectToServer(socket);
-        return probe.waitForConnected(100);
-    };
-    return QTest::qWaitFor(connects, 30000);
-}
-
 // --help and --version need no display, a mistake prints the usage to standard error, in the desktop's language.
 TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
@@ -93,34 +83,6 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
     }
 }
 
-// The checks of the test below, run in the event loop of RunKelvo.
-void CheckHandovers(const InstalledKelvo &kelvo, const MessageRecorder &boxes)
-{
-    MainWindow *window = nullptr;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        window = window ? window : qobject_cast<MainWindow *>(widget);
-    ASSERT_TRUE(window);
-    const auto shown = [window] { return window->findChild<QLabel *>("previewPicture")->pixmap().size(); };
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(95, 71); }));
-    QWidget other;
-    const auto awayAndBack = [&](const QStringList &arguments) {
-        other.show();
-        other.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
-        EXPECT_EQ(kelvo.Run(arguments), 0);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-    };
-    awayAndBack({"second.jpg"});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(71, 95); }));
-    awayAndBack({});
-    EXPECT_EQ(kelvo.Run({"folder.jpg"}), 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Messages.size() == 1; }));
-    EXPECT_EQ(boxes.Texts(), QStringList("このファイルタイプには対応しておりません。"));
-    EXPECT_EQ(shown(), QSize(71, 95));
-    window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
-    EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
-}
-
 // This process's RunKelvo is the first kelvo; a later start hands over a picture relative to its folder,
 // or nothing, and ends, the window coming to the front; a folder gets a drop's box.
 TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
@@ -133,8 +95,30 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     const QString first = kelvo.Picture("first.jpg", 640, 480);
     kelvo.Picture("second.jpg", 480, 640);
     QTimer::singleShot(0, [&] {
-        CheckHandovers(kelvo, boxes);
-        QApplication::closeAllWindows();
+        const auto closing = qScopeGuard([] { QApplication::closeAllWindows(); }); // after a failed ASSERT too
+        MainWindow *window = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            window = window ? window : qobject_cast<MainWindow *>(widget);
+        ASSERT_TRUE(window);
+        const auto shown = [window] { return window->findChild<QLabel *>("previewPicture")->pixmap().size(); };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(95, 71); }));
+        QWidget other;
+        const auto awayAndBack = [&](const QStringList &arguments) {
+            other.show();
+            other.activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(&other));
+            EXPECT_EQ(kelvo.Run(arguments), 0);
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+        };
+        awayAndBack({"second.jpg"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QSize(71, 95); }));
+        awayAndBack({});
+        EXPECT_EQ(kelvo.Run({"folder.jpg"}), 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Messages.size() == 1; }));
+        EXPECT_EQ(boxes.Texts(), QStringList("このファイルタイプには対応しておりません。"));
+        EXPECT_EQ(shown(), QSize(71, 95));
+        window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
+        EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
     });
     EXPECT_EQ(RunKelvo(first, &server), 0);
 }
@@ -146,6 +130,11 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 {
     InstalledKelvo kelvo;
     const QStringList sockets = kelvo.Sockets();
+    const auto listening = [&] { // the socket file of a killed kelvo refuses
+        QLocalSocket probe;
+        probe.connectToServer(sockets.value(0));
+        return probe.waitForConnected(100);
+    };
     QProcess desktop;
     desktop.setProcessChannelMode(QProcess::MergedChannels);
     desktop.start("/usr/bin/python3", {QStringLiteral(KELVO_SOURCE_DIR "/tests/app/launch_feedback_desktop.py"),
@@ -153,7 +142,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     EXPECT_TRUE(desktop.waitForFinished(60000) && desktop.exitCode() == 0) << desktop.readAll().toStdString();
     QProcess first;
     first.start(kelvo.Program, {});
-    ASSERT_TRUE(Listens(sockets.value(0)));
+    ASSERT_TRUE(QTest::qWaitFor(listening, 30000));
     // Garbage, an over-long path, an over-long token.
     for (const QByteArray &garbage : {QByteArray("GET / HTTP/1.0\r\n\r\n"), QByteArray("KLVO\xff\xff\xff\xff", 8),
                                       QByteArray("KLVO\0\0\0\0\0\0\x02\x01", 12) + QByteArray(513, 'x')}) {
@@ -177,7 +166,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     first.waitForFinished();
     ASSERT_TRUE(QFileInfo::exists(sockets.value(0)));
     first.start(kelvo.Program, {});
-    EXPECT_TRUE(Listens(sockets.value(0)));
+    EXPECT_TRUE(QTest::qWaitFor(listening, 30000));
     EXPECT_EQ(kelvo.Run({}), 0);
     EXPECT_EQ(first.state(), QProcess::Running); // and dies with `first`
 }

@@ -48,21 +48,17 @@ struct CountingDialog : QDialog
     int Shown = 0;
 };
 
-// The window shown in a fresh folder holding `ini` (if any); boxes answered with `answers`; status
-// texts kept with the progress at each.
+// The window in a fresh folder holding `ini` (if any), boxes answered with `answers`, each status with its progress.
 struct TestWindow
 {
     explicit TestWindow(const QByteArray &ini = KelvoIni(), const QList<MsgResult> &answers = {})
     {
         PasswordStore::UseKeyring(false); // never the keyring of whoever runs the tests
-        // The real prompt, answered as a user would: `Typed` and Return, or キャンセル for nullptr; with ""
-        // none may open. One still open after 3 s is closed, failing rather than hanging the test.
+        // The real prompt, answered as a user would: `Typed` and Return, or キャンセル for nullptr; "" wants
+        // none. One still open after 3 s is closed, failing rather than hanging the test.
         main.AskPassword = [this, prompt = main.AskPassword](const QString &host, const QString &user) {
+            EXPECT_TRUE(!Typed || *Typed) << "unexpected password prompt";
             ++Asked;
-            if (Typed && !*Typed) {
-                ADD_FAILURE() << "unexpected password prompt";
-                return std::optional<QString>();
-            }
             QObject prompting; // the timers end with it
             QTimer::singleShot(3000, &prompting, [] {
                 if (auto *open = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
@@ -96,7 +92,6 @@ struct TestWindow
     template <class T = QWidget> T *Child(const char *name) { return main.findChild<T *>(name); }
     void Trigger(const char *action) { Child<QAction>(action)->trigger(); }
     QImage Shown() { return Child<QLabel>("previewPicture")->pixmap().toImage(); }
-    // A picture in the folder, a BMP or a JPEG as its name says.
     QString Picture(const QString &name, int w, int h)
     {
         QImage image(w, h, QImage::Format_RGB32);
@@ -269,10 +264,7 @@ TEST(SendCommand, EndToEndToARealServer)
     EXPECT_EQ(mail["plain_filename"].toString(), QStringLiteral("写真.jpg"));
     const QByteArray jpeg = QByteArray::fromBase64(parts[1]["data"].toString().toLatin1());
     EXPECT_EQ(jpeg, w.folder.Read(QStringLiteral("写真.jpg")));
-    // The status bar followed the send; the bar was full at its end, empty as the next one connected.
-    const QString shown = w.statuses.join('|').replace(QRegularExpression("(\\d+バイト中\\d+バイト送信\\|)+"), "#|");
-    EXPECT_EQ(shown.section('|', 0, 4),
-              QStringLiteral("サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。"));
+    // The bar was full at the end of a send, empty as the next one connected.
     EXPECT_EQ(w.main.ProgressBar->value(), 100);
     EXPECT_EQ(w.progress.value(w.statuses.lastIndexOf(QStringLiteral("サーバに接続しました。"))), 0);
 }
@@ -415,9 +407,7 @@ TEST(SendCommand, ThroughAProvider)
     EXPECT_EQ(statuses.section('|', -7),
               QStringLiteral("暗号化通信を開始しました。|認証に成功しました。|"
                              "サーバに接続しました。|送信開始|#|送信成功|サーバから切断しました。"));
-    const QList<SmtpSink::Message> got = sink.Messages();
-    ASSERT_EQ(got.size(), 2);
-    EXPECT_EQ(got[1].Login, "kelvo");
+    EXPECT_EQ(sink.Messages().value(1).Login, "kelvo"); // the last row saw both mails
     // Neither password, in any form the login sends, is shown or written to a file.
     QByteArray files;
     for (const QString &name : QDir(w.folder.Path()).entryList(QDir::Files))

@@ -13,15 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace {
-
-int ModeOf(const QString &path)
-{
-    struct stat s = {};
-    return stat(QFile::encodeName(path).constData(), &s) == 0 ? int(s.st_mode & 07777) : -1;
-}
 
 // The first writes make the XDG folders for the user alone; one that cannot be made (a file in its place)
 // is named, and the dialog stays open, nothing applied. A kelvo.ini beside the program keeps every file
@@ -35,35 +27,32 @@ TEST(FileLocations, FoldersAreMadeOnTheFirstWriteAndTheLayoutFollowsAKelvoIniBes
     installed.Write("data", "in the way");
     MainSettings settings;
     SettingsDialog settingsDialog(settings, nullptr);
-    settingsDialog.show();
     settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->setText("taro@mail.example.jp");
     settingsDialog.findChild<QLineEdit *>("serverEdit")->setText("mail.example.jp");
-    QAbstractButton *ok = settingsDialog.findChild<QAbstractButton *>("okButton");
-    ok->click();
-    EXPECT_TRUE(settingsDialog.isVisible());
-    EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
-    EXPECT_EQ(settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->text(), "taro@mail.example.jp");
-    QFile::remove(installed.Path("config/kelvo"));
-    ok->click();
-    EXPECT_FALSE(settingsDialog.isVisible());
-    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
-
     AddressBookDialog addressBook(nullptr);
-    addressBook.show();
-    QAbstractButton *close = addressBook.findChild<QAbstractButton *>("closeButton");
-    close->click();
-    EXPECT_TRUE(addressBook.isVisible());
-    QFile::remove(installed.Path("data"));
-    close->click();
-    EXPECT_FALSE(addressBook.isVisible());
+    // Each dialog's button with a file where the folder goes, then without.
+    const std::tuple<QDialog *, const char *, const char *> rows[] = {{&addressBook, "closeButton", "data"},
+                                                                      {&settingsDialog, "okButton", "config/kelvo"}};
+    for (const auto &[dialog, button, inTheWay] : rows) {
+        dialog->show();
+        dialog->findChild<QAbstractButton *>(button)->click();
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(settings.FromAddress, MainSettings().FromAddress);
+        QFile::remove(installed.Path(inTheWay));
+        dialog->findChild<QAbstractButton *>(button)->click();
+        EXPECT_FALSE(dialog->isVisible());
+    }
+    EXPECT_EQ(settings.FromAddress, "taro@mail.example.jp");
     const QString cannot =
         QStringLiteral("フォルダ %1 を作成できません。同じ名前のファイルがあるか、書き込みが許可されていません。");
     EXPECT_EQ(boxes.Texts(),
-              QStringList({cannot.arg(installed.Path("config/kelvo")), cannot.arg(installed.Path("data/kelvo"))}));
+              QStringList({cannot.arg(installed.Path("data/kelvo")), cannot.arg(installed.Path("config/kelvo"))}));
     EXPECT_TRUE(QFileInfo(installed.Path("config/kelvo/kelvo.ini")).isFile());
     EXPECT_TRUE(QFileInfo(installed.Path("data/kelvo/address.dat")).isFile());
     for (const char *folder : {"config/kelvo", "data", "data/kelvo"})
-        EXPECT_EQ(ModeOf(installed.Path(folder)), 0700) << folder;
+        EXPECT_EQ(QFile::permissions(installed.Path(folder)), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                                  QFile::ReadUser | QFile::WriteUser | QFile::ExeUser)
+            << folder;
     EXPECT_EQ(QDir(program.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 
     EXPECT_EQ(LayoutFoundBesideProgram(), FileLayout::Installed);

@@ -1,19 +1,17 @@
 #include "settings/SettingsDialog.h"
 
-#include "platform/CodePage.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
 
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
-#include "NamedFields.h"
+#include "SettingsTestSupport.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 
@@ -32,18 +30,11 @@ protected:
         dialog->activateWindow(); // entering a box needs an active window
         EXPECT_TRUE(!show || QTest::qWaitForWindowActive(dialog.get()));
     }
-    // A complete kelvo.ini; `changes` gives keys (unique across sections) other values, null removes them.
-    void WriteIni(const QList<std::pair<QString, QString>> &changes = {})
+    // kelvo.ini with a picture size and a size limit of its own, and a login, then `changes`.
+    void WriteIni(const QStringList &changes = {})
     {
-        QString text = QStringLiteral("[web]\r\nkai=3\r\n[smtp]\r\nname=花子\r\nFromAddress=hanako@example.ne.jp\r\n"
-                                      "Port=25\r\nSMTP=mx.example.ne.jp\r\nID=hana\r\nDest=friend@example.com\r\n"
-                                      "Security=1\r\nAuth=1\r\nAuthUser=hana\r\n[keitai]\r\ndotsettei=2\r\n"
-                                      "kishu=J-Phone,J-SH010:220\r\nsiteidot=150\r\nrfsize=3\r\nofsize=40\r\n"
-                                      "[Koukoku]\r\nflg=1\r\n");
-        for (const auto &[key, value] : changes)
-            text.replace(QRegularExpression(QStringLiteral("(?m)^%1=[^\\r]*\\r\\n").arg(key)),
-                         value.isNull() ? QString() : key + '=' + value + "\r\n");
-        folder.Write(SettingsFileName, ToCP932(text));
+        const QStringList own{"dotsettei=2", "siteidot=150", "ofsize=40", "Security=1", "Auth=1", "AuthUser=hana"};
+        folder.Write(SettingsFileName, KelvoIni(own + changes));
     }
     template <class T = QWidget> T *Get(const QString &name) { return dialog->findChild<T *>(name); }
     QString Text(const char *name) { return Get<QLineEdit>(name)->text(); }
@@ -138,14 +129,14 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     const QString stoppedEarly = "; picture size option=0; size limit option=0; own size=100; own limit=5; "
                                  "footer=off; own size box=off; own limit box=off";
     // The changes to kelvo.ini; the text that is not a number (null: none); what differs from `whole`.
-    const std::tuple<QList<std::pair<QString, QString>>, const char *, QString> rows[] = {
+    const std::tuple<QStringList, const char *, QString> rows[] = {
         {{}, nullptr, ""},
-        {{{"dotsettei", "1"}, {"siteidot", "1x"}}, "1x", stoppedEarly + "; picture size option=1; model box=on"},
-        {{{"flg", {}}}, "", "; footer=off"}, // [Koukoku] without its key
-        {{{"Security", {}}, {"AuthUser", {}}}, nullptr, "; security=0; login="},
-        {{{"Auth", "１"}}, "１", "; password box=off"},
-        {{{"Security", "STARTTLS"}, {"dotsettei", "x"}}, "x", stoppedEarly + "; security=none chosen"},
-        {{{"dotsettei", "7"}, {"rfsize", "-3"}}, nullptr, "; size limit option=-1; own limit box=off"},
+        {{"dotsettei=1", "siteidot=1x"}, "1x", stoppedEarly + "; picture size option=1; model box=on"},
+        {{"flg"}, "", "; footer=off"}, // [Koukoku] without its key
+        {{"Security", "AuthUser"}, nullptr, "; security=0; login="},
+        {{"Auth=１"}, "１", "; password box=off"},
+        {{"Security=STARTTLS", "dotsettei=x"}, "x", stoppedEarly + "; security=none chosen"},
+        {{"dotsettei=7", "rfsize=-3"}, nullptr, "; size limit option=-1; own limit box=off"},
     };
     for (const auto &[changes, error, differences] : rows) {
         SCOPED_TRACE(error ? error : "no error");
@@ -173,7 +164,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
                       {"login", Text("loginNameEdit")},
                       {"password box", Enabled("passwordEdit")}},
                      whole + differences);
-        EXPECT_EQ(Text("portEdit"), "25");
+        EXPECT_EQ(Text("portEdit"), "2525");
         Type("senderNameEdit", "taro");
         Type("passwordEdit", "typed");
         Click("cancelButton");
@@ -188,7 +179,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 // between the groups when none does. An unknown Security shows no choice: OK waits for one.
 TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsForAChoice)
 {
-    WriteIni({{"rfsize", "-3"}, {"Security", "STARTTLS"}}); // no size limit option: its own box is off
+    WriteIni({"rfsize=-3", "Security=STARTTLS"}); // no size limit option: its own box is off
     settings.UnknownSecurity = "STARTTLS";
     Open();
     Click("phonePageButton");

@@ -1,15 +1,12 @@
 #include "settings/SettingsStore.h"
 
-#include "platform/CodePage.h"
 #include "settings/AddressFile.h"
 
 #include "support/Failure.h"
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
-#include "NamedFields.h"
-
-#include <QRegularExpression>
+#include "SettingsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-const QString Ini =
-    QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\nPort=2525\r\n"
-                   "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
-                   "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
 
 // A value that is not strictly a 32-bit number stops the loading at its key, the keys before applied; an
 // own size is read only when its option needs it, before either size is derived. The submission keys
@@ -37,7 +29,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     // Stopped before the sizes are derived, they and the footer stay built in; at the port, every key after.
     const QString notDerived = "; dot size=120; size limit=4800; footer=off",
                   stoppedAtPort = notDerived + "; port=25; helo name=kelvo; destination box=";
-    // Lines in place of the file's (new keys go to [smtp]); the text that is not a number; what differs.
+    // The changes to kelvo.ini; the text that is not a number; what differs.
     const std::tuple<QStringList, QString, QString> rows[] = {
         {{}, QString(), ""},
         {{"Port=2147483648"}, "2147483648", stoppedAtPort},
@@ -60,16 +52,8 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     };
     for (const auto &[changes, error, differences] : rows) {
         SCOPED_TRACE(changes.join(' ').toStdString());
-        QString text = Ini;
-        for (const QString &change : changes) {
-            const QRegularExpression line("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*");
-            if (text.contains(line))
-                text.replace(line, change);
-            else
-                text.replace("[smtp]\r\n", "[smtp]\r\n" + change + "\r\n");
-        }
         TestFolder folder;
-        folder.Write(SettingsFileName, ToCP932(text));
+        folder.Write(SettingsFileName, KelvoIni(changes));
         MainSettings s;
         QString destinationBox;
         EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
@@ -78,38 +62,33 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     }
 }
 
-// Whether `write` fails with `message` in a child whose files may not grow past `limit` bytes: with
-// SIGXFSZ ignored a write past it fails with EFBIG, as on a full disk.
-bool FailsUnderFileSizeLimit(rlim_t limit, const std::function<void()> &write, const QString &message)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        const QString failure = setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
-        if (failure != message)
-            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
-        _exit(failure == message ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
     TestFolder folder;
     const QList<AddressEntry> book{{QStringLiteral("山田"), {QStringLiteral("taro@example.jp")}}};
     const std::tuple<QString, QByteArray, std::function<void()>, QString> rows[] = {
-        {SettingsFileName, ToCP932(Ini), [] { WriteNumber(Setting::LaunchCount, 4); },
+        {SettingsFileName, KelvoIni(), [] { WriteNumber(Setting::LaunchCount, 4); },
          folder.File(SettingsFileName) + QStringLiteral(" に書き込めません")},
         {AddressFileName, WriteAddressStream(book), [&] { WriteAddressFile(AddressFileName, book + book + book); },
          QStringLiteral("ファイル address.dat を作成できません")},
     };
     for (const auto &[file, old, write, message] : rows) {
         folder.Write(file, old);
-        EXPECT_TRUE(FailsUnderFileSizeLimit(old.size() / 2, write, message)) << message.toStdString();
+        // A child whose files may not grow past half the old one's size; with SIGXFSZ ignored a write past it
+        // fails with EFBIG, as on a full disk.
+        const pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{rlim_t(old.size() / 2), rlim_t(old.size() / 2)};
+            const QString failure =
+                setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
+            fprintf(stderr, "failed with: %s\n", qPrintable(failure));
+            _exit(failure == message ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << message.toStdString();
         EXPECT_EQ(folder.Read(file), old);
         EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
         QFile::remove(folder.File(file));

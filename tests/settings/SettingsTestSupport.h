@@ -1,15 +1,36 @@
 #pragma once
 
+#include "platform/CodePage.h"
 #include "settings/SettingsStore.h"
 
 #include "support/Printers.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+
+// A kelvo.ini as Windows writes it (CP932, CR LF). Each change "key=value" takes the place of the key's line
+// or, for a key the file lacks, goes first into [smtp]; a change without "=" removes the key's line.
+inline QByteArray KelvoIni(const QStringList &changes = {})
+{
+    QString text =
+        QStringLiteral("[web]\r\nkai=2\r\n[smtp]\r\nname=山田\r\nFromAddress=taro@example.jp\r\nPort=2525\r\n"
+                       "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
+                       "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
+    for (const QString &change : changes) {
+        const QRegularExpression line("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*\\r\\n");
+        const QString replacement = change.contains('=') ? change + "\r\n" : QString();
+        if (text.contains(line))
+            text.replace(line, replacement);
+        else
+            text.replace("[smtp]\r\n", "[smtp]\r\n" + replacement);
+    }
+    return ToCP932(text);
+}
 
 // What a test looks at, by name, so that a failure names the field that differs.
 using NamedFields = std::map<std::string, QString>;
