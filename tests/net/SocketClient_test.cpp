@@ -57,20 +57,17 @@ TEST(SocketClient, HostsAddressesAndDestroy)
         S server({});
         RecordingClient client;
         client.Host = host;
+        // The invalid-host handler, when there is one, gets one chance: a host it leaves unusable fails at once.
+        int calls = 0;
+        if (host == "::1")
+            client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
         EXPECT_EQ(FailureOf<ESockError>([&] { client.ConnectTo(server.Port()); }),
                   reached ? "" : "Null Remote Address");
-        EXPECT_EQ(client.Log, reached ? QStringList{"connected"} : QStringList()) << host.left(20).toStdString();
+        EXPECT_EQ(calls, host == "::1");
+        // Destroy reaches the override of Abort, which a base destructor could not.
+        client.Destroy();
+        EXPECT_EQ(client.Log.join(' '), reached ? "connected Abort" : "Abort") << host.left(20).toStdString();
     }
-    // The invalid-host handler gets one chance: a host it leaves unusable fails at once.
-    RecordingClient client;
-    client.Host = QStringLiteral("nohost.invalid");
-    int calls = 0;
-    client.OnInvalidHost = [&](bool &handled) { handled = ++calls; };
-    EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }), "Null Remote Address");
-    EXPECT_EQ(calls, 1);
-    // Destroy reaches the override of Abort, which a base destructor could not.
-    client.Destroy();
-    EXPECT_EQ(client.Log, QStringList{"Abort"});
 }
 
 TEST(SocketClient, WhatThePeerSendsIsBounded)
