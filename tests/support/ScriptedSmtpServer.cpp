@@ -59,7 +59,15 @@ ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : scr
     if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(listener, 4) == 0 &&
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
-    worker = std::thread([this] { Run(); });
+    worker = std::thread([this] {
+        bool going = Accept() || Problem(QStringLiteral("no client connected"));
+        for (const Step &step : script)
+            going = going && !stop && RunStep(step);
+        // Whatever the client says after the script is unexpected, until it closes.
+        QByteArray line;
+        while (going && conn >= 0 && !stop && ReadLine(line))
+            Problem(QStringLiteral("unexpected line %1").arg(Text(line)));
+    });
 }
 
 ScriptedSmtpServer::~ScriptedSmtpServer()
@@ -132,17 +140,6 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line, bool logged)
     return true;
 }
 
-void ScriptedSmtpServer::Run()
-{
-    bool going = Accept() || Problem(QStringLiteral("no client connected"));
-    for (const Step &step : script)
-        going = going && !stop && RunStep(step);
-    // Whatever the client says after the script is unexpected, until it closes.
-    QByteArray line;
-    while (going && conn >= 0 && !stop && ReadLine(line))
-        Problem(QStringLiteral("unexpected line %1").arg(Text(line)));
-}
-
 bool ScriptedSmtpServer::RunStep(const Step &step)
 {
     QByteArray line, text;
@@ -184,21 +181,17 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Accept:
         return Accept() || Problem(QStringLiteral("no second connection"));
-    case Step::Tls:
-        return StartTls(step.text);
+    case Step::Tls: {
+        SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(context, (step.text + ".pem").constData());
+        SSL_CTX_use_PrivateKey_file(context, (step.text + ".key").constData(), SSL_FILETYPE_PEM);
+        ssl = SSL_new(context);
+        SSL_CTX_free(context);
+        SSL_set_fd(ssl, conn);
+        const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
+        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        return SSL_accept(ssl) == 1 || Problem(QStringLiteral("TLS handshake failed"));
+    }
     }
     return true;
-}
-
-bool ScriptedSmtpServer::StartTls(const QByteArray &certificate)
-{
-    SSL_CTX *context = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate_chain_file(context, (certificate + ".pem").constData());
-    SSL_CTX_use_PrivateKey_file(context, (certificate + ".key").constData(), SSL_FILETYPE_PEM);
-    ssl = SSL_new(context);
-    SSL_CTX_free(context);
-    SSL_set_fd(ssl, conn);
-    const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
-    ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    return SSL_accept(ssl) == 1 || Problem(QStringLiteral("TLS handshake failed"));
 }

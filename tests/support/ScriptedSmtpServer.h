@@ -62,9 +62,7 @@ private:
         std::lock_guard lock(mutex);
         return value;
     }
-    void Run();
     bool RunStep(const Step &step);
-    bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
     bool Accept();
