@@ -137,23 +137,17 @@ RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = Sm
     };
 }
 
-// The STARTTLS dialogue up to the EHLO that follows the handshake, and up to the login line.
-Script UpToTls()
-{
-    return {S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
-            S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
-            S::Expect("EHLO kelvo")};
-}
-Script UpToLogin()
-{
-    return UpToTls() + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
-}
-
 // TLS and login against misbehaving servers, all on one client: the rows that succeed show it goes on after failures.
 TEST_F(Session, Submission)
 {
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
     const RowSetup tls = Login("secret", SmtpSecurity::Tls);
+    // The STARTTLS dialogue up to the EHLO that follows the handshake, and up to the login line.
+    const Script upToTls = {
+        S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
+        S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
+        S::Expect("EHLO kelvo")};
+    const Script upToLogin = upToTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
     Check({
         // clang-format off
         {"close during the handshake", tls, {S::Hangup()}, noTls},
@@ -161,24 +155,24 @@ TEST_F(Session, Submission)
         {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 no TLS"), S::Wait(100), S::Hangup()}, noTls},
         {"silence during the handshake", [&](Session &t) { tls(t), t.smtp.TimeOut = 300; }, {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
-        {"AUTH offered only before TLS", Login(), UpToTls() + Script{S::Say("250 test")} + Quit,
+        {"AUTH offered only before TLS", Login(), upToTls + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
         {"reply injected behind the 220 to STARTTLS", Login(),
-         UpToTls().mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
-        {"AUTH LOGIN", Login(), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
+         upToTls.mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
+        {"AUTH LOGIN", Login(), upToTls + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
             S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"), S::Expect("c2VjcmV0"),
             S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
-        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
+        {"2 MiB line after STARTTLS", Login(), upToTls + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
          "Line too long"},
         {"AUTH reply that never ends", Login(),
-         UpToLogin() + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
+         upToLogin + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.
-        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 later")} + Quit, "454 4.7.0 later"},
+        {"login failing for now", Login(), upToLogin + Script{S::Say("454 4.7.0 later")} + Quit, "454 4.7.0 later"},
         // The password is taken out of every text, also of a reply that is no reply.
         {"invalid reply echoing the login", Login(),
-         UpToLogin() + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
+         upToLogin + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
          "Invalid reply from the server: AUTH PLAIN ******** ********?"},
-        {"login refused", Login("x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
+        {"login refused", Login("x"), upToLogin + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
          "login refused: 127.0.0.1 にログインできませんでした（535 ******** box）。"},
         // Refused before anything is sent: the server sees no client.
         {"password with a line break", Login("se\r\ncret"), {}, "ログイン名とパスワードに改行は使えません。"},
