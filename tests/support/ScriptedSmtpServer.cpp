@@ -181,17 +181,21 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
         return true;
     case Step::Accept:
         return Accept() || Problem(QStringLiteral("no second connection"));
-    case Step::Tls: {
-        SSL_CTX *context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate_chain_file(context, (step.text + ".pem").constData());
-        SSL_CTX_use_PrivateKey_file(context, (step.text + ".key").constData(), SSL_FILETYPE_PEM);
-        ssl = SSL_new(context);
-        SSL_CTX_free(context);
-        SSL_set_fd(ssl, conn);
-        const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
-        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-        return SSL_accept(ssl) == 1 || Problem(QStringLiteral("TLS handshake failed"));
-    }
+    case Step::Tls:
+        return StartTls(step.text);
     }
     return true;
+}
+
+bool ScriptedSmtpServer::StartTls(const QByteArray &certificate)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(context, (certificate + ".pem").constData());
+    SSL_CTX_use_PrivateKey_file(context, (certificate + ".key").constData(), SSL_FILETYPE_PEM);
+    ssl = SSL_new(context);
+    SSL_CTX_free(context);
+    SSL_set_fd(ssl, conn);
+    const timeval bound{StepTimeoutMs / 1000, 0}; // a silent client fails the handshake
+    ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    return SSL_accept(ssl) == 1 || Problem(QStringLiteral("TLS handshake failed"));
 }

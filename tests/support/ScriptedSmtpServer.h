@@ -63,6 +63,7 @@ private:
         return value;
     }
     bool RunStep(const Step &step);
+    bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
     bool Fill();
     bool Accept();
