@@ -70,13 +70,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
         PartHeader("__.jpg", "%E5%86%99%E7%9C%9F.jpg") + abc + "--{B}--\r\n";
     EXPECT_EQ(smtp.FinalHeader.join("\r\n") + "\r\n\r\n\r\n" + smtp.MessageBody(),
               QByteArray(header + body).replace("{B}", b));
-}
 
-// A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
-TEST(SmtpCompose, UuencodedLinesCannotEndTheMessageEarly)
-{
-    SmtpClient smtp;
-    TestFolder folder;
+    // A uuencoded line of 14 bytes begins with "." (its length): stuffed like a body line.
     folder.Write("fourteen", QByteArray(14, 'z'));
     smtp.AttachmentEncoding = EncodingMethod::Uuencode;
     smtp.Mail.Attachments = {folder.File("fourteen")};

@@ -126,11 +126,6 @@ public:
     QStringList events;
 };
 
-RowSetup Spoil(const std::function<void(MailMessage &)> &change)
-{
-    return [change](Session &t) { change(t.smtp.Mail); };
-}
-
 // Submission: STARTTLS or TLS on connect, and a login as "kelvo".
 RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = SmtpSecurity::StartTls)
 {
@@ -142,23 +137,17 @@ RowSetup Login(const QByteArray &password = "secret", SmtpSecurity security = Sm
     };
 }
 
-// The STARTTLS dialogue up to the EHLO that follows the handshake, and up to the login line.
-Script UpToTls()
-{
-    return {S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
-            S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
-            S::Expect("EHLO kelvo")};
-}
-Script UpToLogin()
-{
-    return UpToTls() + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
-}
-
 // TLS and login against misbehaving servers, all on one client: the rows that succeed show it goes on after failures.
 TEST_F(Session, Submission)
 {
     const QString noTls = "127.0.0.1 と暗号化した接続を確立できません（";
     const RowSetup tls = Login("secret", SmtpSecurity::Tls);
+    // The STARTTLS dialogue up to the EHLO that follows the handshake, and up to the login line.
+    const Script upToTls = {
+        S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250-AUTH PLAIN\r\n250 STARTTLS"),
+        S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
+        S::Expect("EHLO kelvo")};
+    const Script upToLogin = upToTls + Script{S::Say("250-test\r\n250 AUTH PLAIN"), S::ExpectAnyLine()};
     Check({
         // clang-format off
         {"close during the handshake", tls, {S::Hangup()}, noTls},
@@ -166,24 +155,24 @@ TEST_F(Session, Submission)
         {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 no TLS"), S::Wait(100), S::Hangup()}, noTls},
         {"silence during the handshake", [&](Session &t) { tls(t), t.smtp.TimeOut = 300; }, {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
-        {"AUTH offered only before TLS", Login(), UpToTls() + Script{S::Say("250 test")} + Quit,
+        {"AUTH offered only before TLS", Login(), upToTls + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},
         {"reply injected behind the 220 to STARTTLS", Login(),
-         UpToTls().mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
-        {"AUTH LOGIN", Login(), UpToTls() + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
+         upToTls.mid(0, 4) + Script{S::SayRaw("220 go\r\n250 injected\r\n")}, "The server sent data before TLS began"},
+        {"AUTH LOGIN", Login(), upToTls + Script{S::Say("250-test\r\n250 AUTH LOGIN"), S::Expect("AUTH LOGIN"),
             S::Say("334 VXNlcm5hbWU6"), S::Expect("a2Vsdm8="), S::Say("334 UGFzc3dvcmQ6"), S::Expect("c2VjcmV0"),
             S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
-        {"2 MiB line after STARTTLS", Login(), UpToTls() + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
+        {"2 MiB line after STARTTLS", Login(), upToTls + Script{S::SayRaw(QByteArray(2 * 1024 * 1024, 'x') + "\r\n")},
          "Line too long"},
         {"AUTH reply that never ends", Login(),
-         UpToLogin() + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
+         upToLogin + Script{S::SayRaw(QByteArray("334-more\r\n").repeated(1200))}, "Too many continuation lines"},
         // Only 535 costs the stored password; a short one is left in the server's words.
-        {"login failing for now", Login(), UpToLogin() + Script{S::Say("454 4.7.0 later")} + Quit, "454 4.7.0 later"},
+        {"login failing for now", Login(), upToLogin + Script{S::Say("454 4.7.0 later")} + Quit, "454 4.7.0 later"},
         // The password is taken out of every text, also of a reply that is no reply.
         {"invalid reply echoing the login", Login(),
-         UpToLogin() + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
+         upToLogin + Script{S::Say("AUTH PLAIN AGtlbHZvAHNlY3JldA== secret?")},
          "Invalid reply from the server: AUTH PLAIN ******** ********?"},
-        {"login refused", Login("x"), UpToLogin() + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
+        {"login refused", Login("x"), upToLogin + Script{S::Say("535 AGtlbHZvAHg= box")} + Quit,
          "login refused: 127.0.0.1 にログインできませんでした（535 ******** box）。"},
         // Refused before anything is sent: the server sees no client.
         {"password with a line break", Login("se\r\ncret"), {}, "ログイン名とパスワードに改行は使えません。"},
@@ -212,7 +201,7 @@ TEST_F(Session, GreetingHeloAndHeaders)
         {"HELO refused twice, the second time with 554", secondName, helo("554 5.7.1 not from here") + Quit,
          "554 5.7.1 not from here"},
         {"greeting refused", {}, Script{S::Say("554 go away")} + Quit, "554 go away"},
-        {"no sender, no handler", Spoil([](MailMessage &m) { m.FromAddress = ""; }), Gone, "Incomplete Header"},
+        {"no sender, no handler", [](Session &t) { t.smtp.Mail.FromAddress = ""; }, Gone, "Incomplete Header"},
         {"no sender, repaired", [](Session &t) {
              t.smtp.Mail.FromAddress = "";
              t.smtp.OnHeaderIncomplete = [&t](bool &retry, MissingHeader missing) {
@@ -220,11 +209,10 @@ TEST_F(Session, GreetingHeloAndHeaders)
                  t.smtp.Mail.FromAddress = "me@example.com", retry = true;
              };
          }, Delivered, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
-        {"only a blind copy", Spoil([](MailMessage &m) { std::swap(m.To, m.Bcc); }), Delivered, "(none)"},
+        {"only a blind copy", [](Session &t) { std::swap(t.smtp.Mail.To, t.smtp.Mail.Bcc); }, Delivered, "(none)"},
         {.name = "a header line added at the start of the send", .setup = [](Session &t) {
              t.smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp", "Hanako <hanako@example.jp>"},
                             .Cc = {"copy:cc@example.jp"}, .Bcc = {"hidden@example.jp", "<>"}, .Body = {"hi"}};
-             t.smtp.FinalHeader = {"X-Before: gone"};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
          .script = Script{S::SayRaw("220-first\r\n220-second\r\n more\r\n220 ready\r\n"), S::Expect("HELO kelvo"),
@@ -243,8 +231,7 @@ TEST_F(Session, GreetingHeloAndHeaders)
 // back. A line before it answered nothing: the 250 taken for the acceptance was a stray one.
 TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
 {
-    // A refused message, then the next one sent over the same connection or a fresh one.
-    const QStringList thenSent = {"connect", "packet sent", "message refused", "packet sent", "success"};
+    // A refused message, then the next one sent over a fresh connection.
     const QStringList thenAfresh = {"connect", "packet sent", "message refused", "connect", "packet sent", "success"};
     const Script data = ToData + Script{S::Say("354 go"), S::ReadMessage()};
     const Script refused = data + Script{S::Say("552 too big")};
@@ -253,7 +240,7 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
     Check({
         // clang-format off
         {.name = "DATA refused after RCPT 300 and 550, then a good send",
-         .setup = Spoil([](MailMessage &m) { m.To = {"ok@x", "Bad <bad@x>"}; }),
+         .setup = [](Session &t) { t.smtp.Mail.To = {"ok@x", "Bad <bad@x>"}; },
          .script = S::Greeting() + Script{S::Expect("RSET"), S::Say("250 OK"), S::ExpectAnyLine(), S::Say("250 OK"),
             S::Expect("RCPT TO:<ok@x>"), S::Say("300 fine, oddly"), S::Expect("RCPT TO:<bad@x>"),
             S::SayRaw("550-5.1.1 No such user here.\r\n550-5.1.1 Check the address\r\n550 5.1.1 https://help.x/550\r\n"),
@@ -261,7 +248,6 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
          .failure = "554 no valid recipients\nサーバが送信先 bad@x を受け付けませんでした。\n550-5.1.1 No such user here.\n"
                     "550-5.1.1 Check the address\n550 5.1.1 https://help.x/550",
          .events = {"connect", "refused Bad <bad@x>", "packet sent", "success"}, .sends = 2},
-        {"message refused, then a good send", {}, refused + OneMail + Quit, "552 too big", thenSent, 2},
         {"421 on an idle reused connection", {}, refused + Script{S::Expect("RSET"), S::Say("421 4.4.2 idle timeout"),
             S::ExpectHangup(), S::AcceptNext()} + Delivered, "552 too big", thenAfresh, 2},
         {"connection idle for too long", [](Session &t) { t.smtp.MaxIdleForReuse = 0; },
@@ -286,25 +272,24 @@ TEST_F(Session, InputAndRepliesThatBreakTheDialogue)
     folder.Write("picture.jpg", "abc");
     folder.Write("big.jpg", QByteArray(3 * 1024 * 1024, 'b'));
     const QString picture = folder.File("picture.jpg"), gone = folder.File("gone.jpg"), big = folder.File("big.jpg");
-    const RowSetup withBig = Spoil([big](MailMessage &m) { m.Attachments = {big}; });
+    const RowSetup withBig = [big](Session &t) { t.smtp.Mail.Attachments = {big}; };
     auto rset = [](const QByteArray &bytes) { return S::Greeting() + Script{S::Expect("RSET"), S::SayRaw(bytes)}; };
     const Script upload = ToData + Script{S::Say("354 go"), S::ReadSome(100000)};
     Check({
         // clang-format off
-        {"sender with CR LF", Spoil([](MailMessage &m) { m.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }), Gone, address},
-        {"copy with a zero", Spoil([](MailMessage &m) { m.Cc = {QByteArray("c@x\0d", 5)}; }), Gone, address},
+        {"sender with CR LF", [](Session &t) { t.smtp.Mail.FromAddress = "me@x>\r\nRCPT TO:<evil@x"; }, Gone, address},
+        {"copy with a zero", [](Session &t) { t.smtp.Mail.Cc = {QByteArray("c@x\0d", 5)}; }, Gone, address},
         {"header line added with CR LF", [](Session &t) {
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader << "X: 1\r\n.\r\nQUIT"; }; }, Gone, header},
-        {"From line of 999 bytes", Spoil([](MailMessage &m) { m.FromAddress = QByteArray(991, 'a'); }), Gone,
+        {"From line of 999 bytes", [](Session &t) { t.smtp.Mail.FromAddress = QByteArray(991, 'a'); }, Gone,
          "Header line longer than 998 bytes: From"},
-        {"folded subject", Spoil([](MailMessage &m) { m.Subject = "x\r\n =?A?B?Aa==?="; }), Delivered, "(none)"},
-        {.name = "attachment missing", .setup = Spoil([=](MailMessage &m) { m.Attachments = {picture, gone}; }),
+        {"folded subject", [](Session &t) { t.smtp.Mail.Subject = "x\r\n =?A?B?Aa==?="; }, Delivered, "(none)"},
+        {.name = "attachment missing", .setup = [=](Session &t) { t.smtp.Mail.Attachments = {picture, gone}; },
          .script = Gone, .failure = "Cannot open file", .events = {"connect", "encode " + picture, "not found " + gone}},
         {"eleven digits", {}, rset("12345678901 many\r\n"), "Reply code 1234567890 out of range"},
         // Its text is cut between two characters, not inside one.
         {"1 MiB refusal", {}, rset("550 " + QByteArray(507, 'x') + QByteArray("日").repeated(349000) + "\r\n") + Quit,
          "550 " + QString(507, 'x') + "..."},
-        {"reply longer than 1 MiB", {}, rset("250 " + QByteArray(1024 * 1024 + 10, 'y') + "\r\n"), "Line too long"},
         {"RSET answered twice", {}, rset("250 OK\r\n250 OK\r\n"), "The server sent a reply nobody asked for: 250 OK"},
         {"DATA answered with 250", {}, ToData + Script{S::Say("250 OK")}, "Unexpected reply to DATA: 250 OK"},
         {"hang-up before the greeting", {}, {S::Hangup()}, Closed},
@@ -326,14 +311,11 @@ TEST_F(Session, BusyThroughAConnectionAskedForAndAfterAnAbort)
     smtp.SendMail();
     EXPECT_EQ(events, QStringList({"connect", "inner returned", "packet sent", "success"}));
     EXPECT_EQ(Finish(), QStringList());
-    SetUp();
-    Serve(S::Greeting() + Script{S::Expect("RSET"), S::Wait(3000)});
-    smtp.Connect();
-    QTimer::singleShot(100, [&] { smtp.Abort(); });
-    EXPECT_EQ(FailureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
-    EXPECT_FALSE(smtp.Busy);
-    server->Stop();
-    EXPECT_EQ(server->Problems(), QStringList());
+    Check({{"abort while waiting for a reply",
+            [](Session &t) {
+                t.smtp.OnSendStart = [&t](QObject *) { QTimer::singleShot(100, [&t] { t.smtp.Abort(); }); };
+            },
+            S::Greeting() + Script{S::Expect("RSET")} + Quit, "Socket readln aborted"}});
 }
 
 // However long a reply, what is kept of it is bounded: 101 lines, each cut one byte past 512.
@@ -354,6 +336,7 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
 {
     folder.Write("big.jpg", QByteArray(4 * 1024 * 1024, 'b'));
     smtp.TimeOut = 400;
+    smtp.Mail.Attachments = {folder.File("big.jpg")}; // the failed send keeps the mail for the next
     Script slow = ToData + Script{S::Say("354 go")};
     for (int i = 0; i < 6; ++i)
         slow += Script{S::ReadSome(512 * 1024), S::Wait(150)};
@@ -364,8 +347,6 @@ TEST_F(Session, UploadTimeOutMeasuresSilence)
     for (const Script &script : {ToData + Script{S::Say("354 go"), S::ReadSome(256 * 1024), S::Wait(3000)},
                                  slow + Script{S::ReadMessage(), S::Say("250 ok")} + Quit}) {
         const bool stalls = script.size() < slow.size();
-        smtp.Mail.To = {"you@example.jp"};
-        smtp.Mail.Attachments = {folder.File("big.jpg")};
         Serve(script, 4096); // the upload moves only as fast as the server reads
         smtp.Connect();
         clock.start();

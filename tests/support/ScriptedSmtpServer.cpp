@@ -59,7 +59,15 @@ ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : scr
     if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(listener, 4) == 0 &&
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
-    worker = std::thread([this] { Run(); });
+    worker = std::thread([this] {
+        bool going = Accept() || Problem(QStringLiteral("no client connected"));
+        for (const Step &step : script)
+            going = going && !stop && RunStep(step);
+        // Whatever the client says after the script is unexpected, until it closes.
+        QByteArray line;
+        while (going && conn >= 0 && !stop && ReadLine(line))
+            Problem(QStringLiteral("unexpected line %1").arg(Text(line)));
+    });
 }
 
 ScriptedSmtpServer::~ScriptedSmtpServer()
@@ -130,17 +138,6 @@ bool ScriptedSmtpServer::ReadLine(QByteArray &line, bool logged)
     if (logged)
         lines.append(Bare(line));
     return true;
-}
-
-void ScriptedSmtpServer::Run()
-{
-    bool going = Accept() || Problem(QStringLiteral("no client connected"));
-    for (const Step &step : script)
-        going = going && !stop && RunStep(step);
-    // Whatever the client says after the script is unexpected, until it closes.
-    QByteArray line;
-    while (going && conn >= 0 && !stop && ReadLine(line))
-        Problem(QStringLiteral("unexpected line %1").arg(Text(line)));
 }
 
 bool ScriptedSmtpServer::RunStep(const Step &step)

@@ -62,7 +62,6 @@ private:
         std::lock_guard lock(mutex);
         return value;
     }
-    void Run();
     bool RunStep(const Step &step);
     bool StartTls(const QByteArray &certificate);
     bool ReadLine(QByteArray &line, bool logged = true);
