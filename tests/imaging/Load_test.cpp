@@ -143,8 +143,7 @@ QByteArray RunLengthBmp(const QImage &picture, int width, int height)
     return file;
 }
 
-// The picture a drop of the file gives, written first when bytes are given; the tests' files are named relative to
-// their folder.
+// The picture a drop of the file gives (written first when bytes are given), named relative to the test's folder.
 QImage Drop(const QString &path, const std::optional<QByteArray> &bytes = {}, int dots = 95)
 {
     if (bytes)
@@ -316,7 +315,6 @@ TEST(Load, PictureOrClearMessage)
     const QString tooLarge = QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。");
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
 
-    // Each row's name, file, bytes, and the message (%2 is the path; none when the file loads).
     const std::tuple<const char *, const char *, QByteArray, QString> cases[] = {
         {"truncated baseline", "a.jpg", jpeg.left(jpeg.size() / 2), jpegError(JWRN_JPEG_EOF)},
         {"progressive without its end", "a.jpg", progressive.chopped(2), jpegError(JWRN_JPEG_EOF)},

@@ -18,8 +18,7 @@ TEST(SmoothStretch, GoldenTable)
         ASSERT_EQ(f.size(), 8);
         SCOPED_TRACE(line.left(80).toStdString());
         const int w = f[3].toInt(), h = f[4].toInt(), nw = f[5].toInt(), nh = f[6].toInt();
-        // The source: grey values along a line, or the bytes of the reference's generator (the top byte of each state
-        // of a linear congruential generator), for 24 or 8 bits a pixel.
+        // The source: grey values along a line, or the top bytes of the reference's linear congruential generator.
         quint32 state = f[2].toUInt();
         const auto next = [&state] { return uchar((state = state * 1664525u + 1013904223u) >> 24); };
         QImage picture(w, h, f[1] == "idx" ? QImage::Format_Indexed8 : QImage::Format_BGR888);
