@@ -418,9 +418,8 @@ TEST(SendCommand, ThroughAProvider)
     EXPECT_TRUE(w.main.smtpClient->Password.isEmpty());
 }
 
-// Closed while the server is silent after HELO, the send is cancelled and the window closes once it
-// returned. Meanwhile the settings, which could change the login under the send, wait for its end; other
-// commands do not.
+// Closed while the server is silent after HELO, the send is cancelled and the window closes once it returned;
+// the settings, which could change the login under the send, wait for its end, other commands do not.
 TEST(SendCommand, ClosingTheWindowCancelsTheSend)
 {
     S server({S::Say("220 hi"), S::Expect("HELO kelvo"), S::Wait(4000)});
