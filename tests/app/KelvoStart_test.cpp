@@ -155,11 +155,10 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     }
     EXPECT_EQ(kelvo.Run({kelvo.Picture("photo.jpg", 64, 48)}), 0);
 
-    const QString portable = kelvo.Path("portable/kelvo");
     kelvo.Write("portable/kelvo.ini", Ini);
     QDir().mkpath(kelvo.Path("data/kelvo"));
-    ASSERT_TRUE(QFile::copy(kelvo.Program, portable));
-    EXPECT_EQ(kelvo.Run({}, portable, kelvo.Path("data/kelvo")), 0);
+    ASSERT_TRUE(QFile::copy(kelvo.Program, kelvo.Path("portable/kelvo")));
+    EXPECT_EQ(kelvo.Run({}, kelvo.Path("portable/kelvo"), kelvo.Path("data/kelvo")), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
 
     first.kill();

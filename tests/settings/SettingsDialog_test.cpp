@@ -30,12 +30,6 @@ protected:
         dialog->activateWindow(); // entering a box needs an active window
         EXPECT_TRUE(!show || QTest::qWaitForWindowActive(dialog.get()));
     }
-    // kelvo.ini with a picture size and a size limit of its own, and a login, then `changes`.
-    void WriteIni(const QStringList &changes = {})
-    {
-        const QStringList own{"dotsettei=2", "siteidot=150", "ofsize=40", "Security=1", "Auth=1", "AuthUser=hana"};
-        folder.Write(SettingsFileName, KelvoIni(own + changes));
-    }
     template <class T = QWidget> T *Get(const QString &name) { return dialog->findChild<T *>(name); }
     QString Text(const char *name) { return Get<QLineEdit>(name)->text(); }
     QString Enabled(const char *name) { return Get(name)->isEnabled() ? "on" : "off"; }
@@ -128,7 +122,8 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     // Stopped at the first option, the phone's boxes keep the dialog's own values.
     const QString stoppedEarly = "; picture size option=0; size limit option=0; own size=100; own limit=5; "
                                  "footer=off; own size box=off; own limit box=off";
-    // The changes to kelvo.ini; the text that is not a number (null: none); what differs from `whole`.
+    // kelvo.ini with a picture size and a size limit of its own, and a login; each row's changes to it; the text that
+    // is not a number (null: none); what differs from `whole`.
     const std::tuple<QStringList, const char *, QString> rows[] = {
         {{}, nullptr, ""},
         {{"dotsettei=1", "siteidot=1x"}, "1x", stoppedEarly + "; picture size option=1; model box=on"},
@@ -138,10 +133,11 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         {{"Security=STARTTLS", "dotsettei=x"}, "x", stoppedEarly + "; security=none chosen"},
         {{"dotsettei=7", "rfsize=-3"}, nullptr, "; size limit option=-1; own limit box=off"},
     };
+    const QStringList own{"dotsettei=2", "siteidot=150", "ofsize=40", "Security=1", "Auth=1", "AuthUser=hana"};
     for (const auto &[changes, error, differences] : rows) {
         SCOPED_TRACE(error ? error : "no error");
         recorder.Clear();
-        WriteIni(changes);
+        folder.Write(SettingsFileName, KelvoIni(own + changes));
         const QByteArray before = folder.Read(SettingsFileName);
         Open(false);
         Get<QCheckBox>("adFooterCheck")->setChecked(false);
@@ -179,7 +175,8 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
 // between the groups when none does. An unknown Security shows no choice: OK waits for one.
 TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsForAChoice)
 {
-    WriteIni({"rfsize=-3", "Security=STARTTLS"}); // no size limit option: its own box is off
+    // A picture size of its own, no size limit option: its own box is off.
+    folder.Write(SettingsFileName, KelvoIni({"dotsettei=2", "siteidot=150", "rfsize=-3", "Security=STARTTLS"}));
     settings.UnknownSecurity = "STARTTLS";
     Open();
     Click("phonePageButton");
