@@ -10,7 +10,6 @@
 #include "platform/Command.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
-#include "platform/PasswordStore.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -139,7 +138,6 @@ void MainWindow::SetUpAskers()
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
     AskPassword = [this](const QString &host, const QString &user) { return PasswordDialog::Ask(host, user, this); };
-    FindPassword = [](const QString &account) { return PasswordStore::Find(account); };
 }
 
 void MainWindow::ConnectCommands()

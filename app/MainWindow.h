@@ -71,11 +71,6 @@ public:
     // test replaces it. Nothing when the user cancelled.
     std::function<std::optional<QString>(const QString &host, const QString &user)> AskPassword;
 
-    // Looks up the password kelvo keeps for an account: PasswordStore::Find unless a test
-    // replaces it. A locked keyring may take a while to answer, and the window stays alive
-    // meanwhile: it may even be closed before the lookup returns.
-    std::function<std::optional<QString>(const QString &account)> FindPassword;
-
     // The SMTP client of the window, with its handlers bound.
     SmtpClient *smtpClient = nullptr;
 

@@ -214,10 +214,11 @@ std::optional<QString> MainWindow::PasswordFor(const QString &account, const QSt
 {
     // The status says what the send waits for while the keyring is asked (a locked one
     // first asks the user to unlock it), then goes back to what it said; a password
-    // already in memory comes back before the window could show it.
+    // already in memory comes back before the window could show it. The window stays alive
+    // during the wait: it may even be closed before the keyring answers.
     const QString status = StatusText();
     SetStatusText(tr("キーリングからパスワードを読み込んでいます…"));
-    std::optional<QString> password = FindPassword ? FindPassword(account) : std::nullopt;
+    std::optional<QString> password = PasswordStore::Find(account);
     SetStatusText(status);
     // The window was closed while the keyring was asked: nothing is sent.
     if (closeRequested)

@@ -153,7 +153,7 @@ TEST_F(Session, Submission)
         {"close during the handshake", tls, {S::Hangup()}, noTls},
         // The client's hello is read first: its random bytes may hold line feeds.
         {"garbage during the handshake", tls, {S::ReadSome(1), S::Say("220 no TLS"), S::Wait(100), S::Hangup()}, noTls},
-        {"silence during the handshake", [&](Session &t) { tls(t), t.smtp.TimeOut = 300; }, {S::Wait(3000)},
+        {"silence during the handshake", [&](Session &t) { tls(t); t.smtp.TimeOut = 300; }, {S::Wait(3000)},
          "The server did not answer within 0.3 seconds"},
         {"AUTH offered only before TLS", Login(), upToTls + Script{S::Say("250 test")} + Quit,
          "127.0.0.1 はログイン（SMTP AUTH）に対応していません。"},

@@ -59,7 +59,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
 QList<SmtpSink::Message> SmtpSink::WaitForMessages(int count) const
 {
     QList<Message> got;
-    QTest::qWaitFor([&] { return (got = Messages()).size() >= count; }, WaitTimeoutMs);
+    (void)QTest::qWaitFor([&] { return (got = Messages()).size() >= count; }, WaitTimeoutMs);
     return got;
 }
 
