@@ -100,7 +100,8 @@ void ScriptedSmtpServer::CloseConnection()
 {
     SSL_free(ssl);
     ssl = nullptr;
-    ::close(conn); // -1 when there is none: a harmless EBADF
+    if (conn >= 0)
+        ::close(conn);
     conn = -1;
     pending.clear();
 }
@@ -160,9 +161,10 @@ bool ScriptedSmtpServer::RunStep(const Step &step)
     case Step::ReadData:
         while (ReadLine(line, false) && line != ".\r\n")
             text += line;
-        mutex.lock();
-        messages << text;
-        mutex.unlock();
+        {
+            std::lock_guard lock(mutex);
+            messages << text;
+        }
         return line == ".\r\n" || Problem(QStringLiteral("message text ended without \".\""));
     case Step::ReadBytes:
         while (pending.size() < step.amount)
