@@ -72,8 +72,3 @@ QJsonObject SmtpSink::Parse(const QByteArray &message)
     p.waitForFinished(StartTimeoutMs);
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
 }
-
-QByteArray SmtpSink::PartData(const QJsonObject &parsed, int part)
-{
-    return QByteArray::fromBase64(parsed["parts"][part]["data"].toString().toLatin1());
-}

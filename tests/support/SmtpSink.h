@@ -36,12 +36,10 @@ public:
     QList<Message> Messages() const;
     QList<Message> WaitForMessages(int count) const;
 
-    // Reads a message with Python's email package: "headers" ([name, value] each),
-    // "multipart", "boundary", "content_type", "defects", and "parts", each leaf part's
-    // "content_type", "charset", "filename", "disposition", "defects" and "data" (base64).
+    // Reads a message with Python's email package as a mail program of today does: "subject",
+    // "from", "to", "plain_filename", "longest" (raw line), "header_ascii", "defects", and
+    // "parts", each leaf part's "charset", "filename" and "text" (LF line ends) or "data" (base64).
     static QJsonObject Parse(const QByteArray &message);
-    // The decoded bytes of one part of a Parse() result.
-    static QByteArray PartData(const QJsonObject &parsed, int part);
 
     // The folder of the test CA and its server certificates (stem.pem, stem.key), made once
     // per program with the openssl command line; SSL_CERT_FILE then names the CA.

@@ -10,8 +10,12 @@
                            else, then AUTH) or tls (TLS from the first byte, AUTH), with
                            the certificate CERTS/NAME.pem and its key CERTS/NAME.key.
   smtp_sink.py parse FILE  print the message in FILE (- for standard input) as JSON, read
-                           by Python's email package: headers, parts, decoded part bytes
-                           (base64), file names as a mail program of today reads them.
+                           by Python's email package with its modern policy as a mail
+                           program of today reads it: the decoded subject, sender and
+                           recipient, each leaf part's charset, file name and text (line
+                           ends as LF) or bytes (base64), the plain filename parameter as
+                           a reader without RFC 2231 reads it, the longest raw line,
+                           whether the header is ASCII, and every defect found.
   smtp_sink.py certs DIR   make a test CA (DIR/ca.pem) and server certificates signed by
                            it: good (localhost, 127.0.0.1), other (other.example only),
                            unknown (localhost, signed by a CA nobody trusts), cnonly
@@ -24,9 +28,11 @@ import email
 import email.policy
 import json
 import os
+import re
 import ssl
 import subprocess
 import sys
+from email.header import decode_header, make_header
 
 # The logins the server accepts: user and password as UTF-8.
 LOGINS = {("kelvo", "secret"), ("ユーザー", "pässwörd 秘密")}
@@ -92,31 +98,28 @@ def serve(folder, mode="plain", certs=None, name=None):
 def parse(path):
     with (sys.stdin.buffer if path == "-" else open(path, "rb")) as f:
         raw = f.read()
-    msg = email.message_from_bytes(raw)
-    # File names as a mail program of today reads them: RFC 2231 and encoded words decoded.
-    names = [p.get_filename() for p in email.message_from_bytes(raw, policy=email.policy.default).walk()
-             if not p.is_multipart()]
-
-    def part_info(p, name):
-        payload = None if p.is_multipart() else p.get_payload(decode=True)
-        return {
-            "content_type": p.get_content_type(),
-            "charset": p.get_content_charset(),
-            "filename": name,
-            "disposition": p.get_content_disposition(),
-            "data": base64.b64encode(payload or b"").decode("ascii"),
-            "defects": [type(d).__name__ for d in p.defects],
-        }
-
-    out = {
-        "headers": [[k, str(v)] for k, v in msg.items()],
-        "multipart": msg.is_multipart(),
-        "boundary": msg.get_boundary(),
-        "content_type": msg.get_content_type(),
-        "defects": [type(d).__name__ for d in msg.defects],
-        "parts": [part_info(p, n) for p, n in zip([p for p in msg.walk() if not p.is_multipart()], names)],
-    }
-    json.dump(out, sys.stdout)
+    msg = email.message_from_bytes(raw, policy=email.policy.default)
+    parts = []
+    for part in msg.walk():
+        if part.is_multipart():
+            continue
+        info = {"charset": part.get_content_charset(), "filename": part.get_filename()}
+        if part.get_content_maintype() == "text":
+            info["text"] = part.get_content().replace("\r\n", "\n")
+        else:
+            info["data"] = base64.b64encode(part.get_payload(decode=True) or b"").decode("ascii")
+        parts.append(info)
+    # The modern parser keeps the blank between two encoded words of a display name, which
+    # RFC 2047 (6.2) says to drop; decode_header follows the RFC.
+    names = email.message_from_bytes(raw)
+    from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
+    # The first plain filename parameter, as a reader that knows no RFC 2231 reads it.
+    plain = re.search(rb'[\s;]filename="([^"]*)"', raw)
+    json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
+               "plain_filename": plain and str(make_header(decode_header(plain.group(1).decode("ascii")))),
+               "parts": parts, "longest": max(len(line) for line in raw.split(b"\r\n")),
+               "header_ascii": raw.split(b"\r\n\r\n")[0].isascii(),
+               "defects": [type(d).__name__ for p in msg.walk() for d in p.defects]}, sys.stdout)
 
 
 def certs(folder):
