@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QImage>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QProcess>
@@ -46,13 +45,7 @@ struct InstalledKelvo : InstalledLayout
         return ended && kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
     }
     QStringList Sockets() const { return InstanceSocketPaths({SettingsFilePath(), AddressBookPath()}); }
-    QString Picture(const QString &name, int w, int h) const
-    {
-        QImage image(w, h, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        EXPECT_TRUE(image.save(Path(name), "JPEG"));
-        return Path(name);
-    }
+    QString Picture(const QString &name, int w, int h) const { return WritePicture(Path(name), w, h); }
 
     const QString Program = Path("bin/kelvo");
 };

@@ -92,13 +92,7 @@ struct TestWindow
     template <class T = QWidget> T *Child(const char *name) { return main.findChild<T *>(name); }
     void Trigger(const char *action) { Child<QAction>(action)->trigger(); }
     QImage Shown() { return Child<QLabel>("previewPicture")->pixmap().toImage(); }
-    QString Picture(const QString &name, int w, int h)
-    {
-        QImage image(w, h, QImage::Format_RGB32);
-        image.fill(qRgb(w % 256, h % 256, 120));
-        EXPECT_TRUE(image.save(folder.File(name), name.endsWith(".bmp") ? "BMP" : "JPEG"));
-        return folder.File(name);
-    }
+    QString Picture(const QString &name, int w, int h) { return WritePicture(folder.File(name), w, h); }
     void Send(const QString &subject, const QString &dest, const QString &body)
     {
         Child<QLineEdit>("subjectEdit")->setText(subject);

@@ -8,10 +8,6 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <jerror.h>
 #include <zlib.h>
 
@@ -410,19 +406,15 @@ TEST(Load, HeifSizesAreCheckedBeforeDecoding)
     };
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const long before = usage.ru_maxrss;
-    const pid_t child = fork();
-    if (child == 0) {
+    const auto [status, peak] = RunInChild([&] {
         QByteArray messages;
         for (const auto &c : cases)
             messages += FailureOf([&] { Drop(std::get<0>(c), std::get<1>(c)); }, "loaded").toUtf8() + '\n';
         folder.Write("messages.txt", messages);
-        _exit(0);
-    }
-    int status = -1;
-    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+        return 0;
+    });
     EXPECT_EQ(status, 0);
-    EXPECT_LT(usage.ru_maxrss, before + 100 * 1024) << "kilobytes at the child's peak";
+    EXPECT_LT(peak, usage.ru_maxrss + 100 * 1024) << "kilobytes at the child's peak";
     const QList<QByteArray> messages = folder.Read("messages.txt").split('\n');
     for (qsizetype line = 0; const auto &[name, bytes, message] : cases)
         EXPECT_EQ(QString::fromUtf8(messages.value(line++)), QString(message).replace("%1", name)) << name;

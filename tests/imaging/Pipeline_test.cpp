@@ -1,9 +1,6 @@
 #include "TestPictures.h"
 
 #include <malloc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -122,14 +119,10 @@ TEST(FitWhileDecoding, TheWholePictureIsNeverHeld)
 
     const qint64 residentKilobytes =
         ReadFile("/proc/self/statm").split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(LoadPicture("big.jpg", PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1);
-    int status = -1;
-    rusage usage{};
-    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    const auto [status, peak] =
+        RunInChild([] { return LoadPicture("big.jpg", PictureFormat::Jpeg, 95).size() == QSize(95, 11) ? 0 : 1; });
     EXPECT_EQ(status, 0);
-    EXPECT_LT(usage.ru_maxrss, residentKilobytes + 32 * 1024) << "kilobytes at the child's peak";
+    EXPECT_LT(peak, residentKilobytes + 32 * 1024) << "kilobytes at the child's peak";
 
     const auto dropCut = [] { return FailureOf([] { LoadPicture("cut.jpg", PictureFormat::Jpeg, 95); }); };
     const auto heapBytes = [] { return qint64(mallinfo2().uordblks) + qint64(mallinfo2().hblkhd); };

@@ -1,9 +1,10 @@
 #pragma once
 
-// What the imaging tests share: the code under test, a folder, pictures made on the spot.
+// What the imaging tests share: the code under test, a folder, a child process, pictures made on the spot.
 
 #include "imaging/Pipeline.h"
 #include "support/Failure.h"
+#include "support/InChild.h"
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 

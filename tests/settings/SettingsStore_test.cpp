@@ -3,6 +3,7 @@
 #include "settings/AddressFile.h"
 
 #include "support/Failure.h"
+#include "support/InChild.h"
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
@@ -11,9 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -77,18 +75,15 @@ TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
         folder.Write(file, old);
         // A child whose files may not grow past half the old one's size; with SIGXFSZ ignored a write past it
         // fails with EFBIG, as on a full disk.
-        const pid_t child = fork();
-        if (child == 0) {
+        const auto [status, peak] = RunInChild([&] {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit small{rlim_t(old.size() / 2), rlim_t(old.size() / 2)};
             const QString failure =
                 setrlimit(RLIMIT_FSIZE, &small) == 0 ? FailureOf(write, "(no error)") : "(no limit)";
             fprintf(stderr, "failed with: %s\n", qPrintable(failure));
-            _exit(failure == message ? 0 : 1);
-        }
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << message.toStdString();
+            return failure == message ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << message.toStdString();
         EXPECT_EQ(folder.Read(file), old);
         EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{file});
         QFile::remove(folder.File(file));

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,15 @@ inline void WriteFile(const QString &path, const QByteArray &bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+}
+
+// A picture of w x h dots in one colour: a bitmap for a .bmp name, else a JPEG. Gives the path.
+inline QString WritePicture(const QString &path, int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(qRgb(w % 256, h % 256, 120));
+    EXPECT_TRUE(image.save(path, path.endsWith(".bmp") ? "BMP" : "JPEG"));
+    return path;
 }
 
 // A fresh temporary folder that serves as the program's folder (kelvo.ini and the attachment file, in the portable

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <utility>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Runs `call` in a forked child that exits with what it returns. Gives the child's status as wait4 gives it
+// (0: it exited with 0; -1: it could not be waited for) and its peak resident size in kilobytes.
+inline std::pair<int, long> RunInChild(const std::function<int()> &call)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(call());
+    int status = -1;
+    rusage usage{};
+    return {wait4(child, &status, 0, &usage) == child ? status : -1, usage.ru_maxrss};
+}
