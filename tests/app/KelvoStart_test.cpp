@@ -56,7 +56,6 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
     // LANGUAGE, the arguments, the exit status, what the output (standard error after a mistake) holds.
     const std::tuple<QString, QStringList, int, QString> rows[] = {
         {"", {"--version"}, 0, "kelvo 0.32\n"},
-        {"", {"-h"}, 0, "[options] [PICTURE]"},
         {"", {"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
         {"", {"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
         {"en", {"-h"}, 0, "Shows this help and ends."},
