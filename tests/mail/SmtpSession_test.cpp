@@ -253,7 +253,6 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
         {"connection idle for too long", [](Session &t) { t.smtp.MaxIdleForReuse = 0; },
          refused + Script{S::ExpectHangup(), S::AcceptNext()} + Delivered, "552 too big", thenAfresh, 2},
         {"QUIT refused", {}, S::Greeting() + Script{S::Expect("QUIT"), S::Say("500 what")}, "500 what", {}, 0},
-        {"QUIT refused after the mail", {}, atQuit(S::Say("500 what")), "in doubt: 500 what"},
         {"late 250 after 354", {}, data + Script{S::SayRaw("250 ok\r\n" + spam + "\r\n"), S::ExpectHangup()},
          "in doubt: " + spam, Sent},
         {"mixed codes in the reply to \".\"", {},
