@@ -13,7 +13,6 @@ namespace {
 TEST(HeaderEncoding, Iso2022JpTextsWordsBodyLinesAndNames)
 {
     const std::pair<QString, QString> rows[] = {
-        {"plain", "plain"},
         {QStringLiteral("ﾊﾟﾝ ｶﾞ ﾞ｡｢｣"), QStringLiteral("パン ガ ゛。「」")},
         {QStringLiteral("～∥－￠￡￢"), QStringLiteral("〜‖−¢£¬")},
         {QStringLiteral("a😀b①\r"), QStringLiteral("a〓b〓〓")},

@@ -71,19 +71,10 @@ TEST(InterfaceLanguage, ChosenFromTheDesktop)
         ASSERT_TRUE(child.waitForFinished(60000) && child.exitCode() == 0) << child.readAll().data();
         EXPECT_EQ(QString::fromUtf8(folder.Read("shown.txt")), inEnglish.contains(variables) ? english : japanese);
     }
-    // An English that does not load leaves Japanese.
-    folder.Write("broken.qm", QByteArray(64, 'x'));
-    for (const QString &file : {folder.File("missing.qm"), folder.File("broken.qm")})
+    // An English that does not load leaves Japanese: a missing file, or one that is no translation.
+    for (const QString &file : {folder.File("missing.qm"), folder.File("shown.txt")})
         EXPECT_TRUE(UseLanguage(InterfaceLanguage::English, file) == InterfaceLanguage::Japanese &&
                     MessageCaption(MsgKind::Warning) == QStringLiteral("警告"));
-}
-
-// The %1, %2 ... a text holds, whatever their order.
-QString Placeholders(QString text)
-{
-    text.remove(QRegularExpression("[^%\\d]|%(?!\\d)|(?<!%)\\d"));
-    std::sort(text.begin(), text.end());
-    return text;
 }
 
 // After lupdate reads the sources, a text added or changed has no finished English; a finished one keeps
@@ -99,6 +90,12 @@ TEST(InterfaceLanguage, EveryTextHasItsEnglish)
                                   "net", "-ts", ts});
     ASSERT_TRUE(lupdate.waitForFinished(60000) && lupdate.exitCode() == 0) << lupdate.readAllStandardError().data();
 
+    // The %1, %2 ... a text holds, whatever their order.
+    const auto placeholders = [](QString text) {
+        text.remove(QRegularExpression("[^%\\d]|%(?!\\d)|(?<!%)\\d"));
+        std::sort(text.begin(), text.end());
+        return text;
+    };
     // The context's name comes before its messages.
     const QRegularExpression entry("<name>(.*?)</name>|<source>(.*?)</source>\\s*<translation( type=\"\\w+\")?>(.*?)<",
                                    QRegularExpression::DotMatchesEverythingOption);
@@ -116,7 +113,7 @@ TEST(InterfaceLanguage, EveryTextHasItsEnglish)
             problems.append("no longer used: " + source);
         else if (!type.isEmpty() || english.isEmpty())
             problems.append("no English: " + source);
-        else if (english.contains(Japanese) || Placeholders(english) != Placeholders(source))
+        else if (english.contains(Japanese) || placeholders(english) != placeholders(source))
             problems.append("wrong English: " + source + " -> " + english);
     }
     EXPECT_GT(texts, 100);

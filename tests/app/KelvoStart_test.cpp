@@ -31,7 +31,6 @@ struct InstalledKelvo : InstalledLayout
     InstalledKelvo()
     {
         Write("config/kelvo/kelvo.ini", Ini);
-        QDir().mkpath(Path("bin"));
         EXPECT_TRUE(QFile::copy(QStringLiteral(KELVO_BINARY), Program));
     }
     // Runs kelvo in `folder` to its end; its exit status, -1 when it did not end.
@@ -44,10 +43,8 @@ struct InstalledKelvo : InstalledLayout
         const bool ended = QTest::qWaitFor([&] { return kelvo.state() == QProcess::NotRunning; }, 30000);
         return ended && kelvo.exitStatus() == QProcess::NormalExit ? kelvo.exitCode() : -1;
     }
-    QStringList Sockets() const { return InstanceSocketPaths({SettingsFilePath(), AddressBookPath()}); }
-    QString Picture(const QString &name, int w, int h) const { return WritePicture(Path(name), w, h); }
 
-    const QString Program = Path("bin/kelvo");
+    const QString Program = Path("kelvo");
 };
 
 // --help and --version need no display, a mistake prints the usage to standard error, in the desktop's language.
@@ -82,10 +79,9 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
     InstalledKelvo kelvo;
     MessageRecorder boxes;
     InstanceServer server;
-    ASSERT_TRUE(server.Listen(kelvo.Sockets()));
+    ASSERT_TRUE(server.Listen(InstanceSocketPaths({SettingsFilePath(), AddressBookPath()})));
     QDir().mkpath(kelvo.Path("folder.jpg"));
-    const QString first = kelvo.Picture("first.jpg", 640, 480);
-    kelvo.Picture("second.jpg", 480, 640);
+    WritePicture(kelvo.Path("second.jpg"), 480, 640);
     QTimer::singleShot(0, [&] {
         const auto closing = qScopeGuard([] { QApplication::closeAllWindows(); }); // after a failed ASSERT too
         MainWindow *window = nullptr;
@@ -112,7 +108,7 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
         window->findChild<QAction *>("sendAction")->trigger(); // to a closed port: an error box
         EXPECT_GT(QFileInfo(kelvo.Path("cache/kelvo/kelvo.jpg")).size(), 0);
     });
-    EXPECT_EQ(RunKelvo(first, &server), 0);
+    EXPECT_EQ(RunKelvo(WritePicture(kelvo.Path("first.jpg"), 640, 480), &server), 0);
 }
 
 // From X11, a later start's token goes to the window as _NET_STARTUP_ID and its "remove" message ends the
@@ -121,7 +117,7 @@ TEST(KelvoStart, PicturesOfLaterStartsReachTheRunningWindow)
 TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 {
     InstalledKelvo kelvo;
-    const QStringList sockets = kelvo.Sockets();
+    const QStringList sockets = InstanceSocketPaths({SettingsFilePath(), AddressBookPath()});
     const auto listening = [&] { // the socket file of a killed kelvo refuses
         QLocalSocket probe;
         probe.connectToServer(sockets.value(0));
@@ -145,7 +141,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
         EXPECT_TRUE(peer.waitForDisconnected(2000));
         EXPECT_EQ(peer.readAll(), "");
     }
-    EXPECT_EQ(kelvo.Run({kelvo.Picture("photo.jpg", 64, 48)}), 0);
+    EXPECT_EQ(kelvo.Run({WritePicture(kelvo.Path("photo.jpg"), 64, 48)}), 0);
 
     kelvo.Write("portable/kelvo.ini", Ini);
     QDir().mkpath(kelvo.Path("data/kelvo"));

@@ -159,9 +159,8 @@ TEST(MainWindow, BodyBoxLimit)
 void Drop(QWidget *target, const QStringList &paths)
 {
     QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls.append(QUrl::fromLocalFile(p));
+    QList<QUrl> urls(paths.size());
+    std::ranges::transform(paths, urls.begin(), QUrl::fromLocalFile);
     data.setUrls(urls);
     data.setText(paths.join('\n'));
     QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -270,7 +269,6 @@ TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
                                           "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
                                           "charset=us-ascii\r\n\r\n\r\n.." +
                                               QByteArray(996, 'a') + "\r\naaaa\r\n");
-    EXPECT_EQ(w.boxes.Texts(), QStringList(QStringLiteral("画像が読み込まれていません。送信しますか？")));
     EXPECT_EQ(w.folder.Read("kelvo.jpg"), QByteArray("")); // no attachment, but the file is written, empty
 }
 
