@@ -45,8 +45,7 @@ TEST(Jpeg, EncodeUnderLimitWalksDownFromTheTop)
 {
     TestFolder folder;
     const QString path = "kelvo.jpg";
-    QImage picture = RandomPicture(120, 90, 21);
-    FitToSize(picture, 95);
+    const QImage picture = RandomPicture(95, 71, 21);
 
     EXPECT_EQ(EncodeUnderLimit(picture, path, 100000), 100);
     EXPECT_EQ(folder.Read("kelvo.jpg"), EncodeJpeg(picture, 100));

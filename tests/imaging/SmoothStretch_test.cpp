@@ -12,7 +12,6 @@ TEST(SmoothStretch, GoldenTable)
 {
     const QList<QByteArray> lines =
         ReadFile(KELVO_SOURCE_DIR "/tests/imaging/smooth_stretch_golden.txt").trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 48);
     for (const QByteArray &line : lines) {
         const QStringList f = QString::fromLatin1(line).split(' ');
         ASSERT_EQ(f.size(), 8);
