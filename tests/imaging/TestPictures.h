@@ -5,7 +5,6 @@
 #include "imaging/Pipeline.h"
 #include "support/Failure.h"
 #include "support/InChild.h"
-#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 QImage RandomPicture(int width, int height, quint32 seed);

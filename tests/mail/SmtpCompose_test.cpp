@@ -1,5 +1,6 @@
 #include "mail/SmtpClient.h"
 
+#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include <QRegularExpression>

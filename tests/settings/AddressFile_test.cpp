@@ -1,7 +1,6 @@
 #include "settings/AddressFile.h"
 
 #include "support/Failure.h"
-#include "support/Printers.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 
 #include "support/Failure.h"
 #include "support/InChild.h"
-#include "support/Printers.h"
 #include "support/TestFolder.h"
 
 #include "SettingsTestSupport.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Exception.h"
+#include "support/Printers.h" // a message that differs prints as text
 
 #include <QString>
 
