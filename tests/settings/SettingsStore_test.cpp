@@ -74,7 +74,7 @@ TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
         folder.Write(file, old);
         // A child whose files may not grow past half the old one's size; with SIGXFSZ ignored a write past it
         // fails with EFBIG, as on a full disk.
-        const auto [status, peak] = RunInChild([&] {
+        const auto [status, peak] = RunInChild([&old = old, &write = write, &message = message] {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit small{rlim_t(old.size() / 2), rlim_t(old.size() / 2)};
             const QString failure =
