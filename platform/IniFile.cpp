@@ -3,36 +3,41 @@
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
 
 namespace {
 
-// One line of the file: its bytes without the line end, and where it stands.
+// Where one line of the file stands. A line ends with CR LF, LF, a lone CR or the file's end:
+// files written by hand or by other tools use any of them.
 struct Line
 {
     qsizetype start; // offset of the first byte
-    qsizetype end;   // offset just past the line's text (before CR LF)
+    qsizetype end;   // offset just past the line's text (before its line end)
     qsizetype next;  // offset of the next line
 };
 
-QList<Line> SplitLines(const QByteArray &content)
+Line LineAt(QByteArrayView content, qsizetype start)
 {
-    QList<Line> lines;
-    qsizetype pos = 0;
-    while (pos < content.size()) {
-        qsizetype lf = content.indexOf('\n', pos);
-        const qsizetype next = lf < 0 ? content.size() : lf + 1;
-        qsizetype end = lf < 0 ? content.size() : lf;
-        if (end > pos && content[end - 1] == '\r')
-            --end;
-        lines.append({pos, end, next});
-        pos = next;
-    }
-    return lines;
+    qsizetype end = start;
+    while (end < content.size() && content[end] != '\n' && content[end] != '\r')
+        ++end;
+    qsizetype next = end;
+    if (next < content.size())
+        next += content[next] == '\r' && next + 1 < content.size() && content[next + 1] == '\n' ? 2 : 1;
+    return {start, end, next};
+}
+
+QByteArrayView TextOf(QByteArrayView content, const Line &line)
+{
+    return content.sliced(line.start, line.end - line.start);
 }
 
 bool IsBlank(char c)
@@ -40,75 +45,96 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-QByteArray TrimBlanks(const QByteArray &bytes)
+QByteArrayView TrimBlanks(QByteArrayView bytes)
 {
-    qsizetype b = 0, e = bytes.size();
-    while (b < e && IsBlank(bytes[b]))
-        ++b;
-    while (e > b && IsBlank(bytes[e - 1]))
-        --e;
-    return bytes.mid(b, e - b);
+    while (!bytes.isEmpty() && IsBlank(bytes.front()))
+        bytes = bytes.sliced(1);
+    while (!bytes.isEmpty() && IsBlank(bytes.back()))
+        bytes.chop(1);
+    return bytes;
 }
 
-bool SameName(const QByteArray &raw, const QString &name)
+// A section or key name as the file is searched for it. kelvo's own names are ASCII, and
+// are matched byte for byte without regard to ASCII case: CP932 writes ASCII as itself and
+// no other character as ASCII bytes, so this is the comparison of the decoded names, without
+// decoding every line of a long file. Other names are decoded.
+class Name
 {
-    return FromCP932(raw).compare(name, Qt::CaseInsensitive) == 0;
-}
+public:
+    explicit Name(const QString &name) : text(name), ascii(IsAscii(name) ? name.toLatin1() : QByteArray()) {}
+
+    bool Matches(QByteArrayView raw) const
+    {
+        if (ascii.isEmpty() && !text.isEmpty())
+            return FromCP932(raw.toByteArray()).compare(text, Qt::CaseInsensitive) == 0;
+        if (raw.size() != ascii.size())
+            return false;
+        for (qsizetype i = 0; i < raw.size(); ++i)
+            if (AsciiLower(raw[i]) != AsciiLower(ascii[i]))
+                return false;
+        return true;
+    }
+
+private:
+    static bool IsAscii(const QString &name)
+    {
+        return std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    }
+    static char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+    QString text;
+    QByteArray ascii;
+};
 
 // The name of a section header line, or false when the line is no header.
-bool SectionName(const QByteArray &text, QByteArray &name)
+bool SectionName(QByteArrayView text, QByteArrayView &name)
 {
-    const QByteArray t = TrimBlanks(text);
+    const QByteArrayView t = TrimBlanks(text);
     if (!t.startsWith('['))
         return false;
-    qsizetype close = t.indexOf(']');
-    name = TrimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
+    const qsizetype close = t.indexOf(']');
+    name = TrimBlanks(t.sliced(1, (close < 0 ? t.size() : close) - 1));
     return true;
 }
 
 // Splits a "key=value" line; false when it holds no "=".
-bool KeyValue(const QByteArray &text, QByteArray &key, QByteArray &value)
+bool KeyValue(QByteArrayView text, QByteArrayView &key, QByteArrayView &value)
 {
     const qsizetype eq = text.indexOf('=');
     if (eq < 0)
         return false;
-    key = TrimBlanks(text.left(eq));
-    value = TrimBlanks(text.mid(eq + 1));
+    key = TrimBlanks(text.first(eq));
+    value = TrimBlanks(text.sliced(eq + 1));
     return true;
 }
 
 struct Found
 {
-    qsizetype sectionLine = -1; // index of the header line
-    qsizetype keyLine = -1;     // index of the key's line
-    qsizetype lastKeyLine = -1; // last line of the section that holds a key
+    std::optional<Line> section; // the header line
+    std::optional<Line> key;     // the key's line
+    std::optional<Line> lastKey; // the section's last line that holds a key, else its header
 };
 
-Found Find(const QByteArray &content, const QList<Line> &lines, const QString &section, const QString &key)
+// One pass over the file, however many sections stand before the one looked for.
+Found Find(QByteArrayView content, const Name &section, const Name &key)
 {
     Found found;
-    bool inSection = false;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray text = content.mid(lines[i].start, lines[i].end - lines[i].start);
-        QByteArray name;
-        if (SectionName(text, name)) {
-            if (inSection)
+    for (qsizetype pos = 0; pos < content.size();) {
+        const Line line = LineAt(content, pos);
+        pos = line.next;
+        QByteArrayView name, k, v;
+        if (SectionName(TextOf(content, line), name)) {
+            if (found.section)
                 break; // the first matching section is the only one looked at
-            if (SameName(name, section)) {
-                inSection = true;
-                found.sectionLine = i;
-                found.lastKeyLine = i;
-            }
+            if (section.Matches(name))
+                found.section = found.lastKey = line;
             continue;
         }
-        if (!inSection)
+        if (!found.section || !KeyValue(TextOf(content, line), k, v))
             continue;
-        QByteArray k, v;
-        if (!KeyValue(text, k, v))
-            continue;
-        found.lastKeyLine = i;
-        if (found.keyLine < 0 && SameName(k, key))
-            found.keyLine = i;
+        found.lastKey = line;
+        if (!found.key && key.Matches(k))
+            found.key = line;
     }
     return found;
 }
@@ -152,61 +178,74 @@ IniFile::IniFile(const QString &path) : path(path)
 QString IniFile::ReadFrom(const QByteArray &content, const QString &section, const QString &key,
                           const QString &defaultValue)
 {
-    const QList<Line> lines = SplitLines(content);
-    const Found found = Find(content, lines, section, key);
-    if (found.keyLine < 0)
+    const Found found = Find(content, Name(section), Name(key));
+    if (!found.key)
         return defaultValue;
-    const Line &line = lines[found.keyLine];
-    QByteArray k, v;
-    KeyValue(content.mid(line.start, line.end - line.start), k, v);
-    return FromCP932(Unquoted(v)).left(MaxValueLength);
+    QByteArrayView k, v;
+    KeyValue(TextOf(content, *found.key), k, v);
+    return FromCP932(Unquoted(v.toByteArray())).left(MaxValueLength);
 }
 
 QByteArray IniFile::WriteInto(const QByteArray &content, const QString &section, const QString &key,
                               const QString &value)
 {
-    const QList<Line> lines = SplitLines(content);
-    const Found found = Find(content, lines, section, key);
+    const Found found = Find(content, Name(section), Name(key));
     const QByteArray keyLine = OneLine(key) + '=' + StoredValue(value);
-
-    QByteArray out = content;
-    if (found.keyLine >= 0) {
-        const Line &line = lines[found.keyLine];
-        out.replace(line.start, line.end - line.start, keyLine);
-    } else if (found.sectionLine >= 0) {
-        const Line &after = lines[found.lastKeyLine];
-        QByteArray insert = keyLine + "\r\n";
-        if (after.next == after.end) // the section's last line has no line end yet
-            insert.prepend("\r\n");
-        out.insert(after.next, insert);
-    } else {
-        if (!out.isEmpty() && !out.endsWith('\n'))
-            out.append("\r\n");
-        out.append('[' + OneLine(section) + "]\r\n" + keyLine + "\r\n");
+    // Every line goes out with CR LF, whatever it ended with: a line that ended in a lone CR
+    // would otherwise run into the next for readers that split at LF.
+    QByteArray out;
+    out.reserve(content.size() + keyLine.size() + OneLine(section).size() + 8);
+    for (qsizetype pos = 0; pos < content.size();) {
+        const Line line = LineAt(content, pos);
+        pos = line.next;
+        out += found.key && found.key->start == line.start ? QByteArrayView(keyLine) : TextOf(content, line);
+        out += "\r\n";
+        if (!found.key && found.lastKey && found.lastKey->start == line.start)
+            out += keyLine + "\r\n";
     }
+    if (!found.section)
+        out += '[' + OneLine(section) + "]\r\n" + keyLine + "\r\n";
     return out;
 }
 
-QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+namespace {
+
+// The file's bytes; empty when there is none. A file that is there but cannot be read (not a
+// regular file, refused, too large) throws `refusal`, or its own reason when `refusal` is empty,
+// so that it is never taken for an empty file, nor replaced by one.
+QByteArray ReadWholeFile(const QString &path, const QString &refusal)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return defaultValue;
-    return ReadFrom(file.readAll(), section, key, defaultValue);
+    const OpenRefusal why = OpenRegularFile(file);
+    const int error = errno;
+    if (why == OpenRefusal::Missing)
+        return {};
+    const auto fail = [&](const QString &reason) {
+        return Exception(refusal.isEmpty()
+                             ? QCoreApplication::translate("IniFile", "%1 を読めません（%2）。").arg(path, reason)
+                             : refusal);
+    };
+    if (why != OpenRefusal::None)
+        throw fail(RefusalReason(why, error));
+    if (file.size() > IniFile::MaxFileBytes)
+        throw fail(QCoreApplication::translate("IniFile", "%1 バイトを超えています").arg(IniFile::MaxFileBytes));
+    QByteArray content = file.readAll();
+    if (content.size() != file.size())
+        throw fail(file.errorString());
+    return content;
+}
+
+} // namespace
+
+QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    return ReadFrom(ReadWholeFile(path, QString()), section, key, defaultValue);
 }
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
     const QString refused = QCoreApplication::translate("IniFile", "%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
-    QByteArray content;
-    if (QFileInfo(path).isFile()) {
-        QFile old(path);
-        if (!old.open(QIODevice::ReadOnly))
-            throw Exception(refused);
-        content = old.readAll();
-        if (content.size() != old.size())
-            throw Exception(refused);
-    }
+    const QByteArray content = ReadWholeFile(path, refused);
     WriteFileAtomically(path, WriteInto(content, section, key, value), refused);
 }

@@ -9,18 +9,22 @@
 // 2047 characters are read, a new key goes at the end of its section and a new section
 // at the end of the file. A value that would not read back as written (one in quotes,
 // or with blanks at its ends) is written in a pair of quotes. The text is CP932 with
-// CR LF line ends, so a file written on Windows reads unchanged; the file is worked on
-// as bytes, so lines other than the one written keep their bytes exactly.
+// CR LF line ends, so a file written on Windows reads unchanged. Lines may end with CR LF,
+// LF or a lone CR; a write gives every line CR LF and keeps the other bytes of the lines
+// other than the one written exactly, as the file is worked on as bytes.
 class IniFile
 {
 public:
     explicit IniFile(const QString &path);
 
-    // The empty text or `defaultValue` when the file, the section or the key is missing.
+    // The empty text or `defaultValue` when the file, the section or the key is missing. A
+    // file that is there but cannot be read (not a regular file, larger than MaxFileBytes)
+    // throws "<path> を読めません（<reason>）。": it is not the same as an empty one.
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
 
     // Replaces the whole file atomically (a temporary file beside it, then a rename),
-    // so a failure never leaves it half written. Throws "<path> に書き込めません".
+    // so a failure never leaves it half written. Throws "<path> に書き込めません", also when
+    // the old file is there but cannot be read.
     void WriteString(const QString &section, const QString &key, const QString &value);
 
     // The same rules over bytes in memory.
@@ -30,6 +34,9 @@ public:
                                 const QString &value);
 
     static constexpr int MaxValueLength = 2047;
+    // A settings file is a few hundred bytes; a larger one than this is not read (nor
+    // rewritten), so that each of the reads at start costs a millisecond at most.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
 
 private:
     QString path;

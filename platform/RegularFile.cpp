@@ -1,5 +1,9 @@
 #include "platform/RegularFile.h"
 
+#include "platform/FileName.h"
+
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +11,7 @@
 
 OpenRefusal OpenRegularFile(QFile &file)
 {
-    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::open(FileNameToBytes(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? OpenRefusal::Missing : OpenRefusal::Failed;
     struct stat status
@@ -28,4 +32,11 @@ OpenRefusal OpenRegularFile(QFile &file)
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return refuse(OpenRefusal::Failed, EIO);
     return OpenRefusal::None;
+}
+
+QString RefusalReason(OpenRefusal why, int error)
+{
+    if (why == OpenRefusal::NotRegular)
+        return QCoreApplication::translate("RegularFile", "通常のファイルではありません");
+    return qt_error_string(error);
 }

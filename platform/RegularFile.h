@@ -17,5 +17,10 @@ enum class OpenRefusal {
 // follow are blocking again, which a regular file never makes wait. `file` names the path
 // and must be closed; it stays closed on a refusal, and errno keeps the system's reason.
 // Opened, it is opened from a descriptor and so no longer knows its name (Qt's way with
-// descriptors): messages take the path from the caller.
+// descriptors): messages take the path from the caller. The name may hold bytes that are
+// not UTF-8, kept as FileName.h tells.
 OpenRefusal OpenRegularFile(QFile &file);
+
+// Why the file could not be read, as the user reads it after the path: "not a regular
+// file", or the system's words for `error` (the errno that OpenRegularFile left).
+QString RefusalReason(OpenRefusal why, int error);

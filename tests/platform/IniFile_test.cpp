@@ -1,9 +1,14 @@
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
 
-#include "support/Printers.h"
+#include "support/Failure.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -47,6 +52,37 @@ TEST(IniFile, ReadsAndWritesByTheWindowsRules)
         const QByteArray file = IniFile::WriteInto("[a]\r\nj=1\r\n", "a", "k", value);
         EXPECT_EQ(IniFile::ReadFrom(file, "a", "k"), value) << file.data();
     }
+}
+
+// Lines ending in CR LF, LF, a lone CR or nothing: a key written reads back, so do the others, and the new key
+// stands on a line of its own; what is written ends every line with CR LF.
+TEST(IniFile, AnyLineEndsReadAndBecomeCrLf)
+{
+    const QByteArray crLf = "[smtp]\r\nDest=hanako@example.jp\r\nSecurity=1\r\n[web]\r\nkai=2\r\n";
+    for (const QByteArray &file : {QByteArray("[smtp]\r\nDest=hanako@example.jp\r[web]\r\nkai=2\r"),
+                                   QByteArray("[smtp]\rDest=hanako@example.jp\r[web]\rkai=2"),
+                                   QByteArray("[smtp]\nDest=hanako@example.jp\n[web]\nkai=2\n"),
+                                   QByteArray("[smtp]\r\nDest=hanako@example.jp\n[web]\r\nkai=2")}) {
+        EXPECT_EQ(IniFile::ReadFrom(file, "smtp", "Dest"), "hanako@example.jp");
+        const QByteArray written = IniFile::WriteInto(file, "smtp", "Security", "1");
+        EXPECT_EQ(written, crLf) << file.data();
+        EXPECT_EQ(IniFile::ReadFrom(written, "smtp", "Security"), "1");
+    }
+    EXPECT_EQ(IniFile::WriteInto("[smtp]\r\nDest=a\r", "web", "kai", "3"), "[smtp]\r\nDest=a\r\n[web]\r\nkai=3\r\n");
+}
+
+// A kelvo.ini that is no regular file is neither waited on nor read as empty, nor replaced by a write.
+TEST(IniFile, RefusesAFileItCannotRead)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("kelvo.ini");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    IniFile ini(fifo);
+    EXPECT_EQ(FailureOf([&] { ini.ReadString("smtp", "Dest"); }),
+              fifo + " を読めません（通常のファイルではありません）。");
+    EXPECT_EQ(FailureOf([&] { ini.WriteString("smtp", "Dest", "a"); }), fifo + " に書き込めません");
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile()); // still the FIFO
+    EXPECT_EQ(IniFile(dir.filePath("none.ini")).ReadString("smtp", "Dest", "-"), "-");
 }
 
 } // namespace
