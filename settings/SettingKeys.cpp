@@ -33,7 +33,9 @@ const SettingKey &KeyOf(Setting setting)
 
 bool SettingsFileExists()
 {
-    return QFileInfo(SettingsFilePath()).isFile();
+    // Whatever stands there: one that cannot be read is not a first run, whose settings
+    // would be written over it, but a file the reads refuse with their reason.
+    return QFileInfo::exists(SettingsFilePath());
 }
 
 int StrictNumber(const QString &text)

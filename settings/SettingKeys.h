@@ -45,7 +45,7 @@ struct SettingKey
 
 const SettingKey &KeyOf(Setting setting);
 
-// Whether kelvo.ini is where the file layout keeps it (SettingsFilePath()).
+// Whether kelvo.ini is where the file layout keeps it (SettingsFilePath()), readable or not.
 bool SettingsFileExists();
 
 // Strict whole-number conversion: optional sign and decimal digits, nothing else, and the
@@ -53,7 +53,8 @@ bool SettingsFileExists();
 int StrictNumber(const QString &text);
 
 // One key at a time, as its own file operation: a missing file or key reads as its default.
-// A number or flag that does not convert throws StrictNumber's error.
+// A number or flag that does not convert throws StrictNumber's error; a file that is there
+// but cannot be read throws its reason before any key is taken.
 QString ReadSetting(Setting setting);
 int ReadNumber(Setting setting);
 bool ReadFlag(Setting setting);

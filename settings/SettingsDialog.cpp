@@ -6,6 +6,7 @@
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
+#include "platform/RegularFile.h"
 
 #include "ui_SettingsDialog.h"
 
@@ -93,8 +94,10 @@ QStringList SplitModelLines(const QByteArray &bytes, bool complete)
 
 QStringList ReadModelList(const QString &path)
 {
+    // The list is optional: one that is missing, not a regular file (a FIFO would hold the
+    // start up) or refused is no list.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (OpenRegularFile(file) != OpenRefusal::None)
         return {};
     QByteArray bytes = file.read(ModelFileMaxBytes + 1);
     const bool complete = bytes.size() <= ModelFileMaxBytes;

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 class SettingsDialogTest : public ::testing::Test
@@ -198,6 +200,9 @@ TEST_F(SettingsDialogTest, ModelListIsReadWithinItsBounds)
 {
     folder.Write("keitai.txt", QByteArray(2 * ModelFileMaxBytes, 'z'));
     EXPECT_EQ(ReadModelList(folder.File("keitai.txt")), QStringList());
+    QFile::remove(folder.File("keitai.txt"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder.File("keitai.txt")).constData(), 0600), 0);
+    EXPECT_EQ(ReadModelList(folder.File("keitai.txt")), QStringList()); // a FIFO: at once, not when a writer comes
     EXPECT_EQ(SplitModelLines(QByteArray(20000, '\n')).size(), ModelListMaxLines);
 }
 

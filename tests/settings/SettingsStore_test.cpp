@@ -59,6 +59,20 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     }
 }
 
+// A kelvo.ini that cannot be read (here a folder) stops the loading before the first key, with its reason rather
+// than a number's error, and keeps the destination box and the settings as they were.
+TEST(SettingsStore, AFileThatCannotBeReadStopsTheLoadingAtOnce)
+{
+    TestFolder folder;
+    ASSERT_TRUE(QDir(folder.Path()).mkdir(SettingsFileName));
+    ASSERT_TRUE(SettingsFileExists());
+    MainSettings s;
+    QString destinationBox = "kept";
+    EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
+              folder.File(SettingsFileName) + " を読めません（通常のファイルではありません）。");
+    ExpectFields(SettingsFields(s, destinationBox), "host=192.168.0.1; port=25; destination box=kept; security=0");
+}
+
 // Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
 TEST(SettingsStore, AFullDiskKeepsTheOldFilesWhole)
 {
