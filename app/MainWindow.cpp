@@ -184,7 +184,9 @@ void MainWindow::StartUp()
         return;
     }
     LoadSettings(Settings, [this](const QString &text) { SetDestinationText(text); });
-    CountLaunch();
+    // A kelvo started beside one that does not answer writes nothing of that one's.
+    if (!FilesLeftAlone())
+        CountLaunch();
 }
 
 void MainWindow::CountLaunch()

@@ -5,14 +5,38 @@
 #include "platform/MsgBox.h"
 #include "ui_AddressBookDialog.h"
 
-#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTreeWidgetItem>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(AddressEntry)
 
 namespace {
+
+// The list's height, and where it ends while the read-only notice shows under it.
+constexpr int ListHeight = 241;
+constexpr int NoticeTop = 210;
+
+// Renames without replacing a file of the new name, and without Qt's fallback of copying the
+// file, which would wait on a FIFO.
+bool RenameWithoutReplacing(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from), target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS) // a file system that cannot rename so
+        return false;
+    return ::link(source.constData(), target.constData()) == 0 && ::unlink(source.constData()) == 0;
+}
 
 // The whole entry rides on its row, so index and data fields read from the file and
 // sub-items beyond the first go back into the file unchanged.
@@ -45,15 +69,21 @@ QString CommaText(const QStringList &items)
 }
 
 AddressBookDialog::AddressBookDialog(DestinationSetter setDestination, QWidget *parent)
-    : QDialog(parent), ui(std::make_unique<Ui::AddressBookDialog>()), setDestination(std::move(setDestination))
+    : QDialog(parent), ui(std::make_unique<Ui::AddressBookDialog>()), readOnlyNotice(new QLabel(this)),
+      setDestination(std::move(setDestination))
 {
     ui->setupUi(this);
     setFont(WindowFont());
     setFixedSize(400, 393);
-    // No close button in the title bar: the dialog is left only through its buttons.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // The window manager's close box closes the book as its own button does.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     ui->addressList->header()->setSectionResizeMode(QHeaderView::Stretch);
     ui->addressList->header()->setSectionsMovable(false);
+    // Under the list, which makes room for it when it shows.
+    readOnlyNotice->setObjectName(QStringLiteral("readOnlyNotice"));
+    readOnlyNotice->setGeometry(6, NoticeTop, 388, ListHeight - NoticeTop);
+    readOnlyNotice->setWordWrap(true);
+    readOnlyNotice->hide();
 
     connect(ui->pasteButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { PasteSelected(); }); });
     connect(ui->addButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { AddTyped(); }); });
@@ -67,15 +97,57 @@ AddressBookDialog::~AddressBookDialog() = default;
 
 void AddressBookDialog::ReadBook()
 {
-    const QString path = AddressBookPath();
-    if (!QFileInfo(path).isFile())
-        return;
+    if (FilesLeftAlone()) {
+        ShowReadOnly(tr("応答しない別の kelvo がアドレス帳を使っているため、読み取り専用で開いています。"));
+        ui->addButton->setEnabled(false);
+        ui->deleteButton->setEnabled(false);
+    }
     try {
-        ShowEntries(ReadAddressFile(path));
+        savedEntries = ReadAddressFile(AddressBookPath());
+        ShowEntries(savedEntries);
     } catch (const EAddressReadError &e) {
+        savedEntries = e.Entries;
         ShowEntries(e.Entries);
+        if (!FilesLeftAlone()) {
+            damagedFileKept = true;
+            ShowReadOnly(tr("address.dat を最後まで読めなかったため、読み取り専用で開いています。"
+                            "閉じてもファイルには書き込みません。"));
+        }
         throw;
     }
+}
+
+void AddressBookDialog::ShowReadOnly(const QString &notice)
+{
+    readOnlyNotice->setText(notice);
+    readOnlyNotice->show();
+    ui->addressList->resize(ui->addressList->width(), NoticeTop);
+}
+
+void AddressBookDialog::AllowEdit()
+{
+    if (FilesLeftAlone())
+        throw Exception(readOnlyNotice->text());
+    if (damagedFileKept)
+        MoveDamagedFileAside();
+}
+
+void AddressBookDialog::MoveDamagedFileAside()
+{
+    const QString path = QFileInfo(AddressBookPath()).absoluteFilePath();
+    const QString stamped =
+        path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stamped;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = stamped + u'-' + QString::number(n);
+    if (!RenameWithoutReplacing(path, aside))
+        throw Exception(tr("読めなかった %1 を %2 に移せませんでした（%3）。アドレス帳は読み取り専用のままです。")
+                            .arg(path, aside, qt_error_string(errno)));
+    damagedFileKept = false;
+    readOnlyNotice->hide();
+    ui->addressList->resize(ui->addressList->width(), ListHeight);
+    InformationBox(
+        tr("読めなかった %1 を %2 に移しました。アドレス帳は閉じるときに新しく書き込みます。").arg(path, aside));
 }
 
 QList<AddressEntry> AddressBookDialog::Entries() const
@@ -102,11 +174,8 @@ void AddressBookDialog::AppendEntry(const AddressEntry &entry)
 }
 
 void AddressBookDialog::reject()
-{}
-
-void AddressBookDialog::closeEvent(QCloseEvent *event)
 {
-    event->ignore();
+    RunCommand([this] { SaveAndClose(); });
 }
 
 void AddressBookDialog::AddTyped()
@@ -119,6 +188,7 @@ void AddressBookDialog::AddTyped()
         PlainBox(tr("不適切なメールアドレスの形式です。"));
         return;
     }
+    AllowEdit();
     AddressEntry entry;
     entry.Caption = name;
     entry.SubItems = {address};
@@ -132,6 +202,7 @@ void AddressBookDialog::DeleteSelected()
         PlainBox(tr("削除したいアドレスを選択してください。"));
         return;
     }
+    AllowEdit();
     delete selected.first();
     // The selection does not move on to a neighbour: a second click must not delete
     // an entry the user never chose.
@@ -157,9 +228,44 @@ void AddressBookDialog::PasteSelected()
 
 void AddressBookDialog::SaveAndClose()
 {
-    // A failed write throws before the dialog closes, so the user can try again.
-    const QString path = AddressBookPath();
-    MakeFolderFor(path);
-    WriteAddressFile(path, Entries());
-    accept();
+    if (!damagedFileKept && !FilesLeftAlone()) {
+        const QList<AddressEntry> entries = Entries();
+        try {
+            const QString path = AddressBookPath();
+            MakeFolderFor(path);
+            WriteAddressFile(path, entries);
+            savedEntries = entries;
+        } catch (const Exception &e) {
+            OfferToSaveElsewhere(e.Message);
+        }
+    }
+    QDialog::done(QDialog::Accepted);
+}
+
+void AddressBookDialog::OfferToSaveElsewhere(const QString &failure)
+{
+    if (ConfirmBox(tr("%1\nアドレス帳を別の場所に保存しますか？").arg(failure), MsgButtons::YesNo) == MsgResult::Yes &&
+        SaveElsewhere())
+        return;
+    const QString question = tr("保存していないアドレス帳の変更を捨てますか？\n"
+                                "「いいえ」なら変更は kelvo を終えるまで残り、次に閉じるときにもう一度保存します。");
+    if (ConfirmBox(question, MsgButtons::YesNo) == MsgResult::Yes)
+        ShowEntries(savedEntries);
+}
+
+bool AddressBookDialog::SaveElsewhere()
+{
+    const QString path = AskSavePath ? AskSavePath()
+                                     : QFileDialog::getSaveFileName(this, tr("アドレス帳の保存"),
+                                                                    QDir::homePath() + u'/' + AddressFileName);
+    if (path.isEmpty())
+        return false;
+    try {
+        WriteAddressFile(path, Entries());
+    } catch (const Exception &e) {
+        ErrorBox(e.Message);
+        return false;
+    }
+    InformationBox(tr("アドレス帳を %1 に保存しました。").arg(path));
+    return true;
 }

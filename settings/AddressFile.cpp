@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -251,7 +252,10 @@ void ReadItems(Reader &block, QList<AddressEntry> &entries)
         entry.OverlayIndex = block.Int32();
         const qint32 subCount = block.Int32();
         entry.Data = block.UInt32();
-        if (subCount < 0)
+        // The list shows one sub-item; a count beyond what any list writes is damage, and
+        // taken as it stands it would cost an empty text each (52 million of them in a
+        // 52 MB block: a gigabyte and half a minute).
+        if (subCount < 0 || subCount > MaxSubItems)
             FormatError();
         entry.Caption = FromCP932(block.ShortString());
         // Each sub-item takes at least its length byte.
@@ -439,11 +443,23 @@ QByteArray WriteAddressStream(const QList<AddressEntry> &entries)
 QList<AddressEntry> ReadAddressFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const OpenRefusal why = OpenRegularFile(file);
+    if (why == OpenRefusal::Missing)
+        return {};
+    const QString shownPath = QDir::toNativeSeparators(path);
+    if (why != OpenRefusal::None)
+        throw EAddressReadError(QCoreApplication::translate("AddressFile", "ファイル %1 を開けません").arg(shownPath),
+                                {});
+    if (file.size() > MaxAddressFileBytes)
         throw EAddressReadError(
-            QCoreApplication::translate("AddressFile", "ファイル %1 を開けません").arg(QDir::toNativeSeparators(path)),
+            QCoreApplication::translate("AddressFile", "ファイル %1 はアドレス帳として大きすぎます（%2 バイトまで）。")
+                .arg(shownPath)
+                .arg(MaxAddressFileBytes),
             {});
-    return ReadAddressStream(file.readAll());
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() != file.size())
+        throw EAddressReadError(StreamReadErrorText(), {});
+    return ReadAddressStream(bytes);
 }
 
 void WriteAddressFile(const QString &path, const QList<AddressEntry> &entries)

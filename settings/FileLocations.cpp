@@ -14,6 +14,7 @@
 namespace {
 
 FileLayout layout = FileLayout::Portable;
+bool filesLeftAlone = false;
 
 // The folder named `kelvo` in one of the user's own XDG folders, ending with "/".
 QString KelvoFolderIn(QStandardPaths::StandardLocation location)
@@ -31,6 +32,16 @@ FileLayout LayoutFoundBesideProgram()
 void UseFileLayout(FileLayout chosen)
 {
     layout = chosen;
+}
+
+void LeaveFilesAlone(bool leave)
+{
+    filesLeftAlone = leave;
+}
+
+bool FilesLeftAlone()
+{
+    return filesLeftAlone;
 }
 
 QString SettingsFilePath()

@@ -27,6 +27,12 @@ FileLayout LayoutFoundBesideProgram();
 // that build on the libraries) it is Portable.
 void UseFileLayout(FileLayout layout);
 
+// Set for a kelvo started beside another one that holds kelvo.ini and address.dat but does
+// not answer (frozen, or stopped): that one may still write them, so this one reads them
+// and never writes them. Unset for every ordinary start.
+void LeaveFilesAlone(bool leave);
+bool FilesLeftAlone();
+
 QString SettingsFilePath();
 // Portable: the bare name, looked up in the working folder when it is used.
 QString AddressBookPath();

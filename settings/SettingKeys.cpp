@@ -90,6 +90,10 @@ bool ReadFlag(Setting setting)
 void WriteSetting(Setting setting, const QString &value)
 {
     const SettingKey &key = KeyOf(setting);
+    if (FilesLeftAlone())
+        throw Exception(QCoreApplication::translate(
+                            "Settings", "応答しない別の kelvo が %1 を使っているため、設定を保存できません。")
+                            .arg(SettingsFilePath()));
     MakeFolderFor(SettingsFilePath());
     IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
 }

@@ -61,7 +61,8 @@ bool ReadFlag(Setting setting);
 
 // A refused write throws "<path> に書き込めません"; keys written before it stay written. The
 // first write makes the settings folder; one that cannot be made throws before anything is
-// written.
+// written. While the files are left alone for another kelvo (FilesLeftAlone()), every write
+// throws and nothing is written.
 void WriteSetting(Setting setting, const QString &value);
 void WriteNumber(Setting setting, int value);
 void WriteFlag(Setting setting, bool on);

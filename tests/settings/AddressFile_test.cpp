@@ -1,8 +1,11 @@
 #include "settings/AddressFile.h"
 
 #include "support/Failure.h"
+#include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,7 +67,8 @@ TEST(AddressFile, ByteExactFilesAndTheReadersRules)
         {"child object", Stream(one).chopped(1) + "\x01", format},
         {"lists nested without end", Stream(Short("X") + QByteArray(4000, '\x01')), format},
         {"count beyond the records", Stream(Items(34, 0x7FFFFFFF, Record("n", "a@b"))), read},
-        {"sub-items beyond the record", Stream(Items(34, 1, Record("n", "a@b", 0x7FFFFFFF))), read},
+        {"sub-items beyond the record", Stream(Items(34, 1, Record("n", "a@b", MaxSubItems))), read},
+        {"more sub-items than a list shows", Stream(Items(97, 1, Record("n", QByteArray(64, '\0'), 65))), format},
         {"binary beyond the stream", Stream(Short("Items.Data") + "\x0A\xFF\xFF\xFF\x7F"), read},
     };
     for (const auto &[name, stream, error] : rows) {
@@ -73,6 +77,22 @@ TEST(AddressFile, ByteExactFilesAndTheReadersRules)
         };
         EXPECT_EQ(FailureOf<EAddressReadError>(reading), error) << name;
     }
+}
+
+// No file is an empty book; a FIFO is refused before anything waits on it, a file larger than any book before it
+// is read.
+TEST(AddressFile, OnlyARegularFileOfABooksSizeIsRead)
+{
+    TestFolder folder;
+    EXPECT_EQ(ReadAddressFile(folder.File("none.dat")), QList<AddressEntry>());
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder.File("fifo.dat")).constData(), 0600), 0);
+    QFile large(folder.File("large.dat"));
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly) && large.resize(MaxAddressFileBytes + 1));
+    for (const auto &[name, error] :
+         {std::pair("fifo.dat", "ファイル %1 を開けません"),
+          {"large.dat", "ファイル %1 はアドレス帳として大きすぎます（2097152 バイトまで）。"}})
+        EXPECT_EQ(FailureOf<EAddressReadError>([&] { ReadAddressFile(folder.File(name)); }),
+                  QString::fromUtf8(error).arg(folder.File(name)));
 }
 
 } // namespace
