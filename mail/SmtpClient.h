@@ -59,7 +59,7 @@ public:
     // The address for RCPT TO: between "<" and ">", after ":", or the entry itself.
     static QByteArray ExtractAddress(const QByteArray &Entry);
     // Replaces Reply by the following lines while it is a continuation line; the lines read,
-    // the first one included, are kept in lines when it is given, with bounds (below). A line
+    // the first one included, are kept in lines, each cut one byte past MaxReplyLine. A line
     // that carries another code than the first makes the reply invalid.
     void ReadContinuationLines(QByteArray &Reply, QList<QByteArray> &lines);
 
@@ -70,8 +70,8 @@ public:
     static constexpr int MaxContinuationLines = 1000;
     // The longest reply line SMTP allows, CR LF included (RFC 5321).
     static constexpr qsizetype MaxReplyLine = 512;
-    // What is kept of one reply: the first line and this many more, each cut one byte past
-    // MaxReplyLine, so that a line that was longer is still seen as such.
+    // What is kept of the bytes nobody asked for: this many lines and one more, each cut one
+    // byte past MaxReplyLine, so that a line that was longer is still seen as such.
     static constexpr int MaxKeptLines = 100;
     // The most of a server's words a failure's text shows.
     static constexpr qsizetype MaxShownReply = 1024;

@@ -243,6 +243,11 @@ void SmtpClient::SendData()
             OnMessageRefused(this);
         ThrowRefusal(ShownReply());
     }
+    // Only a 2xx takes the mail (RFC 5321 4.3.2: "." is answered 250, or refused with 4xx or
+    // 5xx). A 1xx or 3xx is no answer to it: whether the server has the mail is unknown, and
+    // the dialogue is out of step, so the connection goes with the failure.
+    if (ReplyCode < 200 || ReplyCode > 299)
+        throw ESockError(QStringLiteral("Unexpected reply to the end of the message: ") + ShownReply());
 }
 
 void SmtpClient::SendMessageText()

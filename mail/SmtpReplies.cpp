@@ -79,12 +79,10 @@ void SmtpClient::CheckReply(const QByteArray &reply) const
 void SmtpClient::ReadContinuationLines(QByteArray &Reply, QList<QByteArray> &lines)
 {
     // The bounds apply while reading: a server (or anyone on the path before TLS) may send
-    // a thousand lines of a megabyte each.
+    // a thousand lines of a megabyte each. Every line is kept, cut, for an EHLO reply may name
+    // STARTTLS on any of them; MaxContinuationLines bounds their number.
     QList<QByteArray> kept;
-    auto keep = [&] {
-        if (kept.size() <= MaxKeptLines)
-            kept << Reply.left(MaxReplyLine + 1);
-    };
+    auto keep = [&] { kept << Reply.left(MaxReplyLine + 1); };
     keep();
     const QByteArray code = Reply.left(3);
     int skipped = 0;
