@@ -2,7 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QDir>
 
 #include <cstdio>
 
@@ -55,7 +55,11 @@ CommandLineRequest ReadCommandLine(const QStringList &arguments)
         return {0, QString()};
     }
     const QString picture = parser.positionalArguments().value(0);
-    return {std::nullopt, picture.isEmpty() ? QString() : QFileInfo(picture).absoluteFilePath()};
+    if (picture.isEmpty())
+        return {std::nullopt, QString()};
+    // Made absolute as text: QFileInfo would lose the bytes of a name that is not UTF-8.
+    return {std::nullopt,
+            QDir::cleanPath(QDir::isAbsolutePath(picture) ? picture : QDir::currentPath() + u'/' + picture)};
 }
 
 void PrintError(const QString &line)

@@ -5,6 +5,8 @@
 #include "app/LaunchFeedback.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "platform/FileName.h"
+#include "platform/MsgBox.h"
 #include "settings/AddressBookDialog.h"
 #include "settings/FileLocations.h"
 #include "settings/SettingsDialog.h"
@@ -13,18 +15,31 @@
 #include <QIcon>
 #include <QLockFile>
 
+namespace {
+
+// Whether a window can be shown: without a display the application object could not be made.
+bool HasDisplay()
+{
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+           qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
 int KelvoMain(int argc, char **argv)
 {
     CommandLineRequest request;
     QStringList sockets;
     std::unique_ptr<QLockFile> startLock;
+    bool unanswered = false;
     {
         // The command line and a kelvo already running are dealt with before there is any
         // window, so that --help, --version and a picture handed over need no display.
         QCoreApplication core(argc, argv);
         // --help speaks the window's language; each application object takes it anew.
         UseLanguage(DesktopLanguage());
-        request = ReadCommandLine(QCoreApplication::arguments());
+        // From the bytes: QCoreApplication::arguments() loses a name that is not UTF-8.
+        request = ReadCommandLine(ArgumentNames(argc, argv));
         if (request.ExitCode)
             return *request.ExitCode;
         UseFileLayout(LayoutFoundBesideProgram());
@@ -35,17 +50,39 @@ int KelvoMain(int argc, char **argv)
             return 0;
         case Handover::NoAnswer:
             PrintError(QCoreApplication::translate("CommandLine", "kelvo: 動いている kelvo が応答しません。"));
-            return 1;
+            if (!HasDisplay())
+                return 1;
+            unanswered = true;
+            break;
         case Handover::NobodyListens:
             break;
         }
     }
     QApplication app(argc, argv);
     UseLanguage(DesktopLanguage());
+    if (unanswered) {
+        startLock.reset();
+        return StartBesideUnansweringKelvo(request.Picture);
+    }
     InstanceServer server;
     server.Listen(sockets);
     startLock.reset();
     return RunKelvo(request.Picture, &server);
+}
+
+int StartBesideUnansweringKelvo(const QString &picture)
+{
+    const QString question = QCoreApplication::translate(
+        "CommandLine", "動いている kelvo が応答しません。\nそれでもこの kelvo を起動しますか？"
+                       "この kelvo は、動いている kelvo の設定とアドレス帳を読むだけで、書き込みません。");
+    if (ConfirmBox(question, MsgButtons::YesNo) != MsgResult::Yes)
+        return 1;
+    // That kelvo may come back and write its files: this one must not write them meanwhile,
+    // nor take its sockets.
+    LeaveFilesAlone(true);
+    const int status = RunKelvo(picture, nullptr);
+    LeaveFilesAlone(false);
+    return status;
 }
 
 int RunKelvo(const QString &picture, InstanceServer *server)

@@ -8,6 +8,7 @@
 #include "app/PasswordDialog.h"
 #include "imaging/Pipeline.h"
 #include "platform/Command.h"
+#include "platform/FileName.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 
@@ -312,7 +313,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls())
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            paths.append(FileNameOfUrl(url)); // a name that is not UTF-8 (from Windows) keeps its bytes
     event->acceptProposedAction();
     RunCommand([this, paths] { DropFiles(paths); });
 }

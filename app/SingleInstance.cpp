@@ -1,7 +1,10 @@
 #include "app/SingleInstance.h"
 
 #include "app/CommandLine.h"
+#include "app/HandoverMessage.h"
 #include "app/LaunchFeedback.h"
+#include "platform/Exception.h"
+#include "settings/FileLocations.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -13,26 +16,36 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QtEndian>
 
 #include <unistd.h>
 
 namespace {
 
-constexpr char Magic[] = "KLVO";
-constexpr int LengthBytes = 4;
-constexpr int HeaderBytes = 8;      // the magic and the length
-constexpr int MaxPathBytes = 16384; // four times the longest path Linux opens
-constexpr int MaxMessageBytes = HeaderBytes + MaxPathBytes + LengthBytes + MaxLaunchTokenBytes;
-constexpr QByteArrayView Answer = "OK";
 constexpr int ConnectWaitMs = 2000;
-constexpr int AnswerWaitMs = 10000; // the running kelvo may be busy fitting a large picture
+// A running kelvo answers from its event loop, before it opens the picture; one that has not
+// answered by then is frozen or stopped, and the start asks whether to start beside it.
+constexpr int AnswerWaitMs = 5000;
 constexpr int MessageWaitMs = 5000; // a peer that has not sent its message by then is dropped
 constexpr int MaxOpenConnections = 8;
 
+// The user's runtime folder. Where there is none that Qt trusts (no XDG_RUNTIME_DIR, and the
+// fallback it would make in the temporary folder taken by another user), a folder of kelvo's
+// own in the user's cache, which no other user can take: without one, two kelvos would write
+// the same files.
 QString RuntimeFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty())
+        return runtime;
+    const QString own =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/kelvo/runtime");
+    try {
+        MakeFolderFor(own + QStringLiteral("/socket"));
+    } catch (const Exception &e) {
+        PrintError(QStringLiteral("kelvo: ") + e.Message);
+        return {};
+    }
+    return own;
 }
 
 // kelvo.ini may not exist yet (the first run), nor its folder: the part of the path that
@@ -46,27 +59,6 @@ QString StablePath(const QString &path)
         info.setFile(info.absolutePath());
     }
     return info.canonicalFilePath() + rest;
-}
-
-QByteArray WithLength(const QByteArray &bytes)
-{
-    char length[LengthBytes];
-    qToBigEndian<quint32>(quint32(bytes.size()), length);
-    return QByteArray(length, sizeof length) + bytes;
-}
-
-QByteArray HandoverMessage(const QString &picture, const QByteArray &launchToken)
-{
-    QByteArray message = Magic + WithLength(QFile::encodeName(picture));
-    if (!launchToken.isEmpty())
-        message += WithLength(launchToken);
-    return message;
-}
-
-// The length field at `at`, which has come whole.
-quint32 LengthAt(QLocalSocket *connection, qint64 at)
-{
-    return qFromBigEndian<quint32>(connection->peek(at + LengthBytes).constData() + at);
 }
 
 void Drop(QLocalSocket *connection)
@@ -105,16 +97,20 @@ Handover HandToRunningKelvo(const QStringList &sockets, const QString &picture, 
     for (const QString &path : sockets) {
         QLocalSocket socket;
         socket.connectToServer(path);
-        // A socket file that nobody listens on (left by a kelvo that crashed) refuses at once.
-        if (!socket.waitForConnected(ConnectWaitMs))
+        // A socket file that nobody listens on (left by a kelvo that crashed) refuses at once;
+        // one whose kelvo has stopped taking connections keeps the start waiting.
+        if (!socket.waitForConnected(ConnectWaitMs)) {
+            if (socket.error() == QLocalSocket::SocketTimeoutError)
+                return Handover::NoAnswer;
             continue;
-        socket.write(HandoverMessage(picture, launchToken));
+        }
+        socket.write(HandoverMessage({picture, launchToken}));
         socket.waitForBytesWritten(ConnectWaitMs);
         const QDeadlineTimer deadline(AnswerWaitMs);
         QByteArray answer;
-        while (answer.size() < Answer.size() && socket.waitForReadyRead(int(deadline.remainingTime())))
-            answer += socket.read(Answer.size() - answer.size());
-        return answer == Answer ? Handover::Delivered : Handover::NoAnswer;
+        while (answer.size() < HandoverAnswer.size() && socket.waitForReadyRead(int(deadline.remainingTime())))
+            answer += socket.read(HandoverAnswer.size() - answer.size());
+        return answer == HandoverAnswer ? Handover::Delivered : Handover::NoAnswer;
     }
     return Handover::NobodyListens;
 }
@@ -156,7 +152,7 @@ void InstanceServer::Accept(QLocalServer *server)
         }
         ++openConnections;
         connect(connection, &QObject::destroyed, this, [this] { --openConnections; });
-        connection->setReadBufferSize(MaxMessageBytes);
+        connection->setReadBufferSize(MaxHandoverMessageBytes);
         connect(connection, &QLocalSocket::readyRead, this, [this, connection] { ReadMessage(connection); });
         QTimer::singleShot(MessageWaitMs, connection, [connection] { Drop(connection); });
         ReadMessage(connection);
@@ -165,38 +161,25 @@ void InstanceServer::Accept(QLocalServer *server)
 
 void InstanceServer::ReadMessage(QLocalSocket *connection)
 {
-    if (connection->state() != QLocalSocket::ConnectedState || connection->bytesAvailable() < HeaderBytes)
+    if (connection->state() != QLocalSocket::ConnectedState)
         return;
-    const quint32 length = LengthAt(connection, HeaderBytes - LengthBytes);
-    if (!connection->peek(HeaderBytes).startsWith(Magic) || length > quint32(MaxPathBytes))
+    HandedOver handed;
+    switch (ReadHandoverMessage(connection->peek(MaxHandoverMessageBytes), handed)) {
+    case MessageRead::Incomplete:
+        return;
+    case MessageRead::Invalid:
         return Drop(connection);
-    const qint64 pathEnd = HeaderBytes + qint64(length);
-    const qint64 available = connection->bytesAvailable();
-    if (available < pathEnd)
-        return;
-    // The token is written together with the path: a message that ends with its path has none.
-    quint32 tokenLength = 0;
-    if (available > pathEnd) {
-        if (available < pathEnd + LengthBytes)
-            return;
-        tokenLength = LengthAt(connection, pathEnd);
-        if (tokenLength > quint32(MaxLaunchTokenBytes))
-            return Drop(connection);
-        if (available < pathEnd + LengthBytes + tokenLength)
-            return;
+    case MessageRead::Complete:
+        break;
     }
-    connection->skip(HeaderBytes);
-    const QString picture = QFile::decodeName(connection->read(length));
-    connection->skip(LengthBytes);
-    QByteArray token = connection->read(tokenLength);
-    if (!IsLaunchToken(token))
-        token.clear();
-    connection->write(Answer.data(), Answer.size());
+    if (!IsLaunchToken(handed.LaunchToken))
+        handed.LaunchToken.clear();
+    connection->write(HandoverAnswer.data(), HandoverAnswer.size());
     connection->disconnectFromServer();
     // From the event loop, not from inside the socket's signal: opening the picture may show
     // a message box.
-    QTimer::singleShot(0, this, [this, picture, token] {
+    QTimer::singleShot(0, this, [this, handed] {
         if (OnPictureHandedOver)
-            OnPictureHandedOver(picture, token);
+            OnPictureHandedOver(handed.Picture, handed.LaunchToken);
     });
 }

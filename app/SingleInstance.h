@@ -17,15 +17,11 @@ class QLockFile;
 // later start for either file hands its picture, or nothing to be brought to the front, to
 // that kelvo and ends.
 //
-// The message: "KLVO", the length of the path in 4 bytes (big-endian), then the path as the
-// file system spells it; then, when the later start was launched with a desktop's token, the
-// token's length in 4 bytes and the token. The kelvo that takes it answers "OK" and closes;
-// anything else is dropped, unanswered. The message grows only at its end, by fields of a
-// length and bytes, written together with the path in one write: a kelvo reads the fields it
-// knows of what came with the path and ignores the rest, so an older start's shorter message
-// is still taken, and an older kelvo answers once it has the path.
+// The message is HandoverMessage.h's.
 
-// The sockets of a kelvo that writes `files`; none when the user has no runtime folder.
+// The sockets of a kelvo that writes `files`, in the user's runtime folder (or, where there is
+// none, a folder of kelvo's own in the user's cache); none when neither can be had, which is
+// said on standard error.
 QStringList InstanceSocketPaths(const QStringList &files);
 
 // Held from before a start asks for a running kelvo until its own sockets listen, so that
@@ -36,7 +32,7 @@ std::unique_ptr<QLockFile> LockStart();
 enum class Handover {
     NobodyListens, // this start is the first
     Delivered,
-    NoAnswer, // a kelvo took the connection but never answered
+    NoAnswer, // a kelvo listens but did not answer within seconds (frozen or stopped)
 };
 
 // Gives `picture` (empty: nothing, only come to the front) and `launchToken` (empty: none) to

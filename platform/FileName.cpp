@@ -1,5 +1,7 @@
 #include "platform/FileName.h"
 
+#include <QUrl>
+
 namespace {
 
 constexpr char16_t KeptByteBase = 0xDC00; // a kept byte b (0x80..0xFF) is U+DC00 + b
@@ -74,4 +76,22 @@ QString ShownFileName(const QString &name)
         if (IsKeptByte(shown[i].unicode()) && (i == 0 || !shown[i - 1].isHighSurrogate()))
             shown[i] = QChar::ReplacementCharacter;
     return shown;
+}
+
+QStringList ArgumentNames(int argc, const char *const *argv)
+{
+    QStringList names;
+    for (int i = 0; i < argc; ++i)
+        names.append(FileNameFromBytes(argv[i]));
+    return names;
+}
+
+QString FileNameOfUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    // A file on another host (file://server/share) is Qt's to name; it holds no bytes of ours.
+    if (!url.host().isEmpty())
+        return url.toLocalFile();
+    return FileNameFromBytes(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
+
+class QUrl;
 
 // File names on Linux are bytes. Most are UTF-8, but a disk or an archive from Windows may
 // hold names in CP932, which are not, and Qt's own conversion turns every such byte into
@@ -16,3 +19,10 @@ QByteArray FileNameToBytes(const QString &name);
 
 // The name as the user reads it: each byte kept so shows as U+FFFD.
 QString ShownFileName(const QString &name);
+
+// The arguments of main() as names: a path given on the command line opens whatever its bytes.
+QStringList ArgumentNames(int argc, const char *const *argv);
+
+// The local file a file: URL names (as a drop gives it), its percent-encoded bytes kept;
+// empty for any other URL.
+QString FileNameOfUrl(const QUrl &url);

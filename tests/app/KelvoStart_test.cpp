@@ -2,14 +2,18 @@
 #include "app/Kelvo.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "platform/FileName.h"
 #include "platform/MsgBox.h"
+#include "settings/AddressFile.h"
 
 #include "support/InstalledLayout.h"
 #include "support/Printers.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QScopeGuard>
@@ -17,6 +21,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -156,6 +164,73 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
     EXPECT_TRUE(QTest::qWaitFor(listening, 30000));
     EXPECT_EQ(kelvo.Run({}), 0);
     EXPECT_EQ(first.state(), QProcess::Running); // and dies with `first`
+}
+
+// A kelvo that has stopped answering locks no later start out. Without a display the later start says so and ends
+// at once; with one it asks, and on Yes runs beside the stopped one, writing neither of its files, nor taking its
+// sockets. A picture named in CP932 bytes (from a Windows disk) reaches a running kelvo whole.
+TEST(KelvoStart, AStoppedKelvoLocksNoLaterStartOut)
+{
+    InstalledKelvo kelvo;
+    const QByteArray book = WriteAddressStream({{"a", {"a@x"}}});
+    kelvo.Write("data/kelvo/address.dat", book);
+    const QStringList sockets = InstanceSocketPaths({SettingsFilePath(), AddressBookPath()});
+    QString handed;
+    InstanceServer running;
+    running.OnPictureHandedOver = [&](const QString &picture, const QByteArray &) { handed = picture; };
+    ASSERT_TRUE(running.Listen(sockets));
+    const QByteArray cp932 =
+        QFile::encodeName(QDir(kelvo.Path(".")).canonicalPath()) + "/\x8e\xca\x90^.jpg"; // 写真.jpg
+    EXPECT_EQ(kelvo.Run({"-c", "exec \"$0\" \"$(printf '\\216\\312\\220^.jpg')\"", kelvo.Program}, "sh"), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FileNameToBytes(handed) == cp932; })) << handed.toStdString();
+
+    QLocalServer stopped; // takes connections, never answers
+    QLocalServer::removeServer(sockets[0]);
+    ASSERT_TRUE(stopped.listen(sockets[0]));
+    QProcess later;
+    QElapsedTimer clock;
+    clock.start();
+    later.start("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", kelvo.Program});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_LT(clock.elapsed(), 9000);
+    EXPECT_EQ(later.exitCode(), 1);
+    EXPECT_TRUE(later.readAllStandardError().contains("動いている kelvo が応答しません。"));
+
+    MessageRecorder boxes;
+    boxes.Answer(MsgResult::No);
+    EXPECT_EQ(StartBesideUnansweringKelvo({}), 1);
+    boxes.Answer(MsgResult::Yes);
+    QTimer::singleShot(0, [] {
+        const auto closing = qScopeGuard([] { QApplication::closeAllWindows(); });
+        QLabel *notice = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            notice = notice ? notice : widget->findChild<QLabel *>("readOnlyNotice");
+        ASSERT_TRUE(notice);
+        EXPECT_FALSE(notice->isHidden());
+    });
+    EXPECT_EQ(StartBesideUnansweringKelvo({}), 0);
+    EXPECT_EQ(boxes.Texts().size(), 2);
+    EXPECT_EQ(ReadFile(kelvo.Path("config/kelvo/kelvo.ini")), Ini); // the launch counter untouched
+    EXPECT_EQ(ReadFile(kelvo.Path("data/kelvo/address.dat")), book);
+    EXPECT_TRUE(stopped.isListening());
+}
+
+// Without XDG_RUNTIME_DIR, and with the folder Qt would fall back to taken by another user, the sockets go to a
+// folder of kelvo's own in the user's cache: one kelvo per settings file holds all the same.
+TEST(KelvoStart, SocketsNeedNoRuntimeFolderFromTheDesktop)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    InstalledLayout layout; // puts XDG_RUNTIME_DIR back
+    const QByteArray temporary = qgetenv("TMPDIR");
+    const auto back = qScopeGuard([&] { temporary.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", temporary); });
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(layout.Path("tmp")));
+    const QByteArray taken = QFile::encodeName(layout.Path("tmp/runtime-")) + getpwuid(geteuid())->pw_name;
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(taken)) && chmod(taken, 0777) == 0 && chown(taken, 65534, 65534) == 0);
+    const QStringList sockets = InstanceSocketPaths({"kelvo.ini"});
+    ASSERT_EQ(sockets.size(), 1);
+    EXPECT_TRUE(sockets[0].startsWith(layout.Path("cache/kelvo/runtime/kelvo-"))) << sockets[0].toStdString();
 }
 
 } // namespace
