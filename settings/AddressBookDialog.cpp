@@ -110,7 +110,7 @@ void AddressBookDialog::ReadBook()
         ShowEntries(e.Entries);
         if (!FilesLeftAlone()) {
             damagedFileKept = true;
-            ShowReadOnly(tr("address.dat を最後まで読めなかったため、読み取り専用で開いています。"
+            ShowReadOnly(tr("address.dat を最後まで読めなかったため、読み取り専用で開いています。\n"
                             "閉じてもファイルには書き込みません。"));
         }
         throw;

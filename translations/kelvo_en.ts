@@ -51,6 +51,44 @@
         <source>アドレスを選択してください。</source>
         <translation>Please select an address.</translation>
     </message>
+    <message>
+        <source>応答しない別の kelvo がアドレス帳を使っているため、読み取り専用で開いています。</source>
+        <translation>Another kelvo, which does not answer, holds the address book: it is open read-only.</translation>
+    </message>
+    <message>
+        <source>address.dat を最後まで読めなかったため、読み取り専用で開いています。
+閉じてもファイルには書き込みません。</source>
+        <translation>address.dat could not be read to its end: the book is open read-only,
+and closing it writes nothing.</translation>
+    </message>
+    <message>
+        <source>読めなかった %1 を %2 に移せませんでした（%3）。アドレス帳は読み取り専用のままです。</source>
+        <translation>Could not move the unreadable %1 to %2 (%3). The address book stays read-only.</translation>
+    </message>
+    <message>
+        <source>読めなかった %1 を %2 に移しました。アドレス帳は閉じるときに新しく書き込みます。</source>
+        <translation>The unreadable %1 was moved to %2. The address book will be written anew when it closes.</translation>
+    </message>
+    <message>
+        <source>%1
+アドレス帳を別の場所に保存しますか？</source>
+        <translation>%1
+Save the address book somewhere else?</translation>
+    </message>
+    <message>
+        <source>保存していないアドレス帳の変更を捨てますか？
+「いいえ」なら変更は kelvo を終えるまで残り、次に閉じるときにもう一度保存します。</source>
+        <translation>Discard the unsaved changes to the address book?
+With &quot;No&quot; they stay until kelvo ends, and the next close tries to save them again.</translation>
+    </message>
+    <message>
+        <source>アドレス帳の保存</source>
+        <translation>Save Address Book</translation>
+    </message>
+    <message>
+        <source>アドレス帳を %1 に保存しました。</source>
+        <translation>The address book was saved to %1.</translation>
+    </message>
 </context>
 <context>
     <name>AddressFile</name>
@@ -69,6 +107,10 @@
     <message>
         <source>ファイル %1 を作成できません</source>
         <translation>Cannot create file %1</translation>
+    </message>
+    <message>
+        <source>ファイル %1 はアドレス帳として大きすぎます（%2 バイトまで）。</source>
+        <translation>The file %1 is too large for an address book (at most %2 bytes).</translation>
     </message>
 </context>
 <context>
@@ -115,6 +157,12 @@
         <source>kelvo: %1 で待ち受けできません（%2）。別の kelvo が同じファイルに書き込むおそれがあります。</source>
         <translation>kelvo: Cannot listen on %1 (%2). Another kelvo might write to the same files.</translation>
     </message>
+    <message>
+        <source>動いている kelvo が応答しません。
+それでもこの kelvo を起動しますか？この kelvo は、動いている kelvo の設定とアドレス帳を読むだけで、書き込みません。</source>
+        <translation>The running kelvo does not answer.
+Start this kelvo all the same? It will read the running kelvo&apos;s settings and address book, and write neither.</translation>
+    </message>
 </context>
 <context>
     <name>Connection</name>
@@ -146,6 +194,14 @@
     <message>
         <source>%1 に書き込めません</source>
         <translation>Cannot write to %1</translation>
+    </message>
+    <message>
+        <source>%1 を読めません（%2）。</source>
+        <translation>Cannot read %1 (%2).</translation>
+    </message>
+    <message>
+        <source>%1 バイトを超えています</source>
+        <translation>larger than %1 bytes</translation>
     </message>
 </context>
 <context>
@@ -513,10 +569,21 @@ Please enter the password.</translation>
     </message>
 </context>
 <context>
+    <name>RegularFile</name>
+    <message>
+        <source>通常のファイルではありません</source>
+        <translation>not a regular file</translation>
+    </message>
+</context>
+<context>
     <name>Settings</name>
     <message>
         <source>&apos;%1&apos; は数値ではありません</source>
         <translation>&apos;%1&apos; is not a number</translation>
+    </message>
+    <message>
+        <source>応答しない別の kelvo が %1 を使っているため、設定を保存できません。</source>
+        <translation>Another kelvo, which does not answer, holds %1: the settings cannot be saved.</translation>
     </message>
 </context>
 <context>

@@ -178,6 +178,7 @@ TEST(InterfaceLanguage, TextsFitTheirWidgets)
         SCOPED_TRACE(language == InterfaceLanguage::English ? "English" : "Japanese");
         ASSERT_EQ(UseLanguage(language), language);
         TestFolder folder;
+        folder.Write(AddressFileName, "TPF0"); // damaged: the book shows its read-only notice
         MessageRecorder boxes;
         MainSettings settings;
         MainWindow main;

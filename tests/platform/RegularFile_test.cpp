@@ -5,6 +5,7 @@
 #include "support/TestFolder.h"
 
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,10 @@ TEST(RegularFile, FileNamesKeepBytesThatAreNotUtf8)
         EXPECT_EQ(FileNameToBytes(name), bytes) << shown.toStdString();
         EXPECT_EQ(ShownFileName(name), shown);
     }
+    // A drop's URL keeps the bytes of its percent-encoded name.
+    EXPECT_EQ(FileNameToBytes(FileNameOfUrl(QUrl("file:///tmp/%8E%CA%90%5E.jpg"))), "/tmp/\x8e\xca\x90^.jpg");
+    EXPECT_EQ(FileNameOfUrl(QUrl("file:///tmp/%E5%86%99%20a.jpg")), "/tmp/写 a.jpg");
+    EXPECT_EQ(FileNameOfUrl(QUrl("https://example.jp/a.jpg")), "");
 }
 
 } // namespace
