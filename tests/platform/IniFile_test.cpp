@@ -55,17 +55,21 @@ TEST(IniFile, ReadsAndWritesByTheWindowsRules)
 }
 
 // Lines ending in CR LF, LF, a lone CR or nothing: a key written reads back, so do the others, and the new key
-// stands on a line of its own; what is written ends every line with CR LF.
+// stands on a line of its own; what is written ends every line with CR LF. The first row is a review's file: its
+// last line ended in a lone CR, and the Security the settings OK appended ran into it.
 TEST(IniFile, AnyLineEndsReadAndBecomeCrLf)
 {
-    const QByteArray crLf = "[smtp]\r\nDest=hanako@example.jp\r\nSecurity=1\r\n[web]\r\nkai=2\r\n";
-    for (const QByteArray &file : {QByteArray("[smtp]\r\nDest=hanako@example.jp\r[web]\r\nkai=2\r"),
-                                   QByteArray("[smtp]\rDest=hanako@example.jp\r[web]\rkai=2"),
-                                   QByteArray("[smtp]\nDest=hanako@example.jp\n[web]\nkai=2\n"),
-                                   QByteArray("[smtp]\r\nDest=hanako@example.jp\n[web]\r\nkai=2")}) {
+    const QByteArray smtpLast = "[web]\r\nkai=2\r\n[smtp]\r\nDest=hanako@example.jp\r\nSecurity=1\r\n",
+                     webLast = "[smtp]\r\nDest=hanako@example.jp\r\nSecurity=1\r\n[web]\r\nkai=2\r\n";
+    const std::pair<QByteArray, QByteArray> rows[] = {
+        {"[web]\r\nkai=2\r\n[smtp]\r\nDest=hanako@example.jp\r", smtpLast},
+        {"[web]\rkai=2\r[smtp]\rDest=hanako@example.jp", smtpLast},
+        {"[smtp]\nDest=hanako@example.jp\n[web]\nkai=2\n", webLast},
+        {"[smtp]\r\nDest=hanako@example.jp\r[web]\r\nkai=2", webLast},
+    };
+    for (const auto &[file, written] : rows) {
         EXPECT_EQ(IniFile::ReadFrom(file, "smtp", "Dest"), "hanako@example.jp");
-        const QByteArray written = IniFile::WriteInto(file, "smtp", "Security", "1");
-        EXPECT_EQ(written, crLf) << file.data();
+        EXPECT_EQ(IniFile::WriteInto(file, "smtp", "Security", "1"), written) << file.data();
         EXPECT_EQ(IniFile::ReadFrom(written, "smtp", "Security"), "1");
     }
     EXPECT_EQ(IniFile::WriteInto("[smtp]\r\nDest=a\r", "web", "kai", "3"), "[smtp]\r\nDest=a\r\n[web]\r\nkai=3\r\n");
