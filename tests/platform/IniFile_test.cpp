@@ -1,14 +1,9 @@
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
 
-#include "support/Failure.h"
-
-#include <QFileInfo>
-#include <QTemporaryDir>
+#include "support/Printers.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -73,20 +68,6 @@ TEST(IniFile, AnyLineEndsReadAndBecomeCrLf)
         EXPECT_EQ(IniFile::ReadFrom(written, "smtp", "Security"), "1");
     }
     EXPECT_EQ(IniFile::WriteInto("[smtp]\r\nDest=a\r", "web", "kai", "3"), "[smtp]\r\nDest=a\r\n[web]\r\nkai=3\r\n");
-}
-
-// A kelvo.ini that is no regular file is neither waited on nor read as empty, nor replaced by a write.
-TEST(IniFile, RefusesAFileItCannotRead)
-{
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath("kelvo.ini");
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    IniFile ini(fifo);
-    EXPECT_EQ(FailureOf([&] { ini.ReadString("smtp", "Dest"); }),
-              fifo + " を読めません（通常のファイルではありません）。");
-    EXPECT_EQ(FailureOf([&] { ini.WriteString("smtp", "Dest", "a"); }), fifo + " に書き込めません");
-    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile()); // still the FIFO
-    EXPECT_EQ(IniFile(dir.filePath("none.ini")).ReadString("smtp", "Dest", "-"), "-");
 }
 
 } // namespace

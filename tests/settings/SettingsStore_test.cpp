@@ -12,6 +12,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A value that is not strictly a 32-bit number stops the loading at its key, the keys before applied; an
@@ -59,18 +61,20 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     }
 }
 
-// A kelvo.ini that cannot be read (here a folder) stops the loading before the first key, with its reason rather
-// than a number's error, and keeps the destination box and the settings as they were.
-TEST(SettingsStore, AFileThatCannotBeReadStopsTheLoadingAtOnce)
+// A kelvo.ini that cannot be read (here a FIFO, which nothing waits on) stops the loading before the first key,
+// with its reason rather than a number's error, and keeps the destination box and the settings; no write replaces it.
+TEST(SettingsStore, AFileThatCannotBeReadIsNeitherReadAsEmptyNorReplaced)
 {
     TestFolder folder;
-    ASSERT_TRUE(QDir(folder.Path()).mkdir(SettingsFileName));
-    ASSERT_TRUE(SettingsFileExists());
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder.File(SettingsFileName)).constData(), 0600), 0);
     MainSettings s;
     QString destinationBox = "kept";
     EXPECT_EQ(FailureOf([&] { LoadSettings(s, [&](const QString &t) { destinationBox = t; }); }),
               folder.File(SettingsFileName) + " を読めません（通常のファイルではありません）。");
     ExpectFields(SettingsFields(s, destinationBox), "host=192.168.0.1; port=25; destination box=kept; security=0");
+    EXPECT_EQ(FailureOf([] { WriteNumber(Setting::LaunchCount, 1); }),
+              folder.File(SettingsFileName) + " に書き込めません");
+    EXPECT_TRUE(SettingsFileExists() && !QFileInfo(folder.File(SettingsFileName)).isFile()); // still the FIFO
 }
 
 // Out of room, a write (a start's launch counter too) fails, keeping the old file byte for byte, no temporary one.
