@@ -326,19 +326,6 @@ TEST_F(Session, BusyThroughAConnectionAskedForAndAfterAnAbort)
             S::Greeting() + Script{S::Expect("RSET")} + Quit, "Socket readln aborted"}});
 }
 
-// However long a reply, what is kept of it is bounded: every line, each cut one byte past 512.
-TEST_F(Session, ReplyLinesKeptAreBounded)
-{
-    Serve({S::SayRaw(("250-" + QByteArray(4000, 'x') + "\r\n").repeated(300) + "250 end\r\n")});
-    smtp.SocketClient::Connect();
-    QByteArray reply = smtp.ReadLn();
-    QList<QByteArray> lines;
-    smtp.ReadContinuationLines(reply, lines);
-    EXPECT_EQ(reply, "250 end\r\n"); // every line was read
-    EXPECT_EQ(lines.size(), 301);
-    EXPECT_EQ(lines[299].size(), 513);
-}
-
 // The time-out measures the server's silence: a moving upload may outlast it, a stalled one fails right at it.
 TEST_F(Session, UploadTimeOutMeasuresSilence)
 {
