@@ -69,15 +69,6 @@ QByteArray FileNameToBytes(const QString &name)
     return bytes + QStringView(name).sliced(run).toUtf8();
 }
 
-QString ShownFileName(const QString &name)
-{
-    QString shown = name;
-    for (qsizetype i = 0; i < shown.size(); ++i)
-        if (IsKeptByte(shown[i].unicode()) && (i == 0 || !shown[i - 1].isHighSurrogate()))
-            shown[i] = QChar::ReplacementCharacter;
-    return shown;
-}
-
 QStringList ArgumentNames(int argc, const char *const *argv)
 {
     QStringList names;

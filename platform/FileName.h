@@ -17,9 +17,6 @@ class QUrl;
 QString FileNameFromBytes(QByteArrayView bytes);
 QByteArray FileNameToBytes(const QString &name);
 
-// The name as the user reads it: each byte kept so shows as U+FFFD.
-QString ShownFileName(const QString &name);
-
 // The arguments of main() as names: a path given on the command line opens whatever its bytes.
 QStringList ArgumentNames(int argc, const char *const *argv);
 

@@ -36,22 +36,12 @@ TEST(RegularFile, OpensOnlyRegularFilesAndNeverWaits)
             << path.toStdString();
 }
 
-// Any bytes give a name that gives them back; UTF-8 reads as Qt reads it; what is not shows as U+FFFD, one a byte.
-// A drop's URL keeps the bytes of its percent-encoded name.
+// A name that is not UTF-8 keeps its bytes (any bytes do: the hand-over fuzz target), also from a drop's URL.
 TEST(RegularFile, FileNamesKeepBytesThatAreNotUtf8)
 {
-    const std::tuple<QByteArray, QString> rows[] = {
-        {"写真\xF0\x9F\x98\x80.jpg", "写真\U0001F600.jpg"},
-        {"\x8e\xca\x90^.jpg", "\uFFFD\u0290^.jpg"}, // 写真 in CP932, of which two bytes happen to be UTF-8
-        {"\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80",
-         QString(9, QChar::ReplacementCharacter)},    // overlong, surrogate, too high
-        {"\xF0\x90\x82\x80\x80", "\U00010080\uFFFD"}, // a character whose low half is U+DC80, then a byte
-        {"\xE3\x81", "\uFFFD\uFFFD"},                 // cut short
-    };
-    for (const auto &[bytes, shown] : rows) {
-        EXPECT_EQ(FileNameToBytes(FileNameFromBytes(bytes)), bytes) << shown.toStdString();
-        EXPECT_EQ(ShownFileName(FileNameFromBytes(bytes)), shown);
-    }
+    EXPECT_EQ(FileNameFromBytes("写真\xF0\x9F\x98\x80.jpg"), "写真\U0001F600.jpg");
+    for (const QByteArray bytes : {"\x8e\xca\x90^.jpg", "\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80", "\xF0\x90\x82\x80\x80"})
+        EXPECT_EQ(FileNameToBytes(FileNameFromBytes(bytes)), bytes); // CP932; overlong, surrogate, too high; U+10080
     EXPECT_EQ(FileNameToBytes(FileNameOfUrl(QUrl("file:///tmp/%8E%CA%90%5E.jpg"))), "/tmp/\x8e\xca\x90^.jpg");
     EXPECT_EQ(FileNameOfUrl(QUrl("file:///tmp/%E5%86%99%20a.jpg")), "/tmp/写 a.jpg");
 }
