@@ -73,7 +73,7 @@ int KelvoMain(int argc, char **argv)
 int StartBesideUnansweringKelvo(const QString &picture)
 {
     const QString question = QCoreApplication::translate(
-        "CommandLine", "動いている kelvo が応答しません。\nそれでもこの kelvo を起動しますか？"
+        "CommandLine", "動いている kelvo が応答しません。\nそれでもこの kelvo を起動しますか？\n"
                        "この kelvo は、動いている kelvo の設定とアドレス帳を読むだけで、書き込みません。");
     if (ConfirmBox(question, MsgButtons::YesNo) != MsgResult::Yes)
         return 1;

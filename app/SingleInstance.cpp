@@ -34,10 +34,10 @@ constexpr int MaxOpenConnections = 8;
 // the same files.
 QString RuntimeFolder()
 {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (!runtime.isEmpty())
         return runtime;
-    const QString own =
+    QString own =
         QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/kelvo/runtime");
     try {
         MakeFolderFor(own + QStringLiteral("/socket"));

@@ -77,7 +77,7 @@ void Measure(const char *what, int rounds, const std::function<void()> &run)
         QElapsedTimer timer;
         timer.start();
         run();
-        times.push_back(timer.nsecsElapsed() / 1e6);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
     std::printf("%-58s %9.1f ms\n", what, times[times.size() / 2]);

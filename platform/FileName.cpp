@@ -11,26 +11,39 @@ bool IsKeptByte(char16_t c)
     return c >= KeptByteBase + 0x80 && c <= KeptByteBase + 0xFF;
 }
 
-// The length of the well-formed UTF-8 character at the start of `bytes` (RFC 3629: no
-// overlong forms, no surrogates, nothing above U+10FFFF), or 0 when there is none.
+// What a lead byte starts: the length of its character, and the range of the byte after it (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF); every later byte is 0x80..0xBF. Length 0: no lead.
+struct Lead
+{
+    int length = 0;
+    uchar low = 0x80, high = 0xBF;
+};
+
+Lead LeadOf(uchar lead)
+{
+    if (lead < 0x80)
+        return {1};
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return {2};
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return {3, uchar(lead == 0xE0 ? 0xA0 : 0x80), uchar(lead == 0xED ? 0x9F : 0xBF)};
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return {4, uchar(lead == 0xF0 ? 0x90 : 0x80), uchar(lead == 0xF4 ? 0x8F : 0xBF)};
+    return {};
+}
+
+// The length of the well-formed UTF-8 character at the start of `bytes`, or 0 when there is none.
 int Utf8CharacterLength(QByteArrayView bytes)
 {
-    const auto at = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0u; };
-    const auto trail = [&](qsizetype i, uchar low = 0x80, uchar high = 0xBF) { return at(i) >= low && at(i) <= high; };
-    const uchar lead = at(0);
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return trail(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const bool second = lead == 0xE0 ? trail(1, 0xA0) : lead == 0xED ? trail(1, 0x80, 0x9F) : trail(1);
-        return second && trail(2) ? 3 : 0;
+    const Lead lead = LeadOf(uchar(bytes.front()));
+    if (lead.length == 0 || bytes.size() < lead.length)
+        return 0;
+    for (int i = 1; i < lead.length; ++i) {
+        const uchar b = uchar(bytes[i]);
+        if (b < (i == 1 ? lead.low : 0x80) || b > (i == 1 ? lead.high : 0xBF))
+            return 0;
     }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const bool second = lead == 0xF0 ? trail(1, 0x90) : lead == 0xF4 ? trail(1, 0x80, 0x8F) : trail(1);
-        return second && trail(2) && trail(3) ? 4 : 0;
-    }
-    return 0;
+    return lead.length;
 }
 
 } // namespace

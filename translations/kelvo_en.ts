@@ -159,9 +159,11 @@ With &quot;No&quot; they stay until kelvo ends, and the next close tries to save
     </message>
     <message>
         <source>動いている kelvo が応答しません。
-それでもこの kelvo を起動しますか？この kelvo は、動いている kelvo の設定とアドレス帳を読むだけで、書き込みません。</source>
+それでもこの kelvo を起動しますか？
+この kelvo は、動いている kelvo の設定とアドレス帳を読むだけで、書き込みません。</source>
         <translation>The running kelvo does not answer.
-Start this kelvo all the same? It will read the running kelvo&apos;s settings and address book, and write neither.</translation>
+Start this kelvo all the same?
+It will read the running kelvo&apos;s settings and address book, and write neither.</translation>
     </message>
 </context>
 <context>
