@@ -265,8 +265,8 @@ TEST_F(Session, RefusalsAndWhatComesAfterTheAcceptance)
         // Only a 2xx to "." delivers the mail; any other code leaves it unknown, and the dialogue out of step.
         {"354 after \".\"", {}, data + Script{S::Say("354 go on"), S::ExpectHangup()},
          "Unexpected reply to the end of the message: 354 go on", {"connect", "packet sent"}},
-        {"100 after \".\"", {}, data + Script{S::Say("100 wait"), S::ExpectHangup()},
-         "Unexpected reply to the end of the message: 100 wait", {"connect", "packet sent"}},
+        {"300 after \".\"", {}, data + Script{S::Say("300 odd"), S::ExpectHangup()},
+         "Unexpected reply to the end of the message: 300 odd", {"connect", "packet sent"}},
         {"hang-up at QUIT after the mail", {}, atQuit(S::Hangup()), "(none)"},
         {"silence at QUIT after the mail", [](Session &t) { t.smtp.TimeOut = 300; }, atQuit(S::Wait(1000)), "(none)"},
         // clang-format on

@@ -96,7 +96,7 @@ TEST(AddressBook, AFileThatDidNotReadWholeIsNeverWrittenOver)
 TEST(AddressBook, AWriteThatFailsNeverKeepsTheBookOpen)
 {
     Book book(WriteAddressStream(Two));
-    const QString saved = book.folder.File("saved.dat");
+    QString saved = book.folder.File("saved.dat");
     book.dialog->AskSavePath = [&] { return saved; };
     ASSERT_TRUE(QFile::remove(AddressFileName) && QDir(book.folder.Path()).mkdir(AddressFileName));
     book.Add("c", "c@x");

@@ -91,7 +91,7 @@ TEST(AddressFile, OnlyARegularFileOfABooksSizeIsRead)
     for (const auto &[name, error] :
          {std::pair("fifo.dat", "ファイル %1 を開けません"),
           {"large.dat", "ファイル %1 はアドレス帳として大きすぎます（2097152 バイトまで）。"}})
-        EXPECT_EQ(FailureOf<EAddressReadError>([&] { ReadAddressFile(folder.File(name)); }),
+        EXPECT_EQ(FailureOf<EAddressReadError>([&, name = name] { ReadAddressFile(folder.File(name)); }),
                   QString::fromUtf8(error).arg(folder.File(name)));
 }
 
