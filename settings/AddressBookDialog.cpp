@@ -140,9 +140,11 @@ void AddressBookDialog::MoveDamagedFileAside()
     QString aside = stamped;
     for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = stamped + u'-' + QString::number(n);
-    if (!RenameWithoutReplacing(path, aside))
+    if (!RenameWithoutReplacing(path, aside)) {
+        const QString reason = qt_error_string(errno);
         throw Exception(tr("読めなかった %1 を %2 に移せませんでした（%3）。アドレス帳は読み取り専用のままです。")
-                            .arg(path, aside, qt_error_string(errno)));
+                            .arg(path, aside, reason));
+    }
     damagedFileKept = false;
     readOnlyNotice->hide();
     ui->addressList->resize(ui->addressList->width(), ListHeight);
