@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTabBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -143,7 +144,8 @@ QList<ShownText> ShownTexts(QWidget *window)
         if (auto *label = qobject_cast<QLabel *>(w)) {
             const QRect room = label->contentsRect();
             const QRect needed = label->fontMetrics().boundingRect(
-                room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+                room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0) | Qt::TextShowMnemonic,
+                label->text());
             // Also when it grows with its text: within what holds it.
             for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
                                              {needed.height(), room.height()},
@@ -158,6 +160,11 @@ QList<ShownText> ShownTexts(QWidget *window)
             add(group->title() + ' ', w->width() - 16);
         else if (auto *edit = qobject_cast<QLineEdit *>(w)) // inside its frame and margins
             add(edit->placeholderText(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth) - 4);
+        else if (auto *tabs = qobject_cast<QTabBar *>(w)) // each tab within the bar, its text inside its margins
+            for (int i = 0; i < tabs->count(); ++i) {
+                add(tabs->tabText(i), tabs->tabRect(i).width() - 8);
+                texts.append({"tab", tabs->tabText(i), tabs->tabRect(i).right(), tabs->width() - 1});
+            }
         else if (auto *bar = qobject_cast<QMenuBar *>(w))
             for (QAction *menu : bar->actions()) {
                 texts.append({"menu", menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});

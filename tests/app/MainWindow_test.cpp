@@ -136,7 +136,7 @@ TEST(MainWindow, BodyBoxLimit)
     const QString emoji = QStringLiteral("😀");
     // Where the text ends, how more comes (k: keys, p: paste, i: input method), what comes, what is added.
     const std::tuple<int, char, QString, QString> rows[] = {
-        {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
+        {998, 'k', "abc", "ab"},      {999, 'p', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
         {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
     };
     for (const auto &[start, how, input, added] : rows) {
