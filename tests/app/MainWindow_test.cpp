@@ -1,6 +1,7 @@
 // The main window driven as a user would; the send command against a scripted server and aiosmtpd.
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
+#include "platform/Accessibility.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
 #include "settings/SettingKeys.h"
@@ -26,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -85,6 +87,7 @@ struct TestWindow
             statuses.append(t);
             progress.append(main.ProgressBar->value());
         });
+        main.OpenUrl = [this](const QUrl &url) { return opened.append(url), true; };
         main.SetDialogs(&settingsDialog, &addressBook);
         main.show();
         QTest::qWait(20); // the first showing runs from the event loop
@@ -109,6 +112,7 @@ struct TestWindow
     QList<int> progress;
     const char *Typed = ""; // at the password prompt
     int Asked = 0;
+    QList<QUrl> opened; // by the web command and the help
 };
 
 TEST(MainWindow, FirstShowing)
@@ -212,6 +216,82 @@ TEST(MainWindow, PictureIntake)
     EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
 }
 
+// File → Open Picture takes the chosen file as a drop of it, starting in the Pictures folder, then in the last
+// picture's. A file that is no picture kelvo takes, is gone or cannot be read gets the drop's box and the picture
+// stays; cancelled, nothing happens.
+TEST(MainWindow, OpenPictureTakesTheDropsWay)
+{
+    TestWindow w;
+    QStringList startedIn;
+    QString chosen;
+    w.main.AskPicturePath = [&](const QString &folder) { return startedIn.append(folder), chosen; };
+    QDir(w.folder.Path()).mkdir("shots");
+    w.folder.Write("damaged.png", "\x89PNG\r\n\x1a\n garbage");
+    auto *preview = w.Child<QLabel>("previewPicture");
+    for (const QString &file : {w.Picture("shots/photo.JPG", 640, 480), w.folder.File("notes.txt"),
+                                w.folder.File("gone.png"), w.folder.File("damaged.png"), QString()}) {
+        chosen = file;
+        w.Trigger("openPictureAction");
+        EXPECT_EQ(w.Shown().size(), QSize(95, 71));
+    }
+    EXPECT_EQ(startedIn, QStringList{QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)} +
+                             QStringList(4, w.folder.File("shots")));
+    EXPECT_EQ(preview->accessibleName(), QStringLiteral("画像のプレビュー（95×71ドット）"));
+    EXPECT_FALSE(w.Child<QLabel>("dropHintLabel")->isVisibleTo(&w.main));
+    ASSERT_EQ(w.boxes.Messages.size(), 3);
+    EXPECT_EQ(w.boxes.Messages[0].Text, QStringLiteral("このファイルタイプには対応しておりません。"));
+    EXPECT_EQ(w.boxes.Messages[1].Text, QStringLiteral("ファイル %1 を開けません。").arg(w.folder.File("gone.png")));
+    EXPECT_EQ(w.boxes.Messages[2].Kind, MsgKind::Error);
+}
+
+// New Mail asks only for text not yet sent: No keeps everything, Yes empties the subject, the body and the preview.
+// View Help opens the installed README, Quit closes the window.
+TEST(MainWindow, NewMailHelpAndQuit)
+{
+    TestWindow w({}, {MsgResult::No, MsgResult::Yes});
+    w.main.DropFiles({w.Picture("photo.jpg", 64, 48)});
+    const auto texts = [&w] {
+        return w.Child<QLineEdit>("subjectEdit")->text() + '|' + w.Child<QPlainTextEdit>("bodyEdit")->toPlainText();
+    };
+    w.Child<QPlainTextEdit>("bodyEdit")->setPlainText("typed");
+    w.Trigger("newMailAction");
+    EXPECT_EQ(texts(), "Message from kelvo Ver. 0.32 beta|typed");
+    w.Trigger("newMailAction");
+    w.Trigger("newMailAction"); // nothing unsent: no question
+    EXPECT_EQ(texts(), "|");
+    EXPECT_TRUE(w.Shown().isNull() && w.Child<QLabel>("dropHintLabel")->isVisibleTo(&w.main));
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList(2, QStringLiteral("送信していない件名か本文があります。消して新しいメールを作りますか？")));
+
+    const QByteArray dataFolders = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", w.folder.Path().toLocal8Bit());
+    w.Trigger("helpAction");
+    w.folder.Write("doc/kelvo/README.md", "# kelvo");
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
+    QTest::keyClick(&w.main, Qt::Key_F1);
+    qputenv("XDG_DATA_DIRS", dataFolders);
+    EXPECT_EQ(w.boxes.Texts().last(), QStringLiteral("ヘルプ（README.md）が見つかりません。"));
+    EXPECT_EQ(w.opened, QList<QUrl>{QUrl::fromLocalFile(w.folder.File("doc/kelvo/README.md"))});
+    EXPECT_TRUE(w.Child<QAction>("openPictureAction")->isEnabled());
+    w.Trigger("quitAction");
+    EXPECT_FALSE(w.main.isVisible());
+}
+
+// The drop hint takes the theme's text colour on a box it reads on, in a light and in a dark theme.
+TEST(MainWindow, DropHintReadsInLightAndDarkThemes)
+{
+    TestWindow w;
+    auto *hint = w.Child<QLabel>("dropHintLabel");
+    auto *box = w.Child<QWidget>("previewContents");
+    for (const QColor window : {QColor(239, 239, 239), QColor(45, 45, 45)}) {
+        w.main.setPalette(QPalette(window));
+        EXPECT_GE(
+            ContrastRatio(hint->palette().color(hint->foregroundRole()), box->palette().color(box->backgroundRole())),
+            4.5)
+            << window.name().toStdString();
+    }
+}
+
 // The whole of one mail to rcpt, the server's last reply replaced by `last`.
 S::Script Mail(const QByteArray &rcpt, const QByteArray &last = "250 queued")
 {
@@ -270,6 +350,8 @@ TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
                                           "charset=us-ascii\r\n\r\n\r\n.." +
                                               QByteArray(996, 'a') + "\r\naaaa\r\n");
     EXPECT_EQ(w.folder.Read("kelvo.jpg"), QByteArray("")); // no attachment, but the file is written, empty
+    w.Trigger("newMailAction"); // all of it sent: a new mail asks nothing
+    EXPECT_TRUE(w.boxes.Messages.size() == 1 && w.Child<QLineEdit>("subjectEdit")->text().isEmpty());
 }
 
 // Checks that stop the send before it connects, and before the footer where they can.

@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-// A book cut short shows as far as it was read; what each button refuses; only closing (or pasting,
-// which closes) writes the book, and a book that cannot be written keeps the dialog open.
+// A book cut short shows as far as it was read; what each button (and Return in a box) refuses; only closing (or
+// pasting, which closes) writes the book, and a book that cannot be written keeps the dialog open.
 TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
 {
     TestFolder folder;
@@ -26,10 +26,16 @@ TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
     const auto click = [&](const char *button) { dialog.findChild<QAbstractButton *>(button)->click(); };
     QTreeWidget *list = dialog.findChild<QTreeWidget *>("addressList");
     ASSERT_EQ(list->topLevelItemCount(), 2);
-    for (const auto &[name, address] : {std::pair("", "c@x"), {"n", "no-at-sign"}, {"山田", "b x,\"y\"@x"}}) {
+    // The add button, or Return in either box.
+    for (const auto &[name, address, how] : {std::tuple("", "c@x", "addButton"),
+                                             {"n", "no-at-sign", "nameEdit"},
+                                             {"山田", "b x,\"y\"@x", "addressEdit"}}) {
         dialog.findChild<QLineEdit *>("nameEdit")->setText(QString::fromUtf8(name));
         dialog.findChild<QLineEdit *>("addressEdit")->setText(address);
-        click("addButton");
+        if (auto *box = dialog.findChild<QLineEdit *>(how))
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            click(how);
     }
     click("deleteButton");
     click("pasteButton");

@@ -8,11 +8,13 @@
 
 #include "SettingsTestSupport.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -181,6 +183,52 @@ TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
     EXPECT_EQ(ReadSetting(Setting::Security), "1");
     EXPECT_EQ(settings.UnknownSecurity, "");
+}
+
+// The keyboard alone: the first run opens on the sender's name, selected; a label's mnemonic reaches its box; the
+// control keys turn the pages round; the arrows choose an option; Escape and the window's close are キャンセル, which
+// on the first run asks whether to end kelvo; Return is OK.
+TEST_F(SettingsDialogTest, UsableWithTheKeyboardAlone)
+{
+    int ended = 0;
+    Open();
+    dialog->OnTerminate = [&] { ++ended; };
+    EXPECT_TRUE(Get("senderNameEdit")->hasFocus() && Get<QLineEdit>("senderNameEdit")->selectedText() == "kelvo");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(Get("senderAddressEdit")->hasFocus());
+    auto *pages = Get<QStackedWidget>("pages");
+    QStringList shown;
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Tab, ctrl},
+                                                              {Qt::Key_PageDown, ctrl},
+                                                              {Qt::Key_Tab, ctrl | Qt::ShiftModifier},
+                                                              {Qt::Key_PageUp, ctrl},
+                                                              {Qt::Key_PageUp, ctrl}};
+    for (const auto &[key, modifiers] : keys) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        shown.append(pages->currentWidget()->objectName());
+    }
+    EXPECT_EQ(shown.join(' '), "phonePage optionPage phonePage smtpPage securityPage");
+    pages->setCurrentIndex(1);
+    Get("recommendedSizeOption")->setFocus();
+    QTest::keyClick(Get("recommendedSizeOption"), Qt::Key_Down);
+    EXPECT_TRUE(Get<QAbstractButton>("modelSizeOption")->isChecked() && Get("modelCombo")->isEnabled());
+    recorder.Answer(MsgResult::Yes);
+    QTest::keyClick(Get("modelSizeOption"), Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible() && ended == 0); // set kelvo up now: Yes
+    dialog->close();
+    EXPECT_TRUE(!dialog->isVisible() && ended == 1); // No
+    EXPECT_EQ(recorder.Texts(), QStringList(2, "kelvoを使うには設定を行う必要があります。設定しますか？"));
+    Open();
+    Type("senderAddressEdit", "taro@example.jp");
+    Get<QLineEdit>("serverEdit")->setText("smtp.example.jp");
+    QTest::keyClick(Get("senderAddressEdit"), Qt::Key_Return);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(ReadSetting(Setting::Server), "smtp.example.jp");
+    Open(); // no longer the first run: Escape closes without a word
+    QTest::keyClick(Get("senderNameEdit"), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(recorder.Messages.size(), 2);
 }
 
 // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
