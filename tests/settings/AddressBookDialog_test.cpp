@@ -6,6 +6,7 @@
 #include "support/TestFolder.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
@@ -26,6 +27,11 @@ TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
     const auto click = [&](const char *button) { dialog.findChild<QAbstractButton *>(button)->click(); };
     QTreeWidget *list = dialog.findChild<QTreeWidget *>("addressList");
     ASSERT_EQ(list->topLevelItemCount(), 2);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QStringList order{"addressList"}; // Tab reaches every box and button in reading order
+    for (list->setFocus(); order.size() < 7; order.append(QApplication::focusWidget()->objectName()))
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(order.join(' '), "addressList nameEdit addressEdit addButton deleteButton pasteButton closeButton");
     // The add button, or Return in either box.
     for (const auto &[name, address, how] : {std::tuple("", "c@x", "addButton"),
                                              {"n", "no-at-sign", "nameEdit"},
