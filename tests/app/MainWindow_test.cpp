@@ -268,13 +268,16 @@ TEST(MainWindow, KeysAndCommands)
     EXPECT_FALSE(w.main.isVisible());
 }
 
-// The drop hint takes the theme's text colour on a box it reads on, in a light and in a dark theme.
+// The drop hint takes the theme's text colour on a box it reads on, in the light theme and in a dark one whose
+// grey-text colour is a light grey.
 TEST(MainWindow, DropHintReadsInLightAndDarkThemes)
 {
     TestWindow w;
     const QWidget *hint = w.Child("dropHintLabel"), *box = w.Child("previewContents");
-    for (const QColor window : {QColor(239, 239, 239), QColor(45, 45, 45)}) {
-        w.main.setPalette(QPalette(window));
+    QPalette dark(QColor(45, 45, 45));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(160, 160, 160));
+    for (const QPalette &theme : {QApplication::palette(), dark}) {
+        w.main.setPalette(theme);
         EXPECT_GE(
             ContrastRatio(hint->palette().color(hint->foregroundRole()), box->palette().color(box->backgroundRole())),
             4.5);
