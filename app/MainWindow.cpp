@@ -445,8 +445,10 @@ MainWindow::MailTexts MainWindow::Texts() const
 
 void MainWindow::StartNewMail()
 {
-    if (Texts() != sentTexts && ConfirmBox(tr("送信していない件名か本文があります。消して新しいメールを作りますか？"),
-                                           MsgButtons::YesNo) != MsgResult::Yes)
+    // Empty boxes hold nothing to lose, whatever was sent before.
+    if (Texts() != sentTexts && Texts() != MailTexts() &&
+        ConfirmBox(tr("送信していない件名か本文があります。消して新しいメールを作りますか？"), MsgButtons::YesNo) !=
+            MsgResult::Yes)
         return;
     ui->subjectEdit->clear();
     ui->bodyEdit->clear();
