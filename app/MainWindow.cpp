@@ -197,8 +197,8 @@ void MainWindow::SetUpAskers()
 
 void MainWindow::SetUpKeyboardAndNames()
 {
-    // Tab leaves the body box, as it always did: a tab inside a mail to a phone is rare, and
-    // a box that keeps Tab would trap a user without a mouse.
+    // Tab leaves the body box: a box that keeps Tab traps a user without a mouse, and a tab
+    // inside a mail to a phone is rare (it can still be pasted).
     ui->bodyEdit->setTabChangesFocus(true);
     ui->helpAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_H), QKeySequence(Qt::Key_F1)});
     // The flat "画像名" button is the picture name box's label.
