@@ -208,8 +208,7 @@ void Inputs(QAccessibleInterface *node, QStringList &inputs)
 // Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
 // both languages, the windows at their sizes; no Japanese in English. Every input of every window and page, as a
 // screen reader hears it, has a name, no group box's title; a box with a label is named by it, mnemonic aside, and
-// the label has a mnemonic. A
-// page tab pressed as a screen reader presses it shows its page.
+// the label has a mnemonic. A page tab pressed as a screen reader presses it shows its page.
 TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
