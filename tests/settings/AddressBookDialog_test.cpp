@@ -6,6 +6,7 @@
 #include "support/TestFolder.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -46,12 +47,29 @@ struct Book
 
 const QList<AddressEntry> Two{{"a", {"a@x"}}, {"b", {"b@x"}}};
 
-// What each button refuses; Escape and a paste (the comma text into the destination box) close, and both write.
+// Tab reaches every box and button in reading order; what each button (and Return in a box) refuses; Escape and a
+// paste (the comma text into the destination box) close, and both write.
 TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndClosingWrites)
 {
     Book book(WriteAddressStream(Two));
-    for (const auto &[name, address] : {std::pair("", "c@x"), {"n", "no-at-sign"}, {"山田", "b x,\"y\"@x"}})
-        book.Add(QString::fromUtf8(name), address);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(book.dialog.get()));
+    QStringList order{"addressList"};
+    book.dialog->findChild<QTreeWidget *>("addressList")->setFocus();
+    while (order.size() < 7) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(QApplication::focusWidget()->objectName());
+    }
+    EXPECT_EQ(order.join(' '), "addressList nameEdit addressEdit addButton deleteButton pasteButton closeButton");
+    for (const auto &[name, address, how] : {std::tuple("", "c@x", "addButton"),
+                                             {"n", "no-at-sign", "nameEdit"},
+                                             {"山田", "b x,\"y\"@x", "addressEdit"}}) {
+        book.dialog->findChild<QLineEdit *>("nameEdit")->setText(QString::fromUtf8(name));
+        book.dialog->findChild<QLineEdit *>("addressEdit")->setText(address);
+        if (auto *box = book.dialog->findChild<QLineEdit *>(how))
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            book.Click(how);
+    }
     book.Click("deleteButton");
     book.Click("pasteButton");
     book.Click("deleteButton", 1);
