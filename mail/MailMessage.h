@@ -14,7 +14,8 @@ public:
     QByteArray FromAddress;
     QByteArray Subject;
     QByteArray Mailer; // the X-Mailer value
-    QByteArray Date;
+    QByteArray Date;      // the Date value (DateHeaderValue); none when empty
+    QByteArray MessageId; // the Message-ID value, "<...@...>"; empty: a new one for every message
     QByteArray ReplyTo;
     QStringList Attachments;
     QList<QByteArray> To;
