@@ -753,5 +753,9 @@ Please enter the password.</translation>
         <source>kelvoを使うには設定を行う必要があります。設定しますか？</source>
         <translation>kelvo needs its settings before it can be used. Set them now?</translation>
     </message>
+    <message>
+        <source>機種「%1」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。</source>
+        <translation>The model "%1" has no picture size after ":" (a number of dots, 1 or more).</translation>
+    </message>
 </context>
 </TS>
