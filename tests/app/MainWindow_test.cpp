@@ -1,4 +1,5 @@
 // The main window driven as a user would; the send command against a scripted server and aiosmtpd.
+#include "KelvoVersion.h"
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
 #include "platform/MsgBox.h"
@@ -279,11 +280,11 @@ TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
     EXPECT_TRUE(server.Problems().isEmpty()) << server.Problems().join("|").toStdString();
     // The date and the id, which differ at every send, stand right before Mime-Version.
     QString sent = QString::fromLatin1(server.Messages().value(0));
-    const QRegularExpression dateAndId("(?<=beta\r\n)Date: \\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\n"
+    const QRegularExpression dateAndId("(?<=X-Mailer: " + QString(KelvoVersionText) + "\r\n)Date: \\w{3}, \\d\\d \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\n"
                                        "Message-ID: <[0-9a-f]{32}@example\\.jp>\r\n(?=Mime)");
     EXPECT_EQ(sent.count(dateAndId), 1) << sent.left(300).toStdString();
     EXPECT_EQ(sent.remove(dateAndId).toLatin1(), "From: kelvo<taro@example.jp>\r\nTo: hanako@example.jp\r\n"
-                                                 "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: kelvo Ver. 0.32 beta\r\n"
+                                                 "Subject: =?ISO-2022-JP?B?aGVsbG8=?=\r\nX-Mailer: " + QByteArray(KelvoVersionText) + "\r\n"
                                                  "Mime-Version: 1.0\r\nContent-Type: text/plain;                        "
                                                  "charset=us-ascii\r\n\r\n\r\n.." +
                                                      QByteArray(996, 'a') + "\r\naaaa\r\n");
