@@ -28,8 +28,7 @@ Usage Now()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return {double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-                double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3,
+    return {double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3,
             u.ru_nvcsw + u.ru_nivcsw};
 }
 

@@ -15,9 +15,9 @@ QByteArray DateHeaderValue(const QDateTime &time)
     const QDate date = time.date();
     const QTime clock = time.time();
     const int offset = time.offsetFromUtc() / 60;
-    return QString::asprintf("%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d", Days[date.dayOfWeek() - 1],
-                                date.day(), Months[date.month() - 1], date.year(), clock.hour(), clock.minute(),
-                                clock.second(), offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60)
+    return QString::asprintf("%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d", Days[date.dayOfWeek() - 1], date.day(),
+                             Months[date.month() - 1], date.year(), clock.hour(), clock.minute(), clock.second(),
+                             offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60)
         .toLatin1();
 }
 

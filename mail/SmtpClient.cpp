@@ -138,7 +138,8 @@ QByteArray HelloArgument(const QByteArray &name)
 {
     const bool bracketed = name.startsWith('[') && name.endsWith(']');
     QHostAddress address;
-    if (!name.contains(':') || !address.setAddress(QString::fromLatin1(bracketed ? name.mid(1, name.size() - 2) : name)) ||
+    if (!name.contains(':') ||
+        !address.setAddress(QString::fromLatin1(bracketed ? name.mid(1, name.size() - 2) : name)) ||
         address.protocol() != QAbstractSocket::IPv6Protocol)
         return name;
     address.setScopeId(QString());

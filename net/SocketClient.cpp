@@ -299,7 +299,8 @@ bool SocketClient::ResolveHost()
         Winsock::CancelAsyncRequest(LookupHandle);
     LookupHandle = 0;
     if (end == WaitEnd::TimedOut || end == WaitEnd::DeadlinePassed)
-        throw ESockError(ConnectFailureText(QCoreApplication::translate("Connection", "名前解決が時間切れになりました")));
+        throw ESockError(
+            ConnectFailureText(QCoreApplication::translate("Connection", "名前解決が時間切れになりました")));
     if (end == WaitEnd::Cancelled)
         throw ESockError(QStringLiteral("Host Lookup Canceled"));
     if (!LastEventOk || LookupResult.Addresses.isEmpty()) {

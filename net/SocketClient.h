@@ -155,12 +155,12 @@ public:
     SocketId SocketHandle = InvalidSocket;
     QList<QHostAddress> RemoteAddresses; // what the host gave, in the order they are tried
     QHostAddress RemoteAddress;          // the one connected to, or being tried
-    QByteArray ReceiveBuffer;   // received bytes not yet taken by ReadLn
-    QByteArray LastReply;       // the last reply line, line end included
-    qint16 ReplyCode = 0;       // the number the reply's leading digits make
-    bool CancelPending = false; // Cancel was called: every wait ends
-    bool TimedOut = false;      // the time-out fired during the current wait
-    bool LastEventOk = false;   // the last notification or look-up carried no error
+    QByteArray ReceiveBuffer;            // received bytes not yet taken by ReadLn
+    QByteArray LastReply;                // the last reply line, line end included
+    qint16 ReplyCode = 0;                // the number the reply's leading digits make
+    bool CancelPending = false;          // Cancel was called: every wait ends
+    bool TimedOut = false;               // the time-out fired during the current wait
+    bool LastEventOk = false;            // the last notification or look-up carried no error
     bool LookupDone = false;
     bool SendComplete = false; // the send queue was handed to the socket whole
     bool HandlerBusy = false;  // the receive or send handler runs

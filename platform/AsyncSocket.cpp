@@ -557,8 +557,7 @@ quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QStrin
         // of the list.
         const QList<QHostAddress> list = answeredHosts ? answeredHosts->value(name) : QList<QHostAddress>();
         QMetaObject::invokeMethod(
-            target,
-            [finish, name, list] { finish(list.isEmpty() ? WsaError::HostNotFound : 0, name, list); },
+            target, [finish, name, list] { finish(list.isEmpty() ? WsaError::HostNotFound : 0, name, list); },
             Qt::QueuedConnection);
         return handle;
     }

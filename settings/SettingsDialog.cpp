@@ -144,7 +144,8 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
         OptionGroup(this, {ui->smtpPageButton, ui->phonePageButton, ui->optionPageButton, ui->securityPageButton});
     connect(tabs, &QButtonGroup::idClicked, ui->pages, &QStackedWidget::setCurrentIndex);
     // A page brought to the front for a wrong box shows as chosen too.
-    connect(ui->pages, &QStackedWidget::currentChanged, tabs, [tabs](int page) { tabs->button(page)->setChecked(true); });
+    connect(ui->pages, &QStackedWidget::currentChanged, tabs,
+            [tabs](int page) { tabs->button(page)->setChecked(true); });
 
     ConnectBoxes();
     FillModelList();
@@ -450,7 +451,8 @@ std::optional<int> SettingsDialog::CheckedDotSize()
     int dotSize = settings.DotSize;
     const QString modelLine = ui->modelCombo->currentText();
     try {
-        DeriveDotSize(pictureSizeOptions->checkedId(), modelLine, [this] { return ui->ownSizeSpin->value(); }, dotSize);
+        DeriveDotSize(
+            pictureSizeOptions->checkedId(), modelLine, [this] { return ui->ownSizeSpin->value(); }, dotSize);
     } catch (const Exception &) {
         dotSize = 0;
     }

@@ -9,10 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 // The whole road against aiosmtpd, in the clear and over TLS with a login, read back by Python's email package: a
@@ -106,43 +102,28 @@ TEST(Submission, RealServer)
     smtp.SocketClient::Disconnect();
 }
 
-bool HasIpv6Loopback()
-{
-    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
-}
-
 // Over IPv6 as over IPv4: the server given as ::1 or [::1], STARTTLS with the address the certificate names checked
 // against the one connected to, and EHLO giving an IPv6 address as an address literal.
 TEST(Submission, OverIpv6)
 {
-    if (!HasIpv6Loopback())
-        GTEST_SKIP() << "this machine has no IPv6 loopback (::1): the send over IPv6 is not tried";
     SmtpClient smtp;
     smtp.TimeOut = 5000;
     smtp.Security = SmtpSecurity::StartTls;
-    smtp.Auth = true;
-    smtp.AuthUser = "kelvo";
-    smtp.Password = "secret";
+    smtp.Auth = true, smtp.AuthUser = "kelvo", smtp.Password = "secret";
     smtp.HeloName = "[::1]";
     smtp.Mail = {.FromAddress = "sender@example.com", .To = {"phone@example.jp"}, .Body = {"Hello."}};
     for (const auto &[host, certificate, failure] :
-         {std::tuple{"::1", "good", ""}, {"[::1]", "other", "[::1] の証明書を確認できません（IP address mismatch）。"}}) {
+         {std::tuple{"::1", "good", ""},
+          {"[::1]", "other", "[::1] の証明書を確認できません（IP address mismatch）。"}}) {
         SmtpSink sink(SmtpSink::StartTls, certificate, "::1");
-        ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
+        if (sink.Port() == 0)
+            GTEST_SKIP() << "no server on ::1, the IPv6 loopback; is there one here? " << sink.Error().toStdString();
         smtp.Host = host;
         smtp.Port = sink.Port();
         EXPECT_EQ(FailureOf([&] { smtp.Connect(), smtp.SendMail(), smtp.Disconnect(); }), failure);
         const QList<SmtpSink::Message> got = sink.WaitForMessages(*failure ? 0 : 1);
-        ASSERT_EQ(got.size(), *failure ? 0 : 1);
-        if (!got.isEmpty()) {
-            EXPECT_EQ(got[0].Helo, "[IPv6:::1]");
-        }
+        EXPECT_EQ(got.size(), *failure ? 0 : 1);
+        EXPECT_EQ(got.value(0).Helo, *failure ? "" : "[IPv6:::1]");
     }
 }
 

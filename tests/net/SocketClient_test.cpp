@@ -10,7 +10,6 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,13 +81,12 @@ TEST(SocketClient, EveryAddressInTurn)
                                                     {"fifty-refusing.test", fiftyRefusing},
                                                     {"fifty-silent.test", QList<QHostAddress>(50, unanswered)}};
     Winsock::AnswerLookupsFrom(&hosts);
-    const QString refused = "接続を拒否されました";
     // The host; the reason it fails for (empty: connected to 127.0.0.1); the events.
     const std::tuple<QString, QString, QString> rows[] = {
         {QString(140, '0') + "177.0.0.1", "", "connected Abort"}, // octal: cut short it would be 0
         {"dead-first.test", "", "connected Abort"},
         {"silent-first.test", "", "connected Abort"},
-        {"fifty-refusing.test", refused, "failed Abort"},
+        {"fifty-refusing.test", "接続を拒否されました", "failed Abort"},
         {"fifty-silent.test", "応答がなく時間切れになりました", "Abort failed Abort"},
         {"nohost.invalid", "名前が見つかりません", "invalid host Abort"},
         {"0.0.0.0", "使えるアドレスではありません", "invalid host Abort"},
@@ -103,12 +101,12 @@ TEST(SocketClient, EveryAddressInTurn)
         client.OnInvalidHost = [&](bool &handled) { client.Log << "invalid host", handled = true; };
         QElapsedTimer took;
         took.start();
-        EXPECT_EQ(FailureOf<ESockError>([&] { client.Connect(); }),
-                  reason.isEmpty() ? "" : QString("サーバ %1 のポート %2 に接続できません（%3）。").arg(host).arg(server.Port()).arg(reason));
+        EXPECT_EQ(
+            FailureOf<ESockError>([&] { client.Connect(); }),
+            reason.isEmpty()
+                ? ""
+                : QString("サーバ %1 のポート %2 に接続できません（%3）。").arg(host).arg(server.Port()).arg(reason));
         EXPECT_LT(took.elapsed(), 2 * client.TimeOut) << "the time-out bounds the whole of Connect";
-        if (reason.isEmpty()) {
-            EXPECT_EQ(client.RemoteAddress.toString(), "127.0.0.1");
-        }
         client.Destroy();
         EXPECT_EQ(client.Log.join(' '), events);
     }

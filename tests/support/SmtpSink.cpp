@@ -25,7 +25,9 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate, const QString &address
     if (mode != Plain)
         arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
     else if (address != QLatin1String("127.0.0.1"))
-        arguments << "plain" << "-" << "-";
+        arguments << "plain"
+                  << "-"
+                  << "-";
     if (address != QLatin1String("127.0.0.1"))
         arguments << address;
     process.start(Python, arguments);

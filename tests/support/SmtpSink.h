@@ -7,10 +7,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of 127.0.0.1 (or of the
-// address given) while this object lives, in the clear, with STARTTLS or with TLS from the
-// first byte (a certificate of the test CA), taking the logins smtp_sink.py lists ("kelvo"
-// with "secret").
+// A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of the address while this
+// object lives, in the clear, with STARTTLS or with TLS from the first byte (a certificate of
+// the test CA), taking the logins smtp_sink.py lists ("kelvo" with "secret").
 class SmtpSink
 {
 public:
