@@ -264,7 +264,7 @@ private:
     bool overflowed = false;
     // Why the last address or look-up failed: an error number of the socket layer.
     int connectFailure = 0;
-    // When Connect began: its time-out covers the look-up and every address.
+    // When Connect's time-out ends: it covers the look-up and every address.
     QDeadlineTimer connectDeadline;
     // The TLS handshake has ended, and how.
     bool tlsDone = false;
