@@ -55,9 +55,9 @@ struct SilentAddress
     explicit SilentAddress(quint16 port)
     {
         sockaddr_in address{AF_INET, htons(port), {htonl(0x7F000003)}, {}};
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
         ::listen(listener, 0);
-        ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        (void)::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address); // under way, not refused
     }
     ~SilentAddress() { ::close(filler), ::close(listener); }
     int listener = ::socket(AF_INET, SOCK_STREAM, 0);
