@@ -76,18 +76,18 @@ TEST(SocketClient, EveryAddressInTurn)
     QList<QHostAddress> fiftyRefusing;
     for (quint32 i = 0; i < 50; ++i)
         fiftyRefusing << QHostAddress(0x7F000100 + i);
-    const QHash<QString, QList<QHostAddress>> hosts{{"dead-first.test", {refusing, live}},
-                                                    {"silent-first.test", {unanswered, live}},
-                                                    {"fifty-refusing.test", fiftyRefusing},
-                                                    {"fifty-silent.test", QList<QHostAddress>(50, unanswered)}};
+    const QHash<QString, QList<QHostAddress>> hosts{{"dead-first", {refusing, live}},
+                                                    {"silent-first", {unanswered, live}},
+                                                    {"50-refusing", fiftyRefusing},
+                                                    {"50-silent", QList<QHostAddress>(50, unanswered)}};
     Winsock::AnswerLookupsFrom(&hosts);
     // The host; the reason it fails for (empty: connected to 127.0.0.1); the events.
     const std::tuple<QString, QString, QString> rows[] = {
         {QString(140, '0') + "177.0.0.1", "", "connected Abort"}, // octal: cut short it would be 0
-        {"dead-first.test", "", "connected Abort"},
-        {"silent-first.test", "", "connected Abort"},
-        {"fifty-refusing.test", "接続を拒否されました", "failed Abort"},
-        {"fifty-silent.test", "応答がなく時間切れになりました", "Abort failed Abort"},
+        {"dead-first", "", "connected Abort"},
+        {"silent-first", "", "connected Abort"},
+        {"50-refusing", "接続を拒否されました", "failed Abort"},
+        {"50-silent", "応答がなく時間切れになりました", "Abort failed Abort"},
         {"nohost.invalid", "名前が見つかりません", "invalid host Abort"},
         {"0.0.0.0", "使えるアドレスではありません", "invalid host Abort"},
         {"fe80::1%nosuchif0", "ゾーンに当たるネットワークインターフェースがありません", "failed Abort"},

@@ -22,14 +22,11 @@ QString SmtpSink::Certificates()
 SmtpSink::SmtpSink(Mode mode, const QString &certificate, const QString &address)
 {
     QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
-    if (mode != Plain)
-        arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
-    else if (address != QLatin1String("127.0.0.1"))
-        arguments << "plain"
-                  << "-"
-                  << "-";
-    if (address != QLatin1String("127.0.0.1"))
-        arguments << address;
+    if (mode != Plain || address != QLatin1String("127.0.0.1"))
+        arguments << (mode == Tls        ? "tls"
+                      : mode == StartTls ? "starttls"
+                                         : "plain")
+                  << Certificates() << certificate << address;
     process.start(Python, arguments);
     QByteArray out;
     while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))

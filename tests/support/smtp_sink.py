@@ -8,8 +8,7 @@
                            login); ends when its standard input closes. MODE is plain
                            (the default), starttls (STARTTLS required before anything
                            else, then AUTH) or tls (TLS from the first byte, AUTH), with
-                           the certificate CERTS/NAME.pem and its key CERTS/NAME.key
-                           (both - when plain).
+                           the certificate CERTS/NAME.pem and its key CERTS/NAME.key.
   smtp_sink.py parse FILE  print the message in FILE (- for standard input) as JSON, read
                            by Python's email package with its modern policy as a mail
                            program of today reads it: the decoded subject, sender and
