@@ -13,6 +13,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The JPEG with a colour profile in as many APP2 segments as it takes.
@@ -46,8 +48,10 @@ QByteArray BoxIn(const QByteArray &file, const char *type)
 }
 
 // A HEIF file around the HEVC picture of a heif-enc file (item 1): that picture claiming claim x
-// claim with a property more, or a 2 x 2 grid of it (item 2), canvas grid x grid, claiming claim x claim.
-QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {})
+// claim with a property more, or a 2 x 2 grid of it (item 2), canvas grid x grid, claiming claim x claim;
+// padding zero bytes after the picture.
+QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {},
+                       int extents = 1, int padding = 0)
 {
     const QByteArray canvas = grid ? QByteArray::fromHex("00000101") + BigEndian(grid, 2) + BigEndian(grid, 2) : "";
     const QByteArray hevc = BoxIn(heic, "mdat").mid(8);
@@ -57,8 +61,9 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QB
     // property (4); item 2: the claim.
     const char *associations =
         grid ? "00000002 0001028102 00020103" : (property.isEmpty() ? "00000001 0001028103" : "00000001 000103810304");
-    const auto location = [](int id, qint64 at, qint64 size) {
-        return BigEndian(id, 2) + BigEndian(1, 4) + BigEndian(at, 4) + BigEndian(size, 4);
+    // With more than one extent, each of them is "the rest of the file" (a length of 0).
+    const auto location = [](int id, qint64 at, qint64 size, int extents = 1) {
+        return BigEndian(id, 2) + BigEndian(extents, 4) + (BigEndian(at, 4) + BigEndian(extents > 1 ? 0 : size, 4)).repeated(extents);
     };
     const auto meta = [&](qint64 data) {
         const QByteArray items = Box("infe", QByteArray::fromHex("00010000") + "hvc1" + '\0', 2) +
@@ -66,7 +71,7 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QB
         const QByteArray tiles =
             grid ? Box("iref", Box("dimg", QByteArray::fromHex("0002 0004 0001000100010001")), 0) : "";
         const QByteArray locations =
-            location(1, data + canvas.size(), hevc.size()) + (grid ? location(2, data, canvas.size()) : "");
+            location(1, data + canvas.size(), hevc.size(), extents) + (grid ? location(2, data, canvas.size()) : "");
         return Box("meta",
                    Box("hdlr", QByteArray(4, 0) + "pict" + QByteArray(13, 0), 0) +
                        Box("pitm", BigEndian(grid ? 2 : 1, 2), 0) + Box("iinf", BigEndian(grid ? 2 : 1, 2) + items, 0) +
@@ -75,7 +80,7 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QB
                    0);
     };
     const QByteArray ftyp = Box("ftyp", "heic" + BigEndian(0, 4) + "mif1heic");
-    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", canvas + hevc);
+    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", canvas + hevc + QByteArray(padding, 0));
 }
 
 // The PNG with an eXIf chunk holding the block before its image data.
@@ -301,6 +306,13 @@ TEST(Load, PictureOrClearMessage)
     const QString unreadable = QStringLiteral("%1 ファイル %2 を読み込めません。"); // the format, the path
     const QString tooLarge = QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。");
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
+    const QString notJpeg = QStringLiteral("ファイル %2 を読み込めません。");
+    const QString needs = QStringLiteral("画像が大きすぎます (%1 ドット)。読み込むには %3 MB 要りますが、扱えるのは 1144 MB までです。");
+    const QByteArray manyScans = WriteTestJpeg(SmoothPicture(16, 16), JpegForm::ManyScans);
+    // A 16-bit PNG's header (after the signature, the length and "IHDR") claiming 13000 x 13000, its CRC made anew.
+    QByteArray deepPng = Saved(QImage(2, 2, QImage::Format_RGBX64), "PNG");
+    deepPng.replace(16, 8, BigEndian(13000, 4).repeated(2));
+    qToBigEndian<quint32>(crc32(0, reinterpret_cast<const Bytef *>(deepPng.constData()) + 12, 17), deepPng.data() + 29);
 
     const std::tuple<const char *, const char *, QByteArray, QString> cases[] = {
         {"truncated baseline", "a.jpg", jpeg.left(jpeg.size() / 2), jpegError(JWRN_JPEG_EOF)},
@@ -308,8 +320,13 @@ TEST(Load, PictureOrClearMessage)
         {"cut inside the headers", "a.jpg", jpeg.left(100), jpegError(JWRN_JPEG_EOF)},
         {"end marker inside the scan", "a.jpg", QByteArray(jpeg).insert(jpeg.indexOf("\xFF\xDA") + 200, "\xFF\xD9"),
          jpegError(JWRN_HIT_MARKER)},
-        {"zero bytes", "a.jpg", QByteArray(), jpegError(JERR_INPUT_EMPTY)},
-        {"bitmap named .jpg", "a.jpg", bmp, jpegError(JERR_NO_SOI)},
+        {"zero bytes", "a.jpg", QByteArray(), notJpeg},
+        {"bitmap named .jpg", "a.jpg", bmp, notJpeg},
+        {"190 scans", "a.jpg", manyScans, "この JPEG は 100 を超えるスキャンに分かれているため、読み込めません。"},
+        {"14000 x 10000 in scans, unsubsampled", "a.jpg",
+         QByteArray(manyScans).replace(manyScans.indexOf("\xFF\xC2") + 5, 4, "\x27\x10\x36\xB0"),
+         needs.arg("14000 × 10000").replace("%3", "1201")},
+        {"16-bit PNG of 13000 x 13000", "a.png", deepPng, needs.arg("13000 × 13000").replace("%3", "1289")},
         {"huge JPEG", "a.jpg", QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\xEA\x60\xEA\x60"),
          tooLarge.arg("60000 × 60000")},
         {"1-bit bitmap", "a.bmp", Saved(mono, "BMP"), {}},
@@ -349,7 +366,7 @@ TEST(Load, PictureOrClearMessage)
         EXPECT_EQ(LoadJpeg("whole.jpg"), DecodeJpeg(progressive)) << trailer.size();
     }
     // A file too large to be a picture within the limit is refused unread.
-    for (const QString name : {"huge.jpg", "huge.heic"}) {
+    for (const QString name : {"huge.jpg", "huge.heic", "huge.png", "huge.webp", "huge.bmp"}) {
         QFile file(name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(MaxPictureFileBytes + 1));
         EXPECT_EQ(
@@ -387,6 +404,83 @@ TEST(Load, PictureOrClearMessage)
                 bytes.truncate(at);
             FailureOf([&, name = name] { Drop(name, bytes); });
         }
+}
+
+// A file that a reader could wait on, walk for minutes or hold gigabytes of is refused from its size or its first
+// bytes: FIFOs (an open that waited for a writer froze the window), zeros of 4 GB and of 700 MB (walked as millions
+// of empty chunks, or read whole before a look at the header), a PNG of zeros after its header, a HEIC whose picture
+// lists 32 extents of "the rest of the file" (which its size check joined: 32 times the file). In a child that an
+// alarm ends if an open waits and a CPU limit if a reader walks the file, and whose peak shows none was held twice.
+TEST(Load, HostileFilesAreRefusedUnread)
+{
+    TestFolder folder;
+    const auto sparse = [](const char *name, qint64 size, const QByteArray &start = {}) {
+        QFile file(name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(start) == start.size() && file.resize(size));
+        return name;
+    };
+    const QString tooLarge = QStringLiteral("ファイル %2 は画像として大きすぎます (4096 MB)。扱えるのは 2 億画素までです。");
+    const QString unreadable = QStringLiteral("%1 ファイル %2 を読み込めません。");
+    const QString fifo = QStringLiteral("%2 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。");
+    const QByteArray extents = RebuiltHeif(WriteTestHeic(SmoothPicture(64, 64)), 64, 0, {}, 32, 30 << 20);
+    folder.Write("extents.heic", extents);
+    for (const char *name : {"fifo.jpg", "fifo.png", "fifo.webp", "fifo.bmp", "fifo.heic"})
+        ASSERT_EQ(mkfifo(name, 0600), 0);
+    const std::pair<QString, QString> cases[] = {
+        {"fifo.jpg", fifo},
+        {"fifo.png", fifo},
+        {"fifo.webp", fifo},
+        {"fifo.bmp", fifo},
+        {"fifo.heic", fifo},
+        {sparse("zero.png", 4LL << 30), tooLarge},
+        {sparse("zero.webp", 4LL << 30), tooLarge},
+        {sparse("zeros.png", 700 << 20), unreadable.arg("PNG")},
+        {sparse("zeros.webp", 700 << 20), unreadable.arg("WebP")},
+        {sparse("zeros.jpg", 700 << 20), "ファイル %2 を読み込めません。"},
+        {sparse("zeros.heic", 700 << 20), unreadable.arg("HEIF")},
+        {sparse("header.png", 700 << 20, Saved(QImage(8, 8, QImage::Format_RGB32), "PNG").left(33)),
+         unreadable.arg("PNG")},
+        {"extents.heic", unreadable.arg("HEIF")},
+    };
+    const long resident = ResidentKilobytes();
+    const auto [status, peak] = RunInChild([&] {
+        alarm(60);
+        const rlimit seconds{10, 10};
+        setrlimit(RLIMIT_CPU, &seconds);
+        QByteArray messages;
+        for (const auto &[name, message] : cases)
+            messages += FailureOf([&] { Drop(name); }, "loaded").toUtf8() + '\n';
+        folder.Write("messages.txt", messages);
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << "ended by signal " << WTERMSIG(status);
+    EXPECT_LT(peak - resident, 2 * extents.size() / 1024) << "kilobytes at the child's peak past its start";
+    const QList<QByteArray> messages = folder.Read("messages.txt").split('\n');
+    for (qsizetype line = 0; const auto &[name, message] : cases)
+        EXPECT_EQ(QString::fromUtf8(messages.value(line++)), QString(message).replace("%2", name)) << name.toStdString();
+}
+
+// Qt's readers make a picture of 4 bytes a pixel, 8 for 16-bit colour, which is made 24-bit in its own memory, never
+// beside it (a 14000 x 14000 PNG of 0.8 MB held 1.35 GB, and 2.84 GB in 16-bit colour).
+TEST(Load, ThePictureIsHeldOnce)
+{
+    TestFolder folder;
+    QImage plain(4000, 3000, QImage::Format_RGB32);
+    plain.fill(qRgb(10, 20, 30));
+    const std::pair<const char *, QByteArray> files[] = {
+        {"plain.png", Saved(plain, "PNG")},
+        {"alpha.png", Saved(plain.convertToFormat(QImage::Format_ARGB32), "PNG")},
+        {"deep.png", Saved(plain.convertToFormat(QImage::Format_RGBX64), "PNG")},
+    };
+    plain = QImage();
+    for (const auto &[name, bytes] : files) {
+        folder.Write(name, bytes);
+        const long resident = ResidentKilobytes();
+        const auto [status, peak] = RunInChild([name = name] { return Drop(name).isNull(); });
+        EXPECT_EQ(status, 0);
+        const double bytesPerPixel = name[0] == 'd' ? 8 : 4;
+        EXPECT_LT(peak - resident, 12'000'000 * (bytesPerPixel + 1) / 1024) << name << ": kilobytes past the start";
+    }
 }
 
 // libheif makes a grid as large as its canvas and a picture as large as its stream says,
