@@ -511,6 +511,18 @@ Please enter the password.</translation>
         <source>ドット数 %1 は不正です。1 以上を指定してください。</source>
         <translation>The dot size %1 is not valid. Please give 1 or more.</translation>
     </message>
+    <message>
+        <source>この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。</source>
+        <translation>This JPEG is split into more than %1 scans, so it cannot be read.</translation>
+    </message>
+    <message>
+        <source>画像が大きすぎます (%1 ドット)。読み込むには %2 MB 要りますが、扱えるのは %3 MB までです。</source>
+        <translation>The picture is too large (%1 dots): reading it takes %2 MB, and kelvo takes at most %3 MB.</translation>
+    </message>
+    <message>
+        <source>%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。</source>
+        <translation>%1 is not a regular file (it is a pipe, a device or the like), so it cannot be read.</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

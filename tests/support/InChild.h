@@ -28,3 +28,26 @@ inline long ResidentKilobytes()
     return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024)
                                            : 0;
 }
+
+// RunInChild, giving how far the child's resident size grew past where it started, in kilobytes: a child starts
+// without the parent's pages of its libraries, which the parent's own size counts.
+inline std::pair<int, long> GrowthInChild(const std::function<int()> &call)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return {-1, 0};
+    const int status = RunInChild([&] {
+        const long start = ResidentKilobytes();
+        const int result = call();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const long grown = usage.ru_maxrss - start;
+        return write(ends[1], &grown, sizeof grown) == sizeof grown ? result : 1;
+    }).first;
+    long grown = 0;
+    close(ends[1]);
+    if (read(ends[0], &grown, sizeof grown) != sizeof grown)
+        grown = 0; // the child ended before it could tell
+    close(ends[0]);
+    return {status, grown};
+}
