@@ -29,11 +29,12 @@ void CheckPictureSize(qint64 width, qint64 height, double bytesPerPixel)
                 .arg(SizeText(width, height)));
     const double bytes = double(width * height) * bytesPerPixel;
     if (bytes > double(MaxDecodeBytes))
-        throw Exception(QCoreApplication::translate(
-                            "Picture", "画像が大きすぎます (%1 ドット)。読み込むには %2 MB 要りますが、扱えるのは %3 MB までです。")
-                            .arg(SizeText(width, height))
-                            .arg(qint64(bytes) / (1024 * 1024))
-                            .arg(MaxDecodeBytes / (1024 * 1024)));
+        throw Exception(
+            QCoreApplication::translate(
+                "Picture", "画像が大きすぎます (%1 ドット)。読み込むには %2 MB 要りますが、扱えるのは %3 MB までです。")
+                .arg(SizeText(width, height))
+                .arg(qint64(bytes) / (1024 * 1024))
+                .arg(MaxDecodeBytes / (1024 * 1024)));
 }
 
 void ThrowNoMemory(qint64 width, qint64 height)
@@ -55,9 +56,10 @@ void OpenPicture(QFile &file, const QString &path)
         break;
     case OpenRefusal::NotRegular:
         if (errno != EISDIR)
-            throw Exception(QCoreApplication::translate(
-                                "Picture", "%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。")
-                                .arg(path));
+            throw Exception(
+                QCoreApplication::translate(
+                    "Picture", "%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。")
+                    .arg(path));
         [[fallthrough]];
     case OpenRefusal::Missing:
     case OpenRefusal::Failed:
@@ -143,8 +145,8 @@ template <QImage::Format F, typename Colour> QImage Widened(QImage picture, Colo
     const bool inPlace = picture.isDetached();
     QImage copy = inPlace ? QImage() : NewPicture(width, height);
     const qsizetype from = picture.bytesPerLine();
-    const qsizetype to = inPlace ? (F == QImage::Format_RGB888 ? from : (qsizetype(width) * 3 + 3) / 4 * 4)
-                                 : copy.bytesPerLine();
+    const qsizetype to =
+        inPlace ? (F == QImage::Format_RGB888 ? from : (qsizetype(width) * 3 + 3) / 4 * 4) : copy.bytesPerLine();
     const uchar *source = inPlace ? picture.bits() : picture.constBits();
     uchar *target = inPlace ? const_cast<uchar *>(source) : copy.bits();
     for (int y = 0; y < height; ++y) {

@@ -236,8 +236,10 @@ TEST(MainWindow, DroppedFifoIsRefusedAtOnce)
     Drop(&w.main, {fifo});
     answered.set_value();
     writer.join();
-    EXPECT_EQ(w.boxes.Texts(),
-              QStringList(QStringLiteral("%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。").arg(fifo)));
+    EXPECT_EQ(
+        w.boxes.Texts(),
+        QStringList(
+            QStringLiteral("%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。").arg(fifo)));
     EXPECT_EQ(w.Shown().size(), QSize(95, 71));
     Drop(&w.main, {w.Picture("after.jpg", 30, 60)});
     EXPECT_EQ(w.Shown().size(), QSize(47, 95));

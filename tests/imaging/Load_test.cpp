@@ -63,7 +63,8 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QB
         grid ? "00000002 0001028102 00020103" : (property.isEmpty() ? "00000001 0001028103" : "00000001 000103810304");
     // With more than one extent, each of them is "the rest of the file" (a length of 0).
     const auto location = [](int id, qint64 at, qint64 size, int extents = 1) {
-        return BigEndian(id, 2) + BigEndian(extents, 4) + (BigEndian(at, 4) + BigEndian(extents > 1 ? 0 : size, 4)).repeated(extents);
+        return BigEndian(id, 2) + BigEndian(extents, 4) +
+               (BigEndian(at, 4) + BigEndian(extents > 1 ? 0 : size, 4)).repeated(extents);
     };
     const auto meta = [&](qint64 data) {
         const QByteArray items = Box("infe", QByteArray::fromHex("00010000") + "hvc1" + '\0', 2) +
@@ -307,7 +308,8 @@ TEST(Load, PictureOrClearMessage)
     const QString tooLarge = QStringLiteral("画像が大きすぎます (%1 ドット)。扱えるのは 2 億画素までです。");
     const QImage mono = picture.convertToFormat(QImage::Format_Mono);
     const QString notJpeg = QStringLiteral("ファイル %2 を読み込めません。");
-    const QString needs = QStringLiteral("画像が大きすぎます (%1 ドット)。読み込むには %3 MB 要りますが、扱えるのは 1144 MB までです。");
+    const QString needs =
+        QStringLiteral("画像が大きすぎます (%1 ドット)。読み込むには %3 MB 要りますが、扱えるのは 1144 MB までです。");
     const QByteArray manyScans = WriteTestJpeg(SmoothPicture(16, 16), JpegForm::ManyScans);
     // A 16-bit PNG's header (after the signature, the length and "IHDR") claiming 13000 x 13000, its CRC made anew.
     QByteArray deepPng = Saved(QImage(2, 2, QImage::Format_RGBX64), "PNG");
@@ -419,7 +421,8 @@ TEST(Load, HostileFilesAreRefusedUnread)
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(start) == start.size() && file.resize(size));
         return name;
     };
-    const QString tooLarge = QStringLiteral("ファイル %2 は画像として大きすぎます (4096 MB)。扱えるのは 2 億画素までです。");
+    const QString tooLarge =
+        QStringLiteral("ファイル %2 は画像として大きすぎます (4096 MB)。扱えるのは 2 億画素までです。");
     const QString unreadable = QStringLiteral("%1 ファイル %2 を読み込めません。");
     const QString fifo = QStringLiteral("%2 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。");
     const QByteArray extents = RebuiltHeif(WriteTestHeic(SmoothPicture(64, 64)), 64, 0, {}, 32, 30 << 20);
@@ -456,7 +459,8 @@ TEST(Load, HostileFilesAreRefusedUnread)
     EXPECT_LT(grown, 2 * extents.size() / 1024) << "kilobytes the child grew at its peak";
     const QList<QByteArray> messages = folder.Read("messages.txt").split('\n');
     for (qsizetype line = 0; const auto &[name, message] : cases)
-        EXPECT_EQ(QString::fromUtf8(messages.value(line++)), QString(message).replace("%2", name)) << name.toStdString();
+        EXPECT_EQ(QString::fromUtf8(messages.value(line++)), QString(message).replace("%2", name))
+            << name.toStdString();
 }
 
 // Qt's readers make a picture of 4 bytes a pixel, 8 for 16-bit colour, which is made 24-bit in its own memory, never

@@ -25,8 +25,9 @@ inline std::pair<int, long> RunInChild(const std::function<int()> &call)
 inline long ResidentKilobytes()
 {
     QFile statm("/proc/self/statm");
-    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024)
-                                           : 0;
+    return statm.open(QIODevice::ReadOnly)
+               ? statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024)
+               : 0;
 }
 
 // RunInChild, giving how far the child's resident size grew past where it started, in kilobytes: a child starts
@@ -36,14 +37,15 @@ inline std::pair<int, long> GrowthInChild(const std::function<int()> &call)
     int ends[2];
     if (pipe(ends) != 0)
         return {-1, 0};
-    const int status = RunInChild([&] {
+    const auto measured = [&] {
         const long start = ResidentKilobytes();
         const int result = call();
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         const long grown = usage.ru_maxrss - start;
         return write(ends[1], &grown, sizeof grown) == sizeof grown ? result : 1;
-    }).first;
+    };
+    const int status = RunInChild(measured).first;
     long grown = 0;
     close(ends[1]);
     if (read(ends[0], &grown, sizeof grown) != sizeof grown)
