@@ -76,8 +76,8 @@ void OpenPicture(QFile &file, const QString &path)
 void LimitReaderAllocation(QImageReader &reader, QSize size)
 {
     // Qt's WebP reader names no form before it reads, and reads 32-bit pixels.
-    const int bits = std::max<int>(QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel(), 1);
-    const double bytes = reader.imageFormat() == QImage::Format_Invalid ? 4 : bits / 8.0;
+    const QImage::Format form = reader.imageFormat();
+    const double bytes = form == QImage::Format_Invalid ? 4 : QImage::toPixelFormat(form).bitsPerPixel() / 8.0;
     // A picture of fewer than 3 bytes a pixel is widened into a copy; a wider one is made
     // 24-bit in its own memory (To24Bit).
     CheckPictureSize(size.width(), size.height(), bytes < 3 ? bytes + 3 : bytes);

@@ -1,23 +1,17 @@
-// libFuzzer target for the PNG reader: the input dropped as a .png file. The CRC of every whole chunk is made anew
-// first, so that a changed byte reaches the reader instead of stopping at its chunk's CRC; kelvo's own chunk walk
-// reads no CRC, and sees the input as it came.
+// libFuzzer target for the PNG reader: the input dropped as a .png file, the CRC of each whole chunk made anew so
+// that a changed byte reaches the decoder (kelvo's own chunk walk reads no CRC).
 #include "PictureFuzz.h"
 
 #include <QtEndian>
-
-#include <vector>
 
 #include <zlib.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::vector<uint8_t> file(data, data + size);
-    for (size_t at = 8; at + 12 <= size;) {
-        const size_t length = qFromBigEndian<quint32>(&file[at]);
-        if (length > size - at - 12)
-            break;
-        qToBigEndian<quint32>(crc32(0, &file[at + 4], uInt(length + 4)), &file[at + 8 + length]);
-        at += 12 + length;
-    }
-    return DropAsPicture(file.data(), size, PictureFormat::Png);
+    QByteArray file(reinterpret_cast<const char *>(data), qsizetype(size));
+    auto *bytes = reinterpret_cast<uchar *>(file.data());
+    for (size_t at = 8, length; at + 12 <= size && (length = qFromBigEndian<quint32>(bytes + at)) <= size - at - 12;
+         at += 12 + length)
+        qToBigEndian<quint32>(crc32(0, bytes + at + 4, uInt(length + 4)), bytes + at + 8 + length);
+    return DropAsPicture(bytes, size, PictureFormat::Png);
 }

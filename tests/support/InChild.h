@@ -21,35 +21,19 @@ inline std::pair<int, long> RunInChild(const std::function<int()> &call)
     return {wait4(child, &status, 0, &usage) == child ? status : -1, usage.ru_maxrss};
 }
 
-// The resident size of this process now, in kilobytes: where a child's peak starts.
-inline long ResidentKilobytes()
+// Makes this process's resident size now its peak (Linux's clear_refs) and gives it in kilobytes: the peak of a
+// step is then PeakSince(what this gave before it).
+inline long RestartPeak()
 {
-    QFile statm("/proc/self/statm");
-    return statm.open(QIODevice::ReadOnly)
-               ? statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024)
-               : 0;
+    QFile refs("/proc/self/clear_refs"), statm("/proc/self/statm");
+    if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1 || !statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ')[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// RunInChild, giving how far the child's resident size grew past where it started, in kilobytes: a child starts
-// without the parent's pages of its libraries, which the parent's own size counts.
-inline std::pair<int, long> GrowthInChild(const std::function<int()> &call)
+inline long PeakSince(long start)
 {
-    int ends[2];
-    if (pipe(ends) != 0)
-        return {-1, 0};
-    const auto measured = [&] {
-        const long start = ResidentKilobytes();
-        const int result = call();
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        const long grown = usage.ru_maxrss - start;
-        return write(ends[1], &grown, sizeof grown) == sizeof grown ? result : 1;
-    };
-    const int status = RunInChild(measured).first;
-    long grown = 0;
-    close(ends[1]);
-    if (read(ends[0], &grown, sizeof grown) != sizeof grown)
-        grown = 0; // the child ended before it could tell
-    close(ends[0]);
-    return {status, grown};
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss - start;
 }
