@@ -11,21 +11,25 @@ class QImageReader;
 //
 // The limits, one for each thing a file could make a reader spend; each is checked from the
 // file's size or header before what it bounds is spent:
-//   MaxPictureFileBytes  the time: no file is read further than this, and none larger opens;
+//   MaxPictureFileBytes  the time: no larger file is opened, and none is read further;
 //   MaxPicturePixels     what any picture may be, as its header gives it and as it is decoded;
-//   MaxDecodeBytes       the memory a reader holds of the picture while it decodes it.
-// The peak of each reader at the largest picture it takes (200 million pixels; measured by
-// bench/picture_peaks.sh), besides the program's own 60 MB:
-//   JPEG, one scan, shrunk  the file read whole + a band of rows, about 0.1 GB for a 60 MB file
-//   JPEG, several scans     the file + libjpeg's coefficients (2 bytes a sample, 3 a pixel at
-//                           4:2:0) + the picture at 3 bytes a pixel: 1.3 GB
-//   PNG, WebP, BMP          Qt's own form of the picture, 4 bytes a pixel, made 24-bit in the
-//                           same memory: 0.8 GB (a WebP file also whole beside it); a grey or
-//                           paletted picture, 1 or 2 bytes a pixel, beside its 24-bit copy:
-//                           0.8 GB or 1 GB; 16-bit colour, 8 bytes a pixel, to 150 million
-//                           pixels: 1.2 GB
-//   HEIF                    the file + libheif's planes (1.5 bytes a pixel at 8 bits 4:2:0)
-//                           + its 24-bit picture, which kelvo takes over: 0.9 GB and the file
+//   MaxDecodeBytes       the memory a reader holds of the picture while it decodes it, where
+//                        kelvo knows from the header the form the picture is decoded into.
+// The peak of each reader at the largest picture it takes, above what the program holds
+// (bench/picture-peaks.sh, 16320 x 12240 dots unless said otherwise):
+//   JPEG, one scan       the file, read whole, and a band of rows as they are fitted: 47 MB
+//                        for a file of 42 MB
+//   JPEG, several scans  the file, libjpeg's coefficients (2 bytes a sample: 3 a pixel at
+//                        4:2:0) and the picture at 3 bytes a pixel: 1146 MB
+//   PNG, WebP, bitmap    Qt's form of the picture, 4 bytes a pixel, made 24-bit in that
+//                        memory: 767 MB (a WebP file is read whole beside it); grey or
+//                        paletted, 1 or 2 bytes a pixel beside the 24-bit copy: up to 1 GB;
+//                        16-bit colour, 8 bytes a pixel, up to 150 million pixels: 1137 MB
+//                        at 14000 x 10600
+//   HEIF                 the file, and what libheif and its HEVC decoder hold, about 9 bytes
+//                        a pixel, of which the 24-bit picture is taken over, not copied (152
+//                        MB for a grid of 4096 x 4096): bounded by the pixels alone, about
+//                        2 GB at the largest
 // A fitted picture is small; what the fit and the colour conversion add is negligible.
 
 // The largest picture kelvo takes in, decodes or makes. The largest phone cameras sold
@@ -46,7 +50,7 @@ constexpr qint64 MaxPicturePixels =
 constexpr qint64 MaxPictureFileBytes = MaxPicturePixels * 4;
 
 // What a reader may hold of a picture as it decodes it: six bytes a pixel of the largest
-// picture, which every form a phone or camera writes stays within at 200 million pixels.
+// picture, which the forms phones and cameras write stay within at 200 million pixels.
 // Wider forms (16-bit colour, a JPEG of several scans without subsampled colour) are taken
 // up to the pixels that fit in it.
 constexpr qint64 MaxDecodeBytes = MaxPicturePixels * 6;
