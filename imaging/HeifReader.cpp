@@ -97,10 +97,12 @@ QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
     // libheif's picture becomes kelvo's, made 24-bit in its own memory: the largest one
     // is never held twice.
     const auto release = [](void *held) { heif_image_release(static_cast<heif_image *>(held)); };
-    QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888, release, image.get());
-    if (decoded.isNull())
+    heif_image *held = image.release();
+    QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888, release, held);
+    if (decoded.isNull()) {
+        release(held);
         ThrowNoMemory(width, height);
-    image.release(); // the picture releases it now
+    }
     return alpha ? LaidOnWhite(std::move(decoded)) : To24Bit(std::move(decoded));
 }
 

@@ -422,7 +422,7 @@ TEST(Load, WhatAFileCanCostIsBounded)
         QByteArray messages;
         for (const auto &[name, message, megabytes] : cases) {
             const long start = RestartPeak();
-            messages += FailureOf([&] { Drop(name); }, "loaded").toUtf8() + '\t';
+            messages += FailureOf([name = name] { Drop(name); }, "loaded").toUtf8() + '\t';
             messages += QByteArray::number(PeakSince(start) >> 10) + '\n';
         }
         folder.Write("messages.txt", messages);
