@@ -16,7 +16,7 @@ enum class Setting {
     HeloName, // the name the greeting gives
     Destination,
     Security, // an SmtpSecurity, as its number
-    Auth,
+    Auth,     // an SmtpLogin, as its number
     LoginName,         // empty: the sender's address
     PictureSizeChoice, // a PictureSizeOption
     ModelLine,         // a line of the phone model list, its size after the first ":"
@@ -25,6 +25,13 @@ enum class Setting {
     OwnSizeLimit,    // in kilobytes
     AdFooter,
     LaunchCount,
+    // The sign-in ([oauth]): the provider, and what stands in for its built-in values.
+    OAuthProvider, // microsoft, google, desktop or custom
+    OAuthClientId,
+    OAuthClientSecret,
+    OAuthAuthorizeUrl,
+    OAuthTokenUrl,
+    OAuthScope,
 };
 
 // How a value is kept: text as typed; a decimal number, read strictly; a flag, a number that

@@ -162,7 +162,7 @@ void SettingsDialog::ConnectBoxes()
     // Only the user's choice proposes a port, not the showing's own filling.
     connect(ui->securityCombo, &QComboBox::activated, this,
             [this] { RunCommand([this] { ProposePortForSecurity(); }); });
-    connect(ui->authCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableLoginBoxes(); }); });
+    ConnectSignInBoxes();
     ui->serverEdit->installEventFilter(this);
     ui->pictureSizeGroup->installEventFilter(this);
     ui->sizeLimitGroup->installEventFilter(this);
@@ -235,9 +235,11 @@ void SettingsDialog::ShowStoredSettings()
     // the built-in values where it says nothing.
     ui->passwordEdit->clear();
     ShowSecurity(SmtpSecurity::None);
-    ui->authCheck->setChecked(false);
+    signInOverrides = {};
+    ShowLoginMethod(SmtpLogin::None, {});
     ui->loginNameEdit->clear();
     EnableLoginBoxes();
+    AskDesktopAccounts();
     if (!SettingsFileExists()) {
         ui->adFooterCheck->setChecked(true);
         return;
@@ -282,7 +284,10 @@ void SettingsDialog::ShowSubmissionKeys()
     // unseen.
     ShowSecurity(SecurityFromText(ReadSetting(Setting::Security)));
     ui->loginNameEdit->setText(ReadSetting(Setting::LoginName));
-    ui->authCheck->setChecked(ReadFlag(Setting::Auth));
+    signInOverrides = {ReadSetting(Setting::OAuthClientId), ReadSetting(Setting::OAuthClientSecret),
+                       ReadSetting(Setting::OAuthAuthorizeUrl), ReadSetting(Setting::OAuthTokenUrl),
+                       ReadSetting(Setting::OAuthScope)};
+    ShowLoginMethod(LoginFromNumber(ReadNumber(Setting::Auth)), ReadSetting(Setting::OAuthProvider));
 }
 
 void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
@@ -310,6 +315,7 @@ void SettingsDialog::SenderAddressEdited()
         ui->serverEdit->setEnabled(true);
         ui->serverLabel->setEnabled(true);
     }
+    ShowDesktopChoice();
 }
 
 void SettingsDialog::ProposeServer()
@@ -358,14 +364,6 @@ void SettingsDialog::ProposePortForSecurity()
     shownSecurity = chosen;
 }
 
-void SettingsDialog::EnableLoginBoxes()
-{
-    const bool on = ui->authCheck->isChecked();
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{ui->loginNameEdit, ui->loginNameLabel, ui->passwordEdit, ui->passwordLabel})
-        w->setEnabled(on);
-}
-
 void SettingsDialog::PassFocusOn(QWidget *group)
 {
     // The next control after the group and its options that can take the focus. The
@@ -405,6 +403,7 @@ void SettingsDialog::AcceptSettings()
     const bool adFooter = ui->adFooterCheck->isChecked();
     WriteFlag(Setting::AdFooter, adFooter);
     settings.AdFooter = adFooter;
+    WriteSignInKeys(settings.Auth, settings.OAuthProvider, settings.OAuth);
     SavePassword();
     CloseByButton(QDialog::Accepted);
 }
@@ -436,10 +435,17 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
         WarningBox(tr("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
         return std::nullopt;
     }
-    if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
+    const std::optional<SmtpLogin> login = ChosenLogin();
+    if (!login) {
+        WarningBox(tr("ログイン方法を選んでください。"));
+        return std::nullopt;
+    }
+    if (*login != SmtpLogin::None && !ProtectsLogin(*security)) {
         WarningBox(tr("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return std::nullopt;
     }
+    if (!SignInCanBeSaved(*login))
+        return std::nullopt;
     return security;
 }
 
@@ -468,8 +474,10 @@ void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
     settings.HeloName = ui->heloNameEdit->text();
     settings.Security = security;
     settings.UnknownSecurity.clear();
-    settings.Auth = ui->authCheck->isChecked();
+    settings.Auth = ChosenLogin().value_or(SmtpLogin::None);
     settings.AuthUser = ui->loginNameEdit->text();
+    settings.OAuthProvider = ChosenProvider();
+    settings.OAuth = signInOverrides;
     if (setDestination)
         setDestination(ui->defaultDestinationEdit->text());
 }
@@ -483,7 +491,7 @@ void SettingsDialog::WriteServerBoxes(SmtpSecurity security)
     WriteSetting(Setting::HeloName, ui->heloNameEdit->text());
     WriteSetting(Setting::Destination, ui->defaultDestinationEdit->text());
     WriteNumber(Setting::Security, static_cast<int>(security));
-    WriteFlag(Setting::Auth, ui->authCheck->isChecked());
+    WriteNumber(Setting::Auth, static_cast<int>(ChosenLogin().value_or(SmtpLogin::None)));
     WriteSetting(Setting::LoginName, ui->loginNameEdit->text());
 }
 
@@ -500,7 +508,7 @@ void SettingsDialog::SavePassword()
 {
     const QString password = ui->passwordEdit->text();
     // An empty box keeps the password stored before.
-    if (!ui->authCheck->isChecked() || password.isEmpty())
+    if (ChosenLogin() != SmtpLogin::Password || password.isEmpty())
         return;
     ui->passwordEdit->clear();
     // The settings in memory already hold what OK took from the boxes.

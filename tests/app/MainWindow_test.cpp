@@ -331,13 +331,13 @@ TEST(SendCommand, SendsAfterFailedOnesAndShowsTheServersWords)
     w.Trigger("sendAction");
     EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
     w.main.Settings.Security = SmtpSecurity::StartTls;
-    w.main.Settings.Auth = true; // no login name: the sender's address
+    w.main.Settings.Auth = SmtpLogin::Password; // no login name: the sender's address
     PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
     w.Trigger("sendAction");
     w.Send("hi", "second@example.jp", "body");
     EXPECT_EQ(w.main.ProgressBar->value(), 0);
     w.main.Settings.Security = SmtpSecurity::None;
-    w.main.Settings.Auth = false;
+    w.main.Settings.Auth = SmtpLogin::None;
     w.Trigger("sendAction");
     server.Finish();
     const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks"};
@@ -362,7 +362,7 @@ TEST(SendCommand, ThroughAProvider)
     ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
     TestWindow w(KelvoIni(sink.Port()));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
-    w.main.Settings.Auth = true;
+    w.main.Settings.Auth = SmtpLogin::Password;
     w.main.Settings.AuthUser = "kelvo";
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the box, the mails then.
@@ -446,7 +446,7 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
     w.main.Settings.Security = SmtpSecurity::StartTls;
-    w.main.Settings.Auth = true;
+    w.main.Settings.Auth = SmtpLogin::Password;
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
     QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
         if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))

@@ -65,7 +65,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     Type("senderAddressEdit", "");
     Click("okButton");
     Type("senderAddressEdit", "taro@mail.example.jp");
-    Click("authCheck");
+    QTest::keyClick(Get("loginMethodCombo"), Qt::Key_Down); // a password
     Click("okButton");
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
     for (const auto &[key, port] : {std::pair(Qt::Key_End, "465"), {Qt::Key_Home, "25"}, {Qt::Key_Down, "587"}}) {
@@ -102,7 +102,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     ExpectFields(SettingsFields(settings, destination),
                  "from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
                  "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
-                 "security=1; auth=on");
+                 "security=1; auth=1");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
     EXPECT_EQ(Text("passwordEdit"), "");
@@ -142,7 +142,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         Open(false);
         Get<QCheckBox>("adFooterCheck")->setChecked(false);
         Get<QComboBox>("securityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
-        Get<QCheckBox>("authCheck")->setChecked(true);
+        Get<QComboBox>("loginMethodCombo")->setCurrentIndex(1);
         Get<QLineEdit>("loginNameEdit")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
