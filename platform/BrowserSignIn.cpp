@@ -70,6 +70,9 @@ void BrowserSignIn::Start()
         throw Exception(lacks);
     if (!redirect->Listen())
         throw Exception(Tr("サインインの戻り先（127.0.0.1）を開けませんでした。"));
+    // Kept: the listener forgets its port once it has closed, and the token request must
+    // name the same redirect URI as the authorization request.
+    redirectUri = redirect->RedirectUri();
     verifier = RandomText(32);
     state = RandomText(16);
     const QString page = Tr("kelvo：%1 へのサインインの結果を受け取りました。このタブは閉じてかまいません。")
@@ -92,7 +95,7 @@ QUrl BrowserSignIn::AuthorizationUrl() const
     QList<std::pair<QString, QString>> fields{
         {"response_type", "code"},
         {"client_id", client.ClientId},
-        {"redirect_uri", redirect->RedirectUri().toString()},
+        {"redirect_uri", redirectUri.toString()},
         {"scope", client.Scope},
         {"state", QString::fromLatin1(state)},
         {"code_challenge", QString::fromLatin1(challenge)},
@@ -130,7 +133,7 @@ void BrowserSignIn::TakeAnswer()
         return End(std::make_exception_ptr(Exception(Tr("%1 からの戻りにコードがありませんでした。").arg(client.Name))));
     FormFields form{{"grant_type", "authorization_code"},
                     {"code", code},
-                    {"redirect_uri", redirect->RedirectUri().toString().toUtf8()},
+                    {"redirect_uri", redirectUri.toString().toUtf8()},
                     {"client_id", client.ClientId.toUtf8()},
                     {"code_verifier", verifier}};
     if (!client.ClientSecret.isEmpty())

@@ -61,6 +61,7 @@ private:
     LoopbackRedirect *redirect;
     QTimer *timeOut;
     TokenRequest *tokenRequest = nullptr;
+    QUrl redirectUri;
     QByteArray verifier, state;
     bool finished = false;
     TokenGrant grant;
