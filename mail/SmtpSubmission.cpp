@@ -143,7 +143,7 @@ QByteArray SmtpClient::TokenCredentials(bool bearer) const
         credentials.append("n,a=").append(name).append(",\x01host=").append(host).append("\x01port=").append(port);
     else
         credentials.append("user=").append(name);
-    return credentials.append("\x01auth=Bearer ").append(AccessToken).append("\x01\x01");
+    return credentials.append("\x01" "auth=Bearer ").append(AccessToken).append("\x01\x01");
 }
 
 QString SmtpClient::SignInWithToken(const std::optional<QByteArray> &offered, const QList<QByteArray> &mechanisms)
