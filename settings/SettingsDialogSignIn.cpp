@@ -120,7 +120,7 @@ void SettingsDialog::ShowDesktopChoice()
 
 void SettingsDialog::ShowSignInState()
 {
-    if (!ui->signInStateLabel->isVisibleTo(this)) {
+    if (ui->signInStateLabel->isHidden()) {
         ShowSignInNote();
         return;
     }

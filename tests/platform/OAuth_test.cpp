@@ -20,7 +20,7 @@ bool Curl(const QUrl &url)
 {
     auto *curl = new QProcess(QCoreApplication::instance());
     QObject::connect(curl, &QProcess::finished, curl, &QObject::deleteLater);
-    curl->start("curl", {"-s", "-L", "--max-redirs", "1", "--cacert", SmtpSink::Certificates() + "/ca.pem",
+    curl->start("curl", {"-s", "-L", "--max-redirs", "1", "--cacert", qEnvironmentVariable("SSL_CERT_FILE"),
                          url.toString(QUrl::FullyEncoded)});
     return true;
 }
