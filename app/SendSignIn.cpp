@@ -48,8 +48,9 @@ std::optional<MainWindow::SignIn> MainWindow::SignInForSending(const QString &lo
 {
     SignIn signIn;
     if (Settings.OAuthProvider == DesktopAccount) {
-        const QList<OnlineMailAccount> accounts = WithStatus(
-            *this, tr("デスクトップのオンラインアカウントに問い合わせています…"), [] { return OnlineAccounts::MailAccounts(); });
+        const QList<OnlineMailAccount> accounts =
+            WithStatus(*this, tr("デスクトップのオンラインアカウントに問い合わせています…"),
+                       [] { return OnlineAccounts::MailAccounts(); });
         QString reason;
         signIn.Desktop = OnlineAccounts::AccountFor(accounts, Settings.FromAddress, reason);
         if (!signIn.Desktop)
@@ -79,8 +80,8 @@ std::optional<QByteArray> MainWindow::OwnAccessToken(const SignIn &signIn)
     if (closeRequested)
         return std::nullopt;
     if (!refresh)
-        return SignInWithBrowser(signIn, tr("%1 にサインインして %2 から送信しますか？")
-                                             .arg(signIn.Client.Name, Settings.FromAddress));
+        return SignInWithBrowser(
+            signIn, tr("%1 にサインインして %2 から送信しますか？").arg(signIn.Client.Name, Settings.FromAddress));
     const auto wipe = qScopeGuard([&] { SocketClient::Wipe(*refresh); });
     try {
         return WithStatus(*this, tr("%1 から新しいトークンを受け取っています…").arg(signIn.Client.Name),
@@ -128,8 +129,8 @@ void MainWindow::RenewToken(SignIn &signIn)
         OAuthTokens::DropAccessToken(signIn.Account);
         std::optional<QByteArray> refresh = OAuthTokens::StoredRefreshToken(signIn.Account);
         if (!refresh)
-            throw Exception(
-                tr("%1 のサインインが見つかりません。もう一度送信してサインインしてください。").arg(signIn.Client.Name));
+            throw Exception(tr("%1 のサインインが見つかりません。もう一度送信してサインインしてください。")
+                                .arg(signIn.Client.Name));
         const auto wipe = qScopeGuard([&] { SocketClient::Wipe(*refresh); });
         signIn.Token = WithStatus(*this, tr("%1 から新しいトークンを受け取っています…").arg(signIn.Client.Name),
                                   [&] { return OAuthTokens::Refresh(signIn.Client, signIn.Account, *refresh); });

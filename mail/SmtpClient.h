@@ -123,8 +123,8 @@ public:
     // Credentials are never sent over an unprotected connection.
     SmtpSecurity Security = SmtpSecurity::None;
     bool Auth = false;
-    QByteArray AuthUser;         // UTF-8, used as given
-    QByteArray Password;         // UTF-8; never shown or written anywhere
+    QByteArray AuthUser; // UTF-8, used as given
+    QByteArray Password; // UTF-8; never shown or written anywhere
     // An OAuth2 access token: when set, the login signs in with it (OAUTHBEARER, else
     // XOAUTH2) instead of the password. A secret like the password.
     QByteArray AccessToken;

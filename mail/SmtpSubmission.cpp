@@ -44,8 +44,7 @@ std::optional<QByteArray> Extension(const QList<QByteArray> &lines, const QByteA
 bool IsBearerToken(const QByteArray &token)
 {
     static const QByteArray marks = "-._~+/=";
-    return std::all_of(token.begin(), token.end(),
-                       [](char c) { return std::isalnum(uchar(c)) || marks.contains(c); });
+    return std::all_of(token.begin(), token.end(), [](char c) { return std::isalnum(uchar(c)) || marks.contains(c); });
 }
 
 // The status of the JSON error that a server's 334 challenge carries in base64 when it refuses
@@ -85,12 +84,14 @@ void SmtpClient::CheckSubmission() const
     if (!AccessToken.isEmpty()) {
         // The token goes into the line as it came; \x01 separates the fields around the name.
         if (!IsBearerToken(AccessToken) || AuthUser.contains('\x01'))
-            throw Exception(QCoreApplication::translate("Mail", "サインインのトークンかログイン名に使えない文字があります。"));
+            throw Exception(
+                QCoreApplication::translate("Mail", "サインインのトークンかログイン名に使えない文字があります。"));
         const qsizetype bearerLine = 17 + (TokenCredentials(true).size() + 2) / 3 * 4 + 2;
         if (bearerLine > MaxAuthLine)
-            throw Exception(QCoreApplication::translate(
-                                "Mail", "サインインのトークンが長すぎて送れません（ログインの行は %1 バイトまでです）。")
-                                .arg(MaxAuthLine));
+            throw Exception(
+                QCoreApplication::translate(
+                    "Mail", "サインインのトークンが長すぎて送れません（ログインの行は %1 バイトまでです）。")
+                    .arg(MaxAuthLine));
         return;
     }
     // The longest form the login takes: AUTH PLAIN with both in base64. A server need not
@@ -143,7 +144,11 @@ QByteArray SmtpClient::TokenCredentials(bool bearer) const
         credentials.append("n,a=").append(name).append(",\x01host=").append(host).append("\x01port=").append(port);
     else
         credentials.append("user=").append(name);
-    return credentials.append("\x01" "auth=Bearer ").append(AccessToken).append("\x01\x01");
+    return credentials
+        .append("\x01"
+                "auth=Bearer ")
+        .append(AccessToken)
+        .append("\x01\x01");
 }
 
 QString SmtpClient::SignInWithToken(const std::optional<QByteArray> &offered, const QList<QByteArray> &mechanisms)

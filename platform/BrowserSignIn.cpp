@@ -13,11 +13,6 @@
 
 namespace {
 
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("SignIn", text);
-}
-
 constexpr auto Base64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
 // Random bytes from the system's generator, in base64url: 32 of them make a PKCE verifier
@@ -47,8 +42,9 @@ BrowserSignIn::BrowserSignIn(const OAuthClient &client, const QString &loginHint
 {
     timeOut->setSingleShot(true);
     connect(timeOut, &QTimer::timeout, this, [this] {
-        End(std::make_exception_ptr(Exception(
-            Tr("%1 分以内にブラウザでのサインインが終わりませんでした。").arg(BrowserSignIn::TimeOutMs / 60000.0))));
+        End(std::make_exception_ptr(
+            Exception(QCoreApplication::translate("SignIn", "%1 分以内にブラウザでのサインインが終わりませんでした。")
+                          .arg(BrowserSignIn::TimeOutMs / 60000.0))));
     });
     connect(redirect, &LoopbackRedirect::Answered, this, &BrowserSignIn::TakeAnswer);
 }
@@ -64,25 +60,27 @@ BrowserSignIn::~BrowserSignIn()
 void BrowserSignIn::Start()
 {
     if (running)
-        throw Exception(Tr("別のサインインを待っています。そちらをブラウザで終えるか、キャンセルしてください。"));
+        throw Exception(QCoreApplication::translate(
+            "SignIn", "別のサインインを待っています。そちらをブラウザで終えるか、キャンセルしてください。"));
     const QString lacks = WhatSignInLacks(client);
     if (!lacks.isEmpty())
         throw Exception(lacks);
     if (!redirect->Listen())
-        throw Exception(Tr("サインインの戻り先（127.0.0.1）を開けませんでした。"));
+        throw Exception(QCoreApplication::translate("SignIn", "サインインの戻り先（127.0.0.1）を開けませんでした。"));
     // Kept: the listener forgets its port once it has closed, and the token request must
     // name the same redirect URI as the authorization request.
     redirectUri = redirect->RedirectUri();
     verifier = RandomText(32);
     state = RandomText(16);
-    const QString page = Tr("kelvo：%1 へのサインインの結果を受け取りました。このタブは閉じてかまいません。")
+    const QString page = QCoreApplication::translate(
+                             "SignIn", "kelvo：%1 へのサインインの結果を受け取りました。このタブは閉じてかまいません。")
                              .arg(client.Name)
                              .toHtmlEscaped();
     redirect->Page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>kelvo</title></head><body><p>" +
                      page.toUtf8() + "</p></body></html>";
     if (!OpenBrowser(AuthorizationUrl())) {
         redirect->Close();
-        throw Exception(Tr("ブラウザを開けませんでした。"));
+        throw Exception(QCoreApplication::translate("SignIn", "ブラウザを開けませんでした。"));
     }
     running = this;
     timeOut->start(TimeOutMs);
@@ -90,8 +88,7 @@ void BrowserSignIn::Start()
 
 QUrl BrowserSignIn::AuthorizationUrl() const
 {
-    const QByteArray challenge =
-        QCryptographicHash::hash(verifier, QCryptographicHash::Sha256).toBase64(Base64Url);
+    const QByteArray challenge = QCryptographicHash::hash(verifier, QCryptographicHash::Sha256).toBase64(Base64Url);
     QList<std::pair<QString, QString>> fields{
         {"response_type", "code"},
         {"client_id", client.ClientId},
@@ -122,15 +119,17 @@ void BrowserSignIn::TakeAnswer()
     // An answer that does not carry our state was not asked for by this sign-in: whoever
     // sent it gets no token request with its code.
     if (value("state").toLatin1() != state || state.isEmpty())
-        return End(std::make_exception_ptr(Exception(
-            Tr("サインインの戻りの state が送ったものと一致しないため、安全のため中止しました。"))));
+        return End(std::make_exception_ptr(Exception(QCoreApplication::translate(
+            "SignIn", "サインインの戻りの state が送ったものと一致しないため、安全のため中止しました。"))));
     if (!value("error").isEmpty()) {
         const QString words = (value("error") + QLatin1Char(' ') + value("error_description")).trimmed().left(200);
-        return End(std::make_exception_ptr(Exception(Tr("%1 がサインインを断りました（%2）。").arg(client.Name, words))));
+        return End(std::make_exception_ptr(Exception(
+            QCoreApplication::translate("SignIn", "%1 がサインインを断りました（%2）。").arg(client.Name, words))));
     }
     QByteArray code = value("code").toUtf8();
     if (code.isEmpty())
-        return End(std::make_exception_ptr(Exception(Tr("%1 からの戻りにコードがありませんでした。").arg(client.Name))));
+        return End(std::make_exception_ptr(Exception(
+            QCoreApplication::translate("SignIn", "%1 からの戻りにコードがありませんでした。").arg(client.Name))));
     FormFields form{{"grant_type", "authorization_code"},
                     {"code", code},
                     {"redirect_uri", redirectUri.toString().toUtf8()},
@@ -155,7 +154,8 @@ void BrowserSignIn::TakeAnswer()
 
 void BrowserSignIn::Cancel()
 {
-    End(std::make_exception_ptr(ESignInCancelled(Tr("サインインをキャンセルしました。"))));
+    End(std::make_exception_ptr(
+        ESignInCancelled(QCoreApplication::translate("SignIn", "サインインをキャンセルしました。"))));
 }
 
 void BrowserSignIn::End(std::exception_ptr failed)

@@ -81,23 +81,26 @@ OAuthClient ClientFor(const QString &provider, const OAuthOverrides &overrides)
     client.Scope = either(overrides.Scope, base.Scope);
     client.ClientId = either(overrides.ClientId, base.ClientId);
     // A secret belongs to its client ID: the built-in one only goes with the built-in ID.
-    client.ClientSecret = overrides.ClientId.isEmpty() ? either(overrides.ClientSecret, base.ClientSecret)
-                                                       : overrides.ClientSecret;
+    client.ClientSecret =
+        overrides.ClientId.isEmpty() ? either(overrides.ClientSecret, base.ClientSecret) : overrides.ClientSecret;
     client.ExtraParameters = base.ExtraParameters;
     return client;
 }
 
 QString WhatSignInLacks(const OAuthClient &client)
 {
-    const auto tr = [](const char *text) { return QCoreApplication::translate("SignIn", text); };
     if (client.AuthorizeUrl.isEmpty() || client.TokenUrl.isEmpty() || client.Scope.isEmpty())
-        return tr("「詳細…」で認可ページのURL、トークンのURL、スコープを入力してください。");
+        return QCoreApplication::translate("SignIn",
+                                           "「詳細…」で認可ページのURL、トークンのURL、スコープを入力してください。");
     for (const QUrl &url : {client.AuthorizeUrl, client.TokenUrl})
         if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty())
-            return tr("%1 は https:// で始まるURLではありません。").arg(url.toString());
+            return QCoreApplication::translate("SignIn", "%1 は https:// で始まるURLではありません。")
+                .arg(url.toString());
     if (client.ClientId.isEmpty())
-        return tr("この kelvo には %1 のクライアントIDがありません。README の「サインイン用のクライアントID」の手順で"
-                  "登録し、「詳細…」に入力してください。")
+        return QCoreApplication::translate(
+                   "SignIn",
+                   "この kelvo には %1 のクライアントIDがありません。README の「サインイン用のクライアントID」の手順で"
+                   "登録し、「詳細…」に入力してください。")
             .arg(client.Name);
     return {};
 }

@@ -66,9 +66,8 @@ bool Keep(const QString &account, const TokenGrant &grant)
 
 QByteArray Refresh(const OAuthClient &client, const QString &account, const QByteArray &refreshToken)
 {
-    FormFields form{{"grant_type", "refresh_token"},
-                    {"refresh_token", refreshToken},
-                    {"client_id", client.ClientId.toUtf8()}};
+    FormFields form{
+        {"grant_type", "refresh_token"}, {"refresh_token", refreshToken}, {"client_id", client.ClientId.toUtf8()}};
     if (!client.ClientSecret.isEmpty())
         form.append({"client_secret", client.ClientSecret.toUtf8()});
     try {

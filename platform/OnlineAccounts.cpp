@@ -21,11 +21,6 @@ const QString AccountInterface = QStringLiteral("org.gnome.OnlineAccounts.Accoun
 
 int waitMs = OnlineAccounts::DefaultWaitMs;
 
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("SignIn", text);
-}
-
 QDBusPendingCall Ask(const QString &path, const QString &interface, const QString &method)
 {
     return QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(Service, path, interface, method),
@@ -40,15 +35,19 @@ QString Reason(const QDBusError &error)
     case QDBusError::UnknownObject:
     case QDBusError::UnknownInterface:
     case QDBusError::UnknownMethod:
-        return Tr("デスクトップにオンラインアカウントのサービス（GNOME Online Accounts）がありません。");
+        return QCoreApplication::translate(
+            "SignIn", "デスクトップにオンラインアカウントのサービス（GNOME Online Accounts）がありません。");
     case QDBusError::NoReply:
     case QDBusError::Timeout:
-        return Tr("デスクトップのオンラインアカウントが %1 秒以内に応答しませんでした。").arg(waitMs / 1000);
+        return QCoreApplication::translate("SignIn",
+                                           "デスクトップのオンラインアカウントが %1 秒以内に応答しませんでした。")
+            .arg(waitMs / 1000);
     case QDBusError::Disconnected:
     case QDBusError::NoServer:
-        return Tr("デスクトップのセッションバス（D-Bus）に接続できません。");
+        return QCoreApplication::translate("SignIn", "デスクトップのセッションバス（D-Bus）に接続できません。");
     default:
-        return Tr("デスクトップのオンラインアカウントがエラーを返しました（%1）。").arg(error.message().left(200));
+        return QCoreApplication::translate("SignIn", "デスクトップのオンラインアカウントがエラーを返しました（%1）。")
+            .arg(error.message().left(200));
     }
 }
 
@@ -60,7 +59,7 @@ void SetServer(OnlineMailAccount &account, const QString &server)
     const int port = colon > 0 ? server.mid(colon + 1).toInt(&number) : 0;
     const bool hasPort = number && port > 0 && port < 65536 && !server.left(colon).contains(QLatin1Char(':'));
     account.SmtpHost = hasPort ? server.left(colon) : server;
-    account.SmtpPort = hasPort ? port
+    account.SmtpPort = hasPort                                      ? port
                        : account.Security == SmtpSecurity::Tls      ? 465
                        : account.Security == SmtpSecurity::StartTls ? 587
                                                                     : 25;
@@ -112,7 +111,7 @@ QDBusMessage Await(const QDBusPendingCall &call)
     case EventWait::Stopped:
         break;
     }
-    throw Exception(Tr("サインインを中止しました。"));
+    throw Exception(QCoreApplication::translate("SignIn", "サインインを中止しました。"));
 }
 
 } // namespace
@@ -121,8 +120,8 @@ namespace OnlineAccounts {
 
 QList<OnlineMailAccount> MailAccounts()
 {
-    return MailAccountsOf(Await(Ask("/org/gnome/OnlineAccounts", "org.freedesktop.DBus.ObjectManager",
-                                    "GetManagedObjects")));
+    return MailAccountsOf(
+        Await(Ask("/org/gnome/OnlineAccounts", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects")));
 }
 
 void ListMailAccounts(QObject *context,
@@ -149,11 +148,16 @@ std::optional<OnlineMailAccount> AccountFor(const QList<OnlineMailAccount> &acco
             continue;
         if (account.OAuth2)
             return account;
-        reason = Tr("デスクトップの %1 のアカウントはパスワードでログインするもので、OAuth2 のサインインではありません。")
-                     .arg(address);
+        reason =
+            QCoreApplication::translate(
+                "SignIn",
+                "デスクトップの %1 のアカウントはパスワードでログインするもので、OAuth2 のサインインではありません。")
+                .arg(address);
         return std::nullopt;
     }
-    reason = Tr("デスクトップのオンラインアカウントに %1 のメールアカウントがありません。").arg(address);
+    reason = QCoreApplication::translate("SignIn",
+                                         "デスクトップのオンラインアカウントに %1 のメールアカウントがありません。")
+                 .arg(address);
     return std::nullopt;
 }
 
@@ -162,7 +166,8 @@ QByteArray AccessToken(const OnlineMailAccount &account)
     const QDBusMessage answer = Await(Ask(account.Path, OAuth2Interface, "GetAccessToken"));
     const QByteArray token = answer.arguments().value(0).toString().toLatin1();
     if (token.isEmpty())
-        throw Exception(Tr("デスクトップのオンラインアカウントがアクセストークンを返しませんでした。"));
+        throw Exception(QCoreApplication::translate(
+            "SignIn", "デスクトップのオンラインアカウントがアクセストークンを返しませんでした。"));
     return token;
 }
 

@@ -14,11 +14,6 @@
 
 namespace {
 
-QString Tr(const char *text)
-{
-    return QCoreApplication::translate("SignIn", text);
-}
-
 // A provider's words in a message: printable, and not a page of them.
 QString Shown(const QString &text)
 {
@@ -51,7 +46,8 @@ TokenRequest::TokenRequest(const QUrl &endpoint, const FormFields &fields, QObje
     : QObject(parent), endpoint(endpoint), network(new QNetworkAccessManager(this))
 {
     if (endpoint.scheme() != QLatin1String("https") || endpoint.host().isEmpty()) {
-        Fail(Tr("トークンの発行元 %1 は https:// で始まる必要があります。").arg(Shown(endpoint.toString())));
+        Fail(QCoreApplication::translate("SignIn", "トークンの発行元 %1 は https:// で始まる必要があります。")
+                 .arg(Shown(endpoint.toString())));
         return;
     }
     QNetworkRequest request(endpoint);
@@ -114,13 +110,17 @@ void TokenRequest::Conclude()
     const QString host = endpoint.host();
     try {
         if (tooLarge)
-            throw Exception(Tr("%1 の応答が大きすぎます（%2 バイトまで）。").arg(host).arg(MaxAnswer));
+            throw Exception(QCoreApplication::translate("SignIn", "%1 の応答が大きすぎます（%2 バイトまで）。")
+                                .arg(host)
+                                .arg(MaxAnswer));
         if (status == 0) {
             const QString reason = tlsErrors.isEmpty() ? reply->errorString() : tlsErrors.join(QStringLiteral("、"));
-            throw Exception(Tr("%1 に接続できませんでした（%2）。").arg(host, Shown(reason)));
+            throw Exception(
+                QCoreApplication::translate("SignIn", "%1 に接続できませんでした（%2）。").arg(host, Shown(reason)));
         }
         if (status >= 300 && status < 400)
-            throw Exception(Tr("%1 が別の場所（%2）へ転送しようとしました。サインインの情報は転送しません。")
+            throw Exception(QCoreApplication::translate(
+                                "SignIn", "%1 が別の場所（%2）へ転送しようとしました。サインインの情報は転送しません。")
                                 .arg(host, Shown(QString::fromUtf8(reply->rawHeader("Location")))));
         grant = ReadGrant(status);
     } catch (...) {
@@ -138,18 +138,24 @@ TokenGrant TokenRequest::ReadGrant(int status) const
     const QString host = endpoint.host();
     const QJsonObject json = QJsonDocument::fromJson(answer).object();
     if (json.isEmpty())
-        throw Exception(Tr("%1 の応答はトークンではありませんでした（HTTP %2、%3）。")
-                            .arg(host)
-                            .arg(status)
-                            .arg(Shown(reply->header(QNetworkRequest::ContentTypeHeader).toString())));
+        throw Exception(
+            QCoreApplication::translate("SignIn", "%1 の応答はトークンではありませんでした（HTTP %2、%3）。")
+                .arg(host)
+                .arg(status)
+                .arg(Shown(reply->header(QNetworkRequest::ContentTypeHeader).toString())));
     if (status != 200) {
         const QString error = Shown(json.value("error").toString());
         const QString description = Shown(json.value("error_description").toString());
         const QString words = description.isEmpty() ? error : error + QStringLiteral(": ") + description;
         if (error == QLatin1String("invalid_grant"))
-            throw ESignInEnded(Tr("%1 へのサインインは終了しています（%2）。もう一度サインインしてください。")
-                                   .arg(host, words));
-        throw Exception(Tr("%1 がトークンの発行を断りました（HTTP %2、%3）。").arg(host).arg(status).arg(words));
+            throw ESignInEnded(
+                QCoreApplication::translate("SignIn",
+                                            "%1 へのサインインは終了しています（%2）。もう一度サインインしてください。")
+                    .arg(host, words));
+        throw Exception(QCoreApplication::translate("SignIn", "%1 がトークンの発行を断りました（HTTP %2、%3）。")
+                            .arg(host)
+                            .arg(status)
+                            .arg(words));
     }
     TokenGrant tokens;
     tokens.AccessToken = json.value("access_token").toString().toUtf8();
@@ -157,7 +163,8 @@ TokenGrant TokenRequest::ReadGrant(int status) const
     const QString type = json.value("token_type").toString(QStringLiteral("Bearer"));
     if (tokens.AccessToken.isEmpty() || !IsVisibleAscii(tokens.AccessToken) || !IsVisibleAscii(tokens.RefreshToken) ||
         type.compare(QLatin1String("Bearer"), Qt::CaseInsensitive) != 0)
-        throw Exception(Tr("%1 の応答に使えるアクセストークンがありませんでした。").arg(host));
+        throw Exception(
+            QCoreApplication::translate("SignIn", "%1 の応答に使えるアクセストークンがありませんでした。").arg(host));
     const QJsonValue expiresIn = json.value("expires_in");
     tokens.ExpiresIn = expiresIn.isDouble() ? expiresIn.toInt() : expiresIn.toString().toInt();
     return tokens;
@@ -181,9 +188,11 @@ TokenGrant RequestTokens(const QUrl &endpoint, const FormFields &fields)
     case EventWait::Finished:
         return request.Grant();
     case EventWait::TimedOut:
-        throw Exception(Tr("%1 が %2 秒以内に応答しませんでした。").arg(endpoint.host()).arg(TokenWaitMs / 1000));
+        throw Exception(QCoreApplication::translate("SignIn", "%1 が %2 秒以内に応答しませんでした。")
+                            .arg(endpoint.host())
+                            .arg(TokenWaitMs / 1000));
     case EventWait::Stopped:
         break;
     }
-    throw Exception(Tr("サインインを中止しました。"));
+    throw Exception(QCoreApplication::translate("SignIn", "サインインを中止しました。"));
 }

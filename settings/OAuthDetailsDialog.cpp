@@ -18,13 +18,14 @@ OAuthDetailsDialog::OAuthDetailsDialog(const QString &provider, const OAuthOverr
             : tr("空欄の項目は %1 の既定の値を使います。自分で登録したクライアントIDを使うときに入力してください"
                  "（README の「サインイン用のクライアントID」）。")
                   .arg(builtIn.Name));
-    const std::pair<QLineEdit *, QString> boxes[] = {
-        {ui->clientIdEdit, overrides.ClientId},         {ui->clientSecretEdit, overrides.ClientSecret},
-        {ui->authorizeUrlEdit, overrides.AuthorizeUrl}, {ui->tokenUrlEdit, overrides.TokenUrl},
-        {ui->scopeEdit, overrides.Scope}};
+    const std::pair<QLineEdit *, QString> boxes[] = {{ui->clientIdEdit, overrides.ClientId},
+                                                     {ui->clientSecretEdit, overrides.ClientSecret},
+                                                     {ui->authorizeUrlEdit, overrides.AuthorizeUrl},
+                                                     {ui->tokenUrlEdit, overrides.TokenUrl},
+                                                     {ui->scopeEdit, overrides.Scope}};
     for (const auto &[box, value] : boxes) {
         box->setText(value);
-        box->setMinimumWidth(240);
+        box->setMinimumWidth(390); // room for the built-in URLs the empty boxes show
     }
     ui->clientIdEdit->setPlaceholderText(builtIn.ClientId);
     ui->authorizeUrlEdit->setPlaceholderText(builtIn.AuthorizeUrl.toString());
@@ -40,11 +41,12 @@ OAuthDetailsDialog::~OAuthDetailsDialog() = default;
 OAuthOverrides OAuthDetailsDialog::Values() const
 {
     return {ui->clientIdEdit->text().trimmed(), ui->clientSecretEdit->text().trimmed(),
-            ui->authorizeUrlEdit->text().trimmed(), ui->tokenUrlEdit->text().trimmed(), ui->scopeEdit->text().trimmed()};
+            ui->authorizeUrlEdit->text().trimmed(), ui->tokenUrlEdit->text().trimmed(),
+            ui->scopeEdit->text().trimmed()};
 }
 
 std::optional<OAuthOverrides> OAuthDetailsDialog::Edit(const QString &provider, const OAuthOverrides &overrides,
-                                                      QWidget *parent)
+                                                       QWidget *parent)
 {
     OAuthDetailsDialog dialog(provider, overrides, parent);
     if (dialog.exec() != QDialog::Accepted)

@@ -15,8 +15,8 @@ enum class Setting {
     Server,
     HeloName, // the name the greeting gives
     Destination,
-    Security, // an SmtpSecurity, as its number
-    Auth,     // an SmtpLogin, as its number
+    Security,          // an SmtpSecurity, as its number
+    Auth,              // an SmtpLogin, as its number
     LoginName,         // empty: the sender's address
     PictureSizeChoice, // a PictureSizeOption
     ModelLine,         // a line of the phone model list, its size after the first ":"

@@ -17,8 +17,8 @@ namespace {
 
 // The login method box's entries, in its order: the login and, for a sign-in, the provider.
 const std::pair<SmtpLogin, const char *> LoginMethods[] = {
-    {SmtpLogin::None, ""},          {SmtpLogin::Password, ""}, {SmtpLogin::OAuth2, "microsoft"},
-    {SmtpLogin::OAuth2, "google"},  {SmtpLogin::OAuth2, "desktop"}, {SmtpLogin::OAuth2, "custom"},
+    {SmtpLogin::None, ""},         {SmtpLogin::Password, ""},      {SmtpLogin::OAuth2, "microsoft"},
+    {SmtpLogin::OAuth2, "google"}, {SmtpLogin::OAuth2, "desktop"}, {SmtpLogin::OAuth2, "custom"},
 };
 constexpr int DesktopMethod = 4;
 
@@ -33,7 +33,8 @@ void SettingsDialog::ConnectSignInBoxes()
             EnableLoginBoxes();
         });
     });
-    connect(ui->loginNameEdit, &QLineEdit::editingFinished, this, [this] { RunCommand([this] { ShowSignInState(); }); });
+    connect(ui->loginNameEdit, &QLineEdit::editingFinished, this,
+            [this] { RunCommand([this] { ShowSignInState(); }); });
     connect(ui->signInButton, &QPushButton::clicked, this, [this] { RunCommand([this] { SignInNow(); }); });
     connect(ui->signOutButton, &QPushButton::clicked, this, [this] { RunCommand([this] { SignOutNow(); }); });
     connect(ui->detailsButton, &QPushButton::clicked, this, [this] { RunCommand([this] { EditSignInDetails(); }); });
@@ -58,8 +59,9 @@ std::optional<SmtpLogin> SettingsDialog::ChosenLogin() const
 QString SettingsDialog::ChosenProvider() const
 {
     const int index = ui->loginMethodCombo->currentIndex();
-    return index >= 0 && LoginMethods[index].first == SmtpLogin::OAuth2 ? QString::fromLatin1(LoginMethods[index].second)
-                                                                         : storedProvider;
+    return index >= 0 && LoginMethods[index].first == SmtpLogin::OAuth2
+               ? QString::fromLatin1(LoginMethods[index].second)
+               : storedProvider;
 }
 
 void SettingsDialog::FillProviderServer()
@@ -124,7 +126,8 @@ void SettingsDialog::ShowSignInState()
         ShowSignInNote();
         return;
     }
-    const QString login = ui->loginNameEdit->text().isEmpty() ? ui->senderAddressEdit->text() : ui->loginNameEdit->text();
+    const QString login =
+        ui->loginNameEdit->text().isEmpty() ? ui->senderAddressEdit->text() : ui->loginNameEdit->text();
     std::optional<QByteArray> stored = OAuthTokens::StoredRefreshToken(SignInAccount());
     ui->signInStateLabel->setText(stored ? tr("%1 のサインインは保存されています。").arg(login)
                                          : tr("%1 のサインインはまだ保存されていません。").arg(login));
@@ -137,8 +140,9 @@ void SettingsDialog::ShowSignInState()
 void SettingsDialog::ShowSignInNote()
 {
     const QString provider = ChosenProvider();
-    QString note = tr("認証を使うときは STARTTLS か SSL/TLS を選んでください。パスワードはデスクトップのキーリングに保存され、"
-                      "kelvo.ini には書き込まれません。ポート番号は「SMTPの設定」の難しい設定で変えられます。");
+    QString note =
+        tr("認証を使うときは STARTTLS か SSL/TLS を選んでください。パスワードはデスクトップのキーリングに保存され、"
+           "kelvo.ini には書き込まれません。ポート番号は「SMTPの設定」の難しい設定で変えられます。");
     if (ChosenLogin() == SmtpLogin::OAuth2 && provider == DesktopAccount) {
         QString reason = desktopReason;
         const std::optional<OnlineMailAccount> account =

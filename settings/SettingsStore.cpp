@@ -141,8 +141,7 @@ void LoadSubmissionKeys(MainSettings &settings)
 
 SmtpLogin LoginFromNumber(int number)
 {
-    return number == int(SmtpLogin::Password) || number == int(SmtpLogin::OAuth2) ? SmtpLogin(number)
-                                                                                   : SmtpLogin::None;
+    return number == int(SmtpLogin::Password) || number == int(SmtpLogin::OAuth2) ? SmtpLogin(number) : SmtpLogin::None;
 }
 
 void WriteSignInKeys(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides)

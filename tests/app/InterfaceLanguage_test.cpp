@@ -6,10 +6,13 @@
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 #include "settings/AddressBookDialog.h"
+#include "settings/OAuthDetailsDialog.h"
 #include "settings/SettingsDialog.h"
+#include "settings/SignInWindow.h"
 #include "support/TestFolder.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -184,13 +187,27 @@ TEST(InterfaceLanguage, TextsFitTheirWidgets)
         SettingsDialog settingsDialog(settings, {});
         AddressBookDialog addressBook({});
         PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
-        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+        SignInWindow signIn(QStringLiteral("Microsoft"));
+        OAuthDetailsDialog details(QStringLiteral("microsoft"), {}), customDetails(QStringLiteral("custom"), {});
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password,
+                                                                &signIn, &details, &customDetails})
             window->show();
         QTest::qWait(20);
-        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password) +
+                                 ShownTexts(&signIn) + ShownTexts(&details) + ShownTexts(&customDetails);
+        signIn.ShowExchanging();
+        texts += ShownTexts(&signIn);
         auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
         for (int page = 0; page < pages->count(); ++page) {
             pages->setCurrentIndex(page);
+            texts += ShownTexts(&settingsDialog);
+        }
+        // Each login method shows boxes and a note of its own.
+        settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->setText(QStringLiteral("hanako@example.ne.jp"));
+        auto *methods = settingsDialog.findChild<QComboBox *>("loginMethodCombo");
+        for (int method = 0; method < methods->count(); ++method) {
+            methods->setCurrentIndex(method);
+            emit methods->activated(method);
             texts += ShownTexts(&settingsDialog);
         }
         SmtpClient &client = *main.smtpClient;

@@ -46,10 +46,13 @@ bool Curl(const QUrl &url)
 QByteArray SignInIni(const QByteArray &smtpPort, const QByteArray &httpsPort)
 {
     const QByteArray at = "https://localhost:" + httpsPort;
-    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\nSMTP=localhost\r\nPort=" +
-           smtpPort + "\r\nSecurity=1\r\nAuth=2\r\n[keitai]\r\ndotsettei=0\r\nsiteidot=100\r\nrfsize=0\r\nofsize=5\r\n[Koukoku]\r\nflg=2\r\n" +
-           "[oauth]\r\nProvider=custom\r\nClientId=kelvo-test-client\r\nAuthorizeUrl=" + at + "/authorize\r\nTokenUrl=" +
-           at + "/token\r\nScope=smtp\r\n";
+    return "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@example.jp\r\nID=kelvo\r\nSMTP="
+           "localhost\r\nPort=" +
+           smtpPort +
+           "\r\nSecurity=1\r\nAuth=2\r\n[keitai]\r\ndotsettei=0\r\nsiteidot=100\r\nrfsize=0\r\nofsize=5\r\n[Koukoku]"
+           "\r\nflg=2\r\n" +
+           "[oauth]\r\nProvider=custom\r\nClientId=kelvo-test-client\r\nAuthorizeUrl=" + at +
+           "/authorize\r\nTokenUrl=" + at + "/token\r\nScope=smtp\r\n";
 }
 
 // The window in a folder of its own with a picture, its boxes recorded, what the status bar said kept.
@@ -138,7 +141,8 @@ TEST(SignIn, TheBrowserOnceThenRefreshedTokens)
         EXPECT_EQ(sink.Control("get refreshes").toInt() - refreshesBefore, refreshes);
         const QList<SmtpSink::Message> got = sink.WaitForMessages(mailsBefore + (mechanism.isEmpty() ? 0 : 1));
         ASSERT_EQ(got.size(), mailsBefore + (mechanism.isEmpty() ? 0 : 1));
-        EXPECT_TRUE(mechanism.isEmpty() || (got.last().Mechanism == mechanism && got.last().Login == "taro@example.jp"));
+        EXPECT_TRUE(mechanism.isEmpty() ||
+                    (got.last().Mechanism == mechanism && got.last().Login == "taro@example.jp"));
     }
     w.main.Settings.Security = SmtpSecurity::None;
     w.Send();
@@ -160,7 +164,8 @@ TEST(SignIn, KeptInTheKeyringAndTheDesktopsAccount)
         sink.Control("set extra_token kelvo-test-desktop-token");
         QTemporaryDir home;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
+        for (const char *name :
+             {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
             env.insert(name, home.path());
         env.remove("DISPLAY");
         env.insert("KELVO_SIGNIN_TEST", "first");
@@ -211,15 +216,18 @@ TEST(SignIn, KeptInTheKeyringAndTheDesktopsAccount)
         EXPECT_EQ(browserOpened, 0);
     } else {
         EXPECT_EQ(showSecurityPage(), "taro@example.jp のサインインはまだ保存されていません。");
-        EXPECT_EQ(desktopChoice(), "デスクトップにオンラインアカウントのサービス（GNOME Online Accounts）がありません。");
+        EXPECT_EQ(desktopChoice(),
+                  "デスクトップにオンラインアカウントのサービス（GNOME Online Accounts）がありません。");
         settings.findChild<QAbstractButton *>("signInButton")->click();
-        EXPECT_EQ(settings.findChild<QLabel *>("signInStateLabel")->text(), "taro@example.jp のサインインは保存されています。");
+        EXPECT_EQ(settings.findChild<QLabel *>("signInStateLabel")->text(),
+                  "taro@example.jp のサインインは保存されています。");
         w.Send(); // with the access token of that sign-in
         QProcess desktop;
         const auto startDesktop = [&](const char *delayMs) {
             desktop.close();
-            desktop.start("/usr/bin/python3", {KELVO_SOURCE_DIR "/tests/support/fake_online_accounts.py", "taro@example.jp",
-                                               "localhost:" + ports.value(0), "kelvo-test-desktop-token", delayMs});
+            desktop.start("/usr/bin/python3",
+                          {KELVO_SOURCE_DIR "/tests/support/fake_online_accounts.py", "taro@example.jp",
+                           "localhost:" + ports.value(0), "kelvo-test-desktop-token", delayMs});
             EXPECT_TRUE(desktop.waitForReadyRead(10000)) << desktop.readAllStandardError().toStdString();
         };
         startDesktop("0");

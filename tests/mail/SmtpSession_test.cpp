@@ -203,7 +203,9 @@ TEST_F(Session, SignInWithAToken)
         S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250 STARTTLS"),
         S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
         S::Expect("EHLO kelvo")};
-    const QByteArray xoauth2 = "AUTH XOAUTH2 " + QByteArray("user=kelvo\x01" "auth=Bearer tok-1.2_3~4+5/6=\x01\x01").toBase64();
+    const QByteArray xoauth2 = "AUTH XOAUTH2 " + QByteArray("user=kelvo\x01"
+                                                            "auth=Bearer tok-1.2_3~4+5/6=\x01\x01")
+                                                     .toBase64();
     const auto challenge = [](const char *json) { return S::Say("334 " + QByteArray(json).toBase64()); };
     const QString refused = "login refused: 127.0.0.1 がサインインのトークンを受け付けませんでした（535 5.7.8 ";
     Check({
@@ -232,10 +234,11 @@ TEST_F(Session, SignInWithAToken)
     Serve(upToTls + Script{S::Say("250-test\r\n250 AUTH OAUTHBEARER"), S::ExpectAnyLine(), S::Say("235 ok")} + Quit);
     smtp.Connect();
     EXPECT_TRUE(Finish().isEmpty());
-    EXPECT_EQ(server->Lines().value(3), "AUTH OAUTHBEARER " + ("n,a=kel=2Cvo=3D,\x01host=127.0.0.1\x01port=" +
-                                                              QByteArray::number(smtp.Port) +
-                                                              "\x01" "auth=Bearer tok-1.2_3~4+5/6=\x01\x01")
-                                                                 .toBase64());
+    EXPECT_EQ(server->Lines().value(3),
+              "AUTH OAUTHBEARER " + ("n,a=kel=2Cvo=3D,\x01host=127.0.0.1\x01port=" + QByteArray::number(smtp.Port) +
+                                     "\x01"
+                                     "auth=Bearer tok-1.2_3~4+5/6=\x01\x01")
+                                        .toBase64());
 }
 
 TEST_F(Session, GreetingHeloAndHeaders)

@@ -67,7 +67,10 @@ TEST(SignIn, ThroughTheBrowserWithPkceAndAState)
     plain.AuthorizeUrl = At(provider, "/authorize", "http");
     const std::tuple<const char *, Meanwhile, QString, OAuthClient> rows[] = {
         {"set authorize_error access_denied", {}, "localhost がサインインを断りました（access_denied）。", client},
-        {"set state wrong", {}, "サインインの戻りの state が送ったものと一致しないため、安全のため中止しました。", client},
+        {"set state wrong",
+         {},
+         "サインインの戻りの state が送ったものと一致しないため、安全のため中止しました。",
+         client},
         {"", [](BrowserSignIn &s) { QTimer::singleShot(50, &s, &BrowserSignIn::Cancel); },
          "サインインをキャンセルしました。", client},
         {"", none, timedOut, client},
@@ -108,22 +111,27 @@ TEST(SignIn, TokenEndpointAnswersWithoutAToken)
         {"noaccess", "https", trusted, "localhost の応答に使えるアクセストークンがありませんでした。"},
         {"huge", "https", trusted, "localhost の応答が大きすぎます（262144 バイトまで）。"},
         {"redirect", "https", trusted,
-         "localhost が別の場所（http://example.invalid/token）へ転送しようとしました。サインインの情報は転送しません。"},
-        {"json", "http", trusted, "トークンの発行元 " + At(provider, "/token", "http") + " は https:// で始まる必要があります。"},
+         "localhost "
+         "が別の場所（http://example.invalid/token）へ転送しようとしました。サインインの情報は転送しません。"},
+        {"json", "http", trusted,
+         "トークンの発行元 " + At(provider, "/token", "http") + " は https:// で始まる必要があります。"},
         {"json", "https", untrusted,
-         "localhost に接続できませんでした（The issuer certificate of a locally looked up certificate could not be found"},
+         "localhost に接続できませんでした（The issuer certificate of a locally looked up certificate could not be "
+         "found"},
     };
     for (const auto &[answer, scheme, certificates, failure] : rows) {
         SCOPED_TRACE(answer);
         provider.Control(QByteArray("set token_answer ") + answer);
         qputenv("SSL_CERT_FILE", certificates.toLocal8Bit());
         PasswordStore::Remember("account", "kelvo-test-refresh-unknown");
-        const OAuthClient client = ClientFor("custom", {"kelvo-test-client", "", "", At(provider, "/token", scheme), ""});
-        const QString refused = FailureOf([&] { OAuthTokens::Refresh(client, "account", "kelvo-test-refresh-unknown"); });
+        const OAuthClient client =
+            ClientFor("custom", {"kelvo-test-client", "", "", At(provider, "/token", scheme), ""});
+        const QString refused =
+            FailureOf([&] { OAuthTokens::Refresh(client, "account", "kelvo-test-refresh-unknown"); });
         EXPECT_TRUE(refused.startsWith(failure)) << refused.toStdString();
         // Only a refusal of the refresh token forgets it.
-        EXPECT_EQ(OAuthTokens::StoredRefreshToken("account").has_value(), answer != QByteArray("json") || scheme == "http" ||
-                                                                              certificates == untrusted);
+        EXPECT_EQ(OAuthTokens::StoredRefreshToken("account").has_value(),
+                  answer != QByteArray("json") || scheme == "http" || certificates == untrusted);
     }
     qputenv("SSL_CERT_FILE", trusted.toLocal8Bit());
 }

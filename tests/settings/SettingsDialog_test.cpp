@@ -8,12 +8,15 @@
 
 #include "SettingsTestSupport.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -191,6 +194,58 @@ TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsFor
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
     EXPECT_EQ(ReadSetting(Setting::Security), "1");
     EXPECT_EQ(settings.UnknownSecurity, "");
+}
+
+// Choosing Microsoft or Google fills in its server (Microsoft's own for a personal address), port and protection; OK
+// waits for a client ID, which the details dialog takes; Auth=2 and [oauth] are written and shown again. The new
+// controls are named for a screen reader by their labels.
+TEST_F(SettingsDialogTest, LoginMethodsAndTheSignInKeys)
+{
+    folder.Write(SettingsFileName, KelvoIni({"siteidot=100"}));
+    Open();
+    auto *method = Get<QComboBox>("loginMethodCombo");
+    const auto choose = [&](int index) {
+        method->setCurrentIndex(index);
+        emit method->activated(index);
+    };
+    const std::tuple<const char *, int, const char *, const char *, int> rows[] = {
+        {"taro@outlook.jp", 2, "smtp-mail.outlook.com", "587", 1},
+        {"taro@example.jp", 2, "smtp.office365.com", "587", 1},
+        {"taro@gmail.com", 3, "smtp.gmail.com", "465", 2},
+    };
+    for (const auto &[address, index, server, port, security] : rows) {
+        Type("senderAddressEdit", address);
+        choose(index);
+        EXPECT_EQ(Text("serverEdit") + ":" + Text("portEdit"), QString(server) + ":" + port);
+        EXPECT_EQ(Get<QComboBox>("securityCombo")->currentIndex(), security);
+    }
+    choose(2);
+    Click("okButton");
+    EXPECT_EQ(recorder.Texts(), QStringList{"この kelvo には Microsoft のクライアントIDがありません。README の"
+                                            "「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。"});
+    QTimer::singleShot(100, [] {
+        auto *details = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(details, nullptr);
+        details->findChild<QLineEdit *>("clientIdEdit")->setText("my-client");
+        details->accept();
+    });
+    Click("detailsButton");
+    Click("okButton");
+    EXPECT_TRUE(folder.Read(SettingsFileName).contains("Auth=2\r\n"));
+    EXPECT_TRUE(folder.Read(SettingsFileName)
+                    .endsWith("[oauth]\r\nProvider=microsoft\r\nClientId=my-client\r\nClientSecret=\r\n"
+                              "AuthorizeUrl=\r\nTokenUrl=\r\nScope=\r\n"));
+    EXPECT_EQ(settings.OAuthProvider + ' ' + settings.OAuth.ClientId, "microsoft my-client");
+    Open();
+    EXPECT_EQ(Get<QComboBox>("loginMethodCombo")->currentIndex(), 2);
+    // A box is read with the label that names it (on Linux a relation, the box's name being its value).
+    QAccessibleInterface *box = QAccessible::queryAccessibleInterface(Get("loginMethodCombo"));
+    const auto labels = box->relations(QAccessible::Label);
+    EXPECT_EQ(labels.isEmpty() ? QString() : labels[0].first->text(QAccessible::Name), "ログイン方法(M)");
+    const std::pair<const char *, const char *> names[] = {
+        {"signInButton", "サインイン(I)…"}, {"signOutButton", "サインアウト(O)"}, {"detailsButton", "詳細(D)…"}};
+    for (const auto &[name, spoken] : names)
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(Get(name))->text(QAccessible::Name), spoken) << name;
 }
 
 // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
