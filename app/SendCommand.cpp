@@ -327,8 +327,8 @@ void MainWindow::ConnectAndSend(const QString &account, SignIn *signIn)
                                    "許可されているか確認してください。")
                                     .arg(e.Message));
             RenewToken(*signIn);
-            if (closeRequested)
-                return;
+            if (closeRequested) // the window was closed meanwhile: the send ends unseen
+                throw EAbortError(QStringLiteral("Canceled"));
             smtpClient->AccessToken = signIn->Token;
         } catch (const EAuthError &e) {
             // A refused password is not tried again: the next send asks for it.

@@ -33,8 +33,9 @@ void SettingsDialog::ConnectSignInBoxes()
             EnableLoginBoxes();
         });
     });
-    connect(ui->loginNameEdit, &QLineEdit::editingFinished, this,
-            [this] { RunCommand([this] { ShowSignInState(); }); });
+    // The sign-in shown is that of the login name, or of the sender's address.
+    for (QLineEdit *box : {ui->loginNameEdit, ui->senderAddressEdit})
+        connect(box, &QLineEdit::editingFinished, this, [this] { RunCommand([this] { ShowSignInState(); }); });
     connect(ui->signInButton, &QPushButton::clicked, this, [this] { RunCommand([this] { SignInNow(); }); });
     connect(ui->signOutButton, &QPushButton::clicked, this, [this] { RunCommand([this] { SignOutNow(); }); });
     connect(ui->detailsButton, &QPushButton::clicked, this, [this] { RunCommand([this] { EditSignInDetails(); }); });
