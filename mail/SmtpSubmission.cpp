@@ -167,7 +167,7 @@ QString SmtpClient::SignInWithToken(const std::optional<QByteArray> &offered, co
         return {};
     // A refused token: the challenge carries the reason, and the client's answer lets the
     // final reply come (RFC 7628 asks for \x01, XOAUTH2 servers for an empty line).
-    const QString status = ChallengeStatus(replyLines.value(0));
+    QString status = ChallengeStatus(replyLines.value(0));
     Command(bearer ? "AQ==" : "");
     return status;
 }

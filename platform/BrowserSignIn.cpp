@@ -21,7 +21,7 @@ QByteArray RandomText(int bytes)
 {
     QByteArray random(bytes, Qt::Uninitialized);
     QRandomGenerator::system()->generate(random.begin(), random.end());
-    const QByteArray text = random.toBase64(Base64Url);
+    QByteArray text = random.toBase64(Base64Url);
     random.fill('\0');
     return text;
 }
@@ -163,7 +163,7 @@ void BrowserSignIn::End(std::exception_ptr failed)
     if (finished)
         return;
     finished = true;
-    failure = failed;
+    failure = std::move(failed);
     timeOut->stop();
     redirect->Close();
     if (tokenRequest && !tokenRequest->IsFinished()) {

@@ -164,7 +164,7 @@ std::optional<OnlineMailAccount> AccountFor(const QList<OnlineMailAccount> &acco
 QByteArray AccessToken(const OnlineMailAccount &account)
 {
     const QDBusMessage answer = Await(Ask(account.Path, OAuth2Interface, "GetAccessToken"));
-    const QByteArray token = answer.arguments().value(0).toString().toLatin1();
+    QByteArray token = answer.arguments().value(0).toString().toLatin1();
     if (token.isEmpty())
         throw Exception(QCoreApplication::translate(
             "SignIn", "デスクトップのオンラインアカウントがアクセストークンを返しませんでした。"));

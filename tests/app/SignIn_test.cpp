@@ -132,7 +132,7 @@ TEST(SignIn, TheBrowserOnceThenRefreshedTokens)
         for (const QByteArray &command : commands)
             sink.Control(command);
         const int openedBefore = browserOpened, refreshesBefore = sink.Control("get refreshes").toInt();
-        const qsizetype mailsBefore = sink.Messages().size(), boxesBefore = w.boxes.Messages.size();
+        const int mailsBefore = int(sink.Messages().size()), boxesBefore = int(w.boxes.Messages.size());
         if (texts.contains(question))
             w.boxes.Answer(answer);
         w.Send();
@@ -173,10 +173,10 @@ TEST(SignIn, KeptInTheKeyringAndTheDesktopsAccount)
         QProcess child;
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.setProcessEnvironment(env);
-        child.start("dbus-run-session", {"--", "sh", "-c",
-                                         "echo unlock | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                                         " && \"$0\" \"$1\" && KELVO_SIGNIN_TEST=later \"$0\" \"$1\"",
-                                         QCoreApplication::applicationFilePath(), "--gtest_filter=SignIn.Kept*"});
+        const QString twoRuns = "echo unlock | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
+                                " && \"$0\" \"$1\" && KELVO_SIGNIN_TEST=later \"$0\" \"$1\"";
+        child.start("dbus-run-session", {"--", "sh", "-c", twoRuns, QCoreApplication::applicationFilePath(),
+                                         "--gtest_filter=SignIn.Kept*"});
         EXPECT_TRUE(child.waitForFinished(120000) && child.exitCode() == 0) << child.readAll().toStdString();
         const QList<SmtpSink::Message> got = sink.WaitForMessages(3);
         ASSERT_EQ(got.size(), 3);
@@ -226,8 +226,8 @@ TEST(SignIn, KeptInTheKeyringAndTheDesktopsAccount)
         const auto startDesktop = [&](const char *delayMs) {
             desktop.close();
             desktop.start("/usr/bin/python3",
-                          {KELVO_SOURCE_DIR "/tests/support/fake_online_accounts.py", "taro@example.jp",
-                           "localhost:" + ports.value(0), "kelvo-test-desktop-token", delayMs});
+                          {QStringLiteral(KELVO_SOURCE_DIR) + "/tests/support/fake_online_accounts.py",
+                           "taro@example.jp", "localhost:" + ports.value(0), "kelvo-test-desktop-token", delayMs});
             EXPECT_TRUE(desktop.waitForReadyRead(10000)) << desktop.readAllStandardError().toStdString();
         };
         startDesktop("0");

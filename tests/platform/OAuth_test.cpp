@@ -38,7 +38,7 @@ QString SignInFailure(const OAuthClient &client, const Meanwhile &meanwhile = {}
 {
     BrowserSignIn::OpenBrowser = meanwhile ? [](const QUrl &) { return true; } : Curl;
     BrowserSignIn signIn(client, "taro@example.jp");
-    if (const QString failure = FailureOf([&] { signIn.Start(); }); !failure.isEmpty())
+    if (QString failure = FailureOf([&] { signIn.Start(); }); !failure.isEmpty())
         return failure;
     if (meanwhile)
         meanwhile(signIn);

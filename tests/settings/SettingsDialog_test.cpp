@@ -221,8 +221,9 @@ TEST_F(SettingsDialogTest, LoginMethodsAndTheSignInKeys)
     }
     choose(2);
     Click("okButton");
-    EXPECT_EQ(recorder.Texts(), QStringList{"この kelvo には Microsoft のクライアントIDがありません。README の"
-                                            "「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。"});
+    EXPECT_EQ(recorder.Texts(),
+              QStringList{"この kelvo には Microsoft のクライアントIDがありません。README の"
+                          "「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。"});
     QTimer::singleShot(100, [] {
         auto *details = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(details, nullptr);
