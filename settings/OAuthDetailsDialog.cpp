@@ -2,6 +2,7 @@
 
 #include "ui_OAuthDetailsDialog.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Fonts.h"
 
 OAuthDetailsDialog::OAuthDetailsDialog(const QString &provider, const OAuthOverrides &overrides, QWidget *parent)
@@ -32,6 +33,7 @@ OAuthDetailsDialog::OAuthDetailsDialog(const QString &provider, const OAuthOverr
     ui->tokenUrlEdit->setPlaceholderText(builtIn.TokenUrl.toString());
     ui->scopeEdit->setPlaceholderText(builtIn.Scope);
     ui->clientSecretEdit->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    NameControlsByTheirLabels(this);
     connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }

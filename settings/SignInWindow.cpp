@@ -2,6 +2,7 @@
 
 #include "ui_SignInWindow.h"
 
+#include "platform/Accessibility.h"
 #include "platform/BrowserSignIn.h"
 #include "platform/EventWait.h"
 #include "platform/Fonts.h"
@@ -18,6 +19,7 @@ SignInWindow::SignInWindow(const QString &provider, QWidget *parent)
                                  "ブラウザでのサインインを待っています…（%2 分で打ち切ります）")
                                   .arg(provider)
                                   .arg(BrowserSignIn::TimeOutMs / 60000.0));
+    NameControlsByTheirLabels(this);
     connect(ui->cancelButton, &QPushButton::clicked, this, &SignInWindow::Cancelled);
 }
 
