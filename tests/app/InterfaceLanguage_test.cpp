@@ -31,6 +31,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 const QRegularExpression Japanese(QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]"));
@@ -208,6 +210,18 @@ void Inputs(QAccessibleInterface *node, QStringList &inputs)
         Inputs(node->child(i), inputs);
 }
 
+// Each login method of the security page shows boxes and a note of its own.
+void ShowEveryLoginMethod(SettingsDialog &dialog, const std::function<void(QWidget *)> &look)
+{
+    dialog.findChild<QLineEdit *>("senderAddressEdit")->setText(QStringLiteral("hanako@example.ne.jp"));
+    auto *methods = dialog.findChild<QComboBox *>("loginMethodCombo");
+    for (int method = 0; method < methods->count(); ++method) {
+        methods->setCurrentIndex(method);
+        emit methods->activated(method);
+        look(&dialog);
+    }
+}
+
 // Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
 // both languages, the windows at their sizes; no Japanese in English. Every input of every window and page, as a
 // screen reader hears it, has a name, no group box's title; a box with a label is named by it, mnemonic aside, and
@@ -251,14 +265,7 @@ TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
             EXPECT_EQ(pages->currentIndex(), page);
             look(&settingsDialog);
         }
-        // Each login method shows boxes and a note of its own.
-        settingsDialog.findChild<QLineEdit *>("senderAddressEdit")->setText(QStringLiteral("hanako@example.ne.jp"));
-        auto *methods = settingsDialog.findChild<QComboBox *>("loginMethodCombo");
-        for (int method = 0; method < methods->count(); ++method) {
-            methods->setCurrentIndex(method);
-            emit methods->activated(method);
-            look(&settingsDialog);
-        }
+        ShowEveryLoginMethod(settingsDialog, look);
         SmtpClient &client = *main.smtpClient;
         client.TotalBytes = client.SentBytes = 99999999;
         for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
