@@ -144,16 +144,18 @@ SmtpLogin LoginFromNumber(int number)
     return number == int(SmtpLogin::Password) || number == int(SmtpLogin::OAuth2) ? SmtpLogin(number) : SmtpLogin::None;
 }
 
-void WriteSignInKeys(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides)
+QList<SettingValue> SignInKeyValues(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides)
 {
     if (login != SmtpLogin::OAuth2 && overrides == OAuthOverrides() && ReadSetting(Setting::OAuthProvider).isEmpty())
-        return;
-    WriteSetting(Setting::OAuthProvider, provider);
-    WriteSetting(Setting::OAuthClientId, overrides.ClientId);
-    WriteSetting(Setting::OAuthClientSecret, overrides.ClientSecret);
-    WriteSetting(Setting::OAuthAuthorizeUrl, overrides.AuthorizeUrl);
-    WriteSetting(Setting::OAuthTokenUrl, overrides.TokenUrl);
-    WriteSetting(Setting::OAuthScope, overrides.Scope);
+        return {};
+    return {
+        {Setting::OAuthProvider, provider},
+        {Setting::OAuthClientId, overrides.ClientId},
+        {Setting::OAuthClientSecret, overrides.ClientSecret},
+        {Setting::OAuthAuthorizeUrl, overrides.AuthorizeUrl},
+        {Setting::OAuthTokenUrl, overrides.TokenUrl},
+        {Setting::OAuthScope, overrides.Scope},
+    };
 }
 
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)

@@ -85,9 +85,9 @@ QString LoginName(const MainSettings &settings);
 // [smtp] Auth as kelvo knows it: 1 password, 2 sign-in; any other number means no login.
 SmtpLogin LoginFromNumber(int number);
 
-// Writes the [oauth] keys, when a sign-in is chosen or they hold something: a file that has
-// never used one gets no section for it.
-void WriteSignInKeys(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides);
+// The [oauth] keys to write with the others, when a sign-in is chosen or they hold something
+// already: a file that has never used one gets no section for it.
+QList<SettingValue> SignInKeyValues(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides);
 
 // Loading at start, in the stored order, up to the derived values (the launch counter is
 // the main window's). A non-number stops it at its key with the keys before applied; the
