@@ -15,14 +15,30 @@ using enum SettingKind;
 
 // In the order of Setting.
 const SettingKey Keys[] = {
-    {"smtp", "name", "", Text},          {"smtp", "FromAddress", "", Text}, {"smtp", "Port", "", Number},
-    {"smtp", "SMTP", "", Text},          {"smtp", "ID", "", Text},          {"smtp", "Dest", "", Text},
-    {"smtp", "Security", "0", Number},   {"smtp", "Auth", "0", Flag, "0"},  {"smtp", "AuthUser", "", Text},
-    {"keitai", "dotsettei", "", Number}, {"keitai", "kishu", "", Text},     {"keitai", "siteidot", "", Number},
-    {"keitai", "rfsize", "", Number},    {"keitai", "ofsize", "", Number},  {"Koukoku", "flg", "", Flag, "2"},
+    {"smtp", "name", "", Text},
+    {"smtp", "FromAddress", "", Text},
+    {"smtp", "Port", "", Number},
+    {"smtp", "SMTP", "", Text},
+    {"smtp", "ID", "", Text},
+    {"smtp", "Dest", "", Text},
+    {"smtp", "Security", "0", Number},
+    {"smtp", "Auth", "0", Number},
+    {"smtp", "AuthUser", "", Text},
+    {"keitai", "dotsettei", "", Number},
+    {"keitai", "kishu", "", Text},
+    {"keitai", "siteidot", "", Number},
+    {"keitai", "rfsize", "", Number},
+    {"keitai", "ofsize", "", Number},
+    {"Koukoku", "flg", "", Flag, "2"},
     {"web", "kai", "", Number},
+    {"oauth", "Provider", "", Text},
+    {"oauth", "ClientId", "", Text},
+    {"oauth", "ClientSecret", "", Text},
+    {"oauth", "AuthorizeUrl", "", Text},
+    {"oauth", "TokenUrl", "", Text},
+    {"oauth", "Scope", "", Text},
 };
-static_assert(std::size(Keys) == static_cast<size_t>(Setting::LaunchCount) + 1);
+static_assert(std::size(Keys) == static_cast<size_t>(Setting::OAuthScope) + 1);
 
 } // namespace
 
@@ -87,9 +103,7 @@ bool ReadFlag(Setting setting)
 
 void WriteSetting(Setting setting, const QString &value)
 {
-    const SettingKey &key = KeyOf(setting);
-    MakeFolderFor(SettingsFilePath());
-    IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
+    WriteSettings({{setting, value}});
 }
 
 void WriteNumber(Setting setting, int value)
@@ -101,5 +115,25 @@ void WriteNumber(Setting setting, int value)
 void WriteFlag(Setting setting, bool on)
 {
     Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
-    WriteSetting(setting, on ? QStringLiteral("1") : QString::fromLatin1(KeyOf(setting).Off));
+    WriteSetting(setting, FlagText(setting, on));
+}
+
+QString NumberText(int value)
+{
+    return QString::number(value);
+}
+
+QString FlagText(Setting setting, bool on)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
+    return on ? QStringLiteral("1") : QString::fromLatin1(KeyOf(setting).Off);
+}
+
+void WriteSettings(const QList<SettingValue> &values)
+{
+    QList<IniFile::Entry> entries;
+    for (const auto &[setting, value] : values)
+        entries.append({QLatin1String(KeyOf(setting).Section), QLatin1String(KeyOf(setting).Key), value});
+    MakeFolderFor(SettingsFilePath());
+    IniFile(SettingsFilePath()).WriteStrings(entries);
 }

@@ -2,7 +2,10 @@
 
 #include "settings/FileLocations.h"
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // Every setting kelvo.ini holds. The settings store, the settings dialog and the main window
 // name a setting by one of these; its section and key are spelt once, in the table in
@@ -15,8 +18,8 @@ enum class Setting {
     Server,
     HeloName, // the name the greeting gives
     Destination,
-    Security, // an SmtpSecurity, as its number
-    Auth,
+    Security,          // an SmtpSecurity, as its number
+    Auth,              // an SmtpLogin, as its number
     LoginName,         // empty: the sender's address
     PictureSizeChoice, // a PictureSizeOption
     ModelLine,         // a line of the phone model list, its size after the first ":"
@@ -25,6 +28,13 @@ enum class Setting {
     OwnSizeLimit,    // in kilobytes
     AdFooter,
     LaunchCount,
+    // The sign-in ([oauth]): the provider, and what stands in for its built-in values.
+    OAuthProvider, // microsoft, google, desktop or custom
+    OAuthClientId,
+    OAuthClientSecret,
+    OAuthAuthorizeUrl,
+    OAuthTokenUrl,
+    OAuthScope,
 };
 
 // How a value is kept: text as typed; a decimal number, read strictly; a flag, a number that
@@ -64,3 +74,13 @@ bool ReadFlag(Setting setting);
 void WriteSetting(Setting setting, const QString &value);
 void WriteNumber(Setting setting, int value);
 void WriteFlag(Setting setting, bool on);
+
+// A setting and the text it is written as.
+using SettingValue = std::pair<Setting, QString>;
+// The text a number or a flag is written as.
+QString NumberText(int value);
+QString FlagText(Setting setting, bool on);
+// Writes the settings in their order in one replace of kelvo.ini: each key where a write of
+// its own would put it, so the file is the one those writes would make; and all of them or,
+// when it fails (it throws as WriteSetting does), none.
+void WriteSettings(const QList<SettingValue> &values);

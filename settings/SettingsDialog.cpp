@@ -226,7 +226,7 @@ void SettingsDialog::ConnectBoxes()
     // Only the user's choice proposes a port, not the showing's own filling.
     connect(ui->securityCombo, &QComboBox::activated, this,
             [this] { RunCommand([this] { ProposePortForSecurity(); }); });
-    connect(ui->authCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableLoginBoxes(); }); });
+    ConnectSignInBoxes();
     ui->serverEdit->installEventFilter(this);
 }
 
@@ -292,9 +292,11 @@ void SettingsDialog::ShowStoredSettings()
     // the built-in values where it says nothing.
     ui->passwordEdit->clear();
     ShowSecurity(SmtpSecurity::None);
-    ui->authCheck->setChecked(false);
+    signInOverrides = {};
+    ShowLoginMethod(SmtpLogin::None, {});
     ui->loginNameEdit->clear();
     EnableLoginBoxes();
+    AskDesktopAccounts();
     if (!SettingsFileExists()) {
         ui->adFooterCheck->setChecked(true);
         return;
@@ -339,7 +341,10 @@ void SettingsDialog::ShowSubmissionKeys()
     // unseen.
     ShowSecurity(SecurityFromText(ReadSetting(Setting::Security)));
     ui->loginNameEdit->setText(ReadSetting(Setting::LoginName));
-    ui->authCheck->setChecked(ReadFlag(Setting::Auth));
+    signInOverrides = {ReadSetting(Setting::OAuthClientId), ReadSetting(Setting::OAuthClientSecret),
+                       ReadSetting(Setting::OAuthAuthorizeUrl), ReadSetting(Setting::OAuthTokenUrl),
+                       ReadSetting(Setting::OAuthScope)};
+    ShowLoginMethod(LoginFromNumber(ReadNumber(Setting::Auth)), ReadSetting(Setting::OAuthProvider));
 }
 
 void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
@@ -367,6 +372,7 @@ void SettingsDialog::SenderAddressEdited()
         ui->serverEdit->setEnabled(true);
         ui->serverLabel->setEnabled(true);
     }
+    ShowDesktopChoice();
 }
 
 void SettingsDialog::ProposeServer()
@@ -415,37 +421,27 @@ void SettingsDialog::ProposePortForSecurity()
     shownSecurity = chosen;
 }
 
-void SettingsDialog::EnableLoginBoxes()
-{
-    const bool on = ui->authCheck->isChecked();
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{ui->loginNameEdit, ui->loginNameLabel, ui->passwordEdit, ui->passwordLabel})
-        w->setEnabled(on);
-}
-
 void SettingsDialog::AcceptSettings()
 {
     TakeTypedSpinValues();
+    // Every value is checked before anything is written or taken: a wrong one leaves the
+    // file, the settings in memory and the dialog as they were, and is shown.
     const std::optional<SmtpSecurity> security = CheckBeforeSaving();
     if (!security)
         return;
+    const std::optional<int> dotSize = CheckedDotSize();
+    if (!dotSize)
+        return;
     const int port = CompleteHeloNameAndPort(*security);
-    if (!SettingsFileExists()) {
-        WriteNumber(Setting::LaunchCount, 0);
+    const bool firstRun = !SettingsFileExists();
+    WriteSettings(BoxValues(*security, firstRun));
+    if (firstRun)
         settings.LaunchCount = 0;
-    }
     ApplyServerBoxes(*security, port);
-    WriteServerBoxes(*security);
-    WritePhoneBoxes();
-    // A model line whose size does not convert ends OK here, the keys above written.
-    DeriveDotSize(
-        pictureSizeOptions->checkedId(), ui->modelCombo->currentText(), [this] { return ui->ownSizeSpin->value(); },
-        settings.DotSize);
+    settings.DotSize = *dotSize;
     DeriveSizeLimit(
         sizeLimitOptions->checkedId(), [this] { return ui->ownLimitSpin->value(); }, settings.SizeLimit);
-    const bool adFooter = ui->adFooterCheck->isChecked();
-    WriteFlag(Setting::AdFooter, adFooter);
-    settings.AdFooter = adFooter;
+    settings.AdFooter = ui->adFooterCheck->isChecked();
     SavePassword();
     CloseByButton(QDialog::Accepted);
 }
@@ -466,10 +462,12 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
 {
     if (ui->serverEdit->text().isEmpty()) {
         PlainBox(tr("SMTPサーバを入力してください。"));
+        ShowField(ui->serverEdit);
         return std::nullopt;
     }
     if (ui->senderAddressEdit->text().isEmpty()) {
         PlainBox(tr("メールアドレスを入力してください。"));
+        ShowField(ui->senderAddressEdit);
         return std::nullopt;
     }
     const std::optional<SmtpSecurity> security = ChosenSecurity();
@@ -477,11 +475,43 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
         WarningBox(tr("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
         return std::nullopt;
     }
-    if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
+    const std::optional<SmtpLogin> login = ChosenLogin();
+    if (!login) {
+        WarningBox(tr("ログイン方法を選んでください。"));
+        return std::nullopt;
+    }
+    if (*login != SmtpLogin::None && !ProtectsLogin(*security)) {
         WarningBox(tr("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return std::nullopt;
     }
+    if (!SignInCanBeSaved(*login))
+        return std::nullopt;
     return security;
+}
+
+std::optional<int> SettingsDialog::CheckedDotSize()
+{
+    int dotSize = settings.DotSize;
+    const QString modelLine = ui->modelCombo->currentText();
+    try {
+        DeriveDotSize(
+            pictureSizeOptions->checkedId(), modelLine, [this] { return ui->ownSizeSpin->value(); }, dotSize);
+    } catch (const Exception &) {
+        dotSize = 0;
+    }
+    if (dotSize >= 1)
+        return dotSize;
+    WarningBox(tr("機種「%1」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。").arg(modelLine));
+    ShowField(ui->modelCombo);
+    return std::nullopt;
+}
+
+void SettingsDialog::ShowField(QWidget *field)
+{
+    for (int page = 0; page < ui->pages->count(); ++page)
+        if (ui->pages->widget(page)->isAncestorOf(field))
+            ui->pages->setCurrentIndex(page);
+    field->setFocus(Qt::OtherFocusReason);
 }
 
 int SettingsDialog::CompleteHeloNameAndPort(SmtpSecurity security)
@@ -509,39 +539,46 @@ void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
     settings.HeloName = ui->heloNameEdit->text();
     settings.Security = security;
     settings.UnknownSecurity.clear();
-    settings.Auth = ui->authCheck->isChecked();
+    settings.Auth = ChosenLogin().value_or(SmtpLogin::None);
     settings.AuthUser = ui->loginNameEdit->text();
+    settings.OAuthProvider = ChosenProvider();
+    settings.OAuth = signInOverrides;
     if (setDestination)
         setDestination(ui->defaultDestinationEdit->text());
 }
 
-void SettingsDialog::WriteServerBoxes(SmtpSecurity security)
+QList<SettingValue> SettingsDialog::BoxValues(SmtpSecurity security, bool firstRun) const
 {
-    WriteSetting(Setting::SenderName, ui->senderNameEdit->text());
-    WriteSetting(Setting::SenderAddress, ui->senderAddressEdit->text());
-    WriteSetting(Setting::ServerPort, ui->portEdit->text());
-    WriteSetting(Setting::Server, ui->serverEdit->text());
-    WriteSetting(Setting::HeloName, ui->heloNameEdit->text());
-    WriteSetting(Setting::Destination, ui->defaultDestinationEdit->text());
-    WriteNumber(Setting::Security, static_cast<int>(security));
-    WriteFlag(Setting::Auth, ui->authCheck->isChecked());
-    WriteSetting(Setting::LoginName, ui->loginNameEdit->text());
-}
-
-void SettingsDialog::WritePhoneBoxes()
-{
-    WriteNumber(Setting::PictureSizeChoice, pictureSizeOptions->checkedId());
-    WriteSetting(Setting::ModelLine, ui->modelCombo->currentText());
-    WriteNumber(Setting::OwnPictureSize, ui->ownSizeSpin->value());
-    WriteNumber(Setting::SizeLimitChoice, sizeLimitOptions->checkedId());
-    WriteNumber(Setting::OwnSizeLimit, ui->ownLimitSpin->value());
+    // In the order the keys have always been written, so that a new file reads as before.
+    QList<SettingValue> values;
+    if (firstRun)
+        values.append({Setting::LaunchCount, NumberText(0)});
+    values += {
+        {Setting::SenderName, ui->senderNameEdit->text()},
+        {Setting::SenderAddress, ui->senderAddressEdit->text()},
+        {Setting::ServerPort, ui->portEdit->text()},
+        {Setting::Server, ui->serverEdit->text()},
+        {Setting::HeloName, ui->heloNameEdit->text()},
+        {Setting::Destination, ui->defaultDestinationEdit->text()},
+        {Setting::Security, NumberText(static_cast<int>(security))},
+        {Setting::Auth, NumberText(static_cast<int>(ChosenLogin().value_or(SmtpLogin::None)))},
+        {Setting::LoginName, ui->loginNameEdit->text()},
+        {Setting::PictureSizeChoice, NumberText(pictureSizeOptions->checkedId())},
+        {Setting::ModelLine, ui->modelCombo->currentText()},
+        {Setting::OwnPictureSize, NumberText(ui->ownSizeSpin->value())},
+        {Setting::SizeLimitChoice, NumberText(sizeLimitOptions->checkedId())},
+        {Setting::OwnSizeLimit, NumberText(ui->ownLimitSpin->value())},
+        {Setting::AdFooter, FlagText(Setting::AdFooter, ui->adFooterCheck->isChecked())},
+    };
+    values += SignInKeyValues(ChosenLogin().value_or(SmtpLogin::None), ChosenProvider(), signInOverrides);
+    return values;
 }
 
 void SettingsDialog::SavePassword()
 {
     const QString password = ui->passwordEdit->text();
     // An empty box keeps the password stored before.
-    if (!ui->authCheck->isChecked() || password.isEmpty())
+    if (ChosenLogin() != SmtpLogin::Password || password.isEmpty())
         return;
     ui->passwordEdit->clear();
     // The settings in memory already hold what OK took from the boxes.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OnlineAccounts.h"
 #include "settings/SettingsStore.h"
 
 #include <QByteArray>
@@ -77,16 +78,22 @@ private:
     void ShowSecurity(std::optional<SmtpSecurity> security);
     std::optional<SmtpSecurity> ChosenSecurity() const;
 
-    // OK: checks the boxes, then puts them into the settings in memory and kelvo.ini.
+    // OK: checks every box, then writes them all to kelvo.ini in one go and puts them into
+    // the settings in memory.
     void AcceptSettings();
     void TakeTypedSpinValues();
     // The security chosen, or nothing when a box is missing or wrong (the user was told).
     std::optional<SmtpSecurity> CheckBeforeSaving();
+    // The dot size the picture size boxes give, or nothing when the chosen model line has
+    // none (the user was told).
+    std::optional<int> CheckedDotSize();
+    // Brings the page of a box that is wrong to the front and puts the focus in it.
+    void ShowField(QWidget *field);
     // Fills an empty HELO name box and settles the port box; the port it holds then.
     int CompleteHeloNameAndPort(SmtpSecurity security);
     void ApplyServerBoxes(SmtpSecurity security, int port);
-    void WriteServerBoxes(SmtpSecurity security);
-    void WritePhoneBoxes();
+    // Every key OK writes, with the launch counter first on the first run.
+    QList<SettingValue> BoxValues(SmtpSecurity security, bool firstRun) const;
     void SavePassword();
     // Cancel: on the first run, the user may end kelvo instead.
     void CancelSettings();
@@ -98,6 +105,28 @@ private:
     void EnablePictureSizeBoxes();
     void EnableOwnLimitBox();
     void EnableLoginBoxes();
+
+    // The login method and the sign-in (SettingsDialogSignIn.cpp). The methods are listed in
+    // the order of LoginMethods; a stored sign-in of a provider kelvo does not know shows
+    // none, so that OK waits for a choice.
+    void ConnectSignInBoxes();
+    void ShowLoginMethod(SmtpLogin login, const QString &provider);
+    std::optional<SmtpLogin> ChosenLogin() const;
+    // The provider of the sign-in chosen; for another method, the one kelvo.ini holds.
+    QString ChosenProvider() const;
+    // The user chose a method: Microsoft's and Google's fill in their server.
+    void FillProviderServer();
+    void AskDesktopAccounts();
+    void ShowDesktopChoice();
+    void ShowSignInState();
+    void ShowSignInNote();
+    void SignInNow();
+    void SignOutNow();
+    void EditSignInDetails();
+    // The keyring's name for the sign-in the boxes describe.
+    QString SignInAccount() const;
+    // OK's check of the login method; false when the user was told what is missing.
+    bool SignInCanBeSaved(SmtpLogin login);
     void CloseByButton(int result);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
@@ -108,4 +137,10 @@ private:
     QTabBar *pageTabs = nullptr;
     // The security whose default port the port box was last measured against.
     SmtpSecurity shownSecurity = SmtpSecurity::None;
+    // [oauth] as the boxes have it: the provider stored, and the values of the details dialog.
+    QString storedProvider;
+    OAuthOverrides signInOverrides;
+    // The desktop's mail accounts, once it answered; the reason when it has none to give.
+    std::optional<QList<OnlineMailAccount>> desktopAccounts;
+    QString desktopReason;
 };

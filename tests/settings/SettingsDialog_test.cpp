@@ -15,9 +15,14 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,9 +54,9 @@ protected:
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-// The first run: OK refuses what is missing and a login in the clear, writing nothing; a model without a
-// size stops it after the keys before the flag; then the file is written in order, and the password
-// goes to the password store, never into kelvo.ini, and is never shown again.
+// The first run: OK refuses what is missing, a login in the clear and a model without a size, writing nothing and
+// showing the box that is wrong; then the whole file is written in order in one replace, and the password goes to
+// the password store, never into kelvo.ini, and is never shown again.
 TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
 {
     settings.LaunchCount = 7;
@@ -65,7 +70,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     Type("senderAddressEdit", "");
     Click("okButton");
     Type("senderAddressEdit", "taro@mail.example.jp");
-    Click("authCheck");
+    QTest::keyClick(Get("loginMethodCombo"), Qt::Key_Down); // a password
     Click("okButton");
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
     for (const auto &[key, port] : {std::pair(Qt::Key_End, "465"), {Qt::Key_Home, "25"}, {Qt::Key_Down, "587"}}) {
@@ -78,20 +83,30 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     Type("defaultDestinationEdit", "jiro@example.com");
     Click("modelSizeOption");
     Get<QComboBox>("modelCombo")->setEditText("Docomo,N503");
+    Get<QTabBar>("pageTabs")->setCurrentIndex(0);
     Click("okButton");
     EXPECT_EQ(recorder.Texts(),
               QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。",
                            "SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。",
-                           "'Docomo,N503' は数値ではありません"}));
+                           "機種「Docomo,N503」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。"}));
     EXPECT_EQ(recorder.Messages.value(2).Kind, MsgKind::Warning);
-    EXPECT_EQ(ReadSetting(Setting::OwnSizeLimit) + ReadSetting(Setting::AdFooter), "5");
+    EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+    EXPECT_TRUE(Get("modelCombo")->isVisible() && Get("modelCombo")->hasFocus());
+    EXPECT_TRUE(dialog->isVisible());
+    ExpectFields(SettingsFields(settings, destination), "host=192.168.0.1; launch count=7; dot size=120");
     Click("ownSizeOption");
     Click("ownLimitOption");
     for (const auto &[spin, typed] : {std::pair("ownSizeSpin", "5"), {"ownLimitSpin", "1000"}}) {
         Get<QSpinBox>(spin)->selectAll();
         QTest::keyClicks(Get(spin), typed);
     }
+    const int watch = inotify_init1(IN_NONBLOCK);
+    inotify_add_watch(watch, QFile::encodeName(folder.Path()).constData(), IN_CREATE | IN_MOVED_TO);
     Click("okButton");
+    char events[4096]; // each event's name ends in zero bytes, a temporary file's in more of its own
+    const QByteArray names(events, qMax<ssize_t>(0, ::read(watch, events, sizeof events)));
+    ::close(watch);
+    EXPECT_EQ(names.count(QByteArrayView("kelvo.ini\0", 10)), 1) << "kelvo.ini replaced once";
     EXPECT_EQ(recorder.Messages.value(4).Kind, MsgKind::Information); // no keyring here: kept in memory
     EXPECT_EQ(folder.Read(SettingsFileName),
               "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@mail.example.jp\r\nPort=587\r\n"
@@ -102,7 +117,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     ExpectFields(SettingsFields(settings, destination),
                  "from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
                  "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
-                 "security=1; auth=on");
+                 "security=1; auth=1");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
     EXPECT_EQ(Text("passwordEdit"), "");
@@ -142,7 +157,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         Open(false);
         Get<QCheckBox>("adFooterCheck")->setChecked(false);
         Get<QComboBox>("securityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
-        Get<QCheckBox>("authCheck")->setChecked(true);
+        Get<QComboBox>("loginMethodCombo")->setCurrentIndex(1);
         Get<QLineEdit>("loginNameEdit")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
@@ -185,6 +200,50 @@ TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
     EXPECT_EQ(settings.UnknownSecurity, "");
 }
 
+// Choosing Microsoft or Google fills in its server (Microsoft's own for a personal address), port and protection; OK
+// waits for a client ID, which the details dialog takes; Auth=2 and [oauth] are written and shown again.
+TEST_F(SettingsDialogTest, LoginMethodsAndTheSignInKeys)
+{
+    folder.Write(SettingsFileName, KelvoIni({"siteidot=100"}));
+    Open();
+    auto *method = Get<QComboBox>("loginMethodCombo");
+    const auto choose = [&](int index) {
+        method->setCurrentIndex(index);
+        emit method->activated(index);
+    };
+    const std::tuple<const char *, int, const char *, const char *, int> rows[] = {
+        {"taro@outlook.jp", 2, "smtp-mail.outlook.com", "587", 1},
+        {"taro@example.jp", 2, "smtp.office365.com", "587", 1},
+        {"taro@gmail.com", 3, "smtp.gmail.com", "465", 2},
+    };
+    for (const auto &[address, index, server, port, security] : rows) {
+        Type("senderAddressEdit", address);
+        choose(index);
+        EXPECT_EQ(Text("serverEdit") + ":" + Text("portEdit"), QString(server) + ":" + port);
+        EXPECT_EQ(Get<QComboBox>("securityCombo")->currentIndex(), security);
+    }
+    choose(2);
+    Click("okButton");
+    EXPECT_EQ(recorder.Texts(),
+              QStringList{"この kelvo には Microsoft のクライアントIDがありません。README の"
+                          "「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。"});
+    QTimer::singleShot(100, [] {
+        auto *details = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(details, nullptr);
+        details->findChild<QLineEdit *>("clientIdEdit")->setText("my-client");
+        details->accept();
+    });
+    Click("detailsButton");
+    Click("okButton");
+    EXPECT_TRUE(folder.Read(SettingsFileName).contains("Auth=2\r\n"));
+    EXPECT_TRUE(folder.Read(SettingsFileName)
+                    .endsWith("[oauth]\r\nProvider=microsoft\r\nClientId=my-client\r\nClientSecret=\r\n"
+                              "AuthorizeUrl=\r\nTokenUrl=\r\nScope=\r\n"));
+    EXPECT_EQ(settings.OAuthProvider + ' ' + settings.OAuth.ClientId, "microsoft my-client");
+    Open();
+    EXPECT_EQ(Get<QComboBox>("loginMethodCombo")->currentIndex(), 2);
+}
+
 // The keyboard alone: the first run opens on the sender's name, selected; a mnemonic reaches its box; Tab goes round
 // each page in reading order from the page tabs to キャンセル (to the chosen one of a group of options, whose arrow
 // keys choose) and the control keys turn the pages; Escape and the window's close are キャンセル, which on the first
@@ -218,7 +277,7 @@ TEST_F(SettingsDialogTest, UsableWithTheKeyboardAlone)
               "pageTabs senderNameEdit senderAddressEdit serverEdit defaultDestinationEdit advancedCheck "
               "portEdit heloNameEdit okButton cancelButton pageTabs recommendedSizeOption modelCombo "
               "ownSizeSpin longMailLimitOption ownLimitSpin okButton cancelButton pageTabs adFooterCheck "
-              "okButton cancelButton pageTabs securityCombo authCheck loginNameEdit passwordEdit "
+              "okButton cancelButton pageTabs securityCombo loginMethodCombo loginNameEdit passwordEdit "
               "okButton cancelButton");
     for (const int key : {Qt::Key_PageUp, Qt::Key_Backtab, Qt::Key_PageDown}) // round to the last page and on
         press(key, Qt::ControlModifier | (key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier));
