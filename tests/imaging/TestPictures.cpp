@@ -52,8 +52,13 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
         jpeg_simple_progression(&cinfo);
     if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
         jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
-    if (form == JpegForm::Full444)
+    if (form == JpegForm::Full444 || form == JpegForm::ManyScans)
         cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    jpeg_scan_info scans[1 + 3 * 63] = {{3, {0, 1, 2}, 0, 0, 0, 0}};
+    for (int i = 0; form == JpegForm::ManyScans && i < 3 * 63; ++i)
+        scans[1 + i] = {1, {i / 63}, i % 63 + 1, i % 63 + 1, 0, 0};
+    if (form == JpegForm::ManyScans)
+        cinfo.scan_info = scans, cinfo.num_scans = 1 + 3 * 63;
     cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
     jpeg_start_compress(&cinfo, TRUE);
     // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted, C, M, Y as R, G, B.

@@ -16,8 +16,9 @@ QImage TurnedByQt(const QImage &picture, int exif, bool back = false);
 // Smooth, with some colour, so that lossy formats keep it close.
 QImage SmoothPicture(int w, int h);
 
-// JPEG files in the forms the decoder must take: CMYK without black ink, Full444 unsubsampled.
-enum class JpegForm { Baseline, Progressive, Greyscale, AdobeCmyk, AdobeYcck, PlainCmyk, Full444 };
+// JPEG files in the forms the decoder must take: CMYK without black ink, Full444 unsubsampled, ManyScans
+// unsubsampled in 190 scans (the DC, then each AC coefficient of each component alone).
+enum class JpegForm { Baseline, Progressive, Greyscale, AdobeCmyk, AdobeYcck, PlainCmyk, Full444, ManyScans };
 
 // The picture as a JPEG file of that form; with height, that many rows, the picture's rows
 // over and over, so that a large file needs no large picture.
