@@ -6,7 +6,9 @@
 #include "platform/FileName.h"
 #include "platform/MsgBox.h"
 #include "settings/AddressFile.h"
+#include "settings/SettingKeys.h"
 
+#include "support/Failure.h"
 #include "support/InstalledLayout.h"
 #include "support/Printers.h"
 
@@ -203,6 +205,8 @@ TEST(KelvoStart, AStoppedKelvoLocksNoLaterStartOut)
             notice = notice ? notice : widget->findChild<QLabel *>("readOnlyNotice");
         ASSERT_TRUE(notice);
         EXPECT_FALSE(notice->isHidden());
+        // The settings' single write, the dialog's OK and the sign-in's [oauth] keys alike, is refused.
+        EXPECT_TRUE(FailureOf([] { WriteSettings({{Setting::Destination, "x@y"}}); }).contains("応答しない別の kelvo"));
     });
     EXPECT_EQ(StartBesideUnansweringKelvo({}), 0);
     EXPECT_EQ(boxes.Texts().size(), 2);
