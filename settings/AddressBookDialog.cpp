@@ -257,9 +257,12 @@ void AddressBookDialog::OfferToSaveElsewhere(const QString &failure)
     if (ConfirmBox(tr("%1\nアドレス帳を別の場所に保存しますか？").arg(failure), MsgButtons::YesNo) == MsgResult::Yes &&
         SaveElsewhere())
         return;
-    const QString question = tr("保存していないアドレス帳の変更を捨てますか？\n"
-                                "「いいえ」なら変更は kelvo を終えるまで残り、次に閉じるときにもう一度保存します。");
-    if (ConfirmBox(question, MsgButtons::YesNo) == MsgResult::Yes)
+    if (Entries() == savedEntries)
+        return; // nothing unsaved to keep or drop
+    // Keeping is the answer a hurried Return gives: the changes go only on the user's word.
+    const QString question = tr("アドレス帳の変更を kelvo を終えるまで残し、次に閉じるときにもう一度保存しますか？\n"
+                                "「いいえ」なら保存していない変更を捨てます。");
+    if (ConfirmBox(question, MsgButtons::YesNo) == MsgResult::No)
         ShowEntries(savedEntries);
 }
 

@@ -60,10 +60,10 @@ and closing it writes nothing.</translation>
 Save the address book somewhere else?</translation>
     </message>
     <message>
-        <source>保存していないアドレス帳の変更を捨てますか？
-「いいえ」なら変更は kelvo を終えるまで残り、次に閉じるときにもう一度保存します。</source>
-        <translation>Discard the unsaved changes to the address book?
-With &quot;No&quot; they stay until kelvo ends, and the next close tries to save them again.</translation>
+        <source>アドレス帳の変更を kelvo を終えるまで残し、次に閉じるときにもう一度保存しますか？
+「いいえ」なら保存していない変更を捨てます。</source>
+        <translation>Keep the changes to the address book until kelvo ends, and try to save them again at the next close?
+With &quot;No&quot; the unsaved changes are discarded.</translation>
     </message>
     <message>
         <source>アドレス帳の保存</source>
