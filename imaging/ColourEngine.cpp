@@ -124,7 +124,7 @@ ColourEngine::Outcome ColourEngine::Cached(const QByteArray &key, const std::fun
                 return at->second;
             }
     }
-    const Outcome made = make();
+    Outcome made = make();
     const QMutexLocker lock(&guard);
     recent.emplace_front(key, made);
     if (recent.size() > Kept)

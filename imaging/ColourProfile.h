@@ -70,8 +70,9 @@ public:
     // plain arithmetic of inks when that cannot be read.
     static ColourProfile ForInks(const QByteArray &profile, bool inverted);
 
-    // Where the standard CMYK profile is read from: Ghostscript's U.S. Web Coated (SWOP)
-    // profile, which Debian's libgs-common installs.
+    // Where the standard CMYK profile is read from: Ghostscript's SWOP profile ("Artifex
+    // CMYK SWOP Profile", for the U.S. web offset press), which Debian's libgs-common
+    // installs.
     static const char *StandardInksProfile;
 
     // The picture's bytes are four inks, in a Format_RGBA8888 picture: cyan, magenta,

@@ -156,40 +156,52 @@ void SplitInks(const JSAMPLE *inks, uchar *cyanMagentaYellow, uchar *black, unsi
     }
 }
 
-// Rows straight into the picture, top row first; or a band at a time into a buffer of
-// libjpeg's (freed with the decoder, also when it fails) and from there into the fit.
+// Where decoded rows go, top row first: straight into a picture, or a band at a time into
+// a buffer of libjpeg's (freed with the decoder, also when it fails) and from there into
+// the fit.
+struct RowSink
+{
+    QImage *picture = nullptr;
+    StreamingStretch *streamed = nullptr;
+    JSAMPARRAY band = nullptr;
+
+    uchar *Row(unsigned y, unsigned k) const { return streamed ? band[k] : picture->scanLine(int(y + k)); }
+    void Take(unsigned k) const
+    {
+        if (streamed)
+            streamed->AddRow(band[k]);
+    }
+};
+
 void ReadRows(DecodeJob *job)
 {
     jpeg_decompress_struct &cinfo = job->cinfo;
-    StreamingStretch *streamed = job->streamed->get();
     const bool cmyk = job->inks;
     const unsigned width = cinfo.output_width;
     const auto rowsOf = [&](unsigned bytes) {
         return (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, bytes, RowBatch);
     };
-    const JSAMPARRAY band = streamed ? rowsOf(width * 3) : nullptr;
-    const JSAMPARRAY blackBand = streamed && cmyk ? rowsOf(width * 3) : nullptr;
-    const JSAMPARRAY inks = cmyk ? rowsOf(width * 4) : nullptr;
-    const auto rowOf = [&](QImage *picture, JSAMPARRAY rows) {
-        return [=](unsigned y, unsigned k) { return streamed ? rows[k] : picture->scanLine(int(y + k)); };
+    const auto sinkOf = [&](QImage *picture, StreamingStretch *streamed) {
+        return RowSink{picture, streamed, streamed ? rowsOf(width * 3) : nullptr};
     };
-    const auto bgrRow = rowOf(job->picture, band), blackRow = rowOf(job->black, blackBand);
+    const RowSink colours = sinkOf(job->picture, job->streamed->get());
+    const RowSink black = cmyk ? sinkOf(job->black, job->streamedBlack->get()) : RowSink{};
+    const JSAMPARRAY inks = cmyk ? rowsOf(width * 4) : nullptr;
     JSAMPROW rows[RowBatch];
     while (cinfo.output_scanline < cinfo.output_height) {
         const unsigned y = cinfo.output_scanline;
         const unsigned count = std::min<unsigned>(RowBatch, cinfo.output_height - y);
         for (unsigned k = 0; k < count; ++k)
-            rows[k] = cmyk ? inks[k] : bgrRow(y, k);
+            rows[k] = cmyk ? inks[k] : colours.Row(y, k);
         const unsigned got = jpeg_read_scanlines(&cinfo, rows, count);
         if (got == 0)
             ERREXIT(&cinfo, JERR_BAD_STATE);
         for (unsigned k = 0; k < got; ++k) {
-            if (cmyk)
-                SplitInks(inks[k], bgrRow(y, k), blackRow(y, k), width);
-            if (streamed)
-                streamed->AddRow(band[k]);
-            if (streamed && cmyk)
-                job->streamedBlack->get()->AddRow(blackBand[k]);
+            if (cmyk) {
+                SplitInks(inks[k], colours.Row(y, k), black.Row(y, k), width);
+                black.Take(k);
+            }
+            colours.Take(k);
         }
     }
 }
