@@ -267,10 +267,17 @@ void GreyAndColour(const QImage &preview, int rounds)
         greyMs.push_back(Milliseconds([&] { ConvertToGrey(preview, grey); }));
     std::printf("ConvertToGrey       %8.3f ms\n", Median(greyMs));
 
-    // The first profile of a kind makes its LittleCMS transform; later drops find it made.
+    // The first profile of a kind makes its LittleCMS transform; later drops find it made
+    // (the P3 one by the drops above, Adobe RGB's and the CMYK one only here).
     const QByteArray p3 = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    // Inks of the preview's colours, and black rising across it.
     QImage inks(preview.size(), QImage::Format_RGBA8888);
-    inks.fill(Qt::transparent);
+    for (int y = 0; y < inks.height(); ++y)
+        for (int x = 0; x < inks.width(); ++x) {
+            const QRgb c = preview.pixel(x, y);
+            inks.setPixel(x, y, qRgba(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c), 255 * x / inks.width()));
+        }
     const struct
     {
         const char *name;
@@ -278,7 +285,8 @@ void GreyAndColour(const QImage &preview, int rounds)
         QImage picture;
     } kinds[] = {
         {"P3", [&] { return *ColourProfile::FromIcc(p3, ColourModel::Rgb); }, preview},
-        {"CMYK (SWOP)", [] { return ColourProfile::ForInks({}, true); }, inks},
+        {"Adobe RGB", [&] { return *ColourProfile::FromIcc(adobe, ColourModel::Rgb); }, preview},
+        {"CMYK (SWOP)", [] { return ColourProfile::ForInks({}, false); }, inks},
     };
     for (const auto &kind : kinds) {
         std::vector<double> colourMs;
