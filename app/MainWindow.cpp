@@ -7,9 +7,11 @@
 #include "app/LaunchFeedback.h"
 #include "app/PasswordDialog.h"
 #include "imaging/Pipeline.h"
+#include "platform/Accessibility.h"
 #include "platform/Command.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
+#include "platform/ProgramFolder.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -20,9 +22,38 @@
 #include <QLayout>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
+
+namespace {
+
+// The picture types kelvo reads, for the open dialog: lower and upper case, as a desktop's own
+// dialog may tell them apart.
+QStringList PicturePatterns()
+{
+    QStringList patterns;
+    for (const char *extension : {"jpg", "jpeg", "png", "webp", "heic", "heif", "bmp"})
+        patterns << QStringLiteral("*.") + QLatin1String(extension)
+                 << QStringLiteral("*.") + QLatin1String(extension).toString().toUpper();
+    return patterns;
+}
+
+// The README the package installs as kelvo's help: under the prefix kelvo was installed to,
+// in the system's data folders, or beside a portable kelvo. Empty when there is none.
+QString HelpFile()
+{
+    const QString name = QStringLiteral("doc/kelvo/README.md");
+    for (const QString &path : {ProgramFolder() + QStringLiteral("/../share/") + name,
+                                QStandardPaths::locate(QStandardPaths::GenericDataLocation, name),
+                                ProgramFolder() + QStringLiteral("/README.md")})
+        if (!path.isEmpty() && QFileInfo(path).isFile())
+            return QFileInfo(path).canonicalFilePath();
+    return {};
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
 {
@@ -37,9 +68,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     smtpClient->Mail.Mailer = VersionText.toUtf8(); // the X-Mailer
     setWindowTitle(VersionText);
     ui->subjectEdit->setText(QStringLiteral("Message from ") + VersionText);
+    sentTexts = Texts();
     TakeDropsOnTheWindow();
     SetUpProgressBar();
     SetUpAskers();
+    SetUpKeyboardAndNames();
     ConnectCommands();
 }
 
@@ -58,7 +91,6 @@ void MainWindow::FixFrame()
 void MainWindow::SetUpMenusAndBoxes()
 {
     ui->newMailAction->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
-    ui->openPictureItem->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     ui->openPictureAction->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     ui->savePictureAction->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     ui->homePageAction->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
@@ -72,17 +104,31 @@ void MainWindow::SetUpMenusAndBoxes()
 
 void MainWindow::SetUpPreview()
 {
-    // The preview box's background is the system's grey-text colour; the picture is
-    // drawn over the hint label.
-    ui->previewScroll->setBackgroundRole(QPalette::Dark);
-    QPalette grey = ui->previewScroll->palette();
-    grey.setColor(QPalette::Window, palette().color(QPalette::Disabled, QPalette::WindowText));
     ui->previewContents->setAutoFillBackground(true);
-    ui->previewContents->setPalette(grey);
     ui->previewPicture->raise();
     ui->dropHintLabel->setText(
         tr("ここに画像ファイル\n[bmp,jpeg,jpg,png,\nwebp,heic,heif]を\nドラッグ＆ドロップ\nしてください。"));
     ui->dropHintLabel->adjustSize();
+    ColourPreview();
+}
+
+void MainWindow::ColourPreview()
+{
+    // A grey box, as the preview has always been, where the theme's text reads on its grey;
+    // the window's own background where it would not (a dark theme's grey). The hint takes
+    // the theme's text colour either way.
+    const QPalette colours = palette();
+    const bool greyReads = ContrastRatio(colours.color(QPalette::WindowText), colours.color(QPalette::Mid)) >= 4.5;
+    ui->previewScroll->setBackgroundRole(greyReads ? QPalette::Mid : QPalette::Window);
+    ui->previewContents->setBackgroundRole(greyReads ? QPalette::Mid : QPalette::Window);
+    ui->dropHintLabel->setForegroundRole(QPalette::WindowText);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ColourPreview();
 }
 
 void MainWindow::SetUpSmtpClient()
@@ -138,12 +184,41 @@ void MainWindow::SetUpAskers()
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
     AskPassword = [this](const QString &host, const QString &user) { return PasswordDialog::Ask(host, user, this); };
+    AskPicturePath = [this](const QString &folder) {
+        // The desktop's own dialog where it has one (through its portal, say).
+        QFileDialog dialog(this, tr("画像を開く"), folder);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(
+            {tr("画像 (%1)").arg(PicturePatterns().join(QLatin1Char(' '))), tr("すべてのファイル (*)")});
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    };
+    OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+}
+
+void MainWindow::SetUpKeyboardAndNames()
+{
+    // Tab leaves the body box: a box that keeps Tab traps a user without a mouse, and a tab
+    // inside a mail to a phone is rare (it can still be pasted).
+    ui->bodyEdit->setTabChangesFocus(true);
+    ui->helpAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_H), QKeySequence(Qt::Key_F1)});
+    // The flat "画像名" button is the picture name box's label.
+    connect(ui->pictureNameLabel, &QToolButton::clicked, this,
+            [this] { ui->pictureNameEdit->setFocus(Qt::ShortcutFocusReason); });
+    // The buttons beside the picture name and the destination are their labels; the body has none.
+    LabelForScreenReaders(ui->pictureNameEdit, WithoutMnemonic(ui->pictureNameLabel->text()));
+    LabelForScreenReaders(ui->destinationCombo, WithoutMnemonic(ui->addressBookButton->text()));
+    LabelForScreenReaders(ui->bodyEdit, tr("本文"));
+    NameControlsByTheirLabels(this);
+    ProgressBar->setAccessibleName(tr("送信の進み具合"));
+    ui->previewScroll->setAccessibleName(tr("画像のプレビュー"));
 }
 
 void MainWindow::ConnectCommands()
 {
-    // New mail, help and open picture stand on the menus where users have always found
-    // them, with nothing behind them yet; open picture is greyed.
+    connect(ui->newMailAction, &QAction::triggered, this, [this] { RunCommand([this] { StartNewMail(); }); });
+    connect(ui->openPictureAction, &QAction::triggered, this, [this] { RunCommand([this] { OpenPictureFile(); }); });
+    connect(ui->quitAction, &QAction::triggered, this, &QWidget::close);
+    connect(ui->helpAction, &QAction::triggered, this, [this] { RunCommand([this] { OpenHelp(); }); });
     connect(ui->sendAction, &QAction::triggered, this, [this] { RunSend(); });
     connect(ui->greyAction, &QAction::triggered, this, [this] { RunCommand([this] { MakeGrey(); }); });
     connect(ui->savePictureAction, &QAction::triggered, this, [this] { RunCommand([this] { SavePicture(); }); });
@@ -256,7 +331,16 @@ QString MainWindow::StatusText() const
 void MainWindow::OpenHomePage()
 {
     // Whether a browser opened is not reported.
-    QDesktopServices::openUrl(QUrl(HomePageAddress));
+    OpenUrl(QUrl(HomePageAddress));
+}
+
+void MainWindow::OpenHelp()
+{
+    const QString help = HelpFile();
+    if (help.isEmpty())
+        InformationBox(tr("ヘルプ（README.md）が見つかりません。"));
+    else if (!OpenUrl(QUrl::fromLocalFile(help)))
+        WarningBox(tr("ヘルプ %1 を開けませんでした。").arg(help));
 }
 
 void MainWindow::ShowVersion()
@@ -281,6 +365,9 @@ void MainWindow::SetPicture(const QImage &picture)
     Picture = picture;
     ui->previewPicture->setPixmap(QPixmap::fromImage(Picture));
     ui->previewPicture->resize(Picture.size());
+    ui->previewPicture->setAccessibleName(
+        tr("画像のプレビュー（%1×%2ドット）").arg(Picture.width()).arg(Picture.height()));
+    ui->dropHintLabel->setVisible(Picture.isNull());
     // The box scrolls when the picture is larger than it; the grey fills the rest.
     ui->previewContents->resize(Picture.size().expandedTo(ui->previewScroll->viewport()->size()));
 }
@@ -290,6 +377,8 @@ void MainWindow::ClearPicture()
     Picture = QImage();
     ui->previewPicture->clear();
     ui->previewPicture->resize(0, 0);
+    ui->previewPicture->setAccessibleName(QString());
+    ui->dropHintLabel->show();
     ui->previewContents->resize(ui->previewScroll->viewport()->size());
 }
 
@@ -330,9 +419,40 @@ void MainWindow::DropFiles(const QStringList &paths)
         const QImage loaded = WhileBusy([&] { return LoadPicture(path, type.Format, Settings.DotSize); });
         ClearPicture();
         SetPicture(loaded);
+        lastPictureFolder = QFileInfo(path).absolutePath();
         return;
     }
     WarningBox(tr("このファイルタイプには対応しておりません。"));
+}
+
+void MainWindow::OpenPictureFile()
+{
+    // The chosen file is taken exactly as a drop of it.
+    const QString folder = lastPictureFolder.isEmpty()
+                               ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+                               : lastPictureFolder;
+    const QString path = AskPicturePath ? AskPicturePath(folder) : QString();
+    if (!path.isEmpty())
+        DropFiles({path});
+}
+
+MainWindow::MailTexts MainWindow::Texts() const
+{
+    return {ui->subjectEdit->text(), ui->bodyEdit->toPlainText()};
+}
+
+void MainWindow::StartNewMail()
+{
+    // Empty boxes hold nothing to lose, whatever was sent before.
+    if (Texts() != sentTexts && Texts() != MailTexts() &&
+        ConfirmBox(tr("送信していない件名か本文があります。消して新しいメールを作りますか？"), MsgButtons::YesNo) !=
+            MsgResult::Yes)
+        return;
+    ui->subjectEdit->clear();
+    ui->bodyEdit->clear();
+    ClearPicture();
+    sentTexts = Texts();
+    ui->subjectEdit->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::MakeGrey()

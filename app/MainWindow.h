@@ -15,6 +15,7 @@ namespace Ui {
 class MainWindow;
 }
 class QProgressBar;
+class QUrl;
 
 // The product's home page: opened by the web command, and named in the mail footer.
 inline const QString HomePageAddress = QStringLiteral("https://kelvo.example.jp/");
@@ -67,6 +68,14 @@ public:
     // Asks where the save command writes; the save dialog unless a test replaces it.
     std::function<QString()> AskSavePath;
 
+    // Asks which picture File → Open Picture opens, starting in `folder`: the open dialog unless
+    // a test replaces it. Empty when the user cancelled.
+    std::function<QString(const QString &folder)> AskPicturePath;
+
+    // Opens an address in the desktop's program for it (the web command, the help); false when
+    // none took it. A test replaces it, so that no browser or editor starts.
+    std::function<bool(const QUrl &)> OpenUrl;
+
     // Asks for the password of the login user at host: the prompt "SMTPパスワード" unless a
     // test replaces it. Nothing when the user cancelled.
     std::function<std::optional<QString>(const QString &host, const QString &user)> AskPassword;
@@ -85,6 +94,7 @@ signals:
     void StatusChanged(const QString &text);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -95,6 +105,8 @@ private:
     void FixFrame();
     void SetUpMenusAndBoxes();
     void SetUpPreview();
+    void ColourPreview();
+    void SetUpKeyboardAndNames();
     void SetUpSmtpClient();
     void BindSmtpEvents();
     void TakeDropsOnTheWindow();
@@ -109,8 +121,11 @@ private:
 
     void SetPicture(const QImage &picture);
     void ClearPicture();
+    void OpenPictureFile();
+    void StartNewMail();
     void MakeGrey();
     void SavePicture();
+    void OpenHelp();
     void OpenHomePage();
     void ShowVersion();
     void ShowSettings();
@@ -152,4 +167,15 @@ private:
     };
     Connection connectedWith;
     QImage Picture;
+    // Where File → Open Picture starts: the folder of the last picture taken.
+    QString lastPictureFolder;
+    // The subject and body as they stand when nothing typed is unsent: at start, after a new
+    // mail, and as the last mail a server took them.
+    struct MailTexts
+    {
+        QString Subject, Body;
+        bool operator==(const MailTexts &) const = default;
+    };
+    MailTexts Texts() const;
+    MailTexts sentTexts, composedTexts;
 };

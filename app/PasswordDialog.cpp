@@ -2,6 +2,7 @@
 
 #include "ui_PasswordDialog.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Fonts.h"
 
 #include <QPushButton>
@@ -20,6 +21,7 @@ PasswordDialog::PasswordDialog(const QString &host, const QString &user, QWidget
             [this](const QString &text) { ui->okButton->setEnabled(!text.isEmpty()); });
     connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    NameControlsByTheirLabels(this);
     ui->passwordEdit->setFocus();
 }
 

@@ -65,7 +65,10 @@ void MainWindow::BindSmtpEvents()
         ProgressBar->setValue(
             total > 0 ? static_cast<int>(std::min<qint64>(100, qint64(smtpClient->SentBytes) * 100 / total)) : 100);
     };
-    smtpClient->OnSuccess = [this](QObject *) { SetStatusText(tr("送信成功")); };
+    smtpClient->OnSuccess = [this](QObject *) {
+        SetStatusText(tr("送信成功"));
+        sentTexts = composedTexts; // nothing of this mail is unsent any more
+    };
     smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(tr("サーバから切断しました。")); };
     smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
     smtpClient->OnMessageRefused = [](QObject *) { WarningBox(tr("問題が発生しました。")); };
@@ -262,6 +265,7 @@ void MainWindow::ComposeMessage(const QByteArray &toEntry)
     // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "
     message.FromName = (fromName == Settings.FromName ? fromName : fromName + QLatin1Char(' ')).toLatin1();
+    composedTexts = Texts();
     message.Subject = EncodeSubject(ui->subjectEdit->text()).toLatin1();
     message.To.clear();
     message.To.append(toEntry);

@@ -29,6 +29,8 @@ foreach(size 48x48 128x128 256x256)
 endforeach()
 install(FILES data/${KELVO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES data/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The help that "その他 → ヘルプの参照" (F1) opens: kelvo finds it under the prefix it was installed to.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Debian wants the manual page and the changelog compressed, without a time stamp
 # in the gzip header so that the package builds the same twice.
@@ -58,8 +60,10 @@ the phone's screen, and it can be made grey.
 On send the picture is encoded as a JPEG at the highest quality that fits the
 carrier's mail size limit and mailed through the user's own provider, over
 STARTTLS or TLS and with an SMTP login; the password is kept in the desktop's
-keyring. The subject and the text may be written in Japanese, and the user
-interface is in Japanese.]])
+keyring. The subject and the text may be written in Japanese. The user
+interface is in Japanese, or in English on a desktop set to another language;
+it can be used with the keyboard alone and with a screen reader, and runs on
+X11 and natively on Wayland.]])
 # CPack installs into its staging folder through DESTDIR, so the install scripts
 # above see /usr as the prefix (scripts/check-package checks the menu entry).
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -73,13 +77,15 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # time and no scan sees them: WebP through Qt's image plug-in, the keyring through
 # libsecret (the keychain library opens it when the password is stored or read;
 # it recommends a keyring itself), the certificate store that every TLS
-# connection is checked against, the Japanese face the windows ask for, and
-# Ghostscript's colour profiles (the standard CMYK one, read when a CMYK JPEG has no
-# profile of its own). Qt's
-# X11 platform plug-in comes with libqt6gui6, which the scan finds.
+# connection is checked against, the Japanese face the windows ask for, Qt's
+# Wayland platform plug-in, without which kelvo aborts on a Wayland desktop that
+# has no XWayland, and Ghostscript's colour profiles (the standard CMYK one, read
+# when a CMYK JPEG has no profile of its own). Qt's X11 platform plug-in comes with
+# libqt6gui6, which the scan finds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-image-formats-plugins, libsecret-1-0, ca-certificates, fonts-ipafont-gothic | fonts-japanese-gothic, libgs-common")
+    "qt6-image-formats-plugins, libsecret-1-0, ca-certificates, fonts-ipafont-gothic | fonts-japanese-gothic, \
+qt6-wayland, libgs-common")
 # Qt's own texts (the file dialog's buttons) in the window's language; kelvo's own come
 # with the program, and Qt's stay English without this.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")

@@ -1,5 +1,6 @@
 #include "settings/AddressBookDialog.h"
 
+#include "platform/Accessibility.h"
 #include "platform/Command.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
@@ -59,6 +60,13 @@ AddressBookDialog::AddressBookDialog(DestinationSetter setDestination, QWidget *
     connect(ui->addButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { AddTyped(); }); });
     connect(ui->closeButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { SaveAndClose(); }); });
     connect(ui->deleteButton, &QAbstractButton::clicked, this, [this] { RunCommand([this] { DeleteSelected(); }); });
+    // Return in either box adds what they hold, as the add button does.
+    for (QLineEdit *box : {ui->nameEdit, ui->addressEdit})
+        connect(box, &QLineEdit::returnPressed, this, [this] { RunCommand([this] { AddTyped(); }); });
+    NameControlsByTheirLabels(this);
+    // The address box has no label of its own: the list's column names it.
+    ui->addressEdit->setAccessibleName(ui->addressList->headerItem()->text(1));
+    ui->addressList->setAccessibleName(windowTitle());
 
     RunCommand([this] { ReadBook(); });
 }

@@ -1,5 +1,6 @@
 #include "settings/SettingsDialog.h"
 
+#include "platform/Accessibility.h"
 #include "platform/CodePage.h"
 #include "platform/Command.h"
 #include "platform/Exception.h"
@@ -10,13 +11,14 @@
 #include "ui_SettingsDialog.h"
 
 #include <QButtonGroup>
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QValidator>
 
 #include <algorithm>
@@ -35,6 +37,27 @@ public:
 
 private:
     int limit;
+};
+
+// The page selector: a tab bar whose tabs share the dialog's fixed width. Where their texts
+// with the style's margins are wider than the bar, each tab gives up an equal part of its
+// margins, so that every tab shows whole without scroll arrows.
+class PageTabBar : public QTabBar
+{
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int index) const override
+    {
+        QSize hint = QTabBar::tabSizeHint(index);
+        int total = 0;
+        for (int i = 0; i < count(); ++i)
+            total += QTabBar::tabSizeHint(i).width();
+        if (total > width())
+            hint.rwidth() -= (total - width() + count() - 1) / count();
+        return hint;
+    }
 };
 
 // Choosing an option by index the way the stored index is taken: below the first
@@ -120,9 +143,8 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     };
 
     ui->setupUi(this);
-    // No close box in the title bar; Escape and the window manager's close are
-    // refused by reject() and closeEvent().
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Escape and the window manager's close are Cancel (reject()).
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     // Placed by coordinates, at the size and position the dialog has always had.
     setFixedSize(380, 301);
     move(198, 137);
@@ -140,18 +162,60 @@ SettingsDialog::SettingsDialog(MainSettings &settings, DestinationSetter setDest
     sizeLimitOptions =
         OptionGroup(this, {ui->longMailLimitOption, ui->superMailLimitOption, ui->auLimitOption, ui->ownLimitOption});
     sizeLimitOptions->setObjectName(QStringLiteral("sizeLimitOptions"));
-    QButtonGroup *tabs =
-        OptionGroup(this, {ui->smtpPageButton, ui->phonePageButton, ui->optionPageButton, ui->securityPageButton});
-    connect(tabs, &QButtonGroup::idClicked, ui->pages, &QStackedWidget::setCurrentIndex);
 
+    SetUpPageTabs();
+    SetUpKeyboardAndNames();
     ConnectBoxes();
     FillModelList();
 }
 
+void SettingsDialog::SetUpPageTabs()
+{
+    // A real tab bar, so that a screen reader announces page tabs whose action shows the page.
+    pageTabs = new PageTabBar(this);
+    pageTabs->setObjectName(QStringLiteral("pageTabs"));
+    pageTabs->setGeometry(4, 4, 372, 24);
+    pageTabs->setDrawBase(false);
+    pageTabs->setUsesScrollButtons(false);
+    pageTabs->setElideMode(Qt::ElideNone);
+    for (const QString &page : {tr("SMTPの設定"), tr("受信携帯電話の設定"), tr("Option"), tr("暗号化と認証")})
+        pageTabs->addTab(page);
+    connect(pageTabs, &QTabBar::currentChanged, ui->pages, &QStackedWidget::setCurrentIndex);
+    connect(ui->pages, &QStackedWidget::currentChanged, pageTabs, &QTabBar::setCurrentIndex);
+    // Ctrl+Tab and Ctrl+PgDn show the next page, Ctrl+Shift+Tab and Ctrl+PgUp the one before,
+    // wherever the focus is, round from the last page to the first.
+    const std::pair<QKeySequence, int> steps[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto &[keys, step] : steps)
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [this, step = step] {
+            pageTabs->setCurrentIndex((pageTabs->currentIndex() + step + pageTabs->count()) % pageTabs->count());
+        });
+}
+
+void SettingsDialog::SetUpKeyboardAndNames()
+{
+    // The tab bar comes first in reading order, before the boxes of the page it shows; the
+    // .ui file orders the rest, down to OK and キャンセル.
+    setTabOrder(ui->cancelButton, pageTabs);
+    setTabOrder(pageTabs, ui->senderNameEdit);
+    // First among the dialog's children, as a screen reader walks them.
+    pageTabs->lower();
+    // The boxes that stand in an option's line are named by it.
+    LabelForScreenReaders(ui->modelCombo, WithoutMnemonic(ui->modelSizeOption->text()));
+    LabelForScreenReaders(ui->ownSizeSpin, WithoutMnemonic(ui->ownSizeOption->text()));
+    LabelForScreenReaders(ui->ownLimitSpin, tr("その他のファイルサイズ（KB）"));
+    NameControlsByTheirLabels(this);
+}
+
 void SettingsDialog::ConnectBoxes()
 {
-    connect(ui->okButton, &QToolButton::clicked, this, [this] { RunCommand([this] { AcceptSettings(); }); });
-    connect(ui->cancelButton, &QToolButton::clicked, this, [this] { RunCommand([this] { CancelSettings(); }); });
+    connect(ui->okButton, &QPushButton::clicked, this, [this] { RunCommand([this] { AcceptSettings(); }); });
+    connect(ui->cancelButton, &QPushButton::clicked, this, &SettingsDialog::reject);
     // Like the edit's change event, this runs for the showing's own filling too.
     connect(ui->senderAddressEdit, &QLineEdit::textChanged, this,
             [this] { RunCommand([this] { SenderAddressEdited(); }); });
@@ -164,8 +228,6 @@ void SettingsDialog::ConnectBoxes()
             [this] { RunCommand([this] { ProposePortForSecurity(); }); });
     connect(ui->authCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableLoginBoxes(); }); });
     ui->serverEdit->installEventFilter(this);
-    ui->pictureSizeGroup->installEventFilter(this);
-    ui->sizeLimitGroup->installEventFilter(this);
 }
 
 void SettingsDialog::FillModelList()
@@ -188,29 +250,28 @@ void SettingsDialog::FillModelList()
 SettingsDialog::~SettingsDialog() = default;
 
 void SettingsDialog::reject()
-{}
-
-void SettingsDialog::closeEvent(QCloseEvent *event)
 {
-    if (closingByButton)
-        QDialog::closeEvent(event);
-    else
-        event->ignore();
+    // Escape, the window manager's close and キャンセル alike.
+    RunCommand([this] { CancelSettings(); });
 }
 
 void SettingsDialog::CloseByButton(int result)
 {
-    closingByButton = true;
     done(result);
-    closingByButton = false;
 }
 
 void SettingsDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     // Restoring a minimised dialog is no new showing.
-    if (!event->spontaneous())
-        RunCommand([this] { ShowStoredSettings(); });
+    if (event->spontaneous())
+        return;
+    RunCommand([this] { ShowStoredSettings(); });
+    // The sender's name is typed over, not appended to (the first run's "kelvo").
+    if (ui->pages->currentWidget() == ui->smtpPage) {
+        ui->senderNameEdit->setFocus(Qt::OtherFocusReason);
+        ui->senderNameEdit->selectAll();
+    }
 }
 
 bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
@@ -218,12 +279,8 @@ bool SettingsDialog::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::FocusIn) {
         // Focus that comes back with the window (after a message box, say) is no entry.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-            if (watched == ui->serverEdit)
-                RunCommand([this] { ProposeServer(); });
-            else if (watched == ui->pictureSizeGroup || watched == ui->sizeLimitGroup)
-                PassFocusOn(static_cast<QWidget *>(watched));
-        }
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && watched == ui->serverEdit)
+            RunCommand([this] { ProposeServer(); });
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -364,22 +421,6 @@ void SettingsDialog::EnableLoginBoxes()
     for (QWidget *w :
          std::initializer_list<QWidget *>{ui->loginNameEdit, ui->loginNameLabel, ui->passwordEdit, ui->passwordLabel})
         w->setEnabled(on);
-}
-
-void SettingsDialog::PassFocusOn(QWidget *group)
-{
-    // The next control after the group and its options that can take the focus. The
-    // two groups are never a target, so two groups with nothing usable between them
-    // cannot pass the focus back and forth.
-    for (QWidget *w = group->nextInFocusChain(); w && w != group; w = w->nextInFocusChain()) {
-        if (group->isAncestorOf(w) || w == ui->pictureSizeGroup || w == ui->sizeLimitGroup ||
-            ui->pictureSizeGroup->isAncestorOf(w) || ui->sizeLimitGroup->isAncestorOf(w))
-            continue;
-        if (w->window() != this || !(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisible())
-            continue;
-        w->setFocus(Qt::TabFocusReason);
-        return;
-    }
 }
 
 void SettingsDialog::AcceptSettings()

@@ -11,8 +11,8 @@
 #include <optional>
 
 class QButtonGroup;
-class QCloseEvent;
 class QShowEvent;
+class QTabBar;
 
 namespace Ui {
 class SettingsDialog;
@@ -43,7 +43,7 @@ void SortModelLines(QStringList &lines);
 
 // The settings dialog. It edits every lasting setting, writes kelvo.ini on OK and
 // puts the new settings straight into the main window's `MainSettings` (and its
-// destination box through `setDestination`). It closes only through OK and Cancel.
+// destination box through `setDestination`). Escape and the window manager's close are Cancel.
 class SettingsDialog : public QDialog
 {
     Q_OBJECT
@@ -57,15 +57,16 @@ public:
     // even when the first run comes before the loop has started.
     std::function<void()> OnTerminate;
 
-    // Escape and the window manager's close do nothing: only OK and Cancel close.
+    // Cancel: キャンセル, Escape and the window manager's close.
     void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void SetUpPageTabs();
+    void SetUpKeyboardAndNames();
     void ConnectBoxes();
     void FillModelList();
 
@@ -97,7 +98,6 @@ private:
     void EnablePictureSizeBoxes();
     void EnableOwnLimitBox();
     void EnableLoginBoxes();
-    void PassFocusOn(QWidget *group);
     void CloseByButton(int result);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
@@ -105,7 +105,7 @@ private:
     DestinationSetter setDestination;
     QButtonGroup *pictureSizeOptions;
     QButtonGroup *sizeLimitOptions;
-    bool closingByButton = false;
+    QTabBar *pageTabs = nullptr;
     // The security whose default port the port box was last measured against.
     SmtpSecurity shownSecurity = SmtpSecurity::None;
 };

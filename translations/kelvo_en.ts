@@ -20,22 +20,6 @@
         <translation>Add or delete addresses</translation>
     </message>
     <message>
-        <source>アドレス帳に追加</source>
-        <translation>Add to the address book</translation>
-    </message>
-    <message>
-        <source>選択したアドレスの削除</source>
-        <translation>Delete the selected address</translation>
-    </message>
-    <message>
-        <source>選択したアドレスを貼り付ける</source>
-        <translation>Paste the selected address</translation>
-    </message>
-    <message>
-        <source>アドレス帳を閉じる</source>
-        <translation>Close address book</translation>
-    </message>
-    <message>
         <source>不適切なメールアドレスの形式です。</source>
         <translation>This is not a valid mail address.</translation>
     </message>
@@ -50,6 +34,26 @@
     <message>
         <source>アドレスを選択してください。</source>
         <translation>Please select an address.</translation>
+    </message>
+    <message>
+        <source>名前(&amp;N)</source>
+        <translation>&amp;Name</translation>
+    </message>
+    <message>
+        <source>アドレス帳に追加(&amp;A)</source>
+        <translation>&amp;Add to the address book</translation>
+    </message>
+    <message>
+        <source>選択したアドレスの削除(&amp;D)</source>
+        <translation>&amp;Delete the selected address</translation>
+    </message>
+    <message>
+        <source>選択したアドレスを貼り付ける(&amp;P)</source>
+        <translation>&amp;Paste the selected address</translation>
+    </message>
+    <message>
+        <source>アドレス帳を閉じる(&amp;C)</source>
+        <translation>&amp;Close address book</translation>
     </message>
 </context>
 <context>
@@ -195,18 +199,6 @@
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>Subject:</source>
-        <translation>Subject:</translation>
-    </message>
-    <message>
-        <source>画像名</source>
-        <translation>Picture</translation>
-    </message>
-    <message>
-        <source>送信先</source>
-        <translation>To...</translation>
-    </message>
     <message>
         <source>ファイル (&amp;F)</source>
         <translation>&amp;File</translation>
@@ -396,6 +388,58 @@ picture file here
 [bmp,jpeg,jpg,png,
 webp,heic,heif]</translation>
     </message>
+    <message>
+        <source>&amp;Subject:</source>
+        <translation>&amp;Subject:</translation>
+    </message>
+    <message>
+        <source>画像名(&amp;P)</source>
+        <translation>&amp;Picture</translation>
+    </message>
+    <message>
+        <source>送信先(&amp;T)</source>
+        <translation>&amp;To...</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>画像 (%1)</source>
+        <translation>Pictures (%1)</translation>
+    </message>
+    <message>
+        <source>すべてのファイル (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>本文</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>送信の進み具合</source>
+        <translation>Sending progress</translation>
+    </message>
+    <message>
+        <source>画像のプレビュー</source>
+        <translation>Picture preview</translation>
+    </message>
+    <message>
+        <source>ヘルプ（README.md）が見つかりません。</source>
+        <translation>The help (README.md) cannot be found.</translation>
+    </message>
+    <message>
+        <source>ヘルプ %1 を開けませんでした。</source>
+        <translation>Could not open the help %1.</translation>
+    </message>
+    <message>
+        <source>画像のプレビュー（%1×%2ドット）</source>
+        <translation>Picture preview (%1 × %2 dots)</translation>
+    </message>
+    <message>
+        <source>送信していない件名か本文があります。消して新しいメールを作りますか？</source>
+        <translation>The subject or the text has not been sent. Delete it and start a new mail?</translation>
+    </message>
 </context>
 <context>
     <name>MessageBox</name>
@@ -451,6 +495,10 @@ webp,heic,heif]</translation>
 パスワードを入力してください。</source>
         <translation>Logging in to %1 as %2.
 Please enter the password.</translation>
+    </message>
+    <message>
+        <source>パスワード(&amp;P)</source>
+        <translation>&amp;Password</translation>
     </message>
 </context>
 <context>
@@ -590,52 +638,24 @@ Please enter the password.</translation>
         <translation>Server and sender</translation>
     </message>
     <message>
-        <source>差出人の名前</source>
-        <translation>Sender name</translation>
-    </message>
-    <message>
         <source>差出人の名前を記入します。</source>
         <translation>Enter the name of the sender here.</translation>
-    </message>
-    <message>
-        <source>差出人メールアドレス</source>
-        <translation>Sender mail address</translation>
     </message>
     <message>
         <source>ここにはご自分のメールアドレスを記入します。</source>
         <translation>Enter your own mail address here.</translation>
     </message>
     <message>
-        <source>送信用メールサーバ(SMTP)</source>
-        <translation>Outgoing server (SMTP)</translation>
-    </message>
-    <message>
         <source>ここにSMTPサーバ名を記入します。分からない場合はご利用のプロバイダにお問い合わせください。</source>
         <translation>Enter the name of the SMTP server here. If you do not know it, please ask your provider.</translation>
-    </message>
-    <message>
-        <source>デフォルト送信先アドレス</source>
-        <translation>Default destination</translation>
-    </message>
-    <message>
-        <source>難しい設定を変更する。</source>
-        <translation>Change the advanced settings.</translation>
     </message>
     <message>
         <source>難しい設定 - 通常は触らないでください。</source>
         <translation>Advanced settings - usually best left alone.</translation>
     </message>
     <message>
-        <source>SMTPポート番号</source>
-        <translation>SMTP port number</translation>
-    </message>
-    <message>
         <source>通常の場合はここは変更する必要はありません。ご利用のサーバにおいて必要の場合のみ変更ください。</source>
         <translation>Usually this need not change. Change it only when your server needs it.</translation>
-    </message>
-    <message>
-        <source>認証用ID</source>
-        <translation>HELO name</translation>
     </message>
     <message>
         <source>認証用IDです。サーバによっては必要な場合がありますが、通常は必要ありません。</source>
@@ -644,10 +664,6 @@ Please enter the password.</translation>
     <message>
         <source>受信先携帯電話の設定</source>
         <translation>Receiving phone</translation>
-    </message>
-    <message>
-        <source>受信画像サイズの設定</source>
-        <translation>Picture size on the phone</translation>
     </message>
     <message>
         <source>kelvo推奨携帯画像サイズに設定   [95 dot]</source>
@@ -660,10 +676,6 @@ Please enter the password.</translation>
     <message>
         <source>自分で選択した画像サイズを設定</source>
         <translation>A size of my own choice</translation>
-    </message>
-    <message>
-        <source>受信可能ファイルサイズの設定</source>
-        <translation>Largest file the phone takes</translation>
     </message>
     <message>
         <source>Vodafone - ロングメール [6KB]</source>
@@ -690,36 +702,16 @@ Please enter the password.</translation>
         <translation>Advertisement</translation>
     </message>
     <message>
-        <source>このソフトウェアの広告をメールに貼り付けてもよい</source>
-        <translation>kelvo may add a line about itself to my mails</translation>
-    </message>
-    <message>
         <source>送信の暗号化と認証</source>
         <translation>Encryption and login for sending</translation>
-    </message>
-    <message>
-        <source>接続の保護</source>
-        <translation>Connection security</translation>
     </message>
     <message>
         <source>なし</source>
         <translation>None</translation>
     </message>
     <message>
-        <source>SMTP認証を使う</source>
-        <translation>Log in (SMTP authentication)</translation>
-    </message>
-    <message>
-        <source>ログイン名</source>
-        <translation>Login name</translation>
-    </message>
-    <message>
         <source>空欄なら差出人メールアドレス</source>
         <translation>Empty: the sender mail address</translation>
-    </message>
-    <message>
-        <source>パスワード</source>
-        <translation>Password</translation>
     </message>
     <message>
         <source>空欄なら保存済みのものを使用</source>
@@ -764,6 +756,66 @@ Please enter the password.</translation>
     <message>
         <source>kelvoを使うには設定を行う必要があります。設定しますか？</source>
         <translation>kelvo needs its settings before it can be used. Set them now?</translation>
+    </message>
+    <message>
+        <source>差出人の名前(&amp;N)</source>
+        <translation>Sender &amp;name</translation>
+    </message>
+    <message>
+        <source>差出人メールアドレス(&amp;A)</source>
+        <translation>Sender mail &amp;address</translation>
+    </message>
+    <message>
+        <source>送信用メールサーバ(&amp;SMTP)</source>
+        <translation>Outgoing &amp;server (SMTP)</translation>
+    </message>
+    <message>
+        <source>デフォルト送信先アドレス(&amp;D)</source>
+        <translation>&amp;Default destination</translation>
+    </message>
+    <message>
+        <source>難しい設定を変更する(&amp;V)。</source>
+        <translation>Change the ad&amp;vanced settings.</translation>
+    </message>
+    <message>
+        <source>SMTPポート番号(&amp;P)</source>
+        <translation>SMTP &amp;port number</translation>
+    </message>
+    <message>
+        <source>認証用&amp;ID</source>
+        <translation>&amp;HELO name</translation>
+    </message>
+    <message>
+        <source>受信画像サイズの設定(&amp;S)</source>
+        <translation>Picture &amp;size on the phone</translation>
+    </message>
+    <message>
+        <source>受信可能ファイルサイズの設定(&amp;L)</source>
+        <translation>&amp;Largest file the phone takes</translation>
+    </message>
+    <message>
+        <source>このソフトウェアの広告をメールに貼り付けてもよい(&amp;A)</source>
+        <translation>kelvo may &amp;add a line about itself to my mails</translation>
+    </message>
+    <message>
+        <source>接続の保護(&amp;C)</source>
+        <translation>&amp;Connection security</translation>
+    </message>
+    <message>
+        <source>SMTP認証を使う(&amp;U)</source>
+        <translation>Log in (SMTP a&amp;uthentication)</translation>
+    </message>
+    <message>
+        <source>ログイン名(&amp;L)</source>
+        <translation>&amp;Login name</translation>
+    </message>
+    <message>
+        <source>パスワード(&amp;P)</source>
+        <translation>&amp;Password</translation>
+    </message>
+    <message>
+        <source>その他のファイルサイズ（KB）</source>
+        <translation>Other file size (KB)</translation>
     </message>
 </context>
 </TS>

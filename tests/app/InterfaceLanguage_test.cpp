@@ -1,7 +1,9 @@
-// The user interface in the desktop's language: the choice, the English texts, each text whole in its widget.
+// The user interface in the desktop's language: the choice, the English texts, each text whole in its widget, each
+// input named by its label.
 #include "app/InterfaceLanguage.h"
 #include "app/MainWindow.h"
 #include "app/PasswordDialog.h"
+#include "platform/Accessibility.h"
 #include "platform/Command.h"
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
@@ -9,16 +11,19 @@
 #include "settings/SettingsDialog.h"
 #include "support/TestFolder.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMetaEnum>
 #include <QProcess>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTabBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -143,7 +148,8 @@ QList<ShownText> ShownTexts(QWidget *window)
         if (auto *label = qobject_cast<QLabel *>(w)) {
             const QRect room = label->contentsRect();
             const QRect needed = label->fontMetrics().boundingRect(
-                room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+                room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0) | Qt::TextShowMnemonic,
+                label->text());
             // Also when it grows with its text: within what holds it.
             for (const auto &[needs, has] : {std::pair(needed.width(), room.width()),
                                              {needed.height(), room.height()},
@@ -158,6 +164,11 @@ QList<ShownText> ShownTexts(QWidget *window)
             add(group->title() + ' ', w->width() - 16);
         else if (auto *edit = qobject_cast<QLineEdit *>(w)) // inside its frame and margins
             add(edit->placeholderText(), w->width() - 2 * metric(QStyle::PM_DefaultFrameWidth) - 4);
+        else if (auto *tabs = qobject_cast<QTabBar *>(w)) // each tab within the bar, its text inside its margins
+            for (int i = 0; i < tabs->count(); ++i) {
+                add(tabs->tabText(i), tabs->tabRect(i).width() - 8);
+                texts.append({"tab", tabs->tabText(i), tabs->tabRect(i).right(), tabs->width() - 1});
+            }
         else if (auto *bar = qobject_cast<QMenuBar *>(w))
             for (QAction *menu : bar->actions()) {
                 texts.append({"menu", menu->text(), bar->actionGeometry(menu).right(), bar->width() - 1});
@@ -169,9 +180,36 @@ QList<ShownText> ShownTexts(QWidget *window)
     return texts;
 }
 
+// What a screen reader says an input is: its name; for a drop-down list, which Qt names by its value on Linux, the
+// label it is labelled by.
+QString SaidName(QAccessibleInterface *input)
+{
+    if (input->role() != QAccessible::ComboBox)
+        return input->text(QAccessible::Name);
+    for (const auto &[label, relation] : input->relations(QAccessible::Label))
+        if (label->role() != QAccessible::Grouping)
+            return label->text(QAccessible::Name);
+    return {};
+}
+
+// "Role name" of each input shown in `node` and below; what an input holds (rows, its own edit box) is its own.
+void Inputs(QAccessibleInterface *node, QStringList &inputs)
+{
+    static const QList<QAccessible::Role> roles{
+        QAccessible::EditableText, QAccessible::ComboBox, QAccessible::SpinBox, QAccessible::CheckBox,
+        QAccessible::RadioButton,  QAccessible::Button,   QAccessible::PageTab, QAccessible::Tree};
+    if (roles.contains(node->role()) && !node->state().invisible)
+        return inputs.append(QMetaEnum::fromType<QAccessible::Role>().valueToKey(node->role()) +
+                             (' ' + SaidName(node)));
+    for (int i = 0; i < node->childCount() && !node->state().invisible; ++i)
+        Inputs(node->child(i), inputs);
+}
+
 // Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
-// both languages, the windows at their sizes; no Japanese in English.
-TEST(InterfaceLanguage, TextsFitTheirWidgets)
+// both languages, the windows at their sizes; no Japanese in English. Every input of every window and page, as a
+// screen reader hears it, has a name, no group box's title; a box with a label is named by it, mnemonic aside, and
+// the label has a mnemonic. A page tab pressed as a screen reader presses it shows its page.
+TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
 {
     ASSERT_TRUE(QFontInfo(WindowFont()).family().startsWith("IPA")) << "the windows' fonts are missing";
     for (const InterfaceLanguage language : {InterfaceLanguage::Japanese, InterfaceLanguage::English}) {
@@ -187,11 +225,22 @@ TEST(InterfaceLanguage, TextsFitTheirWidgets)
         for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
             window->show();
         QTest::qWait(20);
-        QList<ShownText> texts = ShownTexts(&main) + ShownTexts(&addressBook) + ShownTexts(&password);
+        QList<ShownText> texts;
+        QStringList inputs, titles;
+        const auto look = [&](QWidget *window) {
+            texts += ShownTexts(window);
+            Inputs(QAccessible::queryAccessibleInterface(window), inputs);
+            for (QGroupBox *group : window->findChildren<QGroupBox *>())
+                titles << group->title() << WithoutMnemonic(group->title());
+        };
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &addressBook, &password})
+            look(window);
         auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
+        QAccessibleInterface *tabs = QAccessible::queryAccessibleInterface(settingsDialog.findChild<QTabBar *>());
         for (int page = 0; page < pages->count(); ++page) {
-            pages->setCurrentIndex(page);
-            texts += ShownTexts(&settingsDialog);
+            tabs->child(page)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_EQ(pages->currentIndex(), page);
+            look(&settingsDialog);
         }
         SmtpClient &client = *main.smtpClient;
         client.TotalBytes = client.SentBytes = 99999999;
@@ -212,6 +261,18 @@ TEST(InterfaceLanguage, TextsFitTheirWidgets)
             EXPECT_LE(t.Needed, t.Room) << where;
             EXPECT_FALSE(language == InterfaceLanguage::English && t.Text.contains(Japanese)) << where;
         }
+        for (const QString &input : inputs)
+            EXPECT_FALSE(input.section(' ', 1).isEmpty() || titles.contains(input.section(' ', 1)) ||
+                         (language == InterfaceLanguage::English && input.contains(Japanese)))
+                << input.toStdString();
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+            for (QLabel *label : window->findChildren<QLabel *>())
+                EXPECT_TRUE(!label->buddy() || (SaidName(QAccessible::queryAccessibleInterface(label->buddy())) ==
+                                                    WithoutMnemonic(label->text()) &&
+                                                (label->isHidden() || label->text().contains('&'))))
+                    << label->text().toStdString(); // and a shown label has a mnemonic
+        QAccessibleInterface *typed = QAccessible::queryAccessibleInterface(password.focusWidget());
+        EXPECT_TRUE(typed->role() == QAccessible::EditableText && typed->state().passwordEdit);
     }
     UseLanguage(InterfaceLanguage::Japanese);
 }

@@ -1,6 +1,7 @@
 // The main window driven as a user would; the send command against a scripted server and aiosmtpd.
 #include "app/MainWindow.h"
 #include "imaging/Pipeline.h"
+#include "platform/Accessibility.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
 #include "settings/SettingKeys.h"
@@ -26,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -85,6 +87,7 @@ struct TestWindow
             statuses.append(t);
             progress.append(main.ProgressBar->value());
         });
+        main.OpenUrl = [this](const QUrl &url) { return opened.append(url), true; };
         main.SetDialogs(&settingsDialog, &addressBook);
         main.show();
         QTest::qWait(20); // the first showing runs from the event loop
@@ -109,6 +112,7 @@ struct TestWindow
     QList<int> progress;
     const char *Typed = ""; // at the password prompt
     int Asked = 0;
+    QList<QUrl> opened; // by the web command and the help
 };
 
 TEST(MainWindow, FirstShowing)
@@ -136,7 +140,7 @@ TEST(MainWindow, BodyBoxLimit)
     const QString emoji = QStringLiteral("😀");
     // Where the text ends, how more comes (k: keys, p: paste, i: input method), what comes, what is added.
     const std::tuple<int, char, QString, QString> rows[] = {
-        {998, 'k', "abc", "ab"},      {999, 'k', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
+        {998, 'k', "abc", "ab"},      {999, 'p', "\t\t", "\t"},         {999, 'k', "\r\r", "\n"},
         {998, 'p', "x" + emoji, "x"}, {998, 'p', "\r\n" + emoji, "\n"}, {999, 'i', emoji, ""},
     };
     for (const auto &[start, how, input, added] : rows) {
@@ -217,6 +221,74 @@ TEST(MainWindow, PictureIntake)
     EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
 }
 
+// File → Open Picture takes the chosen file as a drop of it, starting in the Pictures folder, then in the last
+// picture's. A file that is no picture kelvo takes, is gone or cannot be read gets the drop's box and the picture
+// stays; cancelled, nothing happens. The preview is named with the picture's size, its hint hidden.
+TEST(MainWindow, OpenPictureTakesTheDropsWay)
+{
+    TestWindow w;
+    QStringList startedIn;
+    QString chosen;
+    w.main.AskPicturePath = [&](const QString &folder) { return startedIn.append(folder), chosen; };
+    QDir(w.folder.Path()).mkdir("shots");
+    w.folder.Write("damaged.png", "\x89PNG\r\n\x1a\n garbage");
+    for (const QString &file : {w.Picture("shots/photo.JPG", 640, 480), w.folder.File("notes.txt"),
+                                w.folder.File("gone.png"), w.folder.File("damaged.png"), QString()}) {
+        chosen = file;
+        w.Trigger("openPictureAction");
+        EXPECT_EQ(w.Shown().size(), QSize(95, 71));
+    }
+    EXPECT_EQ(startedIn, QStringList{QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)} +
+                             QStringList(4, w.folder.File("shots")));
+    EXPECT_EQ(w.boxes.Texts().mid(0, 2),
+              QStringList({QStringLiteral("このファイルタイプには対応しておりません。"),
+                           QStringLiteral("ファイル %1 を開けません。").arg(chosen = w.folder.File("gone.png"))}));
+    EXPECT_EQ(w.boxes.Messages.value(2).Kind, MsgKind::Error);
+    EXPECT_EQ(w.Child<QLabel>("previewPicture")->accessibleName(), QStringLiteral("画像のプレビュー（95×71ドット）"));
+    EXPECT_FALSE(w.Child<QLabel>("dropHintLabel")->isVisibleTo(&w.main));
+}
+
+// Tab goes round the window in reading order and leaves the body. New Mail asks only for text not yet sent: No keeps
+// it all, Yes empties the subject, the body and the preview. F1 opens the README, Ctrl+Q closes the window.
+TEST(MainWindow, KeysAndCommands)
+{
+    TestWindow w({}, {MsgResult::No, MsgResult::Yes});
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
+    QStringList order{"bodyEdit"};
+    for (w.Child("bodyEdit")->setFocus(); order.size() < 8; order.append(QApplication::focusWidget()->objectName()))
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(order.join(' '), "bodyEdit subjectEdit pictureNameEdit addressBookButton destinationCombo sendButton "
+                               "previewScroll bodyEdit");
+    w.main.DropFiles({w.Picture("photo.jpg", 64, 48)});
+    w.Child<QPlainTextEdit>("bodyEdit")->setPlainText("typed");
+    for (int i = 0; i < 3; ++i) // the last asks nothing
+        w.Trigger("newMailAction");
+    EXPECT_TRUE(w.Child<QLineEdit>("subjectEdit")->text().isEmpty() && w.Shown().isNull());
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList(2, QStringLiteral("送信していない件名か本文があります。消して新しいメールを作りますか？")));
+    w.folder.Write("README.md", "# kelvo"); // beside a portable kelvo
+    QTest::keyClick(&w.main, Qt::Key_F1);
+    EXPECT_EQ(w.opened, QList<QUrl>{QUrl::fromLocalFile(w.folder.File("README.md"))});
+    QTest::keyClick(&w.main, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(w.main.isVisible());
+}
+
+// The drop hint takes the theme's text colour on a box it reads on, in the light theme and in a dark one whose
+// grey-text colour is a light grey.
+TEST(MainWindow, DropHintReadsInLightAndDarkThemes)
+{
+    TestWindow w;
+    const QWidget *hint = w.Child("dropHintLabel"), *box = w.Child("previewContents");
+    QPalette dark(QColor(45, 45, 45));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(160, 160, 160));
+    for (const QPalette &theme : {QApplication::palette(), dark}) {
+        w.main.setPalette(theme);
+        EXPECT_GE(
+            ContrastRatio(hint->palette().color(hint->foregroundRole()), box->palette().color(box->backgroundRole())),
+            4.5);
+    }
+}
+
 // The whole of one mail to rcpt, the server's last reply replaced by `last`.
 S::Script Mail(const QByteArray &rcpt, const QByteArray &last = "250 queued")
 {
@@ -275,6 +347,8 @@ TEST(SendCommand, PureAsciiMailWithoutPictureIsSentAsComposed)
                                           "charset=us-ascii\r\n\r\n\r\n.." +
                                               QByteArray(996, 'a') + "\r\naaaa\r\n");
     EXPECT_EQ(w.folder.Read("kelvo.jpg"), QByteArray("")); // no attachment, but the file is written, empty
+    w.Trigger("newMailAction");                            // all of it sent: a new mail asks nothing
+    EXPECT_TRUE(w.boxes.Messages.size() == 1 && w.Child<QLineEdit>("subjectEdit")->text().isEmpty());
 }
 
 // Checks that stop the send before it connects, and before the footer where they can.

@@ -6,14 +6,15 @@
 #include "support/TestFolder.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
-// A book cut short shows as far as it was read; what each button refuses; only closing (or pasting,
-// which closes) writes the book, and a book that cannot be written keeps the dialog open.
+// A book cut short shows as far as it was read; what each button (and Return in a box) refuses; only closing (or
+// pasting, which closes) writes the book, and a book that cannot be written keeps the dialog open.
 TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
 {
     TestFolder folder;
@@ -26,10 +27,21 @@ TEST(AddressBook, ButtonsCheckWhatTheyAreGivenAndOnlyClosingWrites)
     const auto click = [&](const char *button) { dialog.findChild<QAbstractButton *>(button)->click(); };
     QTreeWidget *list = dialog.findChild<QTreeWidget *>("addressList");
     ASSERT_EQ(list->topLevelItemCount(), 2);
-    for (const auto &[name, address] : {std::pair("", "c@x"), {"n", "no-at-sign"}, {"山田", "b x,\"y\"@x"}}) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QStringList order{"addressList"}; // Tab reaches every box and button in reading order
+    for (list->setFocus(); order.size() < 7; order.append(QApplication::focusWidget()->objectName()))
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(order.join(' '), "addressList nameEdit addressEdit addButton deleteButton pasteButton closeButton");
+    // The add button, or Return in either box.
+    for (const auto &[name, address, how] : {std::tuple("", "c@x", "addButton"),
+                                             {"n", "no-at-sign", "nameEdit"},
+                                             {"山田", "b x,\"y\"@x", "addressEdit"}}) {
         dialog.findChild<QLineEdit *>("nameEdit")->setText(QString::fromUtf8(name));
         dialog.findChild<QLineEdit *>("addressEdit")->setText(address);
-        click("addButton");
+        if (auto *box = dialog.findChild<QLineEdit *>(how))
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            click(how);
     }
     click("deleteButton");
     click("pasteButton");

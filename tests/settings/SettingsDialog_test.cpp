@@ -8,11 +8,13 @@
 
 #include "SettingsTestSupport.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -54,8 +56,6 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
 {
     settings.LaunchCount = 7;
     Open();
-    QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    EXPECT_FALSE(dialog->close());
     Click("okButton");
     QTest::keyClicks(Get("senderAddressEdit"), "taro@mail");
     EXPECT_EQ(Text("heloNameEdit"), "taro"); // "default" replaced
@@ -171,26 +171,74 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
     EXPECT_EQ(Text("passwordEdit"), "");
 }
 
-// Entering a radio group passes the focus on to the next box that takes it, and not back and forth
-// between the groups when none does. An unknown Security shows no choice: OK waits for one.
-TEST_F(SettingsDialogTest, RadioGroupsPassTheFocusOnAndAnUnknownSecurityWaitsForAChoice)
+// An unknown Security shows no choice: OK waits for one.
+TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
 {
-    // A picture size of its own, no size limit option: its own box is off.
-    folder.Write(SettingsFileName, KelvoIni({"dotsettei=2", "siteidot=150", "rfsize=-3", "Security=STARTTLS"}));
+    folder.Write(SettingsFileName, KelvoIni({"dotsettei=2", "siteidot=150", "Security=STARTTLS"}));
     settings.UnknownSecurity = "STARTTLS";
     Open();
-    Click("phonePageButton");
-    Get("sizeLimitGroup")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("ownSizeSpin")->hasFocus());
-    Click("recommendedSizeOption");
-    Get("pictureSizeGroup")->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(Get("pictureSizeGroup")->hasFocus() || Get("sizeLimitGroup")->hasFocus());
     Click("okButton");
     Get<QComboBox>("securityCombo")->setCurrentIndex(int(SmtpSecurity::StartTls));
     Click("okButton");
     EXPECT_EQ(recorder.Texts(), QStringList{"接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"});
     EXPECT_EQ(ReadSetting(Setting::Security), "1");
     EXPECT_EQ(settings.UnknownSecurity, "");
+}
+
+// The keyboard alone: the first run opens on the sender's name, selected; a mnemonic reaches its box; Tab goes round
+// each page in reading order from the page tabs to キャンセル (to the chosen one of a group of options, whose arrow
+// keys choose) and the control keys turn the pages; Escape and the window's close are キャンセル, which on the first
+// run asks whether to end kelvo; Return is OK.
+TEST_F(SettingsDialogTest, UsableWithTheKeyboardAlone)
+{
+    int ended = 0;
+    Open();
+    dialog->OnTerminate = [&] { ++ended; };
+    EXPECT_TRUE(Get("senderNameEdit")->hasFocus() && Get<QLineEdit>("senderNameEdit")->selectedText() == "kelvo");
+    const auto press = [](int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+        QWidget *focus = QApplication::focusWidget(); // a drop-down list's edit box is the list
+        if (focus && qobject_cast<QComboBox *>(focus->parentWidget()))
+            focus = focus->parentWidget();
+        return focus ? focus->objectName() : QString();
+    };
+    EXPECT_EQ(press(Qt::Key_A, Qt::AltModifier), "senderAddressEdit");
+    Get<QLineEdit>("serverEdit")->setText("smtp.example.jp"); // entered, it proposes nothing
+    for (QWidget *box : dialog->findChildren<QWidget *>())
+        box->setEnabled(true);
+    QStringList order;
+    Get("pageTabs")->setFocus();
+    for (int page = 0; page < 4; ++page, press(Qt::Key_Tab, Qt::ControlModifier)) {
+        QString focus = "pageTabs";
+        do
+            order.append(std::exchange(focus, press(Qt::Key_Tab)));
+        while (focus != "pageTabs" && order.size() < 50);
+    }
+    EXPECT_EQ(order.join(' '),
+              "pageTabs senderNameEdit senderAddressEdit serverEdit defaultDestinationEdit advancedCheck "
+              "portEdit heloNameEdit okButton cancelButton pageTabs recommendedSizeOption modelCombo "
+              "ownSizeSpin longMailLimitOption ownLimitSpin okButton cancelButton pageTabs adFooterCheck "
+              "okButton cancelButton pageTabs securityCombo authCheck loginNameEdit passwordEdit "
+              "okButton cancelButton");
+    for (const int key : {Qt::Key_PageUp, Qt::Key_Backtab, Qt::Key_PageDown}) // round to the last page and on
+        press(key, Qt::ControlModifier | (key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier));
+    EXPECT_EQ(Get<QStackedWidget>("pages")->currentIndex(), 3);
+    Get("recommendedSizeOption")->setFocus();
+    EXPECT_EQ(press(Qt::Key_Down), "modelSizeOption");
+    recorder.Answer(MsgResult::Yes);
+    press(Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible() && ended == 0); // set kelvo up now: Yes
+    dialog->close();
+    EXPECT_TRUE(!dialog->isVisible() && ended == 1); // No
+    EXPECT_EQ(recorder.Texts(), QStringList(2, "kelvoを使うには設定を行う必要があります。設定しますか？"));
+    Open();
+    Type("senderAddressEdit", "taro@example.jp");
+    Get<QLineEdit>("serverEdit")->setText("smtp.example.jp");
+    press(Qt::Key_Return);
+    EXPECT_EQ(ReadSetting(Setting::Server), "smtp.example.jp");
+    Open(); // no longer the first run: Escape closes without a word
+    press(Qt::Key_Escape);
+    EXPECT_TRUE(!dialog->isVisible() && recorder.Messages.size() == 2);
 }
 
 // keitai.txt is read no further than its bounds of bytes (an unfinished line dropped) and lines.
