@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "KelvoVersion.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -51,7 +53,7 @@ CommandLineRequest ReadCommandLine(const QStringList &arguments)
         return {0, QString()};
     }
     if (parser.isSet(version)) {
-        Print(stdout, QStringLiteral("kelvo %1\n").arg(QStringLiteral(KELVO_VERSION)));
+        Print(stdout, QStringLiteral("kelvo %1\n").arg(QLatin1String(KelvoVersion)));
         return {0, QString()};
     }
     const QString picture = parser.positionalArguments().value(0);

@@ -2,6 +2,8 @@
 
 #include "ui_MainWindow.h"
 
+#include "KelvoVersion.h"
+
 #include "app/BusyCursor.h"
 #include "app/HeaderEncoding.h"
 #include "app/LaunchFeedback.h"
@@ -64,7 +66,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     SetUpMenusAndBoxes();
     SetUpPreview();
     SetUpSmtpClient();
-    VersionText = QStringLiteral("kelvo Ver. 0.32 beta");
+    VersionText = QLatin1String(KelvoVersionText);
     smtpClient->Mail.Mailer = VersionText.toUtf8(); // the X-Mailer
     setWindowTitle(VersionText);
     ui->subjectEdit->setText(QStringLiteral("Message from ") + VersionText);

@@ -7,6 +7,7 @@
 #include "app/BusyCursor.h"
 #include "app/HeaderEncoding.h"
 #include "imaging/Pipeline.h"
+#include "mail/MailHeaderValues.h"
 #include "platform/Command.h"
 #include "platform/Exception.h"
 #include "platform/MsgBox.h"
@@ -14,6 +15,7 @@
 #include "settings/FileLocations.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QScopeGuard>
@@ -72,8 +74,8 @@ void MainWindow::BindSmtpEvents()
     smtpClient->OnDisconnect = [this](QObject *) { SetStatusText(tr("サーバから切断しました。")); };
     smtpClient->OnStatus = [this](QObject *, const QString &status) { SetStatusText(status); };
     smtpClient->OnMessageRefused = [](QObject *) { WarningBox(tr("問題が発生しました。")); };
-    smtpClient->OnInvalidHost = [](bool &) { WarningBox(tr("サーバの設定が間違っています。")); };
-    smtpClient->OnConnectionFailed = [](QObject *) { WarningBox(tr("接続に失敗しました")); };
+    // A server that cannot be reached is told of once, by the error box: the client's failure
+    // names the server, the port and the system's reason.
     // HELO refused: the error box that follows gives the server's own words.
     smtpClient->OnHeloRefused = [](bool &) { WarningBox(tr("サーバに接続を断られました。")); };
     smtpClient->OnAttachmentNotFound = [](const QString &) { WarningBox(tr("添付すべきファイルが削除されました。")); };
@@ -99,9 +101,11 @@ void MainWindow::RunSend()
     ui->sendAction->setEnabled(false);
     ui->settingsAction->setEnabled(false);
     RunCommand([this] {
-        // The bar shows this send only: empty while it connects, and emptied again when
-        // it fails, so that a full bar always means a mail that went out whole.
+        // The bar and the status show this send only: empty while it connects, and the bar
+        // emptied again when it fails, so that a full bar always means a mail that went out
+        // whole.
         ProgressBar->setValue(0);
+        SetStatusText(QString());
         try {
             ComposeAndSend();
         } catch (...) {
@@ -239,9 +243,14 @@ std::optional<QString> MainWindow::PasswordFor(const QString &account, const QSt
 
 void MainWindow::AppendFooter()
 {
-    // The footer becomes part of the body the user sees, and goes again with each send.
-    if (Settings.AdFooter)
-        ui->bodyEdit->setPlainText(ui->bodyEdit->toPlainText() + QStringLiteral("\n---\n") + AdvertisementFooter());
+    // The footer becomes part of the body the user sees, once: a body that ends with it
+    // already (a send that failed, the same mail sent again) keeps the one it has.
+    const QString footer = QStringLiteral("\n---\n") + AdvertisementFooter();
+    QString body = ui->bodyEdit->toPlainText();
+    while (body.endsWith(QLatin1Char('\n')))
+        body.chop(1);
+    if (Settings.AdFooter && !body.endsWith(footer))
+        ui->bodyEdit->setPlainText(ui->bodyEdit->toPlainText() + footer);
 }
 
 void MainWindow::FillClient(const QString &login, const QString &password)
@@ -261,6 +270,7 @@ void MainWindow::ComposeMessage(const QByteArray &toEntry)
     // ASCII ISO-2022-JP lines.
     MailMessage &message = smtpClient->Mail;
     Settings.DestAddress = DestinationText();
+    message.Date = DateHeaderValue(QDateTime::currentDateTime());
     message.FromAddress = Settings.FromAddress.toUtf8();
     // A name as typed stands right before "<"; a quoted or encoded one gets a blank.
     const QString fromName = DisplayName(Settings.FromName, 6); // after "From: "

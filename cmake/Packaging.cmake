@@ -27,7 +27,15 @@ install(FILES data/kelvo.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/
 foreach(size 48x48 128x128 256x256)
     install(FILES data/icons/${size}/kelvo.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
 endforeach()
-install(FILES data/${KELVO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The AppStream file and the manual page carry the version and the release's date.
+configure_file(data/${KELVO_APP_ID}.metainfo.xml.in data/${KELVO_APP_ID}.metainfo.xml @ONLY)
+configure_file(data/kelvo.1.in data/kelvo.1 @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/data/${KELVO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The changelog is history and is written by hand; its latest entry must be this version's.
+file(STRINGS data/changelog latest_entry LIMIT_COUNT 1)
+if(NOT latest_entry MATCHES "^kelvo \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "data/changelog begins with \"${latest_entry}\": add an entry for ${PROJECT_VERSION}")
+endif()
 install(FILES data/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The help that "その他 → ヘルプの参照" (F1) opens: kelvo finds it under the prefix it was installed to.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -36,12 +44,13 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # in the gzip header so that the package builds the same twice.
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(compressed)
-foreach(file kelvo.1 changelog)
-    add_custom_command(OUTPUT ${file}.gz
-        COMMAND ${GZIP_PROGRAM} -9nc ${PROJECT_SOURCE_DIR}/data/${file} > ${file}.gz
-        DEPENDS ${PROJECT_SOURCE_DIR}/data/${file}
+foreach(file ${CMAKE_CURRENT_BINARY_DIR}/data/kelvo.1 ${PROJECT_SOURCE_DIR}/data/changelog)
+    get_filename_component(name ${file} NAME)
+    add_custom_command(OUTPUT ${name}.gz
+        COMMAND ${GZIP_PROGRAM} -9nc ${file} > ${name}.gz
+        DEPENDS ${file}
         VERBATIM)
-    list(APPEND compressed ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz)
+    list(APPEND compressed ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kelvo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -13,8 +13,9 @@ public:
     QByteArray FromName;
     QByteArray FromAddress;
     QByteArray Subject;
-    QByteArray Mailer; // the X-Mailer value
-    QByteArray Date;
+    QByteArray Mailer;    // the X-Mailer value
+    QByteArray Date;      // the Date value (DateHeaderValue); none when empty
+    QByteArray MessageId; // the Message-ID value, "<...@...>"; empty: a new one for every message
     QByteArray ReplyTo;
     QStringList Attachments;
     QList<QByteArray> To;

@@ -4,6 +4,7 @@
 
 #include "platform/Exception.h"
 
+#include <QHostAddress>
 #include <QScopedValueRollback>
 
 #include <utility>
@@ -129,10 +130,28 @@ void SmtpClient::OpenSession()
         Login(capabilities);
 }
 
+namespace {
+
+// What HELO and EHLO say for the name: an IPv6 address (bare or in brackets, its zone
+// dropped) as the address literal RFC 5321 writes it, anything else as it is.
+QByteArray HelloArgument(const QByteArray &name)
+{
+    const bool bracketed = name.startsWith('[') && name.endsWith(']');
+    QHostAddress address;
+    if (!name.contains(':') ||
+        !address.setAddress(QString::fromLatin1(bracketed ? name.mid(1, name.size() - 2) : name)) ||
+        address.protocol() != QAbstractSocket::IPv6Protocol)
+        return name;
+    address.setScopeId(QString());
+    return "[IPv6:" + address.toString().toLatin1() + ']';
+}
+
+} // namespace
+
 QList<QByteArray> SmtpClient::Hello(const QByteArray &verb)
 {
     for (int attempts = 0;; ++attempts) {
-        Command(verb + ' ' + HeloName);
+        Command(verb + ' ' + HelloArgument(HeloName));
         if (ReplyCode <= 299)
             return replyLines;
         // The server's own words say why; the owner may still mend the name once.

@@ -78,7 +78,7 @@ public:
     // The longest AUTH line, CR LF included, that a server must take (RFC 4954).
     static constexpr qsizetype MaxAuthLine = 12288;
 
-    QByteArray HeloName; // the name HELO or EHLO gives
+    QByteArray HeloName; // the name HELO or EHLO gives; an IPv6 address goes as "[IPv6:...]"
     MailMessage Mail;
     // The composed header lines as they go out; OnSendStart may still change them.
     HeaderList FinalHeader;

@@ -2,6 +2,7 @@
 // header (text part, attachment parts, boundaries) into the message body.
 #include "mail/SmtpClient.h"
 
+#include "mail/MailHeaderValues.h"
 #include "platform/Exception.h"
 
 #include <QFile>
@@ -74,6 +75,8 @@ void SmtpClient::ComposeMessage()
         FinalHeader.SetHeaderValue("Reply-To", m.ReplyTo);
     if (!m.Date.isEmpty())
         FinalHeader.SetHeaderValue("Date", m.Date);
+    // Readers thread and deduplicate mail by it, and filters score mail without one.
+    FinalHeader.SetHeaderValue("Message-ID", m.MessageId.isEmpty() ? NewMessageId(m.FromAddress) : m.MessageId);
     FinalHeader.append("Mime-Version: 1.0");
     if (!m.Attachments.isEmpty()) {
         // The time of day always in the same ASCII form, whatever the locale says.

@@ -1,10 +1,14 @@
 #include "net/SocketClient.h"
 
-#include "platform/MessagePump.h"
 #include "platform/MessageTarget.h"
 #include "platform/WinsockErrors.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
+#include <QTimer>
+
+#include <limits>
+#include <optional>
 
 namespace {
 
@@ -29,8 +33,7 @@ QString VersionText(quint16 version)
 
 void SocketClient::PollOnce()
 {
-    WaitForEvents(2);
-    ProcessPendingEvents();
+    QCoreApplication::processEvents();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -196,6 +199,37 @@ void SocketClient::TimerExpired(QObject *)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Waiting
+
+SocketClient::WaitEnd SocketClient::WaitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
+                                              bool needsConnection)
+{
+    // Everything that ends a wait comes with an event that wakes the loop: a notification, a
+    // posted message, the time-out's timer, the input that cancels. Only the deadline needs a
+    // timer of its own to wake it.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    if (!deadline.isForever())
+        wake.start(int(qBound(qint64(0), deadline.remainingTime(), qint64(std::numeric_limits<int>::max()))));
+    // A time-out that fired before this wait began is over: it ended the wait it was armed for.
+    const bool timedOutBefore = TimedOut;
+    for (;;) {
+        if (done())
+            return WaitEnd::Done;
+        if (CancelPending)
+            return WaitEnd::Cancelled;
+        if (TimedOut && !timedOutBefore)
+            return WaitEnd::TimedOut;
+        if (needsConnection && !Connected)
+            return WaitEnd::Closed;
+        if (deadline.hasExpired())
+            return WaitEnd::DeadlinePassed;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Resolving and connecting
 
 void SocketClient::Connect()
@@ -205,9 +239,13 @@ void SocketClient::Connect()
     if (Connected)
         throw ESockError(QStringLiteral("Already connected"));
     ForgetEarlierConnection();
-    ResolveRemoteAddress();
-    StartConnecting();
-    WaitUntilConnected();
+    // One time-out for the look-up and every address: a name with many dead addresses
+    // still fails within it.
+    TimerOn();
+    const auto disarm = qScopeGuard([this] { TimerOff(); });
+    connectDeadline = TimeOut > 0 ? QDeadlineTimer(TimeOut) : QDeadlineTimer(QDeadlineTimer::Forever);
+    ResolveRemoteAddresses();
+    ConnectToOneOfTheAddresses();
 }
 
 void SocketClient::ForgetEarlierConnection()
@@ -224,14 +262,14 @@ void SocketClient::ForgetEarlierConnection()
     overflowed = false;
 }
 
-void SocketClient::ResolveRemoteAddress()
+void SocketClient::ResolveRemoteAddresses()
 {
     for (int attempts = 0; !ResolveHost(); ++attempts) {
         bool retry = false;
         if (attempts == 0 && OnInvalidHost)
             OnInvalidHost(retry);
         if (!retry)
-            throw ESockError(QStringLiteral("Null Remote Address"));
+            throw ESockError(ConnectFailureText(ReasonText(connectFailure)));
     }
 }
 
@@ -240,67 +278,126 @@ bool SocketClient::ResolveHost()
     ReportStatus(QStringLiteral("Resolve Host"), 8);
     // The whole name is looked up, however long: cutting it would ask for another host.
     const QString name = RelayHost.isEmpty() ? Host : RelayHost;
-    const quint32 address = Winsock::InetAddr(name.toLatin1());
-    if (address != NotAnAddress) {
-        RemoteAddress.Address = address;
-        return address != 0;
+    RemoteAddresses.clear();
+    RemoteAddress.clear();
+    if (const std::optional<QHostAddress> literal = ServerAddressLiteral(name)) {
+        // 0.0.0.0 and :: name no server.
+        if (*literal == QHostAddress::AnyIPv4 || *literal == QHostAddress::AnyIPv6) {
+            connectFailure = WsaError::AddressNotAvailable;
+            return false;
+        }
+        RemoteAddresses = {*literal};
+        return true;
     }
-    RemoteAddress.Address = 0;
-    TimerOn();
     LookupDone = false;
     if (LookupHandle != 0)
         Winsock::CancelAsyncRequest(LookupHandle);
     LookupResult = {};
     LookupHandle = Winsock::AsyncGetHostByName(Target, LookupFinished, name, &LookupResult);
-    do
-        PollOnce();
-    while (!LookupDone && !TimedOut && !CancelPending);
-    TimerOff();
+    const WaitEnd end = WaitUntil([this] { return LookupDone; }, connectDeadline);
     if (!LookupDone)
         Winsock::CancelAsyncRequest(LookupHandle);
     LookupHandle = 0;
-    if (TimedOut)
-        throw ESockError(QStringLiteral("Host Lookup Timed Out"));
-    if (CancelPending)
+    if (end == WaitEnd::TimedOut || end == WaitEnd::DeadlinePassed)
+        throw ESockError(
+            ConnectFailureText(QCoreApplication::translate("Connection", "名前解決が時間切れになりました")));
+    if (end == WaitEnd::Cancelled)
         throw ESockError(QStringLiteral("Host Lookup Canceled"));
-    if (!LastEventOk || LookupResult.Addresses.isEmpty())
+    if (!LastEventOk || LookupResult.Addresses.isEmpty()) {
+        connectFailure = LastEventOk ? WsaError::NoData : LastError;
         return false;
-    RemoteAddress.Address = LookupResult.Addresses.first();
+    }
+    RemoteAddresses = LookupResult.Addresses;
     if (OnHostResolved)
         OnHostResolved(this);
-    return RemoteAddress.Address != 0;
+    return true;
 }
 
-void SocketClient::StartConnecting()
+void SocketClient::ConnectToOneOfTheAddresses()
 {
-    RemoteAddress.Family = AfInet;
-    RemoteAddress.Port = Winsock::Htons(quint16(RelayHost.isEmpty() ? Port : RelayPort));
-    LookupDone = false;
-    LastEventOk = true;
-    if (Winsock::Connect(SocketHandle, RemoteAddress) != 0)
-        ThrowLastErrorUnless(WsaError::WouldBlock);
-}
-
-void SocketClient::WaitUntilConnected()
-{
-    TimerOn();
-    do
-        PollOnce();
-    while (!Connected && !TimedOut && !CancelPending && LastEventOk);
-    TimerOff();
-    if (!TimedOut && !CancelPending && LastEventOk)
-        return;
-    // The kernel may still be working on this attempt (a time-out or a cancel), or the
-    // socket may be left unusable by it (a refusal): the next Connect gets a fresh one, and
-    // a late notification about this attempt is stale and ignored.
+    WaitEnd end = WaitEnd::Done;
+    for (qsizetype i = 0; i < RemoteAddresses.size(); ++i) {
+        // A socket an attempt was made on is done with: the kernel may still be working on
+        // it, or it is left unusable; a late notification about it is stale and ignored.
+        if (i > 0)
+            RenewSocket();
+        RemoteAddress = RemoteAddresses[i];
+        end = TryAddress(ShareOfTheTimeOut(RemoteAddresses.size() - i));
+        if (end == WaitEnd::Done && Connected && !CancelPending && !TimedOut)
+            return;
+        if (end == WaitEnd::Cancelled || end == WaitEnd::TimedOut || CancelPending || TimedOut)
+            break;
+    }
     RenewSocket();
     if (OnConnectionFailed)
         OnConnectionFailed(this);
-    if (TimedOut)
-        throw ESockError(QStringLiteral("Connection Timed out"));
-    if (CancelPending)
+    if (CancelPending && !TimedOut)
         throw ESockError(QStringLiteral("Connection Canceled"));
-    throw ESockError(QStringLiteral("Connection Failed"));
+    throw ESockError(ConnectFailureText(ReasonText(TimedOut ? WsaError::TimedOut : connectFailure)));
+}
+
+SocketClient::WaitEnd SocketClient::TryAddress(const QDeadlineTimer &share)
+{
+    LookupDone = false;
+    LastEventOk = true;
+    const quint16 port = quint16(RelayHost.isEmpty() ? Port : RelayPort);
+    if (Winsock::Connect(SocketHandle, RemoteAddress, port) != 0 && Winsock::GetLastError() != WsaError::WouldBlock) {
+        // Refused at once: an unreachable network, an unknown zone.
+        connectFailure = LastError = Winsock::GetLastError();
+        return WaitEnd::Done;
+    }
+    const WaitEnd end = WaitUntil([this] { return Connected || !LastEventOk; }, share);
+    if (end == WaitEnd::DeadlinePassed)
+        connectFailure = WsaError::TimedOut;
+    else if (end == WaitEnd::Done && !Connected)
+        connectFailure = LastError;
+    return end;
+}
+
+QDeadlineTimer SocketClient::ShareOfTheTimeOut(qsizetype left) const
+{
+    // Each address but the last gets an equal share of the time left, and no more than a
+    // handshake takes on a slow network: a dead address must not eat the minute that the
+    // next one would have answered in. The last gets all that is left.
+    constexpr qint64 MostPerAddress = 5000;
+    if (left <= 1)
+        return connectDeadline;
+    if (connectDeadline.isForever())
+        return QDeadlineTimer(MostPerAddress);
+    return QDeadlineTimer(qMin(connectDeadline.remainingTime() / left, MostPerAddress));
+}
+
+QString SocketClient::ConnectFailureText(const QString &reason) const
+{
+    const QString name = RelayHost.isEmpty() ? Host : RelayHost;
+    const int port = RelayHost.isEmpty() ? Port : RelayPort;
+    return QCoreApplication::translate("Connection", "サーバ %1 のポート %2 に接続できません（%3）。")
+        .arg(name, QString::number(port), reason);
+}
+
+QString SocketClient::ReasonText(int error)
+{
+    static const struct
+    {
+        int Error;
+        const char *Text;
+    } Reasons[] = {
+        {WsaError::ConnRefused, QT_TRANSLATE_NOOP("Connection", "接続を拒否されました")},
+        {WsaError::TimedOut, QT_TRANSLATE_NOOP("Connection", "応答がなく時間切れになりました")},
+        {WsaError::HostUnreachable, QT_TRANSLATE_NOOP("Connection", "ホストへの経路がありません")},
+        {WsaError::NetUnreachable, QT_TRANSLATE_NOOP("Connection", "ネットワークに到達できません")},
+        {WsaError::HostNotFound, QT_TRANSLATE_NOOP("Connection", "名前が見つかりません")},
+        {WsaError::NoData, QT_TRANSLATE_NOOP("Connection", "名前が見つかりません")},
+        {WsaError::TryAgain, QT_TRANSLATE_NOOP("Connection", "名前解決に一時的に失敗しました")},
+        {WsaError::AddressNotAvailable, QT_TRANSLATE_NOOP("Connection", "使えるアドレスではありません")},
+        {WsaError::NoSuchInterface,
+         QT_TRANSLATE_NOOP("Connection", "ゾーンに当たるネットワークインターフェースがありません")},
+    };
+    for (const auto &reason : Reasons)
+        if (reason.Error == error)
+            return QCoreApplication::translate("Connection", reason.Text);
+    // The socket layer's own words for the rarer ones.
+    return LookupErrorText(error);
 }
 
 void SocketClient::StartTls(const QString &host)
@@ -310,9 +407,9 @@ void SocketClient::StartTls(const QString &host)
     if (Connected) {
         if (Winsock::StartTls(SocketHandle, host) != 0)
             ThrowLastErrorUnless(WsaError::WouldBlock);
-        do
-            PollOnce();
-        while (!tlsDone && !CancelPending && Connected);
+        const WaitEnd end = WaitUntil([this] { return tlsDone; }, QDeadlineTimer::Forever, true);
+        if (end == WaitEnd::TimedOut)
+            throw EAbortError(QStringLiteral("TLS handshake aborted"));
     }
     if (CancelPending)
         throw EAbortError(QStringLiteral("TLS handshake aborted"));
@@ -405,8 +502,12 @@ void SocketClient::HandleSocketMessage(quint32 message, quintptr word, qintptr v
             return;
         if (message == LookupFinished && word != LookupHandle)
             return;
-        if (message == SocketNotification || message == LookupFinished)
-            LastEventOk = ((quintptr(value) >> 16) & 0xFFFF) == 0;
+        if (message == SocketNotification || message == LookupFinished) {
+            const int error = int((quintptr(value) >> 16) & 0xFFFF);
+            LastEventOk = error == 0;
+            if (error != 0)
+                LastError = error;
+        }
         switch (message) {
         case SocketNotification:
             HandleNotification(value & 0xFFFF);

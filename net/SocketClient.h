@@ -6,7 +6,9 @@
 #include "platform/Exception.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QIODevice>
 #include <QObject>
 #include <QString>
@@ -40,11 +42,11 @@ public:
 };
 
 // A TCP client with blocking-style operations that never block the GUI thread: every wait
-// pauses up to 2 ms for events and runs one pass of the event loop until its condition
-// holds, and all socket activity arrives as messages posted to a MessageTarget that the
-// client owns. The window stays live, so clicks, timers and this client's own events run
-// inside any wait: whatever a caller read before a call may have changed after it, and a
-// command that must not run twice keeps a flag of its own (the SMTP client's Busy).
+// (WaitUntil) sleeps in the event loop and runs whatever wakes it until its condition holds,
+// and all socket activity arrives as messages posted to a MessageTarget that the client owns.
+// The window stays live, so clicks, timers and this client's own events run inside any wait:
+// whatever a caller read before a call may have changed after it, and a command that must not
+// run twice keeps a flag of its own (the SMTP client's Busy).
 //
 // Destruction: the shutdown step Destroy() calls the virtual Abort() first. A base-class
 // destructor cannot reach a derived override, so a derived class that overrides Abort() must
@@ -63,7 +65,9 @@ public:
     // client's share of the socket layer. Runs once; the destructor runs it if nobody did.
     void Destroy();
 
-    // Resolves Host (or RelayHost), connects to Port and waits until connected.
+    // Resolves Host (or RelayHost) and connects to Port, trying its addresses in the resolver's
+    // order, each for its share of the time-out, until one takes the connection. A failure
+    // names the server, the port and the last reason in the sentence the user reads.
     virtual void Connect();
     // Closes the connection; a fresh socket is ready at once for the next Connect.
     virtual void Disconnect();
@@ -123,7 +127,7 @@ public:
     // The events, run on the GUI thread from inside whichever call is waiting.
     NotifyEvent OnSocketConnected;    // the TCP connection is up
     NotifyEvent OnDisconnect;         // CloseSocket closed the socket
-    NotifyEvent OnConnectionFailed;   // Connect could not connect, timed out or was cancelled
+    NotifyEvent OnConnectionFailed;   // no address took the connection, or time-out or cancel came first
     RetryEvent OnInvalidHost;         // the host gave no address; the handler may mend Host
     NotifyEvent OnHostResolved;       // a host name was looked up
     RetryEvent OnConnectionRequired;  // RequireConnection found none; the handler may connect
@@ -134,9 +138,13 @@ public:
     StatusEvent OnStatus;             // a status text within ReportLevel
     NotifyEvent OnReceiveAfterCancel; // a receive notification came while a cancel was pending
 
-    QString Host; // a name, or an IPv4 address in any form inet_addr reads
+    // A name; an IPv4 address in any form inet_addr reads; or an IPv6 address, bare or in
+    // brackets, with or without its zone ("fe80::1%eth0").
+    QString Host;
     qint32 Port = 0;
-    qint32 TimeOut = 0; // milliseconds; 0 waits without limit
+    // Milliseconds: the most the whole of Connect (look-up and every address) takes, and what
+    // the SMTP client waits for each reply; 0 waits without limit.
+    qint32 TimeOut = 0;
     // Status texts up to this level reach OnStatus: 1 the server's replies, up to 16 every step.
     qint32 ReportLevel = 0;
     // Connected to instead of Host and Port when set.
@@ -145,13 +153,14 @@ public:
 
     bool Connected = false;
     SocketId SocketHandle = InvalidSocket;
-    Ipv4SocketAddress RemoteAddress{};
-    QByteArray ReceiveBuffer;   // received bytes not yet taken by ReadLn
-    QByteArray LastReply;       // the last reply line, line end included
-    qint16 ReplyCode = 0;       // the number the reply's leading digits make
-    bool CancelPending = false; // Cancel was called: every wait ends
-    bool TimedOut = false;      // the time-out fired during the current wait
-    bool LastEventOk = false;   // the last notification or look-up carried no error
+    QList<QHostAddress> RemoteAddresses; // what the host gave, in the order they are tried
+    QHostAddress RemoteAddress;          // the one connected to, or being tried
+    QByteArray ReceiveBuffer;            // received bytes not yet taken by ReadLn
+    QByteArray LastReply;                // the last reply line, line end included
+    qint16 ReplyCode = 0;                // the number the reply's leading digits make
+    bool CancelPending = false;          // Cancel was called: every wait ends
+    bool TimedOut = false;               // the time-out fired during the current wait
+    bool LastEventOk = false;            // the last notification or look-up carried no error
     bool LookupDone = false;
     bool SendComplete = false; // the send queue was handed to the socket whole
     bool HandlerBusy = false;  // the receive or send handler runs
@@ -182,8 +191,20 @@ protected:
     void SetReply(const QByteArray &reply);
     // The time since bytes last went out, for time-outs that measure silence.
     QElapsedTimer LastProgress;
-    // One turn of every wait: the program stays responsive while a call "blocks".
+    // Runs the events that are waiting already, without sleeping.
     static void PollOnce();
+
+    // How a wait ended: what it waited for came, a cancel (CancelPending), the time-out
+    // (TimedOut), the end of the connection it needs, or its own deadline.
+    enum class WaitEnd { Done, Cancelled, TimedOut, Closed, DeadlinePassed };
+    // The one wait of the client. It sleeps in the event loop, which wakes for a socket
+    // notification, a posted message, a timer or user input and runs it, until done() holds;
+    // done() is asked first, and again after each wake-up. Before that, a cancel, the
+    // time-out firing during the wait (armed by TimerOn, whoever armed it), the deadline
+    // passing or, when needsConnection, the connection closing end it. It uses no CPU while
+    // nothing happens.
+    WaitEnd WaitUntil(const std::function<bool()> &done, QDeadlineTimer deadline = QDeadlineTimer::Forever,
+                      bool needsConnection = false);
 
     // The time-out: TimerOn arms it with TimeOut, TimerOff disarms it; when it fires,
     // TimedOut is set and Abort runs. A derived class may arm it around its own waits.
@@ -194,8 +215,8 @@ protected:
     void ReportStatus(const QString &text, int level);
     // Raises the platform's last error unless it is the one passed (always "would block").
     void ThrowLastErrorUnless(int expected);
-    // Looks Host (or RelayHost) up into RemoteAddress; false when it gives no address. A
-    // look-up that times out or is cancelled throws.
+    // Looks Host (or RelayHost) up into RemoteAddresses; false when it gives none, with the
+    // reason in connectFailure. A look-up that times out or is cancelled throws.
     bool ResolveHost();
     void HandleSocketMessage(quint32 message, quintptr word, qintptr value);
     void ReceiveWaitingBytes();
@@ -218,9 +239,16 @@ private:
     // The steps of Connect.
     void ForgetEarlierConnection();
     // ResolveHost, with one more try when OnInvalidHost asks for it.
-    void ResolveRemoteAddress();
-    void StartConnecting();
-    void WaitUntilConnected();
+    void ResolveRemoteAddresses();
+    void ConnectToOneOfTheAddresses();
+    // One address, until it connects, fails or its share of the time-out has passed.
+    WaitEnd TryAddress(const QDeadlineTimer &share);
+    // The time the next of `left` addresses may take.
+    QDeadlineTimer ShareOfTheTimeOut(qsizetype left) const;
+    // "Cannot connect to <server> port <port> (<reason>)", in the interface language.
+    QString ConnectFailureText(const QString &reason) const;
+    // The reason for an error number of the socket layer, as the user reads it.
+    QString ReasonText(int error);
     // A notification of the socket layer: data, space, the end of a connection attempt or
     // of a TLS handshake, or the peer's close.
     void HandleNotification(long kind);
@@ -234,6 +262,10 @@ private:
     // Keeps received bytes, or ends a connection whose peer sends more than anyone reads.
     bool KeepReceived(const char *data, int n);
     bool overflowed = false;
+    // Why the last address or look-up failed: an error number of the socket layer.
+    int connectFailure = 0;
+    // When Connect's time-out ends: it covers the look-up and every address.
+    QDeadlineTimer connectDeadline;
     // The TLS handshake has ended, and how.
     bool tlsDone = false;
     bool tlsSecured = false;

@@ -169,10 +169,8 @@ void SocketClient::SendBuffer(const char *buffer, quint16 length)
     AppendToQueue(SendQueue, SendPosition, SendSpare, buffer, size);
     SendComplete = false;
     Target->Post(SendMore, 0, qintptr(this));
-    do
-        PollOnce();
-    while (!SendComplete && !CancelPending && Connected);
-    if (CancelPending) {
+    const WaitEnd end = WaitUntil([this] { return SendComplete; }, QDeadlineTimer::Forever, true);
+    if (CancelPending || end == WaitEnd::TimedOut) {
         CancelPending = false;
         throw EAbortError(QStringLiteral("Socket send aborted"));
     }
@@ -215,9 +213,9 @@ void SocketClient::SendStream(QIODevice &stream)
             AppendToQueue(SendQueue, SendPosition, SendSpare, bytes.constData(), bytes.size());
             SendComplete = false;
             Target->Post(SendMore, 0, qintptr(this));
-            do
-                PollOnce();
-            while (!SendComplete && !CancelPending && Connected);
+            const WaitEnd end = WaitUntil([this] { return SendComplete; }, QDeadlineTimer::Forever, true);
+            if (end == WaitEnd::TimedOut)
+                throw EAbortError(QStringLiteral("Socket send aborted"));
             if (!SendComplete && !CancelPending)
                 throw EClosedError(ClosedText());
         }
@@ -241,33 +239,28 @@ QByteArray SocketClient::ReadLn()
     ReportStatus(QStringLiteral("ReadLn"), 8);
     qsizetype lineFeed = -1;
     qsizetype scanned = 0;
-    for (;;) {
-        if (!ReceiveBuffer.isEmpty()) {
-            // Only bytes not yet looked at are searched; a handler may have emptied the buffer.
-            scanned = qMin(scanned, ReceiveBuffer.size());
-            qsizetype end = qMin(ReceiveBuffer.size(), MaxLineLength);
-            if (scanned < end) {
-                const void *found = std::memchr(ReceiveBuffer.constData() + scanned, '\n', size_t(end - scanned));
-                if (found) {
-                    lineFeed = static_cast<const char *>(found) - ReceiveBuffer.constData();
-                    break;
-                }
-                scanned = end;
+    auto lineArrived = [&] {
+        // Only bytes not yet looked at are searched; a handler may have emptied the buffer.
+        scanned = qMin(scanned, ReceiveBuffer.size());
+        const qsizetype end = qMin(ReceiveBuffer.size(), MaxLineLength);
+        if (scanned < end) {
+            const void *found = std::memchr(ReceiveBuffer.constData() + scanned, '\n', size_t(end - scanned));
+            if (found) {
+                lineFeed = static_cast<const char *>(found) - ReceiveBuffer.constData();
+                return true;
             }
-            if (ReceiveBuffer.size() >= MaxLineLength) {
-                // The peer is not sending lines; what it sent is of no use to any reader.
-                ReceiveBuffer.clear();
-                ReceiveSpare.clear();
-                throw ESockError(QStringLiteral("Line too long: no line feed in %1 bytes").arg(MaxLineLength));
-            }
+            scanned = end;
         }
-        if (!Connected)
-            break;
-        PollOnce();
-        if (CancelPending)
-            break;
-    }
-    if (CancelPending)
+        if (ReceiveBuffer.size() >= MaxLineLength) {
+            // The peer is not sending lines; what it sent is of no use to any reader.
+            ReceiveBuffer.clear();
+            ReceiveSpare.clear();
+            throw ESockError(QStringLiteral("Line too long: no line feed in %1 bytes").arg(MaxLineLength));
+        }
+        return false;
+    };
+    const WaitEnd end = WaitUntil(lineArrived, QDeadlineTimer::Forever, true);
+    if (CancelPending || end == WaitEnd::TimedOut)
         throw EAbortError(QStringLiteral("Socket readln aborted"));
     if (lineFeed < 0)
         throw EClosedError(ClosedText());

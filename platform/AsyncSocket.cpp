@@ -14,13 +14,16 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -42,6 +45,9 @@ struct SocketState
 {
     SocketId Handle = InvalidSocket;
     int Fd = -1;
+    int Family = AF_INET;
+    // The linger option set on the socket, set again when Connect moves it to another family.
+    std::optional<linger> Linger;
     std::unique_ptr<QSocketNotifier> ReadNotifier;
     std::unique_ptr<QSocketNotifier> WriteNotifier;
     QPointer<MessageTarget> Target;
@@ -251,7 +257,95 @@ int RecvTls(SocketState *state, char *buffer, int length)
     return Fail(WsaError::ConnAborted);
 }
 
+// Gives the state a fresh non-blocking TCP socket of the family, with its notifiers (off),
+// in place of the one it had. False, with errno set, when none can be made.
+bool OpenDescriptor(SocketState &state, int family)
+{
+    int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0)
+        return false;
+    // The client writes a command or a piece of the message and then waits for the
+    // server; with Nagle's delay a write behind an unacknowledged one would wait for the
+    // server's delayed acknowledgement (40 ms on Linux) first.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    // Left to itself the kernel grows the send buffer to megabytes on a fast link: a whole
+    // picture mail would be "sent" at once, the progress would show what the kernel holds
+    // rather than what the server took, and a server that stops reading would go unnoticed
+    // until the buffer drained. A quarter of a megabyte still fills any link a phone mail
+    // goes over.
+    const int sendBuffer = 256 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    if (state.Linger)
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &*state.Linger, sizeof *state.Linger);
+    state.ReadNotifier.reset();
+    state.WriteNotifier.reset();
+    if (state.Fd >= 0)
+        ::close(state.Fd);
+    state.Fd = fd;
+    state.Family = family;
+    state.ReadNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    state.WriteNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    state.ReadNotifier->setEnabled(false);
+    state.WriteNotifier->setEnabled(false);
+    const SocketId handle = state.Handle;
+    // The notifiers outlive no state: they are destroyed with it, so the handle look-up
+    // only guards against a state closed by an earlier notification of the same pass.
+    QObject::connect(state.ReadNotifier.get(), &QSocketNotifier::activated, [handle] {
+        if (SocketState *s = Sockets().value(handle, nullptr))
+            s->OnReadable();
+    });
+    QObject::connect(state.WriteNotifier.get(), &QSocketNotifier::activated, [handle] {
+        if (SocketState *s = Sockets().value(handle, nullptr))
+            s->OnWritable();
+    });
+    return true;
+}
+
+// The socket address of address and port; false for a zone that names no interface.
+bool SocketAddressOf(const QHostAddress &address, quint16 port, sockaddr_storage &storage, socklen_t &size)
+{
+    storage = {};
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        size = sizeof *in;
+        return true;
+    }
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+    size = sizeof *in6;
+    const QString zone = address.scopeId();
+    if (zone.isEmpty())
+        return true;
+    bool number = false;
+    in6->sin6_scope_id = zone.toUInt(&number);
+    if (!number)
+        in6->sin6_scope_id = ::if_nametoindex(zone.toLocal8Bit().constData());
+    return in6->sin6_scope_id != 0;
+}
+
+const QHash<QString, QList<QHostAddress>> *answeredHosts = nullptr;
+
 } // namespace
+
+std::optional<QHostAddress> ServerAddressLiteral(const QString &server)
+{
+    const bool bracketed = server.startsWith(QLatin1Char('[')) && server.endsWith(QLatin1Char(']'));
+    const QString bare = bracketed ? server.mid(1, server.size() - 2) : server;
+    const quint32 ipv4 = Winsock::InetAddr(bare.toLatin1());
+    if (ipv4 != NotAnAddress)
+        return QHostAddress(ntohl(ipv4));
+    QHostAddress ipv6;
+    if (bare.contains(QLatin1Char(':')) && ipv6.setAddress(bare) && ipv6.protocol() == QAbstractSocket::IPv6Protocol)
+        return ipv6;
+    return std::nullopt;
+}
 
 namespace Winsock {
 
@@ -280,46 +374,19 @@ int Cleanup()
 
 SocketId Socket(int family, int type, int protocol)
 {
-    if (family != AF_INET || type != SOCK_STREAM || (protocol != 0 && protocol != IPPROTO_TCP)) {
-        Fail(family != AF_INET ? WsaError::AddressFamily : 10044);
+    if ((family != AF_INET && family != AF_INET6) || type != SOCK_STREAM ||
+        (protocol != 0 && protocol != IPPROTO_TCP)) {
+        Fail(family != AF_INET && family != AF_INET6 ? WsaError::AddressFamily : 10044);
         return InvalidSocket;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
+    auto state = std::make_unique<SocketState>();
+    state->Handle = nextSocket++;
+    if (!OpenDescriptor(*state, family)) {
         FailErrno();
         return InvalidSocket;
     }
-    // The client writes a command or a piece of the message and then waits for the
-    // server; with Nagle's delay a write behind an unacknowledged one would wait for the
-    // server's delayed acknowledgement (40 ms on Linux) first.
-    const int noDelay = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    // Left to itself the kernel grows the send buffer to megabytes on a fast link: a whole
-    // picture mail would be "sent" at once, the progress would show what the kernel holds
-    // rather than what the server took, and a server that stops reading would go unnoticed
-    // until the buffer drained. A quarter of a megabyte still fills any link a phone mail
-    // goes over.
-    const int sendBuffer = 256 * 1024;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    auto *state = new SocketState;
-    state->Handle = nextSocket++;
-    state->Fd = fd;
-    state->ReadNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    state->WriteNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    state->ReadNotifier->setEnabled(false);
-    state->WriteNotifier->setEnabled(false);
     SocketId handle = state->Handle;
-    // The notifiers outlive no state: they are destroyed with it, so the handle look-up
-    // only guards against a state closed by an earlier notification of the same pass.
-    QObject::connect(state->ReadNotifier.get(), &QSocketNotifier::activated, [handle] {
-        if (SocketState *s = Sockets().value(handle, nullptr))
-            s->OnReadable();
-    });
-    QObject::connect(state->WriteNotifier.get(), &QSocketNotifier::activated, [handle] {
-        if (SocketState *s = Sockets().value(handle, nullptr))
-            s->OnWritable();
-    });
-    Sockets().insert(handle, state);
+    Sockets().insert(handle, state.release());
     lastError = 0;
     return handle;
 }
@@ -332,6 +399,7 @@ int SetLinger(SocketId s, bool on, int seconds)
     linger value{on ? 1 : 0, seconds};
     if (::setsockopt(state->Fd, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
         return FailErrno();
+    state->Linger = value;
     return 0;
 }
 
@@ -347,7 +415,7 @@ int AsyncSelect(SocketId s, MessageTarget *target, quint32 message, long events)
     return 0;
 }
 
-int Connect(SocketId s, const Ipv4SocketAddress &address)
+int Connect(SocketId s, const QHostAddress &address, quint16 port)
 {
     SocketState *state = Find(s);
     if (!state)
@@ -356,11 +424,18 @@ int Connect(SocketId s, const Ipv4SocketAddress &address)
         return Fail(WsaError::IsConnected);
     if (state->Connecting)
         return Fail(WsaError::Already);
-    sockaddr_in peer{};
-    peer.sin_family = address.Family;
-    peer.sin_port = address.Port;
-    peer.sin_addr.s_addr = address.Address;
-    if (::connect(state->Fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
+    sockaddr_storage peer{};
+    socklen_t size = 0;
+    if (address.protocol() != QAbstractSocket::IPv4Protocol && address.protocol() != QAbstractSocket::IPv6Protocol)
+        return Fail(WsaError::AddressFamily);
+    if (!SocketAddressOf(address, port, peer, size))
+        return Fail(WsaError::NoSuchInterface);
+    if (peer.ss_family != state->Family) {
+        if (!OpenDescriptor(*state, peer.ss_family))
+            return FailErrno();
+        state->UpdateNotifiers();
+    }
+    if (::connect(state->Fd, reinterpret_cast<const sockaddr *>(&peer), size) == 0) {
         state->Post(Notify::Connect, 0);
         state->Established();
         state->UpdateNotifiers();
@@ -461,18 +536,13 @@ quint32 InetAddr(const QByteArray &text)
     return ::inet_addr(text.constData());
 }
 
-quint16 Htons(quint16 value)
-{
-    return htons(value);
-}
-
 quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QString &name, HostAddresses *entry)
 {
     quintptr handle = nextLookup++;
     LiveLookups().insert(handle);
     QPointer<MessageTarget> targetIfAlive(target);
     auto finish = [handle, targetIfAlive, message, entry](int error, const QString &hostName,
-                                                          const QList<quint32> &list) {
+                                                          const QList<QHostAddress> &list) {
         if (!LiveLookups().remove(handle))
             return;
         if (error == 0) {
@@ -482,30 +552,33 @@ quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QStrin
         if (targetIfAlive)
             targetIfAlive->Post(message, handle, qintptr(error & 0xFFFF) << 16);
     };
-    if (IsReservedInvalidName(name)) {
-        // RFC 6761: such names never resolve, so no resolver is asked.
+    if (IsReservedInvalidName(name) || (answeredHosts && answeredHosts->contains(name))) {
+        // RFC 6761: such names never resolve, so no resolver is asked; nor is it for a name
+        // of the list.
+        const QList<QHostAddress> list = answeredHosts ? answeredHosts->value(name) : QList<QHostAddress>();
         QMetaObject::invokeMethod(
-            target, [finish, name] { finish(WsaError::HostNotFound, name, {}); }, Qt::QueuedConnection);
+            target, [finish, name, list] { finish(list.isEmpty() ? WsaError::HostNotFound : 0, name, list); },
+            Qt::QueuedConnection);
         return handle;
     }
+    // QHostInfo asks getaddrinfo for any family (with AI_ADDRCONFIG: no IPv6 address where the
+    // machine has no IPv6 of its own) and keeps the resolver's order, which the client tries.
     QHostInfo::lookupHost(name, target, [finish](const QHostInfo &info) {
         if (info.error() != QHostInfo::NoError) {
             finish(info.error() == QHostInfo::HostNotFound ? WsaError::HostNotFound : WsaError::NoRecovery,
                    info.hostName(), {});
             return;
         }
-        // The socket is IPv4: resolvers often list IPv6 addresses first.
-        QList<quint32> list;
-        for (const QHostAddress &address : info.addresses()) {
-            bool ok = false;
-            quint32 ip = address.toIPv4Address(&ok);
-            if (ok && address.protocol() == QAbstractSocket::IPv4Protocol)
-                list.append(htonl(ip));
-        }
+        const QList<QHostAddress> list = info.addresses();
         finish(list.isEmpty() ? WsaError::NoData : 0, info.hostName(), list);
     });
     lastError = 0;
     return handle;
+}
+
+void AnswerLookupsFrom(const QHash<QString, QList<QHostAddress>> *hosts)
+{
+    answeredHosts = hosts;
 }
 
 int CancelAsyncRequest(quintptr handle)

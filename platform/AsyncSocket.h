@@ -1,12 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class MessageTarget;
 
-// Non-blocking IPv4 TCP sockets whose activity is posted as messages to a MessageTarget.
+// Non-blocking TCP sockets, over IPv4 or IPv6, whose activity is posted as messages to a
+// MessageTarget.
 // The interface keeps the shape of Winsock's asynchronous sockets (its calls, its error
 // numbers, its notification kinds), which the socket client is written against: the error
 // numbers reach the texts users read ("10061:Connection refused"). The notifications:
@@ -39,15 +44,6 @@ enum : long {
 };
 } // namespace Notify
 
-// An IPv4 socket address: family 2, port and address in network order, 8 zero bytes.
-struct Ipv4SocketAddress
-{
-    quint16 Family = 0;
-    quint16 Port = 0;
-    quint32 Address = 0;
-    char Zero[8] = {};
-};
-
 // What the start-up tells about the socket layer.
 struct SocketLayerInfo
 {
@@ -59,28 +55,37 @@ struct SocketLayerInfo
     quint16 MaxUdpDg = 0;
 };
 
-// The result of a host look-up: the IPv4 addresses in network order, first one first.
+// The result of a host look-up: its addresses, IPv4 and IPv6, in the order the resolver gave.
 struct HostAddresses
 {
     QString Name;
-    QList<quint32> Addresses;
+    QList<QHostAddress> Addresses;
 };
 
 constexpr quint32 NotAnAddress = 0xFFFFFFFFu;
+
+// The address a server is given as, when it is one rather than a name: IPv4 in any form
+// inet_addr reads ("127.1" too; all ones is none, as inet_addr has it), or IPv6, bare or in
+// brackets ("::1", "[::1]"), with its zone if it has one ("fe80::1%eth0"). Nothing for a name.
+std::optional<QHostAddress> ServerAddressLiteral(const QString &server);
 
 namespace Winsock {
 
 int Startup(quint16 version, SocketLayerInfo &data);
 int Cleanup();
 
-// family 2, type 1 (stream); protocol 0 or 6 (TCP). InvalidSocket on failure.
+// family 2 (IPv4) or AF_INET6, type 1 (stream); protocol 0 or 6 (TCP). InvalidSocket on
+// failure. The family is only where the socket starts: Connect moves a socket that has not
+// connected yet to the family of the address it is given.
 SocketId Socket(int family, int type, int protocol);
 // Linger on with a zero time: closing resets the connection at once.
 int SetLinger(SocketId s, bool on, int seconds);
 // Asks for the notifications in events (0 switches them off), posted as message to target.
 int AsyncSelect(SocketId s, MessageTarget *target, quint32 message, long events);
-// Starts a connection; fails with "would block" (10035) while it is under way.
-int Connect(SocketId s, const Ipv4SocketAddress &address);
+// Starts a connection to address (an IPv6 one may carry its zone, a network interface's name
+// or number) and port; fails with "would block" (10035) while it is under way, and with
+// NoSuchInterface for a zone that names no interface of this machine.
+int Connect(SocketId s, const QHostAddress &address, quint16 port);
 // Moves up to length bytes; never raises SIGPIPE. Send gives the count taken, Recv the
 // count read (0 when the peer closed), or SocketError.
 int Send(SocketId s, const char *buffer, int length);
@@ -99,14 +104,17 @@ int GetLastError();
 
 // A dotted IPv4 address in network order, or NotAnAddress when the text is none.
 quint32 InetAddr(const QByteArray &text);
-quint16 Htons(quint16 value);
 
-// Looks name up in the background; when done, entry is filled (first IPv4 address first)
-// and message is posted to target with the request handle as word and the error (0, or
-// 11001 and up) in the high half of the long. A name with no IPv4 address fails. Names under
-// the reserved top-level domain "invalid" fail without asking any resolver. Returns the
-// request handle.
+// Looks name up in the background (getaddrinfo for any family, through QHostInfo); when done,
+// entry is filled with every address in the resolver's order and message is posted to target
+// with the request handle as word and the error (0, or 11001 and up) in the high half of the
+// long. A name with no address fails. Names under the reserved top-level domain "invalid" fail
+// without asking any resolver. Returns the request handle.
 quintptr AsyncGetHostByName(MessageTarget *target, quint32 message, const QString &name, HostAddresses *entry);
+// Names answered from this list rather than by the resolver, in the same way and the list's
+// order, while the list lives (nullptr: none). Tests give a name addresses this way without
+// touching the machine's resolver.
+void AnswerLookupsFrom(const QHash<QString, QList<QHostAddress>> *hosts);
 // Forgets a running look-up: its completion is never posted and its entry never written.
 int CancelAsyncRequest(quintptr handle);
 

@@ -197,6 +197,11 @@ QString IniFile::ReadString(const QString &section, const QString &key, const QS
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    WriteStrings({{section, key, value}});
+}
+
+void IniFile::WriteStrings(const QList<Entry> &entries)
+{
     const QString refused = QCoreApplication::translate("IniFile", "%1 に書き込めません").arg(path);
     // A file that is there but cannot be read is not replaced by one holding a single key.
     QByteArray content;
@@ -208,5 +213,7 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
         if (content.size() != old.size())
             throw Exception(refused);
     }
-    WriteFileAtomically(path, WriteInto(content, section, key, value), refused);
+    for (const Entry &entry : entries)
+        content = WriteInto(content, entry.Section, entry.Key, entry.Value);
+    WriteFileAtomically(path, content, refused);
 }

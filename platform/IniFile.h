@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // An INI file read and written one key at a time by the Windows profile rules:
@@ -22,6 +23,17 @@ public:
     // Replaces the whole file atomically (a temporary file beside it, then a rename),
     // so a failure never leaves it half written. Throws "<path> に書き込めません".
     void WriteString(const QString &section, const QString &key, const QString &value);
+
+    // One key of a section and the value to write.
+    struct Entry
+    {
+        QString Section;
+        QString Key;
+        QString Value;
+    };
+    // Writes the entries in their order, each where WriteString would put it, in one replace
+    // of the file: all of them or, when it fails, none.
+    void WriteStrings(const QList<Entry> &entries);
 
     // The same rules over bytes in memory.
     static QString ReadFrom(const QByteArray &content, const QString &section, const QString &key,

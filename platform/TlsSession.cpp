@@ -1,5 +1,7 @@
 #include "platform/TlsSession.h"
 
+#include "platform/AsyncSocket.h"
+
 #include <QUrl>
 
 #include <openssl/err.h>
@@ -65,21 +67,27 @@ BIO_METHOD *SocketMethod()
 }
 
 // Tells the session what the server's certificate must name; false when that cannot be set.
-// The socket client connects to a host written as an address without a look-up, reading it
-// as inet_addr does, which takes "127.1", "2130706433" and "127.0.0.1 x" alike for
-// 127.0.0.1: so the address checked is the one the socket is connected to, whatever the
-// text. A name is checked (and sent as SNI) in its ASCII form, as DNS and certificates hold
-// it; text that has none is no name. Only the names the certificate lists count, and a
-// wildcard only as a whole label: a CN is no statement about a host, and "m*.example.jp"
-// would cover far more than its owner may have meant.
+// The socket client connects to a host written as an address without a look-up, reading an
+// IPv4 one as inet_addr does, which takes "127.1", "2130706433" and "127.0.0.1 x" alike for
+// 127.0.0.1, and an IPv6 one with or without brackets and zone: so the address checked is the
+// one the socket is connected to, whatever the text. A name is checked (and sent as SNI) in
+// its ASCII form, as DNS and certificates hold it; text that has none is no name. Only the
+// names the certificate lists count, and a wildcard only as a whole label: a CN is no
+// statement about a host, and "m*.example.jp" would cover far more than its owner may have
+// meant.
 bool ExpectPeer(SSL *ssl, int fd, const QString &host)
 {
-    if (::inet_addr(host.toLatin1().constData()) != INADDR_NONE) {
-        sockaddr_in peer{};
+    if (ServerAddressLiteral(host)) {
+        sockaddr_storage peer{};
         socklen_t size = sizeof peer;
-        char text[INET_ADDRSTRLEN] = {};
-        return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 && peer.sin_family == AF_INET &&
-               ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) &&
+        char text[INET6_ADDRSTRLEN] = {};
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+            return false;
+        const void *address = peer.ss_family == AF_INET6
+                                  ? static_cast<const void *>(&reinterpret_cast<sockaddr_in6 *>(&peer)->sin6_addr)
+                                  : static_cast<const void *>(&reinterpret_cast<sockaddr_in *>(&peer)->sin_addr);
+        return (peer.ss_family == AF_INET || peer.ss_family == AF_INET6) &&
+               ::inet_ntop(peer.ss_family, address, text, sizeof text) &&
                X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), text) == 1;
     }
     const QByteArray name = QUrl::toAce(host);

@@ -36,6 +36,8 @@ constexpr int NoRecovery = 11003;
 constexpr int NoData = 11004;
 // A TLS handshake that failed; the socket layer tells why (TlsFailure).
 constexpr int TlsFailed = 19001;
+// An IPv6 address whose zone names no network interface of this machine.
+constexpr int NoSuchInterface = 19002;
 // errno values without a counterpart become UnknownBase + errno, which no table lists.
 constexpr int UnknownBase = 20000;
 } // namespace WsaError

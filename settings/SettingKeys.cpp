@@ -87,9 +87,7 @@ bool ReadFlag(Setting setting)
 
 void WriteSetting(Setting setting, const QString &value)
 {
-    const SettingKey &key = KeyOf(setting);
-    MakeFolderFor(SettingsFilePath());
-    IniFile(SettingsFilePath()).WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
+    WriteSettings({{setting, value}});
 }
 
 void WriteNumber(Setting setting, int value)
@@ -101,5 +99,25 @@ void WriteNumber(Setting setting, int value)
 void WriteFlag(Setting setting, bool on)
 {
     Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
-    WriteSetting(setting, on ? QStringLiteral("1") : QString::fromLatin1(KeyOf(setting).Off));
+    WriteSetting(setting, FlagText(setting, on));
+}
+
+QString NumberText(int value)
+{
+    return QString::number(value);
+}
+
+QString FlagText(Setting setting, bool on)
+{
+    Q_ASSERT(KeyOf(setting).Kind == SettingKind::Flag);
+    return on ? QStringLiteral("1") : QString::fromLatin1(KeyOf(setting).Off);
+}
+
+void WriteSettings(const QList<SettingValue> &values)
+{
+    QList<IniFile::Entry> entries;
+    for (const auto &[setting, value] : values)
+        entries.append({QLatin1String(KeyOf(setting).Section), QLatin1String(KeyOf(setting).Key), value});
+    MakeFolderFor(SettingsFilePath());
+    IniFile(SettingsFilePath()).WriteStrings(entries);
 }

@@ -2,7 +2,10 @@
 
 #include "settings/FileLocations.h"
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // Every setting kelvo.ini holds. The settings store, the settings dialog and the main window
 // name a setting by one of these; its section and key are spelt once, in the table in
@@ -64,3 +67,13 @@ bool ReadFlag(Setting setting);
 void WriteSetting(Setting setting, const QString &value);
 void WriteNumber(Setting setting, int value);
 void WriteFlag(Setting setting, bool on);
+
+// A setting and the text it is written as.
+using SettingValue = std::pair<Setting, QString>;
+// The text a number or a flag is written as.
+QString NumberText(int value);
+QString FlagText(Setting setting, bool on);
+// Writes the settings in their order in one replace of kelvo.ini: each key where a write of
+// its own would put it, so the file is the one those writes would make; and all of them or,
+// when it fails (it throws as WriteSetting does), none.
+void WriteSettings(const QList<SettingValue> &values);

@@ -426,26 +426,24 @@ void SettingsDialog::EnableLoginBoxes()
 void SettingsDialog::AcceptSettings()
 {
     TakeTypedSpinValues();
+    // Every value is checked before anything is written or taken: a wrong one leaves the
+    // file, the settings in memory and the dialog as they were, and is shown.
     const std::optional<SmtpSecurity> security = CheckBeforeSaving();
     if (!security)
         return;
+    const std::optional<int> dotSize = CheckedDotSize();
+    if (!dotSize)
+        return;
     const int port = CompleteHeloNameAndPort(*security);
-    if (!SettingsFileExists()) {
-        WriteNumber(Setting::LaunchCount, 0);
+    const bool firstRun = !SettingsFileExists();
+    WriteSettings(BoxValues(*security, firstRun));
+    if (firstRun)
         settings.LaunchCount = 0;
-    }
     ApplyServerBoxes(*security, port);
-    WriteServerBoxes(*security);
-    WritePhoneBoxes();
-    // A model line whose size does not convert ends OK here, the keys above written.
-    DeriveDotSize(
-        pictureSizeOptions->checkedId(), ui->modelCombo->currentText(), [this] { return ui->ownSizeSpin->value(); },
-        settings.DotSize);
+    settings.DotSize = *dotSize;
     DeriveSizeLimit(
         sizeLimitOptions->checkedId(), [this] { return ui->ownLimitSpin->value(); }, settings.SizeLimit);
-    const bool adFooter = ui->adFooterCheck->isChecked();
-    WriteFlag(Setting::AdFooter, adFooter);
-    settings.AdFooter = adFooter;
+    settings.AdFooter = ui->adFooterCheck->isChecked();
     SavePassword();
     CloseByButton(QDialog::Accepted);
 }
@@ -466,10 +464,12 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
 {
     if (ui->serverEdit->text().isEmpty()) {
         PlainBox(tr("SMTPサーバを入力してください。"));
+        ShowField(ui->serverEdit);
         return std::nullopt;
     }
     if (ui->senderAddressEdit->text().isEmpty()) {
         PlainBox(tr("メールアドレスを入力してください。"));
+        ShowField(ui->senderAddressEdit);
         return std::nullopt;
     }
     const std::optional<SmtpSecurity> security = ChosenSecurity();
@@ -482,6 +482,31 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
         return std::nullopt;
     }
     return security;
+}
+
+std::optional<int> SettingsDialog::CheckedDotSize()
+{
+    int dotSize = settings.DotSize;
+    const QString modelLine = ui->modelCombo->currentText();
+    try {
+        DeriveDotSize(
+            pictureSizeOptions->checkedId(), modelLine, [this] { return ui->ownSizeSpin->value(); }, dotSize);
+    } catch (const Exception &) {
+        dotSize = 0;
+    }
+    if (dotSize >= 1)
+        return dotSize;
+    WarningBox(tr("機種「%1」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。").arg(modelLine));
+    ShowField(ui->modelCombo);
+    return std::nullopt;
+}
+
+void SettingsDialog::ShowField(QWidget *field)
+{
+    for (int page = 0; page < ui->pages->count(); ++page)
+        if (ui->pages->widget(page)->isAncestorOf(field))
+            ui->pages->setCurrentIndex(page);
+    field->setFocus(Qt::OtherFocusReason);
 }
 
 int SettingsDialog::CompleteHeloNameAndPort(SmtpSecurity security)
@@ -515,26 +540,30 @@ void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
         setDestination(ui->defaultDestinationEdit->text());
 }
 
-void SettingsDialog::WriteServerBoxes(SmtpSecurity security)
+QList<SettingValue> SettingsDialog::BoxValues(SmtpSecurity security, bool firstRun) const
 {
-    WriteSetting(Setting::SenderName, ui->senderNameEdit->text());
-    WriteSetting(Setting::SenderAddress, ui->senderAddressEdit->text());
-    WriteSetting(Setting::ServerPort, ui->portEdit->text());
-    WriteSetting(Setting::Server, ui->serverEdit->text());
-    WriteSetting(Setting::HeloName, ui->heloNameEdit->text());
-    WriteSetting(Setting::Destination, ui->defaultDestinationEdit->text());
-    WriteNumber(Setting::Security, static_cast<int>(security));
-    WriteFlag(Setting::Auth, ui->authCheck->isChecked());
-    WriteSetting(Setting::LoginName, ui->loginNameEdit->text());
-}
-
-void SettingsDialog::WritePhoneBoxes()
-{
-    WriteNumber(Setting::PictureSizeChoice, pictureSizeOptions->checkedId());
-    WriteSetting(Setting::ModelLine, ui->modelCombo->currentText());
-    WriteNumber(Setting::OwnPictureSize, ui->ownSizeSpin->value());
-    WriteNumber(Setting::SizeLimitChoice, sizeLimitOptions->checkedId());
-    WriteNumber(Setting::OwnSizeLimit, ui->ownLimitSpin->value());
+    // In the order the keys have always been written, so that a new file reads as before.
+    QList<SettingValue> values;
+    if (firstRun)
+        values.append({Setting::LaunchCount, NumberText(0)});
+    values += {
+        {Setting::SenderName, ui->senderNameEdit->text()},
+        {Setting::SenderAddress, ui->senderAddressEdit->text()},
+        {Setting::ServerPort, ui->portEdit->text()},
+        {Setting::Server, ui->serverEdit->text()},
+        {Setting::HeloName, ui->heloNameEdit->text()},
+        {Setting::Destination, ui->defaultDestinationEdit->text()},
+        {Setting::Security, NumberText(static_cast<int>(security))},
+        {Setting::Auth, FlagText(Setting::Auth, ui->authCheck->isChecked())},
+        {Setting::LoginName, ui->loginNameEdit->text()},
+        {Setting::PictureSizeChoice, NumberText(pictureSizeOptions->checkedId())},
+        {Setting::ModelLine, ui->modelCombo->currentText()},
+        {Setting::OwnPictureSize, NumberText(ui->ownSizeSpin->value())},
+        {Setting::SizeLimitChoice, NumberText(sizeLimitOptions->checkedId())},
+        {Setting::OwnSizeLimit, NumberText(ui->ownLimitSpin->value())},
+        {Setting::AdFooter, FlagText(Setting::AdFooter, ui->adFooterCheck->isChecked())},
+    };
+    return values;
 }
 
 void SettingsDialog::SavePassword()

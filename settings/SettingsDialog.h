@@ -77,16 +77,22 @@ private:
     void ShowSecurity(std::optional<SmtpSecurity> security);
     std::optional<SmtpSecurity> ChosenSecurity() const;
 
-    // OK: checks the boxes, then puts them into the settings in memory and kelvo.ini.
+    // OK: checks every box, then writes them all to kelvo.ini in one go and puts them into
+    // the settings in memory.
     void AcceptSettings();
     void TakeTypedSpinValues();
     // The security chosen, or nothing when a box is missing or wrong (the user was told).
     std::optional<SmtpSecurity> CheckBeforeSaving();
+    // The dot size the picture size boxes give, or nothing when the chosen model line has
+    // none (the user was told).
+    std::optional<int> CheckedDotSize();
+    // Brings the page of a box that is wrong to the front and puts the focus in it.
+    void ShowField(QWidget *field);
     // Fills an empty HELO name box and settles the port box; the port it holds then.
     int CompleteHeloNameAndPort(SmtpSecurity security);
     void ApplyServerBoxes(SmtpSecurity security, int port);
-    void WriteServerBoxes(SmtpSecurity security);
-    void WritePhoneBoxes();
+    // Every key OK writes, with the launch counter first on the first run.
+    QList<SettingValue> BoxValues(SmtpSecurity security, bool firstRun) const;
     void SavePassword();
     // Cancel: on the first run, the user may end kelvo instead.
     void CancelSettings();

@@ -130,6 +130,46 @@
         <source>%1 と暗号化した接続を確立できません（%2）。</source>
         <translation>Cannot set up an encrypted connection with %1 (%2).</translation>
     </message>
+    <message>
+        <source>名前解決が時間切れになりました</source>
+        <translation>the name lookup timed out</translation>
+    </message>
+    <message>
+        <source>サーバ %1 のポート %2 に接続できません（%3）。</source>
+        <translation>Cannot connect to server %1, port %2 (%3).</translation>
+    </message>
+    <message>
+        <source>接続を拒否されました</source>
+        <translation>connection refused</translation>
+    </message>
+    <message>
+        <source>応答がなく時間切れになりました</source>
+        <translation>timed out</translation>
+    </message>
+    <message>
+        <source>ホストへの経路がありません</source>
+        <translation>no route to host</translation>
+    </message>
+    <message>
+        <source>ネットワークに到達できません</source>
+        <translation>network unreachable</translation>
+    </message>
+    <message>
+        <source>名前が見つかりません</source>
+        <translation>name not found</translation>
+    </message>
+    <message>
+        <source>名前解決に一時的に失敗しました</source>
+        <translation>temporary failure in name resolution</translation>
+    </message>
+    <message>
+        <source>使えるアドレスではありません</source>
+        <translation>not an address a server can have</translation>
+    </message>
+    <message>
+        <source>ゾーンに当たるネットワークインターフェースがありません</source>
+        <translation>no network interface by the name of the zone</translation>
+    </message>
 </context>
 <context>
     <name>FileLocations</name>
@@ -306,14 +346,6 @@
     <message>
         <source>問題が発生しました。</source>
         <translation>A problem has occurred.</translation>
-    </message>
-    <message>
-        <source>サーバの設定が間違っています。</source>
-        <translation>The server setting is wrong.</translation>
-    </message>
-    <message>
-        <source>接続に失敗しました</source>
-        <translation>Connection failed</translation>
     </message>
     <message>
         <source>サーバに接続を断られました。</source>
@@ -816,6 +848,10 @@ Please enter the password.</translation>
     <message>
         <source>その他のファイルサイズ（KB）</source>
         <translation>Other file size (KB)</translation>
+    </message>
+    <message>
+        <source>機種「%1」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。</source>
+        <translation>The model &quot;%1&quot; has no picture size after &quot;:&quot; (a number of dots, 1 or more).</translation>
     </message>
 </context>
 </TS>

@@ -1,4 +1,5 @@
 // The real program started as a user starts it: its command line, and a second start beside a running one.
+#include "KelvoVersion.h"
 #include "app/Kelvo.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
@@ -52,7 +53,7 @@ TEST(KelvoStart, TheCommandLineNeedsNoDisplay)
 {
     // LANGUAGE, the arguments, the exit status, what the output (standard error after a mistake) holds.
     const std::tuple<QString, QStringList, int, QString> rows[] = {
-        {"", {"--version"}, 0, "kelvo 0.32\n"},
+        {"", {"--version"}, 0, QStringLiteral("kelvo %1\n").arg(KelvoVersion)}, // the project's, "0.32"
         {"", {"--no-such-option", "a.jpg"}, 2, "Unknown option 'no-such-option'."},
         {"", {"a.jpg", "b.jpg"}, 2, "画像は一つだけ指定できます。"},
         {"en", {"-h"}, 0, "Shows this help and ends."},

@@ -1,9 +1,12 @@
+#include "mail/MailHeaderValues.h"
 #include "mail/SmtpClient.h"
 
 #include "support/Printers.h"
 #include "support/TestFolder.h"
 
+#include <QLocale>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -39,7 +42,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
                  .FromAddress = "taro@example.com",
                  .Subject = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=",
                  .Mailer = "kelvo 0.32",
-                 .Date = "Sun, 6 Dec 2026 09:00:00 +0900",
+                 .Date = "Sun, 06 Dec 2026 09:00:00 +0900",
+                 .MessageId = "<0123456789abcdef0123456789abcdef@example.com>",
                  .ReplyTo = "r@example.com",
                  .To = {"a@example.jp", "Hanako <b@example.jp>"},
                  .Cc = {"cc:c@example.jp"},
@@ -60,7 +64,8 @@ TEST(SmtpCompose, TheWholeMultipartText)
     const QByteArray header =
         Lines({"From: Taro<taro@example.com>", "To: a@example.jp,Hanako <b@example.jp>", "CC: cc:c@example.jp",
                "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=", "X-Mailer: kelvo 0.32", "Reply-To: r@example.com",
-               "Date: Sun, 6 Dec 2026 09:00:00 +0900", "Mime-Version: 1.0", Multipart, "", ""});
+               "Date: Sun, 06 Dec 2026 09:00:00 +0900", "Message-ID: <0123456789abcdef0123456789abcdef@example.com>",
+               "Mime-Version: 1.0", Multipart, "", ""});
     const QByteArray abc = "YWJj\r\n";
     // Lines that hold line ends of their own are split there and each piece dot-stuffed. A name outside ASCII: the
     // UTF-8 name in the extended form, then a plain fallback.
@@ -86,4 +91,25 @@ TEST(HeaderList, SetHeaderValueFindsTheKeyBeforeTheFirstColonWhateverTheCase)
     list.SetHeaderValue("Subject", "new: with colon");
     list.SetHeaderValue("X-NOTE", "");
     EXPECT_EQ(list, HeaderList({"Subject : spaced", "Subject: new: with colon"}));
+}
+
+// The date in English whatever the locale, with the zone's own offset; a new id for every message, from 128 random
+// bits and the sender's domain in its ASCII form, or a domain of its own where the sender's would break the id.
+TEST(MailHeaderValues, DateAndMessageId)
+{
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    EXPECT_EQ(DateHeaderValue(QDateTime(QDate(2026, 12, 7), QTime(17, 41, 10), QTimeZone(9 * 3600))),
+              "Mon, 07 Dec 2026 17:41:10 +0900");
+    EXPECT_EQ(DateHeaderValue(QDateTime(QDate(2027, 2, 28), QTime(0, 0, 9), QTimeZone(-12600))),
+              "Sun, 28 Feb 2027 00:00:09 -0330");
+    QLocale::setDefault(QLocale::c());
+    const std::pair<QByteArray, QString> domains[] = {
+        {"taro@example.jp", "example.jp"},  {"Taro@Mail.Example.JP", "mail.example.jp"},
+        {"taro@例え.jp", "xn--r8jz45g.jp"}, {"no-at-sign", "kelvo.invalid"},
+        {"taro@a..jp", "kelvo.invalid"},    {"taro@ex>ample.jp", "kelvo.invalid"}};
+    for (const auto &[from, domain] : domains) {
+        const QString id = QString::fromLatin1(NewMessageId(from));
+        EXPECT_EQ(QRegularExpression("^<[0-9a-f]{32}@(.*)>$").match(id).captured(1), domain) << id.toStdString();
+        EXPECT_NE(id, NewMessageId(from));
+    }
 }

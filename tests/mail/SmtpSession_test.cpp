@@ -211,7 +211,8 @@ TEST_F(Session, GreetingHeloAndHeaders)
          }, Delivered, "(none)", {"connect", "incomplete 1", "packet sent", "success"}},
         {"only a blind copy", [](Session &t) { std::swap(t.smtp.Mail.To, t.smtp.Mail.Bcc); }, Delivered, "(none)"},
         {.name = "a header line added at the start of the send", .setup = [](Session &t) {
-             t.smtp.Mail = {.FromAddress = "me@example.com", .To = {"you@example.jp", "Hanako <hanako@example.jp>"},
+             t.smtp.Mail = {.FromAddress = "me@example.com", .MessageId = "<1@example.com>",
+                            .To = {"you@example.jp", "Hanako <hanako@example.jp>"},
                             .Cc = {"copy:cc@example.jp"}, .Bcc = {"hidden@example.jp", "<>"}, .Body = {"hi"}};
              t.smtp.OnSendStart = [&t](QObject *) { t.smtp.FinalHeader.SetHeaderValue("X-Added", "yes"); };
          },
@@ -220,7 +221,7 @@ TEST_F(Session, GreetingHeloAndHeaders)
                    + S::Mail("me@example.com", {"you@example.jp", "hanako@example.jp", "cc@example.jp", "hidden@example.jp"}) + Quit,
          .failure = "(none)", .events = Sent,
          .sent = "From: <me@example.com>\r\nTo: you@example.jp,Hanako <hanako@example.jp>\r\nCC: copy:cc@example.jp\r\n"
-                 "Mime-Version: 1.0\r\nContent-Type: text/plain;                        charset=us-ascii\r\n"
+                 "Message-ID: <1@example.com>\r\nMime-Version: 1.0\r\nContent-Type: text/plain;                        charset=us-ascii\r\n"
                  "X-Added: yes\r\n\r\n\r\nhi\r\n"},
         // clang-format on
     });

@@ -102,4 +102,29 @@ TEST(Submission, RealServer)
     smtp.SocketClient::Disconnect();
 }
 
+// Over IPv6 as over IPv4: the server given as ::1 or [::1], STARTTLS with the address the certificate names checked
+// against the one connected to, and EHLO giving an IPv6 address as an address literal.
+TEST(Submission, OverIpv6)
+{
+    SmtpClient smtp;
+    smtp.TimeOut = 5000;
+    smtp.Security = SmtpSecurity::StartTls;
+    smtp.Auth = true, smtp.AuthUser = "kelvo", smtp.Password = "secret";
+    smtp.HeloName = "[::1]";
+    smtp.Mail = {.FromAddress = "sender@example.com", .To = {"phone@example.jp"}, .Body = {"Hello."}};
+    for (const auto &[host, certificate, failure] :
+         {std::tuple{"::1", "good", ""},
+          {"[::1]", "other", "[::1] の証明書を確認できません（IP address mismatch）。"}}) {
+        SmtpSink sink(SmtpSink::StartTls, certificate, "::1");
+        if (sink.Port() == 0)
+            GTEST_SKIP() << "no server on ::1, the IPv6 loopback; is there one here? " << sink.Error().toStdString();
+        smtp.Host = host;
+        smtp.Port = sink.Port();
+        EXPECT_EQ(FailureOf([&] { smtp.Connect(), smtp.SendMail(), smtp.Disconnect(); }), failure);
+        const QList<SmtpSink::Message> got = sink.WaitForMessages(*failure ? 0 : 1);
+        EXPECT_EQ(got.size(), *failure ? 0 : 1);
+        EXPECT_EQ(got.value(0).Helo, *failure ? "" : "[IPv6:::1]");
+    }
+}
+
 } // namespace

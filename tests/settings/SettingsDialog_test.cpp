@@ -15,9 +15,13 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,9 +53,9 @@ protected:
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-// The first run: OK refuses what is missing and a login in the clear, writing nothing; a model without a
-// size stops it after the keys before the flag; then the file is written in order, and the password
-// goes to the password store, never into kelvo.ini, and is never shown again.
+// The first run: OK refuses what is missing, a login in the clear and a model without a size, writing nothing and
+// showing the box that is wrong; then the whole file is written in order in one replace, and the password goes to
+// the password store, never into kelvo.ini, and is never shown again.
 TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
 {
     settings.LaunchCount = 7;
@@ -78,20 +82,30 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     Type("defaultDestinationEdit", "jiro@example.com");
     Click("modelSizeOption");
     Get<QComboBox>("modelCombo")->setEditText("Docomo,N503");
+    Get<QTabBar>("pageTabs")->setCurrentIndex(0);
     Click("okButton");
     EXPECT_EQ(recorder.Texts(),
               QStringList({"SMTPサーバを入力してください。", "メールアドレスを入力してください。",
                            "SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。",
-                           "'Docomo,N503' は数値ではありません"}));
+                           "機種「Docomo,N503」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。"}));
     EXPECT_EQ(recorder.Messages.value(2).Kind, MsgKind::Warning);
-    EXPECT_EQ(ReadSetting(Setting::OwnSizeLimit) + ReadSetting(Setting::AdFooter), "5");
+    EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
+    EXPECT_TRUE(Get("modelCombo")->isVisible() && Get("modelCombo")->hasFocus());
+    EXPECT_TRUE(dialog->isVisible());
+    ExpectFields(SettingsFields(settings, destination), "host=192.168.0.1; launch count=7; dot size=120");
     Click("ownSizeOption");
     Click("ownLimitOption");
     for (const auto &[spin, typed] : {std::pair("ownSizeSpin", "5"), {"ownLimitSpin", "1000"}}) {
         Get<QSpinBox>(spin)->selectAll();
         QTest::keyClicks(Get(spin), typed);
     }
+    const int watch = inotify_init1(IN_NONBLOCK);
+    inotify_add_watch(watch, QFile::encodeName(folder.Path()).constData(), IN_CREATE | IN_MOVED_TO);
     Click("okButton");
+    char events[4096]; // each event's name ends in zero bytes, a temporary file's in more of its own
+    const QByteArray names(events, qMax<ssize_t>(0, ::read(watch, events, sizeof events)));
+    ::close(watch);
+    EXPECT_EQ(names.count(QByteArrayView("kelvo.ini\0", 10)), 1) << "kelvo.ini replaced once";
     EXPECT_EQ(recorder.Messages.value(4).Kind, MsgKind::Information); // no keyring here: kept in memory
     EXPECT_EQ(folder.Read(SettingsFileName),
               "[web]\r\nkai=0\r\n[smtp]\r\nname=kelvo\r\nFromAddress=taro@mail.example.jp\r\nPort=587\r\n"

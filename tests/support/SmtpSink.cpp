@@ -19,11 +19,14 @@ QString SmtpSink::Certificates()
     return made ? dir.path() : QString();
 }
 
-SmtpSink::SmtpSink(Mode mode, const QString &certificate)
+SmtpSink::SmtpSink(Mode mode, const QString &certificate, const QString &address)
 {
     QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
-    if (mode != Plain)
-        arguments << (mode == Tls ? "tls" : "starttls") << Certificates() << certificate;
+    if (mode != Plain || address != QLatin1String("127.0.0.1"))
+        arguments << (mode == Tls        ? "tls"
+                      : mode == StartTls ? "starttls"
+                                         : "plain")
+                  << Certificates() << certificate << address;
     process.start(Python, arguments);
     QByteArray out;
     while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of 127.0.0.1 while this
+// A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of the address while this
 // object lives, in the clear, with STARTTLS or with TLS from the first byte (a certificate of
 // the test CA), taking the logins smtp_sink.py lists ("kelvo" with "secret").
 class SmtpSink
@@ -23,9 +23,10 @@ public:
         QByteArray Data;        // the message, dot-stuffing undone
     };
 
-    // certificate: "good" (localhost, 127.0.0.1), "other" (another host's), "unknown" (of a CA nobody trusts), "cnonly"
-    // (localhost only as the subject's CN) or "partial" (the partial wildcard m*.kelvo.test).
-    explicit SmtpSink(Mode mode = Plain, const QString &certificate = QStringLiteral("good"));
+    // certificate: "good" (localhost, 127.0.0.1, ::1), "other" (another host's), "unknown" (of a CA nobody trusts),
+    // "cnonly" (localhost only as the subject's CN) or "partial" (the partial wildcard m*.kelvo.test).
+    explicit SmtpSink(Mode mode = Plain, const QString &certificate = QStringLiteral("good"),
+                      const QString &address = QStringLiteral("127.0.0.1"));
     ~SmtpSink();
 
     // 0 when the server could not be started; Error() says why.
@@ -37,8 +38,9 @@ public:
     QList<Message> WaitForMessages(int count) const;
 
     // Reads a message with Python's email package as a mail program of today does: "subject",
-    // "from", "to", "plain_filename", "longest" (raw line), "header_ascii", "defects", and
-    // "parts", each leaf part's "charset", "filename" and "text" (LF line ends) or "data" (base64).
+    // "from", "to", "date" (seconds since 1970), "message_id", "plain_filename", "longest" (raw
+    // line), "header_ascii", "defects", and "parts", each leaf part's "charset", "filename" and
+    // "text" (LF line ends) or "data" (base64).
     static QJsonObject Parse(const QByteArray &message);
 
     // The folder of the test CA and its server certificates (stem.pem, stem.key), made once

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Test helper: a real SMTP server that keeps what it receives, a MIME reader, and a test CA.
 
-  smtp_sink.py serve DIR [MODE CERTS NAME]
-                           listen on a free port of 127.0.0.1, print "PORT <n>", and
+  smtp_sink.py serve DIR [MODE CERTS NAME [HOST]]
+                           listen on a free port of HOST (127.0.0.1), print "PORT <n>", and
                            write every message received as DIR/<n>.eml (raw bytes)
                            and DIR/<n>.json (envelope sender and recipients, HELO name,
                            login); ends when its standard input closes. MODE is plain
@@ -15,9 +15,11 @@
                            recipient, each leaf part's charset, file name and text (line
                            ends as LF) or bytes (base64), the plain filename parameter as
                            a reader without RFC 2231 reads it, the longest raw line,
-                           whether the header is ASCII, and every defect found.
+                           whether the header is ASCII, every defect found, the Date as
+                           seconds since 1970 (email.utils.parsedate_to_datetime) and the
+                           Message-ID.
   smtp_sink.py certs DIR   make a test CA (DIR/ca.pem) and server certificates signed by
-                           it: good (localhost, 127.0.0.1), other (other.example only),
+                           it: good (localhost, 127.0.0.1, ::1), other (other.example only),
                            unknown (localhost, signed by a CA nobody trusts), cnonly
                            (localhost only as the subject's CN) and partial (the
                            partial wildcard m*.kelvo.test).
@@ -26,6 +28,7 @@ import asyncio
 import base64
 import email
 import email.policy
+import email.utils
 import json
 import os
 import re
@@ -38,7 +41,7 @@ from email.header import decode_header, make_header
 LOGINS = {("kelvo", "secret"), ("ユーザー", "pässwörd 秘密")}
 
 
-def serve(folder, mode="plain", certs=None, name=None):
+def serve(folder, mode="plain", certs=None, name=None, host="127.0.0.1"):
     from aiosmtpd.smtp import SMTP, AuthResult
 
     class Keeper:
@@ -84,7 +87,7 @@ def serve(folder, mode="plain", certs=None, name=None):
     server = loop.run_until_complete(loop.create_server(
         lambda: SMTP(keeper, hostname="sink.local", decode_data=False,
                      data_size_limit=64 * 1024 * 1024, **options),
-        "127.0.0.1", 0, ssl=context if mode == "tls" else None))
+        host, 0, ssl=context if mode == "tls" else None))
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
 
     stdin_closed = loop.create_future()
@@ -115,7 +118,9 @@ def parse(path):
     from_, to = (str(make_header(decode_header(names[key] or ""))) for key in ("From", "To"))
     # The first plain filename parameter, as a reader that knows no RFC 2231 reads it.
     plain = re.search(rb'[\s;]filename="([^"]*)"', raw)
+    date = names["Date"] and email.utils.parsedate_to_datetime(names["Date"])
     json.dump({"subject": str(msg["Subject"]), "from": from_, "to": to,
+               "date": date and date.timestamp(), "message_id": names["Message-ID"],
                "plain_filename": plain and str(make_header(decode_header(plain.group(1).decode("ascii")))),
                "parts": parts, "longest": max(len(line) for line in raw.split(b"\r\n")),
                "header_ascii": raw.split(b"\r\n\r\n")[0].isascii(),
@@ -135,7 +140,7 @@ def certs(folder):
         openssl("req", "-x509", "-new", "-key", ca + ".key", "-subj", "/CN=kelvo test " + ca,
                 "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-out", ca + ".pem")
-    for stem, ca, names in (("good", "ca", "DNS:localhost,IP:127.0.0.1"),
+    for stem, ca, names in (("good", "ca", "DNS:localhost,IP:127.0.0.1,IP:::1"),
                             ("other", "ca", "DNS:other.example"),
                             ("unknown", "rogue", "DNS:localhost,IP:127.0.0.1"),
                             ("cnonly", "ca", ""),
@@ -150,7 +155,7 @@ def certs(folder):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) in (3, 6) and sys.argv[1] == "serve":
+    if len(sys.argv) in (3, 6, 7) and sys.argv[1] == "serve":
         serve(*sys.argv[2:])
     elif len(sys.argv) == 3 and sys.argv[1] == "parse":
         parse(sys.argv[2])
