@@ -4,6 +4,9 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# How long `make fuzz` runs each fuzz target, in seconds.
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 # `make install` installs for every user; PREFIX=~/.local installs for you alone.
 PREFIX     ?= /usr/local
@@ -11,7 +14,7 @@ PREFIX     ?= /usr/local
 INSTALL_PREFIX = $(patsubst ~%,$(HOME)%,$(PREFIX))
 CMAKE_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps configure build run test check-sanitizers lint bench package install clean
+.PHONY: all deps configure build run test check-sanitizers lint fuzz bench package install clean
 
 all: build
 
@@ -19,7 +22,7 @@ all: build
 # A target's variables hold for everything it depends on, so `make test` installs and
 # configures with TESTS=ON.
 TESTS = OFF
-test check-sanitizers lint: TESTS = ON
+test check-sanitizers lint fuzz: TESTS = ON
 
 deps:
 	@scripts/install-deps $(if $(filter ON,$(TESTS)),--test)
@@ -48,6 +51,14 @@ check-sanitizers: deps
 lint: build
 	scripts/lint $(BUILD)
 
+# Every libFuzzer target of tests/fuzz, built with clang, libFuzzer and the sanitizers in
+# $(FUZZ_BUILD)/, then each run for FUZZ_SECONDS from its seeds and the corpus of earlier runs;
+# a finding fails (tests/README.md, "Fuzzing").
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	tests/fuzz/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(JOBS)
+
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target $$(cd bench && ls *_bench.cpp 2>/dev/null | sed 's/\.cpp$$//')
 
@@ -69,4 +80,4 @@ install: configure
 	$$sudo cmake --install $(BUILD) --prefix '$(INSTALL_PREFIX)'
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/SmtpClient.h"
+#include "platform/OnlineAccounts.h"
 #include "settings/SettingsStore.h"
 
 #include <QDialog>
@@ -145,8 +146,27 @@ private:
     void ComposeMessage(const QByteArray &toEntry);
     QString WriteAttachment();
     bool AttachmentFitsOrConsent(const QString &attachment);
-    void ConnectAndSend(const QString &account);
+    // What a send signs in with: the token, and for the desktop's account its server too.
+    struct SignIn
+    {
+        QString Account; // the keyring's name of kelvo's own sign-in
+        OAuthClient Client;
+        std::optional<OnlineMailAccount> Desktop;
+        QByteArray Token;
+    };
+    void ConnectAndSend(const QString &account, SignIn *signIn);
+    void ConnectAndSendOnce();
     void DisconnectAfterSending();
+
+    // The sign-in steps of the send (SendSignIn.cpp), in their order. Nothing: the user
+    // declined or closed the window; the other failures are thrown.
+    bool SignInAllowsSending();
+    std::optional<SignIn> SignInForSending(const QString &login);
+    std::optional<QByteArray> OwnAccessToken(const SignIn &signIn);
+    std::optional<QByteArray> SignInWithBrowser(const SignIn &signIn, const QString &question);
+    void UseSignIn(const SignIn &signIn);
+    // A token the server refused is replaced once: refreshed, or asked of the desktop again.
+    void RenewToken(SignIn &signIn);
 
     std::unique_ptr<Ui::MainWindow> ui;
     bool shownOnce = false;

@@ -9,6 +9,7 @@
 #include "imaging/Pipeline.h"
 #include "mail/MailHeaderValues.h"
 #include "platform/Command.h"
+#include "platform/EventWait.h"
 #include "platform/Exception.h"
 #include "platform/MsgBox.h"
 #include "platform/PasswordStore.h"
@@ -129,6 +130,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         // window closes once the send command has returned.
         closeRequested = true;
         PasswordStore::StopWaiting();
+        EventWait::StopAll();
         smtpClient->Cancel();
         event->ignore();
         return;
@@ -149,13 +151,24 @@ void MainWindow::ComposeAndSend()
     // Asked before the footer, so that a cancelled prompt leaves everything as it was.
     const QString login = LoginName(Settings);
     const QString account = PasswordStore::Account(Settings.SmtpHost, login);
-    const std::optional<QString> password = Settings.Auth ? PasswordFor(account, login) : QString();
+    const std::optional<QString> password =
+        Settings.Auth == SmtpLogin::Password ? PasswordFor(account, login) : QString();
     if (!password)
+        return;
+    std::optional<SignIn> signIn;
+    if (Settings.Auth == SmtpLogin::OAuth2 && !(signIn = SignInForSending(login)))
         return;
     AppendFooter();
     FillClient(login, *password);
-    // The client keeps no copy of the password once a send is over, however it ends.
-    const auto wipe = qScopeGuard([this] { SocketClient::Wipe(smtpClient->Password); });
+    // The client keeps no copy of the password or the token once a send is over, however it ends.
+    const auto wipe = qScopeGuard([this, &signIn] {
+        SocketClient::Wipe(smtpClient->Password);
+        SocketClient::Wipe(smtpClient->AccessToken);
+        if (signIn)
+            SocketClient::Wipe(signIn->Token);
+    });
+    if (signIn)
+        UseSignIn(*signIn);
     ComposeMessage(*toEntry);
     const QString attachment = WriteAttachment();
     if (!AttachmentFitsOrConsent(attachment))
@@ -167,7 +180,7 @@ void MainWindow::ComposeAndSend()
     // here: connecting would clear the cancel it made, and the mail would go out anyway.
     if (closeRequested)
         return;
-    ConnectAndSend(account);
+    ConnectAndSend(account, signIn ? &*signIn : nullptr);
     DisconnectAfterSending();
 }
 
@@ -181,8 +194,10 @@ bool MainWindow::SettingsAllowSending()
                        .arg(Settings.UnknownSecurity));
         return false;
     }
-    // Said before anything is asked.
-    if (Settings.Auth && !ProtectsLogin(Settings.Security)) {
+    if (!SignInAllowsSending())
+        return false;
+    // Said before anything is asked. The desktop's account brings its own protection.
+    if (Settings.Auth == SmtpLogin::Password && !ProtectsLogin(Settings.Security)) {
         WarningBox(tr("暗号化しない接続ではSMTP認証のパスワードを送れません。"
                       "「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return false;
@@ -259,8 +274,8 @@ void MainWindow::FillClient(const QString &login, const QString &password)
     smtpClient->Port = Settings.SmtpPort;
     smtpClient->HeloName = Settings.HeloName.toUtf8();
     smtpClient->Security = Settings.Security;
-    smtpClient->Auth = Settings.Auth;
-    smtpClient->AuthUser = Settings.Auth ? login.toUtf8() : QByteArray();
+    smtpClient->Auth = Settings.Auth != SmtpLogin::None;
+    smtpClient->AuthUser = smtpClient->Auth ? login.toUtf8() : QByteArray();
     smtpClient->Password = password.toUtf8();
 }
 
@@ -312,7 +327,32 @@ bool MainWindow::AttachmentFitsOrConsent(const QString &attachment)
                       MsgButtons::YesNo) != MsgResult::No;
 }
 
-void MainWindow::ConnectAndSend(const QString &account)
+void MainWindow::ConnectAndSend(const QString &account, SignIn *signIn)
+{
+    for (bool renewed = false;; renewed = true) {
+        try {
+            ConnectAndSendOnce();
+            return;
+        } catch (const ETokenRefused &e) {
+            // A token can end before its time (revoked, or the server's clock): a fresh one is
+            // tried once, without the browser. Refused again, it is the account that is not let in.
+            if (!signIn || renewed)
+                throw Exception(tr("%1\n新しいトークンも受け付けられませんでした。このアカウントで SMTP の送信が"
+                                   "許可されているか確認してください。")
+                                    .arg(e.Message));
+            RenewToken(*signIn);
+            if (closeRequested) // the window was closed meanwhile: the send ends unseen
+                throw EAbortError(QStringLiteral("Canceled"));
+            smtpClient->AccessToken = signIn->Token;
+        } catch (const EAuthError &e) {
+            // A refused password is not tried again: the next send asks for it.
+            PasswordStore::Forget(account);
+            throw Exception(tr("%1\nパスワードは消去しました。次の送信で入力してください。").arg(e.Message));
+        }
+    }
+}
+
+void MainWindow::ConnectAndSendOnce()
 {
     // A connection left open by a failed send is used again (its next mail starts with
     // RSET) unless the server, its protection or the login changed since; then it is
@@ -321,17 +361,11 @@ void MainWindow::ConnectAndSend(const QString &account)
                             smtpClient->AuthUser};
     if (smtpClient->Connected && connectedWith != wanted)
         smtpClient->SocketClient::Disconnect();
-    try {
-        if (!smtpClient->Connected) {
-            connectedWith = wanted;
-            smtpClient->Connect();
-        }
-        smtpClient->SendMail();
-    } catch (const EAuthError &e) {
-        // A refused password is not tried again: the next send asks for it.
-        PasswordStore::Forget(account);
-        throw Exception(tr("%1\nパスワードは消去しました。次の送信で入力してください。").arg(e.Message));
+    if (!smtpClient->Connected) {
+        connectedWith = wanted;
+        smtpClient->Connect();
     }
+    smtpClient->SendMail();
 }
 
 void MainWindow::DisconnectAfterSending()

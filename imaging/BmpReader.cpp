@@ -23,10 +23,11 @@ constexpr qint64 SmallPicturePixels = 1 << 20;
 // larger than the file can hold, before anything is allocated: an uncompressed bitmap
 // whose pixels the file does not hold in full (Qt's reader would return it with its lower
 // part left blank), or a run-length encoded one that claims more than its data can give.
-bool CheckBmpHeader(const QByteArray &head, qint64 fileSize)
+// Gives the size, or an empty one for a header that cannot be.
+QSize CheckBmpHeader(const QByteArray &head, qint64 fileSize)
 {
     if (head.size() < 26 || !head.startsWith("BM"))
-        return false;
+        return {};
     const auto *p = reinterpret_cast<const uchar *>(head.constData());
     const qint64 offset = qFromLittleEndian<quint32>(p + 10);
     const quint32 infoSize = qFromLittleEndian<quint32>(p + 14);
@@ -43,24 +44,28 @@ bool CheckBmpHeader(const QByteArray &head, qint64 fileSize)
         bits = qFromLittleEndian<quint16>(p + 28);
         compression = qFromLittleEndian<quint32>(p + 30);
     } else {
-        return false;
+        return {};
     }
     height = std::abs(height); // negative: stored from the top down
     if (width < 1 || height < 1 || offset > fileSize)
-        return false;
+        return {};
     CheckPictureSize(width, height);
     const qint64 data = fileSize - offset;
+    bool holds = false;
     switch (compression) {
     case 0: // plain, bit fields, alpha bit fields
     case 3:
     case 6:
-        return (width * bits + 31) / 32 * 4 * height <= data;
+        holds = (width * bits + 31) / 32 * 4 * height <= data;
+        break;
     case 1: // run-length encoded, 8 or 4 bits a pixel
     case 2:
-        return width * height <= std::max(SmallPicturePixels, data * RunLengthPixelsPerByte);
+        holds = width * height <= std::max(SmallPicturePixels, data * RunLengthPixelsPerByte);
+        break;
     default:
-        return false;
+        break;
     }
+    return holds ? QSize(int(width), int(height)) : QSize();
 }
 
 // Whether every pixel of a picture Qt read with an alpha channel has the alpha 0. Qt takes
@@ -84,24 +89,22 @@ bool AlphaNeverSet(const QImage &image)
 
 QImage LoadBmp(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        ThrowCannotOpen(path);
+    QFile file;
+    OpenPicture(file, path);
     const QString unreadable =
         QCoreApplication::translate("Picture", "ビットマップ ファイル %1 を読み込めません。").arg(path);
-    const QByteArray head = file.peek(54);
-    if (!CheckBmpHeader(head, file.size()))
+    const QSize size = CheckBmpHeader(file.peek(54), file.size());
+    if (size.isEmpty())
         throw Exception(unreadable);
     // The format is forced: a .bmp holding anything else must fail, not be guessed.
     QImageReader reader(&file, "bmp");
     reader.setAutoDetectImageFormat(false);
-    // Qt's reader makes 32-bit pixels.
-    LimitReaderAllocation(reader, 4);
+    LimitReaderAllocation(reader, size);
     QImage image = reader.read();
     if (image.isNull())
         throw Exception(unreadable);
     // Transparent pixels lie on white, as in the other formats that have an alpha channel.
     if (AlphaNeverSet(image))
         image.reinterpretAsFormat(QImage::Format_RGB32);
-    return LaidOnWhite(image);
+    return LaidOnWhite(std::move(image));
 }

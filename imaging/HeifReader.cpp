@@ -82,9 +82,9 @@ QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get())
             .code != heif_error_Ok)
         throw unreadable;
-    const std::unique_ptr<heif_image, ImageRelease> image(rawImage);
+    std::unique_ptr<heif_image, ImageRelease> image(rawImage);
     int stride = 0;
-    const uint8_t *plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int height = heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || width < 1 || height < 1)
@@ -93,9 +93,16 @@ QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
     const QImage::Format withAlpha = heif_image_is_premultiplied_alpha(image.get())
                                          ? QImage::Format_RGBA8888_Premultiplied
                                          : QImage::Format_RGBA8888;
-    const QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888);
-    // Both make a copy of their own before libheif's image is released.
-    return alpha ? LaidOnWhite(decoded) : To24Bit(decoded);
+    // libheif's picture becomes kelvo's, made 24-bit in its own memory: the largest one
+    // is never held twice.
+    const auto release = [](void *held) { heif_image_release(static_cast<heif_image *>(held)); };
+    heif_image *held = image.release();
+    QImage decoded(plane, width, height, stride, alpha ? withAlpha : QImage::Format_RGB888, release, held);
+    if (decoded.isNull()) {
+        release(held);
+        ThrowNoMemory(width, height);
+    }
+    return alpha ? LaidOnWhite(std::move(decoded)) : To24Bit(std::move(decoded));
 }
 
 } // namespace
@@ -105,9 +112,8 @@ QImage LoadHeif(const QString &path, ColourProfile *colours)
     const QString unreadableText =
         QCoreApplication::translate("Picture", "HEIF ファイル %1 を読み込めません。").arg(path);
     const Exception unreadable(unreadableText);
-    const QByteArray bytes = ReadPictureFile(path, unreadableText);
-    if (bytes.isEmpty())
-        throw unreadable;
+    // Every HEIF file starts with its file type box.
+    const QByteArray bytes = ReadPictureFile(path, unreadableText, "ftyp", 4);
 
     InitialiseOnce();
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());

@@ -113,8 +113,14 @@ bool ReadItemInfo(ItemTable &table, Reader &r)
     });
 }
 
+// Extents are counted as they are read: with fields of no bytes, a few bytes of the table
+// could list billions of them. Files of every tool give an image one extent or a few, and
+// a grid of tiles some hundreds of images.
+constexpr qint64 MostExtents = 1 << 16;
+
 bool ReadLocations(ItemTable &table, Reader &r)
 {
+    qint64 listed = 0;
     const int version = int(r.U32() >> 24);
     const quint32 sizes = r.U16();
     const int offsetSize = int(sizes >> 12), lengthSize = int(sizes >> 8 & 15), baseSize = int(sizes >> 4 & 15);
@@ -126,6 +132,8 @@ bool ReadLocations(ItemTable &table, Reader &r)
         r.U16(); // data reference: 0, this file
         const quint64 base = r.Read(baseSize);
         const quint32 extents = r.U16();
+        if ((listed += extents) > MostExtents)
+            return false;
         for (quint32 e = 0; e < extents && !r.failed; ++e) {
             r.Read(indexSize);
             const quint64 offset = base + r.Read(offsetSize);
@@ -212,26 +220,31 @@ bool ReadItemTable(const QByteArray &file, ItemTable &table)
 }
 
 // The item's data, its extents joined; a single extent (the usual case) is not copied.
+// Extents that together run longer than the file or the idat box that holds them cannot
+// be, and are refused before anything is joined: the join is never larger than the file.
 bool ItemData(const QByteArray &file, const ItemTable &table, const Item &item, QByteArray &data)
 {
     const qsizetype at = item.ConstructionMethod == 1 ? table.IdatAt : 0;
-    const qsizetype end = item.ConstructionMethod == 1 ? table.IdatEnd : file.size();
+    const quint64 size = quint64((item.ConstructionMethod == 1 ? table.IdatEnd : file.size()) - at);
     if (item.ConstructionMethod > 1)
         return false;
-    data.clear();
+    QList<QByteArrayView> pieces;
+    quint64 total = 0;
     for (const Extent &e : item.Extents) {
-        if (e.Offset > quint64(end - at))
-            return false;
         // A length of 0 stands for all the rest.
-        const quint64 length = e.Length ? e.Length : quint64(end - at) - e.Offset;
-        if (length > quint64(end - at) - e.Offset)
+        const quint64 length = e.Offset > size ? 0 : e.Length ? e.Length : size - e.Offset;
+        if (e.Offset > size || length > size - e.Offset || (total += length) > size)
             return false;
-        const char *from = file.constData() + at + e.Offset;
-        if (item.Extents.size() == 1)
-            data = QByteArray::fromRawData(from, qsizetype(length));
-        else
-            data.append(from, qsizetype(length));
+        pieces.append(QByteArrayView(file.constData() + at + e.Offset, qsizetype(length)));
     }
+    data.clear();
+    if (pieces.size() == 1) {
+        data = QByteArray::fromRawData(pieces[0].data(), pieces[0].size());
+        return true;
+    }
+    data.reserve(qsizetype(total));
+    for (const QByteArrayView piece : std::as_const(pieces))
+        data.append(piece);
     return true;
 }
 
@@ -338,10 +351,10 @@ private:
     // The canvas of a grid (version, flags, rows and columns less one) or of an overlay
     // (version, flags, a fill colour of four 16-bit values), then its width and height:
     // 32 bits each when the flags' lowest bit is set, else 16.
-    bool CanvasFits(const Item &item) const
+    bool CanvasFits(const Item &item)
     {
         QByteArray data;
-        if (!ItemData(file, table, item, data))
+        if (!ItemData(file, table, item, data) || !WithinReadingBudget(data))
             return false;
         Reader r(data, 0, data.size());
         r.U8();
@@ -354,7 +367,7 @@ private:
     // The parameter sets of the HEVC configuration (after its 22-byte header, arrays of NAL
     // units each with a 16-bit length) and any in the data (NAL units each after a length
     // of the configuration's size).
-    bool CodedPicturesFit(const Item &item) const
+    bool CodedPicturesFit(const Item &item)
     {
         const Reader *configuration = PropertyOf(table, item, FourCc("hvcC"));
         if (!configuration)
@@ -373,7 +386,7 @@ private:
             }
         }
         QByteArray data;
-        if (r.failed || !ItemData(file, table, item, data))
+        if (r.failed || !ItemData(file, table, item, data) || !WithinReadingBudget(data))
             return false;
         for (Reader units(data, 0, data.size()); units.at < units.end;) {
             const quint64 length = units.Read(lengthSize);
@@ -395,10 +408,20 @@ private:
                Fits(width, height);
     }
 
+    // The images of a file any tool writes keep their data apart, so that checking them
+    // all reads the file once; items that point at the same bytes over and over could
+    // make it read them thousands of times.
+    bool WithinReadingBudget(const QByteArray &data)
+    {
+        read += data.size();
+        return read <= 4 * qint64(file.size());
+    }
+
     const QByteArray &file;
     const ItemTable &table;
     const qint64 claimedWidth, claimedHeight;
     QSet<quint32> checked;
+    qint64 read = 0;
 };
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "platform/Exception.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csetjmp>
 #include <cstdio>
@@ -94,12 +95,27 @@ void InstallErrors(JpegErrors &errors)
 // Rows handed to libjpeg per call: enough for its widest row group.
 constexpr int RowBatch = 16;
 
+// Each scan of a file of several scans runs over the whole picture, so their number
+// bounds the time a file may take: a progressive file of any encoder has about ten, while
+// a few kilobytes of empty scans could hold a 200-megapixel picture for minutes.
+constexpr int MostScans = 100;
+
+void CountScans(j_common_ptr cinfo)
+{
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MostScans) {
+        auto *errors = reinterpret_cast<JpegErrors *>(cinfo->err);
+        errors->code = JpegTooManyScans;
+        std::longjmp(errors->jump, 1);
+    }
+}
+
 enum class Outcome { Done, LibraryError, TooLarge, NoMemory };
 
 struct DecodeJob
 {
     jpeg_decompress_struct cinfo;
     JpegErrors errors;
+    jpeg_progress_mgr progress;
     const unsigned char *data;
     unsigned long size; // the file and an end-of-image marker put after it
     // A picture of inks is held as two: cyan, magenta and yellow in the three bytes of
@@ -109,6 +125,7 @@ struct DecodeJob
     int fitTo;               // the dots of the fit that the rows may be streamed into, or 0
     std::unique_ptr<StreamingStretch> *streamed, *streamedBlack; // set up by Allocate when they are
     unsigned width, height;
+    double bytesPerPixel; // what decoding holds of the picture, the file aside
     int exifOrientation;
     JOCTET *icc; // the colour profile, malloc'ed by libjpeg; the caller frees it
     unsigned iccSize;
@@ -125,7 +142,14 @@ struct DecodeJob
 Outcome Allocate(DecodeJob *job)
 {
     const qint64 w = job->width, h = job->height;
-    if (w < 1 || h < 1 || w * h > MaxPicturePixels)
+    // The picture at 3 bytes a pixel and, for several scans, libjpeg's buffer of every
+    // coefficient (a block of 64 two-byte ones for each 8 x 8 block of each component).
+    qint64 coefficients = 0;
+    for (int c = 0; job->multipleScans && c < job->cinfo.num_components; ++c)
+        coefficients += qint64(job->cinfo.comp_info[c].width_in_blocks) * job->cinfo.comp_info[c].height_in_blocks *
+                        qint64(sizeof(JBLOCK));
+    job->bytesPerPixel = 3 + (w > 0 && h > 0 ? double(coefficients) / double(w * h) : 0);
+    if (w < 1 || h < 1 || w * h > MaxPicturePixels || double(w * h) * job->bytesPerPixel > double(MaxDecodeBytes))
         return Outcome::TooLarge;
     try {
         if (job->fitTo > 0 && !job->multipleScans) {
@@ -216,6 +240,8 @@ Outcome RunDecode(DecodeJob *job)
         return Outcome::LibraryError;
     }
     jpeg_create_decompress(&cinfo);
+    job->progress.progress_monitor = CountScans;
+    cinfo.progress = &job->progress;
     jpeg_mem_src(&cinfo, job->data, job->size);
     // The EXIF block is kept whole (a segment holds at most 64 KB) for its orientation,
     // and the colour profile, which may span several segments.
@@ -400,9 +426,10 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, const DecodeRequest &req
             *request.colours = ColoursOf(job, icc);
         return Finished(job, targets, request.fitTo);
     case Outcome::LibraryError:
-        throw Exception(JpegFailureText(request.path, start, job.errors.code, job.errors.parameter));
+        throw Exception(JpegFailureText(request.path, start, job.errors.code,
+                                        job.errors.code == JpegTooManyScans ? MostScans : job.errors.parameter));
     case Outcome::TooLarge:
-        CheckPictureSize(job.width, job.height);
+        CheckPictureSize(job.width, job.height, job.bytesPerPixel);
         break;
     case Outcome::NoMemory:
         break;
@@ -410,10 +437,17 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, const DecodeRequest &req
     ThrowNoMemory(job.width, job.height);
 }
 
-// The file followed by the two bytes of room that Decode needs.
+// The file followed by the two bytes of room that Decode needs. One that does not start
+// with the start-of-image marker and another marker is refused unread, in the sentence
+// that says how it starts.
 QByteArray ReadWithRoom(const QString &path)
 {
-    return ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
+    QFile file;
+    OpenPicture(file, path);
+    const QByteArray start = file.peek(16);
+    if (!start.startsWith("\xFF\xD8\xFF"))
+        throw Exception(JpegFailureText(path, start, start.isEmpty() ? JERR_INPUT_EMPTY : JERR_NO_SOI, 0));
+    return ReadOpenedPicture(file, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
 }
 
 } // namespace

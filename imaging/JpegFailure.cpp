@@ -18,6 +18,7 @@ enum class Reason {
     NoPicture, // tables alone
     TooWide,   // a side beyond libjpeg's limit
     NoMemory,
+    TooManyScans,
 };
 
 struct CodeReason
@@ -39,6 +40,7 @@ constexpr CodeReason Reasons[] = {
     {JERR_OUT_OF_MEMORY, Reason::NoMemory},  {JERR_NO_BACKING_STORE, Reason::NoMemory},
     {JERR_TFILE_CREATE, Reason::NoMemory},   {JERR_TFILE_READ, Reason::NoMemory},
     {JERR_TFILE_SEEK, Reason::NoMemory},     {JERR_TFILE_WRITE, Reason::NoMemory},
+    {JpegTooManyScans, Reason::TooManyScans},
 };
 
 Reason ReasonOf(int code)
@@ -115,6 +117,9 @@ QString JpegFailureText(const QString &path, const QByteArray &start, int code, 
     case Reason::NoMemory:
         return QCoreApplication::translate("Picture", "JPEG ファイル %1 を読み込むためのメモリを確保できません。")
             .arg(path);
+    case Reason::TooManyScans:
+        return QCoreApplication::translate("Picture", "この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。")
+            .arg(parameter);
     case Reason::Damaged:
         break;
     }

@@ -7,6 +7,10 @@
 // come to a handful of reasons (not a JPEG at all, empty, cut short, damaged, a form of
 // JPEG kelvo does not read, too large, out of memory), told once, in one table.
 
+// The code a file of too many scans fails with, beside libjpeg's own (which are never
+// negative); its parameter is the most scans read.
+constexpr int JpegTooManyScans = -1;
+
 // The sentence for a file that is not a JPEG picture, showing how it starts (start holds
 // its first 16 bytes, or all of a shorter file): as text when they read as text, else the
 // first eight in hexadecimal.

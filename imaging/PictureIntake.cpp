@@ -11,6 +11,8 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 // What a PNG or WebP file says beside its pixels, found by walking its chunks: the EXIF
@@ -48,18 +50,39 @@ void ReadPngColourChunk(QIODevice &file, const QByteArray &type, quint32 length,
 // JPEG segment's worth.
 constexpr qint64 ExifBytesRead = 65535 - 6;
 
+// What the files start with: PNG's signature and its first chunk, the header (13 bytes);
+// "RIFF", the size and "WEBP" before a WebP file's first chunk. A file that starts
+// otherwise is refused before either reader walks it.
+const QByteArray PngStart("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+constexpr qsizetype WebPStart = 12;
+
+// Chunks are walked up to this many: the files of every tool have a few dozen before the
+// image data, and a file of millions of tiny chunks is no picture.
+constexpr int MostChunksWalked = 10000;
+
+// A chunk that cannot be ends the walk: one whose type is not four letters (PNG) or four
+// letters, digits or spaces (RIFF), or that runs past the end of the file. Nothing of a
+// zero-filled file is walked.
+bool IsChunkType(QByteArrayView type, bool riff)
+{
+    return std::all_of(type.begin(), type.end(), [riff](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (riff && ((c >= '0' && c <= '9') || c == ' '));
+    });
+}
+
 // A PNG's chunks before its image data (where eXIf and iCCP must stand), each found
 // by its length, without reading what lies between.
 FileTags ReadPngTags(QIODevice &file)
 {
     FileTags tags;
-    for (qint64 at = 8; file.seek(at);) {
+    for (qint64 at = 8, walked = 0; walked < MostChunksWalked && file.seek(at); ++walked) {
         const QByteArray head = file.read(8);
         if (head.size() < 8)
             break;
         const quint32 length = qFromBigEndian<quint32>(head.constData());
         const QByteArray type = head.mid(4);
-        if (length > 0x7FFFFFFF || type == "IDAT" || type == "IEND")
+        if (length > 0x7FFFFFFF || !IsChunkType(type, false) || at + 12 + qint64(length) > file.size() ||
+            type == "IDAT" || type == "IEND")
             break;
         ReadPngColourChunk(file, type, length, tags);
         if (type == "eXIf")
@@ -74,11 +97,13 @@ FileTags ReadPngTags(QIODevice &file)
 FileTags ReadWebPTags(QIODevice &file)
 {
     FileTags tags;
-    for (qint64 at = 12; file.seek(at);) {
+    for (qint64 at = WebPStart, walked = 0; walked < MostChunksWalked && file.seek(at); ++walked) {
         const QByteArray head = file.read(8);
         if (head.size() < 8)
             break;
         const quint32 size = qFromLittleEndian<quint32>(head.constData() + 4);
+        if (!IsChunkType(head.first(4), true) || at + 8 + qint64(size) > file.size())
+            break;
         if (head.startsWith("EXIF")) {
             tags.Exif = file.read(std::min<qint64>(size, ExifBytesRead));
             break;
@@ -100,17 +125,28 @@ ColourProfile ColoursOf(const FileTags &tags, bool png)
     return profile.value_or(png ? ColourProfile::FromPngChunks(tags.PngColours) : ColourProfile());
 }
 
+// Whether the file starts as its format does.
+bool StartsAsItsFormat(QIODevice &file, bool png)
+{
+    const QByteArray start = file.peek(png ? PngStart.size() : WebPStart + 4);
+    if (png)
+        return start == PngStart;
+    return start.size() == WebPStart + 4 && start.startsWith("RIFF") && start.mid(8, 4) == "WEBP" &&
+           IsChunkType(start.mid(WebPStart), true);
+}
+
 // PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
 // picture as stored, with the turn that stands it upright from its EXIF block, and the
 // colours its file describes.
 QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn, ColourProfile *colours)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        ThrowCannotOpen(path);
+    QFile file;
+    OpenPicture(file, path);
     const bool png = format == PictureFormat::Png;
     const Exception unreadable(
         QCoreApplication::translate("Picture", "%1 ファイル %2 を読み込めません。").arg(png ? "PNG" : "WebP", path));
+    if (!StartsAsItsFormat(file, png))
+        throw unreadable;
     const FileTags tags = png ? ReadPngTags(file) : ReadWebPTags(file);
     if (!file.seek(0))
         throw unreadable;
@@ -123,18 +159,17 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn, 
     const QSize size = reader.size();
     if (!size.isValid())
         throw unreadable;
-    CheckPictureSize(size.width(), size.height());
-    LimitReaderAllocation(reader, std::max(4, QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8));
+    LimitReaderAllocation(reader, size);
     // Turned inside the fit, as a JPEG is; Qt 6.4 reads neither eXIf nor EXIF chunks.
     reader.setAutoTransform(false);
-    const QImage image = reader.read();
+    QImage image = reader.read();
     if (image.isNull())
         throw unreadable;
     if (turn)
         *turn = FromExif(ReadExifOrientation(tags.Exif));
     if (colours)
         *colours = ColoursOf(tags, png);
-    return LaidOnWhite(image);
+    return LaidOnWhite(std::move(image));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // What a mail lacks when OnHeaderIncomplete fires.
 enum class MissingHeader { Sender = 1, Recipients = 2 };
@@ -26,6 +27,14 @@ class EAuthError : public ESockError
 {
 public:
     explicit EAuthError(const QString &message) : ESockError(message) {}
+};
+
+// The server refused the sign-in's access token (535 after the token was sent); a fresh
+// token may do. The message gives the server's words and the status its challenge named.
+class ETokenRefused : public EAuthError
+{
+public:
+    explicit ETokenRefused(const QString &message) : EAuthError(message) {}
 };
 
 // The server took the message, then said something else than goodbye: a refusal that came
@@ -114,8 +123,11 @@ public:
     // Credentials are never sent over an unprotected connection.
     SmtpSecurity Security = SmtpSecurity::None;
     bool Auth = false;
-    QByteArray AuthUser;         // UTF-8, used as given
-    QByteArray Password;         // UTF-8; never shown or written anywhere
+    QByteArray AuthUser; // UTF-8, used as given
+    QByteArray Password; // UTF-8; never shown or written anywhere
+    // An OAuth2 access token: when set, the login signs in with it (OAUTHBEARER, else
+    // XOAUTH2) instead of the password. A secret like the password.
+    QByteArray AccessToken;
     NotifyEvent OnSecured;       // TLS is up and the server's certificate verified
     NotifyEvent OnAuthenticated; // the server accepted the login
 
@@ -157,6 +169,11 @@ private:
     QString Scrub(QString text) const;
     // "\0" user "\0" password, as AUTH PLAIN sends them in base64.
     QByteArray PlainCredentials() const;
+    // The sign-in with AccessToken; the status the server's challenge named when it refused
+    // the token, empty when it did not.
+    QString SignInWithToken(const std::optional<QByteArray> &offered, const QList<QByteArray> &mechanisms);
+    // What OAUTHBEARER (bearer) or XOAUTH2 sends in base64: the login name and the token.
+    QByteArray TokenCredentials(bool bearer) const;
 
     // One mail (SmtpMailTransaction.cpp).
     void BeginMail();

@@ -1,5 +1,7 @@
 #include "platform/PasswordStore.h"
 
+#include "platform/InputBlock.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHash>
@@ -31,33 +33,6 @@ Store &State()
     static Store store;
     return store;
 }
-
-// Keeps the user's clicks, keys, shortcuts, typing and drops from every window while the
-// keyring is waited for, so that no command starts and nothing the send is about to read
-// (the boxes, the picture) changes.
-// An event loop told to exclude user input would do the same on most platforms, but X11
-// counts the window manager's close as input: it would be held back, and then dropped
-// when the password prompt opens. A close passes here.
-class InputBlock : public QObject
-{
-public:
-    InputBlock() { QCoreApplication::instance()->installEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        switch (event->type()) {
-        case QEvent::Shortcut:
-        case QEvent::InputMethod:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-            return true;
-        default:
-            return event->isInputEvent();
-        }
-    }
-};
 
 // Runs a keyring job to its end, waiting in a local event loop while the windows take
 // no input (InputBlock) but still repaint and take the window manager's close. True when

@@ -12,3 +12,8 @@ constexpr bool ProtectsLogin(SmtpSecurity security)
 {
     return security != SmtpSecurity::None;
 }
+
+// How kelvo logs in to the SMTP server: not at all, with a password, or by signing in with
+// OAuth2 (a provider's page in the browser, or the desktop's online account). The numbers
+// are those kelvo.ini keeps under [smtp] Auth.
+enum class SmtpLogin { None = 0, Password = 1, OAuth2 = 2 };

@@ -68,7 +68,7 @@ bool WriteSettings(const QTemporaryDir &work, quint16 port)
 void PicturePasswordPrompt(MainWindow &main, const QString &out, bool &saved)
 {
     main.Settings.Security = SmtpSecurity::StartTls;
-    main.Settings.Auth = true;
+    main.Settings.Auth = SmtpLogin::Password;
     main.Settings.AuthUser = QStringLiteral("kelvo");
     const auto ask = main.AskPassword;
     main.AskPassword = [&main, &saved, out, ask](const QString &host, const QString &user) {

@@ -15,14 +15,30 @@ using enum SettingKind;
 
 // In the order of Setting.
 const SettingKey Keys[] = {
-    {"smtp", "name", "", Text},          {"smtp", "FromAddress", "", Text}, {"smtp", "Port", "", Number},
-    {"smtp", "SMTP", "", Text},          {"smtp", "ID", "", Text},          {"smtp", "Dest", "", Text},
-    {"smtp", "Security", "0", Number},   {"smtp", "Auth", "0", Flag, "0"},  {"smtp", "AuthUser", "", Text},
-    {"keitai", "dotsettei", "", Number}, {"keitai", "kishu", "", Text},     {"keitai", "siteidot", "", Number},
-    {"keitai", "rfsize", "", Number},    {"keitai", "ofsize", "", Number},  {"Koukoku", "flg", "", Flag, "2"},
+    {"smtp", "name", "", Text},
+    {"smtp", "FromAddress", "", Text},
+    {"smtp", "Port", "", Number},
+    {"smtp", "SMTP", "", Text},
+    {"smtp", "ID", "", Text},
+    {"smtp", "Dest", "", Text},
+    {"smtp", "Security", "0", Number},
+    {"smtp", "Auth", "0", Number},
+    {"smtp", "AuthUser", "", Text},
+    {"keitai", "dotsettei", "", Number},
+    {"keitai", "kishu", "", Text},
+    {"keitai", "siteidot", "", Number},
+    {"keitai", "rfsize", "", Number},
+    {"keitai", "ofsize", "", Number},
+    {"Koukoku", "flg", "", Flag, "2"},
     {"web", "kai", "", Number},
+    {"oauth", "Provider", "", Text},
+    {"oauth", "ClientId", "", Text},
+    {"oauth", "ClientSecret", "", Text},
+    {"oauth", "AuthorizeUrl", "", Text},
+    {"oauth", "TokenUrl", "", Text},
+    {"oauth", "Scope", "", Text},
 };
-static_assert(std::size(Keys) == static_cast<size_t>(Setting::LaunchCount) + 1);
+static_assert(std::size(Keys) == static_cast<size_t>(Setting::OAuthScope) + 1);
 
 } // namespace
 

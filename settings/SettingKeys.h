@@ -18,8 +18,8 @@ enum class Setting {
     Server,
     HeloName, // the name the greeting gives
     Destination,
-    Security, // an SmtpSecurity, as its number
-    Auth,
+    Security,          // an SmtpSecurity, as its number
+    Auth,              // an SmtpLogin, as its number
     LoginName,         // empty: the sender's address
     PictureSizeChoice, // a PictureSizeOption
     ModelLine,         // a line of the phone model list, its size after the first ":"
@@ -28,6 +28,13 @@ enum class Setting {
     OwnSizeLimit,    // in kilobytes
     AdFooter,
     LaunchCount,
+    // The sign-in ([oauth]): the provider, and what stands in for its built-in values.
+    OAuthProvider, // microsoft, google, desktop or custom
+    OAuthClientId,
+    OAuthClientSecret,
+    OAuthAuthorizeUrl,
+    OAuthTokenUrl,
+    OAuthScope,
 };
 
 // How a value is kept: text as typed; a decimal number, read strictly; a flag, a number that

@@ -226,7 +226,7 @@ void SettingsDialog::ConnectBoxes()
     // Only the user's choice proposes a port, not the showing's own filling.
     connect(ui->securityCombo, &QComboBox::activated, this,
             [this] { RunCommand([this] { ProposePortForSecurity(); }); });
-    connect(ui->authCheck, &QCheckBox::clicked, this, [this] { RunCommand([this] { EnableLoginBoxes(); }); });
+    ConnectSignInBoxes();
     ui->serverEdit->installEventFilter(this);
 }
 
@@ -292,9 +292,11 @@ void SettingsDialog::ShowStoredSettings()
     // the built-in values where it says nothing.
     ui->passwordEdit->clear();
     ShowSecurity(SmtpSecurity::None);
-    ui->authCheck->setChecked(false);
+    signInOverrides = {};
+    ShowLoginMethod(SmtpLogin::None, {});
     ui->loginNameEdit->clear();
     EnableLoginBoxes();
+    AskDesktopAccounts();
     if (!SettingsFileExists()) {
         ui->adFooterCheck->setChecked(true);
         return;
@@ -339,7 +341,10 @@ void SettingsDialog::ShowSubmissionKeys()
     // unseen.
     ShowSecurity(SecurityFromText(ReadSetting(Setting::Security)));
     ui->loginNameEdit->setText(ReadSetting(Setting::LoginName));
-    ui->authCheck->setChecked(ReadFlag(Setting::Auth));
+    signInOverrides = {ReadSetting(Setting::OAuthClientId), ReadSetting(Setting::OAuthClientSecret),
+                       ReadSetting(Setting::OAuthAuthorizeUrl), ReadSetting(Setting::OAuthTokenUrl),
+                       ReadSetting(Setting::OAuthScope)};
+    ShowLoginMethod(LoginFromNumber(ReadNumber(Setting::Auth)), ReadSetting(Setting::OAuthProvider));
 }
 
 void SettingsDialog::ShowSecurity(std::optional<SmtpSecurity> security)
@@ -367,6 +372,7 @@ void SettingsDialog::SenderAddressEdited()
         ui->serverEdit->setEnabled(true);
         ui->serverLabel->setEnabled(true);
     }
+    ShowDesktopChoice();
 }
 
 void SettingsDialog::ProposeServer()
@@ -413,14 +419,6 @@ void SettingsDialog::ProposePortForSecurity()
     if (ui->portEdit->text() == QString::number(DefaultSmtpPort(shownSecurity)))
         ui->portEdit->setText(QString::number(DefaultSmtpPort(chosen)));
     shownSecurity = chosen;
-}
-
-void SettingsDialog::EnableLoginBoxes()
-{
-    const bool on = ui->authCheck->isChecked();
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{ui->loginNameEdit, ui->loginNameLabel, ui->passwordEdit, ui->passwordLabel})
-        w->setEnabled(on);
 }
 
 void SettingsDialog::AcceptSettings()
@@ -477,10 +475,17 @@ std::optional<SmtpSecurity> SettingsDialog::CheckBeforeSaving()
         WarningBox(tr("接続の保護（なし、STARTTLS、SSL/TLS）を選んでください。"));
         return std::nullopt;
     }
-    if (ui->authCheck->isChecked() && !ProtectsLogin(*security)) {
+    const std::optional<SmtpLogin> login = ChosenLogin();
+    if (!login) {
+        WarningBox(tr("ログイン方法を選んでください。"));
+        return std::nullopt;
+    }
+    if (*login != SmtpLogin::None && !ProtectsLogin(*security)) {
         WarningBox(tr("SMTP認証を使うときは、接続の保護に STARTTLS か SSL/TLS を選んでください。"));
         return std::nullopt;
     }
+    if (!SignInCanBeSaved(*login))
+        return std::nullopt;
     return security;
 }
 
@@ -534,8 +539,10 @@ void SettingsDialog::ApplyServerBoxes(SmtpSecurity security, int port)
     settings.HeloName = ui->heloNameEdit->text();
     settings.Security = security;
     settings.UnknownSecurity.clear();
-    settings.Auth = ui->authCheck->isChecked();
+    settings.Auth = ChosenLogin().value_or(SmtpLogin::None);
     settings.AuthUser = ui->loginNameEdit->text();
+    settings.OAuthProvider = ChosenProvider();
+    settings.OAuth = signInOverrides;
     if (setDestination)
         setDestination(ui->defaultDestinationEdit->text());
 }
@@ -554,7 +561,7 @@ QList<SettingValue> SettingsDialog::BoxValues(SmtpSecurity security, bool firstR
         {Setting::HeloName, ui->heloNameEdit->text()},
         {Setting::Destination, ui->defaultDestinationEdit->text()},
         {Setting::Security, NumberText(static_cast<int>(security))},
-        {Setting::Auth, FlagText(Setting::Auth, ui->authCheck->isChecked())},
+        {Setting::Auth, NumberText(static_cast<int>(ChosenLogin().value_or(SmtpLogin::None)))},
         {Setting::LoginName, ui->loginNameEdit->text()},
         {Setting::PictureSizeChoice, NumberText(pictureSizeOptions->checkedId())},
         {Setting::ModelLine, ui->modelCombo->currentText()},
@@ -563,6 +570,7 @@ QList<SettingValue> SettingsDialog::BoxValues(SmtpSecurity security, bool firstR
         {Setting::OwnSizeLimit, NumberText(ui->ownLimitSpin->value())},
         {Setting::AdFooter, FlagText(Setting::AdFooter, ui->adFooterCheck->isChecked())},
     };
+    values += SignInKeyValues(ChosenLogin().value_or(SmtpLogin::None), ChosenProvider(), signInOverrides);
     return values;
 }
 
@@ -570,7 +578,7 @@ void SettingsDialog::SavePassword()
 {
     const QString password = ui->passwordEdit->text();
     // An empty box keeps the password stored before.
-    if (!ui->authCheck->isChecked() || password.isEmpty())
+    if (ChosenLogin() != SmtpLogin::Password || password.isEmpty())
         return;
     ui->passwordEdit->clear();
     // The settings in memory already hold what OK took from the boxes.

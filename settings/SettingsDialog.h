@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OnlineAccounts.h"
 #include "settings/SettingsStore.h"
 
 #include <QByteArray>
@@ -104,6 +105,28 @@ private:
     void EnablePictureSizeBoxes();
     void EnableOwnLimitBox();
     void EnableLoginBoxes();
+
+    // The login method and the sign-in (SettingsDialogSignIn.cpp). The methods are listed in
+    // the order of LoginMethods; a stored sign-in of a provider kelvo does not know shows
+    // none, so that OK waits for a choice.
+    void ConnectSignInBoxes();
+    void ShowLoginMethod(SmtpLogin login, const QString &provider);
+    std::optional<SmtpLogin> ChosenLogin() const;
+    // The provider of the sign-in chosen; for another method, the one kelvo.ini holds.
+    QString ChosenProvider() const;
+    // The user chose a method: Microsoft's and Google's fill in their server.
+    void FillProviderServer();
+    void AskDesktopAccounts();
+    void ShowDesktopChoice();
+    void ShowSignInState();
+    void ShowSignInNote();
+    void SignInNow();
+    void SignOutNow();
+    void EditSignInDetails();
+    // The keyring's name for the sign-in the boxes describe.
+    QString SignInAccount() const;
+    // OK's check of the login method; false when the user was told what is missing.
+    bool SignInCanBeSaved(SmtpLogin login);
     void CloseByButton(int result);
 
     std::unique_ptr<Ui::SettingsDialog> ui;
@@ -114,4 +137,10 @@ private:
     QTabBar *pageTabs = nullptr;
     // The security whose default port the port box was last measured against.
     SmtpSecurity shownSecurity = SmtpSecurity::None;
+    // [oauth] as the boxes have it: the provider stored, and the values of the details dialog.
+    QString storedProvider;
+    OAuthOverrides signInOverrides;
+    // The desktop's mail accounts, once it answered; the reason when it has none to give.
+    std::optional<QList<OnlineMailAccount>> desktopAccounts;
+    QString desktopReason;
 };

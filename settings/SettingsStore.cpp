@@ -118,17 +118,45 @@ void LoadOlderKeys(MainSettings &settings, const DestinationSetter &setDestinati
         settings.AdFooter = true;
 }
 
+void LoadSignInKeys(MainSettings &settings)
+{
+    settings.OAuthProvider = ReadSetting(Setting::OAuthProvider);
+    settings.OAuth = {ReadSetting(Setting::OAuthClientId), ReadSetting(Setting::OAuthClientSecret),
+                      ReadSetting(Setting::OAuthAuthorizeUrl), ReadSetting(Setting::OAuthTokenUrl),
+                      ReadSetting(Setting::OAuthScope)};
+}
+
 void LoadSubmissionKeys(MainSettings &settings)
 {
+    LoadSignInKeys(settings);
     const QString stored = ReadSetting(Setting::Security);
     const std::optional<SmtpSecurity> security = SecurityFromText(stored);
     settings.Security = security.value_or(settings.Security);
     settings.UnknownSecurity = security ? QString() : stored;
     settings.AuthUser = ReadSetting(Setting::LoginName);
-    settings.Auth = ReadFlag(Setting::Auth);
+    settings.Auth = LoginFromNumber(ReadNumber(Setting::Auth));
 }
 
 } // namespace
+
+SmtpLogin LoginFromNumber(int number)
+{
+    return number == int(SmtpLogin::Password) || number == int(SmtpLogin::OAuth2) ? SmtpLogin(number) : SmtpLogin::None;
+}
+
+QList<SettingValue> SignInKeyValues(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides)
+{
+    if (login != SmtpLogin::OAuth2 && overrides == OAuthOverrides() && ReadSetting(Setting::OAuthProvider).isEmpty())
+        return {};
+    return {
+        {Setting::OAuthProvider, provider},
+        {Setting::OAuthClientId, overrides.ClientId},
+        {Setting::OAuthClientSecret, overrides.ClientSecret},
+        {Setting::OAuthAuthorizeUrl, overrides.AuthorizeUrl},
+        {Setting::OAuthTokenUrl, overrides.TokenUrl},
+        {Setting::OAuthScope, overrides.Scope},
+    };
+}
 
 void LoadSettings(MainSettings &settings, const DestinationSetter &setDestination)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/OAuthProviders.h"
 #include "platform/SmtpSecurity.h"
 #include "settings/SettingKeys.h"
 
@@ -29,9 +30,17 @@ struct MainSettings
     // stands; empty when it is one of them or absent. It may have been meant as protection,
     // so no send goes out on it until the settings are saved again.
     QString UnknownSecurity;
-    bool Auth = false;
+    SmtpLogin Auth = SmtpLogin::None;
     QString AuthUser; // the login name; empty means the sender's mail address
+    // The sign-in ([oauth]) of Auth OAuth2: the provider as kelvo.ini names it (DesktopAccount,
+    // or a row of OAuthProviders; anything else stops a send), and the values that stand in
+    // for its built-in ones.
+    QString OAuthProvider;
+    OAuthOverrides OAuth;
 };
+
+// [oauth] Provider of the desktop's online account (GNOME Online Accounts).
+inline const QString DesktopAccount = QStringLiteral("desktop");
 
 // Sets the text of the main window's destination box.
 using DestinationSetter = std::function<void(const QString &)>;
@@ -72,6 +81,13 @@ void ReadSubmissionKeysToo(const std::function<void()> &readOlderKeys, const std
 // The name the SMTP login uses: AuthUser, or the sender's mail address when that is
 // empty. The password is kept under this name, so whatever saves or looks one up asks here.
 QString LoginName(const MainSettings &settings);
+
+// [smtp] Auth as kelvo knows it: 1 password, 2 sign-in; any other number means no login.
+SmtpLogin LoginFromNumber(int number);
+
+// The [oauth] keys to write with the others, when a sign-in is chosen or they hold something
+// already: a file that has never used one gets no section for it.
+QList<SettingValue> SignInKeyValues(SmtpLogin login, const QString &provider, const OAuthOverrides &overrides);
 
 // Loading at start, in the stored order, up to the derived values (the launch counter is
 // the main window's). A non-number stops it at its key with the keys before applied; the

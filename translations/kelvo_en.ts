@@ -236,6 +236,30 @@
         <source>%1 にログインできませんでした（%2）。</source>
         <translation>Could not log in to %1 (%2).</translation>
     </message>
+    <message>
+        <source>サインインのトークンを暗号化せずに送ることはできません。セキュリティの設定で STARTTLS か SSL/TLS を選んでください。</source>
+        <translation>A sign-in token cannot be sent unencrypted. Please choose STARTTLS or SSL/TLS in the security settings.</translation>
+    </message>
+    <message>
+        <source>サインインのトークンかログイン名に使えない文字があります。</source>
+        <translation>The sign-in token or the login name holds a character that cannot be sent.</translation>
+    </message>
+    <message>
+        <source>サインインのトークンが長すぎて送れません（ログインの行は %1 バイトまでです）。</source>
+        <translation>The sign-in token is too long to send (the login line takes at most %1 bytes).</translation>
+    </message>
+    <message>
+        <source>%1 は OAuth2 のサインイン（OAUTHBEARER、XOAUTH2）に対応していません。</source>
+        <translation>%1 offers no OAuth2 sign-in (OAUTHBEARER, XOAUTH2).</translation>
+    </message>
+    <message>
+        <source>%1 がサインインのトークンを受け付けませんでした（%2）。</source>
+        <translation>%1 did not accept the sign-in token (%2).</translation>
+    </message>
+    <message>
+        <source>%1 がサインインのトークンを受け付けませんでした（%2、状態 %3）。</source>
+        <translation>%1 did not accept the sign-in token (%2; status %3).</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -472,6 +496,54 @@ webp,heic,heif]</translation>
         <source>送信していない件名か本文があります。消して新しいメールを作りますか？</source>
         <translation>The subject or the text has not been sent. Delete it and start a new mail?</translation>
     </message>
+    <message>
+        <source>%1
+新しいトークンも受け付けられませんでした。このアカウントで SMTP の送信が許可されているか確認してください。</source>
+        <translation>%1
+A new token was not accepted either. Please check that this account may send mail over SMTP.</translation>
+    </message>
+    <message>
+        <source>設定ファイルの [oauth] Provider=%1 は microsoft、google、desktop、custom のどれでもないため、送信できません。「kelvoの設定」でログイン方法を選んで保存してください。</source>
+        <translation>Cannot send: Provider=%1 under [oauth] in the settings file is none of microsoft, google, desktop and custom. Please choose the login method in &quot;kelvo Settings&quot; and save.</translation>
+    </message>
+    <message>
+        <source>暗号化しない接続ではサインインのトークンを送れません。「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。</source>
+        <translation>A sign-in token cannot be sent over an unencrypted connection. In &quot;kelvo Settings&quot;, please choose STARTTLS or SSL/TLS as the connection security.</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントに問い合わせています…</source>
+        <translation>Asking the desktop&apos;s online accounts…</translation>
+    </message>
+    <message>
+        <source>キーリングからサインインの情報を読み込んでいます…</source>
+        <translation>Reading the sign-in from the keyring…</translation>
+    </message>
+    <message>
+        <source>%1 にサインインして %2 から送信しますか？</source>
+        <translation>Sign in to %1 to send from %2?</translation>
+    </message>
+    <message>
+        <source>%1 から新しいトークンを受け取っています…</source>
+        <translation>Getting a new token from %1…</translation>
+    </message>
+    <message>
+        <source>%1
+%2 にサインインし直して %3 から送信しますか？</source>
+        <translation>%1
+Sign in to %2 again to send from %3?</translation>
+    </message>
+    <message>
+        <source>サインインをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。</source>
+        <translation>The sign-in could not be saved in the keyring. kelvo remembers it only until it ends.</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントからトークンを受け取っています…</source>
+        <translation>Getting a token from the desktop&apos;s online account…</translation>
+    </message>
+    <message>
+        <source>%1 のサインインが見つかりません。もう一度送信してサインインしてください。</source>
+        <translation>The sign-in to %1 is gone. Please send again and sign in.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBox</name>
@@ -502,6 +574,49 @@ webp,heic,heif]</translation>
     <message>
         <source>キャンセル</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>OAuthDetailsDialog</name>
+    <message>
+        <source>サインインの詳細</source>
+        <translation>Sign-in details</translation>
+    </message>
+    <message>
+        <source>クライアントID(&amp;C)</source>
+        <translation>&amp;Client ID</translation>
+    </message>
+    <message>
+        <source>クライアントシークレット(&amp;S)</source>
+        <translation>Client &amp;secret</translation>
+    </message>
+    <message>
+        <source>認可ページのURL(&amp;A)</source>
+        <translation>&amp;Authorization URL</translation>
+    </message>
+    <message>
+        <source>トークンのURL(&amp;T)</source>
+        <translation>&amp;Token URL</translation>
+    </message>
+    <message>
+        <source>スコープ(&amp;P)</source>
+        <translation>Sco&amp;pe</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>プロバイダに登録したデスクトップ用クライアントの値を入力してください。戻り先（リダイレクトURI）は http://127.0.0.1 です。シークレットはないなら空欄のままにします。</source>
+        <translation>Enter the values of the desktop client you registered with the provider. Its redirect URI is http://127.0.0.1. Leave the secret empty when there is none.</translation>
+    </message>
+    <message>
+        <source>空欄の項目は %1 の既定の値を使います。自分で登録したクライアントIDを使うときに入力してください（README の「サインイン用のクライアントID」）。</source>
+        <translation>An empty box uses the value built in for %1. Fill them in to use a client ID you registered yourself (README, &quot;Client IDs for signing in&quot;).</translation>
     </message>
 </context>
 <context>
@@ -634,6 +749,18 @@ Please enter the password.</translation>
     <message>
         <source>JPEG ファイル %1 を読み込むためのメモリを確保できません。</source>
         <translation>There is not enough memory to read the JPEG file %1.</translation>
+    </message>
+    <message>
+        <source>この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。</source>
+        <translation>This JPEG is split into more than %1 scans, so it cannot be read.</translation>
+    </message>
+    <message>
+        <source>画像が大きすぎます (%1 ドット)。読み込むには %2 MB 要りますが、扱えるのは %3 MB までです。</source>
+        <translation>The picture is too large (%1 dots): reading it takes %2 MB, and kelvo takes at most %3 MB.</translation>
+    </message>
+    <message>
+        <source>%1 は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。</source>
+        <translation>%1 is not a regular file (it is a pipe, a device or the like), so it cannot be read.</translation>
     </message>
 </context>
 <context>
@@ -834,10 +961,6 @@ Please enter the password.</translation>
         <translation>&amp;Connection security</translation>
     </message>
     <message>
-        <source>SMTP認証を使う(&amp;U)</source>
-        <translation>Log in (SMTP a&amp;uthentication)</translation>
-    </message>
-    <message>
         <source>ログイン名(&amp;L)</source>
         <translation>&amp;Login name</translation>
     </message>
@@ -850,8 +973,216 @@ Please enter the password.</translation>
         <translation>Other file size (KB)</translation>
     </message>
     <message>
+        <source>ログイン方法(&amp;M)</source>
+        <translation>Login &amp;method</translation>
+    </message>
+    <message>
+        <source>パスワード</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>Microsoft でサインイン</source>
+        <translation>Sign in with Microsoft</translation>
+    </message>
+    <message>
+        <source>Google でサインイン</source>
+        <translation>Sign in with Google</translation>
+    </message>
+    <message>
+        <source>デスクトップのアカウント</source>
+        <translation>The desktop&apos;s account</translation>
+    </message>
+    <message>
+        <source>その他の OAuth2</source>
+        <translation>Other OAuth2</translation>
+    </message>
+    <message>
+        <source>サインイン(&amp;I)…</source>
+        <translation>S&amp;ign in…</translation>
+    </message>
+    <message>
+        <source>サインアウト(&amp;O)</source>
+        <translation>Sign &amp;out</translation>
+    </message>
+    <message>
+        <source>詳細(&amp;D)…</source>
+        <translation>&amp;Details…</translation>
+    </message>
+    <message>
+        <source>ログイン方法を選んでください。</source>
+        <translation>Please choose the login method.</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントを確認しています…</source>
+        <translation>Looking at the desktop&apos;s online accounts…</translation>
+    </message>
+    <message>
+        <source>%1 のサインインは保存されています。</source>
+        <translation>The sign-in of %1 is stored.</translation>
+    </message>
+    <message>
+        <source>%1 のサインインはまだ保存されていません。</source>
+        <translation>No sign-in of %1 is stored yet.</translation>
+    </message>
+    <message>
+        <source>デスクトップの %1 のアカウントで %2 から送ります（ポート %3）。トークンは送信のたびにデスクトップから受け取ります。</source>
+        <translation>Mail goes out with the desktop&apos;s %1 account through %2 (port %3). The desktop gives the token at each send.</translation>
+    </message>
+    <message>
+        <source>「サインイン」でブラウザに %1 のページが開きます。送信の前に求められたときでもかまいません。サインインの情報はキーリングに保存し、kelvo.ini には書き込みません。</source>
+        <translation>&quot;Sign in&quot; opens the page of %1 in your browser; you may also wait until a send asks. The sign-in is kept in the keyring, never in kelvo.ini.</translation>
+    </message>
+    <message>
+        <source>サインインをキーリングに保存できませんでした。kelvoを終了するまでの間だけ覚えておきます。</source>
+        <translation>The sign-in could not be saved in the keyring. kelvo remembers it only until it ends.</translation>
+    </message>
+    <message>
         <source>機種「%1」の「:」の後に、画像サイズのドット数（1 以上の数）がありません。</source>
         <translation>The model &quot;%1&quot; has no picture size after &quot;:&quot; (a number of dots, 1 or more).</translation>
+    </message>
+</context>
+<context>
+    <name>SignIn</name>
+    <message>
+        <source>%1 分以内にブラウザでのサインインが終わりませんでした。</source>
+        <translation>The sign-in in the browser did not end within %1 minutes.</translation>
+    </message>
+    <message>
+        <source>別のサインインを待っています。そちらをブラウザで終えるか、キャンセルしてください。</source>
+        <translation>Another sign-in is waiting. Please finish it in the browser or cancel it.</translation>
+    </message>
+    <message>
+        <source>サインインの戻り先（127.0.0.1）を開けませんでした。</source>
+        <translation>Could not open the place the sign-in returns to (127.0.0.1).</translation>
+    </message>
+    <message>
+        <source>kelvo：%1 へのサインインの結果を受け取りました。このタブは閉じてかまいません。</source>
+        <translation>kelvo has received the result of the sign-in to %1. You may close this tab.</translation>
+    </message>
+    <message>
+        <source>ブラウザを開けませんでした。</source>
+        <translation>Could not open the browser.</translation>
+    </message>
+    <message>
+        <source>サインインの戻りの state が送ったものと一致しないため、安全のため中止しました。</source>
+        <translation>The sign-in came back without the state kelvo sent, so it was stopped to be safe.</translation>
+    </message>
+    <message>
+        <source>%1 がサインインを断りました（%2）。</source>
+        <translation>%1 refused the sign-in (%2).</translation>
+    </message>
+    <message>
+        <source>%1 からの戻りにコードがありませんでした。</source>
+        <translation>The return from %1 held no code.</translation>
+    </message>
+    <message>
+        <source>サインインをキャンセルしました。</source>
+        <translation>The sign-in was cancelled.</translation>
+    </message>
+    <message>
+        <source>OAuth2 のプロバイダ</source>
+        <translation>the OAuth2 provider</translation>
+    </message>
+    <message>
+        <source>「詳細…」で認可ページのURL、トークンのURL、スコープを入力してください。</source>
+        <translation>Please enter the authorization URL, the token URL and the scope under &quot;Details…&quot;.</translation>
+    </message>
+    <message>
+        <source>%1 は https:// で始まるURLではありません。</source>
+        <translation>%1 is not a URL that begins with https://.</translation>
+    </message>
+    <message>
+        <source>この kelvo には %1 のクライアントIDがありません。README の「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。</source>
+        <translation>This kelvo has no client ID for %1. Register one as the README shows (&quot;Client IDs for signing in&quot;) and enter it under &quot;Details…&quot;.</translation>
+    </message>
+    <message>
+        <source>デスクトップにオンラインアカウントのサービス（GNOME Online Accounts）がありません。</source>
+        <translation>The desktop has no online accounts service (GNOME Online Accounts).</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントが %1 秒以内に応答しませんでした。</source>
+        <translation>The desktop&apos;s online accounts did not answer within %1 seconds.</translation>
+    </message>
+    <message>
+        <source>デスクトップのセッションバス（D-Bus）に接続できません。</source>
+        <translation>Cannot connect to the desktop&apos;s session bus (D-Bus).</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントがエラーを返しました（%1）。</source>
+        <translation>The desktop&apos;s online accounts answered with an error (%1).</translation>
+    </message>
+    <message>
+        <source>サインインを中止しました。</source>
+        <translation>The sign-in was stopped.</translation>
+    </message>
+    <message>
+        <source>デスクトップの %1 のアカウントはパスワードでログインするもので、OAuth2 のサインインではありません。</source>
+        <translation>The desktop&apos;s account of %1 logs in with a password, not with an OAuth2 sign-in.</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントに %1 のメールアカウントがありません。</source>
+        <translation>The desktop&apos;s online accounts hold no mail account of %1.</translation>
+    </message>
+    <message>
+        <source>デスクトップのオンラインアカウントがアクセストークンを返しませんでした。</source>
+        <translation>The desktop&apos;s online account gave no access token.</translation>
+    </message>
+    <message>
+        <source>トークンの発行元 %1 は https:// で始まる必要があります。</source>
+        <translation>The token endpoint %1 must begin with https://.</translation>
+    </message>
+    <message>
+        <source>%1 の応答が大きすぎます（%2 バイトまで）。</source>
+        <translation>The answer of %1 is too large (%2 bytes at most).</translation>
+    </message>
+    <message>
+        <source>%1 に接続できませんでした（%2）。</source>
+        <translation>Could not connect to %1 (%2).</translation>
+    </message>
+    <message>
+        <source>%1 が別の場所（%2）へ転送しようとしました。サインインの情報は転送しません。</source>
+        <translation>%1 tried to redirect elsewhere (%2). kelvo does not pass a sign-in on.</translation>
+    </message>
+    <message>
+        <source>%1 の応答はトークンではありませんでした（HTTP %2、%3）。</source>
+        <translation>The answer of %1 was no token (HTTP %2, %3).</translation>
+    </message>
+    <message>
+        <source>%1 へのサインインは終了しています（%2）。もう一度サインインしてください。</source>
+        <translation>The sign-in to %1 has ended (%2). Please sign in again.</translation>
+    </message>
+    <message>
+        <source>%1 がトークンの発行を断りました（HTTP %2、%3）。</source>
+        <translation>%1 refused to give a token (HTTP %2, %3).</translation>
+    </message>
+    <message>
+        <source>%1 の応答に使えるアクセストークンがありませんでした。</source>
+        <translation>The answer of %1 held no access token kelvo can use.</translation>
+    </message>
+    <message>
+        <source>%1 が %2 秒以内に応答しませんでした。</source>
+        <translation>%1 did not answer within %2 seconds.</translation>
+    </message>
+</context>
+<context>
+    <name>SignInWindow</name>
+    <message>
+        <source>サインイン</source>
+        <translation>Sign In</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>ブラウザで %1 のページが開きました。そこでサインインしてください。
+ブラウザでのサインインを待っています…（%2 分で打ち切ります）</source>
+        <translation>The page of %1 has opened in your browser. Please sign in there.
+Waiting for the sign-in in your browser… (it ends after %2 minutes)</translation>
+    </message>
+    <message>
+        <source>%1 からサインインの結果を受け取っています…</source>
+        <translation>Receiving the result of the sign-in from %1…</translation>
     </message>
 </context>
 </TS>

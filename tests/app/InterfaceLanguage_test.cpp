@@ -8,11 +8,14 @@
 #include "platform/Fonts.h"
 #include "platform/MsgBox.h"
 #include "settings/AddressBookDialog.h"
+#include "settings/OAuthDetailsDialog.h"
 #include "settings/SettingsDialog.h"
+#include "settings/SignInWindow.h"
 #include "support/TestFolder.h"
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +30,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -205,6 +210,18 @@ void Inputs(QAccessibleInterface *node, QStringList &inputs)
         Inputs(node->child(i), inputs);
 }
 
+// Each login method of the security page shows boxes and a note of its own.
+void ShowEveryLoginMethod(SettingsDialog &dialog, const std::function<void(QWidget *)> &look)
+{
+    dialog.findChild<QLineEdit *>("senderAddressEdit")->setText(QStringLiteral("hanako@example.ne.jp"));
+    auto *methods = dialog.findChild<QComboBox *>("loginMethodCombo");
+    for (int method = 0; method < methods->count(); ++method) {
+        methods->setCurrentIndex(method);
+        emit methods->activated(method);
+        look(&dialog);
+    }
+}
+
 // Each text of every window and page, of a send's status and two commands' boxes, whole in its widget in
 // both languages, the windows at their sizes; no Japanese in English. Every input of every window and page, as a
 // screen reader hears it, has a name, no group box's title; a box with a label is named by it, mnemonic aside, and
@@ -222,7 +239,10 @@ TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
         SettingsDialog settingsDialog(settings, {});
         AddressBookDialog addressBook({});
         PasswordDialog password(QStringLiteral("smtp.example.ne.jp"), QStringLiteral("hanako@example.ne.jp"));
-        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+        SignInWindow signIn(QStringLiteral("Microsoft"));
+        OAuthDetailsDialog details(QStringLiteral("microsoft"), {}), customDetails(QStringLiteral("custom"), {});
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password,
+                                                                &signIn, &details, &customDetails})
             window->show();
         QTest::qWait(20);
         QList<ShownText> texts;
@@ -233,8 +253,11 @@ TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
             for (QGroupBox *group : window->findChildren<QGroupBox *>())
                 titles << group->title() << WithoutMnemonic(group->title());
         };
-        for (QWidget *window : std::initializer_list<QWidget *>{&main, &addressBook, &password})
+        for (QWidget *window :
+             std::initializer_list<QWidget *>{&main, &addressBook, &password, &signIn, &details, &customDetails})
             look(window);
+        signIn.ShowExchanging();
+        texts += ShownTexts(&signIn);
         auto *pages = settingsDialog.findChild<QStackedWidget *>("pages");
         QAccessibleInterface *tabs = QAccessible::queryAccessibleInterface(settingsDialog.findChild<QTabBar *>());
         for (int page = 0; page < pages->count(); ++page) {
@@ -242,6 +265,7 @@ TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
             EXPECT_EQ(pages->currentIndex(), page);
             look(&settingsDialog);
         }
+        ShowEveryLoginMethod(settingsDialog, look);
         SmtpClient &client = *main.smtpClient;
         client.TotalBytes = client.SentBytes = 99999999;
         for (const auto &event : {client.OnSecured, client.OnAuthenticated, client.OnConnect, client.OnSendStart,
@@ -265,7 +289,8 @@ TEST(InterfaceLanguage, TextsFitTheirWidgetsAndNameTheirInputs)
             EXPECT_FALSE(input.section(' ', 1).isEmpty() || titles.contains(input.section(' ', 1)) ||
                          (language == InterfaceLanguage::English && input.contains(Japanese)))
                 << input.toStdString();
-        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password})
+        for (QWidget *window : std::initializer_list<QWidget *>{&main, &settingsDialog, &addressBook, &password,
+                                                                &details, &customDetails})
             for (QLabel *label : window->findChildren<QLabel *>())
                 EXPECT_TRUE(!label->buddy() || (SaidName(QAccessible::queryAccessibleInterface(label->buddy())) ==
                                                     WithoutMnemonic(label->text()) &&

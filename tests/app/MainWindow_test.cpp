@@ -35,6 +35,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using S = ScriptedSmtpServer;
@@ -221,6 +224,25 @@ TEST(MainWindow, PictureIntake)
     w.Trigger("savePictureAction");
     EXPECT_EQ(DecodeJpeg(w.folder.Read("saved.jpeg")).size(), QSize(60, 120));
     EXPECT_LE(w.folder.Read("saved.jpeg").size(), 4800);
+}
+
+// A FIFO that no one writes is refused at once with the error box, the picture kept, and the window takes the next
+// drop. Opening it to read would wait for a writer: should the drop wait, the alarm ends the test.
+TEST(MainWindow, DroppedFifoIsRefusedAtOnce)
+{
+    TestWindow w;
+    w.main.DropFiles({w.Picture("before.jpg", 64, 48)});
+    const QString fifo = w.folder.File("fifo.png");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    alarm(30);
+    Drop(&w.main, {fifo});
+    alarm(0);
+    EXPECT_EQ(w.boxes.Texts(),
+              QStringList(fifo +
+                          QStringLiteral(" は普通のファイルではない (パイプやデバイスなどの) ため、読み込めません。")));
+    EXPECT_EQ(w.Shown().size(), QSize(95, 71));
+    Drop(&w.main, {w.Picture("after.jpg", 30, 60)});
+    EXPECT_EQ(w.Shown().size(), QSize(47, 95));
 }
 
 // File → Open Picture takes the chosen file as a drop of it, starting in the Pictures folder, then in the last
@@ -429,13 +451,13 @@ TEST(SendCommand, SendsAfterFailedOnesAndShowsTheServersWords)
     w.Trigger("sendAction");
     EXPECT_EQ(w.main.ProgressBar->value(), 0); // the message went out whole, then was refused
     w.main.Settings.Security = SmtpSecurity::StartTls;
-    w.main.Settings.Auth = true; // no login name: the sender's address
+    w.main.Settings.Auth = SmtpLogin::Password; // no login name: the sender's address
     PasswordStore::Remember(PasswordStore::Account("127.0.0.1", "taro@example.jp"), "secret");
     w.Trigger("sendAction");
     w.Send("hi", "second@example.jp", "body");
     EXPECT_EQ(w.main.ProgressBar->value(), 0);
     w.main.Settings.Security = SmtpSecurity::None;
-    w.main.Settings.Auth = false;
+    w.main.Settings.Auth = SmtpLogin::None;
     w.Trigger("sendAction");
     server.Finish();
     const QStringList refused{QStringLiteral("問題が発生しました。"), "554 no thanks"};
@@ -461,7 +483,7 @@ TEST(SendCommand, ThroughAProvider)
     ASSERT_NE(sink.Port(), 0) << sink.Error().toStdString();
     TestWindow w(KelvoIni(sink.Port()));
     w.main.DropFiles({w.Picture("photo.jpg", 640, 480)});
-    w.main.Settings.Auth = true;
+    w.main.Settings.Auth = SmtpLogin::Password;
     w.main.Settings.AuthUser = "kelvo";
     PasswordStore::Forget(PasswordStore::Account("127.0.0.1", "kelvo"));
     // Protection, what is typed at the prompt ("": not asked; nullptr: キャンセル), the box, the mails then.
@@ -545,7 +567,7 @@ TEST(SendCommand, ClosedByTheWindowManagerWhileTheKeyringIsAsked)
     TestWindow w(KelvoIni(sink.Port()), {MsgResult::Yes}); // no picture: send anyway
     PasswordStore::UseKeyring(true);
     w.main.Settings.Security = SmtpSecurity::StartTls;
-    w.main.Settings.Auth = true;
+    w.main.Settings.Auth = SmtpLogin::Password;
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w.main));
     QObject::connect(&w.main, &MainWindow::StatusChanged, [&](const QString &text) {
         if (text == QStringLiteral("キーリングからパスワードを読み込んでいます…"))

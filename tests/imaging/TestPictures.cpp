@@ -57,8 +57,13 @@ QByteArray WriteTestJpeg(const QImage &bgr, JpegForm form, int quality, int heig
         jpeg_simple_progression(&cinfo);
     if (form == JpegForm::Greyscale || form == JpegForm::AdobeYcck)
         jpeg_set_colorspace(&cinfo, form == JpegForm::Greyscale ? JCS_GRAYSCALE : JCS_YCCK);
-    if (form == JpegForm::Full444)
+    if (form == JpegForm::Full444 || form == JpegForm::ManyScans)
         cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    jpeg_scan_info scans[1 + 3 * 63] = {{3, {0, 1, 2}, 0, 0, 0, 0}};
+    for (int i = 0; form == JpegForm::ManyScans && i < 3 * 63; ++i)
+        scans[1 + i] = {1, {i / 63}, i % 63 + 1, i % 63 + 1, 0, 0};
+    if (form == JpegForm::ManyScans)
+        cinfo.scan_info = scans, cinfo.num_scans = 1 + 3 * 63;
     cinfo.write_Adobe_marker = form == JpegForm::AdobeCmyk || form == JpegForm::AdobeYcck;
     jpeg_start_compress(&cinfo, TRUE);
     // Inks C, M, Y are 255 - R, G, B and K is 0; Adobe files store every ink inverted, C, M, Y as R, G, B.
@@ -123,7 +128,8 @@ QByteArray BoxIn(const QByteArray &file, const char *type)
     return file.mid(at, qFromBigEndian<quint32>(file.constData() + at));
 }
 
-QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid, const QByteArray &property)
+QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid, const QByteArray &property, int extents,
+                       int padding)
 {
     const QByteArray canvas = grid ? QByteArray::fromHex("00000101") + BigEndian(grid, 2) + BigEndian(grid, 2) : "";
     const QByteArray hevc = BoxIn(heic, "mdat").mid(8);
@@ -133,8 +139,10 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid, const QByteA
     // property (4); item 2: the claim.
     const char *associations =
         grid ? "00000002 0001028102 00020103" : (property.isEmpty() ? "00000001 0001028103" : "00000001 000103810304");
-    const auto location = [](int id, qint64 at, qint64 size) {
-        return BigEndian(id, 2) + BigEndian(1, 4) + BigEndian(at, 4) + BigEndian(size, 4);
+    // With more than one extent, each of them is "the rest of the file" (a length of 0).
+    const auto location = [](int id, qint64 at, qint64 size, int extents = 1) {
+        return BigEndian(id, 2) + BigEndian(extents, 4) +
+               (BigEndian(at, 4) + BigEndian(extents > 1 ? 0 : size, 4)).repeated(extents);
     };
     const auto meta = [&](qint64 data) {
         const QByteArray items = Box("infe", QByteArray::fromHex("00010000") + "hvc1" + '\0', 2) +
@@ -142,7 +150,7 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid, const QByteA
         const QByteArray tiles =
             grid ? Box("iref", Box("dimg", QByteArray::fromHex("0002 0004 0001000100010001")), 0) : "";
         const QByteArray locations =
-            location(1, data + canvas.size(), hevc.size()) + (grid ? location(2, data, canvas.size()) : "");
+            location(1, data + canvas.size(), hevc.size(), extents) + (grid ? location(2, data, canvas.size()) : "");
         return Box("meta",
                    Box("hdlr", QByteArray(4, 0) + "pict" + QByteArray(13, 0), 0) +
                        Box("pitm", BigEndian(grid ? 2 : 1, 2), 0) + Box("iinf", BigEndian(grid ? 2 : 1, 2) + items, 0) +
@@ -151,7 +159,7 @@ QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid, const QByteA
                    0);
     };
     const QByteArray ftyp = Box("ftyp", "heic" + BigEndian(0, 4) + "mif1heic");
-    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", canvas + hevc);
+    return ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", canvas + hevc + QByteArray(padding, 0));
 }
 
 QByteArray WithPngChunk(QByteArray png, const char *type, const QByteArray &data)

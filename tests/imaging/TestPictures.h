@@ -20,8 +20,9 @@ QImage TurnedByQt(const QImage &picture, int exif, bool back = false);
 // Smooth, with some colour, so that lossy formats keep it close.
 QImage SmoothPicture(int w, int h);
 
-// JPEG files in the forms the decoder must take: CMYK without black ink, Full444 unsubsampled.
-enum class JpegForm { Baseline, Progressive, Greyscale, AdobeCmyk, AdobeYcck, PlainCmyk, Full444 };
+// JPEG files in the forms the decoder must take: CMYK without black ink, Full444 unsubsampled, ManyScans
+// unsubsampled in 190 scans (the DC, then each AC coefficient of each component alone).
+enum class JpegForm { Baseline, Progressive, Greyscale, AdobeCmyk, AdobeYcck, PlainCmyk, Full444, ManyScans };
 
 // The picture as a JPEG file of that form; with height, that many rows, the picture's rows
 // over and over, so that a large file needs no large picture.
@@ -46,8 +47,10 @@ QByteArray Box(const char *type, const QByteArray &body, int version = -1);
 QByteArray BoxIn(const QByteArray &file, const char *type);
 
 // A HEIF file around the HEVC picture of a heif-enc file (item 1): that picture claiming claim x
-// claim with a property more, or a 2 x 2 grid of it (item 2), canvas grid x grid, claiming claim x claim.
-QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {});
+// claim with a property more, or a 2 x 2 grid of it (item 2), canvas grid x grid, claiming claim x claim;
+// padding zero bytes after the picture.
+QByteArray RebuiltHeif(const QByteArray &heic, int claim, int grid = 0, const QByteArray &property = {},
+                       int extents = 1, int padding = 0);
 
 // A HEIC file of the picture, made by libheif's heif-enc; empty when that fails.
 QByteArray WriteTestHeic(const QImage &picture, const QStringList &options = {});

@@ -186,6 +186,61 @@ TEST_F(Session, Submission)
 }
 
 // Replies of many lines, every kind of recipient; one chance to mend a refused HELO or a mail without a sender.
+// Signing in with an OAuth2 access token, as "kelvo" over STARTTLS.
+RowSetup Token(const QByteArray &token = "tok-1.2_3~4+5/6=", SmtpSecurity security = SmtpSecurity::StartTls)
+{
+    return [=](Session &t) {
+        Login("", security)(t);
+        t.smtp.AccessToken = token;
+    };
+}
+
+// The sign-in with a token: XOAUTH2 unless OAUTHBEARER is offered; a token refused with a challenge, which is
+// answered as each mechanism asks before the final refusal, whose status is shown; nothing sent unprotected.
+TEST_F(Session, SignInWithAToken)
+{
+    const Script upToTls = {
+        S::Say("220 hi"),       S::Expect("EHLO kelvo"), S::Say("250-test\r\n250 STARTTLS"),
+        S::Expect("STARTTLS"),  S::Say("220 go ahead"),  S::Handshake(SmtpSink::Certificates().toUtf8() + "/good"),
+        S::Expect("EHLO kelvo")};
+    const QByteArray xoauth2 = "AUTH XOAUTH2 " + QByteArray("user=kelvo\x01"
+                                                            "auth=Bearer tok-1.2_3~4+5/6=\x01\x01")
+                                                     .toBase64();
+    const auto challenge = [](const char *json) { return S::Say("334 " + QByteArray(json).toBase64()); };
+    const QString refused = "login refused: 127.0.0.1 がサインインのトークンを受け付けませんでした（535 5.7.8 ";
+    Check({
+        // clang-format off
+        {"XOAUTH2 when OAUTHBEARER is not offered", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH PLAIN XOAUTH2"),
+            S::Expect(xoauth2), S::Say("235 ok")} + OneMail + Quit, "(none)", Sent},
+        {"XOAUTH2 refused", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH XOAUTH2"), S::Expect(xoauth2),
+            challenge(R"({"status":"401","schemes":"bearer"})"), S::Expect(""), S::Say("535 5.7.8 not accepted")} + Quit,
+         refused + "not accepted、状態 401）。"},
+        {"OAUTHBEARER refused", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH XOAUTH2 OAUTHBEARER"), S::ExpectAnyLine(),
+            challenge(R"({"status":"invalid_token"})"), S::Expect("AQ=="), S::Say("535 5.7.8 no")} + Quit,
+         refused + "no、状態 invalid_token）。"},
+        {"refused without a challenge", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH XOAUTH2"), S::ExpectAnyLine(),
+            S::Say("535 5.7.8 no")} + Quit, refused + "no）。"},
+        {"neither mechanism", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH PLAIN LOGIN")} + Quit,
+         "127.0.0.1 は OAuth2 のサインイン（OAUTHBEARER、XOAUTH2）に対応していません。"},
+        {"echoed token", Token(), upToTls + Script{S::Say("250-test\r\n250 AUTH XOAUTH2"), S::ExpectAnyLine(),
+            S::Say("AUTH tok-1.2_3~4+5/6=")}, "Invalid reply from the server: AUTH ********"},
+        {"no TLS", Token("tok", SmtpSecurity::None), {}, "サインインのトークンを暗号化せずに送ることはできません。"},
+        {"token with a blank", Token("tok en"), {}, "サインインのトークンかログイン名に使えない文字があります。"},
+        // clang-format on
+    });
+    // OAUTHBEARER names the login as a SASL name, the host and the port connected to (RFC 7628).
+    Token()(*this);
+    smtp.AuthUser = "kel,vo=";
+    Serve(upToTls + Script{S::Say("250-test\r\n250 AUTH OAUTHBEARER"), S::ExpectAnyLine(), S::Say("235 ok")} + Quit);
+    smtp.Connect();
+    EXPECT_TRUE(Finish().isEmpty());
+    EXPECT_EQ(server->Lines().value(3),
+              "AUTH OAUTHBEARER " + ("n,a=kel=2Cvo=3D,\x01host=127.0.0.1\x01port=" + QByteArray::number(smtp.Port) +
+                                     "\x01"
+                                     "auth=Bearer tok-1.2_3~4+5/6=\x01\x01")
+                                        .toBase64());
+}
+
 TEST_F(Session, GreetingHeloAndHeaders)
 {
     auto secondName = [](Session &t) {

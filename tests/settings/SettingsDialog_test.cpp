@@ -17,6 +17,7 @@
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     Type("senderAddressEdit", "");
     Click("okButton");
     Type("senderAddressEdit", "taro@mail.example.jp");
-    Click("authCheck");
+    QTest::keyClick(Get("loginMethodCombo"), Qt::Key_Down); // a password
     Click("okButton");
     EXPECT_FALSE(QFile::exists(folder.File(SettingsFileName)));
     for (const auto &[key, port] : {std::pair(Qt::Key_End, "465"), {Qt::Key_Home, "25"}, {Qt::Key_Down, "587"}}) {
@@ -116,7 +117,7 @@ TEST_F(SettingsDialogTest, FirstRunChecksAndWritesEverySettingInOrder)
     ExpectFields(SettingsFields(settings, destination),
                  "from address=taro@mail.example.jp; host=mail.example.jp; helo name=taro; launch count=0; "
                  "destination box=jiro@example.com; port=587; dot size=50; size limit=998800; footer=on; "
-                 "security=1; auth=on");
+                 "security=1; auth=1");
 
     Open(); // the box is empty again, and left empty it keeps what is stored
     EXPECT_EQ(Text("passwordEdit"), "");
@@ -156,7 +157,7 @@ TEST_F(SettingsDialogTest, ShowingFillsFromTheFileAndStopsAtABadNumber)
         Open(false);
         Get<QCheckBox>("adFooterCheck")->setChecked(false);
         Get<QComboBox>("securityCombo")->setCurrentIndex(2); // as choices cancelled before leave them
-        Get<QCheckBox>("authCheck")->setChecked(true);
+        Get<QComboBox>("loginMethodCombo")->setCurrentIndex(1);
         Get<QLineEdit>("loginNameEdit")->setText("cancelled");
         dialog->show();
         EXPECT_EQ(recorder.Texts(),
@@ -199,6 +200,50 @@ TEST_F(SettingsDialogTest, AnUnknownSecurityWaitsForAChoice)
     EXPECT_EQ(settings.UnknownSecurity, "");
 }
 
+// Choosing Microsoft or Google fills in its server (Microsoft's own for a personal address), port and protection; OK
+// waits for a client ID, which the details dialog takes; Auth=2 and [oauth] are written and shown again.
+TEST_F(SettingsDialogTest, LoginMethodsAndTheSignInKeys)
+{
+    folder.Write(SettingsFileName, KelvoIni({"siteidot=100"}));
+    Open();
+    auto *method = Get<QComboBox>("loginMethodCombo");
+    const auto choose = [&](int index) {
+        method->setCurrentIndex(index);
+        emit method->activated(index);
+    };
+    const std::tuple<const char *, int, const char *, const char *, int> rows[] = {
+        {"taro@outlook.jp", 2, "smtp-mail.outlook.com", "587", 1},
+        {"taro@example.jp", 2, "smtp.office365.com", "587", 1},
+        {"taro@gmail.com", 3, "smtp.gmail.com", "465", 2},
+    };
+    for (const auto &[address, index, server, port, security] : rows) {
+        Type("senderAddressEdit", address);
+        choose(index);
+        EXPECT_EQ(Text("serverEdit") + ":" + Text("portEdit"), QString(server) + ":" + port);
+        EXPECT_EQ(Get<QComboBox>("securityCombo")->currentIndex(), security);
+    }
+    choose(2);
+    Click("okButton");
+    EXPECT_EQ(recorder.Texts(),
+              QStringList{"この kelvo には Microsoft のクライアントIDがありません。README の"
+                          "「サインイン用のクライアントID」の手順で登録し、「詳細…」に入力してください。"});
+    QTimer::singleShot(100, [] {
+        auto *details = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(details, nullptr);
+        details->findChild<QLineEdit *>("clientIdEdit")->setText("my-client");
+        details->accept();
+    });
+    Click("detailsButton");
+    Click("okButton");
+    EXPECT_TRUE(folder.Read(SettingsFileName).contains("Auth=2\r\n"));
+    EXPECT_TRUE(folder.Read(SettingsFileName)
+                    .endsWith("[oauth]\r\nProvider=microsoft\r\nClientId=my-client\r\nClientSecret=\r\n"
+                              "AuthorizeUrl=\r\nTokenUrl=\r\nScope=\r\n"));
+    EXPECT_EQ(settings.OAuthProvider + ' ' + settings.OAuth.ClientId, "microsoft my-client");
+    Open();
+    EXPECT_EQ(Get<QComboBox>("loginMethodCombo")->currentIndex(), 2);
+}
+
 // The keyboard alone: the first run opens on the sender's name, selected; a mnemonic reaches its box; Tab goes round
 // each page in reading order from the page tabs to キャンセル (to the chosen one of a group of options, whose arrow
 // keys choose) and the control keys turn the pages; Escape and the window's close are キャンセル, which on the first
@@ -232,7 +277,7 @@ TEST_F(SettingsDialogTest, UsableWithTheKeyboardAlone)
               "pageTabs senderNameEdit senderAddressEdit serverEdit defaultDestinationEdit advancedCheck "
               "portEdit heloNameEdit okButton cancelButton pageTabs recommendedSizeOption modelCombo "
               "ownSizeSpin longMailLimitOption ownLimitSpin okButton cancelButton pageTabs adFooterCheck "
-              "okButton cancelButton pageTabs securityCombo authCheck loginNameEdit passwordEdit "
+              "okButton cancelButton pageTabs securityCombo loginMethodCombo loginNameEdit passwordEdit "
               "okButton cancelButton");
     for (const int key : {Qt::Key_PageUp, Qt::Key_Backtab, Qt::Key_PageDown}) // round to the last page and on
         press(key, Qt::ControlModifier | (key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier));

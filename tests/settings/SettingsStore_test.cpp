@@ -22,7 +22,7 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
     const QString whole = QStringLiteral(
         "host=mail.example.jp; from address=taro@example.jp; from name=山田; destination=hanako@example.jp; "
         "port=2525; helo name=taro; destination box=hanako@example.jp; dot size=220; size limit=10800; footer=on; "
-        "security=0; auth=off; login=");
+        "security=0; auth=0; login=; sign-in= ");
     // Stopped before the sizes are derived, they and the footer stay built in; at the port, every key after.
     const QString notDerived = "; dot size=120; size limit=4800; footer=off",
                   stoppedAtPort = notDerived + "; port=25; helo name=kelvo; destination box=";
@@ -38,13 +38,14 @@ TEST(SettingsStore, LoadingStopsAtTheFirstNonNumber)
         {{"dotsettei=2", "siteidot=640", "ofsize=y"}, "y", notDerived},
         {{"kishu=J-Phone"}, "J-Phone", notDerived},
         {{"kishu=a:b:7"}, "b:7", notDerived},
-        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, QString(), "; security=2; auth=on; login=taro.y"},
-        {{"Security=7", "Auth=2", "AuthUser="}, QString(), "; security=unknown 7"},
+        {{"Security=2", "Auth=1", "AuthUser=taro.y"}, QString(), "; security=2; auth=1; login=taro.y"},
+        {{"Security=7", "Auth=3", "AuthUser="}, QString(), "; security=unknown 7"},
+        {{"Auth=2", "[oauth]\r\nProvider=google\r\nClientId=mine"}, QString(), "; auth=2; sign-in=google mine"},
         {{"Security=1", "Auth=１"}, "１", "; security=1"}, // read after the older keys
         // and read however the older keys end, whose error comes first
         {{"flg=yes", "Security=1", "Auth=1", "AuthUser=taro.y"},
          "yes",
-         notDerived + "; security=1; auth=on; login=taro.y"},
+         notDerived + "; security=1; auth=1; login=taro.y"},
         {{"Port=ab", "Security=STARTTLS", "Auth=x"}, "ab", stoppedAtPort + "; security=unknown STARTTLS"},
     };
     for (const auto &[changes, error, differences] : rows) {

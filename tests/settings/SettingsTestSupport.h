@@ -14,7 +14,8 @@
 #include <string>
 
 // A kelvo.ini as Windows writes it (CP932, CR LF). Each change "key=value" takes the place of the key's line
-// or, for a key the file lacks, goes first into [smtp]; a change without "=" removes the key's line.
+// or, for a key the file lacks, goes first into [smtp]; a change without "=" removes the key's line; one that
+// starts with "[" is added at the end.
 inline QByteArray KelvoIni(const QStringList &changes = {})
 {
     QString text =
@@ -22,6 +23,10 @@ inline QByteArray KelvoIni(const QStringList &changes = {})
                        "SMTP=mail.example.jp\r\nID=taro\r\nDest=hanako@example.jp\r\n[keitai]\r\ndotsettei=1\r\n"
                        "kishu=J-Phone,J-SH010:220\r\nsiteidot=x\r\nrfsize=3\r\nofsize=12\r\n[Koukoku]\r\nflg=1\r\n");
     for (const QString &change : changes) {
+        if (change.startsWith('[')) {
+            text += change + "\r\n";
+            continue;
+        }
         const QRegularExpression line("(?m)^" + change.section('=', 0, 0) + "=[^\\r]*\\r\\n");
         const QString replacement = change.contains('=') ? change + "\r\n" : QString();
         if (text.contains(line))
@@ -61,7 +66,8 @@ inline NamedFields SettingsFields(const MainSettings &s, const QString &destinat
         {"size limit", QString::number(s.SizeLimit)},
         {"footer", s.AdFooter ? "on" : "off"},
         {"security", s.UnknownSecurity.isEmpty() ? QString::number(int(s.Security)) : "unknown " + s.UnknownSecurity},
-        {"auth", s.Auth ? "on" : "off"},
+        {"auth", QString::number(int(s.Auth))},
+        {"sign-in", s.OAuthProvider + ' ' + s.OAuth.ClientId},
         {"login", s.AuthUser},
         {"launch count", QString::number(s.LaunchCount)}};
 }

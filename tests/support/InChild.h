@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFile>
+
 #include <functional>
 #include <utility>
 
@@ -17,4 +19,21 @@ inline std::pair<int, long> RunInChild(const std::function<int()> &call)
     int status = -1;
     rusage usage{};
     return {wait4(child, &status, 0, &usage) == child ? status : -1, usage.ru_maxrss};
+}
+
+// Makes this process's resident size now its peak (Linux's clear_refs) and gives it in kilobytes: the peak of a
+// step is then PeakSince(what this gave before it).
+inline long RestartPeak()
+{
+    QFile refs("/proc/self/clear_refs"), statm("/proc/self/statm");
+    if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1 || !statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ')[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+inline long PeakSince(long start)
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss - start;
 }

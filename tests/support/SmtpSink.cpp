@@ -21,8 +21,10 @@ QString SmtpSink::Certificates()
 
 SmtpSink::SmtpSink(Mode mode, const QString &certificate, const QString &address)
 {
-    QStringList arguments{SinkScript, QStringLiteral("serve"), folder.path()};
-    if (mode != Plain || address != QLatin1String("127.0.0.1"))
+    QStringList arguments{SinkScript, QString::fromLatin1(mode == OAuth ? "oauth" : "serve"), folder.path()};
+    if (mode == OAuth)
+        arguments << Certificates();
+    else if (mode != Plain || address != QLatin1String("127.0.0.1"))
         arguments << (mode == Tls        ? "tls"
                       : mode == StartTls ? "starttls"
                                          : "plain")
@@ -31,11 +33,23 @@ SmtpSink::SmtpSink(Mode mode, const QString &certificate, const QString &address
     QByteArray out;
     while (!out.contains('\n') && process.waitForReadyRead(StartTimeoutMs))
         out += process.readAllStandardOutput();
-    if (out.startsWith("PORT "))
-        port = quint16(out.mid(5).trimmed().toUInt());
+    const QList<QByteArray> ports = out.trimmed().split(' ');
+    if (ports.value(0) == "PORT") {
+        port = quint16(ports.value(1).toUInt());
+        httpsPort = quint16(ports.value(2).toUInt());
+    }
     if (port == 0)
         error = QStringLiteral("the SMTP sink did not start: %1 %2")
                     .arg(QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError()));
+}
+
+QByteArray SmtpSink::Control(const QByteArray &command)
+{
+    process.write(command + '\n');
+    QByteArray answer;
+    while (!answer.contains('\n') && process.waitForReadyRead(WaitTimeoutMs))
+        answer += process.readAllStandardOutput();
+    return answer.trimmed();
 }
 
 SmtpSink::~SmtpSink()
@@ -52,7 +66,7 @@ QList<SmtpSink::Message> SmtpSink::Messages() const
         const QString stem = folder.filePath(QString::number(n));
         const QJsonObject o = QJsonDocument::fromJson(ReadFile(stem + ".json")).object();
         const auto text = [&o](const char *key) { return o.value(key).toString().toUtf8(); };
-        result << Message{{}, text("helo"), text("auth"), ReadFile(stem + ".eml")};
+        result << Message{{}, text("helo"), text("auth"), text("mechanism"), text("token"), ReadFile(stem + ".eml")};
         for (const QJsonValue r : o.value("rcpt").toArray())
             result.last().Rcpt << r.toString().toUtf8();
     }

@@ -9,17 +9,21 @@
 
 // A real SMTP server: aiosmtpd, run by smtp_sink.py on a free port of the address while this
 // object lives, in the clear, with STARTTLS or with TLS from the first byte (a certificate of
-// the test CA), taking the logins smtp_sink.py lists ("kelvo" with "secret").
+// the test CA), taking the logins smtp_sink.py lists ("kelvo" with "secret"). OAuth adds an
+// OAuth2 provider over HTTPS whose tokens the server takes with XOAUTH2 and OAUTHBEARER
+// (STARTTLS): see smtp_sink.py's oauth command.
 class SmtpSink
 {
 public:
-    enum Mode { Plain, StartTls, Tls };
+    enum Mode { Plain, StartTls, Tls, OAuth };
 
     struct Message
     {
         QList<QByteArray> Rcpt; // RCPT TO, in order
         QByteArray Helo;        // the name given with HELO or EHLO
         QByteArray Login;       // the user that logged in, UTF-8
+        QByteArray Mechanism;   // of a sign-in with a token: XOAUTH2 or OAUTHBEARER
+        QByteArray Token;       // and the token
         QByteArray Data;        // the message, dot-stuffing undone
     };
 
@@ -31,6 +35,10 @@ public:
 
     // 0 when the server could not be started; Error() says why.
     quint16 Port() const { return port; }
+    // The provider's HTTPS port, in OAuth mode; and a command to it ("set state wrong",
+    // "get token_requests", "revoke"), answered with a line.
+    quint16 HttpsPort() const { return httpsPort; }
+    QByteArray Control(const QByteArray &command);
     QString Error() const { return error; }
 
     // The messages received so far; or, pumping events for a few seconds at most, once count came.
@@ -50,6 +58,6 @@ public:
 private:
     QTemporaryDir folder;
     QProcess process;
-    quint16 port = 0;
+    quint16 port = 0, httpsPort = 0;
     QString error;
 };
