@@ -49,7 +49,7 @@ public:
     // describes sRGB (its primaries and curves within half a level of it) keeps the bytes.
     static std::optional<ColourProfile> FromIcc(const QByteArray &profile, ColourModel model);
 
-    // A PNG's colours by its chunks, as the PNG specification means them: an sRGB chunk,
+    // A PNG's colours by its chunks, as the PNG standard defines them: an sRGB chunk,
     // or gAMA and cHRM built into a profile (a pure power curve of 1 / gamma; the primaries
     // and white of sRGB where cHRM is missing, the sRGB curve where gAMA is). A gamma of
     // 1 / 2.2 with sRGB's chromaticities or none is what older tools write for sRGB and
