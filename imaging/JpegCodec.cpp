@@ -447,7 +447,8 @@ QByteArray ReadWithRoom(const QString &path)
     const QByteArray start = file.peek(16);
     if (!start.startsWith("\xFF\xD8\xFF"))
         throw Exception(JpegFailureText(path, start, start.isEmpty() ? JERR_INPUT_EMPTY : JERR_NO_SOI, 0));
-    return ReadOpenedPicture(file, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path), 2);
+    const QString unreadable = QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path);
+    return ReadOpenedPicture(file, unreadable, 2);
 }
 
 } // namespace

@@ -27,19 +27,20 @@ struct CodeReason
     Reason Why;
 };
 
-// Every code libjpeg gives a decoder for a file, by reason; any other code (a fault in the
-// calling sequence, which kelvo does not make) counts as damage, with its number.
+// Every code libjpeg gives a decoder for a file, and kelvo's own for too many scans, by
+// reason; any other code (a fault in the calling sequence, which kelvo does not make)
+// counts as damage, with its number.
 constexpr CodeReason Reasons[] = {
-    {JERR_NO_SOI, Reason::NotJpeg},          {JERR_INPUT_EMPTY, Reason::Empty},
-    {JWRN_JPEG_EOF, Reason::CutShort},       {JERR_INPUT_EOF, Reason::CutShort},
-    {JERR_BAD_PRECISION, Reason::Precision}, {JERR_SOF_UNSUPPORTED, Reason::Process},
+    {JERR_NO_SOI, Reason::NotJpeg},           {JERR_INPUT_EMPTY, Reason::Empty},
+    {JWRN_JPEG_EOF, Reason::CutShort},        {JERR_INPUT_EOF, Reason::CutShort},
+    {JERR_BAD_PRECISION, Reason::Precision},  {JERR_SOF_UNSUPPORTED, Reason::Process},
     {JERR_UNKNOWN_MARKER, Reason::Process}, // DHP and EXP of a hierarchical file; others are damage
-    {JERR_EMPTY_IMAGE, Reason::OtherForm},   {JERR_ARITH_NOTIMPL, Reason::OtherForm},
-    {JERR_NOT_COMPILED, Reason::OtherForm},  {JERR_NO_IMAGE, Reason::NoPicture},
-    {JERR_IMAGE_TOO_BIG, Reason::TooWide},   {JERR_WIDTH_OVERFLOW, Reason::TooWide},
-    {JERR_OUT_OF_MEMORY, Reason::NoMemory},  {JERR_NO_BACKING_STORE, Reason::NoMemory},
-    {JERR_TFILE_CREATE, Reason::NoMemory},   {JERR_TFILE_READ, Reason::NoMemory},
-    {JERR_TFILE_SEEK, Reason::NoMemory},     {JERR_TFILE_WRITE, Reason::NoMemory},
+    {JERR_EMPTY_IMAGE, Reason::OtherForm},    {JERR_ARITH_NOTIMPL, Reason::OtherForm},
+    {JERR_NOT_COMPILED, Reason::OtherForm},   {JERR_NO_IMAGE, Reason::NoPicture},
+    {JERR_IMAGE_TOO_BIG, Reason::TooWide},    {JERR_WIDTH_OVERFLOW, Reason::TooWide},
+    {JERR_OUT_OF_MEMORY, Reason::NoMemory},   {JERR_NO_BACKING_STORE, Reason::NoMemory},
+    {JERR_TFILE_CREATE, Reason::NoMemory},    {JERR_TFILE_READ, Reason::NoMemory},
+    {JERR_TFILE_SEEK, Reason::NoMemory},      {JERR_TFILE_WRITE, Reason::NoMemory},
     {JpegTooManyScans, Reason::TooManyScans},
 };
 
@@ -118,7 +119,8 @@ QString JpegFailureText(const QString &path, const QByteArray &start, int code, 
         return QCoreApplication::translate("Picture", "JPEG ファイル %1 を読み込むためのメモリを確保できません。")
             .arg(path);
     case Reason::TooManyScans:
-        return QCoreApplication::translate("Picture", "この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。")
+        return QCoreApplication::translate("Picture",
+                                           "この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。")
             .arg(parameter);
     case Reason::Damaged:
         break;
