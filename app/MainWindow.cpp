@@ -419,10 +419,8 @@ void MainWindow::DropFiles(const QStringList &paths)
         const PictureType type = PictureTypeOf(path);
         if (type.Format == PictureFormat::None)
             continue;
-        if (type.ClearsPreviewFirst)
-            ClearPicture();
-        // Fitted before it is shown, so a huge photo is never drawn at full size and a
-        // fit that fails keeps the previous picture as a failed load does.
+        // Fitted before it is shown, so a huge photo is never drawn at full size; a file
+        // that cannot be read, of any kind, leaves the picture held before.
         const QImage loaded = WhileBusy([&] { return LoadPicture(path, type.Format, Settings.DotSize); });
         ClearPicture();
         SetPicture(loaded);

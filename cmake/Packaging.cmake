@@ -86,14 +86,15 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # time and no scan sees them: WebP through Qt's image plug-in, the keyring through
 # libsecret (the keychain library opens it when the password is stored or read;
 # it recommends a keyring itself), the certificate store that every TLS
-# connection is checked against, the Japanese face the windows ask for, and Qt's
+# connection is checked against, the Japanese face the windows ask for, Qt's
 # Wayland platform plug-in, without which kelvo aborts on a Wayland desktop that
-# has no XWayland. Qt's X11 platform plug-in comes with libqt6gui6, which the scan
-# finds.
+# has no XWayland, and Ghostscript's colour profiles (the standard CMYK one, read
+# when a CMYK JPEG has no profile of its own). Qt's X11 platform plug-in comes with
+# libqt6gui6, which the scan finds.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-image-formats-plugins, libsecret-1-0, ca-certificates, fonts-ipafont-gothic | fonts-japanese-gothic, \
-qt6-wayland")
+qt6-wayland, libgs-common")
 # Qt's own texts (the file dialog's buttons) in the window's language; kelvo's own come
 # with the program, and Qt's stay English without this.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")

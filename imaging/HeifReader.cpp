@@ -47,22 +47,21 @@ void InitialiseOnce()
 
 // The colours the file describes: its ICC profile, or else its colour description by
 // code points. Either may be missing or of no use; the picture is then taken as sRGB.
-QColorSpace ColourSpaceOf(const heif_image_handle *handle)
+ColourProfile ColoursOf(const heif_image_handle *handle)
 {
     const size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle);
     if (profileSize > 0 && profileSize <= size_t(LargestProfileBytes)) {
         QByteArray profile(qsizetype(profileSize), Qt::Uninitialized);
-        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
-            QColorSpace colours = ColourSpaceFromIcc(profile);
-            if (colours.isValid())
-                return colours;
-        }
+        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+            if (const std::optional<ColourProfile> colours = ColourProfile::FromIcc(profile, ColourModel::Rgb))
+                return *colours;
     }
     heif_color_profile_nclx *codes = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &codes).code != heif_error_Ok)
         return {};
     const std::unique_ptr<heif_color_profile_nclx, ColourCodesFree> owned(codes);
-    return ColourSpaceFromCodePoints(codes->color_primaries, codes->transfer_characteristics);
+    return ColourProfile::FromCodePoints(codes->color_primaries, codes->transfer_characteristics)
+        .value_or(ColourProfile());
 }
 
 // The picture of the handle, upright, transparent pixels laid on white, in Format_BGR888.
@@ -108,7 +107,7 @@ QImage Decoded(heif_image_handle *handle, const Exception &unreadable)
 
 } // namespace
 
-QImage LoadHeif(const QString &path)
+QImage LoadHeif(const QString &path, ColourProfile *colours)
 {
     const QString unreadableText =
         QCoreApplication::translate("Picture", "HEIF ファイル %1 を読み込めません。").arg(path);
@@ -142,6 +141,7 @@ QImage LoadHeif(const QString &path)
     heif_context_set_maximum_image_size_limit(context.get(), longerSide + HevcCodingPadding + 1);
 
     QImage picture = Decoded(handle.get(), unreadable);
-    picture.setColorSpace(ColourSpaceOf(handle.get()));
+    if (colours)
+        *colours = ColoursOf(handle.get());
     return picture;
 }

@@ -7,6 +7,7 @@
 #include "imaging/Pipeline.h"
 
 #include "imaging/ColourProfile.h"
+#include "imaging/JpegFailure.h"
 #include "imaging/Orientation.h"
 #include "imaging/Picture.h"
 #include "imaging/SmoothStretch.h"
@@ -14,6 +15,7 @@
 #include "platform/Exception.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csetjmp>
 #include <cstdio>
@@ -32,6 +34,7 @@ struct JpegErrors
     jpeg_error_mgr pub; // first: libjpeg hands us a pointer to it
     std::jmp_buf jump;
     int code;
+    int parameter;      // the first number of the code's message
     bool junkBeforeEnd; // bytes were skipped right before the end-of-image marker
 };
 
@@ -39,6 +42,7 @@ struct JpegErrors
 {
     auto *errors = reinterpret_cast<JpegErrors *>(cinfo->err);
     errors->code = cinfo->err->msg_code;
+    errors->parameter = cinfo->err->msg_parm.i[0];
     std::longjmp(errors->jump, 1);
 }
 
@@ -84,6 +88,7 @@ void InstallErrors(JpegErrors &errors)
     errors.pub.emit_message = OnMessage;
     errors.pub.output_message = Silent;
     errors.code = 0;
+    errors.parameter = 0;
     errors.junkBeforeEnd = false;
 }
 
@@ -94,14 +99,12 @@ constexpr int RowBatch = 16;
 // bounds the time a file may take: a progressive file of any encoder has about ten, while
 // a few kilobytes of empty scans could hold a 200-megapixel picture for minutes.
 constexpr int MostScans = 100;
-// The code a file of more scans fails with, beside libjpeg's own (which are never negative).
-constexpr int TooManyScans = -1;
 
 void CountScans(j_common_ptr cinfo)
 {
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > MostScans) {
         auto *errors = reinterpret_cast<JpegErrors *>(cinfo->err);
-        errors->code = TooManyScans;
+        errors->code = JpegTooManyScans;
         std::longjmp(errors->jump, 1);
     }
 }
@@ -115,14 +118,18 @@ struct DecodeJob
     jpeg_progress_mgr progress;
     const unsigned char *data;
     unsigned long size; // the file and an end-of-image marker put after it
-    QImage *picture;    // made by Allocate once the size is known, unless the rows are streamed
-    int fitTo;          // the dots of the fit that the rows may be streamed into, or 0
-    std::unique_ptr<StreamingStretch> *streamed; // set up by Allocate when they are
+    // A picture of inks is held as two: cyan, magenta and yellow in the three bytes of
+    // picture's pixels, black in those of black's, so that each goes through the fit as a
+    // picture of colours would.
+    QImage *picture, *black; // made by Allocate once the size is known, unless the rows are streamed
+    int fitTo;               // the dots of the fit that the rows may be streamed into, or 0
+    std::unique_ptr<StreamingStretch> *streamed, *streamedBlack; // set up by Allocate when they are
     unsigned width, height;
     double bytesPerPixel; // what decoding holds of the picture, the file aside
     int exifOrientation;
     JOCTET *icc; // the colour profile, malloc'ed by libjpeg; the caller frees it
     unsigned iccSize;
+    bool inks, invertedInks, grey;
     bool multipleScans;
     unsigned long consumed; // up to and with the end-of-image marker the decoder stopped at
 };
@@ -150,63 +157,75 @@ Outcome Allocate(DecodeJob *job)
             const QSize stored{int(w), int(h)};
             const QSize fitted = FittedSize(stored, job->fitTo, turn);
             *job->streamed = StreamingStretch::Start(stored, fitted.width(), fitted.height(), turn);
+            if (*job->streamed && job->inks)
+                *job->streamedBlack = StreamingStretch::Start(stored, fitted.width(), fitted.height(), turn);
             if (*job->streamed)
                 return Outcome::Done;
         }
         *job->picture = QImage(int(w), int(h), QImage::Format_BGR888);
+        if (job->inks)
+            *job->black = QImage(int(w), int(h), QImage::Format_BGR888);
     } catch (...) {
         return Outcome::NoMemory;
     }
-    return job->picture->isNull() ? Outcome::NoMemory : Outcome::Done;
+    return job->picture->isNull() || (job->inks && job->black->isNull()) ? Outcome::NoMemory : Outcome::Done;
 }
 
-// Inks to red, green and blue. Adobe applications write CMYK inverted (0 is full ink)
-// and mark the file with an Adobe segment; other writers store plain ink amounts.
-void CmykRowToBgr(const JSAMPLE *cmyk, uchar *bgr, unsigned width, bool inverted)
+// A row of inks into the two pictures that hold them (DecodeJob).
+void SplitInks(const JSAMPLE *inks, uchar *cyanMagentaYellow, uchar *black, unsigned width)
 {
-    for (unsigned x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-        unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        bgr[0] = uchar((y * k + 127) / 255);
-        bgr[1] = uchar((m * k + 127) / 255);
-        bgr[2] = uchar((c * k + 127) / 255);
+    for (unsigned x = 0; x < width; ++x, inks += 4, cyanMagentaYellow += 3, black += 3) {
+        std::memcpy(cyanMagentaYellow, inks, 3);
+        std::memset(black, inks[3], 3);
     }
 }
 
-// Rows straight into the picture, top row first; or a band at a time into a buffer of
-// libjpeg's (freed with the decoder, also when it fails) and from there into the fit.
-void ReadRows(DecodeJob *job, bool cmyk)
+// Where decoded rows go, top row first: straight into a picture, or a band at a time into
+// a buffer of libjpeg's (freed with the decoder, also when it fails) and from there into
+// the fit.
+struct RowSink
+{
+    QImage *picture = nullptr;
+    StreamingStretch *streamed = nullptr;
+    JSAMPARRAY band = nullptr;
+
+    uchar *Row(unsigned y, unsigned k) const { return streamed ? band[k] : picture->scanLine(int(y + k)); }
+    void Take(unsigned k) const
+    {
+        if (streamed)
+            streamed->AddRow(band[k]);
+    }
+};
+
+void ReadRows(DecodeJob *job)
 {
     jpeg_decompress_struct &cinfo = job->cinfo;
-    StreamingStretch *streamed = job->streamed->get();
+    const bool cmyk = job->inks;
     const unsigned width = cinfo.output_width;
     const auto rowsOf = [&](unsigned bytes) {
         return (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, bytes, RowBatch);
     };
-    const JSAMPARRAY band = streamed ? rowsOf(width * 3) : nullptr;
+    const auto sinkOf = [&](QImage *picture, StreamingStretch *streamed) {
+        return RowSink{picture, streamed, streamed ? rowsOf(width * 3) : nullptr};
+    };
+    const RowSink colours = sinkOf(job->picture, job->streamed->get());
+    const RowSink black = cmyk ? sinkOf(job->black, job->streamedBlack->get()) : RowSink{};
     const JSAMPARRAY inks = cmyk ? rowsOf(width * 4) : nullptr;
-    uchar *bits = streamed ? nullptr : job->picture->bits();
-    const qsizetype stride = streamed ? 0 : job->picture->bytesPerLine();
-    const auto bgrRow = [&](unsigned y, unsigned k) { return streamed ? band[k] : bits + (y + k) * stride; };
     JSAMPROW rows[RowBatch];
     while (cinfo.output_scanline < cinfo.output_height) {
         const unsigned y = cinfo.output_scanline;
         const unsigned count = std::min<unsigned>(RowBatch, cinfo.output_height - y);
         for (unsigned k = 0; k < count; ++k)
-            rows[k] = cmyk ? inks[k] : bgrRow(y, k);
+            rows[k] = cmyk ? inks[k] : colours.Row(y, k);
         const unsigned got = jpeg_read_scanlines(&cinfo, rows, count);
         if (got == 0)
             ERREXIT(&cinfo, JERR_BAD_STATE);
         for (unsigned k = 0; k < got; ++k) {
-            if (cmyk)
-                CmykRowToBgr(inks[k], bgrRow(y, k), width, cinfo.saw_Adobe_marker);
-            if (streamed)
-                streamed->AddRow(band[k]);
+            if (cmyk) {
+                SplitInks(inks[k], colours.Row(y, k), black.Row(y, k), width);
+                black.Take(k);
+            }
+            colours.Take(k);
         }
     }
 }
@@ -235,11 +254,12 @@ Outcome RunDecode(DecodeJob *job)
             job->exifOrientation = ReadExifOrientation(m->data, m->data_length);
             break;
         }
-    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    // Only a colour picture's profile is of use: grey and CMYK pictures are taken as they are.
-    if (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB)
-        jpeg_read_icc_profile(&cinfo, &job->icc, &job->iccSize);
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    job->inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // Adobe's programs write inks inverted and mark the file with their segment.
+    job->invertedInks = cinfo.saw_Adobe_marker;
+    job->grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    jpeg_read_icc_profile(&cinfo, &job->icc, &job->iccSize);
+    cinfo.out_color_space = job->inks ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_calc_output_dimensions(&cinfo);
     job->width = cinfo.output_width;
     job->height = cinfo.output_height;
@@ -250,7 +270,7 @@ Outcome RunDecode(DecodeJob *job)
         return allocated;
     }
     jpeg_start_decompress(&cinfo);
-    ReadRows(job, cmyk);
+    ReadRows(job);
     jpeg_finish_decompress(&cinfo);
     job->consumed = static_cast<unsigned long>(cinfo.src->next_input_byte - job->data);
     jpeg_destroy_decompress(&cinfo);
@@ -300,32 +320,94 @@ bool RunEncode(EncodeJob *job)
     return true;
 }
 
+// The message of an encoder that fails (it runs out of memory, nothing else).
 [[noreturn]] void ThrowJpegError(int code)
 {
     throw Exception(QCoreApplication::translate("Picture", "JPEG エラー #%1").arg(code));
 }
+
+// What a decode writes into, owned here and named by the job.
+struct DecodeTargets
+{
+    QImage picture, black;
+    std::unique_ptr<StreamingStretch> streamed, streamedBlack;
+};
+
+// The picture of inks (ColourProfile::HoldsInks) of the two that hold them.
+QImage JoinedInks(const QImage &cyanMagentaYellow, const QImage &black)
+{
+    QImage inks = NewPicture(black.width(), black.height(), QImage::Format_RGBA8888);
+    for (int y = 0; y < inks.height(); ++y) {
+        const uchar *s = cyanMagentaYellow.constScanLine(y), *k = black.constScanLine(y);
+        uchar *d = inks.scanLine(y);
+        for (int x = 0; x < inks.width(); ++x, s += 3, k += 3, d += 4) {
+            std::memcpy(d, s, 3);
+            d[3] = k[0];
+        }
+    }
+    return inks;
+}
+
+// The picture of a decode that ran to its end: fitted (from the stream, or whole) when a
+// fit was asked for, its inks joined into one picture.
+QImage Finished(const DecodeJob &job, DecodeTargets &targets, std::optional<int> fitTo)
+{
+    const Orientation turn = FromExif(job.exifOrientation);
+    if (targets.streamed) {
+        targets.picture = targets.streamed->Finish();
+        if (job.inks)
+            targets.black = targets.streamedBlack->Finish();
+    } else if (fitTo) {
+        FitToSize(targets.picture, *fitTo, turn);
+        if (job.inks)
+            FitToSize(targets.black, *fitTo, turn);
+    }
+    return job.inks ? JoinedInks(targets.picture, targets.black) : targets.picture;
+}
+
+// The colours the file describes, for a picture of its kind.
+ColourProfile ColoursOf(const DecodeJob &job, const QByteArray &icc)
+{
+    if (job.inks)
+        return ColourProfile::ForInks(icc, job.invertedInks);
+    if (icc.isEmpty())
+        return {};
+    return ColourProfile::FromIcc(icc, job.grey ? ColourModel::Grey : ColourModel::Rgb).value_or(ColourProfile());
+}
+
+// What a decode is asked for besides the file: where its failures name it (path), the
+// turn and colours it reports, and the dots of a fit.
+struct DecodeRequest
+{
+    QString path;
+    Orientation *turn = nullptr;
+    ColourProfile *colours = nullptr;
+    std::optional<int> fitTo;
+};
 
 // Some writers leave out the end-of-image marker after complete picture data, and libjpeg
 // would report the missing marker as data ending early; so one is always put after the
 // file, in the two bytes of room that withRoom has after its fileSize bytes, and where
 // the decoder stopped then tells a whole file from one cut short. With fitTo, the picture
 // comes fitted to that many dots, upright.
-QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::optional<int> fitTo = {})
+QImage Decode(QByteArray &withRoom, qsizetype fileSize, const DecodeRequest &request)
 {
     withRoom[fileSize] = char(0xFF);
     withRoom[fileSize + 1] = char(JPEG_EOI);
-    QImage picture;
-    std::unique_ptr<StreamingStretch> streamed;
+    DecodeTargets targets;
     DecodeJob job{};
     job.data = reinterpret_cast<const uchar *>(withRoom.constData());
     job.size = fileSize > 0 ? static_cast<unsigned long>(fileSize + 2) : 0;
-    job.picture = &picture;
-    job.fitTo = std::max(fitTo.value_or(0), 0);
-    job.streamed = &streamed;
+    job.picture = &targets.picture;
+    job.black = &targets.black;
+    job.fitTo = std::max(request.fitTo.value_or(0), 0);
+    job.streamed = &targets.streamed;
+    job.streamedBlack = &targets.streamedBlack;
     job.exifOrientation = 1;
     const Outcome outcome = RunDecode(&job);
     const QByteArray icc(reinterpret_cast<const char *>(job.icc), job.icc ? job.iccSize : 0);
     std::free(job.icc);
+    const QByteArray start = withRoom.left(std::min<qsizetype>(fileSize, 16));
     switch (outcome) {
     case Outcome::Done:
         // A file of one sequential scan is whole when that scan is: it meets the marker
@@ -337,21 +419,15 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::
         // such as a CR LF, a vendor block or a video after it).
         if (job.multipleScans && (job.consumed > static_cast<unsigned long>(fileSize) ||
                                   (job.consumed < static_cast<unsigned long>(fileSize) && job.errors.junkBeforeEnd)))
-            ThrowJpegError(JWRN_JPEG_EOF);
-        if (streamed)
-            picture = streamed->Finish();
-        else if (fitTo)
-            FitToSize(picture, *fitTo, FromExif(job.exifOrientation));
-        if (turn)
-            *turn = FromExif(job.exifOrientation);
-        picture.setColorSpace(ColourSpaceFromIcc(icc));
-        return picture;
+            throw Exception(JpegFailureText(request.path, start, JWRN_JPEG_EOF, 0));
+        if (request.turn)
+            *request.turn = FromExif(job.exifOrientation);
+        if (request.colours)
+            *request.colours = ColoursOf(job, icc);
+        return Finished(job, targets, request.fitTo);
     case Outcome::LibraryError:
-        if (job.errors.code == TooManyScans)
-            throw Exception(QCoreApplication::translate(
-                                "Picture", "この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。")
-                                .arg(MostScans));
-        ThrowJpegError(job.errors.code);
+        throw Exception(JpegFailureText(request.path, start, job.errors.code,
+                                        job.errors.code == JpegTooManyScans ? MostScans : job.errors.parameter));
     case Outcome::TooLarge:
         CheckPictureSize(job.width, job.height, job.bytesPerPixel);
         break;
@@ -361,32 +437,38 @@ QImage Decode(QByteArray &withRoom, qsizetype fileSize, Orientation *turn, std::
     ThrowNoMemory(job.width, job.height);
 }
 
-// The file followed by the two bytes of room that Decode needs; one that does not start
-// with the start-of-image marker and another marker is refused unread.
+// The file followed by the two bytes of room that Decode needs. One that does not start
+// with the start-of-image marker and another marker is refused unread, in the sentence
+// that says how it starts.
 QByteArray ReadWithRoom(const QString &path)
 {
-    return ReadPictureFile(path, QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path),
-                           "\xFF\xD8\xFF", 0, 2);
+    QFile file;
+    OpenPicture(file, path);
+    const QByteArray start = file.peek(16);
+    if (!start.startsWith("\xFF\xD8\xFF"))
+        throw Exception(JpegFailureText(path, start, start.isEmpty() ? JERR_INPUT_EMPTY : JERR_NO_SOI, 0));
+    const QString unreadable = QCoreApplication::translate("Picture", "ファイル %1 を読み込めません。").arg(path);
+    return ReadOpenedPicture(file, unreadable, 2);
 }
 
 } // namespace
 
-QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn)
+QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn, ColourProfile *colours)
 {
     QByteArray withRoom = bytes + QByteArray(2, '\0');
-    return Decode(withRoom, bytes.size(), turn);
+    return Decode(withRoom, bytes.size(), {QStringLiteral("JPEG"), turn, colours, {}});
 }
 
-QImage LoadJpeg(const QString &path, Orientation *turn)
+QImage LoadJpeg(const QString &path, Orientation *turn, ColourProfile *colours)
 {
     QByteArray withRoom = ReadWithRoom(path);
-    return Decode(withRoom, withRoom.size() - 2, turn);
+    return Decode(withRoom, withRoom.size() - 2, {path, turn, colours, {}});
 }
 
-QImage LoadFittedJpeg(const QString &path, int n)
+QImage LoadFittedJpeg(const QString &path, int n, ColourProfile *colours)
 {
     QByteArray withRoom = ReadWithRoom(path);
-    return Decode(withRoom, withRoom.size() - 2, nullptr, n);
+    return Decode(withRoom, withRoom.size() - 2, {path, nullptr, colours, n});
 }
 
 QByteArray EncodeJpeg(const QImage &picture, int quality)

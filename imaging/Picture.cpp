@@ -95,6 +95,11 @@ QByteArray ReadPictureFile(const QString &path, const QString &unreadable, QByte
     const QByteArray head = file.peek(at + signature.size());
     if (head.size() < at + signature.size() || !head.mid(at).startsWith(signature))
         throw Exception(unreadable);
+    return ReadOpenedPicture(file, unreadable, room);
+}
+
+QByteArray ReadOpenedPicture(QFile &file, const QString &unreadable, qsizetype room)
+{
     // Read whole rather than mapped: a mapped file cut short by someone else while it is
     // decoded would kill the program with SIGBUS instead of giving an error. One buffer,
     // read into directly, so that the file is never held twice.

@@ -84,6 +84,10 @@ void LimitReaderAllocation(QImageReader &reader, QSize size);
 QByteArray ReadPictureFile(const QString &path, const QString &unreadable, QByteArrayView signature, qsizetype at,
                            qsizetype room = 0);
 
+// The rest of the file that OpenPicture opened, read whole as ReadPictureFile reads it,
+// for a reader that checks the file's start itself.
+QByteArray ReadOpenedPicture(QFile &file, const QString &unreadable, qsizetype room = 0);
+
 // A fresh picture of the given size; throws a clear message instead of returning a null
 // image when the memory cannot be had.
 QImage NewPicture(int width, int height, QImage::Format format = QImage::Format_BGR888);

@@ -16,13 +16,35 @@
 namespace {
 
 // What a PNG or WebP file says beside its pixels, found by walking its chunks: the EXIF
-// block (eXIf in a PNG, EXIF in a WebP) and, for a PNG, whether an ICC profile (iCCP)
-// gives its colours.
+// block (eXIf in a PNG, EXIF in a WebP), the ICC profile (iCCP, inflated, in a PNG; ICCP
+// in a WebP) and a PNG's other colour chunks and whether it is grey.
 struct FileTags
 {
     QByteArray Exif;
-    bool HasIccProfile = false;
+    QByteArray IccProfile;
+    PngColourChunks PngColours;
+    bool Grey = false;
 };
+
+// The colour chunks of a PNG (before its image data, where they must stand).
+void ReadPngColourChunk(QIODevice &file, const QByteArray &type, quint32 length, FileTags &tags)
+{
+    if (type == "iCCP" && length <= LargestProfileBytes)
+        tags.IccProfile = ProfileOfPngChunk(file.read(length));
+    tags.PngColours.Srgb |= type == "sRGB";
+    const QByteArray data =
+        (type == "gAMA" && length == 4) || (type == "cHRM" && length == 32) ? file.read(length) : "";
+    if (data.size() == 4)
+        tags.PngColours.Gamma = qFromBigEndian<quint32>(data.constData());
+    if (data.size() == 32) {
+        std::array<quint32, 8> values{};
+        qFromBigEndian<quint32>(data.constData(), 8, values.data());
+        tags.PngColours.Chromaticities = values;
+    }
+    // IHDR's colour type, after the sides and the bit depth: 0 and 4 are grey.
+    const QByteArray header = type == "IHDR" && length == 13 ? file.read(10) : "";
+    tags.Grey |= header.size() == 10 && (header[9] & 3) == 0;
+}
 
 // The orientation sits at the start of an EXIF block, and libexif reads no more than a
 // JPEG segment's worth.
@@ -62,7 +84,7 @@ FileTags ReadPngTags(QIODevice &file)
         if (length > 0x7FFFFFFF || !IsChunkType(type, false) || at + 12 + qint64(length) > file.size() ||
             type == "IDAT" || type == "IEND")
             break;
-        tags.HasIccProfile |= type == "iCCP";
+        ReadPngColourChunk(file, type, length, tags);
         if (type == "eXIf")
             tags.Exif = file.read(std::min<qint64>(length, ExifBytesRead));
         at += 12 + qint64(length); // length, type, data, CRC
@@ -86,9 +108,21 @@ FileTags ReadWebPTags(QIODevice &file)
             tags.Exif = file.read(std::min<qint64>(size, ExifBytesRead));
             break;
         }
+        if (head.startsWith("ICCP") && size <= LargestProfileBytes)
+            tags.IccProfile = file.read(size);
         at += 8 + qint64(size) + (size & 1); // chunks are padded to an even length
     }
     return tags;
+}
+
+// The colours a PNG or WebP file describes: its ICC profile, or for a PNG whose profile
+// is missing or does not serve, its other chunks.
+ColourProfile ColoursOf(const FileTags &tags, bool png)
+{
+    const ColourModel model = tags.Grey ? ColourModel::Grey : ColourModel::Rgb;
+    const std::optional<ColourProfile> profile =
+        tags.IccProfile.isEmpty() ? std::nullopt : ColourProfile::FromIcc(tags.IccProfile, model);
+    return profile.value_or(png ? ColourProfile::FromPngChunks(tags.PngColours) : ColourProfile());
 }
 
 // Whether the file starts as its format does.
@@ -103,8 +137,8 @@ bool StartsAsItsFormat(QIODevice &file, bool png)
 
 // PNG and WebP through Qt's readers (WebP's comes with qt6-image-formats-plugins). The
 // picture as stored, with the turn that stands it upright from its EXIF block, and the
-// colour space of its ICC profile.
-QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
+// colours its file describes.
+QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn, ColourProfile *colours)
 {
     QFile file;
     OpenPicture(file, path);
@@ -133,12 +167,9 @@ QImage LoadWithQt(const QString &path, PictureFormat format, Orientation *turn)
         throw unreadable;
     if (turn)
         *turn = FromExif(ReadExifOrientation(tags.Exif));
-    // Qt's PNG reader also makes a colour space of gAMA and cHRM chunks alone; files that
-    // carry nothing more are mostly plain sRGB pictures of older tools, and keep their bytes.
-    const QByteArray profile = !png || tags.HasIccProfile ? image.colorSpace().iccProfile() : QByteArray();
-    QImage picture = LaidOnWhite(std::move(image));
-    picture.setColorSpace(ColourSpaceFromIcc(profile));
-    return picture;
+    if (colours)
+        *colours = ColoursOf(tags, png);
+    return LaidOnWhite(std::move(image));
 }
 
 } // namespace
@@ -151,36 +182,33 @@ PictureType PictureTypeOf(const QString &path)
     const auto is = [&extension](const char *e) {
         return extension.compare(QLatin1String(e), Qt::CaseInsensitive) == 0;
     };
-    if (is(".jpg"))
-        return {PictureFormat::Jpeg, true};
-    if (is(".jpeg"))
-        return {PictureFormat::Jpeg, false};
+    if (is(".jpg") || is(".jpeg"))
+        return {PictureFormat::Jpeg};
     if (is(".bmp"))
-        return {PictureFormat::Bmp, false};
+        return {PictureFormat::Bmp};
     if (is(".png"))
-        return {PictureFormat::Png, false};
+        return {PictureFormat::Png};
     if (is(".webp"))
-        return {PictureFormat::WebP, false};
+        return {PictureFormat::WebP};
     if (is(".heic") || is(".heif"))
-        return {PictureFormat::Heif, false};
+        return {PictureFormat::Heif};
     return {};
 }
 
-QImage LoadPng(const QString &path, Orientation *turn)
+QImage LoadPng(const QString &path, Orientation *turn, ColourProfile *colours)
 {
-    return LoadWithQt(path, PictureFormat::Png, turn);
+    return LoadWithQt(path, PictureFormat::Png, turn, colours);
 }
 
-QImage LoadWebP(const QString &path, Orientation *turn)
+QImage LoadWebP(const QString &path, Orientation *turn, ColourProfile *colours)
 {
-    return LoadWithQt(path, PictureFormat::WebP, turn);
+    return LoadWithQt(path, PictureFormat::WebP, turn, colours);
 }
 
 namespace {
 
-// The picture upright, fitted to the dot size and tagged with the colour space its file
-// describes.
-QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
+// The picture upright and fitted to the dot size, and the colours its file describes.
+QImage FittedPicture(const QString &path, PictureFormat format, int dotSize, ColourProfile &colours)
 {
     QImage picture;
     Orientation turn;
@@ -188,26 +216,24 @@ QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
     case PictureFormat::Jpeg:
         // Fitted as it is decoded, and turned inside the fit: the full-size photo is
         // neither held nor turned. HEIF files are turned by libheif as it decodes them.
-        return LoadFittedJpeg(path, dotSize);
+        return LoadFittedJpeg(path, dotSize, &colours);
     case PictureFormat::Bmp:
         picture = LoadBmp(path);
         break;
     case PictureFormat::Png:
-        picture = LoadPng(path, &turn);
+        picture = LoadPng(path, &turn, &colours);
         break;
     case PictureFormat::WebP:
-        picture = LoadWebP(path, &turn);
+        picture = LoadWebP(path, &turn, &colours);
         break;
     case PictureFormat::Heif:
-        picture = LoadHeif(path);
+        picture = LoadHeif(path, &colours);
         break;
     case PictureFormat::None:
         throw Exception(QCoreApplication::translate("Picture", "このファイルタイプには対応しておりません。"));
     }
     // These readers give whole pictures, so there is nothing to stream.
-    const QColorSpace colours = picture.colorSpace();
     FitToSize(picture, dotSize, turn);
-    picture.setColorSpace(colours);
     return picture;
 }
 
@@ -215,11 +241,10 @@ QImage FittedPicture(const QString &path, PictureFormat format, int dotSize)
 
 QImage LoadPicture(const QString &path, PictureFormat format, int dotSize)
 {
-    QImage picture = FittedPicture(path, format, dotSize);
+    ColourProfile colours;
+    QImage picture = FittedPicture(path, format, dotSize, colours);
     // The colours are converted once the picture is small: the fit works on the bytes as
     // stored, and the conversion then touches a few thousand pixels instead of millions.
-    const QColorSpace colours = picture.colorSpace();
-    picture.setColorSpace(QColorSpace());
     ConvertToSrgb(picture, colours);
     return picture; // its bytes are sRGB now, as an untagged picture's are
 }

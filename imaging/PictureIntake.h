@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+class ColourProfile;
+
 // Picture intake: which files a drop takes, by their extension alone, and the picture a
 // file gives, upright and fitted to the phone's dot size.
 
@@ -13,9 +15,6 @@ enum class PictureFormat { None, Jpeg, Bmp, Png, WebP, Heif };
 struct PictureType
 {
     PictureFormat Format = PictureFormat::None;
-    // ".jpg" empties the preview before it is decoded, so that a file that fails leaves
-    // it empty; every other kind keeps the previous picture when it fails.
-    bool ClearsPreviewFirst = false;
 };
 
 // By the text from the last "." of the file name, without regard to case: .jpg, .jpeg,
@@ -31,9 +30,9 @@ PictureType PictureTypeOf(const QString &path);
 // message; nothing is kept.
 QImage LoadPicture(const QString &path, PictureFormat format, int dotSize);
 
-// The readers of the newer formats, at full size, in Format_BGR888, tagged with the
-// colour space their file describes (QImage::colorSpace). PNG and WebP pictures come as
-// stored, turn receiving what stands them upright; HEIF pictures come upright.
-QImage LoadPng(const QString &path, Orientation *turn = nullptr);
-QImage LoadWebP(const QString &path, Orientation *turn = nullptr);
-QImage LoadHeif(const QString &path);
+// The readers of the newer formats, at full size, in Format_BGR888; colours receives the
+// colours their file describes. PNG and WebP pictures come as stored, turn receiving what
+// stands them upright; HEIF pictures come upright.
+QImage LoadPng(const QString &path, Orientation *turn = nullptr, ColourProfile *colours = nullptr);
+QImage LoadWebP(const QString &path, Orientation *turn = nullptr, ColourProfile *colours = nullptr);
+QImage LoadHeif(const QString &path, ColourProfile *colours = nullptr);

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+class ColourProfile;
+
 // The road of a dropped picture to the mailed file: load (into 24-bit, see also
 // PictureIntake.h), fit the longer side to the phone's dot size, optionally grey, and
 // encode as a baseline JPEG at the highest quality that fits the carrier's limit. Every
@@ -52,19 +54,20 @@ void SaveJpeg(const QImage &picture, const QString &path, int quality);
 int EncodeUnderLimit(const QImage &picture, const QString &path, int limit);
 
 // Decodes any JPEG that libjpeg reads (baseline, progressive, greyscale, CMYK, YCCK) at
-// full size into Format_BGR888, as stored, tagged with the colour space of a colour
-// picture's ICC profile (ColourProfile.h); turn, when given, receives the turn that makes
-// it stand upright, from the orientation of its EXIF block. Bytes after the picture (a
-// trailer, a video) are passed over. A file without its end marker is whole only when it
-// has a single sequential scan that the data completes; one of several scans must reach
-// its own end marker.
-QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr);
-QImage LoadJpeg(const QString &path, Orientation *turn = nullptr);
+// full size, as stored: into Format_BGR888, or for CMYK and YCCK into a picture of inks
+// (ColourProfile::HoldsInks). turn, when given, receives the turn that makes it stand
+// upright, from the orientation of its EXIF block; colours, the colours its ICC profile
+// describes (ColourProfile.h). Bytes after the picture (a trailer, a video) are passed
+// over. A file without its end marker is whole only when it has a single sequential scan
+// that the data completes; one of several scans must reach its own end marker. A file
+// libjpeg refuses throws the sentence of JpegFailure.h.
+QImage DecodeJpeg(const QByteArray &bytes, Orientation *turn = nullptr, ColourProfile *colours = nullptr);
+QImage LoadJpeg(const QString &path, Orientation *turn = nullptr, ColourProfile *colours = nullptr);
 
-// LoadJpeg, then FitToSize(picture, n, turn), with the same bytes, tagged with the colour
-// space of the file's profile. A baseline file is fitted as its rows are decoded, a band
-// at a time, so that the full-size picture is never held; see StreamingStretch.
-QImage LoadFittedJpeg(const QString &path, int n);
+// LoadJpeg, then FitToSize(picture, n, turn), with the same bytes (the inks of a CMYK
+// picture fitted as colours are). A baseline file is fitted as its rows are decoded, a
+// band at a time, so that the full-size picture is never held; see StreamingStretch.
+QImage LoadFittedJpeg(const QString &path, int n, ColourProfile *colours = nullptr);
 
 // Reads a Windows bitmap in any of its forms (1 to 32 bits, RLE, top-down) into
 // Format_BGR888, the transparent pixels of a 32-bit one with an alpha mask laid on

@@ -765,6 +765,50 @@ Please enter the password.</translation>
         <translation>The dot size %1 is not valid. Please give 1 or more.</translation>
     </message>
     <message>
+        <source>%1 は可逆圧縮 (ロスレス) の JPEG 画像です。この形式は kelvo では読めません。</source>
+        <translation>%1 is a lossless JPEG picture, a form kelvo cannot read.</translation>
+    </message>
+    <message>
+        <source>%1 は階層型 (ハイアラーキカル) の JPEG 画像です。この形式は kelvo では読めません。</source>
+        <translation>%1 is a hierarchical JPEG picture, a form kelvo cannot read.</translation>
+    </message>
+    <message>
+        <source>JPEG ファイル %1 は壊れています (JPEG エラー #%2)。</source>
+        <translation>The JPEG file %1 is damaged (JPEG error #%2).</translation>
+    </message>
+    <message>
+        <source>%1 は kelvo が読めない形式の JPEG 画像です (JPEG エラー #%2)。</source>
+        <translation>%1 is a JPEG picture in a form kelvo cannot read (JPEG error #%2).</translation>
+    </message>
+    <message>
+        <source>ファイル %1 は JPEG 画像ではありません (先頭は %2)。</source>
+        <translation>The file %1 is not a JPEG picture (it starts with %2).</translation>
+    </message>
+    <message>
+        <source>ファイル %1 は空です (0 バイト)。</source>
+        <translation>The file %1 is empty (0 bytes).</translation>
+    </message>
+    <message>
+        <source>JPEG ファイル %1 は途中で切れています。</source>
+        <translation>The JPEG file %1 is cut short.</translation>
+    </message>
+    <message>
+        <source>%1 は %2 ビットの JPEG 画像です。kelvo が読めるのは 8 ビットの JPEG 画像だけです。</source>
+        <translation>%1 is a %2-bit JPEG picture; kelvo reads only 8-bit JPEG pictures.</translation>
+    </message>
+    <message>
+        <source>JPEG ファイル %1 には画像がありません。</source>
+        <translation>The JPEG file %1 holds no picture.</translation>
+    </message>
+    <message>
+        <source>JPEG ファイル %1 の画像は大きすぎます。読めるのは一辺 %2 ドットまでの画像です。</source>
+        <translation>The picture in the JPEG file %1 is too large: kelvo reads pictures of up to %2 dots a side.</translation>
+    </message>
+    <message>
+        <source>JPEG ファイル %1 を読み込むためのメモリを確保できません。</source>
+        <translation>There is not enough memory to read the JPEG file %1.</translation>
+    </message>
+    <message>
         <source>この JPEG は %1 を超えるスキャンに分かれているため、読み込めません。</source>
         <translation>This JPEG is split into more than %1 scans, so it cannot be read.</translation>
     </message>

@@ -202,14 +202,19 @@ TEST(MainWindow, PictureIntake)
     Drop(w.Child<QPlainTextEdit>("bodyEdit")->viewport(), {w.Picture("onbox.jpg", 64, 48)});
     EXPECT_EQ(w.Shown().size(), QSize(120, 90));
     EXPECT_TRUE(w.Child<QPlainTextEdit>("bodyEdit")->toPlainText().isEmpty());
-    // A bad file ends the drop with the error box; a .jpg has already emptied the preview.
-    for (const char *name : {"cut.bmp", "cut.jpeg", "cut.jpg"}) {
-        w.folder.Write(name, w.folder.Read("onbox.jpg").left(300));
+    // A bad file of any kind ends the drop with the error box, and the picture held before stays.
+    w.folder.Write("text.jpg", "Hello");
+    for (const char *name : {"cut.bmp", "cut.jpeg", "cut.jpg", "text.jpg"}) {
+        if (name[0] == 'c')
+            w.folder.Write(name, w.folder.Read("onbox.jpg").left(300));
         Drop(&w.main, {w.folder.File(name), w.Picture("after.jpg", 30, 60)});
-        EXPECT_EQ(w.Shown().isNull(), QByteArray(name).endsWith(".jpg")) << name;
+        EXPECT_EQ(w.Shown().size(), QSize(120, 90)) << name;
     }
-    EXPECT_EQ(w.boxes.Messages.size(), 5);
-    EXPECT_EQ(w.boxes.Messages[4].Kind, MsgKind::Error);
+    EXPECT_EQ(w.boxes.Messages.size(), 6);
+    EXPECT_EQ(w.boxes.Messages[5].Kind, MsgKind::Error);
+    EXPECT_EQ(
+        w.boxes.Messages[5].Text,
+        QStringLiteral("ファイル %1 は JPEG 画像ではありません (先頭は \"Hello\")。").arg(w.folder.File("text.jpg")));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "the busy cursor of a failed load stayed";
     // The held picture made grey, and saved as it would be mailed.
     w.main.DropFiles({w.Picture("tall.bmp", 30, 60)});
