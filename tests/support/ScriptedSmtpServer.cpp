@@ -6,6 +6,8 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,6 +62,13 @@ ScriptedSmtpServer::ScriptedSmtpServer(const Script &s, int receiveBuffer) : scr
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
     worker = std::thread([this] {
+        // OpenSSL writes to the socket with write(), which raises SIGPIPE when the client has
+        // already closed; blocked in this thread only, it becomes EPIPE here and the client
+        // side of the process still shows whether kelvo's own sends raise it.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         bool going = Accept() || Problem(QStringLiteral("no client connected"));
         for (const Step &step : script)
             going = going && !stop && RunStep(step);
