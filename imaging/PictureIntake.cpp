@@ -12,6 +12,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -24,12 +25,15 @@ struct FileTags
     QByteArray IccProfile;
     PngColourChunks PngColours;
     bool Grey = false;
+    bool IccpSeen = false;
 };
 
 // The colour chunks of a PNG (before its image data, where they must stand).
 void ReadPngColourChunk(QIODevice &file, const QByteArray &type, quint32 length, FileTags &tags)
 {
-    if (type == "iCCP" && length <= LargestProfileBytes)
+    // A PNG has one iCCP at most; inflating every one of thousands of small chunks that
+    // each unpack to megabytes would hold the window for a minute.
+    if (type == "iCCP" && !std::exchange(tags.IccpSeen, true) && length <= LargestProfileBytes)
         tags.IccProfile = ProfileOfPngChunk(file.read(length));
     tags.PngColours.Srgb |= type == "sRGB";
     const QByteArray data =
