@@ -35,9 +35,11 @@ QByteArray HandoverMessage(const HandedOver &handed)
 MessageRead ReadHandoverMessage(QByteArrayView received, HandedOver &handed)
 {
     constexpr qsizetype header = Magic.size() + LengthBytes;
-    if (received.size() < header)
-        return received == Magic.first(qMin(received.size(), Magic.size())) ? MessageRead::Incomplete
-                                                                            : MessageRead::Invalid;
+    if (received.size() < header) {
+        // The magic so far, and the start of the length after it, may come in any pieces.
+        const qsizetype start = qMin(received.size(), Magic.size());
+        return received.first(start) == Magic.first(start) ? MessageRead::Incomplete : MessageRead::Invalid;
+    }
     const quint32 length = LengthAt(received, Magic.size());
     if (!received.startsWith(Magic) || length > quint32(MaxHandedPathBytes))
         return MessageRead::Invalid;
