@@ -328,6 +328,8 @@ void SocketClient::ConnectToOneOfTheAddresses()
         if (end == WaitEnd::Cancelled || end == WaitEnd::TimedOut || CancelPending || TimedOut)
             break;
     }
+    // A connect that completed in the same pass as the time-out or a cancel is given up too.
+    Connected = false;
     RenewSocket();
     if (OnConnectionFailed)
         OnConnectionFailed(this);
