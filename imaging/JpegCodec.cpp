@@ -142,13 +142,13 @@ struct DecodeJob
 Outcome Allocate(DecodeJob *job)
 {
     const qint64 w = job->width, h = job->height;
-    // The picture at 3 bytes a pixel and, for several scans, libjpeg's buffer of every
-    // coefficient (a block of 64 two-byte ones for each 8 x 8 block of each component).
+    // The picture at 3 bytes a pixel (inks: 6, the colours and the black beside them) and, for several scans, libjpeg's
+    // buffer of every coefficient (a block of 64 two-byte ones for each 8 x 8 block of each component).
     qint64 coefficients = 0;
     for (int c = 0; job->multipleScans && c < job->cinfo.num_components; ++c)
         coefficients += qint64(job->cinfo.comp_info[c].width_in_blocks) * job->cinfo.comp_info[c].height_in_blocks *
                         qint64(sizeof(JBLOCK));
-    job->bytesPerPixel = 3 + (w > 0 && h > 0 ? double(coefficients) / double(w * h) : 0);
+    job->bytesPerPixel = (job->inks ? 6 : 3) + (w > 0 && h > 0 ? double(coefficients) / double(w * h) : 0);
     if (w < 1 || h < 1 || w * h > MaxPicturePixels || double(w * h) * job->bytesPerPixel > double(MaxDecodeBytes))
         return Outcome::TooLarge;
     try {
