@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLockFile>
+#include <QScopeGuard>
 
 namespace {
 
@@ -94,6 +95,20 @@ int RunKelvo(const QString &picture, InstanceServer *server)
     // Created in this order and kept for the whole run: the settings dialog reads
     // keitai.txt and the address book reads address.dat as they are made.
     MainWindow mainWindow;
+    // Taken from here on: the dialogs made next may show a box (a damaged address.dat), whose
+    // loop reads hand-overs that would otherwise be answered and lost. The window opens a
+    // picture once it has started up.
+    const auto forgetHandOvers = qScopeGuard([server] {
+        if (server)
+            server->OnPictureHandedOver = nullptr;
+    });
+    if (server) {
+        server->OnPictureHandedOver = [&mainWindow](const QString &handed, const QByteArray &launchToken) {
+            mainWindow.BringToFront(launchToken);
+            if (!handed.isEmpty())
+                mainWindow.OpenPicture(handed);
+        };
+    }
     const DestinationSetter setDestination = [&mainWindow](const QString &text) {
         mainWindow.SetDestinationText(text);
     };
@@ -102,16 +117,6 @@ int RunKelvo(const QString &picture, InstanceServer *server)
     mainWindow.SetDialogs(&settingsDialog, &addressBookDialog);
     if (!picture.isEmpty())
         mainWindow.OpenPicture(picture);
-    if (server) {
-        server->OnPictureHandedOver = [&mainWindow](const QString &handed, const QByteArray &launchToken) {
-            mainWindow.BringToFront(launchToken);
-            if (!handed.isEmpty())
-                mainWindow.OpenPicture(handed);
-        };
-    }
     mainWindow.show();
-    const int status = QApplication::exec();
-    if (server)
-        server->OnPictureHandedOver = nullptr;
-    return status;
+    return QApplication::exec();
 }
