@@ -96,6 +96,7 @@ struct ItemTable
     QList<QPair<quint32, Reader>> Properties;
     QList<QPair<quint32, quint32>> Auxiliaries; // alpha and depth images, and the image each serves
     qsizetype IdatAt = 0, IdatEnd = 0;
+    qint64 ExtentsListed = 0; // in every iloc box of the file together
 };
 
 bool ReadItemInfo(ItemTable &table, Reader &r)
@@ -113,14 +114,13 @@ bool ReadItemInfo(ItemTable &table, Reader &r)
     });
 }
 
-// Extents are counted as they are read: with fields of no bytes, a few bytes of the table
-// could list billions of them. Files of every tool give an image one extent or a few, and
-// a grid of tiles some hundreds of images.
+// Extents are counted as they are read, over every iloc box of the file: with fields of no bytes, a few bytes of the
+// table could list billions of them. Files of every tool give an image one extent or a few, and a grid of tiles some
+// hundreds of images.
 constexpr qint64 MostExtents = 1 << 16;
 
 bool ReadLocations(ItemTable &table, Reader &r)
 {
-    qint64 listed = 0;
     const int version = int(r.U32() >> 24);
     const quint32 sizes = r.U16();
     const int offsetSize = int(sizes >> 12), lengthSize = int(sizes >> 8 & 15), baseSize = int(sizes >> 4 & 15);
@@ -132,7 +132,7 @@ bool ReadLocations(ItemTable &table, Reader &r)
         r.U16(); // data reference: 0, this file
         const quint64 base = r.Read(baseSize);
         const quint32 extents = r.U16();
-        if ((listed += extents) > MostExtents)
+        if ((table.ExtentsListed += extents) > MostExtents)
             return false;
         for (quint32 e = 0; e < extents && !r.failed; ++e) {
             r.Read(indexSize);
