@@ -1,12 +1,17 @@
 #include "app/CommandLine.h"
 
 #include "KelvoVersion.h"
+#include "platform/FileName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -59,9 +64,13 @@ CommandLineRequest ReadCommandLine(const QStringList &arguments)
     const QString picture = parser.positionalArguments().value(0);
     if (picture.isEmpty())
         return {std::nullopt, QString()};
-    // Made absolute as text: QFileInfo would lose the bytes of a name that is not UTF-8.
-    return {std::nullopt,
-            QDir::cleanPath(QDir::isAbsolutePath(picture) ? picture : QDir::currentPath() + u'/' + picture)};
+    // Made absolute as text: QFileInfo and QDir::currentPath() would lose the bytes of a
+    // name that is not UTF-8, the working folder's included.
+    if (QDir::isAbsolutePath(picture))
+        return {std::nullopt, QDir::cleanPath(picture)};
+    const std::unique_ptr<char, decltype(&std::free)> workingFolder(getcwd(nullptr, 0), &std::free);
+    const QString base = workingFolder ? FileNameFromBytes(workingFolder.get()) : QDir::currentPath();
+    return {std::nullopt, QDir::cleanPath(base + u'/' + picture)};
 }
 
 void PrintError(const QString &line)

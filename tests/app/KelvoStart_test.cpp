@@ -170,7 +170,7 @@ TEST(KelvoStart, OneKelvoPerSettingsFileAndAddressBookWhichTakesTheLaunchToken)
 
 // A kelvo that has stopped answering locks no later start out. Without a display the later start says so and ends
 // at once; with one it asks, and on Yes runs beside the stopped one, writing neither of its files, nor taking its
-// sockets. A picture named in CP932 bytes (from a Windows disk) reaches a running kelvo whole.
+// sockets. A picture named in CP932 bytes (from a Windows disk), in a folder so named, reaches a running kelvo whole.
 TEST(KelvoStart, AStoppedKelvoLocksNoLaterStartOut)
 {
     InstalledKelvo kelvo;
@@ -182,8 +182,10 @@ TEST(KelvoStart, AStoppedKelvoLocksNoLaterStartOut)
     running.OnPictureHandedOver = [&](const QString &picture, const QByteArray &) { handed = picture; };
     ASSERT_TRUE(running.Listen(sockets));
     const QByteArray cp932 =
-        QFile::encodeName(QDir(kelvo.Path(".")).canonicalPath()) + "/\x8e\xca\x90^.jpg"; // 写真.jpg
-    EXPECT_EQ(kelvo.Run({"-c", "exec \"$0\" \"$(printf '\\216\\312\\220^.jpg')\"", kelvo.Program}, "sh"), 0);
+        QFile::encodeName(QDir(kelvo.Path(".")).canonicalPath()) + "/\x8e\xca\x90/\x8e\xca\x90^.jpg"; // 写真/写真.jpg
+    const char *inCp932Folder = "d=$(printf '\\216\\312\\220') && mkdir \"$d\" && cd \"$d\" && exec \"$0\" \"$(printf "
+                                "'\\216\\312\\220^.jpg')\"";
+    EXPECT_EQ(kelvo.Run({"-c", inCp932Folder, kelvo.Program}, "sh"), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return FileNameToBytes(handed) == cp932; })) << handed.toStdString();
 
     QLocalServer stopped; // takes connections, never answers
