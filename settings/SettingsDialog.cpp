@@ -440,6 +440,7 @@ void SettingsDialog::AcceptSettings()
     WriteSettings(BoxValues(*security, firstRun));
     if (firstRun)
         settings.LaunchCount = 0;
+    ForgetSignInOfAnotherClient();
     ApplyServerBoxes(*security, port);
     settings.DotSize = *dotSize;
     DeriveSizeLimit(

@@ -122,6 +122,7 @@ private:
     void ShowSignInNote();
     void SignInNow();
     void SignOutNow();
+    void ForgetSignInOfAnotherClient();
     void EditSignInDetails();
     // The keyring's name for the sign-in the boxes describe.
     QString SignInAccount() const;

@@ -197,6 +197,16 @@ void SettingsDialog::SignOutNow()
     ShowSignInState();
 }
 
+// A refresh token belongs to the client and the token endpoint that gave it: when the details
+// change under the same provider, the stored sign-in is forgotten rather than sent elsewhere.
+void SettingsDialog::ForgetSignInOfAnotherClient()
+{
+    const OAuthClient before = ClientFor(settings.OAuthProvider, settings.OAuth);
+    const OAuthClient after = ClientFor(ChosenProvider(), signInOverrides);
+    if (before.Provider == after.Provider && (before.TokenUrl != after.TokenUrl || before.ClientId != after.ClientId))
+        OAuthTokens::SignOut(OAuthTokens::Account(settings.OAuthProvider, LoginName(settings)));
+}
+
 void SettingsDialog::EditSignInDetails()
 {
     if (const std::optional<OAuthOverrides> edited = OAuthDetailsDialog::Edit(ChosenProvider(), signInOverrides, this))

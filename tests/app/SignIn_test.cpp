@@ -150,6 +150,18 @@ TEST(SignIn, TheBrowserOnceThenRefreshedTokens)
     EXPECT_EQ(w.boxes.Texts().value(5), "暗号化しない接続ではサインインのトークンを送れません。"
                                         "「kelvoの設定」で、接続の保護に STARTTLS か SSL/TLS を選んでください。");
     w.ExpectNoTokenShownOrWritten();
+    // A sign-in of another token endpoint or client under the same provider is forgotten at the settings' OK, not
+    // refreshed at the new one; the same details keep it.
+    const QString account = OAuthTokens::Account("custom", "taro@example.jp");
+    SettingsDialog settings(w.main.Settings, {});
+    for (const QString &before : {w.main.Settings.OAuth.TokenUrl, QString("https://localhost:1/token")}) {
+        PasswordStore::Remember(account, "kelvo-test-refresh-of-before");
+        w.main.Settings.OAuth.TokenUrl = before; // kelvo.ini holds the test provider's
+        settings.show();
+        settings.findChild<QAbstractButton *>("okButton")->click();
+        EXPECT_EQ(OAuthTokens::StoredRefreshToken(account).has_value(),
+                  before.startsWith("https://localhost:" + QString::number(sink.HttpsPort())));
+    }
 }
 
 // The sign-in's button stores it in a real keyring (gnome-keyring-daemon on a private bus), where a later run finds
