@@ -4,12 +4,13 @@
 window manager (openbox), puts a Secret Service on the session bus that answers every call
 only after DELAY_MS and then with an error (as a locked keyring nobody unlocks), runs the
 command given in its arguments there (for 50 s at most) and exits with the command's code."""
-import os
 import subprocess
 import sys
 import time
 
 from gi.repository import Gio, GLib
+
+from desktop_session import start_x11_with_window_manager
 
 DELAY_MS = 10000
 SERVICE = """<node><interface name="org.freedesktop.Secret.Service">
@@ -28,17 +29,7 @@ def answer_late(connection, sender, path, interface, method, parameters, invocat
 
 
 def main():
-    ready, ready_to_write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(ready_to_write), "-nolisten", "tcp", "-screen", "0",
-                               "800x600x24"], pass_fds=[ready_to_write], stderr=subprocess.DEVNULL)
-    os.close(ready_to_write)
-    os.environ["DISPLAY"] = ":" + os.read(ready, 16).decode().strip()
-    window_manager = subprocess.Popen(["openbox"], stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while subprocess.run(["wmctrl", "-m"], capture_output=True).returncode != 0:
-        if time.monotonic() > deadline:
-            sys.exit("openbox did not start")
-        time.sleep(0.1)
+    server, window_manager = start_x11_with_window_manager()
     bus = Gio.bus_get_sync(Gio.BusType.SESSION)
     interface = Gio.DBusNodeInfo.new_for_xml(SERVICE).interfaces[0]
     bus.register_object("/org/freedesktop/secrets", interface, answer_late)

@@ -16,7 +16,7 @@ import time
 
 import pyatspi
 
-STEP_SECONDS = 20
+from desktop_session import STEP_SECONDS, kelvo_windows, wait_for
 
 
 def write_picture(path, width, height):
@@ -30,24 +30,8 @@ def write_picture(path, width, height):
         file.write(header + info + data)
 
 
-def wait_for(what, test):
-    deadline = time.monotonic() + STEP_SECONDS
-    while time.monotonic() < deadline:
-        found = test()
-        if found:
-            return found
-        time.sleep(0.1)
-    sys.exit("no " + what)
-
-
 def kelvo_window():
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "kelvo":
-            for window in app:
-                if window is not None and window.name.startswith("kelvo Ver.") and \
-                        window.getState().contains(pyatspi.STATE_SHOWING):
-                    return window
-    return None
+    return next((w for w in kelvo_windows() if w.name.startswith("kelvo Ver.")), None)
 
 
 def preview_named(window, size):

@@ -14,33 +14,17 @@ import time
 
 import pyatspi
 
-STEP_SECONDS = 20
+from desktop_session import STEP_SECONDS, kelvo_windows, start_x11_with_window_manager, wait_for
+
 QUESTION = "kelvoを使うには設定を行う必要があります。設定しますか？"
 
 
-def wait_for(what, test):
-    deadline = time.monotonic() + STEP_SECONDS
-    while time.monotonic() < deadline:
-        found = test()
-        if found:
-            return found
-        time.sleep(0.1)
-    sys.exit("no " + what)
-
-
-def windows():
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "kelvo":
-            return [w for w in app if w is not None and w.getState().contains(pyatspi.STATE_SHOWING)]
-    return []
-
-
 def shown(title):
-    return next((w for w in windows() if w.name == title), None)
+    return next((w for w in kelvo_windows() if w.name == title), None)
 
 
 def question():
-    return next((w for w in windows() if pyatspi.findDescendant(w, lambda n: n.name == QUESTION)), None)
+    return next((w for w in kelvo_windows() if pyatspi.findDescendant(w, lambda n: n.name == QUESTION)), None)
 
 
 def press(window, name):
@@ -58,15 +42,9 @@ def close_by_window_manager(title):
 def main():
     kelvo = sys.argv[1]
     work = tempfile.mkdtemp(prefix="kelvo-x11-")
-    ready, ready_to_write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(ready_to_write), "-nolisten", "tcp", "-screen", "0",
-                               "800x600x24"], pass_fds=[ready_to_write], stderr=subprocess.DEVNULL)
-    os.close(ready_to_write)
-    os.environ["DISPLAY"] = ":" + os.read(ready, 16).decode().strip()
-    window_manager = subprocess.Popen(["openbox"], stderr=subprocess.DEVNULL)
+    server, window_manager = start_x11_with_window_manager()
     program = None
     try:
-        wait_for("openbox", lambda: subprocess.run(["wmctrl", "-m"], capture_output=True).returncode == 0)
         os.mkdir(os.path.join(work, "run"), 0o700)
         env = dict(os.environ, XDG_RUNTIME_DIR=os.path.join(work, "run"),
                    XDG_CONFIG_HOME=os.path.join(work, "config"), XDG_DATA_HOME=os.path.join(work, "data"),
